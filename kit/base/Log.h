@@ -1,0 +1,44 @@
+#pragma once
+// Log lines to the standard error stream, one write per line, in the platform's usual form:
+//   2026-12-07 04:25:16.123 QuarnAI[1234:1234] message
+// (local date and time with milliseconds, process name, process id and thread id). Tests capture
+// lines with LogCapture instead of (or as well as) writing them.
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kit {
+
+// Logs a message as one line.
+void logLine(std::string_view message);
+// printf-style formatting, then logLine.
+void logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void vlogf(const char* format, va_list args);
+
+// The prefix a line gets: date, time, process name and ids.
+std::string logLinePrefix();
+
+// Collects the messages logged (without their prefix) while it lives. Captures nest: the newest
+// sees the lines. Lines still go to the standard error stream unless `silent`.
+class LogCapture {
+public:
+    explicit LogCapture(bool silent = true);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    const std::vector<std::string>& lines() const { return lines_; }
+    bool contains(std::string_view substring) const;
+    std::size_t count(std::string_view substring) const;
+    void clear() { lines_.clear(); }
+
+private:
+    friend void logLine(std::string_view message);
+    std::vector<std::string> lines_;
+    bool silent_;
+    LogCapture* previous_;
+};
+
+}  // namespace kit
