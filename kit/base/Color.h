@@ -1,0 +1,31 @@
+#pragma once
+// An sRGB colour with alpha, components 0...1. Colours in the application are 0xRRGGBB integers
+// with an optional alpha, as the host family's colour helpers take them.
+
+#include <cstdint>
+
+namespace kit {
+
+struct Color {
+    double red = 0;
+    double green = 0;
+    double blue = 0;
+    double alpha = 1;
+
+    static constexpr Color fromHex(std::uint32_t rgb, double alpha = 1.0) {
+        return {((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0, alpha};
+    }
+    static constexpr Color clear() { return {0, 0, 0, 0}; }
+    static constexpr Color white() { return {1, 1, 1, 1}; }
+    static constexpr Color black() { return {0, 0, 0, 1}; }
+
+    constexpr Color withAlpha(double a) const { return {red, green, blue, a}; }
+    // 0xRRGGBB, components rounded.
+    constexpr std::uint32_t hex() const {
+        auto c = [](double v) { return static_cast<std::uint32_t>(v * 255.0 + 0.5) & 0xFF; };
+        return (c(red) << 16) | (c(green) << 8) | c(blue);
+    }
+    friend constexpr bool operator==(const Color&, const Color&) = default;
+};
+
+}  // namespace kit
