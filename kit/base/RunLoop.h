@@ -32,13 +32,18 @@ public:
     // Fires now, out of schedule; a one-shot timer is then invalidated.
     void fire();
 
+    // A repeating interval of zero or less becomes 0.1 ms, so a timer can never spin the loop.
     Timer(RunLoop& loop, double interval, bool repeats, Callback callback);
 
 private:
     friend class RunLoop;
-    void arm(double at);
+    struct LoopLink;
 
-    RunLoop& loop_;
+    void arm(double at);
+    void onScheduledFire();
+
+    // Held weakly: a timer may outlive its loop, and then it only forgets its schedule.
+    std::weak_ptr<LoopLink> link_;
     double interval_;
     bool repeats_;
     bool valid_ = true;
@@ -49,7 +54,7 @@ private:
 
 class RunLoop {
 public:
-    virtual ~RunLoop() = default;
+    virtual ~RunLoop();
 
     // The main loop of the process. setMain installs it once at start-up (tests install a
     // virtual loop per test); main() before any setMain installs a virtual loop.
@@ -94,9 +99,20 @@ public:
 protected:
     RunLoop();
 
+    // Runs a task at a monotonic time (now() scale). Loops override it to keep a repeating
+    // timer's schedule exact; the default converts to a delay.
+    virtual TaskId postAt(double monotonicTime, Task task);
+    // Drops the timers and performs this loop holds. Implementations call it first in their
+    // destructor, while their task queue still exists, so that nothing calls back into a
+    // half-destroyed loop.
+    void detachTimersAndPerforms();
+
 private:
+    friend class Timer;
     struct PerformTable;
+    void cancelPerformsMatching(const void* target, const std::string_view* name);
     std::unique_ptr<PerformTable> performs_;
+    std::shared_ptr<Timer::LoopLink> timerLink_;
 };
 
 // Creates the loops. The virtual loop starts at monotonic time 0 and at the current wall time.

@@ -26,11 +26,14 @@ public:
 
     // The stored value, or null when absent.
     const Value& object(std::string_view key) const;
-    // Lenient readings of the stored value (0, NO, empty when absent).
+    // Lenient readings of the stored value (0, NO, empty when absent). stringForKey also gives
+    // the decimal text of a stored number.
     std::int64_t integerForKey(std::string_view key) const;
     bool boolForKey(std::string_view key) const;
     std::string stringForKey(std::string_view key) const;
 
+    // Stores a value and writes the file. A null value removes the key; a value that a property
+    // list cannot hold (a null inside an array or dictionary) is refused with a log line.
     void set(std::string_view key, Value value);
     void remove(std::string_view key);
     // Reads the file again.
@@ -40,6 +43,8 @@ private:
     void write();
 
     std::string bundleIdentifier_;
+    // Fixed at construction, so a later change of HOME never splits one set of defaults.
+    std::filesystem::path path_;
     Dictionary values_;
 };
 

@@ -43,8 +43,8 @@ public:
     Dictionary& operator=(Dictionary&&) noexcept;
     ~Dictionary();
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    std::size_t size() const;
+    bool empty() const;
     bool contains(std::string_view key) const { return find(key) != nullptr; }
 
     // The value for a key, or nullptr when absent.
@@ -56,15 +56,18 @@ public:
     // Returns the value for a key, appending a null value first when absent.
     Value& operator[](std::string_view key);
     bool erase(std::string_view key);
-    void clear() { entries_.clear(); }
-    void reserve(std::size_t n) { entries_.reserve(n); }
+    void clear();
+    void reserve(std::size_t n);
     // Appends without looking for an existing key; for builders that know the key is new.
     void appendUnchecked(std::string key, Value value);
+    // For builders that appended with appendUnchecked from outside input: a key given again
+    // replaces the earlier value and keeps the earlier position, as set() would have.
+    void collapseDuplicateKeys();
 
-    iterator begin() { return entries_.begin(); }
-    iterator end() { return entries_.end(); }
-    const_iterator begin() const { return entries_.begin(); }
-    const_iterator end() const { return entries_.end(); }
+    iterator begin();
+    iterator end();
+    const_iterator begin() const;
+    const_iterator end() const;
 
     // Same keys with equal values, in any order.
     friend bool operator==(const Dictionary& a, const Dictionary& b);
@@ -149,6 +152,16 @@ private:
         v_;
 };
 
+// Defined here, where Value is complete: instantiating the entry vector needs its size.
+inline std::size_t Dictionary::size() const { return entries_.size(); }
+inline bool Dictionary::empty() const { return entries_.empty(); }
+inline void Dictionary::clear() { entries_.clear(); }
+inline void Dictionary::reserve(std::size_t n) { entries_.reserve(n); }
+inline Dictionary::iterator Dictionary::begin() { return entries_.begin(); }
+inline Dictionary::iterator Dictionary::end() { return entries_.end(); }
+inline Dictionary::const_iterator Dictionary::begin() const { return entries_.begin(); }
+inline Dictionary::const_iterator Dictionary::end() const { return entries_.end(); }
+
 // The lenient readings of Value applied to text.
 std::int64_t integerValueOfString(std::string_view text);
 double doubleValueOfString(std::string_view text);
@@ -156,6 +169,23 @@ bool boolValueOfString(std::string_view text);
 
 // A short readable description, for log lines ("%@" of the platform): dictionaries as
 // {key = value; ...}, arrays as (a, b), strings quoted only when they need it.
+// Strings made only of ASCII letters, digits and "_" print bare; others are quoted, with quotes,
+// backslashes and control characters escaped and other UTF-8 kept as is. Bools print 1 or 0,
+// null <null>, dates "2001-01-01 00:00:00 +0000", data "{length = 3, bytes = 0x0001ab}".
 std::string describe(const Value& value);
+
+// Number text shared by the text forms: a decimal number at the start of text (optional sign,
+// digits, optional fraction and exponent, no white space). Returns the characters it used, 0
+// when text does not start with one; out-of-range numbers read as +-HUGE_VAL or 0.
+std::size_t scanDecimalNumber(std::string_view text, double& out);
+// The shortest text that reads back as the same double; whole numbers have no decimals
+// ("400", "12.5", "1e+300"), -0 prints as "0", non-finite values as "nan", "inf", "-inf".
+std::string shortestNumberText(double value);
+
+// Well-formed UTF-8: no stray continuation bytes, overlong forms, surrogates or code points
+// above U+10FFFF.
+bool isValidUtf8(std::string_view text);
+// The text with every ill-formed sequence replaced by U+FFFD.
+std::string sanitizedUtf8(std::string_view text);
 
 }  // namespace kit

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kit/base/Log.h"
+#include "kit/base/RunLoop.h"
+
+namespace kit {
+namespace {
+
+// Every test runs the real loop under a watchdog: a generous deadline that quits the loop and
+// fails the test instead of hanging. It bounds a wait; it never measures speed.
+class GlibRunLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        watchdog = loop->postAfter(30, [this] {
+            timedOut = true;
+            loop->quit();
+        });
+    }
+    void TearDown() override {
+        loop->cancel(watchdog);
+        EXPECT_FALSE(timedOut) << "the loop had to be stopped by the watchdog";
+    }
+
+    std::shared_ptr<RunLoop> loop = makeGlibRunLoop();
+    TaskId watchdog = 0;
+    bool timedOut = false;
+};
+
+TEST_F(GlibRunLoopTest, PostedTasksRunInOrder) {
+    std::string order;
+    for (char c = 'a'; c <= 'e'; ++c) loop->post([&order, c] { order += c; });
+    loop->post([&] {
+        order += '|';
+        loop->post([&] { order += 'z'; });  // a later turn, after the ones already queued
+        loop->post([&] { loop->quit(); });
+    });
+    loop->post([&] { order += 'f'; });
+    loop->run();
+    EXPECT_EQ(order, "abcde|fz");
+}
+
+TEST_F(GlibRunLoopTest, DelayedTasksRunAfterTheirDelayInDueOrder) {
+    std::vector<int> order;
+    double start = loop->now();
+    double ranAt = 0;
+    loop->postAfter(0.03, [&] {
+        order.push_back(30);
+        ranAt = loop->now();
+        loop->quit();
+    });
+    loop->postAfter(0.01, [&] { order.push_back(10); });
+    loop->postAfter(0.0005, [&] { order.push_back(0); });
+    loop->run();
+    EXPECT_EQ(order, (std::vector<int>{0, 10, 30}));
+    EXPECT_GE(ranAt - start, 0.03);
+}
+
+TEST_F(GlibRunLoopTest, CancelledTasksDoNotRun) {
+    bool cancelledRan = false;
+    auto id = loop->postAfter(0.005, [&] { cancelledRan = true; });
+    loop->postAfter(0.02, [&] { loop->quit(); });
+    loop->cancel(id);
+    loop->cancel(id);
+    loop->cancel(12345678);
+    loop->run();
+    EXPECT_FALSE(cancelledRan);
+}
+
+TEST_F(GlibRunLoopTest, RepeatingTimerFiresUntilInvalidated) {
+    int ticks = 0;
+    auto timer = loop->scheduleTimer(0.002, true, [&](Timer& t) {
+        if (++ticks == 3) {
+            t.invalidate();
+            loop->postAfter(0.01, [&] { loop->quit(); });
+        }
+    });
+    loop->run();
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(timer->isValid());
+}
+
+TEST_F(GlibRunLoopTest, PerformsAreKeyedAndCancellable) {
+    int target = 0;
+    std::string ran;
+    loop->performAfterDelay(&target, "a", 0.001, [&] { ran += 'a'; });
+    loop->performAfterDelay(&target, "b", 0.001, [&] { ran += 'b'; });
+    loop->performAfterDelay(&target, "b", 0.002, [&] { ran += 'B'; });
+    loop->cancelPerforms(&target, "b");
+    loop->postAfter(0.02, [&] { loop->quit(); });
+    loop->run();
+    EXPECT_EQ(ran, "a");
+    EXPECT_EQ(loop->pendingPerforms(&target, "a"), 0u);
+}
+
+TEST_F(GlibRunLoopTest, NestedLoopInsideATaskKeepsRunningTasksAndTimers) {
+    std::string order;
+    bool nestedDone = false;
+    int ticks = 0;
+    auto timer = loop->scheduleTimer(0.001, true, [&](Timer&) { ++ticks; });
+    loop->post([&] {
+        order += "outer ";
+        bool result = loop->runNested([&] { return (nestedDone && ticks >= 2) || timedOut; });
+        EXPECT_TRUE(result);
+        order += "back ";
+        loop->quit();
+    });
+    loop->post([&] { order += "queued "; });
+    loop->post([&] {
+        order += "posted ";
+        loop->postAfter(0.005, [&] { nestedDone = true; });
+    });
+    loop->run();
+    timer->invalidate();
+    EXPECT_EQ(order, "outer queued posted back ");
+    EXPECT_GE(ticks, 2);
+}
+
+TEST_F(GlibRunLoopTest, PostFromAnotherThreadWakesTheLoop) {
+    std::atomic<bool> ran{false};
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        loop->post([&] {
+            ran = true;
+            loop->quit();
+        });
+    });
+    loop->run();
+    poster.join();
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(GlibRunLoopTest, ManyThreadsPostingLoseNothing) {
+    constexpr int kThreads = 4, kEach = 2000;
+    std::atomic<int> done{0};
+    int ran = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < kEach; ++i) loop->post([&] { ++ran; });
+            if (++done == kThreads) loop->post([&] { loop->quit(); });
+        });
+    loop->run();
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(ran, kThreads * kEach);
+}
+
+TEST_F(GlibRunLoopTest, ThrowingTaskIsLoggedAndTheLoopGoesOn) {
+    LogCapture capture;
+    bool after = false;
+    loop->post([] { throw std::runtime_error("boom"); });
+    loop->post([&] {
+        after = true;
+        loop->quit();
+    });
+    loop->run();
+    EXPECT_TRUE(after);
+    EXPECT_EQ(capture.count("boom"), 1u);
+}
+
+}  // namespace
+}  // namespace kit

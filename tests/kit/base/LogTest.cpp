@@ -1,0 +1,117 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestEnvironment.h"
+#include "kit/base/Log.h"
+
+namespace kit {
+namespace {
+
+const std::regex kLinePattern(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} test_kit_base\[(\d+):(\d+)\] (.*)$)");
+
+// Sends file descriptor 2 to a file for the life of the object.
+class StderrToFile {
+public:
+    explicit StderrToFile(const std::filesystem::path& file) {
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~StderrToFile() {
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+std::vector<std::string> readLines(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(Log, CaptureCollectsMessagesWithoutPrefix) {
+    LogCapture capture;
+    logLine("[WndCtrl] show side window");
+    logf("[DB] %s = %d", "state", 3);
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"[WndCtrl] show side window", "[DB] state = 3"}));
+    EXPECT_TRUE(capture.contains("side"));
+    EXPECT_FALSE(capture.contains("absent"));
+    EXPECT_EQ(capture.count("["), 2u);
+    capture.clear();
+    EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST(Log, NewestCaptureSeesTheLines) {
+    LogCapture outer;
+    logLine("one");
+    {
+        LogCapture inner;
+        logLine("two");
+        EXPECT_EQ(inner.lines(), (std::vector<std::string>{"two"}));
+    }
+    logLine("three");
+    EXPECT_EQ(outer.lines(), (std::vector<std::string>{"one", "three"}));
+}
+
+TEST(Log, LongFormattedMessagesAreWhole) {
+    LogCapture capture;
+    std::string big(5000, 'x');
+    logf("<%s>", big.c_str());
+    ASSERT_EQ(capture.lines().size(), 1u);
+    EXPECT_EQ(capture.lines()[0], "<" + big + ">");
+}
+
+TEST(Log, PrefixHasDateTimeNameAndIds) {
+    std::smatch match;
+    std::string line = logLinePrefix() + "message";
+    ASSERT_TRUE(std::regex_match(line, match, kLinePattern)) << line;
+    EXPECT_EQ(std::stoi(match[1]), ::getpid());
+    EXPECT_EQ(std::stol(match[2]), static_cast<long>(::gettid()));
+}
+
+TEST(Log, EachLineIsWrittenWholeToStandardError) {
+    test::TempFolder folder;
+    auto file = folder.path() / "stderr.txt";
+    constexpr int kThreads = 4, kEach = 200;
+    {
+        StderrToFile redirect(file);
+        LogCapture loud(false);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([t] {
+                for (int i = 0; i < kEach; ++i) logf("[T%d] line %d of a log that others write too", t, i);
+            });
+        for (auto& thread : threads) thread.join();
+        EXPECT_EQ(loud.lines().size(), static_cast<std::size_t>(kThreads * kEach));
+        LogCapture silent;
+        logLine("captured only");
+    }
+    auto lines = readLines(file);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kEach));
+    std::set<long> threadIds;
+    for (const auto& line : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, kLinePattern)) << line;
+        EXPECT_TRUE(std::regex_match(match[3].str(), std::regex(R"(\[T\d\] line \d+ of a log that others write too)")))
+            << line;
+        threadIds.insert(std::stol(match[2]));
+    }
+    EXPECT_EQ(threadIds.size(), static_cast<std::size_t>(kThreads));
+}
+
+}  // namespace
+}  // namespace kit
