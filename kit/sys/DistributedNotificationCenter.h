@@ -27,9 +27,13 @@ public:
     virtual ~DistributedNotificationCenter() = default;
 
     // The process's centre. Installed once at start-up (the D-Bus one in the application, an
-    // in-memory one in tests).
+    // in-memory one in tests); when none was installed, the first call connects a D-Bus centre to
+    // the session bus.
     static DistributedNotificationCenter& defaultCenter();
+    // Installs the default centre; null forgets it, so that the next defaultCenter() connects anew.
     static void setDefault(std::shared_ptr<DistributedNotificationCenter> center);
+    // The installed centre, or null; creates nothing (for code that saves and restores it).
+    static std::shared_ptr<DistributedNotificationCenter> installedDefault();
 
     // Posts to every observer in every process, this one included. userInfo must be null or a
     // dictionary of property-list values.

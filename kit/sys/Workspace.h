@@ -2,6 +2,7 @@
 // The running applications of the session and launching. Each of our processes owns its bundle
 // identifier as a well-known bus name, which answers "is it running" and "which process is it".
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,8 +25,12 @@ class Workspace {
 public:
     virtual ~Workspace() = default;
 
+    // The process's workspace; when none was installed, the first call connects a D-Bus one to
+    // the session bus. setShared(nullptr) forgets the installed one.
     static Workspace& shared();
     static void setShared(std::shared_ptr<Workspace> workspace);
+    // The installed workspace, or null; creates nothing (for code that saves and restores it).
+    static std::shared_ptr<Workspace> installedShared();
 
     // Claims the bundle identifier for this process. False when another process holds it.
     virtual bool registerApplication(const std::string& bundleIdentifier) = 0;
@@ -33,7 +38,9 @@ public:
     // Running applications with this bundle identifier (all when empty).
     virtual std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) = 0;
 
-    // Brings an application's windows forward; our own when the identifier is this process's.
+    // Brings an application's windows forward; our own when the identifier is this process's
+    // (kit::process::bundleIdentifier()): then kit::kApplicationActivateRequest is posted on the
+    // default NotificationCenter with the user info {"options": options}, for the user interface.
     virtual void activate(const std::string& bundleIdentifier, unsigned options) = 0;
 
     // Launch and termination of applications, as the workspace's notifications: observers of
@@ -52,9 +59,15 @@ public:
     virtual bool openURL(const std::string& url) = 0;
 };
 
+// The executable of a bundle folder: "<bundle>/Contents/MacOS/<bundle name without .app>".
+std::filesystem::path bundleExecutablePath(const std::filesystem::path& bundle);
+
 inline constexpr const char* kWorkspaceDidLaunchApplication =
     "NSWorkspaceDidLaunchApplicationNotification";
 inline constexpr const char* kWorkspaceDidTerminateApplication =
     "NSWorkspaceDidTerminateApplicationNotification";
+// Posted on the default NotificationCenter when this process is asked to come forward, by
+// activate() or by another process.
+inline constexpr const char* kApplicationActivateRequest = "KitApplicationActivateRequest";
 
 }  // namespace kit
