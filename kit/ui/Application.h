@@ -1,0 +1,126 @@
+#pragma once
+// The application object: its windows, the key and main window, activation, appearance, modal
+// sessions, event dispatch and termination. One per process, on the main thread.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "kit/ui/Appearance.h"
+#include "kit/ui/Event.h"
+#include "kit/ui/Window.h"
+
+namespace kit {
+
+inline constexpr const char* kApplicationDidChangeScreenParametersNotification =
+    "NSApplicationDidChangeScreenParametersNotification";
+inline constexpr const char* kApplicationWillBecomeActiveNotification = "NSApplicationWillBecomeActiveNotification";
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "NSApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "NSApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationDidResignActiveNotification = "NSApplicationDidResignActiveNotification";
+inline constexpr const char* kApplicationWillTerminateNotification = "NSApplicationWillTerminateNotification";
+// Posted after every view has been told of an effective appearance change.
+inline constexpr const char* kApplicationDidChangeEffectiveAppearanceNotification =
+    "kit.ApplicationDidChangeEffectiveAppearance";
+
+enum class TerminateReply { Cancel = 0, Now = 1 };
+
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+    virtual TerminateReply applicationShouldTerminate() { return TerminateReply::Now; }
+    virtual void applicationWillTerminate() {}
+    virtual void applicationDidBecomeActive() {}
+    virtual void applicationDidResignActive() {}
+};
+
+class Application {
+public:
+    static Application& shared();
+    // Closes every window and forgets all state, for the next test.
+    void reset();
+
+    std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
+
+    // Windows alive now, in creation order.
+    std::vector<std::shared_ptr<Window>> windows() const;
+    // Visible windows, front to back (higher levels first).
+    std::vector<std::shared_ptr<Window>> orderedWindows() const;
+    std::shared_ptr<Window> keyWindow() const { return keyWindow_.lock(); }
+    std::shared_ptr<Window> mainWindow() const { return mainWindow_.lock(); }
+    // The topmost visible window that takes mouse events at a screen point.
+    std::shared_ptr<Window> windowAtPoint(Point screenPoint) const;
+
+    // Activation.
+    bool isActive() const { return active_; }
+    void activate(bool ignoringOtherApps = true);
+    void deactivate();
+    // The backend tells of activation changes made by the user.
+    void setActiveFromBackend(bool active);
+
+    // Appearance.
+    Appearance effectiveAppearance() const;
+    bool isDarkMode() const { return effectiveAppearance() == Appearance::Dark; }
+    AppearancePreference appearancePreference() const { return preference_; }
+    void setAppearancePreference(AppearancePreference preference);
+    // The backend tells of a change of the system's appearance.
+    void systemAppearanceDidChange();
+
+    // Modal sessions on the run loop's nested loop.
+    ModalResponse runModal(const std::shared_ptr<Window>& window);
+    void stopModal(ModalResponse response = ModalResponses::Stop);
+    void abortModal();
+    std::shared_ptr<Window> modalWindow() const { return modalWindow_.lock(); }
+
+    // Events: local monitors first, then the window. Mouse moves also update tracking areas of
+    // every window. The event being handled is currentEvent().
+    void sendEvent(Event event);
+    const Event* currentEvent() const { return currentEvent_; }
+    // An event of another application: global monitors only.
+    void sendOutsideEvent(const Event& event);
+
+    // Termination: asks the delegate, posts kApplicationWillTerminateNotification, tells the
+    // delegate, then calls the termination handler that the entry point installed (which ends
+    // its run loop). Nothing is torn down here.
+    void terminate();
+    bool isTerminationRequested() const { return terminationRequested_; }
+    void setTerminationHandler(std::function<void()> handler) { terminationHandler_ = std::move(handler); }
+
+    // Keeps an object alive until a later turn of the run loop (closed windows, views removed
+    // from inside their own callbacks).
+    void releaseLater(std::shared_ptr<const void> object);
+
+    // Window bookkeeping (Window calls these).
+    void registerWindow(const std::shared_ptr<Window>& window);
+    void windowDidOrderIn(const std::shared_ptr<Window>& window);
+    void windowDidOrderOut(Window& window);
+    void windowDidClose(Window& window);
+    void setKeyWindow(Window* window);
+    void setMainWindow(Window* window);
+
+private:
+    Application() = default;
+    void appearanceChanged(Appearance before);
+    void passKeyStatusOn(Window& leaving);
+
+    std::weak_ptr<ApplicationDelegate> delegate_;
+    std::vector<std::weak_ptr<Window>> windows_;
+    // Visible windows, front to back within each level.
+    std::vector<std::shared_ptr<Window>> onScreen_;
+    std::weak_ptr<Window> keyWindow_;
+    std::weak_ptr<Window> mainWindow_;
+    std::weak_ptr<Window> keyBeforeDeactivation_;
+    std::weak_ptr<Window> modalWindow_;
+    std::optional<ModalResponse> modalResponse_;
+    int modalDepth_ = 0;
+    bool active_ = false;
+    AppearancePreference preference_ = AppearancePreference::System;
+    Appearance lastAppearance_ = Appearance::Light;
+    const Event* currentEvent_ = nullptr;
+    bool terminationRequested_ = false;
+    std::function<void()> terminationHandler_;
+};
+
+}  // namespace kit

@@ -1,0 +1,115 @@
+#include "kit/ui/ScrollView.h"
+
+#include <algorithm>
+
+#include "kit/ui/Create.h"
+#include "kit/ui/GraphicsContext.h"
+
+namespace kit {
+
+ClipView::ClipView(Rect frame) : View(frame) {}
+
+void ClipView::setDocumentView(const std::shared_ptr<View>& view) {
+    if (auto old = document_.lock()) old->removeFromSuperview();
+    document_ = view;
+    if (view) {
+        addSubview(view);
+        setBoundsOrigin(constrainBoundsOrigin(view->frame().origin));
+    }
+    reclamp();
+}
+
+bool ClipView::isFlipped() const {
+    auto document = document_.lock();
+    return document ? document->isFlipped() : false;
+}
+
+Rect ClipView::documentRect() const {
+    auto document = document_.lock();
+    return document ? document->frame() : bounds();
+}
+
+Rect ClipView::documentVisibleRect() const {
+    auto document = document_.lock();
+    if (!document) return bounds();
+    return document->convertRectFromView(bounds(), this).intersection(document->bounds());
+}
+
+Point ClipView::constrainBoundsOrigin(Point proposed) const {
+    const Rect doc = documentRect();
+    const Size size = bounds().size;
+    auto clampAxis = [](double value, double min, double docLength, double clipLength) {
+        const double max = min + std::max(0.0, docLength - clipLength);
+        return std::clamp(value, min, max);
+    };
+    return {clampAxis(proposed.x, doc.minX(), doc.width(), size.width),
+            clampAxis(proposed.y, doc.minY(), doc.height(), size.height)};
+}
+
+void ClipView::scrollToPoint(Point point) { setBoundsOrigin(constrainBoundsOrigin(point)); }
+
+void ClipView::reclamp() {
+    const Point clamped = constrainBoundsOrigin(bounds().origin);
+    if (clamped != bounds().origin) setBoundsOrigin(clamped);
+}
+
+void ClipView::subviewFrameDidChange(View& subview) {
+    if (document_.lock().get() == &subview) reclamp();
+}
+
+void ClipView::resizeSubviewsWithOldSize(Size oldSize) {
+    View::resizeSubviewsWithOldSize(oldSize);
+    reclamp();
+}
+
+void ClipView::scrollWheel(const Event& event) {
+    auto* scroll = dynamic_cast<ScrollView*>(superview());
+    const double dx = scroll && !scroll->scrollsHorizontally() ? 0 : event.scrollingDeltaX;
+    const double dy = scroll && !scroll->scrollsVertically() ? 0 : event.scrollingDeltaY;
+    if (dx == 0 && dy == 0) {
+        View::scrollWheel(event);
+        return;
+    }
+    // Positive deltas move the content towards its start (up, or left), as a wheel turned away
+    // from the user does.
+    Point origin = bounds().origin;
+    origin.x -= dx;
+    origin.y += isFlipped() ? -dy : dy;
+    scrollToPoint(origin);
+}
+
+ScrollView::ScrollView(Rect frame) : View(frame) {}
+
+void ScrollView::init() {
+    View::init();
+    clip_ = create<ClipView>(bounds());
+    clip_->setAutoresizingMask(ViewWidthSizable | ViewHeightSizable);
+    addSubview(clip_);
+}
+
+void ScrollView::setDocumentView(const std::shared_ptr<View>& view) { clip_->setDocumentView(view); }
+
+void ScrollView::setDrawsBackground(bool draws) {
+    drawsBackground_ = draws;
+    setNeedsDisplay();
+}
+
+void ScrollView::setScrollBackgroundColor(Color color) {
+    background_ = color;
+    setNeedsDisplay();
+}
+
+void ScrollView::scrollWheel(const Event& event) { clip_->scrollWheel(event); }
+
+void ScrollView::draw(GraphicsContext& context, const Rect&) {
+    if (!drawsBackground_) return;
+    context.setFillColor(background_);
+    context.fillRect(bounds());
+}
+
+void ScrollView::resizeSubviewsWithOldSize(Size oldSize) {
+    View::resizeSubviewsWithOldSize(oldSize);
+    clip_->reclamp();
+}
+
+}  // namespace kit

@@ -1,0 +1,60 @@
+#include "kit/ui/StatusItem.h"
+
+#include <algorithm>
+
+#include "kit/ui/Backend.h"
+
+namespace kit {
+
+void StatusItem::updateButton(const std::function<void(StatusItemButton&)>& change) {
+    change(button_);
+    if (peer_ && !removed_) peer_->statusItemChanged(*this);
+}
+
+void StatusItem::performClick() {
+    // Copied: the action may remove this item.
+    auto action = button_.action;
+    if (action && !removed_) action();
+}
+
+void StatusItem::setWindowState(bool exists, unsigned occlusionState, Rect frame) {
+    hasWindow_ = exists;
+    occlusionState_ = exists ? occlusionState : 0;
+    windowFrame_ = exists ? frame : Rect{};
+}
+
+namespace {
+std::unique_ptr<StatusBar>& systemSlot() {
+    // Never destroyed: services outlive the static objects they use at exit.
+    static auto* bar = new std::unique_ptr<StatusBar>;
+    return *bar;
+}
+}  // namespace
+
+StatusBar& StatusBar::system() {
+    auto& slot = systemSlot();
+    if (!slot) slot = std::make_unique<StatusBar>();
+    return *slot;
+}
+
+void StatusBar::resetSystem() { systemSlot().reset(); }
+
+std::shared_ptr<StatusItem> StatusBar::statusItemWithLength(double length) {
+    auto item = std::make_shared<StatusItem>(length);
+    item->setPeer(peerFactory_ ? peerFactory_(*item) : UiBackend::current().makeStatusItemPeer(*item));
+    items_.push_back(item);
+    if (item->peer_) item->peer_->statusItemChanged(*item);
+    return item;
+}
+
+void StatusBar::removeStatusItem(const std::shared_ptr<StatusItem>& item) {
+    if (!item) return;
+    auto it = std::find(items_.begin(), items_.end(), item);
+    if (it == items_.end()) return;
+    items_.erase(it);
+    item->removed_ = true;
+    item->setWindowState(false, 0);
+    if (item->peer_) item->peer_->statusItemRemoved(*item);
+}
+
+}  // namespace kit
