@@ -1,7 +1,8 @@
-# quarn_test(<area> SOURCES ... LIBS ... [LABELS ...] [ENV ...] [TIMEOUT s])
-# One GoogleTest executable per area, run by CTest as one test named after the area.
+# quarn_test(<area> SOURCES ... LIBS ... [LABELS ...] [ENV ...] [TIMEOUT s] [WRAPPER script])
+# One GoogleTest executable per area, run by CTest as one test named after the area (through
+# WRAPPER, e.g. a script that provides a display, when given).
 function(quarn_test area)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT;WRAPPER" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   if(NOT T_SOURCES)
     file(GLOB T_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   endif()
@@ -9,7 +10,7 @@ function(quarn_test area)
   add_executable(${exe} ${T_SOURCES})
   target_link_libraries(${exe} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${exe} PRIVATE ${QUARN_ROOT})
-  add_test(NAME ${area} COMMAND ${exe} --gtest_brief=1)
+  add_test(NAME ${area} COMMAND ${T_WRAPPER} $<TARGET_FILE:${exe}> --gtest_brief=1)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()

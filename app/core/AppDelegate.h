@@ -1,0 +1,94 @@
+#pragma once
+// The application delegate: the launch sequence, one instance per session, the log file, theme
+// and language, the host application's watch, the status item, launch arguments as an IPC
+// command, and the periodic settings report. It lives for the whole process.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/core/KZGlobalTimer.h"
+
+namespace kit {
+class StatusItem;
+class Timer;
+}
+class JWTipModel;
+
+class AppDelegate : public KZGlobalTimerDelegate, public std::enable_shared_from_this<AppDelegate> {
+public:
+    static constexpr double kLogAgeLimit = 604800;
+    static constexpr double kSettingsReportPeriod = 14400;
+    static constexpr double kSettingsReportDelay = 3;
+
+    struct Options {
+        // The descriptor the log file replaces (the standard error stream in the application).
+        int logTargetDescriptor = 2;
+        // Ends the process's main loop; by default RunLoop::main().quit().
+        std::function<void()> quit;
+    };
+
+    explicit AppDelegate(Options options);
+    AppDelegate() : AppDelegate(Options{}) {}
+    ~AppDelegate() override;
+
+    // The application's delegate, reached by the window-controller manager.
+    static std::shared_ptr<AppDelegate> current();
+    static void setCurrent(std::shared_ptr<AppDelegate> delegate);
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    bool applicationSupportsSecureRestorableState();
+    // Logs applicationWillTerminate and ends the main loop; later calls do nothing.
+    void terminate();
+    bool isTerminating() const { return terminating_; }
+
+    void createStatueBar();
+    void removeStatusBar();
+    void openMainApp();
+    const std::shared_ptr<kit::StatusItem>& statusItem() const { return statusItem_; }
+    bool statusTipWillShow() const { return statusTipWillShow_; }
+
+    void onTimerTick(KZGlobalTimer& timer) override;
+    void getProcessInfoParams();
+
+    // Applies the language the user chose in the host product, if any.
+    static void _setupLanguage();
+    void updateTheme();
+
+    // home/Library/Logs/<executable>.log (the system root's /Library/Logs for user id 0).
+    static std::string logFilePath();
+    void redirctNSlog();
+
+    // Called with each launch step's name just before it runs (tests look at the state there).
+    void setLaunchStepObserver(std::function<void(std::string_view)> observer) {
+        stepObserver_ = std::move(observer);
+    }
+
+private:
+    void step(std::string_view name);
+    bool __isSingleInstance();
+    void addObservers();
+    void __listenQuarnProcessLaunch();
+    void __quarnApplicationDidLaunch(const std::string& bundleIdentifier);
+    void __startIPC();
+    void __listenMainAppUninstalled();
+    void scheuledReport();
+    void scheduleAndImmediateReport();
+    void __asyncReportWhenLaunch();
+    void __asyncReportSettingValueWithKey(int key, bool value);
+    void _userChangeLanguage();
+    void __processAnimate();
+    void alertWithTipModel(const std::shared_ptr<JWTipModel>& model);
+
+    Options options_;
+    std::shared_ptr<kit::StatusItem> statusItem_;
+    bool statusTipWillShow_ = false;
+    bool terminating_ = false;
+    std::function<void(std::string_view)> stepObserver_;
+    std::shared_ptr<void> themeObserver_;
+    std::shared_ptr<void> languageObserver_;
+    std::shared_ptr<void> workspaceObserver_;
+    std::shared_ptr<kit::Timer> reportTimer_;
+};

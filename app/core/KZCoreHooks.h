@@ -1,0 +1,45 @@
+#pragma once
+// The services of later layers that the core calls at start-up and from IPC: the window-
+// controller manager and the screenshot tool. They live in libraries that link the core, so
+// the core reaches them through this seam, which the process entry wires (tests wire fakes or
+// the real ones). Without a wiring the calls do nothing.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kit {
+class StatusItem;
+}
+
+// What the core asks of the window-controller manager.
+class KZWindowControllerManaging {
+public:
+    virtual ~KZWindowControllerManaging() = default;
+    virtual void loadSideWindowController() = 0;
+    virtual void showAISpliashWindowController() = 0;
+    virtual void setShowAIStatusBarItem(bool show) = 0;
+    virtual bool showAIStatusBarItem() const = 0;
+    virtual void showStatusBarIconWhenQuarnLaunch() = 0;
+    virtual void showSideMainWindowController() = 0;
+    virtual void hotkeyShowSideMainWindowController() = 0;
+    virtual void setStatusItem(std::weak_ptr<kit::StatusItem> item) = 0;
+    virtual void showAISideWindowController(int type, const std::string& text) = 0;
+    virtual void showPermissionWindowAlone() = 0;
+};
+
+class KZCoreHooks {
+public:
+    using WindowManagerProvider = std::function<KZWindowControllerManaging*()>;
+
+    // The manager, created by the provider on first use (it reads the settings when it is
+    // made, so it must not be made before the launch asks for it); nullptr when not wired.
+    static KZWindowControllerManaging* windowManager();
+    static void setWindowManagerProvider(WindowManagerProvider provider);
+
+    // Whether the screenshot tool is letting the user select a region.
+    static bool isScreenshotSelecting();
+    static void setScreenshotSelecting(std::function<bool()> query);
+
+    static void reset();
+};

@@ -1,0 +1,30 @@
+#pragma once
+// Platform controls that take the first click on an inactive window; nothing else differs from
+// their bases. The custom button builds its image and title from the first two.
+
+#include <string>
+
+#include "frameworks/COSwitch.h"
+#include "kit/ui/ImageView.h"
+#include "kit/ui/Label.h"
+
+class KZAcceptsFirstMouseImageView : public kit::ImageView {
+public:
+    using kit::ImageView::ImageView;
+    std::string className() const override { return "KZAcceptsFirstMouseImageView"; }
+    bool acceptsFirstMouse(const kit::Event*) override { return true; }
+};
+
+class KZAcceptsFirstMouseTextField : public kit::Label {
+public:
+    using kit::Label::Label;
+    std::string className() const override { return "KZAcceptsFirstMouseTextField"; }
+    bool acceptsFirstMouse(const kit::Event*) override { return true; }
+};
+
+class KZAcceptsFirstMouseSwitch : public COSwitch {
+public:
+    using COSwitch::COSwitch;
+    std::string className() const override { return "KZAcceptsFirstMouseSwitch"; }
+    bool acceptsFirstMouse(const kit::Event*) override { return true; }
+};

@@ -1,0 +1,525 @@
+#include "app/web/KZAIWebView.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+
+#include "app/core/KZBundleInfo.h"
+#include "app/web/KZAIWebServices.h"
+#include "app/web/KZBaseWebViewReportHelper.h"
+#include "app/web/KZSharedWebData.h"
+#include "app/web/KZWKWebView.h"
+#include "app/web/WKWebViewJavascriptBridge.h"
+#include "frameworks/HXReport.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Json.h"
+#include "kit/base/Log.h"
+#include "kit/base/RunLoop.h"
+#include "kit/ui/Window.h"
+#include "kit/web/Url.h"
+
+namespace {
+
+using Answer = std::function<void(const kit::Value&)>;
+
+kit::Value okReply() { return kit::Dictionary{{"code", 0}}; }
+
+kit::Value reportReply(int code, std::string msg) { return kit::Dictionary{{"code", code}, {"msg", std::move(msg)}}; }
+
+std::optional<std::string> stringOf(const kit::Dictionary& data, std::string_view key) {
+    const kit::Value* value = data.find(key);
+    if (!value) return std::nullopt;
+    if (const std::string* text = value->asString()) return *text;
+    return std::nullopt;
+}
+
+// Numbers from the page: numbers and numeric text as the platform reads them; anything else 0.
+std::int64_t integerOf(const kit::Dictionary& data, std::string_view key) {
+    const kit::Value* value = data.find(key);
+    return value ? value->integerValue() : 0;
+}
+
+// "scheme://host[:port]" with the scheme's default port left out, so that an address that
+// spells the port out has the same origin as one that does not.
+std::string comparableOrigin(const kit::Url& url) {
+    if (url.host().empty()) return {};
+    const int port = url.port();
+    const bool defaultPort = (url.scheme() == "http" && port == 80) || (url.scheme() == "https" && port == 443);
+    std::string origin = url.scheme() + "://" + kit::asciiLowercase(url.host());
+    if (port >= 0 && !defaultPort) origin += ":" + std::to_string(port);
+    return origin;
+}
+
+// The length the platform's strings give text: UTF-16 code units.
+long utf16Length(std::string_view text) {
+    long length = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) == 0x80) continue;
+        length += c >= 0xF0 ? 2 : 1;
+    }
+    return length;
+}
+
+std::string describeAnswer(const kit::Value& value) { return value.isNull() ? "(null)" : kit::describe(value); }
+
+std::string base64Encode(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const std::uint32_t n = (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += kAlphabet[(n >> 6) & 63];
+        out += kAlphabet[n & 63];
+    }
+    if (const std::size_t rest = bytes.size() - i) {
+        std::uint32_t n = std::uint32_t{bytes[i]} << 16;
+        if (rest == 2) n |= std::uint32_t{bytes[i + 1]} << 8;
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::string windowDescription(const void* window) {
+    if (!window) return "(null)";
+    char text[48];
+    std::snprintf(text, sizeof text, "<Window: %p>", window);
+    return text;
+}
+
+}  // namespace
+
+// The bridge keeps main-frame commits to itself; the view needs them to know which document it
+// shows (the web view's address already names a page that is only being loaded). This facade
+// tells the view after the bridge has handled the commit.
+class KZAIWebViewBridge : public WKWebViewJavascriptBridge {
+public:
+    static std::shared_ptr<KZAIWebViewBridge> bridgeForWebView(const std::shared_ptr<kit::WebView>& webView,
+                                                               std::weak_ptr<KZAIWebView> owner) {
+        auto bridge = std::make_shared<KZAIWebViewBridge>();
+        bridge->webView_ = webView;
+        bridge->owner_ = std::move(owner);
+        if (webView) webView->setNavigationDelegate(bridge);
+        bridge->reset();
+        return bridge;
+    }
+
+    void didCommitNavigation(kit::WebView& webView, kit::NavigationId navigation) override {
+        WKWebViewJavascriptBridge::didCommitNavigation(webView, navigation);
+        auto owner = owner_.lock();
+        if (owner && isOwnWebView(webView)) owner->mainFrameDidCommit();
+    }
+
+private:
+    std::weak_ptr<KZAIWebView> owner_;
+};
+
+KZAIWebView::KZAIWebView(kit::Rect frame) : KZBaseWebView(frame) {}
+
+KZAIWebView::~KZAIWebView() {
+    kit::RunLoop::main().cancelPerforms(this);
+    fullScreenTokens_.clear();
+}
+
+void KZAIWebView::init() {
+    KZBaseWebView::init();
+    saveImageIndex_ = 1;
+    auto self = std::static_pointer_cast<KZAIWebView>(shared_from_this());
+    bridge_ = KZAIWebViewBridge::bridgeForWebView(webView(), self);
+    bridge_->setWebViewDelegate(std::static_pointer_cast<kit::WebNavigationDelegate>(self));
+    registJSBridge();
+    didSendJSMessageDateDictionary_.clear();
+
+    std::weak_ptr<KZAIWebView> weak = self;
+    auto& center = kit::NotificationCenter::defaultCenter();
+    fullScreenTokens_.push_back(center.addObserverForName(
+        kit::kWindowWillEnterFullScreenNotification, nullptr, [weak](const kit::Notification& notification) {
+            if (auto view = weak.lock()) view->windowFullScreenChanged(notification, true);
+        }));
+    fullScreenTokens_.push_back(center.addObserverForName(
+        kit::kWindowDidExitFullScreenNotification, nullptr, [weak](const kit::Notification& notification) {
+            if (auto view = weak.lock()) view->windowFullScreenChanged(notification, false);
+        }));
+}
+
+std::shared_ptr<KZAIWebViewDelegate> KZAIWebView::aiDelegate() const {
+    return std::dynamic_pointer_cast<KZAIWebViewDelegate>(delegate());
+}
+
+std::string KZAIWebView::aiServiceBaseURL() {
+    if (const char* overridden = std::getenv("QUARN_AI_BASE_URL"); overridden && *overridden) return overridden;
+    return KZBundleInfo::aiBaseURL();
+}
+
+bool KZAIWebView::isTrustedPage() const {
+    auto service = kit::Url::parse(aiServiceBaseURL());
+    if (!service) return false;
+    const std::string origin = comparableOrigin(*service);
+    return !origin.empty() && origin == committedOrigin_;
+}
+
+void KZAIWebView::mainFrameDidCommit() {
+    auto page = kit::Url::parse(webView()->url());
+    committedOrigin_ = page ? comparableOrigin(*page) : std::string();
+}
+
+// ---- Page-to-application handlers --------------------------------------------------------------------
+
+void KZAIWebView::registerJ2NHandler(const char* name, HandlerWork work) {
+    std::weak_ptr<KZAIWebView> weak = std::static_pointer_cast<KZAIWebView>(shared_from_this());
+    bridge_->registerHandler(name, [weak, name, work = std::move(work)](const kit::Value& data, Answer answer) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (!self->isTrustedPage()) {
+            kit::logf("[WebView] J2N_%s refused: the page is not the AI service's, origin: %s", name,
+                      logText(self->committedOrigin()).c_str());
+            answer(kit::Value());
+            return;
+        }
+        const kit::Dictionary* object = data.asDictionary();
+        const kit::Dictionary copy = object ? *object : kit::Dictionary{};
+        kit::logf("[WebView] J2N_%s Get Data : %s, url: %s", name, kit::describe(copy).c_str(),
+                  logText(self->rootURL()).c_str());
+        work(*self, copy, answer);
+    });
+}
+
+void KZAIWebView::registJSBridge() {
+    using namespace KZJ2NHandlerName;
+    registerJ2NHandler(WebViewSizeNotify, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        const kit::Size size{static_cast<double>(integerOf(data, "width")), static_cast<double>(integerOf(data, "height"))};
+        if (auto d = view.aiDelegate()) d->webviewDidChangeSizeTo(view, size);
+        answer(okReply());
+    });
+    registerJ2NHandler(WebIsReady, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        view._reportWebViewDidReady();
+        view.isAIWebReady_ = true;
+        view.__dismissErrorView();
+        view.__cancelCheckingIfAIWebReady();
+        if (auto d = view.aiDelegate()) d->webviewIsReadyFrom(view, stringOf(data, "from"));
+        answer(okReply());
+    });
+    registerJ2NHandler(ContinueAsk, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        KZBaseWebViewReportHelper::sharedHelper()._reportWebViewDidSendJSMessage(KZWebJSMessageTypeContinueAsk,
+                                                                                view.reportAddress());
+        const kit::Value* type = data.find("type");
+        const kit::Value* sessionId = data.find("session_id");
+        if (auto d = view.aiDelegate())
+            d->webviewContinueAsk(view, type ? *type : kit::Value(), sessionId ? *sessionId : kit::Value());
+        answer(okReply());
+    });
+    registerJ2NHandler(RequestLogin, [](KZAIWebView& view, const kit::Dictionary&, const Answer& answer) {
+        if (auto d = view.aiDelegate()) d->webviewDidReceiveWebRequestLogin(view);
+        KZAIWebServices::showLoginWindowRelateToWindow();
+        answer(okReply());
+    });
+    registerJ2NHandler(ReportAuthUser, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        view.handleReportAuthUser(data);
+        answer(okReply());
+    });
+    registerJ2NHandler(GetVersion, [](KZAIWebView&, const kit::Dictionary&, const Answer& answer) {
+        answer(kit::Dictionary{{"code", 0}, {"version", KZWebPageVersion}});
+    });
+    registerJ2NHandler(ReportData, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        view.handleReportData(data, answer);
+    });
+    registerJ2NHandler(OpenFileNotify, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        const auto path = stringOf(data, "path");
+        if (auto d = view.aiDelegate()) d->webviewDidOpenFilePath(view, path);
+        if (path && !path->empty()) view.hasOpenFile_ = true;
+        answer(okReply());
+    });
+    registerJ2NHandler(ClientIsSaved, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        view._reportWebViewDidReceiveJSMessage(KZWebJSMessageTypePageSaved);
+        const kit::Value* saved = data.find("data");
+        const bool isSaved = saved && (saved->isBool() || saved->isNumber() || saved->isString()) && saved->boolValue();
+        if (auto d = view.aiDelegate()) d->webviewClientIsSavedFromJS(view, isSaved);
+        answer(okReply());
+    });
+    registerJ2NHandler(StartCapture, [](KZAIWebView& view, const kit::Dictionary&, const Answer& answer) {
+        if (auto d = view.aiDelegate()) d->webviewDidNotifyStartCapture(view);
+        answer(okReply());
+    });
+    registerJ2NHandler(FileAction, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        if (auto d = view.aiDelegate()) d->webviewReceiveFileAction(view, data);
+        answer(okReply());
+    });
+    registerJ2NHandler(SetFileMediaType, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
+        view.handleSetFileMediaType(data);
+        answer(okReply());
+    });
+    registerJ2NHandler(GetGuid, [](KZAIWebView&, const kit::Dictionary&, const Answer& answer) {
+        const auto& guid = KZSharedWebData::shared().reportDataGuid();
+        answer(kit::Dictionary{{"code", 0}, {"guid", guid ? *guid : std::string()}});
+    });
+}
+
+void KZAIWebView::handleReportAuthUser(const kit::Dictionary& data) {
+    // Only a page that states its login state changes it: a missing or malformed state would
+    // otherwise read as 0, which is "logged in".
+    const kit::Value* state = data.find("state");
+    if (!state || !state->isInteger()) {
+        kit::logLine("[WebView] J2N_ReportAuthUser ignored: \"state\" is missing or not an integer");
+        return;
+    }
+    _reportWebViewDidReceiveJSMessage(KZWebJSMessageTypeAuthUser);
+    KZAIWebServices::onLoginStateChanged(data);
+}
+
+void KZAIWebView::handleReportData(const kit::Dictionary& data, const Answer& answer) {
+    const kit::Value* params = data.find("params");
+    if (!params || !params->isDictionary()) {
+        kit::logLine("[WebView] params does not exist or not map");
+        answer(reportReply(1, "params does not exist or not map"));
+        return;
+    }
+    kit::Dictionary fields = *params->asDictionary();
+    fields.erase("cmd");
+    fields.erase("sourcePlatform");
+    // Page data parsed from JSON always writes back: there is no failing case for the
+    // "Error converting to JSON" answer to report.
+    const std::string json = kit::toJson(kit::Value(std::move(fields)));
+    kit::logf("[WebView] JSON String: %s", json.c_str());
+    const auto cmd = static_cast<std::int16_t>(static_cast<std::uint16_t>((*params)["cmd"].integerValue() & 0xFFFF));
+    kit::logf("[WebView] cmd=%hd report success", cmd);
+    HXReport::reportCommonKeyValue(cmd, json);
+    answer(reportReply(0, "success"));
+}
+
+void KZAIWebView::handleSetFileMediaType(const kit::Dictionary& data) {
+    const auto type = stringOf(data, "type");
+    if (!type || (*type != "doc" && *type != "img")) return;
+    // Only file extensions: anything else in the list would reach the open panel's filter.
+    std::vector<std::string> mediaTypes;
+    if (const kit::Value* list = data.find("mediaTypes"); list && list->isArray()) {
+        for (const kit::Value& element : *list->asArray()) {
+            if (const std::string* text = element.asString(); text && !text->empty()) mediaTypes.push_back(*text);
+        }
+    }
+    if (*type == "doc") {
+        KZSharedWebData::shared().saveAllowedDocumentTypes(mediaTypes);
+    } else {
+        KZSharedWebData::shared().saveAllowedImageTypes(mediaTypes);
+    }
+}
+
+// ---- Application-to-page calls --------------------------------------------------------------------
+
+void KZAIWebView::callPage(const char* handlerName, kit::Value data, std::string answerLog) {
+    if (answerLog.empty()) answerLog = std::string("[WebView] N2J_") + handlerName + " Get Callback : ";
+    bridge_->callHandler(handlerName, data, [answerLog = std::move(answerLog)](const kit::Value& response) {
+        kit::logf("%s%s", answerLog.c_str(), describeAnswer(response).c_str());
+    });
+}
+
+void KZAIWebView::native2js_requestAuthUser() {
+    kit::logf("[WebView] native2js_requestAuthUser, url : %s", logText(rootURL()).c_str());
+    _reportWebViewDidSendJSMessage(KZWebJSMessageTypeAuthUser);
+    callPage(KZN2JHandlerName::RequestAuthUser, kit::Dictionary{});
+}
+
+void KZAIWebView::native2js_requestLogout() {
+    kit::logf("[WebView] native2js_requestLogout, url : %s", logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::RequestLogout, kit::Dictionary{});
+}
+
+void KZAIWebView::native2js_swipeWindowClose(int windowType) {
+    kit::logf("[WebView] native2js_swipeWindowClose windowtype: %d, url : %s", windowType, logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::SwipeWindowClose, kit::Dictionary{{"type", KZWebPanelWindowTypeText(windowType)}});
+}
+
+void KZAIWebView::native2js_sendMessageToJSWithType(int windowType, const std::optional<std::string>& message) {
+    const std::string text = message.value_or(std::string());
+    kit::logf("[WebView] native2js_sendMessageToJSWithType: %d, message length: %ld, url : %s", windowType,
+              utf16Length(text), logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::SwipeOverMessage,
+             kit::Dictionary{{"type", KZWebWindowTypeText(windowType)}, {"message", text}});
+}
+
+void KZAIWebView::native2js_webShow(int windowType, bool isVisiable) {
+    callPage(KZN2JHandlerName::WebShow,
+             kit::Dictionary{{"type", KZWebWindowTypeText(windowType)}, {"visible", isVisiable}});
+}
+
+void KZAIWebView::native2js_commitContinueAsk(int windowType, const std::optional<std::string>& sessionID) {
+    KZBaseWebViewReportHelper::sharedHelper()._reportWebViewDidReceiveJSMessage(KZWebJSMessageTypeContinueAsk,
+                                                                               reportAddress());
+    kit::logf("[WebView] native2js_commitContinueAsk: %d, sessionID: %s, url : %s", windowType,
+              sessionID ? sessionID->c_str() : "(null)", logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::CommitContinueAsk,
+             kit::Dictionary{{"type", KZWebPanelWindowTypeText(windowType)},
+                             {"session_id", sessionID.value_or(std::string())}});
+}
+
+void KZAIWebView::native2js_systemDragFile(bool dragging) {
+    kit::logf("[WebView] native2js_systemDragFile, url : %s, dragging: %d", logText(rootURL()).c_str(), dragging ? 1 : 0);
+    callPage(KZN2JHandlerName::SystemDragFile, kit::Dictionary{{"onDrag", dragging ? 1 : 0}});
+}
+
+void KZAIWebView::native2js_currentPageIsSaved(std::function<void(bool)>) {
+    if (auto d = aiDelegate()) d->webviewDidSendPageIsSaved(*this);
+    _reportWebViewDidSendJSMessage(KZWebJSMessageTypePageSaved);
+    kit::logf("[WebView] native2js_currentPageIsSaved, url : %s", logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::IsSaved, kit::Dictionary{});
+}
+
+void KZAIWebView::native2js_loginEventNotify(bool isLogin) {
+    kit::logf("[WebView] native2js_loginEventNotify, url : %s", logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::LoginEventNotify, kit::Dictionary{{"type", isLogin ? "loginin" : "loginout"}});
+}
+
+void KZAIWebView::native2js_clientUserChange(bool isLogin, bool webViewVisible) {
+    kit::logf("[WebView] native2js_clientUserChange, url : %s", logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::ClientUserChange,
+             kit::Dictionary{{"type", isLogin ? "loginin" : "loginout"}, {"visible", webViewVisible}});
+}
+
+void KZAIWebView::native2js_cancelLogin() {
+    kit::logf("[WebView] native2js_cancelLogin, url : %s", logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::CancelLogin, kit::Dictionary{});
+}
+
+void KZAIWebView::native2js_fileForAnalyze(const kit::Image& image) {
+    kit::logf("[WebView] native2js_fileForAnalyze, url : %s", logText(rootURL()).c_str());
+    auto png = image.encode(kit::ImageFormat::Png);
+    if (!png || png->empty()) {
+        kit::logf("[WebView] native2js_fileForAnalyze: the image cannot be encoded as PNG, nothing sent (%s)",
+                  png ? "empty" : png.error().c_str());
+        return;
+    }
+    const auto size = static_cast<std::int64_t>(png->size());
+    callPage(KZN2JHandlerName::OnFileForAnalyze,
+             kit::Dictionary{{"filePurpose", kAnalyzeFilePurpose},
+                             {"requestUrl", "data:image/png;base64," + base64Encode(*png)},
+                             {"fileSize", size},
+                             {"filePath", kAnalyzeFilePath}});
+}
+
+void KZAIWebView::native2js_handleFile(const kit::Dictionary& fileAction) {
+    kit::logf("[WebView] native2js_handleFile %s, url : %s", kit::describe(fileAction).c_str(),
+              logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::HandleFile, fileAction, "[WebView] native2js_handleFile Get Callback : ");
+}
+
+void KZAIWebView::native2js_windowHide() {
+    kit::logf("[WebView] native2js_WindowHide, url : %s", logText(rootURL()).c_str());
+    callPage(KZN2JHandlerName::WindowHide, kit::Dictionary{}, "[WebView] native2js_windowHide Get Callback : ");
+}
+
+// ---- Readiness -------------------------------------------------------------------------------------
+
+void KZAIWebView::__resetRequestStatus() {
+    KZBaseWebView::__resetRequestStatus();
+    isAIWebReady_ = false;
+    __cancelCheckingIfAIWebReady();
+}
+
+void KZAIWebView::didFinishNavigation(kit::WebView& webView, kit::NavigationId navigation) {
+    KZBaseWebView::didFinishNavigation(webView, navigation);
+    std::weak_ptr<KZAIWebView> weak = std::static_pointer_cast<KZAIWebView>(shared_from_this());
+    kit::RunLoop::main().performAfterDelay(this, kReadyCheckSelector, kReadyCheckDelay, [weak] {
+        if (auto self = weak.lock()) self->__checkIfAIWebReady();
+    });
+}
+
+void KZAIWebView::__checkIfAIWebReady() {
+    if (isLoading() || isAIWebReady_ || !showsErrorViewIfAIWebReadyTimeout()) return;
+    kit::logLine("[WebView] Check Web Ready Failed !!");
+    __showErrorViewWithText(errorTextOfWaitingReadyTimeout());
+}
+
+void KZAIWebView::__cancelCheckingIfAIWebReady() { kit::RunLoop::main().cancelPerforms(this, kReadyCheckSelector); }
+
+// ---- Full screen -----------------------------------------------------------------------------------
+
+void KZAIWebView::windowFullScreenChanged(const kit::Notification& notification, bool willEnter) {
+    auto ownWindow = window();
+    const std::string frame = kit::stringFromRect(ownWindow ? ownWindow->frame() : kit::Rect{});
+    if (willEnter) {
+        kit::logf("[KZBaseWebView]  will Enter Full Screen --  %s %s -- %s", windowDescription(notification.object).c_str(),
+                  windowDescription(ownWindow.get()).c_str(), frame.c_str());
+    } else {
+        kit::logf("[KZBaseWebView] Did Exit Full Screen --  %s %s -- %s", windowDescription(notification.object).c_str(),
+                  windowDescription(ownWindow.get()).c_str(), frame.c_str());
+    }
+    auto d = aiDelegate();
+    if (!d) return;
+    if (willEnter) {
+        d->webviewElementWillEnterFullScreen(*this, notification);
+    } else {
+        d->webviewElementDidExitFullScreen(*this, notification);
+    }
+}
+
+// ---- Navigation ------------------------------------------------------------------------------------
+
+void KZAIWebView::decidePolicyForNavigationAction(kit::WebView& webView, const kit::NavigationAction& action,
+                                                  kit::NavigationActionDecision decisionHandler) {
+    std::optional<kit::NavigationActionPolicy> baseDecision;
+    KZBaseWebView::decidePolicyForNavigationAction(webView, action,
+                                                   [&baseDecision](kit::NavigationActionPolicy policy) { baseDecision = policy; });
+    if (baseDecision != kit::NavigationActionPolicy::Allow) {
+        decisionHandler(baseDecision.value_or(kit::NavigationActionPolicy::Cancel));
+        return;
+    }
+    if (__divertNavigationAction(action)) {
+        decisionHandler(kit::NavigationActionPolicy::Cancel);
+        return;
+    }
+    decisionHandler(kit::NavigationActionPolicy::Allow);
+}
+
+std::shared_ptr<kit::WebView> KZAIWebView::createWebView(kit::WebView& webView,
+                                                         const kit::WebViewConfiguration& configuration,
+                                                         const kit::NavigationAction& action,
+                                                         const kit::WindowFeatures& features) {
+    kit::logf("[WebView] createWebViewWithConfiguration origin url: %s, to url: %s", logText(rootURL()).c_str(),
+              logText(kit::asciiLowercase(action.request.url)).c_str());
+    if (__divertNewWindowAction(action)) return nullptr;
+    return KZBaseWebView::createWebView(webView, configuration, action, features);
+}
+
+bool KZAIWebView::__divertNavigationAction(const kit::NavigationAction&) { return false; }
+
+bool KZAIWebView::__divertNewWindowAction(const kit::NavigationAction&) { return false; }
+
+// ---- Reports ---------------------------------------------------------------------------------------
+
+void KZAIWebView::_reportWebViewDidStartLoad() {
+    KZBaseWebView::_reportWebViewDidStartLoad();
+    didStartPrepareForJSDate_ = kit::RunLoop::main().now();
+}
+
+void KZAIWebView::_reportWebViewDidReady() {
+    if (!didStartPrepareForJSDate_) return;
+    const long elapsed = KZBaseWebViewReportHelper::millisecondsSince(*didStartPrepareForJSDate_);
+    didStartPrepareForJSDate_.reset();
+    const std::string address = reportAddress();
+    _reportWithKey(24011, {address, std::to_string(elapsed)});
+    kit::logf("[KZBaseWebView] WebViewDidReady: %s", address.c_str());
+}
+
+void KZAIWebView::_reportWebViewIsNotReadyWhenUserEnter(long scene) {
+    _reportWithKey(24012, {reportAddress(), std::to_string(scene)});
+    kit::logf("[KZBaseWebView] _WebViewIsNotReadyWhenUserEnter: %ld", scene);
+}
+
+void KZAIWebView::_reportWebViewDidSendJSMessage(long type) {
+    didSendJSMessageDateDictionary_[type] = kit::RunLoop::main().now();
+    _reportWithKey(24013, {reportAddress(), std::to_string(type)});
+    kit::logf("[KZBaseWebView] WebViewDidSendJSMessage: %ld", type);
+}
+
+void KZAIWebView::_reportWebViewDidReceiveJSMessage(long type) {
+    auto it = didSendJSMessageDateDictionary_.find(type);
+    if (it == didSendJSMessageDateDictionary_.end()) return;
+    const long elapsed = KZBaseWebViewReportHelper::millisecondsSince(it->second);
+    didSendJSMessageDateDictionary_.erase(it);
+    _reportWithKey(24014, {reportAddress(), std::to_string(type), std::to_string(elapsed)});
+    kit::logf("[KZBaseWebView] WebViewDidReceiveJSMessage: %ld", type);
+}

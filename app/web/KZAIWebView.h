@@ -1,0 +1,135 @@
+#pragma once
+// The web view of every AI page. On top of the base web view it talks to the page over the
+// JavaScript bridge (13 page-to-application handlers, 14 application-to-page calls), tracks the
+// page's readiness ("WebIsReady", checked 5 seconds after each finished navigation), relays
+// window full-screen changes, and sends the timing reports 24011 to 24014.
+//
+// Pages are trusted by origin: the handlers act only while the document shown (the last committed
+// main-frame page) has the AI service's origin (aiServiceBaseURL()); any other page gets an
+// empty answer and a log line.
+//
+// Made with kit::create<KZAIWebView>(). Ownership: the view owns its bridge, which holds the
+// platform web view and this view (its web-view delegate) weakly; handlers hold the view weakly.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/web/KZAIWebViewDelegate.h"
+#include "app/web/KZBaseWebView.h"
+#include "app/web/KZWebTypes.h"
+#include "kit/base/Value.h"
+#include "kit/ui/Image.h"
+
+class WKWebViewJavascriptBridge;
+
+class KZAIWebView : public KZBaseWebView {
+public:
+    explicit KZAIWebView(kit::Rect frame = {});
+    ~KZAIWebView() override;
+    void init() override;
+    std::string className() const override { return "KZAIWebView"; }
+
+    // The base's delegate, when it speaks this protocol.
+    std::shared_ptr<KZAIWebViewDelegate> aiDelegate() const;
+
+    const std::shared_ptr<WKWebViewJavascriptBridge>& bridge() const { return bridge_; }
+    bool isAIWebReady() const { return isAIWebReady_; }
+    bool hasOpenFile() const { return hasOpenFile_; }
+    bool isShowPanel() const { return isShowPanel_; }
+    void setIsShowPanel(bool isShowPanel) { isShowPanel_ = isShowPanel; }
+    long saveImageIndex() const { return saveImageIndex_; }
+    void setSaveImageIndex(long index) { saveImageIndex_ = index; }
+    // Main-loop clock times; nullopt when not recorded.
+    const std::optional<double>& didStartPrepareForJSDate() const { return didStartPrepareForJSDate_; }
+    const std::optional<double>& didStartDownloadImageDate() const { return didStartDownloadImageDate_; }
+    const std::optional<double>& didStartDownloadFileDate() const { return didStartDownloadFileDate_; }
+    const std::map<long, double>& didSendJSMessageDateDictionary() const { return didSendJSMessageDateDictionary_; }
+
+    // The AI service's base address: QUARN_AI_BASE_URL when set, else the bundle information's.
+    static std::string aiServiceBaseURL();
+    // Whether the document now shown may use the handlers.
+    bool isTrustedPage() const;
+    // The origin of the document now shown; empty before the first commit.
+    const std::string& committedOrigin() const { return committedOrigin_; }
+
+    // ---- Application-to-page calls. ------------------------------------------------------------
+    void native2js_requestAuthUser();
+    void native2js_requestLogout();
+    void native2js_swipeWindowClose(int windowType);
+    void native2js_sendMessageToJSWithType(int windowType, const std::optional<std::string>& message);
+    void native2js_webShow(int windowType, bool isVisiable);
+    void native2js_commitContinueAsk(int windowType, const std::optional<std::string>& sessionID);
+    void native2js_systemDragFile(bool dragging);
+    // The block is not used: the page's answer is only logged.
+    void native2js_currentPageIsSaved(std::function<void(bool)> block = {});
+    void native2js_loginEventNotify(bool isLogin);
+    void native2js_clientUserChange(bool isLogin, bool webViewVisible);
+    void native2js_cancelLogin();
+    // Sends the image as PNG data; an image that cannot be encoded is not sent.
+    void native2js_fileForAnalyze(const kit::Image& image);
+    void native2js_handleFile(const kit::Dictionary& fileAction);
+    void native2js_windowHide();
+
+    // ---- Reports. ------------------------------------------------------------------------------
+    void _reportWebViewIsNotReadyWhenUserEnter(long scene);
+    void _reportWebViewDidSendJSMessage(long type);
+    void _reportWebViewDidReceiveJSMessage(long type);
+
+    // ---- Overrides of the base. ----------------------------------------------------------------
+    void decidePolicyForNavigationAction(kit::WebView& webView, const kit::NavigationAction& action,
+                                         kit::NavigationActionDecision decisionHandler) override;
+    void didFinishNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
+    std::shared_ptr<kit::WebView> createWebView(kit::WebView& webView, const kit::WebViewConfiguration& configuration,
+                                                const kit::NavigationAction& action,
+                                                const kit::WindowFeatures& features) override;
+
+    static constexpr double kReadyCheckDelay = 5.0;
+    static constexpr const char* kReadyCheckSelector = "__checkIfAIWebReady";
+    static constexpr const char* kAnalyzeFilePath = "/mac/screenshot.png";
+    static constexpr int kAnalyzeFilePurpose = 14;
+
+protected:
+    void __resetRequestStatus() override;
+    void _reportWebViewDidStartLoad() override;
+
+    // Downloads and the tool windows' addresses take these over (a later piece): true when the
+    // address was taken and the navigation must not go on. Nothing is taken yet.
+    virtual bool __divertNavigationAction(const kit::NavigationAction& action);
+    virtual bool __divertNewWindowAction(const kit::NavigationAction& action);
+
+private:
+    friend class KZAIWebViewBridge;
+    // A new main-frame document replaced the old one.
+    void mainFrameDidCommit();
+
+    using HandlerWork = std::function<void(KZAIWebView& view, const kit::Dictionary& data,
+                                           const std::function<void(const kit::Value&)>& answer)>;
+    void registJSBridge();
+    void registerJ2NHandler(const char* name, HandlerWork work);
+    void callPage(const char* handlerName, kit::Value data, std::string answerLog = {});
+
+    void handleReportData(const kit::Dictionary& data, const std::function<void(const kit::Value&)>& answer);
+    void handleSetFileMediaType(const kit::Dictionary& data);
+    void handleReportAuthUser(const kit::Dictionary& data);
+    void _reportWebViewDidReady();
+
+    void __checkIfAIWebReady();
+    void __cancelCheckingIfAIWebReady();
+    void windowFullScreenChanged(const kit::Notification& notification, bool willEnter);
+
+    std::shared_ptr<WKWebViewJavascriptBridge> bridge_;
+    bool isAIWebReady_ = false;
+    bool hasOpenFile_ = false;
+    bool isShowPanel_ = false;
+    long saveImageIndex_ = 1;
+    std::optional<double> didStartPrepareForJSDate_;
+    std::optional<double> didStartDownloadImageDate_;
+    std::optional<double> didStartDownloadFileDate_;
+    std::map<long, double> didSendJSMessageDateDictionary_;
+    std::vector<std::shared_ptr<void>> fullScreenTokens_;
+    std::string committedOrigin_;
+};

@@ -1,0 +1,121 @@
+#pragma once
+// The bridge engine: handler table, waiting answer callbacks, the start-up queue, the encoding of
+// a message into the script that carries it into the page, and the flush of the page's queue.
+// It knows nothing of web views: scripts leave through its delegate.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "kit/base/Result.h"
+#include "kit/base/Value.h"
+
+// An answer; a null value stands for "no answer value".
+using WVJBResponseCallback = std::function<void(const kit::Value& responseData)>;
+// A handler gets the message's "data" (null when absent) and a callback that answers once.
+using WVJBHandler = std::function<void(const kit::Value& data, WVJBResponseCallback responseCallback)>;
+
+class WebViewJavascriptBridgeBaseDelegate {
+public:
+    virtual ~WebViewJavascriptBridgeBaseDelegate() = default;
+    // Evaluates a script in the page; returns its result text where the web view gives one
+    // synchronously, else the empty string.
+    virtual std::string _evaluateJavascript(const std::string& javascriptCommand) = 0;
+};
+
+class WebViewJavascriptBridgeBase {
+public:
+    WebViewJavascriptBridgeBase();
+    ~WebViewJavascriptBridgeBase();
+    WebViewJavascriptBridgeBase(const WebViewJavascriptBridgeBase&) = delete;
+    WebViewJavascriptBridgeBase& operator=(const WebViewJavascriptBridgeBase&) = delete;
+
+    // Not owned: the facade owns the engine and outlives it.
+    WebViewJavascriptBridgeBaseDelegate* delegate = nullptr;
+
+    // Handlers that pages may call; registering a name again replaces its handler.
+    void registerHandler(const std::string& handlerName, WVJBHandler handler);
+    void removeHandler(const std::string& handlerName);
+    bool hasHandler(const std::string& handlerName) const;
+
+    // New empty start-up queue, no waiting callbacks, counter 0. Handlers stay. Answers that
+    // handlers give after a reset belong to the page that is gone and are dropped.
+    void reset();
+
+    // Sends a message: "data" unless it is null (nil), a fresh "callbackId" when a callback is
+    // given, "handlerName" when given. Queued until injection, then dispatched at once. The
+    // message is written as JSON here: the data is not kept.
+    void sendData(const kit::Value& data, WVJBResponseCallback responseCallback,
+                  std::optional<std::string_view> handlerName);
+
+    // Handles the queue text fetched from the page. Any text is safe: what is not a well-formed
+    // message is logged and skipped.
+    void flushMessageQueue(const std::optional<std::string>& messageQueueString);
+
+    // Evaluates the page script, then dispatches the start-up queue in order.
+    void injectJavascriptFile();
+
+    bool isWebViewJavascriptBridgeURL(std::string_view url) const;
+    bool isQueueMessageURL(std::string_view url) const;
+    bool isBridgeLoadedURL(std::string_view url) const;
+
+    static std::string webViewJavascriptCheckCommand();
+    static std::string webViewJavascriptFetchQueyCommand();
+
+    // Process-wide logging of the traffic (off unless enabled).
+    static void enableLogging();
+    static void setLogMaxLength(int length);
+
+    // The script that carries a message into the page. The message is written as compact JSON
+    // (with "/" escaped) and escaped for a single-quoted script string.
+    static std::string javascriptForMessage(const kit::Value& message);
+    static std::string javascriptForMessageJson(std::string_view messageJson);
+    // Appends `text` escaped for a single-quoted script string.
+    static void appendEscapedForJavascriptString(std::string_view text, std::string& out);
+
+    // The page script, read once from the resources folder.
+    static kit::Result<std::string> pageScript();
+
+    // State, for tests and the facades.
+    std::size_t startupQueueSize() const { return startupMessageQueue_ ? startupMessageQueue_->size() : 0; }
+    bool hasStartupQueue() const { return startupMessageQueue_.has_value(); }
+    std::size_t waitingCallbackCount() const { return responseCallbacks_.size(); }
+    std::int64_t uniqueId() const { return uniqueId_; }
+
+private:
+    // A message ready for the page: its script, and its JSON text only while logging is on.
+    struct OutgoingMessage {
+        std::string script;
+        std::string json;
+    };
+    class MessageWriter;
+    void queueMessage(OutgoingMessage message);
+    void _dispatchMessage(const OutgoingMessage& message);
+    void flushMessage(const kit::Value& element, const std::weak_ptr<void>& alive);
+    static void _log(std::string_view action, const kit::Value& json);
+    static void _log(std::string_view action, std::string_view text);
+
+    std::unordered_map<std::string, WVJBHandler> messageHandlers_;
+    std::unordered_map<std::string, WVJBResponseCallback> responseCallbacks_;
+    std::optional<std::vector<OutgoingMessage>> startupMessageQueue_;
+    std::int64_t uniqueId_ = 0;
+    // Bumped by reset(): answers made for an earlier page check it.
+    std::uint64_t generation_ = 0;
+    // Expires with the engine; callbacks handed out hold it weakly.
+    std::shared_ptr<int> alive_;
+};
+
+// Bridge signal addresses: scheme "https" or "wvjbscheme" and one of the two hosts, both compared
+// lower-cased.
+namespace wvjb {
+inline constexpr const char* kBridgeLoaded = "__bridge_loaded__";
+inline constexpr const char* kQueueHasMessage = "__wvjb_queue_message__";
+inline constexpr const char* kQueueMessageAddress = "wvjbscheme://__wvjb_queue_message__";
+inline constexpr const char* kBridgeLoadedAddress = "https://__bridge_loaded__";
+}  // namespace wvjb

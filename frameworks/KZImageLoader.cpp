@@ -1,0 +1,342 @@
+#include "frameworks/KZImageLoader.h"
+
+// The worker thread runs its own GLib main context with one HTTP session; every job lives on
+// that thread from start to finish. The main thread only submits jobs and cancels them through
+// their GCancellable, which is thread-safe. Results come back as tasks posted to the run loop.
+
+#include <gio/gio.h>
+#include <libsoup/soup.h>
+
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "kit/base/RunLoop.h"
+#include "kit/ui/ImageView.h"
+
+namespace {
+
+struct Job {
+    std::string address;
+    GCancellable* cancellable = nullptr;
+    std::size_t maximumBytes = 0;
+    std::function<void(kit::Result<kit::Image>)> finish;  // called on the worker thread
+    SoupMessage* message = nullptr;
+    GInputStream* stream = nullptr;
+    std::vector<std::uint8_t> body;
+    void* worker = nullptr;
+
+    ~Job() {
+        if (stream) g_object_unref(stream);
+        if (message) g_object_unref(message);
+        if (cancellable) g_object_unref(cancellable);
+    }
+};
+
+// Cancels its download when released.
+struct LoadToken {
+    GCancellable* cancellable;
+    explicit LoadToken(GCancellable* c) : cancellable(c) { g_object_ref(cancellable); }
+    ~LoadToken() {
+        g_cancellable_cancel(cancellable);
+        g_object_unref(cancellable);
+    }
+    LoadToken(const LoadToken&) = delete;
+    LoadToken& operator=(const LoadToken&) = delete;
+};
+
+std::string errorText(const GError* error, const char* fallback) {
+    return error && error->message ? std::string(error->message) : std::string(fallback);
+}
+
+std::string_view schemeOf(std::string_view address) {
+    const auto colon = address.find(':');
+    if (colon == std::string_view::npos || colon == 0) return {};
+    const std::string_view scheme = address.substr(0, colon);
+    auto alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (!alpha(scheme[0])) return {};
+    for (char c : scheme) {
+        if (!alpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return {};
+    }
+    return scheme;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+struct KZImageLoader::State {
+    struct ViewRequest {
+        std::weak_ptr<kit::ImageView> view;
+        std::shared_ptr<void> token;
+    };
+    std::unordered_map<const kit::View*, ViewRequest> views;
+    std::size_t pending = 0;
+    std::size_t started = 0;
+};
+
+struct KZImageLoader::Worker {
+    Options options;
+    GMainContext* context = nullptr;
+    GMainLoop* loop = nullptr;
+    std::thread thread;
+    // Worker thread only.
+    SoupSession* session = nullptr;
+    std::unordered_set<Job*> jobs;
+    bool stopping = false;
+
+    explicit Worker(Options o) : options(o) {
+        context = g_main_context_new();
+        loop = g_main_loop_new(context, FALSE);
+        thread = std::thread([this] { run(); });
+    }
+
+    ~Worker() {
+        g_main_context_invoke(context, &Worker::stopOnWorker, this);
+        thread.join();
+        g_main_loop_unref(loop);
+        g_main_context_unref(context);
+    }
+
+    void run() {
+        g_main_context_push_thread_default(context);
+        session = soup_session_new();
+        soup_session_set_timeout(session, options.timeoutSeconds);
+        soup_session_set_idle_timeout(session, 60);
+        g_main_loop_run(loop);
+        g_object_unref(session);
+        session = nullptr;
+        // Let the session's own cleanup sources run before the context goes.
+        while (g_main_context_iteration(context, FALSE)) {
+        }
+        g_main_context_pop_thread_default(context);
+    }
+
+    static gboolean stopOnWorker(gpointer data) {
+        auto* self = static_cast<Worker*>(data);
+        self->stopping = true;
+        for (Job* job : self->jobs) g_cancellable_cancel(job->cancellable);
+        if (self->jobs.empty()) g_main_loop_quit(self->loop);
+        return G_SOURCE_REMOVE;
+    }
+
+    void submit(Job* job) {
+        struct Start {
+            Worker* worker;
+            Job* job;
+        };
+        g_main_context_invoke_full(
+            context, G_PRIORITY_DEFAULT,
+            [](gpointer data) -> gboolean {
+                auto* start = static_cast<Start*>(data);
+                start->worker->begin(start->job);
+                return G_SOURCE_REMOVE;
+            },
+            new Start{this, job}, [](gpointer data) { delete static_cast<Start*>(data); });
+    }
+
+    void begin(Job* job) {
+        job->worker = this;
+        jobs.insert(job);
+        if (stopping || g_cancellable_is_cancelled(job->cancellable)) {
+            fail(job, "cancelled");
+            return;
+        }
+        if (equalsIgnoringCase(schemeOf(job->address), "data")) {
+            gchar* contentType = nullptr;
+            GBytes* bytes = soup_uri_decode_data_uri(job->address.c_str(), &contentType);
+            g_free(contentType);
+            if (!bytes) {
+                fail(job, "malformed data address");
+                return;
+            }
+            gsize size = 0;
+            const auto* data = static_cast<const std::uint8_t*>(g_bytes_get_data(bytes, &size));
+            if (size > job->maximumBytes) {
+                g_bytes_unref(bytes);
+                fail(job, "image too large");
+                return;
+            }
+            job->body.assign(data, data + size);
+            g_bytes_unref(bytes);
+            decode(job);
+            return;
+        }
+        job->message = soup_message_new("GET", job->address.c_str());
+        if (!job->message) {
+            fail(job, "malformed address");
+            return;
+        }
+        soup_session_send_async(session, job->message, G_PRIORITY_DEFAULT, job->cancellable, &Worker::onSent, job);
+    }
+
+    static void onSent(GObject* source, GAsyncResult* result, gpointer data) {
+        auto* job = static_cast<Job*>(data);
+        GError* error = nullptr;
+        GInputStream* stream = soup_session_send_finish(SOUP_SESSION(source), result, &error);
+        auto* self = static_cast<Worker*>(job->worker);
+        if (!stream) {
+            self->fail(job, errorText(error, "request failed"));
+            g_clear_error(&error);
+            return;
+        }
+        job->stream = stream;
+        const guint status = soup_message_get_status(job->message);
+        if (status < 200 || status > 299) {
+            self->fail(job, "HTTP status " + std::to_string(status));
+            return;
+        }
+        const goffset length = soup_message_headers_get_content_length(soup_message_get_response_headers(job->message));
+        if (length > 0 && static_cast<std::uint64_t>(length) > job->maximumBytes) {
+            self->fail(job, "image too large");
+            return;
+        }
+        self->readMore(job);
+    }
+
+    void readMore(Job* job) {
+        g_input_stream_read_bytes_async(job->stream, 64 * 1024, G_PRIORITY_DEFAULT, job->cancellable, &Worker::onRead, job);
+    }
+
+    static void onRead(GObject* source, GAsyncResult* result, gpointer data) {
+        auto* job = static_cast<Job*>(data);
+        GError* error = nullptr;
+        GBytes* bytes = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error);
+        auto* self = static_cast<Worker*>(job->worker);
+        if (!bytes) {
+            self->fail(job, errorText(error, "read failed"));
+            g_clear_error(&error);
+            return;
+        }
+        gsize size = 0;
+        const auto* chunk = static_cast<const std::uint8_t*>(g_bytes_get_data(bytes, &size));
+        if (size == 0) {
+            g_bytes_unref(bytes);
+            self->decode(job);
+            return;
+        }
+        if (job->body.size() + size > job->maximumBytes) {
+            g_bytes_unref(bytes);
+            self->fail(job, "image too large");
+            return;
+        }
+        job->body.insert(job->body.end(), chunk, chunk + size);
+        g_bytes_unref(bytes);
+        self->readMore(job);
+    }
+
+    void decode(Job* job) {
+        if (g_cancellable_is_cancelled(job->cancellable)) {
+            fail(job, "cancelled");
+            return;
+        }
+        auto image = kit::Image::fromData(job->body);
+        if (image) {
+            done(job, std::move(image));
+        } else {
+            fail(job, "undecodable image: " + image.error());
+        }
+    }
+
+    void fail(Job* job, std::string message) { done(job, kit::Error{std::move(message)}); }
+
+    void done(Job* job, kit::Result<kit::Image> result) {
+        job->finish(std::move(result));
+        jobs.erase(job);
+        delete job;
+        if (stopping && jobs.empty()) g_main_loop_quit(loop);
+    }
+};
+
+KZImageLoader::KZImageLoader() : KZImageLoader(Options{}) {}
+
+KZImageLoader::KZImageLoader(Options options) : state_(std::make_shared<State>()) {
+    worker_ = std::make_unique<Worker>(options);
+}
+
+KZImageLoader::~KZImageLoader() = default;
+
+KZImageLoader& KZImageLoader::shared() {
+    // Never destroyed: its worker may still be finishing when the process exits.
+    static auto* loader = new KZImageLoader();
+    return *loader;
+}
+
+bool KZImageLoader::isFetchableAddress(std::string_view address) {
+    const auto scheme = schemeOf(address);
+    return equalsIgnoringCase(scheme, "http") || equalsIgnoringCase(scheme, "https") || equalsIgnoringCase(scheme, "data");
+}
+
+std::size_t KZImageLoader::pendingCount() const { return state_->pending; }
+std::size_t KZImageLoader::startedCount() const { return state_->started; }
+
+std::shared_ptr<void> KZImageLoader::load(std::string_view address, Completion completion) {
+    auto loop = kit::RunLoop::mainShared();
+    if (!isFetchableAddress(address)) {
+        auto token = std::make_shared<int>(0);
+        std::weak_ptr<int> weakToken = token;
+        std::string message = address.empty() ? "no address" : "unsupported address";
+        loop->post([weakToken, completion = std::move(completion), message] {
+            if (weakToken.lock() && completion) completion(kit::Error{message});
+        });
+        return token;
+    }
+    auto* job = new Job;
+    job->address = std::string(address);
+    job->cancellable = g_cancellable_new();
+    job->maximumBytes = worker_->options.maximumBytes;
+    auto token = std::make_shared<LoadToken>(job->cancellable);
+    std::weak_ptr<LoadToken> weakToken = token;
+    std::weak_ptr<State> weakState = state_;
+    job->finish = [loop, weakToken, weakState, completion = std::move(completion)](kit::Result<kit::Image> result) {
+        loop->post([weakToken, weakState, completion, result = std::move(result)]() mutable {
+            if (auto state = weakState.lock()) --state->pending;
+            if (weakToken.lock() && completion) completion(std::move(result));
+        });
+    };
+    ++state_->pending;
+    ++state_->started;
+    worker_->submit(job);
+    return token;
+}
+
+void KZImageLoader::setImage(const std::shared_ptr<kit::ImageView>& view, std::string_view address, kit::Image placeholder) {
+    if (!view) return;
+    // Dropping the earlier request's token cancels it, so only this one can set the image.
+    cancel(*view);
+    view->setImage(std::move(placeholder));
+    if (!isFetchableAddress(address)) return;
+    for (auto it = state_->views.begin(); it != state_->views.end();) {
+        it = it->second.view.expired() ? state_->views.erase(it) : std::next(it);
+    }
+    const kit::View* key = view.get();
+    std::weak_ptr<kit::ImageView> weakView = view;
+    std::weak_ptr<State> weakState = state_;
+    auto token = load(address, [weakView, weakState, key](kit::Result<kit::Image> result) {
+        auto target = weakView.lock();
+        if (auto state = weakState.lock()) state->views.erase(key);
+        if (target && result) target->setImage(std::move(result.value()));
+    });
+    state_->views[key] = State::ViewRequest{view, std::move(token)};
+}
+
+void KZImageLoader::cancel(const kit::View& view) { state_->views.erase(&view); }
+
+void sd_setImageWithURL(const std::shared_ptr<kit::ImageView>& view, std::string_view url) {
+    KZImageLoader::shared().setImage(view, url, {});
+}
+
+void sd_setImageWithURL(const std::shared_ptr<kit::ImageView>& view, std::string_view url, kit::Image placeholder) {
+    KZImageLoader::shared().setImage(view, url, std::move(placeholder));
+}

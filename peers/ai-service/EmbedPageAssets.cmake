@@ -1,0 +1,17 @@
+# Writes the page's script and style into a C++ source file as raw string literals:
+#   cmake -DSCRIPT=<js> -DSTYLE=<css> -DOUTPUT=<cpp> -P EmbedPageAssets.cmake
+file(READ ${SCRIPT} script)
+file(READ ${STYLE} style)
+foreach(content script style)
+  string(FIND "${${content}}" ")QUARNPAGE\"" found)
+  if(NOT found EQUAL -1)
+    message(FATAL_ERROR "the page ${content} holds the raw-string delimiter )QUARNPAGE\"")
+  endif()
+endforeach()
+set(text "// Generated from peers/ai-service/page by EmbedPageAssets.cmake; edit those files instead.\n")
+string(APPEND text "#include \"peers/ai-service/AIPageAssets.h\"\n\nnamespace peers::aiservice {\n\n")
+string(APPEND text "const char* const kPageScript = R\"QUARNPAGE(${script})QUARNPAGE\";\n\n")
+string(APPEND text "const char* const kPageStyle = R\"QUARNPAGE(${style})QUARNPAGE\";\n\n}  // namespace peers::aiservice\n")
+file(WRITE ${OUTPUT}.tmp "${text}")
+file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUTPUT}.tmp)

@@ -1,0 +1,259 @@
+// The application binary as a process: a temporary home and system root, a private session bus,
+// and what it leaves on disk. Deadlines are generous; nothing here measures time.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kit/base/Json.h"
+#include "kit/base/PropertyList.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto kDeadline = 60s;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::size_t countOf(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return condition();
+}
+
+// A process started with its own environment; its output goes to a file. Killed if still
+// running when the object goes.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& output) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        std::vector<char*> args, envp;
+        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (running()) {
+            ::kill(pid_, SIGKILL);
+            waitExit(5s);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    bool running() {
+        if (pid_ <= 0 || status_) return false;
+        int status = 0;
+        pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) status_ = status;
+        return !status_;
+    }
+    // The exit status, once the process has ended within the deadline.
+    std::optional<int> waitExit(std::chrono::milliseconds deadline = kDeadline) {
+        waitFor([this] { return !running(); }, deadline);
+        return status_;
+    }
+    void signal(int sig) {
+        if (running()) ::kill(pid_, sig);
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+bool exitedCleanly(std::optional<int> status) { return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0; }
+
+class AppProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quarn-process-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        home_ = root_ / "home";
+        system_ = root_ / "system";
+        fs::create_directories(home_ / "Library/Logs");
+        fs::create_directories(system_ / "Library/Logs");
+
+        FILE* daemon = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        ASSERT_NE(daemon, nullptr);
+        char line[1024] = {};
+        if (std::fgets(line, sizeof line, daemon)) busAddress_ = line;
+        if (std::fgets(line, sizeof line, daemon)) busPid_ = std::atoi(line);
+        ::pclose(daemon);
+        while (!busAddress_.empty() && (busAddress_.back() == '\n' || busAddress_.back() == '\r')) busAddress_.pop_back();
+        ASSERT_FALSE(busAddress_.empty());
+        ASSERT_GT(busPid_, 0);
+    }
+    void TearDown() override {
+        if (busPid_ > 0) ::kill(busPid_, SIGTERM);
+        std::error_code ec;
+        if (HasFailure()) {
+            std::fprintf(stderr, "kept %s for inspection\n", root_.c_str());
+        } else if (!std::getenv("QUARN_KEEP_PROCESS_TREES")) {
+            fs::remove_all(root_, ec);
+        }
+    }
+
+    std::vector<std::string> environment() const {
+        std::vector<std::string> env{"HOME=" + home_.string(), "QUARN_SYSTEM_ROOT=" + system_.string(),
+                                     "DBUS_SESSION_BUS_ADDRESS=" + busAddress_, "LANG=C.UTF-8",
+                                     "GIO_USE_VFS=local", "GSETTINGS_BACKEND=memory"};
+        for (const char* name : {"PATH", "QUARN_RESOURCES_DIR"})
+            if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+        return env;
+    }
+    std::unique_ptr<Child> startApp(const std::string& outputName) {
+        return std::make_unique<Child>(std::vector<std::string>{QUARN_APP_PATH}, environment(), root_ / outputName);
+    }
+    void installHostBundle() { fs::create_directories(system_ / "Applications/Morvane Quarn.app"); }
+
+    fs::path logFile() const {
+        return (::getuid() == 0 ? system_ : home_) / "Library/Logs" / "QuarnAI.log";
+    }
+    fs::path settingsFile() const { return home_ / "Library/Application Support/QuarnAI/config/QuarnAIConfig.plist"; }
+    fs::path analyticsFile() const { return home_ / "Library/Application Support/QuarnAI/HXReport.jsonl"; }
+
+    // The (key, value) pairs of the report events in the analytics file.
+    std::vector<std::pair<std::int64_t, std::string>> settingsReports() {
+        std::vector<std::pair<std::int64_t, std::string>> out;
+        std::ifstream in(analyticsFile());
+        for (std::string line; std::getline(in, line);) {
+            auto event = kit::parseJson(line);
+            if (!event) continue;
+            auto key = (*event)["key"].integerValue();
+            if (key >= 21124 && key <= 21128)
+                out.emplace_back(key, (*event)["value"].asString() ? *(*event)["value"].asString() : "?");
+        }
+        return out;
+    }
+    bool reportedAllFive() { return settingsReports().size() >= 5; }
+
+    fs::path root_, home_, system_;
+    std::string busAddress_;
+    int busPid_ = 0;
+};
+
+TEST_F(AppProcessTest, WithoutTheHostItWritesItsFilesAndQuitsAtTheFirstTick) {
+    auto app = startApp("app.out");
+    ASSERT_TRUE(app->started());
+    ASSERT_TRUE(exitedCleanly(app->waitExit())) << readFile(root_ / "app.out");
+
+    auto settings = kit::readPropertyListFile(settingsFile());
+    ASSERT_TRUE(settings.ok()) << settings.error();
+    kit::Dictionary expected{{"kQuarn_AI_QA_WIDNDOW_PIN_STATE", false},
+                             {"kQuarn_AI_UD_Accessiblity_Permission", false},
+                             {"kQuarn_AI_UD_AuthUserInfo",
+                              kit::Dictionary{{"state", 1}, {"avatar", ""}, {"userName", ""}}},
+                             {"kQuarn_AI_UD_GuideWindow_HasChoosedShowAIBar", false},
+                             {"kQuarn_AI_UD_HasShowGuideWindow", false},
+                             {"kQuarn_AI_UD_PowerBootShowAILogo", true},
+                             {"kQuarn_AI_UD_ShowStatusBarItem", false},
+                             {"kQuarn_AI_UD_StatusBarHiddenOnLiquidScreenAlertShow", false},
+                             {"kQuarn_AI_UD_UseSelectTextTool", false}};
+    ASSERT_TRUE(settings->isDictionary());
+    EXPECT_EQ(*settings->asDictionary(), expected);
+
+    std::string log = readFile(logFile());
+    EXPECT_NE(log.find("[AppDelegate] applicationDidFinishLaunching end"), std::string::npos) << log;
+    auto quitLine = log.find("[AppDelegate] found Quarn not exist in /Applications, terminate self.");
+    ASSERT_NE(quitLine, std::string::npos) << log;
+    EXPECT_LT(quitLine, log.find("[AppDelegate] applicationWillTerminate"));
+    // Everything after the redirection went to the file, not to the inherited output.
+    std::string output = readFile(root_ / "app.out");
+    EXPECT_NE(output.find("Appdelegate -> redirctNSlog ..."), std::string::npos);
+    EXPECT_EQ(output.find("terminate self"), std::string::npos);
+}
+
+TEST_F(AppProcessTest, HostBundlePresentKeepsItRunningAndReportsSettings) {
+    installHostBundle();
+    auto app = startApp("app.out");
+    ASSERT_TRUE(waitFor([&] { return reportedAllFive(); })) << readFile(logFile());
+    const std::vector<std::pair<std::int64_t, std::string>> expected{
+        {21124, "0"}, {21125, "1"}, {21126, "0"}, {21127, "0"}, {21128, "0"}};
+    EXPECT_EQ(settingsReports(), expected);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(app->running());
+    app->signal(SIGTERM);
+    EXPECT_TRUE(exitedCleanly(app->waitExit()));
+    EXPECT_NE(readFile(logFile()).find("[AppDelegate] applicationWillTerminate"), std::string::npos);
+}
+
+TEST_F(AppProcessTest, HostRunningFromElsewhereKeepsItRunning) {
+    Child host({QUARN_BUS_NAME_OWNER_PATH, "com.morvane.Quarn"}, environment(), root_ / "host.out");
+    ASSERT_TRUE(waitFor([&] { return readFile(root_ / "host.out").find("owned") != std::string::npos; }));
+    auto app = startApp("app.out");
+    ASSERT_TRUE(waitFor([&] { return reportedAllFive(); })) << readFile(logFile());
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(app->running());
+
+    // Once the host quits (and nothing is in /Applications), the next tick ends it.
+    host.signal(SIGTERM);
+    EXPECT_TRUE(exitedCleanly(app->waitExit())) << readFile(logFile());
+    EXPECT_NE(readFile(logFile()).find("terminate self"), std::string::npos);
+}
+
+TEST_F(AppProcessTest, SecondCopyLeavesAtOnceAndTheFirstStays) {
+    installHostBundle();
+    auto first = startApp("first.out");
+    ASSERT_TRUE(waitFor([&] {
+        return readFile(logFile()).find("applicationDidFinishLaunching end") != std::string::npos;
+    }));
+    auto second = startApp("second.out");
+    ASSERT_TRUE(exitedCleanly(second->waitExit())) << readFile(root_ / "second.out");
+
+    std::string secondOutput = readFile(root_ / "second.out");
+    EXPECT_NE(secondOutput.find("[AppDelegate] applicationWillTerminate"), std::string::npos) << secondOutput;
+    EXPECT_EQ(secondOutput.find("redirctNSlog"), std::string::npos);
+    EXPECT_EQ(secondOutput.find("listenQuarnProcessLaunch"), std::string::npos);
+
+    ASSERT_TRUE(waitFor([&] { return reportedAllFive(); }));
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(first->running());
+    std::string log = readFile(logFile());
+    EXPECT_EQ(countOf(log, "[AppDelegate] listenQuarnProcessLaunch"), 1u) << log;
+    EXPECT_EQ(countOf(log, "[AppDelegate] applicationWillTerminate"), 0u);
+    EXPECT_EQ(settingsReports().size(), 5u);  // one copy reporting
+    first->signal(SIGTERM);
+    EXPECT_TRUE(exitedCleanly(first->waitExit()));
+}
+
+}  // namespace

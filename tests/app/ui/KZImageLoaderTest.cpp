@@ -1,0 +1,382 @@
+#include <glib.h>
+#include <libsoup/soup.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "AppUiTestSupport.h"
+#include "frameworks/KZImageLoader.h"
+#include "kit/ui/ImageView.h"
+
+namespace {
+
+using quarn::testing::AppUiTest;
+
+std::string pngOf(int width, int height, kit::Color color) {
+    auto bytes = kit::Image::filled(width, height, color).encode(kit::ImageFormat::Png);
+    return std::string(bytes->begin(), bytes->end());
+}
+
+std::string dataAddress(const std::string& bytes, const char* type = "image/png") {
+    gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string address = std::string("data:") + type + ";base64," + encoded;
+    g_free(encoded);
+    return address;
+}
+
+// A tiny HTTP server on its own thread and main context. Responses are set per path; a held
+// path keeps its requests waiting until released.
+class LocalImageServer {
+public:
+    LocalImageServer() {
+        context_ = g_main_context_new();
+        loop_ = g_main_loop_new(context_, FALSE);
+        std::promise<int> port;
+        auto ready = port.get_future();
+        thread_ = std::thread([this, &port] { run(port); });
+        port_ = ready.get();
+    }
+
+    ~LocalImageServer() {
+        g_main_context_invoke(
+            context_,
+            [](gpointer data) -> gboolean {
+                auto* self = static_cast<LocalImageServer*>(data);
+                // Answer whatever is still waiting, so that no client hangs.
+                auto waiting = std::move(self->waiting_);
+                self->waiting_.clear();
+                for (auto& [path, messages] : waiting) {
+                    for (auto* message : messages) {
+                        soup_server_message_set_status(message, 503, nullptr);
+                        self->resume(message);
+                    }
+                }
+                g_main_loop_quit(self->loop_);
+                return G_SOURCE_REMOVE;
+            },
+            this);
+        thread_.join();
+        g_main_loop_unref(loop_);
+        g_main_context_unref(context_);
+    }
+
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+    void respond(const std::string& path, int status, std::string body, std::string type = "image/png") {
+        std::lock_guard lock(mutex_);
+        responses_[path] = {status, std::move(body), std::move(type)};
+    }
+    void hold(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        held_[path] = true;
+    }
+    void release(const std::string& path) {
+        struct Release {
+            LocalImageServer* self;
+            std::string path;
+        };
+        g_main_context_invoke_full(
+            context_, G_PRIORITY_DEFAULT,
+            [](gpointer data) -> gboolean {
+                auto* r = static_cast<Release*>(data);
+                {
+                    std::lock_guard lock(r->self->mutex_);
+                    r->self->held_[r->path] = false;
+                }
+                auto messages = std::move(r->self->waiting_[r->path]);
+                r->self->waiting_.erase(r->path);
+                for (auto* message : messages) {
+                    r->self->answer(message, r->path);
+                    r->self->resume(message);
+                }
+                return G_SOURCE_REMOVE;
+            },
+            new Release{this, path}, [](gpointer data) { delete static_cast<Release*>(data); });
+    }
+    int requests(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return counts_[path];
+    }
+
+private:
+    struct Response {
+        int status = 404;
+        std::string body;
+        std::string type;
+    };
+
+    void run(std::promise<int>& port) {
+        g_main_context_push_thread_default(context_);
+        SoupServer* server = soup_server_new(nullptr, nullptr);
+        soup_server_add_handler(server, nullptr, &LocalImageServer::handle, this, nullptr);
+        GError* error = nullptr;
+        soup_server_listen_local(server, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error);
+        GSList* uris = soup_server_get_uris(server);
+        port.set_value(uris ? g_uri_get_port(static_cast<GUri*>(uris->data)) : -1);
+        g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+        g_main_loop_run(loop_);
+        soup_server_disconnect(server);
+        g_object_unref(server);
+        while (g_main_context_iteration(context_, FALSE)) {
+        }
+        g_main_context_pop_thread_default(context_);
+    }
+
+    static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
+        auto* self = static_cast<LocalImageServer*>(data);
+        bool held = false;
+        {
+            std::lock_guard lock(self->mutex_);
+            ++self->counts_[path];
+            held = self->held_[path];
+        }
+        if (held) {
+            soup_server_message_pause(message);
+            // A client that gives up closes the connection: forget the message then.
+            g_object_ref(message);
+            g_signal_connect(message, "disconnected", G_CALLBACK(&LocalImageServer::disconnected), self);
+            self->waiting_[path].push_back(message);
+            return;
+        }
+        self->answer(message, path);
+    }
+
+    static void disconnected(SoupServerMessage* message, gpointer data) {
+        auto* self = static_cast<LocalImageServer*>(data);
+        for (auto& [path, messages] : self->waiting_) {
+            auto it = std::find(messages.begin(), messages.end(), message);
+            if (it != messages.end()) {
+                messages.erase(it);
+                g_signal_handlers_disconnect_by_data(message, self);
+                g_object_unref(message);
+                return;
+            }
+        }
+    }
+
+    void resume(SoupServerMessage* message) {
+        g_signal_handlers_disconnect_by_data(message, this);
+        soup_server_message_unpause(message);
+        g_object_unref(message);
+    }
+
+    void answer(SoupServerMessage* message, const std::string& path) {
+        Response response;
+        {
+            std::lock_guard lock(mutex_);
+            if (auto it = responses_.find(path); it != responses_.end()) response = it->second;
+        }
+        soup_server_message_set_status(message, static_cast<guint>(response.status), nullptr);
+        soup_server_message_set_response(message, response.type.c_str(), SOUP_MEMORY_COPY, response.body.data(),
+                                         response.body.size());
+    }
+
+    GMainContext* context_;
+    GMainLoop* loop_;
+    std::thread thread_;
+    int port_ = -1;
+    std::mutex mutex_;
+    std::map<std::string, Response> responses_;
+    std::map<std::string, bool> held_;
+    std::map<std::string, int> counts_;
+    // Server thread only.
+    std::map<std::string, std::vector<SoupServerMessage*>> waiting_;
+};
+
+class ImageLoaderTest : public AppUiTest {
+protected:
+    // Runs the main loop until `done` (the worker posts results from its own thread). The bound
+    // only keeps a broken build from hanging; it is not a speed check.
+    template <class Done>
+    bool pumpUntil(Done done) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < giveUp) {
+            env.runUntilIdle();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+    bool settle(KZImageLoader& loader) {
+        return pumpUntil([&] { return loader.pendingCount() == 0; });
+    }
+
+    const kit::Image placeholder = kit::Image::filled(2, 2, kit::Color::fromHex(0x808080));
+    const std::string redPng = pngOf(3, 2, kit::Color::fromHex(0xFF0000));
+    const std::string bluePng = pngOf(5, 5, kit::Color::fromHex(0x0000FF));
+};
+
+TEST_F(ImageLoaderTest, DataAddressShowsThePlaceholderAtOnceThenTheImageSetOnTheMainLoop) {
+    KZImageLoader loader;
+    auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    loader.setImage(view, dataAddress(redPng), placeholder);
+    EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
+    ASSERT_TRUE(settle(loader));
+    EXPECT_EQ(view->image().pixelWidth(), 3);
+    EXPECT_EQ(view->image().pixelAt(1, 1), kit::Color::fromHex(0xFF0000));
+
+    const auto testThread = std::this_thread::get_id();
+    std::thread::id completionThread;
+    bool ok = false;
+    auto handle = loader.load(dataAddress(bluePng), [&](kit::Result<kit::Image> result) {
+        completionThread = std::this_thread::get_id();
+        ok = result.ok() && result->pixelWidth() == 5;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return ok; }));
+    EXPECT_EQ(completionThread, testThread);
+}
+
+TEST_F(ImageLoaderTest, OnlyHttpHttpsAndDataAddressesAreFetched) {
+    EXPECT_TRUE(KZImageLoader::isFetchableAddress("http://example.invalid/a.png"));
+    EXPECT_TRUE(KZImageLoader::isFetchableAddress("HTTPS://example.invalid/a.png"));
+    EXPECT_TRUE(KZImageLoader::isFetchableAddress("data:image/png;base64,AAAA"));
+    const auto file = env.root() / "local.png";
+    ASSERT_TRUE(kit::Image::filled(4, 4, kit::Color::black()).writeToFile(file).ok());
+    KZImageLoader loader;
+    auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    for (std::string address : {"file://" + file.string(), file.string(), std::string("ftp://127.0.0.1/a.png"),
+                                std::string("javascript:alert(1)"), std::string(""), std::string(":nothing"),
+                                std::string("about:blank")}) {
+        SCOPED_TRACE(address);
+        EXPECT_FALSE(KZImageLoader::isFetchableAddress(address));
+        loader.setImage(view, address, placeholder);
+        ASSERT_TRUE(settle(loader));
+        env.runUntilIdle();
+        EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
+    }
+    EXPECT_EQ(loader.startedCount(), 0u);
+
+    bool failed = false;
+    auto handle = loader.load("file:///etc/passwd", [&](kit::Result<kit::Image> r) { failed = !r.ok(); });
+    env.runUntilIdle();
+    EXPECT_TRUE(failed);
+}
+
+TEST_F(ImageLoaderTest, HttpImageReplacesThePlaceholderFailuresKeepIt) {
+    LocalImageServer server;
+    server.respond("/red.png", 200, redPng);
+    server.respond("/garbage.png", 200, "this is not an image", "image/png");
+    server.respond("/gone.png", 404, "missing", "text/plain");
+    KZImageLoader loader;
+
+    auto good = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    auto garbage = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    auto gone = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    auto refused = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    loader.setImage(good, server.url("/red.png"), placeholder);
+    loader.setImage(garbage, server.url("/garbage.png"), placeholder);
+    loader.setImage(gone, server.url("/gone.png"), placeholder);
+    // Nothing listens on port 1.
+    loader.setImage(refused, "http://127.0.0.1:1/x.png", placeholder);
+    ASSERT_TRUE(settle(loader));
+    EXPECT_EQ(good->image().pixelAt(0, 0), kit::Color::fromHex(0xFF0000));
+    EXPECT_TRUE(garbage->image().sharesPixelsWith(placeholder));
+    EXPECT_TRUE(gone->image().sharesPixelsWith(placeholder));
+    EXPECT_TRUE(refused->image().sharesPixelsWith(placeholder));
+    EXPECT_EQ(server.requests("/red.png"), 1);
+    EXPECT_EQ(server.requests("/gone.png"), 1);
+
+    // No placeholder: the view is cleared at once, then gets the image.
+    loader.setImage(good, server.url("/red.png"));
+    EXPECT_TRUE(good->image().isNull());
+    ASSERT_TRUE(settle(loader));
+    EXPECT_FALSE(good->image().isNull());
+}
+
+TEST_F(ImageLoaderTest, TheLatestRequestOfAViewWins) {
+    LocalImageServer server;
+    server.respond("/slow-red.png", 200, redPng);
+    server.respond("/blue.png", 200, bluePng);
+    server.respond("/slow-blue.png", 200, bluePng);
+    server.hold("/slow-red.png");
+    server.hold("/slow-blue.png");
+    KZImageLoader loader;
+    auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+
+    // An older slow request finishing after a newer fast one changes nothing.
+    loader.setImage(view, server.url("/slow-red.png"), placeholder);
+    ASSERT_TRUE(pumpUntil([&] { return server.requests("/slow-red.png") == 1; }));
+    loader.setImage(view, server.url("/blue.png"), placeholder);
+    ASSERT_TRUE(pumpUntil([&] { return view->image().pixelWidth() == 5; }));
+    server.release("/slow-red.png");
+    ASSERT_TRUE(settle(loader));
+    EXPECT_EQ(view->image().pixelAt(0, 0), kit::Color::fromHex(0x0000FF));
+
+    // An older request finishing first does not show while the newer one is running.
+    server.hold("/slow-red.png");
+    auto second = kit::Image::filled(1, 1, kit::Color::white());
+    loader.setImage(view, server.url("/slow-red.png"), placeholder);
+    loader.setImage(view, server.url("/slow-blue.png"), second);
+    ASSERT_TRUE(pumpUntil([&] { return server.requests("/slow-blue.png") == 1; }));
+    server.release("/slow-red.png");
+    ASSERT_TRUE(pumpUntil([&] { return loader.pendingCount() <= 1; }));
+    EXPECT_TRUE(view->image().sharesPixelsWith(second));
+    server.release("/slow-blue.png");
+    ASSERT_TRUE(settle(loader));
+    EXPECT_EQ(view->image().pixelWidth(), 5);
+
+    // A later request without an address also supersedes a running one.
+    server.hold("/slow-red.png");
+    loader.setImage(view, server.url("/slow-red.png"), placeholder);
+    loader.setImage(view, "", second);
+    server.release("/slow-red.png");
+    ASSERT_TRUE(settle(loader));
+    EXPECT_TRUE(view->image().sharesPixelsWith(second));
+}
+
+TEST_F(ImageLoaderTest, OversizedBodiesAreRefusedAndAViewGoneMeanwhileIsLeftAlone) {
+    LocalImageServer server;
+    server.respond("/big.png", 200, bluePng);
+    server.respond("/red.png", 200, redPng);
+    server.hold("/red.png");
+    KZImageLoader::Options options;
+    options.maximumBytes = 16;
+    KZImageLoader loader(options);
+    auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    loader.setImage(view, server.url("/big.png"), placeholder);
+    ASSERT_TRUE(settle(loader));
+    EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
+    loader.setImage(view, dataAddress(bluePng), placeholder);
+    ASSERT_TRUE(settle(loader));
+    EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
+
+    KZImageLoader roomy;
+    {
+        auto shortLived = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+        roomy.setImage(shortLived, server.url("/red.png"), placeholder);
+        ASSERT_TRUE(pumpUntil([&] { return server.requests("/red.png") == 1; }));
+    }
+    server.release("/red.png");
+    EXPECT_TRUE(settle(roomy));
+}
+
+TEST_F(ImageLoaderTest, ALoaderGoingAwayCancelsItsRunningLoads) {
+    LocalImageServer server;
+    server.respond("/never.png", 200, redPng);
+    server.hold("/never.png");
+    bool called = false;
+    {
+        KZImageLoader loader;
+        auto handle = loader.load(server.url("/never.png"), [&](kit::Result<kit::Image>) { called = true; });
+        ASSERT_TRUE(pumpUntil([&] { return server.requests("/never.png") == 1; }));
+    }
+    // Getting here means the worker stopped although the server never answered.
+    env.runUntilIdle();
+    EXPECT_FALSE(called);
+}
+
+TEST_F(ImageLoaderTest, TheSharedLoaderServesTheImageViewCalls) {
+    auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    sd_setImageWithURL(view, dataAddress(redPng), placeholder);
+    EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
+    ASSERT_TRUE(pumpUntil([&] { return KZImageLoader::shared().pendingCount() == 0 && view->image().pixelWidth() == 3; }));
+    sd_setImageWithURL(view, "");
+    EXPECT_TRUE(view->image().isNull());
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// Analytics, theme and colours, language lookup, notch query and the crash-report entry.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "frameworks/ColorHelpers.h"
+#include "frameworks/HXReport.h"
+#include "frameworks/JWAppThemeHelper.h"
+#include "frameworks/LanguageHelper.h"
+#include "frameworks/MachineModel.h"
+#include "kit/base/Json.h"
+#include "kit/base/NotificationCenter.h"
+#include "kit/headless/TestEnvironment.h"
+#include "sdk/core/Frolk.h"
+
+namespace {
+
+class HXReportTest : public ::testing::Test {
+protected:
+    void SetUp() override { HXReport::resetForTesting(); }
+    void TearDown() override {
+        HXReport::stopFileLog();
+        HXReport::resetForTesting();
+    }
+    kit::TestEnvironment env;
+};
+
+TEST_F(HXReportTest, RecordsEveryCallInOrder) {
+    env.loop().setWallTime(1800000000.5);
+    HXReport::initialize();
+    HXReport::reportButtonClick(21001);
+    HXReport::reportCommonKeyValue(24020, "31");
+    HXReport::reportCommonKeyValue(24021, "");
+    auto events = HXReport::recordedEvents();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_TRUE(HXReport::isInitialized());
+    EXPECT_EQ(events[0].method, "initialize");
+    EXPECT_EQ(events[1].method, "reportButtonClick");
+    EXPECT_EQ(events[1].key, 21001);
+    EXPECT_EQ(events[2].value, "31");
+    EXPECT_EQ(events[3].value, "");
+    EXPECT_EQ(events[3].time, 1800000000.5);
+    EXPECT_EQ(HXReport::takeRecordedEvents().size(), 4u);
+    EXPECT_TRUE(HXReport::recordedEvents().empty());
+}
+
+TEST_F(HXReportTest, FileGetsOneJsonLinePerEventFromAnyThread) {
+    auto file = HXReport::defaultFilePath();
+    EXPECT_EQ(file, env.home() / "Library/Application Support/QuarnAI/HXReport.jsonl");
+    HXReport::reportButtonClick(1);  // before the writer: not in the file
+    HXReport::startFileLog(file);
+    HXReport::reportCommonKeyValue(21124, "1");
+    std::thread other([] {
+        for (int i = 0; i < 200; ++i) HXReport::reportCommonKeyValue(30000 + i, "a\"b\n");
+    });
+    other.join();
+    HXReport::reportButtonClick(21000);
+    HXReport::flush();
+
+    std::ifstream in(file);
+    std::vector<kit::Value> lines;
+    for (std::string line; std::getline(in, line);) {
+        auto parsed = kit::parseJson(line);
+        ASSERT_TRUE(parsed.ok()) << line;
+        lines.push_back(*parsed);
+    }
+    ASSERT_EQ(lines.size(), 202u);
+    EXPECT_EQ(lines[0]["method"], kit::Value("reportCommonKeyValue"));
+    EXPECT_EQ(lines[0]["key"], kit::Value(21124));
+    EXPECT_EQ(lines[0]["value"], kit::Value("1"));
+    EXPECT_TRUE(lines[0]["extra"].isNull());
+    EXPECT_TRUE(lines[0]["time"].isNumber());
+    EXPECT_EQ(lines[1]["value"], kit::Value("a\"b\n"));
+    EXPECT_EQ(lines[201]["key"], kit::Value(21000));
+
+    HXReport::stopFileLog();
+    HXReport::reportButtonClick(2);
+    std::ifstream again(file);
+    std::string all((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 202);
+}
+
+TEST_F(HXReportTest, UserGuidIsStable) {
+    auto first = HXReport::getCurrentUserGuid();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->size(), 36u);
+    EXPECT_EQ(HXReport::getCurrentUserGuid(), first);
+}
+
+class ThemeTest : public ::testing::Test {
+protected:
+    void SetUp() override { JWAppThemeHelper::resetForTesting(); }
+    void TearDown() override { JWAppThemeHelper::resetForTesting(); }
+    kit::TestEnvironment env;
+};
+
+TEST_F(ThemeTest, PalettesByAppearance) {
+    const int indices[] = {3, 10, 11, 12, 14, 15, 18, 19};
+    for (int index : indices) {
+        SCOPED_TRACE(index);
+        EXPECT_TRUE(JWAppThemeHelper::isKnownColorIndex(index));
+        JWAppThemeHelper::setApplicationAppearance(kit::AppearancePreference::Light);
+        kit::Color light = JWAppThemeHelper::getColor(index);
+        JWAppThemeHelper::setApplicationAppearance(kit::AppearancePreference::Dark);
+        kit::Color dark = JWAppThemeHelper::getColor(index);
+        EXPECT_NE(light, dark);
+        EXPECT_EQ(JWAppThemeHelper::getColor(index, true), light);
+        EXPECT_EQ(JWAppThemeHelper::getColor(index, false), dark);
+    }
+    EXPECT_FALSE(JWAppThemeHelper::isKnownColorIndex(4));
+    EXPECT_EQ(JWAppThemeHelper::getColor(4), JWAppThemeHelper::getColor(11));
+    EXPECT_NE(JWAppThemeHelper::getAiTitleColor(), JWAppThemeHelper::getAiTipTextColor());
+}
+
+TEST_F(ThemeTest, SystemAppearanceAndChangeNotifications) {
+    int changes = 0;
+    auto token = kit::NotificationCenter::defaultCenter().addObserverForName(
+        JWAppThemeHelper::kAppearanceDidChangeNotification, nullptr, [&](const kit::Notification&) { ++changes; });
+    EXPECT_FALSE(JWAppThemeHelper::isDarkMode());
+    JWAppThemeHelper::setSystemDarkMode(true);
+    EXPECT_TRUE(JWAppThemeHelper::isDarkMode());
+    JWAppThemeHelper::setApplicationAppearance(kit::AppearancePreference::Light);
+    EXPECT_FALSE(JWAppThemeHelper::isDarkMode());
+    JWAppThemeHelper::setSystemDarkMode(false);  // overridden: no visible change
+    JWAppThemeHelper::setApplicationAppearance(kit::AppearancePreference::Light);
+    EXPECT_EQ(changes, 2);
+}
+
+TEST(ColorHelpersTest, HexAndAlpha) {
+    EXPECT_EQ(colorWithHex(0x58CE9B).hex(), 0x58CE9Bu);
+    EXPECT_EQ(colorWithHex(0x58CE9B).alpha, 1.0);
+    EXPECT_EQ(colorWithHex(0xFFFFFF, 0.2).alpha, 0.2);
+    EXPECT_EQ(colorWithHex(0xFFFFFF, 7).alpha, 1.0);
+    EXPECT_EQ(colorWithHex(0xFFFFFF, -1).alpha, 0.0);
+    EXPECT_EQ(colorWithHex(0x1000000 | 0x07A36F).hex(), 0x07A36Fu);
+    EXPECT_EQ(intlGreenColor().hex(), 0x07A36Fu);
+}
+
+class LanguageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BundleLanguage::resetForTesting();
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "QUARN_RESOURCES_DIR"}) {
+            const char* value = std::getenv(name);
+            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            ::unsetenv(name);
+        }
+    }
+    void TearDown() override {
+        for (auto& [name, value] : saved_) {
+            if (value) ::setenv(name.c_str(), value->c_str(), 1);
+            else ::unsetenv(name.c_str());
+        }
+        BundleLanguage::resetForTesting();
+    }
+    void writeFile(const std::filesystem::path& path, const std::string& text) {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    }
+    kit::TestEnvironment env;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(LanguageTest, UserLanguageFromTheHostFile) {
+    EXPECT_FALSE(LanguageHelper::getCurrentUserLanguageByReadFile());
+    writeFile(LanguageHelper::userLanguageFile(), "  zh-Hans \nignored");
+    EXPECT_EQ(LanguageHelper::getCurrentUserLanguageByReadFile(), "zh-Hans");
+    for (const char* bad : {"", "\n", "../../etc", "en US", "x\xff"}) {
+        writeFile(LanguageHelper::userLanguageFile(), bad);
+        EXPECT_FALSE(LanguageHelper::getCurrentUserLanguageByReadFile()) << bad;
+    }
+}
+
+TEST_F(LanguageTest, SystemLanguageType) {
+    EXPECT_EQ(LanguageHelper::getCurrentSystemLanguageType(), 2);
+    ::setenv("LANG", "zh_CN.UTF-8", 1);
+    EXPECT_EQ(LanguageHelper::getCurrentSystemLanguageType(), 1);
+    ::setenv("LC_ALL", "en_GB.UTF-8", 1);
+    EXPECT_EQ(LanguageHelper::getCurrentSystemLanguageType(), 2);
+}
+
+TEST_F(LanguageTest, ChineseSourceStringsAreTheirOwnKeys) {
+    EXPECT_EQ(KZLocalizedString("刷新"), "刷新");
+    auto resources = env.root() / "resources";
+    ::setenv("QUARN_RESOURCES_DIR", resources.c_str(), 1);
+    writeFile(resources / "strings/en.json", R"({"刷新": "Refresh", "n": 3})");
+    BundleLanguage::setLanguage("en");
+    EXPECT_EQ(BundleLanguage::currentLanguage(), "en");
+    EXPECT_EQ(KZLocalizedString("刷新"), "Refresh");
+    EXPECT_EQ(KZLocalizedString("n"), "n");  // not a string: no translation
+    EXPECT_EQ(KZLocalizedString("好的"), "好的");
+    BundleLanguage::setLanguage("zh-Hans");  // no table
+    EXPECT_EQ(KZLocalizedString("刷新"), "刷新");
+    writeFile(resources / "strings/fr.json", "{broken");
+    BundleLanguage::setLanguage("fr");
+    EXPECT_EQ(KZLocalizedString("刷新"), "刷新");
+    BundleLanguage::setLanguage("../strings/en");  // not a language code
+    EXPECT_EQ(KZLocalizedString("刷新"), "刷新");
+}
+
+TEST(MachineModelTest, NoNotchUnlessConfigured) {
+    ::unsetenv("QUARN_LIQUID_SCREEN");
+    EXPECT_FALSE(MachineModel::isLiquidScreen());
+    ::setenv("QUARN_LIQUID_SCREEN", "1", 1);
+    EXPECT_TRUE(MachineModel::isLiquidScreen());
+    MachineModel::setLiquidScreen(false);
+    EXPECT_FALSE(MachineModel::isLiquidScreen());
+    ::unsetenv("QUARN_LIQUID_SCREEN");
+    MachineModel::setLiquidScreen(true);
+    EXPECT_TRUE(MachineModel::isLiquidScreen());
+    MachineModel::setLiquidScreen(std::nullopt);
+    EXPECT_FALSE(MachineModel::isLiquidScreen());
+}
+
+TEST(FrolkTest, StartsOnceWithAValidIdentifierOnly) {
+    Frolk::resetForTesting();
+    Frolk::startWithAppId(kit::Value());
+    Frolk::startWithAppId(kit::Value(12345));
+    Frolk::startWithAppId("a");
+    EXPECT_FALSE(Frolk::isStarted());
+    Frolk::startWithAppId("5be0c3a91d");
+    Frolk::startWithAppId("0123456789");
+    EXPECT_TRUE(Frolk::isStarted());
+    EXPECT_EQ(Frolk::appId(), "5be0c3a91d");
+    EXPECT_EQ(Frolk::startCount(), 1);
+    Frolk::resetForTesting();
+}
+
+}  // namespace
