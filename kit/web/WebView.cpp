@@ -1,6 +1,7 @@
 #include "kit/web/WebView.h"
 
 #include <mutex>
+#include <utility>
 
 #include "kit/base/RunLoop.h"
 #include "kit/web/WebsiteDataStore.h"
@@ -143,6 +144,23 @@ void WebView::viewDidMoveToWindow() {
 void WebView::layout() {
     View::layout();
     if (engine_) engine_->viewGeometryDidChange();
+}
+
+void WebView::rightMouseDown(const Event& event) {
+    if (askingAboutContextMenu_) {
+        rightClickReachedPage_ = true;
+        return;
+    }
+    View::rightMouseDown(event);
+}
+
+bool WebView::engineAllowsContextMenu(const Event& rightMouseDown) {
+    auto keep = keepAlive();
+    askingAboutContextMenu_ = true;
+    rightClickReachedPage_ = false;
+    this->rightMouseDown(rightMouseDown);
+    askingAboutContextMenu_ = false;
+    return std::exchange(rightClickReachedPage_, false);
 }
 
 void WebView::engineDecidePolicyForNavigationAction(const NavigationAction& action,

@@ -78,6 +78,9 @@ public:
 
     void viewDidMoveToWindow() override;
     void layout() override;
+    // A right click for the page. Subclasses that drop right clicks do not call this version, and
+    // the page then shows no context menu (see engineAllowsContextMenu).
+    void rightMouseDown(const Event& event) override;
 
     // ---- For engines: what the page did. --------------------------------------------------
     // Decisions go to the delegate, or take the default without one; a handler answers once.
@@ -98,6 +101,9 @@ public:
     void engineDidChangeEstimatedProgress(double progress);
     void engineDidChangeLoading(bool loading);
     void engineScriptDidFinish(std::uint64_t scriptId, ScriptResult result);
+    // The page was right-clicked: true when the click reaches the page (see rightMouseDown), so
+    // that the engine may show the page's context menu.
+    bool engineAllowsContextMenu(const Event& rightMouseDown);
     // UI: a new window (nullptr: refused), window.close(), dialogs and file inputs.
     std::shared_ptr<WebView> engineCreateWebView(const NavigationAction& action, const WindowFeatures& features);
     void engineDidClose();
@@ -129,6 +135,9 @@ private:
     std::vector<std::weak_ptr<Observer>> observers_;
     std::uint64_t nextScriptId_ = 1;
     std::map<std::uint64_t, ScriptCompletion> pendingScripts_;
+    // While an engine asks about a right click on the page.
+    bool askingAboutContextMenu_ = false;
+    bool rightClickReachedPage_ = false;
 };
 
 }  // namespace kit

@@ -1,0 +1,120 @@
+#include "kit/desktop/Desktop.h"
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "kit/base/Log.h"
+#include "kit/base/RunLoop.h"
+#include "kit/desktop/Dialogs.h"
+#include "kit/desktop/DragWatch.h"
+#include "kit/desktop/GtkBackend.h"
+#include "kit/desktop/GtkWindowPeer.h"
+#include "kit/desktop/OutsideEvents.h"
+#include "kit/desktop/ScreenCaptureX11.h"
+#include "kit/desktop/TrayStatusItem.h"
+#include "kit/desktop/X11GlobalHotKeys.h"
+#include "kit/sys/GlobalDragMonitor.h"
+#include "kit/sys/GlobalHotKeys.h"
+#include "kit/sys/ScreenCapture.h"
+#include "kit/ui/Alert.h"
+#include "kit/ui/StatusItem.h"
+#include "kit/desktop/X11.h"
+
+namespace kit::desktop {
+
+namespace {
+
+struct Installation {
+    std::shared_ptr<GtkBackend> backend;
+    std::shared_ptr<X11GlobalHotKeys> hotKeys;
+    std::unique_ptr<OutsideEvents> outsideEvents;
+    std::shared_ptr<ScreenCaptureX11> screenCapture;
+    std::shared_ptr<DragWatch> dragWatch;
+};
+
+std::unique_ptr<Installation>& installation() {
+    static std::unique_ptr<Installation> current;
+    return current;
+}
+
+}  // namespace
+
+Status install() {
+    if (installation()) return Status::success();
+    // The backend speaks X11 directly (grabs, raw input, tray): no other GDK backend will do.
+    gdk_set_allowed_backends("x11");
+    if (!gtk_init_check(nullptr, nullptr)) return Error{"cannot open the X11 display (is DISPLAY set?)"};
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display || !GDK_IS_X11_DISPLAY(display)) return Error{"the desktop backend needs an X11 display"};
+
+    auto main = RunLoop::mainShared();
+    if (dynamic_cast<VirtualRunLoop*>(main.get())) RunLoop::setMain(makeGlibRunLoop());
+
+    auto state = std::make_unique<Installation>();
+    state->backend = std::make_shared<GtkBackend>(display);
+    UiBackend::install(state->backend);
+    state->backend->refreshScreens();
+
+    state->hotKeys = std::make_shared<X11GlobalHotKeys>(display);
+    GlobalHotKeys::setShared(state->hotKeys);
+
+    if (auto events = OutsideEvents::start(display)) {
+        state->outsideEvents = std::move(*events);
+    } else {
+        logf("Global mouse monitors are unavailable: %s", events.error().c_str());
+    }
+
+    state->screenCapture = std::make_shared<ScreenCaptureX11>(display);
+    ScreenCapture::setShared(state->screenCapture);
+    if (auto watch = DragWatch::make(display)) {
+        state->dragWatch = std::move(*watch);
+        GlobalDragMonitor::setShared(state->dragWatch);
+    } else {
+        logf("File drags in other applications cannot be followed: %s", watch.error().c_str());
+    }
+
+    Alert::setPresenter([](const Alert& alert) { return runAlert(alert); });
+    StatusBar::system().setPeerFactory([](StatusItem& item) { return std::make_unique<TrayStatusItemPeer>(item); });
+    installation() = std::move(state);
+    return Status::success();
+}
+
+void uninstall() {
+    auto state = std::move(installation());
+    if (!state) return;
+    StatusBar::system().setPeerFactory({});
+    Alert::setPresenter({});
+    state->outsideEvents.reset();
+    if (state->dragWatch) {
+        state->dragWatch->stop();
+        if (GlobalDragMonitor::installedShared() == state->dragWatch) GlobalDragMonitor::setShared(nullptr);
+    }
+    if (ScreenCapture::installedShared() == state->screenCapture) ScreenCapture::setShared(nullptr);
+    if (GlobalHotKeys::sharedPointer() == state->hotKeys) GlobalHotKeys::setShared(nullptr);
+    state->hotKeys->unregisterAll();
+    if (&UiBackend::current() == state->backend.get()) UiBackend::uninstall();
+}
+
+bool isInstalled() { return installation() != nullptr; }
+
+GtkWidget* gtkWindowFor(const Window& window) {
+    auto* peer = GtkWindowPeer::forWindow(window);
+    return peer ? peer->gtkWindow() : nullptr;
+}
+
+std::uint64_t framesDrawn(const Window& window) {
+    auto* peer = GtkWindowPeer::forWindow(window);
+    return peer ? peer->framesDrawn() : 0;
+}
+
+void setFrameObserver(std::function<void(Window&)> observer) { GtkWindowPeer::setFrameObserver(std::move(observer)); }
+
+unsigned long xWindowFor(const Window& window) {
+    GtkWidget* widget = gtkWindowFor(window);
+    if (!widget) return 0;
+    GdkWindow* gdkWindow = gtk_widget_get_window(widget);
+    return gdkWindow ? GDK_WINDOW_XID(gdkWindow) : 0;
+}
+
+}  // namespace kit::desktop

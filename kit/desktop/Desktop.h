@@ -1,0 +1,38 @@
+#pragma once
+// The desktop backend of the platform layer on GTK 3 and X11. install() puts it in place:
+//   - GTK on the X11 display named by DISPLAY;
+//   - the GLib run loop as the main loop, unless one runs already;
+//   - the GTK backend as kit::UiBackend: windows, screens, pointer, panels, clipboard;
+//   - alerts as GTK dialogs, status items in the system tray;
+//   - global monitors of mouse buttons and scrolling in other applications;
+//   - X11 global hot keys as kit::GlobalHotKeys::shared().
+// Call it on the main thread before any window is made. uninstall() puts the defaults back
+// (the run loop stays).
+
+#include <cstdint>
+#include <functional>
+
+#include "kit/base/Result.h"
+
+typedef struct _GtkWidget GtkWidget;
+
+namespace kit {
+class Window;
+}
+
+namespace kit::desktop {
+
+Status install();
+void uninstall();
+bool isInstalled();
+
+// The GTK top-level of a window; nullptr when it has none (made before install()).
+GtkWidget* gtkWindowFor(const Window& window);
+// Frames the window has drawn so far.
+std::uint64_t framesDrawn(const Window& window);
+// Called after every frame any window draws (one observer; an empty function removes it).
+void setFrameObserver(std::function<void(Window&)> observer);
+// The X window id of a window, for outside tools; 0 when it is not realized.
+unsigned long xWindowFor(const Window& window);
+
+}  // namespace kit::desktop

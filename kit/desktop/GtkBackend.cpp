@@ -1,0 +1,228 @@
+#include "kit/desktop/GtkBackend.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "kit/base/RunLoop.h"
+#include "kit/desktop/DesktopClipboard.h"
+#include "kit/desktop/Dialogs.h"
+#include "kit/desktop/GtkWindowPeer.h"
+#include "kit/desktop/KeyCodes.h"
+#include "kit/ui/Application.h"
+#include "kit/desktop/X11.h"
+
+namespace kit::desktop {
+
+namespace {
+
+DisplayRect fromGdk(const GdkRectangle& r) { return {r.x, r.y, r.width, r.height}; }
+
+DisplayRect intersect(const DisplayRect& a, const DisplayRect& b) {
+    const int left = std::max(a.x, b.x);
+    const int top = std::max(a.y, b.y);
+    const int right = std::min(a.x + a.width, b.x + b.width);
+    const int bottom = std::min(a.y + a.height, b.y + b.height);
+    if (right <= left || bottom <= top) return {};
+    return {left, top, right - left, bottom - top};
+}
+
+GdkDevice* pointerOf(GdkDisplay* display) { return gdk_seat_get_pointer(gdk_display_get_default_seat(display)); }
+
+std::string lowercase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+}  // namespace
+
+GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_default_root_window()) {
+    clipboard_ = std::make_unique<DesktopClipboard>(display);
+    auto refresh = G_CALLBACK(+[](GObject*, gpointer, gpointer self) { static_cast<GtkBackend*>(self)->scheduleScreenRefresh(); });
+    signals_.push_back(g_signal_connect(display_, "monitor-added", refresh, this));
+    signals_.push_back(g_signal_connect(display_, "monitor-removed", refresh, this));
+    GdkScreen* screen = gdk_display_get_default_screen(display_);
+    g_signal_connect(screen, "monitors-changed", G_CALLBACK(+[](GdkScreen*, gpointer self) {
+        static_cast<GtkBackend*>(self)->scheduleScreenRefresh();
+    }), this);
+    g_signal_connect(screen, "size-changed", G_CALLBACK(+[](GdkScreen*, gpointer self) {
+        static_cast<GtkBackend*>(self)->scheduleScreenRefresh();
+    }), this);
+    // The work area lives in root window properties that the window manager or panels set.
+    gdk_window_set_events(root_, GdkEventMask(gdk_window_get_events(root_) | GDK_PROPERTY_CHANGE_MASK));
+    gdk_window_add_filter(root_, &GtkBackend::rootFilter, this);
+
+    GtkSettings* settings = gtk_settings_get_for_screen(screen);
+    auto appearance = G_CALLBACK(+[](GObject*, GParamSpec*, gpointer) { Application::shared().systemAppearanceDidChange(); });
+    settingsThemeSignal_ = g_signal_connect(settings, "notify::gtk-theme-name", appearance, nullptr);
+    settingsDarkSignal_ = g_signal_connect(settings, "notify::gtk-application-prefer-dark-theme", appearance, nullptr);
+}
+
+GtkBackend::~GtkBackend() {
+    *alive_ = false;
+    gdk_window_remove_filter(root_, &GtkBackend::rootFilter, this);
+    for (gulong id : signals_) g_signal_handler_disconnect(display_, id);
+    g_signal_handlers_disconnect_by_data(gdk_display_get_default_screen(display_), this);
+    GtkSettings* settings = gtk_settings_get_for_screen(gdk_display_get_default_screen(display_));
+    g_signal_handler_disconnect(settings, settingsThemeSignal_);
+    g_signal_handler_disconnect(settings, settingsDarkSignal_);
+}
+
+std::unique_ptr<WindowPeer> GtkBackend::makeWindowPeer(Window& window) { return std::make_unique<GtkWindowPeer>(window); }
+
+Point GtkBackend::mouseLocation() const {
+    double x = 0;
+    double y = 0;
+    gdk_device_get_position_double(pointerOf(display_), nullptr, &x, &y);
+    return CoordinateSpace::current().toKit(x, y);
+}
+
+unsigned GtkBackend::pressedMouseButtons() const {
+    GdkModifierType mask = GdkModifierType(0);
+    gdk_window_get_device_position(root_, pointerOf(display_), nullptr, nullptr, &mask);
+    unsigned buttons = 0;
+    if (mask & GDK_BUTTON1_MASK) buttons |= 1u << 0;
+    if (mask & GDK_BUTTON3_MASK) buttons |= 1u << 1;
+    if (mask & GDK_BUTTON2_MASK) buttons |= 1u << 2;
+    return buttons;
+}
+
+unsigned GtkBackend::modifierFlags() const {
+    GdkModifierType mask = GdkModifierType(0);
+    gdk_window_get_device_position(root_, pointerOf(display_), nullptr, nullptr, &mask);
+    return modifierFlagsFromGdkState(mask);
+}
+
+Appearance GtkBackend::systemAppearance() const {
+    GtkSettings* settings = gtk_settings_get_for_screen(gdk_display_get_default_screen(display_));
+    gboolean preferDark = FALSE;
+    gchar* theme = nullptr;
+    g_object_get(settings, "gtk-application-prefer-dark-theme", &preferDark, "gtk-theme-name", &theme, nullptr);
+    const std::string name = theme ? lowercase(theme) : std::string();
+    g_free(theme);
+    const bool darkTheme = name.size() >= 5 && name.compare(name.size() - 5, 5, "-dark") == 0;
+    return preferDark || darkTheme ? Appearance::Dark : Appearance::Light;
+}
+
+PanelAnswer GtkBackend::runOpenPanel(const OpenPanel& panel) { return runFileChooser(panel); }
+PanelAnswer GtkBackend::runSavePanel(const SavePanel& panel) { return runFileChooser(panel); }
+
+void GtkBackend::pasteboardDidChange(const Pasteboard& pasteboard) { clipboard_->pasteboardDidChange(pasteboard); }
+
+// Screens.
+
+GdkFilterReturn GtkBackend::rootFilter(GdkXEvent* xevent, GdkEvent*, gpointer self) {
+    auto* event = static_cast<XEvent*>(xevent);
+    if (event->type != PropertyNotify) return GDK_FILTER_CONTINUE;
+    auto* backend = static_cast<GtkBackend*>(self);
+    Display* display = GDK_DISPLAY_XDISPLAY(backend->display_);
+    const Atom workArea = XInternAtom(display, "_NET_WORKAREA", False);
+    const Atom desktop = XInternAtom(display, "_NET_CURRENT_DESKTOP", False);
+    if (event->xproperty.atom == workArea || event->xproperty.atom == desktop) backend->scheduleScreenRefresh();
+    return GDK_FILTER_CONTINUE;
+}
+
+void GtkBackend::scheduleScreenRefresh() {
+    if (refreshScheduled_) return;
+    refreshScheduled_ = true;
+    std::weak_ptr<bool> alive = alive_;
+    RunLoop::main().post([this, alive] {
+        if (alive.expired()) return;
+        refreshScheduled_ = false;
+        refreshScreens();
+    });
+}
+
+std::optional<DisplayRect> GtkBackend::workAreaFromProperty(const DisplayRect& monitor, int scale) const {
+    Display* display = GDK_DISPLAY_XDISPLAY(display_);
+    const ::Window root = GDK_WINDOW_XID(root_);
+    auto readCardinals = [&](const char* name) {
+        std::vector<long> values;
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        unsigned char* data = nullptr;
+        gdk_x11_display_error_trap_push(display_);
+        const int status = XGetWindowProperty(display, root, XInternAtom(display, name, False), 0, 1024, False,
+                                              XA_CARDINAL, &type, &format, &count, &remaining, &data);
+        gdk_x11_display_error_trap_pop_ignored(display_);
+        if (status == Success && type == XA_CARDINAL && format == 32 && data) {
+            auto* longs = reinterpret_cast<long*>(data);
+            values.assign(longs, longs + count);
+        }
+        if (data) XFree(data);
+        return values;
+    };
+    const std::vector<long> areas = readCardinals("_NET_WORKAREA");
+    if (areas.size() < 4) return std::nullopt;
+    std::size_t desktop = 0;
+    const std::vector<long> current = readCardinals("_NET_CURRENT_DESKTOP");
+    if (!current.empty() && current[0] >= 0) desktop = static_cast<std::size_t>(current[0]);
+    if (desktop * 4 + 4 > areas.size()) desktop = 0;
+    const long* a = &areas[desktop * 4];
+    const int divisor = std::max(scale, 1);
+    const DisplayRect area{static_cast<int>(a[0] / divisor), static_cast<int>(a[1] / divisor),
+                           static_cast<int>(a[2] / divisor), static_cast<int>(a[3] / divisor)};
+    const DisplayRect clipped = intersect(area, monitor);
+    if (clipped.width <= 0 || clipped.height <= 0) return monitor;
+    return clipped;
+}
+
+std::vector<ScreenDescription> GtkBackend::describeScreens(CoordinateSpace& space) const {
+    const int count = gdk_display_get_n_monitors(display_);
+    std::vector<GdkMonitor*> monitors;
+    for (int i = 0; i < count; ++i) monitors.push_back(gdk_display_get_monitor(display_, i));
+    GdkMonitor* primary = gdk_display_get_primary_monitor(display_);
+    if (!primary && !monitors.empty()) primary = monitors.front();
+    std::vector<ScreenDescription> screens;
+    if (!primary) return screens;
+    GdkRectangle mainGeometry;
+    gdk_monitor_get_geometry(primary, &mainGeometry);
+    space = CoordinateSpace(fromGdk(mainGeometry));
+    // The main screen first, then the others in the display's order.
+    std::vector<GdkMonitor*> ordered{primary};
+    for (GdkMonitor* monitor : monitors) {
+        if (monitor != primary) ordered.push_back(monitor);
+    }
+    for (GdkMonitor* monitor : ordered) {
+        const int index = static_cast<int>(std::find(monitors.begin(), monitors.end(), monitor) - monitors.begin());
+        GdkRectangle geometry;
+        gdk_monitor_get_geometry(monitor, &geometry);
+        const int scale = gdk_monitor_get_scale_factor(monitor);
+        DisplayRect workArea;
+        if (auto fromProperty = workAreaFromProperty(fromGdk(geometry), scale)) {
+            workArea = *fromProperty;
+        } else {
+            GdkRectangle area;
+            gdk_monitor_get_workarea(monitor, &area);
+            workArea = fromGdk(area);
+        }
+        const char* manufacturer = gdk_monitor_get_manufacturer(monitor);
+        const char* model = gdk_monitor_get_model(monitor);
+        ScreenDescription description;
+        description.identifier = "monitor-" + std::to_string(index) + (model ? std::string(":") + model : std::string());
+        std::string name;
+        if (manufacturer && *manufacturer) name = manufacturer;
+        if (model && *model) name += (name.empty() ? "" : " ") + std::string(model);
+        description.name = name.empty() ? "Display " + std::to_string(index + 1) : name;
+        description.frame = space.toKit(fromGdk(geometry));
+        description.visibleFrame = space.toKit(workArea);
+        description.backingScaleFactor = scale;
+        screens.push_back(std::move(description));
+    }
+    return screens;
+}
+
+void GtkBackend::refreshScreens() {
+    CoordinateSpace space;
+    auto screens = describeScreens(space);
+    const bool moved = !(space.mainScreen() == CoordinateSpace::current().mainScreen());
+    CoordinateSpace::setCurrent(space);
+    if (moved) {
+        for (GtkWindowPeer* peer : GtkWindowPeer::all()) peer->screensChanged();
+    }
+    Screen::updateScreens(screens);
+}
+
+}  // namespace kit::desktop

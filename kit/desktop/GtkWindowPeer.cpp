@@ -1,0 +1,628 @@
+#include "kit/desktop/GtkWindowPeer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <exception>
+
+#include "kit/base/Log.h"
+#include "kit/base/RunLoop.h"
+#include "kit/desktop/KeyCodes.h"
+#include "kit/desktop/WindowCanvas.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/GraphicsContext.h"
+#include "kit/ui/ViewRenderer.h"
+#include "kit/ui/Window.h"
+#include "kit/desktop/X11.h"
+
+namespace kit::desktop {
+
+namespace {
+
+// Points scrolled per step of a mouse wheel.
+constexpr double kPointsPerWheelStep = 16;
+// A requested geometry that the display has not confirmed in this time is given up on.
+constexpr std::int64_t kConfigureWaitMicroseconds = 500 * 1000;
+
+std::vector<GtkWindowPeer*>& registry() {
+    static std::vector<GtkWindowPeer*> peers;
+    return peers;
+}
+
+std::function<void(Window&)>& frameObserver() {
+    static std::function<void(Window&)> observer;
+    return observer;
+}
+
+bool isComposited(GtkWidget* widget) { return gdk_screen_is_composited(gtk_widget_get_screen(widget)); }
+
+// Without a window manager that reports hidden windows, GDK takes any unmapping it did not
+// expect (a quick hide and show) for iconifying; only a reported state can be trusted.
+bool iconifyingIsReported(GtkWidget* widget) {
+    GdkScreen* screen = gtk_widget_get_screen(widget);
+    if (!GDK_IS_X11_SCREEN(screen)) return true;
+    return gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_WM_STATE_HIDDEN"));
+}
+
+// Activation follows focus: once no window of the process has it, the application resigns.
+void scheduleActivationCheck() {
+    static bool scheduled = false;
+    if (scheduled) return;
+    scheduled = true;
+    g_idle_add(
+        [](gpointer) -> gboolean {
+            scheduled = false;
+            bool anyActive = false;
+            GList* toplevels = gtk_window_list_toplevels();
+            for (GList* it = toplevels; it; it = it->next) {
+                if (gtk_window_is_active(GTK_WINDOW(it->data))) anyActive = true;
+            }
+            g_list_free(toplevels);
+            auto& app = Application::shared();
+            if (!anyActive && app.isActive()) app.setActiveFromBackend(false);
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+}
+
+EventType downType(unsigned button) {
+    if (button == 1) return EventType::LeftMouseDown;
+    if (button == 3) return EventType::RightMouseDown;
+    return EventType::OtherMouseDown;
+}
+
+EventType upType(unsigned button) {
+    if (button == 1) return EventType::LeftMouseUp;
+    if (button == 3) return EventType::RightMouseUp;
+    return EventType::OtherMouseUp;
+}
+
+int buttonNumber(unsigned button) {
+    // The platform numbers buttons from 0: left, right, middle, then the others.
+    if (button == 1) return 0;
+    if (button == 3) return 1;
+    if (button == 2) return 2;
+    return static_cast<int>(button) - 5;  // 8, 9 (back, forward) become 3, 4
+}
+
+}  // namespace
+
+template <class E, gboolean (GtkWindowPeer::*Method)(E*)>
+gboolean GtkWindowPeer::eventThunk(GtkWidget*, E* event, gpointer self) {
+    // Exceptions must not unwind through GTK's C frames.
+    try {
+        return (static_cast<GtkWindowPeer*>(self)->*Method)(event);
+    } catch (const std::exception& e) {
+        logf("Uncaught exception in a window event: %s", e.what());
+    } catch (...) {
+        logLine("Uncaught exception in a window event");
+    }
+    return TRUE;
+}
+
+GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    g_object_ref_sink(window_);
+    gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
+    gtk_widget_set_app_paintable(window_, TRUE);
+    if (GdkVisual* visual = gdk_screen_get_rgba_visual(gtk_widget_get_screen(window_))) {
+        gtk_widget_set_visual(window_, visual);
+    }
+    gtk_window_set_title(GTK_WINDOW(window_), model_.title().c_str());
+
+    canvas_ = newWindowCanvas(&model_);
+    gtk_widget_set_can_focus(canvas_, TRUE);
+    gtk_widget_add_events(canvas_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
+                                       GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK | GDK_ENTER_NOTIFY_MASK |
+                                       GDK_LEAVE_NOTIFY_MASK);
+    gtk_container_add(GTK_CONTAINER(window_), canvas_);
+    gtk_widget_show(canvas_);
+
+    g_signal_connect(canvas_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer self) -> gboolean {
+        try {
+            return static_cast<GtkWindowPeer*>(self)->onDraw(cr);
+        } catch (const std::exception& e) {
+            logf("Uncaught exception while drawing a window: %s", e.what());
+        } catch (...) {
+        }
+        return TRUE;
+    }), this);
+    g_signal_connect(canvas_, "button-press-event", G_CALLBACK((eventThunk<GdkEventButton, &GtkWindowPeer::onButton>)), this);
+    g_signal_connect(canvas_, "button-release-event", G_CALLBACK((eventThunk<GdkEventButton, &GtkWindowPeer::onButton>)), this);
+    g_signal_connect(canvas_, "motion-notify-event", G_CALLBACK((eventThunk<GdkEventMotion, &GtkWindowPeer::onMotion>)), this);
+    g_signal_connect(canvas_, "scroll-event", G_CALLBACK((eventThunk<GdkEventScroll, &GtkWindowPeer::onScroll>)), this);
+    g_signal_connect(canvas_, "enter-notify-event", G_CALLBACK((eventThunk<GdkEventCrossing, &GtkWindowPeer::onCrossing>)), this);
+    g_signal_connect(canvas_, "leave-notify-event", G_CALLBACK((eventThunk<GdkEventCrossing, &GtkWindowPeer::onCrossing>)), this);
+    g_signal_connect(window_, "key-press-event", G_CALLBACK((eventThunk<GdkEventKey, &GtkWindowPeer::onKey>)), this);
+    g_signal_connect(window_, "key-release-event", G_CALLBACK((eventThunk<GdkEventKey, &GtkWindowPeer::onKey>)), this);
+    g_signal_connect(window_, "configure-event", G_CALLBACK((eventThunk<GdkEventConfigure, &GtkWindowPeer::onConfigure>)), this);
+    g_signal_connect(window_, "window-state-event", G_CALLBACK((eventThunk<GdkEventWindowState, &GtkWindowPeer::onWindowState>)), this);
+    g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+        try {
+            return static_cast<GtkWindowPeer*>(self)->onDelete();
+        } catch (...) {
+        }
+        return TRUE;
+    }), this);
+    g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
+        try {
+            static_cast<GtkWindowPeer*>(self)->onActiveChanged();
+        } catch (...) {
+        }
+    }), this);
+
+    registry().push_back(this);
+    applyStyle();
+    applyLevel();
+    applyLook();
+    applyGeometry();
+}
+
+GtkWindowPeer::~GtkWindowPeer() {
+    auto& peers = registry();
+    peers.erase(std::remove(peers.begin(), peers.end(), this), peers.end());
+    for (GtkWindowPeer* other : peers) {
+        if (other->transientParent_ == window_) {
+            gtk_window_set_transient_for(GTK_WINDOW(other->window_), nullptr);
+            other->transientParent_ = nullptr;
+        }
+    }
+    g_signal_handlers_disconnect_by_data(canvas_, this);
+    g_signal_handlers_disconnect_by_data(window_, this);
+    windowCanvasDetach(canvas_);
+    if (shape_) cairo_region_destroy(shape_);
+    gtk_widget_destroy(window_);
+    g_object_unref(window_);
+}
+
+const std::vector<GtkWindowPeer*>& GtkWindowPeer::all() { return registry(); }
+
+GtkWindowPeer* GtkWindowPeer::forWindow(const Window& window) {
+    for (GtkWindowPeer* peer : registry()) {
+        if (&peer->model_ == &window) return peer;
+    }
+    return nullptr;
+}
+
+void GtkWindowPeer::setFrameObserver(std::function<void(Window&)> observer) { frameObserver() = std::move(observer); }
+
+// Model to display.
+
+void GtkWindowPeer::windowDidChange(WindowChange change) {
+    switch (change) {
+        case WindowChange::Frame:
+            applyGeometry();
+            break;
+        case WindowChange::Visibility:
+            if (model_.isVisible()) {
+                if (state_ & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(GTK_WINDOW(window_));
+                applyStyle();
+                applySheet();
+                applyGeometry();
+            } else {
+                applySheet();
+                // Minimising orders the window out first and marks it minimised after; a window
+                // that ends up minimised is iconified rather than withdrawn.
+                std::weak_ptr<Window> weak = model_.weak_from_this();
+                RunLoop::main().post([weak] {
+                    auto window = weak.lock();
+                    if (!window || !window->isMiniaturized()) return;
+                    auto* peer = forWindow(*window);
+                    if (!peer || (peer->state_ & GDK_WINDOW_STATE_ICONIFIED) || !iconifyingIsReported(peer->window_)) return;
+                    gtk_window_iconify(GTK_WINDOW(peer->window_));
+                    gtk_widget_show(peer->window_);
+                });
+            }
+            syncVisibility();
+            break;
+        case WindowChange::Level:
+            applyLevel();
+            break;
+        case WindowChange::Style:
+            applyStyle();
+            break;
+        case WindowChange::Title:
+            gtk_window_set_title(GTK_WINDOW(window_), model_.title().c_str());
+            break;
+        case WindowChange::Look:
+            applyLook();
+            syncVisibility();
+            gtk_widget_queue_draw(canvas_);
+            break;
+        case WindowChange::KeyStatus:
+            if (model_.isKeyWindow() && gtk_widget_get_mapped(window_) && gtk_window_get_accept_focus(GTK_WINDOW(window_)) &&
+                !gtk_window_is_active(GTK_WINDOW(window_))) {
+                gtk_window_present(GTK_WINDOW(window_));
+            }
+            break;
+        case WindowChange::Sheet:
+            applySheet();
+            if (auto sheet = model_.attachedSheet()) {
+                if (auto* peer = forWindow(*sheet)) peer->applySheet();
+            }
+            break;
+        case WindowChange::Closed:
+            syncVisibility();
+            break;
+    }
+}
+
+void GtkWindowPeer::windowNeedsDisplay() {
+    windowCanvasAccessibilityChanged(canvas_);
+    if (gtk_widget_get_mapped(window_)) gtk_widget_queue_draw(canvas_);
+}
+
+void GtkWindowPeer::screensChanged() {
+    requested_.reset();
+    applyGeometry();
+}
+
+void GtkWindowPeer::applyGeometry() {
+    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
+    if (rect.width > 0 && rect.height > 0 && rect != requested_) {
+        gtk_window_move(GTK_WINDOW(window_), rect.x, rect.y);
+        gtk_window_resize(GTK_WINDOW(window_), rect.width, rect.height);
+        requested_ = rect;
+        pendingConfigures_.push_back(rect);
+        lastRequestTime_ = g_get_monotonic_time();
+    }
+    if (model_.isFullScreen() != fullScreen_) {
+        fullScreen_ = model_.isFullScreen();
+        if (fullScreen_) {
+            gtk_window_fullscreen(GTK_WINDOW(window_));
+        } else {
+            gtk_window_unfullscreen(GTK_WINDOW(window_));
+        }
+    }
+    syncVisibility();
+    gtk_widget_queue_draw(canvas_);
+}
+
+void GtkWindowPeer::applyStyle() {
+    auto* window = GTK_WINDOW(window_);
+    // Windows that can never be key (non-activating panels, borderless popovers) never take
+    // the focus from the application in front.
+    const bool canBeKey = model_.canBecomeKeyWindow();
+    gtk_window_set_accept_focus(window, canBeKey);
+    gtk_window_set_focus_on_map(window, canBeKey);
+    gtk_window_set_skip_taskbar_hint(window, !model_.canBecomeMainWindow());
+    gtk_window_set_skip_pager_hint(window, !model_.canBecomeMainWindow());
+    gtk_window_set_resizable(window, TRUE);
+    if (model_.collectionBehavior() & CollectionCanJoinAllSpaces) {
+        gtk_window_stick(window);
+    } else {
+        gtk_window_unstick(window);
+    }
+}
+
+void GtkWindowPeer::applyLevel() { gtk_window_set_keep_above(GTK_WINDOW(window_), model_.level() > WindowLevel::Normal); }
+
+void GtkWindowPeer::applyLook() {
+    // Without a compositor opacity has no effect; such windows are only shown or not.
+    if (isComposited(window_)) gtk_widget_set_opacity(window_, model_.alphaValue());
+    if (model_.isOpaque() && shape_) {
+        gtk_widget_shape_combine_region(window_, nullptr);
+        gtk_widget_input_shape_combine_region(window_, nullptr);
+        cairo_region_destroy(shape_);
+        shape_ = nullptr;
+    }
+}
+
+void GtkWindowPeer::applySheet() {
+    GtkWidget* parent = nullptr;
+    if (auto sheetParent = model_.sheetParent(); sheetParent && model_.isVisible()) {
+        if (auto* peer = forWindow(*sheetParent)) parent = peer->window_;
+    }
+    if (parent == transientParent_) return;
+    transientParent_ = parent;
+    gtk_window_set_transient_for(GTK_WINDOW(window_), parent ? GTK_WINDOW(parent) : nullptr);
+    gtk_window_set_modal(GTK_WINDOW(window_), parent != nullptr);
+    gtk_window_set_destroy_with_parent(GTK_WINDOW(window_), FALSE);
+}
+
+bool GtkWindowPeer::shouldBeMapped() const {
+    if (!model_.isVisible() || model_.isClosed()) return false;
+    // A zero-width (or zero-height) frame has nothing to show; the model keeps reporting it.
+    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
+    if (rect.width <= 0 || rect.height <= 0) return false;
+    if (model_.alphaValue() <= 0 && !isComposited(window_)) return false;
+    return true;
+}
+
+void GtkWindowPeer::syncVisibility() {
+    const bool wanted = shouldBeMapped();
+    const bool shown = gtk_widget_get_visible(window_);
+    if (wanted && !shown) {
+        gtk_widget_show(window_);
+        if (model_.isKeyWindow() && gtk_window_get_accept_focus(GTK_WINDOW(window_))) gtk_window_present(GTK_WINDOW(window_));
+    } else if (!wanted && shown && !(state_ & GDK_WINDOW_STATE_ICONIFIED)) {
+        gtk_widget_hide(window_);
+    }
+}
+
+// Drawing.
+
+gboolean GtkWindowPeer::onDraw(cairo_t* cr) {
+    auto keep = model_.weak_from_this().lock();
+    if (!keep) return TRUE;
+    model_.layoutIfNeeded();
+    const double height = model_.frame().height();
+    auto paint = [&](cairo_t* target) {
+        cairo_save(target);
+        cairo_set_operator(target, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_rgba(target, 0, 0, 0, 0);
+        cairo_paint(target);
+        cairo_set_operator(target, CAIRO_OPERATOR_OVER);
+        // The window's base coordinates: origin at the bottom left, y up.
+        cairo_translate(target, 0, height);
+        cairo_scale(target, 1, -1);
+        GraphicsContext context(target, false);
+        drawWindow(model_, context);
+        cairo_restore(target);
+    };
+    if (model_.isOpaque()) {
+        paint(cr);
+    } else {
+        // Drawn off screen first: its alpha gives the window's shape (rounded corners, cut-outs).
+        const int scale = gtk_widget_get_scale_factor(canvas_);
+        const int width = gtk_widget_get_allocated_width(canvas_);
+        const int allocatedHeight = gtk_widget_get_allocated_height(canvas_);
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width * scale, allocatedHeight * scale);
+        cairo_surface_set_device_scale(surface, scale, scale);
+        cairo_t* offscreen = cairo_create(surface);
+        paint(offscreen);
+        cairo_destroy(offscreen);
+        cairo_save(cr);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_surface(cr, surface, 0, 0);
+        cairo_paint(cr);
+        cairo_restore(cr);
+        updateShape(surface);
+        cairo_surface_destroy(surface);
+    }
+    model_.displayIfNeeded();
+    ++framesDrawn_;
+    if (auto& observer = frameObserver()) {
+        auto copy = observer;
+        copy(model_);
+    }
+    return TRUE;
+}
+
+void GtkWindowPeer::updateShape(cairo_surface_t* surface) {
+    cairo_region_t* region = gdk_cairo_region_create_from_surface(surface);
+    if (shape_ && cairo_region_equal(shape_, region)) {
+        cairo_region_destroy(region);
+        return;
+    }
+    // Clicks on fully transparent parts go to what lies below, as they do on the platform;
+    // without a compositor the transparent parts are cut out of the window as well.
+    gtk_widget_input_shape_combine_region(window_, region);
+    gtk_widget_shape_combine_region(window_, isComposited(window_) ? nullptr : region);
+    if (shape_) cairo_region_destroy(shape_);
+    shape_ = region;
+}
+
+// Display to model: events.
+
+Event GtkWindowPeer::mouseEvent(EventType type, double x, double y, unsigned state) const {
+    Event event;
+    event.type = type;
+    event.window = model_.weak_from_this();
+    event.locationInWindow = {x, model_.frame().height() - y};
+    event.timestamp = RunLoop::main().now();
+    event.modifierFlags = modifierFlagsFromGdkState(state);
+    return event;
+}
+
+void GtkWindowPeer::send(Event event) {
+    auto keep = model_.weak_from_this().lock();
+    if (!keep) return;
+    Application::shared().sendEvent(std::move(event));
+}
+
+gboolean GtkWindowPeer::onButton(GdkEventButton* event) {
+    // GTK repeats double and triple clicks as extra events; the counts are kept here.
+    if (event->type == GDK_2BUTTON_PRESS || event->type == GDK_3BUTTON_PRESS) return TRUE;
+    if (event->button >= 4 && event->button <= 7) return TRUE;
+    const bool down = event->type == GDK_BUTTON_PRESS;
+    if (down) {
+        GtkSettings* settings = gtk_widget_get_settings(window_);
+        int interval = 400;
+        int distance = 5;
+        g_object_get(settings, "gtk-double-click-time", &interval, "gtk-double-click-distance", &distance, nullptr);
+        const bool repeat = event->button == lastButton_ && event->time - lastPressTime_ <= static_cast<std::uint32_t>(interval) &&
+                            std::abs(event->x - lastPressX_) <= distance && std::abs(event->y - lastPressY_) <= distance;
+        clickCount_ = repeat ? clickCount_ + 1 : 1;
+        lastButton_ = event->button;
+        lastPressTime_ = event->time;
+        lastPressX_ = event->x;
+        lastPressY_ = event->y;
+    }
+    Event kitEvent = mouseEvent(down ? downType(event->button) : upType(event->button), event->x, event->y, event->state);
+    kitEvent.clickCount = event->button == lastButton_ ? clickCount_ : 1;
+    kitEvent.buttonNumber = buttonNumber(event->button);
+    send(std::move(kitEvent));
+    return TRUE;
+}
+
+gboolean GtkWindowPeer::onMotion(GdkEventMotion* event) {
+    EventType type = EventType::MouseMoved;
+    int button = 0;
+    if (event->state & GDK_BUTTON1_MASK) {
+        type = EventType::LeftMouseDragged;
+    } else if (event->state & GDK_BUTTON3_MASK) {
+        type = EventType::RightMouseDragged;
+        button = 1;
+    } else if (event->state & GDK_BUTTON2_MASK) {
+        type = EventType::OtherMouseDragged;
+        button = 2;
+    }
+    Event kitEvent = mouseEvent(type, event->x, event->y, event->state);
+    kitEvent.buttonNumber = button;
+    send(std::move(kitEvent));
+    return TRUE;
+}
+
+gboolean GtkWindowPeer::onScroll(GdkEventScroll* event) {
+    Event kitEvent = mouseEvent(EventType::ScrollWheel, event->x, event->y, event->state);
+    // Positive deltas scroll towards the top (up) and the left, as on the platform.
+    switch (event->direction) {
+        case GDK_SCROLL_UP: kitEvent.scrollingDeltaY = kPointsPerWheelStep; break;
+        case GDK_SCROLL_DOWN: kitEvent.scrollingDeltaY = -kPointsPerWheelStep; break;
+        case GDK_SCROLL_LEFT: kitEvent.scrollingDeltaX = kPointsPerWheelStep; break;
+        case GDK_SCROLL_RIGHT: kitEvent.scrollingDeltaX = -kPointsPerWheelStep; break;
+        case GDK_SCROLL_SMOOTH: {
+            double dx = 0;
+            double dy = 0;
+            gdk_event_get_scroll_deltas(reinterpret_cast<GdkEvent*>(event), &dx, &dy);
+            GdkDevice* source = gdk_event_get_source_device(reinterpret_cast<GdkEvent*>(event));
+            const bool precise = source && gdk_device_get_source(source) == GDK_SOURCE_TOUCHPAD;
+            kitEvent.scrollingDeltaX = -dx * kPointsPerWheelStep;
+            kitEvent.scrollingDeltaY = -dy * kPointsPerWheelStep;
+            kitEvent.hasPreciseScrollingDeltas = precise;
+            break;
+        }
+    }
+    if (kitEvent.scrollingDeltaX == 0 && kitEvent.scrollingDeltaY == 0) return TRUE;
+    send(std::move(kitEvent));
+    return TRUE;
+}
+
+gboolean GtkWindowPeer::onCrossing(GdkEventCrossing* event) {
+    // Tracking areas follow mouse moves; entering and leaving are moves to the new place.
+    if (event->mode != GDK_CROSSING_NORMAL && event->mode != GDK_CROSSING_UNGRAB) return FALSE;
+    Event kitEvent = mouseEvent(EventType::MouseMoved, event->x, event->y, event->state);
+    if (event->type == GDK_LEAVE_NOTIFY) {
+        // Located on the screen where the pointer went, so no area of this window holds it.
+        const Point screenPoint = CoordinateSpace::current().toKit(event->x_root, event->y_root);
+        kitEvent.locationInWindow = model_.convertPointFromScreen(screenPoint);
+        if (model_.frame().contains(screenPoint)) {
+            // Left for a window on top of this one.
+            kitEvent.window.reset();
+            kitEvent.locationInWindow = screenPoint;
+        }
+    }
+    send(std::move(kitEvent));
+    return FALSE;
+}
+
+gboolean GtkWindowPeer::onKey(GdkEventKey* event) {
+    const bool down = event->type == GDK_KEY_PRESS;
+    GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(window_));
+    guint plain = event->keyval;
+    guint shifted = event->keyval;
+    gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode, GdkModifierType(0), event->group, &plain,
+                                        nullptr, nullptr, nullptr);
+    gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode, GdkModifierType(event->state & GDK_SHIFT_MASK),
+                                        event->group, &shifted, nullptr, nullptr, nullptr);
+    Event kitEvent;
+    kitEvent.window = model_.weak_from_this();
+    kitEvent.timestamp = RunLoop::main().now();
+    kitEvent.locationInWindow = model_.mouseLocationOutsideOfEventStream();
+    kitEvent.keyCode = virtualKeyForKeysym(plain).value_or(0xFFFF);
+    unsigned state = event->state;
+    if (isModifierKeysym(event->keyval)) {
+        // Modifier keys change flags; the state GTK reports is the one before the change.
+        GdkModifierType own = GdkModifierType(0);
+        switch (event->keyval) {
+            case GDK_KEY_Shift_L: case GDK_KEY_Shift_R: own = GDK_SHIFT_MASK; break;
+            case GDK_KEY_Control_L: case GDK_KEY_Control_R: own = GDK_CONTROL_MASK; break;
+            case GDK_KEY_Alt_L: case GDK_KEY_Alt_R: own = GDK_MOD1_MASK; break;
+            case GDK_KEY_Super_L: case GDK_KEY_Super_R: case GDK_KEY_Meta_L: case GDK_KEY_Meta_R: own = GDK_SUPER_MASK; break;
+            case GDK_KEY_Caps_Lock: own = GDK_LOCK_MASK; break;
+            default: break;
+        }
+        if (event->keyval == GDK_KEY_Caps_Lock) {
+            if (!down) return TRUE;
+            state ^= own;
+        } else {
+            state = down ? (state | own) : (state & ~static_cast<unsigned>(own));
+        }
+        kitEvent.type = EventType::FlagsChanged;
+        kitEvent.modifierFlags = modifierFlagsFromGdkState(state);
+        send(std::move(kitEvent));
+        return TRUE;
+    }
+    kitEvent.type = down ? EventType::KeyDown : EventType::KeyUp;
+    kitEvent.modifierFlags = modifierFlagsFromGdkState(state);
+    kitEvent.characters = charactersForKeysym(event->keyval);
+    kitEvent.charactersIgnoringModifiers = charactersForKeysym(shifted);
+    if (down) {
+        kitEvent.isARepeat = !keysDown_.insert(event->hardware_keycode).second;
+    } else {
+        keysDown_.erase(event->hardware_keycode);
+    }
+    send(std::move(kitEvent));
+    return TRUE;
+}
+
+// Display to model: the window manager and the user.
+
+gboolean GtkWindowPeer::onConfigure(GdkEventConfigure* event) {
+    const DisplayRect got{event->x, event->y, event->width, event->height};
+    auto match = std::find(pendingConfigures_.begin(), pendingConfigures_.end(), got);
+    if (match != pendingConfigures_.end()) {
+        pendingConfigures_.erase(pendingConfigures_.begin(), match + 1);
+        return FALSE;
+    }
+    if (!pendingConfigures_.empty()) {
+        // Our own requests are still on their way; what arrives now is an older state.
+        if (g_get_monotonic_time() - lastRequestTime_ < kConfigureWaitMicroseconds) return FALSE;
+        pendingConfigures_.clear();
+    }
+    if (fullScreen_ || state_ & (GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED)) return FALSE;
+    const auto& space = CoordinateSpace::current();
+    if (space.toDisplay(model_.frame()) == got || !model_.isVisible()) return FALSE;
+    // Moved or resized by the user or the window manager.
+    auto keep = model_.weak_from_this().lock();
+    if (!keep) return FALSE;
+    requested_ = got;
+    model_.userResize(space.toKit(got));
+    return FALSE;
+}
+
+gboolean GtkWindowPeer::onWindowState(GdkEventWindowState* event) {
+    auto keep = model_.weak_from_this().lock();
+    if (!keep) return FALSE;
+    state_ = event->new_window_state;
+    auto changed = event->changed_mask;
+    if (!iconifyingIsReported(window_)) {
+        state_ = GdkWindowState(state_ & ~GDK_WINDOW_STATE_ICONIFIED);
+        changed = GdkWindowState(changed & ~GDK_WINDOW_STATE_ICONIFIED);
+    }
+    if (changed & GDK_WINDOW_STATE_ICONIFIED) {
+        const bool iconified = state_ & GDK_WINDOW_STATE_ICONIFIED;
+        if (iconified && model_.isVisible() && !model_.isMiniaturized()) model_.miniaturize();
+        if (!iconified && model_.isMiniaturized()) model_.deminiaturize();
+    }
+    if (changed & GDK_WINDOW_STATE_FULLSCREEN) {
+        const bool full = state_ & GDK_WINDOW_STATE_FULLSCREEN;
+        fullScreen_ = full;
+        if (full != model_.isFullScreen()) model_.toggleFullScreen();
+    }
+    return FALSE;
+}
+
+gboolean GtkWindowPeer::onDelete() {
+    auto keep = model_.weak_from_this().lock();
+    if (keep) model_.performClose();
+    // The window goes away when the model closes it, never on the window manager's say.
+    return TRUE;
+}
+
+void GtkWindowPeer::onActiveChanged() {
+    auto keep = model_.weak_from_this().lock();
+    if (!keep) return;
+    if (!gtk_window_is_active(GTK_WINDOW(window_))) {
+        scheduleActivationCheck();
+        return;
+    }
+    auto& app = Application::shared();
+    if (!app.isActive()) app.setActiveFromBackend(true);
+    if (model_.isVisible() && !model_.isKeyWindow() && model_.canBecomeKeyWindow() && !model_.attachedSheet()) {
+        model_.makeKeyWindow();
+    }
+}
+
+}  // namespace kit::desktop

@@ -1,0 +1,92 @@
+#pragma once
+// A kit window on the desktop: an undecorated GTK top-level holding a canvas that paints the
+// window's views. The model is the truth: every change it reports is applied here, converted to
+// display coordinates; what the user or the window manager does (moving, resizing, focus,
+// minimising, full screen, closing) goes back into the model.
+//
+// Owned by its kit::Window; the GTK widgets live exactly as long as the peer.
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "kit/desktop/CoordinateSpace.h"
+#include "kit/ui/Backend.h"
+#include "kit/ui/Event.h"
+
+namespace kit::desktop {
+
+class GtkWindowPeer final : public WindowPeer {
+public:
+    explicit GtkWindowPeer(Window& window);
+    ~GtkWindowPeer() override;
+    GtkWindowPeer(const GtkWindowPeer&) = delete;
+    GtkWindowPeer& operator=(const GtkWindowPeer&) = delete;
+
+    void windowDidChange(WindowChange change) override;
+    void windowNeedsDisplay() override;
+
+    GtkWidget* gtkWindow() const { return window_; }
+    GtkWidget* canvas() const { return canvas_; }
+    Window& model() const { return model_; }
+    std::uint64_t framesDrawn() const { return framesDrawn_; }
+
+    // Every live peer, in creation order (main thread).
+    static const std::vector<GtkWindowPeer*>& all();
+    static GtkWindowPeer* forWindow(const Window& window);
+    // The screens moved: the same model frames now lie elsewhere on the display.
+    void screensChanged();
+    // Called after every frame a window draws (benchmarks and tests watch it).
+    static void setFrameObserver(std::function<void(Window&)> observer);
+
+private:
+    void applyGeometry();
+    void applyStyle();
+    void applyLevel();
+    void applyLook();
+    void applySheet();
+    void syncVisibility();
+    bool shouldBeMapped() const;
+    void updateShape(cairo_surface_t* surface);
+    Event mouseEvent(EventType type, double x, double y, unsigned state) const;
+    void send(Event event);
+
+    gboolean onDraw(cairo_t* cr);
+    gboolean onButton(GdkEventButton* event);
+    gboolean onMotion(GdkEventMotion* event);
+    gboolean onScroll(GdkEventScroll* event);
+    gboolean onCrossing(GdkEventCrossing* event);
+    gboolean onKey(GdkEventKey* event);
+    gboolean onConfigure(GdkEventConfigure* event);
+    gboolean onWindowState(GdkEventWindowState* event);
+    gboolean onDelete();
+    void onActiveChanged();
+
+    template <class E, gboolean (GtkWindowPeer::*Method)(E*)>
+    static gboolean eventThunk(GtkWidget* widget, E* event, gpointer self);
+
+    Window& model_;
+    GtkWidget* window_ = nullptr;
+    GtkWidget* canvas_ = nullptr;
+    std::optional<DisplayRect> requested_;
+    std::vector<DisplayRect> pendingConfigures_;
+    std::int64_t lastRequestTime_ = 0;
+    GdkWindowState state_ = GdkWindowState(0);
+    bool fullScreen_ = false;
+    GtkWidget* transientParent_ = nullptr;
+    cairo_region_t* shape_ = nullptr;
+    std::uint64_t framesDrawn_ = 0;
+    // Clicks.
+    int clickCount_ = 0;
+    unsigned lastButton_ = 0;
+    std::uint32_t lastPressTime_ = 0;
+    double lastPressX_ = 0;
+    double lastPressY_ = 0;
+    std::set<std::uint16_t> keysDown_;
+};
+
+}  // namespace kit::desktop

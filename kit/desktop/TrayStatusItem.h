@@ -1,0 +1,36 @@
+#pragma once
+// Status items in the system tray (the XEmbed tray of X11 desktops, through GtkStatusIcon). A
+// click on the icon is the button's click. The item reports the tray's window back to the model:
+// it exists while the icon is embedded. Without a tray the item is simply not shown (logged once).
+
+#include <memory>
+
+#include "kit/ui/StatusItem.h"
+
+typedef struct _GtkStatusIcon GtkStatusIcon;
+
+namespace kit::desktop {
+
+class TrayStatusItemPeer final : public StatusItemPeer {
+public:
+    explicit TrayStatusItemPeer(StatusItem& item);
+    ~TrayStatusItemPeer() override;
+    TrayStatusItemPeer(const TrayStatusItemPeer&) = delete;
+    TrayStatusItemPeer& operator=(const TrayStatusItemPeer&) = delete;
+
+    void statusItemChanged(StatusItem& item) override;
+    void statusItemRemoved(StatusItem& item) override;
+
+    GtkStatusIcon* icon() const { return icon_; }
+    // Whether the display has a system tray to show items in.
+    static bool trayAvailable();
+
+private:
+    void reportState();
+
+    StatusItem& item_;
+    GtkStatusIcon* icon_;
+    bool removed_ = false;
+};
+
+}  // namespace kit::desktop

@@ -1,0 +1,210 @@
+#include "kit/desktop/WebKitDownloadService.h"
+
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "kit/base/Log.h"
+#include "kit/base/RunLoop.h"
+#include "kit/desktop/WebKitConversions.h"
+#include "kit/desktop/WebKitErrors.h"
+#include "kit/desktop/WebKitGlue.h"
+#include "kit/desktop/WebKitWebsiteData.h"
+
+namespace kit::desktop {
+
+namespace {
+
+// A name the server suggested, made safe as one file name in our folder.
+std::string safeFileName(const char* suggested) {
+    std::string name = suggested ? suggested : "";
+    for (char& c : name) {
+        if (c == '/' || c == '\0') c = '_';
+    }
+    if (name.empty() || name == "." || name == "..") name = "download";
+    return name;
+}
+
+}  // namespace
+
+// One transfer. Members are destroyed in reverse order: the signal connections go before the
+// download they are connected to.
+struct WebKitDownloadService::Transfer {
+    WebKitDownloadService* service = nullptr;
+    std::shared_ptr<DownloadTask> task;
+    GRef<WebKitDownload> download;
+    SignalConnections signals;
+    std::filesystem::path folder;
+    std::filesystem::path destination;
+    bool responded = false;
+    bool timedOut = false;
+    bool done = false;
+    std::optional<WebError> error;
+    double timeoutInterval = 0;
+    double lastActivity = 0;
+    TaskId timeoutTask = 0;
+
+    ~Transfer() {
+        if (timeoutTask) RunLoop::main().cancel(timeoutTask);
+    }
+
+    void deliverResponse() {
+        if (responded) return;
+        WebKitURIResponse* response = webkit_download_get_response(download.get());
+        if (!response) return;
+        responded = true;
+        task->serviceDidReceiveResponse(urlResponseFrom(response, task->originalRequest().url));
+    }
+
+    void touch() { lastActivity = RunLoop::main().now(); }
+
+    void armTimeout(double delay) {
+        if (timeoutInterval <= 0) return;
+        const std::uint64_t id = task->taskIdentifier();
+        WebKitDownloadService* owner = service;
+        std::weak_ptr<int> alive = service->alive_;
+        timeoutTask = RunLoop::main().postAfter(delay, [owner, alive, id] {
+            if (alive.expired()) return;
+            auto it = owner->transfers_.find(id);
+            if (it == owner->transfers_.end()) return;
+            Transfer& transfer = *it->second;
+            transfer.timeoutTask = 0;
+            if (transfer.done) return;
+            const double idle = RunLoop::main().now() - transfer.lastActivity;
+            if (idle < transfer.timeoutInterval) {
+                transfer.armTimeout(transfer.timeoutInterval - idle);
+                return;
+            }
+            transfer.timedOut = true;
+            webkit_download_cancel(transfer.download.get());
+        });
+    }
+};
+
+WebKitDownloadService::WebKitDownloadService()
+    : folder_(std::filesystem::temp_directory_path() / ("QuarnAI-Downloads-" + std::to_string(::getpid()))) {}
+
+WebKitDownloadService::~WebKitDownloadService() {
+    alive_.reset();
+    for (auto& [id, transfer] : transfers_) {
+        transfer->signals.disconnectAll();
+        webkit_download_cancel(transfer->download.get());
+        // The delegate still hears that the transfer ended.
+        RunLoop::main().post([task = transfer->task] {
+            task->serviceDidComplete(WebError{kURLErrorDomain, kURLErrorCancelled, "cancelled", task->originalRequest().url});
+        });
+    }
+    transfers_.clear();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+void WebKitDownloadService::startDownload(const std::shared_ptr<DownloadTask>& task) {
+    const UrlRequest& request = task->originalRequest();
+    auto transfer = std::make_unique<Transfer>();
+    transfer->service = this;
+    transfer->task = task;
+    transfer->folder = folder_ / std::to_string(task->taskIdentifier());
+    transfer->timeoutInterval = request.timeoutInterval;
+    std::error_code failed;
+    std::filesystem::create_directories(transfer->folder, failed);
+    if (failed) {
+        RunLoop::main().post([task, url = request.url, message = failed.message()] {
+            task->serviceDidComplete(
+                WebError{kURLErrorDomain, kURLErrorCannotCreateFile, "cannot create the download folder: " + message, url});
+        });
+        return;
+    }
+    WebKitWebContext* context = webKitContextFor(nullptr);
+    transfer->download = GRef<WebKitDownload>::adopt(webkit_web_context_download_uri(context, request.url.c_str()));
+    webkit_download_set_allow_overwrite(transfer->download.get(), TRUE);
+    Transfer* t = transfer.get();
+
+    t->signals.connect(t->download.get(), "decide-destination",
+                       G_CALLBACK(+[](WebKitDownload* download, gchar* suggested, gpointer data) -> gboolean {
+                           auto* transfer = static_cast<Transfer*>(data);
+                           guarded("a download's file", [&] {
+                               transfer->destination = transfer->folder / safeFileName(suggested);
+                               gchar* uri = g_filename_to_uri(transfer->destination.c_str(), nullptr, nullptr);
+                               webkit_download_set_destination(download, uri ? uri : transfer->destination.c_str());
+                               g_free(uri);
+                           });
+                           return TRUE;
+                       }),
+                       t);
+    t->signals.connect(t->download.get(), "notify::response", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer data) {
+                           auto* transfer = static_cast<Transfer*>(data);
+                           guarded("a download response", [&] {
+                               transfer->touch();
+                               transfer->deliverResponse();
+                           });
+                       }),
+                       t);
+    t->signals.connect(t->download.get(), "received-data",
+                       G_CALLBACK(+[](WebKitDownload* download, guint64 length, gpointer data) {
+                           auto* transfer = static_cast<Transfer*>(data);
+                           guarded("a download", [&] {
+                               transfer->touch();
+                               transfer->deliverResponse();
+                               std::int64_t expected = -1;
+                               if (WebKitURIResponse* response = webkit_download_get_response(download)) {
+                                   const guint64 total = webkit_uri_response_get_content_length(response);
+                                   if (total > 0) expected = static_cast<std::int64_t>(total);
+                               }
+                               transfer->task->serviceDidWriteData(static_cast<std::int64_t>(length), expected);
+                           });
+                       }),
+                       t);
+    t->signals.connect(t->download.get(), "failed", G_CALLBACK(+[](WebKitDownload*, GError* error, gpointer data) {
+                           auto* transfer = static_cast<Transfer*>(data);
+                           guarded("a download failure", [&] {
+                               const std::string& url = transfer->task->originalRequest().url;
+                               transfer->error = transfer->timedOut ? timedOutError(url) : webErrorFromGError(error, url);
+                           });
+                       }),
+                       t);
+    t->signals.connect(t->download.get(), "finished", G_CALLBACK(+[](WebKitDownload*, gpointer data) {
+                           auto* transfer = static_cast<Transfer*>(data);
+                           if (transfer->done) return;
+                           transfer->done = true;
+                           // Completed on a later turn: a cancel() never hears back inside itself.
+                           const std::uint64_t id = transfer->task->taskIdentifier();
+                           WebKitDownloadService* service = transfer->service;
+                           std::weak_ptr<int> alive = service->alive_;
+                           RunLoop::main().post([service, alive, id] {
+                               if (!alive.expired()) service->finish(id);
+                           });
+                       }),
+                       t);
+    t->touch();
+    t->armTimeout(t->timeoutInterval);
+    transfers_[task->taskIdentifier()] = std::move(transfer);
+}
+
+void WebKitDownloadService::finish(std::uint64_t identifier) {
+    auto it = transfers_.find(identifier);
+    if (it == transfers_.end()) return;
+    std::unique_ptr<Transfer> transfer = std::move(it->second);
+    transfers_.erase(it);
+    transfer->signals.disconnectAll();
+    auto task = transfer->task;
+    guarded("a download completion", [&] {
+        if (!transfer->error) {
+            transfer->deliverResponse();
+            task->serviceDidFinishDownloadingTo(transfer->destination);
+        }
+        task->serviceDidComplete(transfer->error);
+    });
+    std::error_code ignored;
+    std::filesystem::remove_all(transfer->folder, ignored);
+}
+
+void WebKitDownloadService::cancelDownload(DownloadTask& task) {
+    auto it = transfers_.find(task.taskIdentifier());
+    if (it == transfers_.end() || it->second->done) return;
+    webkit_download_cancel(it->second->download.get());
+}
+
+}  // namespace kit::desktop

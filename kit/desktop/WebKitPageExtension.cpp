@@ -1,0 +1,91 @@
+// The web content process side of the web engine, loaded by WebKit into every page process of
+// our contexts (built as its own module, not part of kit_desktop).
+//
+// WebKitGTK only accepts user agents made of valid HTTP product tokens, and the application's
+// agent is not one ("Chrome/109.1.18.0/Morvane ..."). Such an agent reaches WebKit as a valid
+// stand-in, "QuarnKitUA/" followed by the agent's bytes in hexadecimal; here every request of the
+// page gets the real agent back in its User-Agent header, and every frame's navigator.userAgent
+// answers it too, before any page script runs.
+
+#include <webkit2/webkit-web-extension.h>
+
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view kMarker = "QuarnKitUA/";
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The real agent behind a stand-in; empty when `agent` is not one.
+std::string realAgent(std::string_view agent) {
+    if (agent.substr(0, kMarker.size()) != kMarker) return {};
+    const std::string_view hex = agent.substr(kMarker.size());
+    if (hex.empty() || hex.size() % 2) return {};
+    std::string out;
+    out.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = hexDigit(hex[i]);
+        const int low = hexDigit(hex[i + 1]);
+        if (high < 0 || low < 0) return {};
+        out += static_cast<char>(high * 16 + low);
+    }
+    return out;
+}
+
+gboolean onSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {
+    SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+    if (!headers) return FALSE;
+    const char* agent = soup_message_headers_get_one(headers, "User-Agent");
+    if (!agent) return FALSE;
+    const std::string real = realAgent(agent);
+    if (!real.empty()) soup_message_headers_replace(headers, "User-Agent", real.c_str());
+    return FALSE;
+}
+
+void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame* frame, gpointer) {
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    if (!context) return;
+    JSCValue* navigator = jsc_context_get_value(context, "navigator");
+    JSCValue* current = navigator && jsc_value_is_object(navigator) ? jsc_value_object_get_property(navigator, "userAgent") : nullptr;
+    gchar* text = current && jsc_value_is_string(current) ? jsc_value_to_string(current) : nullptr;
+    const std::string real = text ? realAgent(text) : std::string();
+    if (!real.empty()) {
+        JSCValue* agent = jsc_value_new_string(context, real.c_str());
+        JSCValue* define = jsc_context_evaluate(context,
+                                                "(function (agent) {"
+                                                "  var get = function () { return agent; };"
+                                                "  Object.defineProperty(Navigator.prototype, 'userAgent', { get: get, configurable: true });"
+                                                "  Object.defineProperty(Navigator.prototype, 'appVersion', { get: get, configurable: true });"
+                                                "})",
+                                                -1);
+        if (define && jsc_value_is_function(define)) {
+            JSCValue* ignored = jsc_value_function_call(define, JSC_TYPE_VALUE, agent, G_TYPE_NONE);
+            if (ignored) g_object_unref(ignored);
+        }
+        if (define) g_object_unref(define);
+        g_object_unref(agent);
+    }
+    g_free(text);
+    if (current) g_object_unref(current);
+    if (navigator) g_object_unref(navigator);
+    g_object_unref(context);
+}
+
+void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+    g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
+}
+
+}  // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension) {
+    g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
+    g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
+                     nullptr);
+}

@@ -1,0 +1,714 @@
+#include "kit/desktop/WebKitWebEngine.h"
+
+#include <utility>
+
+#include "kit/base/Log.h"
+#include "kit/desktop/KeyCodes.h"
+#include "kit/desktop/WebKitConversions.h"
+#include "kit/desktop/WebKitErrors.h"
+#include "kit/desktop/WebKitWebsiteData.h"
+#include "kit/desktop/WebViewHost.h"
+#include "kit/ui/Window.h"
+#include "kit/web/Url.h"
+
+namespace kit::desktop {
+
+namespace {
+
+WebKitWebView* gPendingRelatedView = nullptr;
+
+// Sets the page that asks for a new window while its UI delegate makes the new view.
+class PendingRelatedView {
+public:
+    explicit PendingRelatedView(WebKitWebView* view) : previous_(std::exchange(gPendingRelatedView, view)) {}
+    ~PendingRelatedView() { gPendingRelatedView = previous_; }
+    PendingRelatedView(const PendingRelatedView&) = delete;
+    PendingRelatedView& operator=(const PendingRelatedView&) = delete;
+
+private:
+    WebKitWebView* previous_;
+};
+
+// Answers held by a delegate. WebKit waits for each until it is given, so an answer that the
+// delegate drops unanswered is given the safe way: a navigation is not allowed, a dialog is
+// dismissed, a file choice or a login is cancelled.
+struct PolicyAnswer {
+    explicit PolicyAnswer(WebKitPolicyDecision* d) : decision(GRef<WebKitPolicyDecision>::retain(d)) {}
+    ~PolicyAnswer() {
+        if (!answered) webkit_policy_decision_ignore(decision.get());
+    }
+    void answer(bool allow, bool download) {
+        if (answered) return;
+        answered = true;
+        if (download) {
+            // Saved by WebKit in the user's download folder.
+            webkit_policy_decision_download(decision.get());
+        } else if (allow) {
+            webkit_policy_decision_use(decision.get());
+        } else {
+            webkit_policy_decision_ignore(decision.get());
+        }
+    }
+    GRef<WebKitPolicyDecision> decision;
+    bool answered = false;
+};
+
+// A dialog answered within the signal is left to WebKit; one answered later is held (and closed
+// with its answer, or dismissed when the delegate drops it).
+struct DialogAnswer {
+    explicit DialogAnswer(WebKitScriptDialog* d) : dialog(d) {}
+    ~DialogAnswer() {
+        if (!held) return;
+        if (!answered) webkit_script_dialog_close(dialog);
+        webkit_script_dialog_unref(dialog);
+    }
+    void finish() {
+        if (answered) return;
+        answered = true;
+        if (held) webkit_script_dialog_close(dialog);
+    }
+    void holdIfUnanswered() {
+        if (answered || held) return;
+        webkit_script_dialog_ref(dialog);
+        held = true;
+    }
+    WebKitScriptDialog* dialog;
+    bool held = false;
+    bool answered = false;
+};
+
+struct FileChoiceAnswer {
+    explicit FileChoiceAnswer(WebKitFileChooserRequest* r) : request(GRef<WebKitFileChooserRequest>::retain(r)) {}
+    ~FileChoiceAnswer() {
+        if (!answered) webkit_file_chooser_request_cancel(request.get());
+    }
+    void answer(const std::optional<std::vector<std::string>>& files) {
+        if (answered) return;
+        answered = true;
+        std::vector<std::string> paths;
+        if (files) {
+            for (const auto& file : *files) {
+                if (auto path = filePathFromAnswer(file)) {
+                    paths.push_back(*path);
+                } else {
+                    logf("The open panel answered an address that is not a file, ignored: %s", file.c_str());
+                }
+            }
+        }
+        if (paths.empty()) {
+            webkit_file_chooser_request_cancel(request.get());
+            return;
+        }
+        std::vector<const gchar*> list;
+        for (const auto& path : paths) list.push_back(path.c_str());
+        list.push_back(nullptr);
+        webkit_file_chooser_request_select_files(request.get(), list.data());
+    }
+    GRef<WebKitFileChooserRequest> request;
+    bool answered = false;
+};
+
+struct LoginAnswer {
+    explicit LoginAnswer(WebKitAuthenticationRequest* r) : request(GRef<WebKitAuthenticationRequest>::retain(r)) {}
+    ~LoginAnswer() {
+        if (!answered) webkit_authentication_request_cancel(request.get());
+    }
+    GRef<WebKitAuthenticationRequest> request;
+    bool answered = false;
+    // While the signal is being emitted: default handling is then WebKit's own login dialog.
+    bool inSignal = true;
+    bool useWebKitDefault = false;
+};
+
+std::string authenticationMethodFor(WebKitAuthenticationScheme scheme) {
+    switch (scheme) {
+        case WEBKIT_AUTHENTICATION_SCHEME_HTTP_BASIC: return kAuthenticationMethodHTTPBasic;
+        default: return kAuthenticationMethodDefault;
+    }
+}
+
+bool asksForNoCache(UrlRequestCachePolicy policy) {
+    return policy == UrlRequestCachePolicy::ReloadIgnoringLocalCacheData ||
+           policy == UrlRequestCachePolicy::ReloadIgnoringLocalAndRemoteCacheData;
+}
+
+}  // namespace
+
+WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& configuration, WebKitWebView* relatedView)
+    : view_(view),
+      configuration_(configuration),
+      settings_(GRef<WebKitSettings>::adopt(webkit_settings_new())),
+      cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())),
+      alive_(std::make_shared<int>(0)) {
+    applyPreferences();
+    GtkWidget* widget = nullptr;
+    if (relatedView) {
+        // A window a page opened shares that page's process and context, as WebKit requires.
+        widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", relatedView, nullptr));
+        relatedToPage_ = true;
+    } else {
+        widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
+                                         webKitContextFor(configuration_.websiteDataStore), nullptr));
+    }
+    widget_ = GRef<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
+    webkit_web_view_set_settings(widget_.get(), settings_.get());
+    gtk_widget_show(widget);
+
+    // Until the view is in a window the page lives in a private top-level, so that it loads,
+    // runs its timers at full speed and answers scripts.
+    parking_ = GTK_WIDGET(g_object_ref_sink(gtk_offscreen_window_new()));
+    gtk_container_add(GTK_CONTAINER(parking_), widget);
+    gtk_widget_show(parking_);
+
+    connectSignals();
+    viewGeometryDidChange();
+}
+
+WebKitWebEngine::~WebKitWebEngine() {
+    alive_.reset();
+    cancelTimeout();
+    g_cancellable_cancel(cancellable_.get());
+    signals_.disconnectAll();
+    GtkWidget* widget = GTK_WIDGET(widget_.get());
+    WebViewHost::remove(widget);
+    // Destroying the widget closes its page; the last reference goes with widget_.
+    gtk_widget_destroy(widget);
+    gtk_widget_destroy(parking_);
+    g_object_unref(parking_);
+}
+
+WebKitWebEngine* WebKitWebEngine::of(const WebView& view) { return dynamic_cast<WebKitWebEngine*>(&view.engine()); }
+
+WebKitWebView* WebKitWebEngine::takePendingRelatedView() { return std::exchange(gPendingRelatedView, nullptr); }
+
+std::string WebKitWebEngine::userAgent() const {
+    if (!agent_.empty()) return agent_;
+    const char* agent = webkit_settings_get_user_agent(settings_.get());
+    return agent ? agent : "";
+}
+
+void WebKitWebEngine::applyPreferences() {
+    WebKitSettings* settings = settings_.get();
+    const WebPreferences& preferences = configuration_.preferences;
+    webkit_settings_set_enable_javascript(settings, preferences.javaScriptEnabled);
+    webkit_settings_set_javascript_can_open_windows_automatically(settings,
+                                                                  preferences.javaScriptCanOpenWindowsAutomatically);
+    // Full screen stays on in WebKit: with it off, a window the page opens crashes WebKitGTK
+    // (2.50). A page that may not use it is refused when it asks (see onFullscreen).
+    webkit_settings_set_enable_fullscreen(settings, TRUE);
+    webkit_settings_set_enable_developer_extras(settings, preferences.developerExtrasEnabled);
+    customUserAgentDidChange({});
+}
+
+void WebKitWebEngine::customUserAgentDidChange(const std::string& customAgent) {
+    agent_.clear();
+    std::string agent = customAgent;
+    if (agent.empty()) {
+        webkit_settings_set_user_agent(settings_.get(), nullptr);
+        const std::string& name = configuration_.applicationNameForUserAgent;
+        if (name.empty()) return;
+        agent = userAgent() + " " + name;
+    }
+    if (isValidUserAgent(agent)) {
+        webkit_settings_set_user_agent(settings_.get(), agent.c_str());
+        agent_ = agent;
+    } else if (pageExtensionDirectory()) {
+        webkit_settings_set_user_agent(settings_.get(), userAgentStandIn(agent).c_str());
+        agent_ = agent;
+    } else {
+        logf("WebKit cannot send the user agent \"%s\"; pages get its own", agent.c_str());
+        webkit_settings_set_user_agent(settings_.get(), nullptr);
+    }
+}
+
+void WebKitWebEngine::viewGeometryDidChange() { WebViewHost::place(view_, GTK_WIDGET(widget_.get()), parking_); }
+
+// ---- Loading -------------------------------------------------------------------------------
+
+void WebKitWebEngine::loadRequest(const UrlRequest& request) {
+    cancelTimeout();
+    auto uriRequest = GRef<WebKitURIRequest>::adopt(webkit_uri_request_new(request.url.c_str()));
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(uriRequest.get())) {
+        for (const auto& [name, value] : request.headers) soup_message_headers_replace(headers, name.c_str(), value.c_str());
+        if (asksForNoCache(request.cachePolicy)) {
+            soup_message_headers_replace(headers, "Cache-Control", "no-cache");
+            soup_message_headers_replace(headers, "Pragma", "no-cache");
+        }
+    }
+    if (request.httpMethod != "GET") {
+        logf("The web view loads %s with GET: WebKitGTK loads pages only with GET (asked: %s)", request.url.c_str(),
+             request.httpMethod.c_str());
+    }
+    webkit_web_view_load_request(widget_.get(), uriRequest.get());
+    armTimeout(request.timeoutInterval, request.url);
+}
+
+void WebKitWebEngine::reload() { webkit_web_view_reload(widget_.get()); }
+
+void WebKitWebEngine::stopLoading() {
+    cancelTimeout();
+    webkit_web_view_stop_loading(widget_.get());
+}
+
+void WebKitWebEngine::armTimeout(double seconds, const std::string& url) {
+    if (seconds <= 0) return;
+    std::weak_ptr<int> alive = alive_;
+    timeoutNavigation_ = 0;
+    timeoutTask_ = RunLoop::main().postAfter(seconds, [this, alive, url] {
+        if (alive.expired()) return;
+        timeoutTask_ = 0;
+        logf("The load of %s timed out", url.c_str());
+        timedOut_ = true;
+        webkit_web_view_stop_loading(widget_.get());
+    });
+}
+
+void WebKitWebEngine::cancelTimeout() {
+    if (timeoutTask_) RunLoop::main().cancel(timeoutTask_);
+    timeoutTask_ = 0;
+    timeoutNavigation_ = 0;
+    timedOut_ = false;
+}
+
+// ---- Scripts -------------------------------------------------------------------------------
+
+void WebKitWebEngine::evaluateJavaScript(std::uint64_t scriptId, const std::string& script) {
+    scripts_.push_back({scriptId, std::nullopt});
+    struct Call {
+        std::weak_ptr<int> alive;
+        WebKitWebEngine* engine;
+        std::uint64_t id;
+    };
+    auto* call = new Call{alive_, this, scriptId};
+    webkit_web_view_evaluate_javascript(
+        widget_.get(), script.data(), static_cast<gssize>(script.size()), nullptr, nullptr, cancellable_.get(),
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Call> call(static_cast<Call*>(data));
+            GError* error = nullptr;
+            JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (!call->alive.expired()) {
+                guarded("a script result", [&] {
+                    if (error) {
+                        call->engine->scriptDidFinish(call->id, Error{error->message ? error->message : "script failed"});
+                    } else {
+                        call->engine->scriptDidFinish(call->id, scriptResultFrom(value));
+                    }
+                });
+            }
+            if (value) g_object_unref(value);
+            if (error) g_error_free(error);
+        },
+        call);
+}
+
+void WebKitWebEngine::scriptDidFinish(std::uint64_t scriptId, ScriptResult result) {
+    for (auto& pending : scripts_) {
+        if (pending.id == scriptId) {
+            pending.result = std::move(result);
+            break;
+        }
+    }
+    // Results go on in the order the scripts were given.
+    while (!scripts_.empty() && scripts_.front().result) {
+        PendingScript done = std::move(scripts_.front());
+        scripts_.pop_front();
+        view_.engineScriptDidFinish(done.id, std::move(*done.result));
+    }
+}
+
+// ---- Signals -------------------------------------------------------------------------------
+
+void WebKitWebEngine::connectSignals() {
+    gpointer view = widget_.get();
+    signals_.connect(view, "decide-policy",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                    gpointer self) -> gboolean {
+                         return guarded("a navigation decision", gboolean(FALSE), [&] {
+                             return static_cast<WebKitWebEngine*>(self)->onDecidePolicy(decision, type);
+                         });
+                     }),
+                     this);
+    signals_.connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+                         guarded("a load event", [&] { static_cast<WebKitWebEngine*>(self)->onLoadChanged(event); });
+                     }),
+                     this);
+    signals_.connect(view, "load-failed",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error, gpointer self)
+                                    -> gboolean {
+                         return guarded("a load failure", gboolean(TRUE), [&] {
+                             return static_cast<WebKitWebEngine*>(self)->onLoadFailed(event, uri, error);
+                         });
+                     }),
+                     this);
+    signals_.connect(view, "load-failed-with-tls-errors",
+                     G_CALLBACK(+[](WebKitWebView*, gchar* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors,
+                                    gpointer self) -> gboolean {
+                         return guarded("a certificate failure", gboolean(FALSE), [&] {
+                             return static_cast<WebKitWebEngine*>(self)->onLoadFailedWithTlsErrors(uri, certificate,
+                                                                                                   errors);
+                         });
+                     }),
+                     this);
+    signals_.connect(view, "web-process-terminated",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
+                         guarded("a content process termination",
+                                 [&] { static_cast<WebKitWebEngine*>(self)->onWebProcessTerminated(reason); });
+                     }),
+                     this);
+    signals_.connect(view, "create",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action, gpointer self) -> GtkWidget* {
+                         return guarded("a new window", static_cast<GtkWidget*>(nullptr),
+                                        [&] { return static_cast<WebKitWebEngine*>(self)->onCreate(action); });
+                     }),
+                     this);
+    signals_.connect(view, "close", G_CALLBACK(+[](WebKitWebView*, gpointer self) {
+                         guarded("a window close", [&] { static_cast<WebKitWebEngine*>(self)->onClose(); });
+                     }),
+                     this);
+    signals_.connect(view, "script-dialog",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) -> gboolean {
+                         return guarded("a script dialog", gboolean(FALSE),
+                                        [&] { return static_cast<WebKitWebEngine*>(self)->onScriptDialog(dialog); });
+                     }),
+                     this);
+    signals_.connect(view, "run-file-chooser",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitFileChooserRequest* request, gpointer self) -> gboolean {
+                         return guarded("an open panel", gboolean(FALSE),
+                                        [&] { return static_cast<WebKitWebEngine*>(self)->onRunFileChooser(request); });
+                     }),
+                     this);
+    signals_.connect(view, "authenticate",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitAuthenticationRequest* request, gpointer self) -> gboolean {
+                         return guarded("a login", gboolean(FALSE),
+                                        [&] { return static_cast<WebKitWebEngine*>(self)->onAuthenticate(request); });
+                     }),
+                     this);
+    signals_.connect(view, "context-menu",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent* event, WebKitHitTestResult*,
+                                    gpointer self) -> gboolean {
+                         return guarded("a context menu", gboolean(TRUE),
+                                        [&] { return static_cast<WebKitWebEngine*>(self)->onContextMenu(event); });
+                     }),
+                     this);
+    signals_.connect(view, "enter-fullscreen", G_CALLBACK(+[](WebKitWebView*, gpointer self) -> gboolean {
+                         return guarded("a full screen request", gboolean(TRUE),
+                                        [&] { return static_cast<WebKitWebEngine*>(self)->onFullscreen(true); });
+                     }),
+                     this);
+    signals_.connect(view, "leave-fullscreen", G_CALLBACK(+[](WebKitWebView*, gpointer self) -> gboolean {
+                         return guarded("leaving full screen", gboolean(FALSE),
+                                        [&] { return static_cast<WebKitWebEngine*>(self)->onFullscreen(false); });
+                     }),
+                     this);
+    signals_.connect(view, "notify::uri", G_CALLBACK(+[](WebKitWebView* webView, GParamSpec*, gpointer self) {
+                         guarded("an address change", [&] {
+                             const char* uri = webkit_web_view_get_uri(webView);
+                             static_cast<WebKitWebEngine*>(self)->view_.engineDidChangeUrl(uri ? uri : "");
+                         });
+                     }),
+                     this);
+    signals_.connect(view, "notify::title", G_CALLBACK(+[](WebKitWebView* webView, GParamSpec*, gpointer self) {
+                         guarded("a title change", [&] {
+                             const char* title = webkit_web_view_get_title(webView);
+                             static_cast<WebKitWebEngine*>(self)->view_.engineDidChangeTitle(title ? title : "");
+                         });
+                     }),
+                     this);
+    signals_.connect(view, "notify::estimated-load-progress",
+                     G_CALLBACK(+[](WebKitWebView* webView, GParamSpec*, gpointer self) {
+                         guarded("a progress change", [&] {
+                             static_cast<WebKitWebEngine*>(self)->view_.engineDidChangeEstimatedProgress(
+                                 webkit_web_view_get_estimated_load_progress(webView));
+                         });
+                     }),
+                     this);
+    signals_.connect(view, "notify::is-loading", G_CALLBACK(+[](WebKitWebView* webView, GParamSpec*, gpointer self) {
+                         guarded("a loading change", [&] {
+                             static_cast<WebKitWebEngine*>(self)->view_.engineDidChangeLoading(
+                                 webkit_web_view_is_loading(webView));
+                         });
+                     }),
+                     this);
+}
+
+FrameInfo WebKitWebEngine::mainFrameInfo() const {
+    FrameInfo frame;
+    frame.isMainFrame = true;
+    frame.request = UrlRequest(view_.url());
+    if (auto url = Url::parse(view_.url())) frame.securityOrigin = url->origin();
+    return frame;
+}
+
+NavigationAction WebKitWebEngine::navigationActionFrom(WebKitNavigationAction* action, bool newWindow) const {
+    NavigationAction out;
+    out.request = urlRequestFrom(webkit_navigation_action_get_request(action));
+    out.navigationType = navigationTypeFrom(webkit_navigation_action_get_navigation_type(action));
+    out.sourceFrame = mainFrameInfo();
+    out.targetsMainFrame = !newWindow;
+    out.targetsNewWindow = newWindow;
+    return out;
+}
+
+gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) {
+    auto answer = std::make_shared<PolicyAnswer>(decision);
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        auto* responseDecision = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+        NavigationResponse response;
+        WebKitURIRequest* request = webkit_response_policy_decision_get_request(responseDecision);
+        response.response = urlResponseFrom(webkit_response_policy_decision_get_response(responseDecision),
+                                            request ? webkit_uri_request_get_uri(request) : "");
+        response.isForMainFrame = webkit_response_policy_decision_is_main_frame_main_resource(responseDecision);
+        response.canShowMimeType = webkit_response_policy_decision_is_mime_type_supported(responseDecision);
+        view_.engineDecidePolicyForNavigationResponse(response, [answer](NavigationResponsePolicy policy) {
+            answer->answer(policy == NavigationResponsePolicy::Allow, policy == NavigationResponsePolicy::Download);
+        });
+        return TRUE;
+    }
+    auto* navigationDecision = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+    const NavigationAction action =
+        navigationActionFrom(webkit_navigation_policy_decision_get_navigation_action(navigationDecision),
+                             type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
+    view_.engineDecidePolicyForNavigationAction(action, [answer](NavigationActionPolicy policy) {
+        answer->answer(policy == NavigationActionPolicy::Allow, policy == NavigationActionPolicy::Download);
+    });
+    return TRUE;
+}
+
+void WebKitWebEngine::onLoadChanged(WebKitLoadEvent event) {
+    switch (event) {
+        case WEBKIT_LOAD_STARTED:
+            navigation_ = nextNavigation_++;
+            // The timer of the load asked for last belongs to the first navigation that starts.
+            if (timeoutTask_ && !timeoutNavigation_) timeoutNavigation_ = navigation_;
+            navigationActive_ = true;
+            navigationFailed_ = false;
+            certificateError_.reset();
+            view_.engineDidStartProvisionalNavigation(navigation_);
+            break;
+        case WEBKIT_LOAD_REDIRECTED:
+            if (navigationActive_) view_.engineDidReceiveServerRedirect(navigation_);
+            break;
+        case WEBKIT_LOAD_COMMITTED:
+            // The server answered: the request's timeout no longer applies.
+            if (navigation_ == timeoutNavigation_) cancelTimeout();
+            if (navigationActive_) view_.engineDidCommitNavigation(navigation_);
+            break;
+        case WEBKIT_LOAD_FINISHED: {
+            if (navigation_ == timeoutNavigation_) cancelTimeout();
+            const bool report = navigationActive_ && !navigationFailed_;
+            navigationActive_ = false;
+            navigationFailed_ = false;
+            if (report) view_.engineDidFinishNavigation(navigation_);
+            break;
+        }
+    }
+}
+
+gboolean WebKitWebEngine::onLoadFailed(WebKitLoadEvent event, const char* failingUri, GError* error) {
+    const std::string uri = failingUri ? failingUri : "";
+    // A failure of an earlier navigation (replaced by a new load) leaves the new load's timer be.
+    const bool timedNavigation = timeoutNavigation_ && navigation_ == timeoutNavigation_;
+    WebError webError;
+    if (timedNavigation && timedOut_) {
+        webError = timedOutError(uri);
+    } else if (certificateError_) {
+        webError = *certificateError_;
+    } else {
+        webError = webErrorFromGError(error, uri);
+    }
+    if (timedNavigation) cancelTimeout();
+    certificateError_.reset();
+    // A load refused before it started (its action was cancelled) is not reported, as on the
+    // platform. The failure is reported here and WebKit's own error page is not shown: the
+    // application shows its own.
+    if (!navigationActive_ || navigationFailed_) return TRUE;
+    navigationFailed_ = true;
+    if (event == WEBKIT_LOAD_COMMITTED) {
+        view_.engineDidFailNavigation(navigation_, webError);
+    } else {
+        view_.engineDidFailProvisionalNavigation(navigation_, webError);
+    }
+    return TRUE;
+}
+
+gboolean WebKitWebEngine::onLoadFailedWithTlsErrors(const char* failingUri, GTlsCertificate*,
+                                                    GTlsCertificateFlags errors) {
+    const std::string uri = failingUri ? failingUri : "";
+    auto url = Url::parse(uri);
+    auto trust = std::make_shared<ServerTrust>();
+    trust->host = url ? url->host() : std::string();
+    trust->validates = false;
+    trust->failureReason = certificateFailureReason(errors);
+    if (trust->failureReason.empty()) trust->failureReason = "the certificate could not be validated";
+
+    AuthenticationChallenge challenge;
+    challenge.protectionSpace.host = trust->host;
+    challenge.protectionSpace.port = url && url->port() > 0 ? url->port() : 443;
+    challenge.protectionSpace.protocol = url ? url->scheme() : "https";
+    challenge.protectionSpace.authenticationMethod = kAuthenticationMethodServerTrust;
+    challenge.protectionSpace.serverTrust = trust;
+    certificateError_ = untrustedCertificateError(uri, trust->failureReason);
+    // The delegate hears of it; whatever it answers, a certificate that does not validate is not
+    // trusted and the load fails.
+    view_.engineDidReceiveAuthenticationChallenge(challenge, [](AuthChallengeDisposition, std::shared_ptr<const Credential>) {});
+    return FALSE;
+}
+
+void WebKitWebEngine::onWebProcessTerminated(WebKitWebProcessTerminationReason reason) {
+    logf("The web content process of %s ended (reason %d)", view_.url().c_str(), static_cast<int>(reason));
+    cancelTimeout();
+    navigationActive_ = false;
+    view_.engineDidChangeLoading(false);
+    view_.engineWebContentProcessDidTerminate();
+}
+
+GtkWidget* WebKitWebEngine::onCreate(WebKitNavigationAction* webKitAction) {
+    const NavigationAction action = navigationActionFrom(webKitAction, true);
+    std::shared_ptr<WebView> created;
+    {
+        PendingRelatedView pending(widget_.get());
+        created = view_.engineCreateWebView(action, WindowFeatures{});
+    }
+    if (!created) return nullptr;
+    if (auto* engine = of(*created); engine && engine->relatedToPage_) {
+        // WebKit shows the page in the new view itself.
+        engine->relatedToPage_ = false;
+        return GTK_WIDGET(engine->widget());
+    }
+    // A view made elsewhere: it loads the address on its own.
+    created->loadRequest(action.request);
+    return nullptr;
+}
+
+void WebKitWebEngine::onClose() { view_.engineDidClose(); }
+
+gboolean WebKitWebEngine::onContextMenu(GdkEvent* gdkEvent) {
+    Event event;
+    event.type = EventType::RightMouseDown;
+    event.timestamp = RunLoop::main().now();
+    event.clickCount = 1;
+    event.buttonNumber = 1;
+    auto window = view_.window();
+    event.window = window;
+    double x = 0;
+    double y = 0;
+    if (gdkEvent && window && gdk_event_get_coords(gdkEvent, &x, &y)) {
+        GtkWidget* widget = GTK_WIDGET(widget_.get());
+        int inWindowX = 0;
+        int inWindowY = 0;
+        if (gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), static_cast<int>(x),
+                                             static_cast<int>(y), &inWindowX, &inWindowY)) {
+            event.locationInWindow = {static_cast<double>(inWindowX), window->frame().height() - inWindowY};
+        }
+    }
+    GdkModifierType state = GdkModifierType(0);
+    if (gdkEvent && gdk_event_get_state(gdkEvent, &state)) event.modifierFlags = modifierFlagsFromGdkState(state);
+    // A view that drops right clicks keeps the page from showing its menu.
+    return view_.engineAllowsContextMenu(event) ? FALSE : TRUE;
+}
+
+gboolean WebKitWebEngine::onFullscreen(bool enter) {
+    if (enter) {
+        // Refused for pages that may not use it, and while the view is in no window. Otherwise
+        // WebKit puts the window in full screen and the page fills it.
+        if (!configuration_.preferences.elementFullscreenEnabled || !view_.window()) return TRUE;
+        WebViewHost::setFillsWindow(GTK_WIDGET(widget_.get()), true);
+        return FALSE;
+    }
+    WebViewHost::setFillsWindow(GTK_WIDGET(widget_.get()), false);
+    return FALSE;
+}
+
+gboolean WebKitWebEngine::onScriptDialog(WebKitScriptDialog* dialog) {
+    auto answer = std::make_shared<DialogAnswer>(dialog);
+    const char* text = webkit_script_dialog_get_message(dialog);
+    const std::string message = text ? text : "";
+    const FrameInfo frame = mainFrameInfo();
+    switch (webkit_script_dialog_get_dialog_type(dialog)) {
+        case WEBKIT_SCRIPT_DIALOG_ALERT:
+            view_.engineRunJavaScriptAlertPanel(message, frame, [answer] { answer->finish(); });
+            break;
+        case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+            view_.engineRunJavaScriptConfirmPanel(message, frame, [answer](bool confirmed) {
+                if (answer->answered) return;
+                webkit_script_dialog_confirm_set_confirmed(answer->dialog, confirmed);
+                answer->finish();
+            });
+            break;
+        case WEBKIT_SCRIPT_DIALOG_PROMPT: {
+            const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
+            view_.engineRunJavaScriptTextInputPanel(
+                message, defaultText ? defaultText : "", frame, [answer](std::optional<std::string> entered) {
+                    if (answer->answered) return;
+                    if (entered) webkit_script_dialog_prompt_set_text(answer->dialog, entered->c_str());
+                    answer->finish();
+                });
+            break;
+        }
+        case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+            // Leaving a page is never held up by the page.
+            webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+            answer->finish();
+            break;
+    }
+    answer->holdIfUnanswered();
+    return TRUE;
+}
+
+gboolean WebKitWebEngine::onRunFileChooser(WebKitFileChooserRequest* request) {
+    auto answer = std::make_shared<FileChoiceAnswer>(request);
+    OpenPanelParameters parameters;
+    parameters.allowsMultipleSelection = webkit_file_chooser_request_get_select_multiple(request);
+    if (const gchar* const* types = webkit_file_chooser_request_get_mime_types(request)) {
+        for (; *types; ++types) parameters.acceptedTypes.emplace_back(*types);
+    }
+    view_.engineRunOpenPanel(parameters, mainFrameInfo(),
+                             [answer](std::optional<std::vector<std::string>> files) { answer->answer(files); });
+    return TRUE;
+}
+
+gboolean WebKitWebEngine::onAuthenticate(WebKitAuthenticationRequest* request) {
+    // Certificates are WebKit's to validate (see onLoadFailedWithTlsErrors).
+    if (webkit_authentication_request_get_scheme(request) == WEBKIT_AUTHENTICATION_SCHEME_SERVER_TRUST_EVALUATION_REQUESTED) {
+        return FALSE;
+    }
+    auto answer = std::make_shared<LoginAnswer>(request);
+    AuthenticationChallenge challenge;
+    ProtectionSpace& space = challenge.protectionSpace;
+    const char* host = webkit_authentication_request_get_host(request);
+    space.host = host ? host : "";
+    space.port = static_cast<int>(webkit_authentication_request_get_port(request));
+    if (WebKitSecurityOrigin* origin = webkit_authentication_request_get_security_origin(request)) {
+        const char* protocol = webkit_security_origin_get_protocol(origin);
+        space.protocol = protocol ? protocol : "https";
+        webkit_security_origin_unref(origin);
+    }
+    space.authenticationMethod = authenticationMethodFor(webkit_authentication_request_get_scheme(request));
+    challenge.previousFailureCount = webkit_authentication_request_is_retry(request) ? 1 : 0;
+    view_.engineDidReceiveAuthenticationChallenge(
+        challenge, [answer](AuthChallengeDisposition disposition, std::shared_ptr<const Credential>) {
+            if (answer->answered) return;
+            answer->answered = true;
+            switch (disposition) {
+                case AuthChallengeDisposition::PerformDefaultHandling:
+                    if (answer->inSignal) {
+                        answer->useWebKitDefault = true;
+                    } else {
+                        // Too late for WebKit's own dialog: go on without a login.
+                        webkit_authentication_request_authenticate(answer->request.get(), nullptr);
+                    }
+                    break;
+                case AuthChallengeDisposition::UseCredential:
+                    // The platform layer's credentials carry server trust only: no login to give.
+                    webkit_authentication_request_authenticate(answer->request.get(), nullptr);
+                    break;
+                default:
+                    webkit_authentication_request_cancel(answer->request.get());
+                    break;
+            }
+        });
+    answer->inSignal = false;
+    return answer->useWebKitDefault ? FALSE : TRUE;
+}
+
+}  // namespace kit::desktop

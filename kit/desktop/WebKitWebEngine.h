@@ -1,0 +1,127 @@
+#pragma once
+// The WebKitGTK engine of one web view. It owns a WebKitWebView widget (kept in a private
+// offscreen window until the view is in a desktop window, then placed at the view's frame by
+// WebViewHost) and turns WebKit's signals into the web view's engine... events, on the main loop.
+//
+// What WebKitGTK does not do by itself:
+//   - a request's cache policy: the ones that ask for fresh data send "Cache-Control: no-cache";
+//     the others follow WebKit's cache rules. Pages load with GET only;
+//   - a request's timeout: a run-loop timer stops a load that has not committed in time and the
+//     load fails with NSURLErrorDomain -1001;
+//   - script results in order: results are handed on in the order the scripts were given;
+//   - server trust: a certificate that does not validate is never trusted; the delegate hears of
+//     it as a server-trust challenge and the load fails with NSURLErrorDomain -1202;
+//   - user agents that are not valid HTTP product tokens (the application's is not): they reach
+//     the page processes through WebKitPageExtension, which puts them in every request;
+//   - element full screen stays on in WebKit (with it off WebKitGTK 2.50 crashes when a page
+//     opens a window); a page whose configuration does not allow it is refused when it asks;
+//   - right clicks: the page shows its context menu only when the web view takes the click
+//     (WebView::engineAllowsContextMenu), so subclasses that drop right clicks keep it closed;
+//   - which frame a navigation targets is not exposed by WebKitGTK: navigations the engine
+//     started (loads, reloads, back and forward) and page navigations are reported as targeting
+//     the main frame, new windows as not.
+//
+// Ownership: the web view owns its engine; the engine owns the widget (one reference) and
+// disconnects every signal before letting it go. Callbacks that outlive the engine (script
+// results, decisions held by a delegate) check a token that expires with it.
+
+#include <webkit2/webkit2.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "kit/base/RunLoop.h"
+#include "kit/desktop/WebKitGlue.h"
+#include "kit/web/WebEngine.h"
+#include "kit/web/WebView.h"
+
+namespace kit::desktop {
+
+class WebKitWebEngine final : public WebEngine {
+public:
+    // `relatedView`: the view whose page asked for this new window (nullptr for a fresh view).
+    WebKitWebEngine(WebView& view, const WebViewConfiguration& configuration, WebKitWebView* relatedView);
+    ~WebKitWebEngine() override;
+    WebKitWebEngine(const WebKitWebEngine&) = delete;
+    WebKitWebEngine& operator=(const WebKitWebEngine&) = delete;
+
+    // The WebKit engine of a web view, or nullptr when it has another engine.
+    static WebKitWebEngine* of(const WebView& view);
+    // While a page asks for a new window, the engine made next belongs to that page's view.
+    static WebKitWebView* takePendingRelatedView();
+
+    WebView& webView() const { return view_; }
+    WebKitWebView* widget() const { return widget_.get(); }
+    // The private top-level that holds the widget while the view is not in a desktop window.
+    GtkWidget* parking() const { return parking_; }
+    // The agent string the engine sends now.
+    std::string userAgent() const;
+
+    void loadRequest(const UrlRequest& request) override;
+    void reload() override;
+    void stopLoading() override;
+    void evaluateJavaScript(std::uint64_t scriptId, const std::string& script) override;
+    void customUserAgentDidChange(const std::string& customAgent) override;
+    void viewGeometryDidChange() override;
+
+private:
+    struct PendingScript {
+        std::uint64_t id;
+        std::optional<ScriptResult> result;
+    };
+
+    void connectSignals();
+    void applyPreferences();
+    void scriptDidFinish(std::uint64_t scriptId, ScriptResult result);
+    void armTimeout(double seconds, const std::string& url);
+    void cancelTimeout();
+    FrameInfo mainFrameInfo() const;
+    NavigationAction navigationActionFrom(WebKitNavigationAction* action, bool newWindow) const;
+
+    gboolean onDecidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+    void onLoadChanged(WebKitLoadEvent event);
+    gboolean onLoadFailed(WebKitLoadEvent event, const char* failingUri, GError* error);
+    gboolean onLoadFailedWithTlsErrors(const char* failingUri, GTlsCertificate* certificate, GTlsCertificateFlags errors);
+    void onWebProcessTerminated(WebKitWebProcessTerminationReason reason);
+    GtkWidget* onCreate(WebKitNavigationAction* action);
+    void onClose();
+    gboolean onContextMenu(GdkEvent* event);
+    gboolean onFullscreen(bool enter);
+    gboolean onScriptDialog(WebKitScriptDialog* dialog);
+    gboolean onRunFileChooser(WebKitFileChooserRequest* request);
+    gboolean onAuthenticate(WebKitAuthenticationRequest* request);
+
+    WebView& view_;
+    WebViewConfiguration configuration_;
+    GRef<WebKitSettings> settings_;
+    // The agent pages and servers get; empty while it is WebKit's own.
+    std::string agent_;
+    GRef<WebKitWebView> widget_;
+    GtkWidget* parking_ = nullptr;
+    // Declared after the objects they are connected to, so they are disconnected first.
+    SignalConnections signals_;
+    // Made for a window that a page opened, and not yet handed to WebKit.
+    bool relatedToPage_ = false;
+
+    std::deque<PendingScript> scripts_;
+    GRef<GCancellable> cancellable_;
+
+    NavigationId navigation_ = 0;
+    NavigationId nextNavigation_ = 1;
+    // From the start of a main-frame load until it finishes.
+    bool navigationActive_ = false;
+    bool navigationFailed_ = false;
+    // The load timer, the navigation it belongs to (0 until that load starts) and whether it
+    // fired.
+    TaskId timeoutTask_ = 0;
+    NavigationId timeoutNavigation_ = 0;
+    bool timedOut_ = false;
+    std::optional<WebError> certificateError_;
+
+    std::shared_ptr<int> alive_;
+};
+
+}  // namespace kit::desktop

@@ -1,0 +1,338 @@
+#include "kit/desktop/WebViewHost.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "kit/desktop/Desktop.h"
+#include "kit/desktop/WebKitGlue.h"
+#include "kit/ui/GraphicsContext.h"
+#include "kit/ui/ViewRenderer.h"
+#include "kit/ui/Window.h"
+#include "kit/web/WebView.h"
+
+namespace kit::desktop {
+
+namespace {
+
+struct Layer;
+
+struct Entry {
+    Layer* layer = nullptr;
+    std::weak_ptr<View> view;
+    GtkWidget* widget = nullptr;
+    GtkWidget* parking = nullptr;
+    // Both belong to the overlay.
+    GtkWidget* clip = nullptr;
+    GtkWidget* painter = nullptr;
+    GdkRectangle clipRect{0, 0, 0, 0};
+    GdkRectangle frameRect{0, 0, 0, 0};
+    bool shown = false;
+    bool paintsAbove = false;
+    bool fillsWindow = false;
+};
+
+// What one GTK top-level holds for its web views.
+struct Layer {
+    GtkWidget* toplevel = nullptr;
+    GtkWidget* overlay = nullptr;
+    GtkWidget* canvas = nullptr;
+    std::vector<std::unique_ptr<Entry>> entries;
+    SignalConnections signals;
+    SignalConnections clockSignals;
+};
+
+std::vector<std::unique_ptr<Layer>>& layers() {
+    static std::vector<std::unique_ptr<Layer>> all;
+    return all;
+}
+
+Entry* findEntry(GtkWidget* widget) {
+    for (auto& layer : layers()) {
+        for (auto& entry : layer->entries) {
+            if (entry->widget == widget) return entry.get();
+        }
+    }
+    return nullptr;
+}
+
+void reparent(GtkWidget* widget, GtkWidget* into) {
+    GtkWidget* parent = gtk_widget_get_parent(widget);
+    if (parent == into) return;
+    g_object_ref(widget);
+    if (parent) gtk_container_remove(GTK_CONTAINER(parent), widget);
+    if (into) gtk_container_add(GTK_CONTAINER(into), widget);
+    g_object_unref(widget);
+}
+
+// Window base coordinates (y up) to the top-level's (y down), whole pixels.
+GdkRectangle toGtk(const Rect& rect, double windowHeight) {
+    const int x0 = static_cast<int>(std::lround(rect.minX()));
+    const int x1 = static_cast<int>(std::lround(rect.maxX()));
+    const int y0 = static_cast<int>(std::lround(windowHeight - rect.maxY()));
+    const int y1 = static_cast<int>(std::lround(windowHeight - rect.minY()));
+    return GdkRectangle{x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0)};
+}
+
+bool sameRect(const GdkRectangle& a, const GdkRectangle& b) {
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+
+double effectiveAlpha(const View& view) {
+    double alpha = 1;
+    for (const View* v = &view; v; v = v->superview()) alpha *= v->alphaValue();
+    return alpha;
+}
+
+// The views drawn after the web view (later siblings of it and of its ancestors) that cover part
+// of `area` (window base coordinates), in drawing order.
+std::vector<View*> viewsAbove(const View& view, const Rect& area) {
+    std::vector<View*> above;
+    for (const View* child = &view; child->superview(); child = child->superview()) {
+        const View* parent = child->superview();
+        const auto& siblings = parent->subviews();
+        auto it = std::find_if(siblings.begin(), siblings.end(), [&](const auto& s) { return s.get() == child; });
+        if (it == siblings.end()) continue;
+        std::vector<View*> level;
+        for (++it; it != siblings.end(); ++it) {
+            View* sibling = it->get();
+            if (sibling->isHidden() || sibling->alphaValue() <= 0) continue;
+            const Rect inWindow = sibling->convertRectToView(sibling->bounds(), nullptr);
+            if (!inWindow.intersection(area).isEmpty()) level.push_back(sibling);
+        }
+        // Nearer ancestors' siblings are drawn before farther ones'.
+        above.insert(above.end(), level.begin(), level.end());
+    }
+    return above;
+}
+
+void paintAbove(Entry& entry, cairo_t* cr) {
+    auto view = entry.view.lock();
+    if (!view) return;
+    auto window = view->window();
+    if (!window) return;
+    const double height = window->frame().height();
+    const Rect visible = view->convertRectToView(view->visibleRect(), nullptr);
+    for (View* above : viewsAbove(*view, visible)) {
+        View* parent = above->superview();
+        if (!parent) continue;
+        // The superview's coordinates to this layer's pixels: an affine map found from three points.
+        const Point o = parent->convertPointToView({0, 0}, nullptr);
+        const Point ex = parent->convertPointToView({1, 0}, nullptr);
+        const Point ey = parent->convertPointToView({0, 1}, nullptr);
+        cairo_matrix_t matrix;
+        cairo_matrix_init(&matrix, ex.x - o.x, -(ex.y - o.y), ey.x - o.x, -(ey.y - o.y), o.x - entry.clipRect.x,
+                          height - o.y - entry.clipRect.y);
+        cairo_save(cr);
+        cairo_transform(cr, &matrix);
+        GraphicsContext context(cr, parent->isFlipped());
+        drawViewTree(*above, context);
+        cairo_restore(cr);
+    }
+}
+
+void sync(Entry& entry) {
+    auto view = entry.view.lock();
+    std::shared_ptr<Window> window = view ? view->window() : nullptr;
+    bool show = view && window && gtkWindowFor(*window) == entry.layer->toplevel && !view->isHiddenOrHasHiddenAncestor();
+    double alpha = 1;
+    if (show) {
+        const double height = window->frame().height();
+        const Rect frame = view->convertRectToView(view->bounds(), nullptr);
+        const Rect visible = view->convertRectToView(view->visibleRect(), nullptr);
+        GdkRectangle frameRect = toGtk(frame, height);
+        GdkRectangle clipRect = toGtk(visible, height);
+        if (entry.fillsWindow) {
+            GtkAllocation all;
+            gtk_widget_get_allocation(entry.layer->overlay, &all);
+            frameRect = clipRect = GdkRectangle{0, 0, all.width, all.height};
+        }
+        alpha = effectiveAlpha(*view);
+        show = clipRect.width > 0 && clipRect.height > 0 && alpha > 0;
+        if (show) {
+            if (!sameRect(frameRect, entry.frameRect) || !sameRect(clipRect, entry.clipRect)) {
+                gtk_widget_set_size_request(entry.widget, std::max(1, frameRect.width), std::max(1, frameRect.height));
+                gtk_layout_move(GTK_LAYOUT(entry.clip), entry.widget, frameRect.x - clipRect.x, frameRect.y - clipRect.y);
+                entry.frameRect = frameRect;
+                entry.clipRect = clipRect;
+                gtk_widget_queue_resize(entry.clip);
+                gtk_widget_queue_resize(entry.painter);
+            }
+            entry.paintsAbove = !entry.fillsWindow && !viewsAbove(*view, visible).empty();
+        }
+    }
+    if (show) gtk_widget_set_opacity(entry.clip, alpha);
+    gtk_widget_set_visible(entry.clip, show);
+    // The painter needs no redraw of its own: a redraw of the window's canvas covers the layers
+    // over it.
+    gtk_widget_set_visible(entry.painter, show && entry.paintsAbove);
+    entry.shown = show;
+}
+
+void detach(Entry& entry) {
+    Layer& layer = *entry.layer;
+    reparent(entry.widget, entry.parking);
+    gtk_widget_destroy(entry.clip);
+    gtk_widget_destroy(entry.painter);
+    std::erase_if(layer.entries, [&](const auto& e) { return e.get() == &entry; });
+}
+
+void dropLayer(Layer& layer) {
+    layer.clockSignals.disconnectAll();
+    layer.signals.disconnectAll();
+    while (!layer.entries.empty()) detach(*layer.entries.back());
+    std::erase_if(layers(), [&](const auto& l) { return l.get() == &layer; });
+}
+
+void watchFrameClock(Layer& layer) {
+    layer.clockSignals.disconnectAll();
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(layer.overlay);
+    if (!clock) return;
+    // Every frame of the window places its web views where the model has them now, before the
+    // window lays out and paints.
+    layer.clockSignals.connect(clock, "before-paint", G_CALLBACK(+[](GdkFrameClock*, gpointer data) {
+                                   guarded("placing web views", [&] {
+                                       for (auto& entry : static_cast<Layer*>(data)->entries) sync(*entry);
+                                   });
+                               }),
+                               &layer);
+}
+
+gboolean onKeyEvent(GtkWidget* toplevel, GdkEvent* event, gpointer data) {
+    if (event->type != GDK_KEY_PRESS && event->type != GDK_KEY_RELEASE) return FALSE;
+    auto* layer = static_cast<Layer*>(data);
+    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(toplevel));
+    if (!focus) return FALSE;
+    const bool inPage = std::any_of(layer->entries.begin(), layer->entries.end(), [&](const auto& entry) {
+        return focus == entry->widget || gtk_widget_is_ancestor(focus, entry->widget);
+    });
+    if (!inPage) return FALSE;
+    // The page first; a key it leaves alone comes back here from WebKit and, unhandled by the
+    // widget then, goes on to the window's own key handling.
+    return gtk_window_propagate_key_event(GTK_WINDOW(toplevel), reinterpret_cast<GdkEventKey*>(event));
+}
+
+Layer& layerFor(GtkWidget* toplevel) {
+    for (auto& layer : layers()) {
+        if (layer->toplevel == toplevel) return *layer;
+    }
+    auto layer = std::make_unique<Layer>();
+    layer->toplevel = toplevel;
+    layer->canvas = gtk_bin_get_child(GTK_BIN(toplevel));
+    layer->overlay = gtk_overlay_new();
+    gtk_widget_set_app_paintable(layer->overlay, TRUE);
+    if (layer->canvas) {
+        reparent(layer->canvas, layer->overlay);
+    }
+    gtk_container_add(GTK_CONTAINER(toplevel), layer->overlay);
+    gtk_widget_show(layer->overlay);
+
+    Layer* raw = layer.get();
+    raw->signals.connect(raw->overlay, "get-child-position",
+                         G_CALLBACK(+[](GtkOverlay*, GtkWidget* child, GdkRectangle* allocation, gpointer data) -> gboolean {
+                             for (auto& entry : static_cast<Layer*>(data)->entries) {
+                                 if (child == entry->clip || child == entry->painter) {
+                                     *allocation = entry->clipRect;
+                                     return TRUE;
+                                 }
+                             }
+                             return FALSE;
+                         }),
+                         raw);
+    raw->signals.connect(raw->overlay, "realize", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                             watchFrameClock(*static_cast<Layer*>(data));
+                         }),
+                         raw, true);
+    raw->signals.connect(raw->overlay, "unrealize", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                             static_cast<Layer*>(data)->clockSignals.disconnectAll();
+                         }),
+                         raw);
+    // The window is going: its web views go back to their parking places before GTK destroys
+    // the window's children.
+    raw->signals.connect(toplevel, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                             guarded("a window with web views closing", [&] { dropLayer(*static_cast<Layer*>(data)); });
+                         }),
+                         raw);
+    raw->signals.connect(toplevel, "event", G_CALLBACK(onKeyEvent), raw);
+    if (raw->canvas) {
+        // A click on the window's own views takes the keyboard back from the page.
+        raw->signals.connect(raw->canvas, "event", G_CALLBACK(+[](GtkWidget* canvas, GdkEvent* event, gpointer) -> gboolean {
+                                 if (event->type == GDK_BUTTON_PRESS && !gtk_widget_has_focus(canvas) &&
+                                     gtk_widget_get_can_focus(canvas)) {
+                                     gtk_widget_grab_focus(canvas);
+                                 }
+                                 return FALSE;
+                             }),
+                             raw);
+    }
+    if (gtk_widget_get_realized(raw->overlay)) watchFrameClock(*raw);
+    layers().push_back(std::move(layer));
+    return *raw;
+}
+
+Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking) {
+    auto entry = std::make_unique<Entry>();
+    entry->layer = &layer;
+    entry->view = view.weak_from_this();
+    entry->widget = widget;
+    entry->parking = parking;
+    entry->clip = gtk_layout_new(nullptr, nullptr);
+    entry->painter = gtk_drawing_area_new();
+    reparent(widget, nullptr);
+    gtk_layout_put(GTK_LAYOUT(entry->clip), widget, 0, 0);
+    gtk_overlay_add_overlay(GTK_OVERLAY(layer.overlay), entry->clip);
+    gtk_overlay_add_overlay(GTK_OVERLAY(layer.overlay), entry->painter);
+    gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(layer.overlay), entry->painter, TRUE);
+    Entry* raw = entry.get();
+    g_signal_connect(entry->painter, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer data) -> gboolean {
+                         guarded("painting over a web view", [&] { paintAbove(*static_cast<Entry*>(data), cr); });
+                         return TRUE;
+                     }),
+                     raw);
+    layer.entries.push_back(std::move(entry));
+    return *raw;
+}
+
+}  // namespace
+
+void WebViewHost::place(WebView& view, GtkWidget* widget, GtkWidget* parking) {
+    auto window = view.window();
+    GtkWidget* toplevel = window ? gtkWindowFor(*window) : nullptr;
+    Entry* entry = findEntry(widget);
+    if (entry && entry->layer->toplevel != toplevel) {
+        detach(*entry);
+        entry = nullptr;
+    }
+    if (!toplevel) {
+        reparent(widget, parking);
+        const Size size = view.frame().size;
+        gtk_widget_set_size_request(widget, std::max(1, static_cast<int>(std::lround(size.width))),
+                                    std::max(1, static_cast<int>(std::lround(size.height))));
+        return;
+    }
+    if (!entry) entry = &attach(layerFor(toplevel), view, widget, parking);
+    sync(*entry);
+}
+
+void WebViewHost::remove(GtkWidget* widget) {
+    if (Entry* entry = findEntry(widget)) {
+        entry->parking = nullptr;
+        detach(*entry);
+    }
+}
+
+void WebViewHost::setFillsWindow(GtkWidget* widget, bool fills) {
+    Entry* entry = findEntry(widget);
+    if (!entry || entry->fillsWindow == fills) return;
+    entry->fillsWindow = fills;
+    sync(*entry);
+}
+
+std::optional<WebViewHost::Placement> WebViewHost::placementOf(GtkWidget* widget) {
+    Entry* entry = findEntry(widget);
+    if (!entry || !entry->shown) return std::nullopt;
+    return Placement{entry->clipRect, entry->frameRect, entry->paintsAbove};
+}
+
+}  // namespace kit::desktop

@@ -1,0 +1,206 @@
+// Loads through WebKitGTK from a local server: the navigation delegate's events in order, the
+// failures with the platform's domains and codes, the request timeout, observed properties and
+// the user agent the server sees.
+
+#include <gio/gio.h>
+#include <webkit2/webkit2.h>
+
+#include "WebTestSupport.h"
+
+namespace kit::testing {
+namespace {
+
+using NavigationTest = WebEngineTest;
+
+// A port nothing listens on.
+int closedPort() {
+    GSocket* socket = g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr);
+    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+    GSocketAddress* any = g_inet_socket_address_new(loopback, 0);
+    g_socket_bind(socket, any, TRUE, nullptr);
+    GSocketAddress* bound = g_socket_get_local_address(socket, nullptr);
+    const int port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
+    g_object_unref(bound);
+    g_object_unref(any);
+    g_object_unref(loopback);
+    g_socket_close(socket, nullptr);
+    g_object_unref(socket);
+    return port;
+}
+
+TEST_F(NavigationTest, ALoadReportsItsStepsInOrderAndTheViewFollowsThePage) {
+    server.page("/page.html", "<html><head><title>First page</title></head><body>hello</body></html>");
+    auto view = makeWebView();
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(delegate);
+    std::vector<double> progress;
+    std::vector<bool> loading;
+    auto progressToken = view->observe(WebViewProperty::EstimatedProgress, [&](WebView& v) { progress.push_back(v.estimatedProgress()); });
+    auto loadingToken = view->observe(WebViewProperty::Loading, [&](WebView& v) { loading.push_back(v.isLoading()); });
+
+    ASSERT_TRUE(loadAndWait(*view, server.url("/page.html"), *delegate));
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"action " + server.url("/page.html"), "start", "response 200",
+                                                          "commit", "finish"}));
+    ASSERT_FALSE(delegate->actions.empty());
+    EXPECT_TRUE(delegate->actions[0].targetsMainFrame);
+    EXPECT_FALSE(delegate->actions[0].targetsNewWindow);
+    EXPECT_EQ(view->url(), server.url("/page.html"));
+    ASSERT_TRUE(waitFor([&] { return view->title() == "First page"; }));
+    EXPECT_FALSE(view->isLoading());
+    ASSERT_FALSE(progress.empty());
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+    EXPECT_EQ(loading, (std::vector<bool>{true, false}));
+}
+
+TEST_F(NavigationTest, AServerRedirectIsReportedWithinTheSameNavigation) {
+    server.route("/old", TestServer::Response{302, "text/plain", "", {{"Location", "/new"}}});
+    server.page("/new", "<title>New</title>");
+    auto view = makeWebView();
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(delegate);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/old"), *delegate));
+    EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "redirect", "commit", "finish"}));
+    EXPECT_EQ(view->url(), server.url("/new"));
+}
+
+TEST_F(NavigationTest, FailuresCarryThePlatformsDomainsAndCodes) {
+    auto view = makeWebView();
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(delegate);
+
+    const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    ASSERT_TRUE(loadAndWait(*view, refused, *delegate));
+    EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional NSURLErrorDomain -1004"}));
+    ASSERT_TRUE(delegate->lastError);
+    EXPECT_EQ(delegate->lastError->failingUrl, refused);
+    EXPECT_FALSE(view->isLoading());
+
+    // A response the delegate refuses interrupts the load, as the platform's engine reports it.
+    server.page("/refused.html", "<title>no</title>");
+    delegate->responsePolicy = NavigationResponsePolicy::Cancel;
+    ASSERT_TRUE(loadAndWait(*view, server.url("/refused.html"), *delegate));
+    EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional WebKitErrorDomain 102"}));
+}
+
+TEST_F(NavigationTest, AnActionTheDelegateCancelsNeverStarts) {
+    server.page("/page.html", "<title>x</title>");
+    auto view = makeWebView();
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    delegate->actionPolicy = NavigationActionPolicy::Cancel;
+    view->setNavigationDelegate(delegate);
+    view->loadRequest(UrlRequest(server.url("/page.html")));
+    ASSERT_TRUE(waitFor([&] { return !delegate->actions.empty(); }));
+    pump(0.3);
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"action " + server.url("/page.html")}));
+    EXPECT_EQ(server.count("/page.html"), 0);
+}
+
+TEST_F(NavigationTest, ARequestThatOutlivesItsTimeoutFailsAsTimedOut) {
+    server.route("/slow", TestServer::Response{200, "text/html", "", {}, true});
+    auto view = makeWebView();
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(delegate);
+    view->loadRequest(UrlRequest(server.url("/slow"), UrlRequestCachePolicy::UseProtocolCachePolicy, 0.3));
+    ASSERT_TRUE(waitFor([&] { return delegate->ended(); }));
+    EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional NSURLErrorDomain -1001"}));
+    EXPECT_EQ(delegate->lastError->failingUrl, server.url("/slow"));
+
+    // A load replaced by another is cancelled; the new one keeps its own time limit.
+    server.route("/slow2", TestServer::Response{200, "text/html", "", {}, true});
+    view->loadRequest(UrlRequest(server.url("/slow")));
+    delegate->events.clear();
+    ASSERT_TRUE(waitFor([&] { return delegate->has("start"); }));
+    view->loadRequest(UrlRequest(server.url("/slow2"), UrlRequestCachePolicy::UseProtocolCachePolicy, 0.3));
+    ASSERT_TRUE(waitFor([&] { return delegate->has("fail provisional NSURLErrorDomain -1001"); }));
+    EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional NSURLErrorDomain -999", "start",
+                                                                "fail provisional NSURLErrorDomain -1001"}));
+    EXPECT_EQ(delegate->lastError->failingUrl, server.url("/slow2"));
+
+    // Stopping a load by hand is a cancellation, not a time-out.
+    view->loadRequest(UrlRequest(server.url("/slow")));
+    delegate->events.clear();
+    ASSERT_TRUE(waitFor([&] { return delegate->has("start"); }));
+    view->stopLoading();
+    ASSERT_TRUE(waitFor([&] { return delegate->ended(); }));
+    EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional NSURLErrorDomain -999"}));
+}
+
+TEST_F(NavigationTest, TheUserAgentReachesTheServer) {
+    server.page("/ua", "<title>ua</title>");
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+
+    WebViewConfiguration configuration;
+    configuration.applicationNameForUserAgent = "QuarnAIAssistant";
+    auto view = makeWebView(configuration);
+    view->setNavigationDelegate(delegate);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/ua"), *delegate));
+    const std::string withName = server.lastRequest("/ua")->headers["User-Agent"];
+    EXPECT_TRUE(withName.ends_with(" QuarnAIAssistant")) << withName;
+    EXPECT_NE(withName.find("AppleWebKit/"), std::string::npos) << withName;
+
+    // A custom agent replaces the whole string, for the server and for the page.
+    view->setCustomUserAgent("Chrome/109.1.18.0/Morvane QuarnAI/MAC");
+    ASSERT_TRUE(loadAndWait(*view, server.url("/ua"), *delegate));
+    EXPECT_EQ(server.lastRequest("/ua")->headers["User-Agent"], "Chrome/109.1.18.0/Morvane QuarnAI/MAC");
+    auto seen = evaluate(*view, "navigator.userAgent");
+    ASSERT_TRUE(seen && seen->ok());
+    EXPECT_EQ(**seen, Value("Chrome/109.1.18.0/Morvane QuarnAI/MAC"));
+
+    // Clearing it brings the engine's own agent back.
+    view->setCustomUserAgent("");
+    ASSERT_TRUE(loadAndWait(*view, server.url("/ua"), *delegate));
+    EXPECT_EQ(server.lastRequest("/ua")->headers["User-Agent"], withName);
+}
+
+TEST_F(NavigationTest, AnUntrustedCertificateIsRefusedWhateverTheDelegateAnswers) {
+    TestServer secure(true);
+    ASSERT_TRUE(secure.ok());
+    secure.page("/secret.html", "<title>secret</title>");
+    auto view = makeWebView();
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(delegate);
+    ASSERT_TRUE(loadAndWait(*view, secure.url("/secret.html"), *delegate));
+    // The delegate answers "use the credential"; the page still does not load.
+    EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "challenge NSURLAuthenticationMethodServerTrust",
+                                                                "fail provisional NSURLErrorDomain -1202"}));
+    ASSERT_EQ(delegate->challenges.size(), 1u);
+    const auto& trust = delegate->challenges[0].protectionSpace.serverTrust;
+    ASSERT_TRUE(trust);
+    EXPECT_FALSE(trust->validates);
+    EXPECT_EQ(trust->host, "127.0.0.1");
+    EXPECT_FALSE(trust->failureReason.empty());
+    EXPECT_EQ(secure.count("/secret.html"), 0);
+    EXPECT_NE(view->title(), "secret");
+}
+
+TEST_F(NavigationTest, ALoginRequestReachesTheDelegateAsAChallenge) {
+    server.route("/private", TestServer::Response{401, "text/html", "<title>denied</title>",
+                                                  {{"WWW-Authenticate", "Basic realm=\"staff\""}}});
+    auto view = makeWebView();
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(delegate);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/private"), *delegate));
+    // Without a login to give, the page goes on without one and shows the server's answer.
+    EXPECT_EQ(delegate->mainEvents(),
+              (std::vector<std::string>{"start", "challenge NSURLAuthenticationMethodHTTPBasic", "commit", "finish"}));
+    ASSERT_EQ(delegate->challenges.size(), 1u);
+    const auto& space = delegate->challenges[0].protectionSpace;
+    EXPECT_EQ(space.host, "127.0.0.1");
+    EXPECT_EQ("http://127.0.0.1:" + std::to_string(space.port) + "/private", server.url("/private"));
+    EXPECT_EQ(space.protocol, "http");
+    EXPECT_FALSE(space.serverTrust);
+    ASSERT_TRUE(waitFor([&] { return view->title() == "denied"; }));
+}
+
+TEST_F(NavigationTest, ADeadContentProcessIsReported) {
+    server.page("/page.html", "<title>alive</title>");
+    auto view = makeWebView();
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(delegate);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/page.html"), *delegate));
+    webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(desktop::webKitWidgetFor(*view)));
+    EXPECT_TRUE(waitFor([&] { return delegate->has("terminated"); }));
+}
+
+}  // namespace
+}  // namespace kit::testing

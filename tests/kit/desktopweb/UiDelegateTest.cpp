@@ -1,0 +1,220 @@
+// The UI delegate over real pages: new windows, window.close(), and the confirm, prompt and alert
+// panels.
+
+#include <fstream>
+
+#include "WebTestSupport.h"
+#include "kit/ui/Window.h"
+
+namespace kit::testing {
+namespace {
+
+using UiDelegateTest = WebEngineTest;
+
+class RecordingUIDelegate : public WebUIDelegate {
+public:
+    std::vector<std::string> events;
+    std::vector<NavigationAction> newWindowActions;
+    // Made for new windows when set; refused otherwise.
+    bool openWindows = false;
+    std::vector<std::shared_ptr<WebView>> opened;
+    bool confirmAnswer = true;
+    std::optional<std::string> promptAnswer;
+    // Answers panels on a later turn instead of at once.
+    bool answerLater = false;
+
+    std::shared_ptr<WebView> createWebView(WebView&, const WebViewConfiguration& configuration,
+                                           const NavigationAction& action, const WindowFeatures&) override {
+        newWindowActions.push_back(action);
+        events.push_back("create " + action.request.url);
+        if (!openWindows) return nullptr;
+        auto view = create<WebView>(Rect{0, 0, 300, 200}, configuration);
+        opened.push_back(view);
+        return view;
+    }
+    void webViewDidClose(WebView&) override { events.push_back("close"); }
+    void runJavaScriptAlertPanel(WebView&, const std::string& message, const FrameInfo& frame,
+                                 std::function<void()> completionHandler) override {
+        events.push_back("alert " + message);
+        frames.push_back(frame);
+        later([completionHandler] { completionHandler(); });
+    }
+    void runJavaScriptConfirmPanel(WebView&, const std::string& message, const FrameInfo&,
+                                   std::function<void(bool)> completionHandler) override {
+        events.push_back("confirm " + message);
+        later([completionHandler, answer = confirmAnswer] { completionHandler(answer); });
+    }
+    void runJavaScriptTextInputPanel(WebView&, const std::string& prompt, const std::string& defaultText,
+                                     const FrameInfo&, std::function<void(std::optional<std::string>)> completionHandler) override {
+        events.push_back("prompt " + prompt + " [" + defaultText + "]");
+        later([completionHandler, answer = promptAnswer] { completionHandler(answer); });
+    }
+
+    void runOpenPanel(WebView&, const OpenPanelParameters& parameters, const FrameInfo&,
+                      std::function<void(std::optional<std::vector<std::string>>)> completionHandler) override {
+        events.push_back("open panel");
+        openPanels.push_back(parameters);
+        later([completionHandler, answer = openPanelAnswer] { completionHandler(answer); });
+    }
+
+    std::vector<FrameInfo> frames;
+    std::vector<OpenPanelParameters> openPanels;
+    std::optional<std::vector<std::string>> openPanelAnswer;
+
+private:
+    void later(std::function<void()> answer) {
+        if (!answerLater) {
+            answer();
+            return;
+        }
+        g_idle_add(
+            [](gpointer data) -> gboolean {
+                std::unique_ptr<std::function<void()>> call(static_cast<std::function<void()>*>(data));
+                (*call)();
+                return G_SOURCE_REMOVE;
+            },
+            new std::function<void()>(std::move(answer)));
+    }
+};
+
+TEST_F(UiDelegateTest, ANewWindowGetsTheViewTheDelegateMadeOrNothing) {
+    server.page("/opener.html", "<title>opener</title>");
+    server.page("/child.html", "<title>child window</title><script>window.childLoaded = true;</script>");
+    WebViewConfiguration configuration;
+    configuration.preferences.javaScriptCanOpenWindowsAutomatically = true;
+    auto view = makeWebView(configuration);
+    auto navigation = std::make_shared<RecordingNavigationDelegate>();
+    auto ui = std::make_shared<RecordingUIDelegate>();
+    view->setNavigationDelegate(navigation);
+    view->setUIDelegate(ui);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/opener.html"), *navigation));
+
+    // Refused: nothing opens and nothing is fetched.
+    auto refused = evaluate(*view, "window.open('/child.html?refused') === null");
+    ASSERT_TRUE(refused && refused->ok());
+    EXPECT_EQ(**refused, Value(true));
+    ASSERT_EQ(ui->newWindowActions.size(), 1u);
+    EXPECT_EQ(ui->newWindowActions[0].request.url, server.url("/child.html?refused"));
+    EXPECT_TRUE(ui->newWindowActions[0].targetsNewWindow);
+    EXPECT_FALSE(ui->newWindowActions[0].targetsMainFrame);
+
+    // Accepted: the new view shows the page, and the page can close it again.
+    ui->openWindows = true;
+    ASSERT_TRUE(evaluate(*view, "window.child = window.open('/child.html'); 0"));
+    ASSERT_EQ(ui->opened.size(), 1u);
+    auto child = ui->opened[0];
+    auto childUi = std::make_shared<RecordingUIDelegate>();
+    child->setUIDelegate(childUi);
+    ASSERT_TRUE(waitFor([&] { return child->title() == "child window"; }));
+    EXPECT_EQ(child->url(), server.url("/child.html"));
+    EXPECT_EQ(server.count("/child.html"), 1);
+    auto opened = evaluate(*child, "window.childLoaded === true && window.opener !== null");
+    ASSERT_TRUE(opened && opened->ok());
+    EXPECT_EQ(**opened, Value(true));
+
+    ASSERT_TRUE(evaluate(*view, "window.child.close(); 0"));
+    EXPECT_TRUE(waitFor([&] { return !childUi->events.empty(); }));
+    EXPECT_EQ(childUi->events, (std::vector<std::string>{"close"}));
+}
+
+TEST_F(UiDelegateTest, PanelsGetThePagesTextAndGiveTheAnswerBack) {
+    server.page("/panels.html", "<title>panels</title>");
+    auto view = makeWebView();
+    auto navigation = std::make_shared<RecordingNavigationDelegate>();
+    auto ui = std::make_shared<RecordingUIDelegate>();
+    view->setNavigationDelegate(navigation);
+    view->setUIDelegate(ui);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/panels.html"), *navigation));
+
+    for (bool answerLater : {false, true}) {
+        SCOPED_TRACE(answerLater ? "answered later" : "answered at once");
+        ui->answerLater = answerLater;
+        ui->events.clear();
+
+        ui->confirmAnswer = true;
+        auto confirmed = evaluate(*view, "confirm('Delete it?')");
+        ASSERT_TRUE(confirmed && confirmed->ok());
+        EXPECT_EQ(**confirmed, Value(true));
+        ui->confirmAnswer = false;
+        auto declined = evaluate(*view, "confirm('Really?')");
+        ASSERT_TRUE(declined && declined->ok());
+        EXPECT_EQ(**declined, Value(false));
+
+        ui->promptAnswer = "typed 'text'";
+        auto typed = evaluate(*view, "prompt('Name?', 'default')");
+        ASSERT_TRUE(typed && typed->ok());
+        EXPECT_EQ(**typed, Value("typed 'text'"));
+        ui->promptAnswer.reset();
+        auto cancelled = evaluate(*view, "prompt('Again?')");
+        ASSERT_TRUE(cancelled && cancelled->ok());
+        EXPECT_EQ(**cancelled, Value());
+
+        auto alerted = evaluate(*view, "alert('Hello'); 'after'");
+        ASSERT_TRUE(alerted && alerted->ok());
+        EXPECT_EQ(**alerted, Value("after"));
+
+        EXPECT_EQ(ui->events, (std::vector<std::string>{"confirm Delete it?", "confirm Really?", "prompt Name? [default]",
+                                                        "prompt Again? []", "alert Hello"}));
+    }
+    ASSERT_FALSE(ui->frames.empty());
+    EXPECT_TRUE(ui->frames.back().isMainFrame);
+    EXPECT_EQ(ui->frames.back().securityOrigin, server.url(""));
+}
+
+TEST_F(UiDelegateTest, WithoutAUIDelegateAlertsAreDismissedAndConfirmationsDeclined) {
+    server.page("/panels.html", "<title>panels</title>");
+    auto view = makeWebView();
+    auto navigation = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(navigation);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/panels.html"), *navigation));
+    auto result = evaluate(*view, "alert('x'); [confirm('y'), prompt('z')]");
+    ASSERT_TRUE(result && result->ok());
+    EXPECT_EQ(**result, Value(Array{Value(false), Value()}));
+}
+
+TEST_F(UiDelegateTest, AFileInputAsksForFilesThroughTheOpenPanel) {
+    const auto folder = std::filesystem::temp_directory_path() / ("desktopweb-files-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto chosen = folder / "chosen file.png";
+    { std::ofstream(chosen) << "png"; }
+    server.page("/upload.html", "<html><body style='margin:0'><input id='f' type='file' accept='image/png'"
+                                " style='width:300px;height:80px'></body></html>");
+    auto window = create<Window>(Rect{300, 300, 400, 300}, WindowStyleBorderless);
+    window->setFrame({300, 300, 400, 300});
+    auto view = create<WebView>(Rect{0, 0, 400, 300});
+    window->contentView()->addSubview(view);
+    window->makeKeyAndOrderFront();
+    auto navigation = std::make_shared<RecordingNavigationDelegate>();
+    auto ui = std::make_shared<RecordingUIDelegate>();
+    view->setNavigationDelegate(navigation);
+    view->setUIDelegate(ui);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/upload.html"), *navigation));
+    const unsigned long xid = desktop::xWindowFor(*window);
+    ASSERT_TRUE(waitFor([&] { return xid && gtk_widget_get_mapped(desktop::webKitWidgetFor(*view)); }));
+    pump(0.3);
+    const std::string click = "xdotool mousemove --window " + std::to_string(xid) + " 60 40 click 1";
+    auto fileName = [&] {
+        auto name = evaluate(*view, "var f = document.getElementById('f'); f.files.length ? f.files[0].name : ''");
+        return name && name->ok() ? **name : Value("?");
+    };
+
+    // Cancelled: nothing chosen.
+    ASSERT_TRUE(g_spawn_command_line_sync(click.c_str(), nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(waitFor([&] { return ui->openPanels.size() == 1; }));
+    pump(0.2);
+    EXPECT_EQ(fileName(), Value(""));
+    EXPECT_FALSE(ui->openPanels[0].allowsMultipleSelection);
+    EXPECT_EQ(ui->openPanels[0].acceptedTypes, (std::vector<std::string>{"image/png"}));
+
+    // Chosen, answered later, as an address.
+    ui->answerLater = true;
+    gchar* address = g_filename_to_uri(chosen.c_str(), nullptr, nullptr);
+    ui->openPanelAnswer = std::vector<std::string>{address};
+    g_free(address);
+    ASSERT_TRUE(g_spawn_command_line_sync(click.c_str(), nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(waitFor([&] { return fileName() == Value("chosen file.png"); }));
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace kit::testing
