@@ -1,5 +1,6 @@
 #include "app/core/KZBundleInfo.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 
@@ -43,4 +44,20 @@ std::string KZBundleInfo::frolkAppId() { return string("FrolkAppIDString", "5be0
 
 std::string KZBundleInfo::reachabilityProbeHost() { return string("KZReachabilityProbeHost", "www.example.com"); }
 
-std::string KZBundleInfo::aiBaseURL() { return string("KZAIBaseURL", "http://127.0.0.1:8765/"); }
+std::string KZBundleInfo::aiBaseURL() {
+    std::string base;
+    if (const char* overridden = std::getenv("QUARN_AI_BASE_URL"); overridden && *overridden) {
+        base = overridden;
+    } else {
+        base = string("KZAIBaseURL", "http://127.0.0.1:8765/");
+    }
+    // Page paths are appended as they stand.
+    if (base.back() != '/') base += '/';
+    return base;
+}
+
+std::string KZBundleInfo::aiPageURL(std::string_view pathFormat, int version) {
+    std::string path(pathFormat);
+    if (const auto at = path.find("%d"); at != std::string::npos) path.replace(at, 2, std::to_string(version));
+    return aiBaseURL() + path;
+}

@@ -1,5 +1,5 @@
 #pragma once
-// Hot key 1: shows the side window. The action comes with the hot-key work; for now it logs.
+// Hot key 1: reports the press and shows the side window.
 
 #include "frameworks/KZShortcutReceiver.h"
 

@@ -3,8 +3,12 @@
 // the later layers into the core, runs the launch sequence and the main loop until the
 // application terminates.
 
-#include <pthread.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <memory>
 #include <string>
@@ -25,6 +29,7 @@
 
 #if QUARN_HAVE_DESKTOP
 #include "kit/desktop/Desktop.h"
+#include "kit/desktop/WebKitEngine.h"
 #endif
 
 namespace {
@@ -53,11 +58,32 @@ void installWorkspace() {
 }
 
 // Termination requests from outside (SIGTERM, SIGINT, SIGHUP) end the application the way its
-// own quit does, on the main loop. The signals are blocked in every thread and taken here.
-void startSignalWatcher(const sigset_t& signals, std::weak_ptr<AppDelegate> delegate) {
-    std::thread([signals, delegate] {
-        int received = 0;
-        while (sigwait(&signals, &received) == 0) {
+// own quit does, on the main loop. Libraries start threads of their own with whatever signal mask
+// they like, so the signals are not blocked: a handler, which may run on any thread, writes to a
+// pipe that a watcher thread reads.
+int terminationPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] auto written = write(terminationPipe[1], &byte, 1);
+}
+
+void startSignalWatcher(std::weak_ptr<AppDelegate> delegate) {
+    if (pipe2(terminationPipe, O_CLOEXEC) != 0) {
+        kit::logf("[AppDelegate] no termination pipe: %s", std::strerror(errno));
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+    std::thread([delegate] {
+        char byte = 0;
+        while (true) {
+            ssize_t n = read(terminationPipe[0], &byte, 1);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
             kit::RunLoop::main().post([delegate] {
                 if (auto d = delegate.lock()) d->terminate();
             });
@@ -71,13 +97,6 @@ int main(int argc, char** argv) {
     kit::process::setArguments(std::vector<std::string>(argv, argv + argc));
     kit::process::setBundleIdentifier(KZBundleInfo::kBundleIdentifier);
 
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
     auto loop = kit::makeGlibRunLoop();
     kit::RunLoop::setMain(loop);
 #if QUARN_HAVE_DESKTOP
@@ -85,6 +104,8 @@ int main(int argc, char** argv) {
     // nothing is shown.
     if (auto status = kit::desktop::install(); !status)
         kit::logf("[AppDelegate] no desktop, running without windows: %s", status.error().c_str());
+    else if (auto web = kit::desktop::installWebEngine(); !web)
+        kit::logf("[AppDelegate] no web engine: %s", web.error().c_str());
 #endif
     auto center = installDistributedCenter();
     installWorkspace();
@@ -93,11 +114,14 @@ int main(int argc, char** argv) {
         return &KZWindowControllerManager::manager();
     });
     KZCoreHooks::setScreenshotSelecting([] { return KZScreenshotManager::shared().isSelecting(); });
+    // The login-state manager's page and window, the web views' login services, and the core's
+    // services that reach the windows, panels and capture.
+    KZWindowControllerManager::installServices();
     HXReport::startFileLog(HXReport::defaultFilePath());
 
     auto delegate = std::make_shared<AppDelegate>();
     AppDelegate::setCurrent(delegate);
-    startSignalWatcher(signals, delegate);
+    startSignalWatcher(delegate);
 
     loop->post([delegate] {
         delegate->applicationSupportsSecureRestorableState();

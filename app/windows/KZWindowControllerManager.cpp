@@ -1,13 +1,35 @@
 #include "app/windows/KZWindowControllerManager.h"
 
+#include <cmath>
+
+#include "app/capture/KZAIPermissionTipsWindowController.h"
+#include "app/capture/KZAISplashWindowController.h"
+#include "app/capture/KZDragManager.h"
+#include "app/capture/KZDropWindController.h"
+#include "app/capture/KZScreenshotManager.h"
+#include "app/capture/KZStatusGuideTipWindowController.h"
 #include "app/core/AppDelegate.h"
 #include "app/core/KZAIIPCClient.h"
+#include "app/core/KZAIUserManager.h"
 #include "app/core/KZSharedPlistManager.h"
+#include "app/core/KZShortcutScreenshotReceiver.h"
+#include "app/web/KZAIWebServices.h"
+#include "app/web/KZAIWebView.h"
+#include "app/windows/KZAIKeepAliveWebPage.h"
+#include "app/windows/KZAILoginWindowController.h"
+#include "app/windows/KZSideMainWindowController.h"
 #include "frameworks/HXReport.h"
 #include "frameworks/JWTipManager.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DistributedNotificationCenter.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/Create.h"
+#include "kit/ui/Screen.h"
+#include "kit/ui/StatusItem.h"
+#include "kit/ui/Window.h"
+#include "kit/ui/WindowController.h"
 
 namespace {
 
@@ -20,20 +42,124 @@ std::shared_ptr<KZWindowControllerManager>& slot() {
 // The platform's "Line[%d] %s" prefix: source line and method name.
 #define KZ_LOG_METHOD(method, format, ...) kit::logf("Line[%d] %s " format, __LINE__, method, ##__VA_ARGS__)
 
+bool isVisible(const std::shared_ptr<kit::WindowController>& controller) {
+    return controller && controller->window() && controller->window()->isVisible();
+}
+
+void logUnavailable(const char* what) { kit::logf("[WndCtrl] %s is not available in this build", what); }
+
 }  // namespace
 
-KZWindowControllerManager& KZWindowControllerManager::manager() {
+KZWindowControllerManager& KZWindowControllerManager::manager() { return *sharedPointer(); }
+
+std::shared_ptr<KZWindowControllerManager> KZWindowControllerManager::sharedPointer() {
     auto& s = slot();
     if (!s) {
         s = std::make_shared<KZWindowControllerManager>();
         s->init();
     }
-    return *s;
+    return s;
 }
 
-void KZWindowControllerManager::resetManager() { slot().reset(); }
+void KZWindowControllerManager::resetManager() {
+    auto& s = slot();
+    if (!s) return;
+    auto old = std::move(s);
+    s.reset();
+    // Its windows go with it.
+    if (old->sideMainWindowController_) old->sideMainWindowController_->window()->close();
+    if (old->dropWindowController_) old->dropWindowController_->close();
+    if (old->splashWindowController_) {
+        if (auto w = old->splashWindowController_->window()) w->setDelegate({});
+        old->splashWindowController_->close();
+    }
+    for (const auto& tip : {old->permissionWndController_, old->permissionWndControllerForSheet_})
+        if (tip) tip->endWindow();
+    for (const auto& controller : old->viewControllers_) controller->close();
+}
+
+void KZWindowControllerManager::installServices() {
+    KZCoreHooks::setWindowManagerProvider([]() -> KZWindowControllerManaging* { return &manager(); });
+    KZCoreHooks::setScreenshotSelecting([] { return KZScreenshotManager::shared().isSelecting(); });
+
+    KZAIUserManager::Parts parts;
+    parts.keepAlivePage = [](const std::weak_ptr<KZAIUserManager>& owner) -> std::shared_ptr<KZAIKeepAlivePage> {
+        return KZAIKeepAliveWebPage::make(owner);
+    };
+    parts.loginWindow = []() -> std::shared_ptr<kit::WindowController> {
+        return kit::create<KZAILoginWindowController>(
+            false, kit::Size{KZAIUserManager::kLoginWindowWidth, KZAIUserManager::kLoginWindowHeight});
+    };
+    parts.didShowLoginWindow = [] {
+        if (auto m = slot()) m->closeExplainTranslateWindows();
+    };
+    KZAIUserManager::setParts(std::move(parts));
+
+    // The IPC client's and the screenshot hot key's calls into this layer that the entry left open.
+    auto ipc = KZAIIPCClient::services();
+    if (!ipc.showExplainPanelControllerWindowWithText) {
+        ipc.showExplainPanelControllerWindowWithText = [](const std::string& text, kit::Point origin) {
+            manager().showExplainPanelControllerWindowWithText(text, origin);
+        };
+    }
+    if (!ipc.showTranslatePanelControllerWindowWithText) {
+        ipc.showTranslatePanelControllerWindowWithText = [](const std::string& text, kit::Point origin) {
+            manager().showTranslatePanelControllerWindowWithText(text, origin);
+        };
+    }
+    if (!ipc.updateExplainPanelControllerWindowFrame) {
+        ipc.updateExplainPanelControllerWindowFrame = [](const kit::Rect& frame) {
+            manager().updateExplainPanelControllerWindowFrame(frame);
+        };
+    }
+    if (!ipc.updateTranslatePanelControllerWindowFrame) {
+        ipc.updateTranslatePanelControllerWindowFrame = [](const kit::Rect& frame) {
+            manager().updateTranslatePanelControllerWindowFrame(frame);
+        };
+    }
+    if (!ipc.setFileDragEnable) ipc.setFileDragEnable = [](bool enable) { KZDragManager::shared().setEnable(enable); };
+    KZAIIPCClient::setServices(std::move(ipc));
+    auto shortcut = KZShortcutScreenshotReceiver::services();
+    if (!shortcut.startScreenshotWithCompleteHandler) {
+        shortcut.startScreenshotWithCompleteHandler = [](const KZShortcutScreenshotReceiver::CompleteHandler& handler) {
+            KZScreenshotManager::shared().startScreenshotWithCompleteHandler(handler);
+        };
+    }
+    if (!shortcut.showAISideWindowControllerWithImage) {
+        shortcut.showAISideWindowControllerWithImage = [](const std::shared_ptr<kit::Image>& image) {
+            manager().showAISideWindowControllerWithImage(image ? *image : kit::Image());
+        };
+    }
+    if (!shortcut.showLoginWindowRelateToWindow)
+        shortcut.showLoginWindowRelateToWindow = [] { KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr); };
+    KZShortcutScreenshotReceiver::setServices(std::move(shortcut));
+
+    KZAIWebServices::setLoginStateChangedHandler(
+        [](const kit::Dictionary& info) { KZAIUserManager::shared().onLoginStateChanged(info); });
+    KZAIWebServices::setShowLoginWindowHandler([] { KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr); });
+}
+
+KZWindowControllerManager::~KZWindowControllerManager() = default;
+
+std::shared_ptr<KZSideMainWindowController> KZWindowControllerManager::makeSideWindowController() {
+    auto side = kit::create<KZSideMainWindowController>();
+    side->window()->center();
+    return side;
+}
+
+std::shared_ptr<KZAIPermissionTipsWindowController> KZWindowControllerManager::makePermissionTip() {
+    auto tip = kit::create<KZAIPermissionTipsWindowController>(false, kit::Size{kPermissionTipWidth, kPermissionTipHeight});
+    tip->window()->center();
+    return tip;
+}
 
 void KZWindowControllerManager::init() {
+    sideMainWindowController_ = makeSideWindowController();
+    permissionWndController_ = makePermissionTip();
+    permissionWndControllerForSheet_ = makePermissionTip();
+    // The explain and translate panels (400 x 324) are made by their own classes and handed
+    // over with setExplainPanelController / setTranslatePanelController.
+
     auto& settings = KZSharedPlistManager::sharedManager();
     p_useShowStatusBarItem_ = settings.db_showAIStatusBarItem();
     // On a later turn, once the delegate is done with the manager.
@@ -53,30 +179,7 @@ void KZWindowControllerManager::init() {
         });
 }
 
-void KZWindowControllerManager::loadSideWindowController() { kit::logLine("[WndCtrl] Preload Side Window"); }
-
-void KZWindowControllerManager::showAISpliashWindowController() {
-    std::weak_ptr<KZWindowControllerManager> weak = weak_from_this();
-    AISpliashModel_ = JWTipModel::tipModelWithPriority(JWTipTaskPriorityHigh, 0, [weak](const auto& model) {
-        if (auto self = weak.lock()) {
-            self->__showAISpliashWindowController();
-        } else {
-            model->notifyTaskCompleted();
-        }
-    });
-    AISpliashModel_->setName("AI Spliash");
-    JWTipManager::manager().addTaskModel(AISpliashModel_);
-}
-
-void KZWindowControllerManager::__showAISpliashWindowController() {
-    if (KZSharedPlistManager::sharedManager().db_hasShowGuideWindow()) {
-        kit::logLine("[WndCtrl] AI Spliash Window has been shown before.");
-    } else {
-        // The onboarding splash comes with the onboarding work; the queue must not wait for it.
-        kit::logLine("[WndCtrl] AI Spliash Window is not available yet");
-    }
-    if (AISpliashModel_) AISpliashModel_->notifyTaskCompleted();
-}
+// ---- Status item ----------------------------------------------------------------------------------
 
 void KZWindowControllerManager::setShowAIStatusBarItem(bool show) {
     KZ_LOG_METHOD("-[KZWindowControllerManager setShowAIStatusBarItem:]", "[GT] Set Show AI Status Bar Item, show: %d",
@@ -90,6 +193,11 @@ void KZWindowControllerManager::setShowAIStatusBarItem(bool show) {
         __hideStatusBarItem();
     }
     KZAIIPCClient::shared().ai2main_showAIStatusItemChangedNotification(show);
+}
+
+void KZWindowControllerManager::quitAIFromStatusBar() {
+    KZ_LOG_METHOD("-[KZWindowControllerManager quitAIFromStatusBar]", "[GT] Quit AI From Status Bar");
+    __hideStatusBarItem();
 }
 
 void KZWindowControllerManager::showStatusBarIconWhenQuarnLaunch() {
@@ -109,8 +217,95 @@ void KZWindowControllerManager::__hideStatusBarItem() {
     if (auto delegate = AppDelegate::current()) delegate->removeStatusBar();
 }
 
+// ---- Onboarding and tips --------------------------------------------------------------------------
+
+void KZWindowControllerManager::showAISpliashWindowController() {
+    std::weak_ptr<KZWindowControllerManager> weak = weak_from_this();
+    AISpliashModel_ = JWTipModel::tipModelWithPriority(JWTipTaskPriorityHigh, 0, [weak](const auto& model) {
+        if (auto self = weak.lock()) {
+            self->__showAISpliashWindowController();
+        } else {
+            model->notifyTaskCompleted();
+        }
+    });
+    AISpliashModel_->setName("AI Spliash");
+    JWTipManager::manager().addTaskModel(AISpliashModel_);
+}
+
+const std::shared_ptr<KZAISplashWindowController>& KZWindowControllerManager::splashWindowController() {
+    if (!splashWindowController_) {
+        splashWindowController_ = kit::create<KZAISplashWindowController>(false, kit::Size{kSplashWidth, kSplashHeight});
+        splashWindowController_->window()->center();
+    }
+    return splashWindowController_;
+}
+
+void KZWindowControllerManager::__showAISpliashWindowController() {
+    if (KZSharedPlistManager::sharedManager().db_hasShowGuideWindow()) {
+        kit::logLine("[WndCtrl] AI Spliash Window has been shown before.");
+        if (AISpliashModel_) AISpliashModel_->notifyTaskCompleted();
+        return;
+    }
+    KZAIIPCClient::shared().ai2main_enableGetTextProcessNotification();
+    kit::Application::shared().activate(true);
+    auto splash = splashWindowController();
+    splash->showWindow();
+    std::weak_ptr<KZWindowControllerManager> weak = weak_from_this();
+    splash->setWindowWillCloseBlock([weak] {
+        auto self = weak.lock();
+        if (self && self->AISpliashModel_) self->AISpliashModel_->notifyTaskCompleted();
+    });
+    kit::logf("[WndCtrl] Show AI Spliash Window, frame is %s", kit::stringFromRect(splash->window()->frame()).c_str());
+}
+
+void KZWindowControllerManager::showGuideEnableWindowController() {
+    kit::logLine("[WndCtrl] Show Guide Enable Window");
+    const bool chinese = LanguageHelper::getCurrentSystemLanguageType() == 1;
+    const double width = chinese ? 328 : 490;
+    auto tip = kit::create<KZStatusGuideTipWindowController>(kit::Size{width, kGuideTipHeight},
+                                                             kit::EdgeInsets{0, 10, 0, 10});
+    kit::Rect buttonWindow;
+    if (auto item = statusItem(); item && item->hasWindow()) buttonWindow = item->windowFrame();
+    const double offset = chinese ? 40 : 60;
+    const double x = buttonWindow.minX() + buttonWindow.width() - width + offset;
+    const double y = buttonWindow.minY() - 6 - kGuideTipHeight;
+    auto w = tip->window();
+    w->setFrameOrigin({x, y});
+    w->setLevel(kit::WindowLevel::Floating);
+    tip->showWindow();
+    viewControllers_.push_back(tip);
+    std::weak_ptr<KZWindowControllerManager> weak = weak_from_this();
+    kit::RunLoop::main().postAfter(kGuideTipDuration, [weak] {
+        if (auto self = weak.lock()) self->closeGuideEnableWindowController();
+    });
+}
+
+void KZWindowControllerManager::closeGuideEnableWindowController() {
+    kit::logLine("[WndCtrl] Close Guide Enable Window");
+    closeWindowController(typeid(KZStatusGuideTipWindowController));
+}
+
+void KZWindowControllerManager::closeWindowController(const std::type_info& type) {
+    for (auto it = viewControllers_.begin(); it != viewControllers_.end(); ++it) {
+        const kit::WindowController& member = **it;
+        if (typeid(member) != type) continue;
+        auto controller = *it;
+        viewControllers_.erase(it);
+        controller->close();
+        kit::Application::shared().releaseLater(std::move(controller));
+        return;
+    }
+}
+
+// ---- Side window ----------------------------------------------------------------------------------
+
+void KZWindowControllerManager::loadSideWindowController() {
+    kit::logLine("[WndCtrl] Preload Side Window");
+    if (sideMainWindowController_) sideMainWindowController_->window()->center();
+}
+
 void KZWindowControllerManager::showSideMainWindowController() {
-    kit::logLine("[WndCtrl] Show Side Main Window (side window not available yet)");
+    if (sideMainWindowController_) sideMainWindowController_->showWithCompletionHandler();
 }
 
 void KZWindowControllerManager::hotkeyShowSideMainWindowController() {
@@ -119,37 +314,286 @@ void KZWindowControllerManager::hotkeyShowSideMainWindowController() {
     showSideMainWindowController();
 }
 
+bool KZWindowControllerManager::isVisibleSideMainWindow() const {
+    return sideMainWindowController_ && sideMainWindowController_->window()->isVisible();
+}
+
 void KZWindowControllerManager::showAISideWindowController(int type, const std::string& text) {
-    kit::logf("[WndCtrl] Show AI Side Window, type: %d, text: %s", type, text.c_str());
+    kit::logf("[WndCtrl] Show AI Side Window, type: %d, text: %s", type, text.empty() ? "(null)" : text.c_str());
+    if (!sideMainWindowController_) return;
+    switch (type) {
+        case KZAISideWindowSourceTypeOpen:
+        case KZAISideWindowSourceTypeContinueAsk:
+        case KZAISideWindowSourceTypeScreenshot:
+            sideMainWindowController_->showWithText(std::nullopt);
+            break;
+        case KZAISideWindowSourceTypeSearch:
+            if (KZAIUserManager::shared().isLogin()) {
+                sideMainWindowController_->showWithText(text);
+            } else {
+                KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr);
+            }
+            break;
+        default:
+            break;
+    }
 }
 
-void KZWindowControllerManager::showPermissionWindowAlone() {
-    kit::logLine("[WndCtrl] Show Permission Window Alone (not available yet)");
+void KZWindowControllerManager::showAISideWindowControllerWithImage(const kit::Image& image) {
+    kit::logf("[WndCtrl] Show AI Side Window, image %s",
+              image.isNull() ? "(null)" : kit::stringFromSize(image.size()).c_str());
+    if (sideMainWindowController_) sideMainWindowController_->showWithImage(image);
 }
 
-void KZWindowControllerManager::showExplainPanelControllerWindowWithText(const std::string&, kit::Point) {
-    kit::logLine("[WndCtrl] Show Explain Panel (not available yet)");
+void KZWindowControllerManager::native2js_CommitContinueAsk(int type, const std::optional<std::string>& sid) {
+    kit::logf("[WndCtrl] Commit Continue Ask, type: %d, sid: %s", type, sid ? sid->c_str() : "(null)");
+    showAISideWindowController(KZAISideWindowSourceTypeContinueAsk, {});
+    if (sideMainWindowController_) sideMainWindowController_->onCommitContinueAsk(type, sid);
 }
 
-void KZWindowControllerManager::showTranslatePanelControllerWindowWithText(const std::string&, kit::Point) {
-    kit::logLine("[WndCtrl] Show Translate Panel (not available yet)");
+void KZWindowControllerManager::notifySideWindowWebViewSystemDragFile(int dragging) {
+    if (sideMainWindowController_) sideMainWindowController_->onSystemDragFile(dragging != 0);
 }
 
-void KZWindowControllerManager::updateExplainPanelControllerWindowFrame(const kit::Rect&) {
-    kit::logLine("[WndCtrl] Update Explain Panel Frame (not available yet)");
+// ---- Tool windows ---------------------------------------------------------------------------------
+
+kit::Rect KZWindowControllerManager::__calulateFrameWithFunctionWindow(const std::shared_ptr<kit::Window>&) const {
+    const kit::Size fallback = __functionWindowDefaultSize();
+    std::shared_ptr<kit::Window> side = sideMainWindowController_ ? sideMainWindowController_->window() : nullptr;
+    // The side window's own screen: the main screen may be another one.
+    std::shared_ptr<kit::Screen> screen = side ? side->screen() : nullptr;
+    if (!screen) screen = kit::Screen::mainScreen();
+    const kit::Rect visible = screen ? screen->visibleFrame() : kit::Rect{};
+    const double left = visible.minX() + 20;
+
+    const kit::Rect s = side ? side->frame() : kit::Rect{};
+    const double height = static_cast<float>(s.height());
+    const double width = static_cast<float>(1.4285714285714286 * height);
+    const double available = s.minX() - left;
+    if (available >= width) return {s.minX() - width, s.minY(), width, height};
+    if (available >= fallback.width) return {left, s.minY(), available, height};
+    // Not even the default width is left: the default size, centred on that screen.
+    return {std::floor(visible.midX() - fallback.width / 2), std::floor(visible.midY() - fallback.height / 2),
+            fallback.width, fallback.height};
 }
 
-void KZWindowControllerManager::updateTranslatePanelControllerWindowFrame(const kit::Rect&) {
-    kit::logLine("[WndCtrl] Update Translate Panel Frame (not available yet)");
+void KZWindowControllerManager::placeFunctionWindow(const std::shared_ptr<kit::WindowController>& controller) {
+    if (!controller || !controller->window()) return;
+    controller->window()->setFrame(__calulateFrameWithFunctionWindow(controller->window()), false);
+}
+
+void KZWindowControllerManager::__createDocumentWindowIfNeed() {
+    if (!documentWindowController_) logUnavailable("the document window");
+}
+
+void KZWindowControllerManager::__createWritingWindowIfNeed() {
+    if (!writingWindowController_) logUnavailable("the writing window");
+}
+
+void KZWindowControllerManager::__createImageWindowControllerIfNeed() {
+    if (!imageWindowController_) logUnavailable("the image window");
+}
+
+void KZWindowControllerManager::__createBrowserWindowControllerIfNeed() {
+    if (!browserWindowController_) logUnavailable("the browser window");
+}
+
+void KZWindowControllerManager::showAIDocumentWindowControllerAndCreateNewTab(const std::string& url) {
+    kit::logf("[WndCtrl] Show AI Document Window And Create New Tab: %s", url.c_str());
+    __createDocumentWindowIfNeed();
+    if (documentWindowController_) documentWindowController_->showWindow();
+}
+
+void KZWindowControllerManager::showAIDocumentWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo) {
+    kit::logf("[WndCtrl] Show AI Document Window With Action Info: %s", kit::describe(kit::Value(actionInfo)).c_str());
+    __createDocumentWindowIfNeed();
+    if (documentWindowController_) documentWindowController_->showWindow();
+}
+
+void KZWindowControllerManager::showAIWritingWindowControllerFromSideWindow() {
+    kit::logLine("[WndCtrl] Show AI Writing Window");
+    __createWritingWindowIfNeed();
+    if (writingWindowController_) writingWindowController_->showWindow();
+}
+
+void KZWindowControllerManager::showAIWritingWindowFromSideWindowWithActionInfo(const kit::Dictionary&) {
+    __createWritingWindowIfNeed();
+    if (writingWindowController_) writingWindowController_->showWindow();
+}
+
+void KZWindowControllerManager::showAIImageWindowFromSideWindowWithActionInfo(const kit::Dictionary&) {
+    kit::logLine("[WndCtrl] Show AI Image Window");
+    if (!imageWindowController_) {
+        __createImageWindowControllerIfNeed();
+        placeFunctionWindow(imageWindowController_);
+    }
+    if (imageWindowController_) imageWindowController_->showWindow();
+}
+
+void KZWindowControllerManager::showAIImageWindowControllerAndCreateNewTab() {
+    kit::logLine("[WndCtrl] Show AI Image Window And Create New Tab");
+    if (!imageWindowController_) {
+        __createImageWindowControllerIfNeed();
+        placeFunctionWindow(imageWindowController_);
+    }
+    if (imageWindowController_) imageWindowController_->showWindow();
+}
+
+void KZWindowControllerManager::showBrowserWindowControllerAndCreateNewTab(const std::string& url) {
+    kit::logf("[WndCtrl] Show Browser Window And Create New Tab: %s", url.c_str());
+    __setupBrowserWindow();
+    if (browserWindowController_) browserWindowController_->showWindow();
+}
+
+void KZWindowControllerManager::__setupBrowserWindow() {
+    __createBrowserWindowControllerIfNeed();
+    placeFunctionWindow(browserWindowController_);
+}
+
+void KZWindowControllerManager::destoryAIDocumentWindowController() {
+    kit::logLine("[WndCtrl] Destory AI Document Window");
+    if (!documentWindowController_) return;
+    documentWindowController_->close();
+    kit::Application::shared().releaseLater(std::move(documentWindowController_));
+    documentWindowController_.reset();
+}
+
+void KZWindowControllerManager::destoryAIImageWindowController() {
+    kit::logLine("[WndCtrl] Destory AI Image Window");
+    if (!imageWindowController_) return;
+    imageWindowController_->close();
+    kit::Application::shared().releaseLater(std::move(imageWindowController_));
+    imageWindowController_.reset();
+}
+
+void KZWindowControllerManager::destoryBrowserWindowController() {
+    kit::logLine("[WndCtrl] Destory Browser Window");
+    if (!browserWindowController_) return;
+    browserWindowController_->close();
+    kit::Application::shared().releaseLater(std::move(browserWindowController_));
+    browserWindowController_.reset();
+}
+
+bool KZWindowControllerManager::isAllFunctionWindowNotVisiable() const {
+    for (const auto& controller : {imageWindowController_, writingWindowController_, documentWindowController_,
+                                   browserWindowController_})
+        if (isVisible(controller)) return false;
+    if (isVisible(permissionWndController_) || isVisible(permissionWndControllerForSheet_)) return false;
+    const auto& login = KZAIUserManager::shared().loginWindowController();
+    if (login) return !isVisible(login);
+    return true;
+}
+
+// ---- Panels ---------------------------------------------------------------------------------------
+
+void KZWindowControllerManager::showExplainPanelControllerWindowWithText(const std::string& text, kit::Point origin) {
+    kit::logf("[WndCtrl] Show Explain Panel, text: %s, origin: %s", text.c_str(), kit::stringFromPoint(origin).c_str());
+    if (!explainPanelController_) logUnavailable("the explain panel");
+}
+
+void KZWindowControllerManager::showTranslatePanelControllerWindowWithText(const std::string& text, kit::Point origin) {
+    kit::logf("[WndCtrl] Show Translate Panel, text: %s, origin: %s", text.c_str(), kit::stringFromPoint(origin).c_str());
+    if (!translatePanelController_) logUnavailable("the translate panel");
+}
+
+void KZWindowControllerManager::updateExplainPanelControllerWindowFrame(const kit::Rect& frame) {
+    if (explainPanelController_ && explainPanelController_->window())
+        explainPanelController_->window()->setFrame(frame, true);
+}
+
+void KZWindowControllerManager::updateTranslatePanelControllerWindowFrame(const kit::Rect& frame) {
+    if (translatePanelController_ && translatePanelController_->window())
+        translatePanelController_->window()->setFrame(frame, true);
 }
 
 void KZWindowControllerManager::closeExplainTranslateWindows() {
-    kit::logLine("[WndCtrl] Close Explain and Translate Panels (not available yet)");
+    if (explainPanelController_) explainPanelController_->close();
+    if (translatePanelController_) translatePanelController_->close();
+}
+
+// ---- Permission tips ------------------------------------------------------------------------------
+
+void KZWindowControllerManager::showPermissionWindowOnWindow(const std::shared_ptr<kit::Window>& window) {
+    permissionWndController_->endWindow();
+    permissionWndControllerForSheet_->setTipsType(KZPermissionTipsTypeAccessibility);
+    permissionWndControllerForSheet_->showOnWindow(window);
+}
+
+void KZWindowControllerManager::showPermissionWindowAlone() {
+    permissionWndControllerForSheet_->endWindow();
+    permissionWndController_->showOnWindow(nullptr);
+}
+
+void KZWindowControllerManager::showScreenshotPermissionWindowOnWindow(const std::shared_ptr<kit::Window>& window) {
+    permissionWndController_->endWindow();
+    permissionWndControllerForSheet_->setTipsType(KZPermissionTipsTypeScreenRecording);
+    permissionWndControllerForSheet_->showOnWindow(window);
+}
+
+// ---- File drop ------------------------------------------------------------------------------------
+
+void KZWindowControllerManager::showDropWindowController() {
+    if (!dropWindowController_)
+        dropWindowController_ = kit::create<KZDropWindController>(false, kit::Size{kDropWindowWidth, kDropWindowHeight});
+    if (sideMainWindowController_) dropWindowController_->injectWebView(sideMainWindowController_->singleWebView());
+
+    std::shared_ptr<kit::Screen> screen =
+        sideMainWindowController_ ? sideMainWindowController_->currentMouseLocationScreen() : nullptr;
+    if (!screen) screen = kit::Screen::mainScreen();
+    kit::Point origin{-kDropWindowWidth - 20, -kDropWindowHeight - 20};
+    if (screen) {
+        const kit::Rect visible = screen->visibleFrame();
+        origin = {visible.maxX() - kDropWindowWidth - 20, visible.maxY() - kDropWindowHeight - 20};
+    }
+    auto w = dropWindowController_->window();
+    w->setFrame({origin, {kDropWindowWidth, kDropWindowHeight}}, true);
+    w->setLevel(kDropWindowLevel);
+    dropWindowController_->showWindow();
+    KZDragManager::shared().setDropWindowFrameInScreen(w->frame());
+}
+
+void KZWindowControllerManager::closeDropWindowController() {
+    if (!dropWindowController_) return;
+    dropWindowController_->close();
+    kit::Application::shared().releaseLater(std::move(dropWindowController_));
+    dropWindowController_.reset();
+}
+
+void KZWindowControllerManager::giveWebviewBackSideWindow() {
+    if (sideMainWindowController_) sideMainWindowController_->giveBackWebView();
+}
+
+// ---- Quitting and language ------------------------------------------------------------------------
+
+void KZWindowControllerManager::closeAllAIWindowsWhenQuitFromStatusBar() {
+    kit::logLine("[WndCtrl] Close All AI Windows When Quit From Status Bar");
+    permissionWndController_->endWindow();
+    const std::shared_ptr<kit::WindowController> side = sideMainWindowController_;
+    for (const auto& controller :
+         {side, writingWindowController_, imageWindowController_, documentWindowController_, browserWindowController_})
+        if (isVisible(controller)) controller->window()->performClose();
+    if (isVisible(splashWindowController_)) splashWindowController_->close();
+    KZAIUserManager::shared().closeLoginWindow();
 }
 
 void KZWindowControllerManager::_userChangeLanguage() {
     // Whichever observer of the language change runs first, the windows are rebuilt with the
     // new language only after it is applied.
     AppDelegate::_setupLanguage();
-    kit::logLine("[WndCtrl] user language changed (windows are rebuilt once they exist)");
+    kit::logLine("[WndCtrl] user language changed, rebuilding the side window and the permission tips");
+    if (permissionWndController_) {
+        permissionWndController_->endWindow();
+        permissionWndController_.reset();
+    }
+    permissionWndController_ = makePermissionTip();
+    if (permissionWndControllerForSheet_) {
+        permissionWndControllerForSheet_->endWindow();
+        permissionWndControllerForSheet_.reset();
+    }
+    permissionWndControllerForSheet_ = makePermissionTip();
+    if (sideMainWindowController_) {
+        sideMainWindowController_->close();
+        kit::Application::shared().releaseLater(std::move(sideMainWindowController_));
+    }
+    sideMainWindowController_ = makeSideWindowController();
 }

@@ -1,55 +1,190 @@
 #pragma once
-// The owner of every window controller and of the status item's on/off state. Only the
-// operations that start-up and IPC call exist so far; the status-item flow is complete, the
-// window operations log until their windows exist.
+// The owner of every window controller of the application and of the status item's on/off
+// state. Everything that opens, places or closes a window goes through it; it creates the
+// controllers, fixes their frames and forwards calls.
+//
+// The tool windows and the explain and translate panels are built on this manager's operations:
+// until their classes exist, the operations that need them log and do nothing, and the manager
+// keeps them as plain window controllers (visibility, closing and destruction work already).
+//
+// Ownership: the manager lives for the process (manager()) and owns every controller; the
+// status item is the application delegate's and held weakly. Main thread only.
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <typeinfo>
+#include <vector>
 
 #include "app/core/KZCoreHooks.h"
+#include "app/web/KZAIWebViewDelegate.h"
 #include "kit/base/Geometry.h"
+#include "kit/ui/Image.h"
 
 namespace kit {
 class StatusItem;
+class Window;
+class WindowController;
 }
 class JWTipModel;
+class KZSideMainWindowController;
+class KZAISplashWindowController;
+class KZDropWindController;
+class KZAIPermissionTipsWindowController;
+
+// Where a request to show the side window came from.
+enum KZAISideWindowSourceType : int {
+    KZAISideWindowSourceTypeOpen = 1,
+    KZAISideWindowSourceTypeSearch = 2,
+    KZAISideWindowSourceTypeContinueAsk = 3,
+    KZAISideWindowSourceTypeScreenshot = 4,
+};
 
 class KZWindowControllerManager : public KZWindowControllerManaging,
+                                  public KZAIWebViewDelegate,
                                   public std::enable_shared_from_this<KZWindowControllerManager> {
 public:
+    static constexpr double kSideWindowWidth = 420;
+    static constexpr double kSideWindowHeight = 800;
+    static constexpr double kPermissionTipWidth = 380;
+    static constexpr double kPermissionTipHeight = 441;
+    static constexpr double kSplashWidth = 780;
+    static constexpr double kSplashHeight = 482;
+    static constexpr double kDropWindowWidth = 420;
+    static constexpr double kDropWindowHeight = 110;
+    static constexpr double kPanelWidth = 400;
+    static constexpr double kPanelHeight = 324;
+    static constexpr double kGuideTipHeight = 42;
+    static constexpr double kGuideTipDuration = 5;
+    static constexpr int kDropWindowLevel = 3;
+
     static KZWindowControllerManager& manager();
+    static std::shared_ptr<KZWindowControllerManager> sharedPointer();
     static void resetManager();
 
+    // Wires the layers below to this one: the core's window-manager and screenshot hooks, the
+    // login-state manager's keep-alive page and login window, and the web views' login services.
+    // The process entry calls it once before the launch; tests call it to run the whole road.
+    static void installServices();
+
     KZWindowControllerManager() = default;
+    ~KZWindowControllerManager() override;
     void init();
 
-    void loadSideWindowController() override;
-    void showAISpliashWindowController() override;
-    void setShowAIStatusBarItem(bool show) override;
+    // ---- Status item. ------------------------------------------------------------------------
     bool showAIStatusBarItem() const override { return p_useShowStatusBarItem_; }
-    void showStatusBarIconWhenQuarnLaunch() override;
-    void showSideMainWindowController() override;
-    void hotkeyShowSideMainWindowController() override;
+    void setShowAIStatusBarItem(bool show) override;
     void setStatusItem(std::weak_ptr<kit::StatusItem> item) override { statusItem_ = std::move(item); }
     std::shared_ptr<kit::StatusItem> statusItem() const { return statusItem_.lock(); }
-    void showAISideWindowController(int type, const std::string& text) override;
-    void showPermissionWindowAlone() override;
+    void quitAIFromStatusBar();
+    void showStatusBarIconWhenQuarnLaunch() override;
+    void __showStatusBarItem();
+    void __hideStatusBarItem();
 
+    // ---- Onboarding and tips. ----------------------------------------------------------------
+    void showAISpliashWindowController() override;
+    void __showAISpliashWindowController();
+    const std::shared_ptr<KZAISplashWindowController>& splashWindowController();
+    bool hasSplashWindowController() const { return splashWindowController_ != nullptr; }
+    const std::shared_ptr<JWTipModel>& AISpliashModel() const { return AISpliashModel_; }
+    void showGuideEnableWindowController();
+    void closeGuideEnableWindowController();
+    // Closes and removes the first loose controller whose class is exactly `type`.
+    void closeWindowController(const std::type_info& type);
+    const std::vector<std::shared_ptr<kit::WindowController>>& viewControllers() const { return viewControllers_; }
+
+    // ---- Side window. ------------------------------------------------------------------------
+    const std::shared_ptr<KZSideMainWindowController>& sideMainWindowController() const { return sideMainWindowController_; }
+    void loadSideWindowController() override;
+    void showSideMainWindowController() override;
+    void hotkeyShowSideMainWindowController() override;
+    bool isVisibleSideMainWindow() const;
+    void showAISideWindowController(int type, const std::string& text) override;
+    void showAISideWindowControllerWithImage(const kit::Image& image);
+    void native2js_CommitContinueAsk(int type, const std::optional<std::string>& sid);
+    void notifySideWindowWebViewSystemDragFile(int dragging);
+
+    // ---- Tool windows. -----------------------------------------------------------------------
+    void showAIDocumentWindowControllerAndCreateNewTab(const std::string& url);
+    void showAIDocumentWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo);
+    void showAIWritingWindowControllerFromSideWindow();
+    void showAIWritingWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo);
+    void showAIImageWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo);
+    void showAIImageWindowControllerAndCreateNewTab();
+    void showBrowserWindowControllerAndCreateNewTab(const std::string& url);
+    void __setupBrowserWindow();
+    void destoryAIDocumentWindowController();
+    void destoryAIImageWindowController();
+    void destoryBrowserWindowController();
+    bool isAllFunctionWindowNotVisiable() const;
+    // The frame of a tool window: up against the side window's left edge, 10/7 as wide as it is
+    // high; the centred default size when the side window leaves less room than that.
+    kit::Rect __calulateFrameWithFunctionWindow(const std::shared_ptr<kit::Window>& window) const;
+    static kit::Size __functionWindowDefaultSize() { return {1000, 700}; }
+
+    const std::shared_ptr<kit::WindowController>& documentWindowController() const { return documentWindowController_; }
+    const std::shared_ptr<kit::WindowController>& writingWindowController() const { return writingWindowController_; }
+    const std::shared_ptr<kit::WindowController>& imageWindowController() const { return imageWindowController_; }
+    const std::shared_ptr<kit::WindowController>& browserWindowController() const { return browserWindowController_; }
+    // Tool windows made elsewhere are handed over here (their classes call this).
+    void setDocumentWindowController(std::shared_ptr<kit::WindowController> c) { documentWindowController_ = std::move(c); }
+    void setWritingWindowController(std::shared_ptr<kit::WindowController> c) { writingWindowController_ = std::move(c); }
+    void setImageWindowController(std::shared_ptr<kit::WindowController> c) { imageWindowController_ = std::move(c); }
+    void setBrowserWindowController(std::shared_ptr<kit::WindowController> c) { browserWindowController_ = std::move(c); }
+
+    // ---- Panels. -----------------------------------------------------------------------------
     void showExplainPanelControllerWindowWithText(const std::string& text, kit::Point origin);
     void showTranslatePanelControllerWindowWithText(const std::string& text, kit::Point origin);
     void updateExplainPanelControllerWindowFrame(const kit::Rect& frame);
     void updateTranslatePanelControllerWindowFrame(const kit::Rect& frame);
     void closeExplainTranslateWindows();
+    const std::shared_ptr<kit::WindowController>& explainPanelController() const { return explainPanelController_; }
+    const std::shared_ptr<kit::WindowController>& translatePanelController() const { return translatePanelController_; }
+    void setExplainPanelController(std::shared_ptr<kit::WindowController> c) { explainPanelController_ = std::move(c); }
+    void setTranslatePanelController(std::shared_ptr<kit::WindowController> c) { translatePanelController_ = std::move(c); }
 
+    // ---- Permission tips. --------------------------------------------------------------------
+    void showPermissionWindowOnWindow(const std::shared_ptr<kit::Window>& window);
+    void showPermissionWindowAlone() override;
+    void showScreenshotPermissionWindowOnWindow(const std::shared_ptr<kit::Window>& window);
+    const std::shared_ptr<KZAIPermissionTipsWindowController>& permissionWndController() const { return permissionWndController_; }
+    const std::shared_ptr<KZAIPermissionTipsWindowController>& permissionWndControllerForSheet() const {
+        return permissionWndControllerForSheet_;
+    }
+
+    // ---- File drop. --------------------------------------------------------------------------
+    void showDropWindowController();
+    void closeDropWindowController();
+    void giveWebviewBackSideWindow();
+    const std::shared_ptr<KZDropWindController>& dropWindowController() const { return dropWindowController_; }
+
+    // ---- Quitting and language. --------------------------------------------------------------
+    void closeAllAIWindowsWhenQuitFromStatusBar();
     void _userChangeLanguage();
 
 private:
-    void __showAISpliashWindowController();
-    void __showStatusBarItem();
-    void __hideStatusBarItem();
+    std::shared_ptr<KZSideMainWindowController> makeSideWindowController();
+    std::shared_ptr<KZAIPermissionTipsWindowController> makePermissionTip();
+    void __createDocumentWindowIfNeed();
+    void __createWritingWindowIfNeed();
+    void __createImageWindowControllerIfNeed();
+    void __createBrowserWindowControllerIfNeed();
+    void placeFunctionWindow(const std::shared_ptr<kit::WindowController>& controller);
 
     bool p_useShowStatusBarItem_ = false;
     std::weak_ptr<kit::StatusItem> statusItem_;
+    std::shared_ptr<KZSideMainWindowController> sideMainWindowController_;
+    std::vector<std::shared_ptr<kit::WindowController>> viewControllers_;
+    std::shared_ptr<KZAISplashWindowController> splashWindowController_;
+    std::shared_ptr<KZDropWindController> dropWindowController_;
+    std::shared_ptr<kit::WindowController> documentWindowController_;
+    std::shared_ptr<kit::WindowController> writingWindowController_;
+    std::shared_ptr<kit::WindowController> imageWindowController_;
+    std::shared_ptr<kit::WindowController> browserWindowController_;
+    std::shared_ptr<kit::WindowController> explainPanelController_;
+    std::shared_ptr<kit::WindowController> translatePanelController_;
     std::shared_ptr<JWTipModel> AISpliashModel_;
+    std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndController_;
+    std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndControllerForSheet_;
     std::shared_ptr<void> languageObserver_;
 };

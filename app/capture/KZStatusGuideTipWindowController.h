@@ -1,0 +1,26 @@
+#pragma once
+// The tip under the status item that tells where the AI assistant lives. The window-controller
+// manager places it, shows it and closes it 5 seconds later.
+//
+// Made with kit::create<KZStatusGuideTipWindowController>(size, contentInset).
+
+#include <memory>
+
+#include "app/windows/KZBasePopoverWindowController.h"
+
+namespace kit {
+class Label;
+}
+
+class KZStatusGuideTipWindowController : public KZBasePopoverWindowController {
+public:
+    using KZBasePopoverWindowController::KZBasePopoverWindowController;
+
+    void setupSubviews() override;
+    void setupSubViewsLayout() override;
+
+    const std::shared_ptr<kit::Label>& tipLabel() const { return tipLabel_; }
+
+private:
+    std::shared_ptr<kit::Label> tipLabel_;
+};

@@ -1,0 +1,496 @@
+#include "app/windows/KZSideMainWindowController.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/capture/KZDragManager.h"
+#include "app/core/KZAIUserManager.h"
+#include "app/core/KZBundleInfo.h"
+#include "app/core/KZSharedPlistManager.h"
+#include "app/ui/KZWindowTitleTabBarBackgroundView.h"
+#include "app/web/KZAIWebView.h"
+#include "app/web/KZSharedWebData.h"
+#include "app/web/KZWebTypes.h"
+#include "app/windows/KZWindowControllerManager.h"
+#include "frameworks/HXReport.h"
+#include "kit/base/Log.h"
+#include "kit/base/RunLoop.h"
+#include "kit/ui/Animation.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/Control.h"
+#include "kit/ui/Create.h"
+#include "kit/ui/Event.h"
+#include "kit/ui/Layout.h"
+#include "kit/ui/Screen.h"
+
+namespace {
+
+// Collection behaviours of the side window (the newer platform's values).
+constexpr unsigned kPinnedCollectionBehavior =
+    kit::CollectionCanJoinAllSpaces | kit::CollectionFullScreenPrimary | kit::CollectionFullScreenAuxiliary;
+constexpr unsigned kUnpinnedCollectionBehavior = kit::CollectionFullScreenPrimary;
+constexpr int kPinnedLevel = 20;
+
+const std::vector<std::string>& defaultDragExtensions() {
+    static const std::vector<std::string> extensions{"txt",  "pdf", "doc",  "docx", "ppt", "pptx", "xls",
+                                                     "xlsx", "csv", "jpg",  "jpeg", "png", "bmp",  "webp"};
+    return extensions;
+}
+
+kit::Rect visibleFrameOf(const std::shared_ptr<kit::Screen>& screen) {
+    return screen ? screen->visibleFrame() : kit::Rect{};
+}
+
+}  // namespace
+
+KZSideMainWindowController::KZSideMainWindowController()
+    : KZBaseWindowController(false, false, kit::Size{kDefaultWidth, kDefaultHeight}) {}
+
+KZSideMainWindowController::~KZSideMainWindowController() {
+    kit::NotificationCenter::defaultCenter().removeObserver(static_cast<kit::WindowController*>(this));
+    KZGlobalTimer::shared().unregisterListener(this);
+    kit::RunLoop::main().cancelPerforms(this);
+}
+
+std::shared_ptr<KZSideMainWindowController> KZSideMainWindowController::self() {
+    return std::static_pointer_cast<KZSideMainWindowController>(shared_from_this());
+}
+
+// ---- Construction ---------------------------------------------------------------------------------
+
+void KZSideMainWindowController::customInit() {
+    auto w = window();
+    auto me = self();
+    w->setDelegate(std::static_pointer_cast<kit::WindowDelegate>(me));
+    for (auto kind : {kit::WindowButton::Miniaturize, kit::WindowButton::Zoom})
+        if (auto button = w->standardWindowButton(kind)) button->setHidden(true);
+
+    w->setMinSize(w->frame().size);
+    w->setMaxSize(w->frame().size);
+    w->setMovable(false);
+
+    __changeWindowLevelAndCollectionBehaviorWhenPinChanged();
+
+    std::weak_ptr<KZSideMainWindowController> weak = me;
+    auto& center = kit::NotificationCenter::defaultCenter();
+    // Registered under the controller's address, removed when it goes.
+    const std::shared_ptr<kit::WindowController> observer = me;
+    center.addObserver(observer, kKZAIUserLoginStateChangedNotification, nullptr, [weak](const kit::Notification&) {
+        if (auto s = weak.lock()) s->onUserLoginStateChanged();
+    });
+    center.addObserver(observer, kKZAIUserCancelLoginNotification, nullptr, [weak](const kit::Notification&) {
+        if (auto s = weak.lock()) s->onUserCancelLogin();
+    });
+    center.addObserver(observer, kKZAIUserForceReloadWebViewNotification, nullptr, [weak](const kit::Notification&) {
+        if (auto s = weak.lock()) s->onForceReloadWebview();
+    });
+
+    currentScreenCount_ = static_cast<long>(kit::Screen::screens().size());
+    center.addObserver(observer, kit::kApplicationDidChangeScreenParametersNotification, nullptr,
+                       [weak](const kit::Notification& note) {
+                           if (auto s = weak.lock()) s->onScreenDidChange(note);
+                       });
+
+    initAutoHiddenListeners();
+    registerDragDrop();
+
+    currentMouseLocationScreen_ = kit::Screen::mainScreen();
+    latestWindowShowInScreen_ = currentMouseLocationScreen_;
+
+    KZGlobalTimer::shared().registerListener(std::static_pointer_cast<KZGlobalTimerDelegate>(me));
+
+    draggingObservation_ = KZDragManager::shared().addDraggingObserver([weak](bool oldValue, bool newValue) {
+        if (auto s = weak.lock()) s->observeDraggingChanged(oldValue, newValue);
+    });
+}
+
+const std::shared_ptr<KZWindowTitleTabBarBackgroundView>& KZSideMainWindowController::titleBgView() {
+    if (!titleBgView_) titleBgView_ = kit::create<KZWindowTitleTabBarBackgroundView>();
+    return titleBgView_;
+}
+
+const std::shared_ptr<KZSideWindowRightView>& KZSideMainWindowController::rightView() {
+    if (!rightView_) {
+        rightView_ = kit::create<KZSideWindowRightView>(
+            std::weak_ptr<KZSideWindowRightViewDelegate>(std::static_pointer_cast<KZSideWindowRightViewDelegate>(self())));
+    }
+    return rightView_;
+}
+
+const std::shared_ptr<KZAIWebView>& KZSideMainWindowController::singleWebView() {
+    if (!singleWebView_) {
+        singleWebView_ = kit::create<KZAIWebView>();
+        singleWebView_->setDelegate(std::static_pointer_cast<KZAIWebViewDelegate>(self()));
+    }
+    return singleWebView_;
+}
+
+void KZSideMainWindowController::setupViews() {
+    auto content = window()->contentView();
+    content->setWantsLayer(true);
+    content->addSubview(titleBgView());
+    titleBgView_->addSubview(rightView());
+    content->addSubview(singleWebView());
+
+    kit::makeConstraints(titleBgView_, [&](kit::ConstraintMaker& make) {
+        make.left().top().right().equalTo(content);
+        make.height().equalTo(kTitleHeight);
+    });
+    kit::makeConstraints(rightView_, [&](kit::ConstraintMaker& make) {
+        make.top().bottom().right().equalTo(titleBgView_);
+        make.width().equalTo(p_Right_Bg_View_Width);
+    });
+    __layoutWebView();
+    singleWebView_->loadRequestWithURL(currentWebviewURL());
+}
+
+void KZSideMainWindowController::__layoutWebView() {
+    auto content = window()->contentView();
+    const double width = windowsWidth();
+    kit::makeConstraints(singleWebView_, [&](kit::ConstraintMaker& make) {
+        make.right().bottom().equalTo(content);
+        make.top().equalTo(kit::bottomOf(titleBgView_));
+        make.width().equalTo(width);
+    });
+}
+
+std::string KZSideMainWindowController::currentWebviewURL() const {
+    return KZBundleInfo::aiPageURL(kChatPagePath, KZWebPageVersion);
+}
+
+// ---- Geometry -------------------------------------------------------------------------------------
+
+float KZSideMainWindowController::windowsWidth() const {
+    const kit::Rect visible = visibleFrameOf(currentMouseLocationScreen_);
+    const float width = static_cast<float>(std::max(0.2 * visible.width(), 390.0));
+    return std::min(width, 420.0f);
+}
+
+float KZSideMainWindowController::windowsHeight() const {
+    const kit::Rect visible = visibleFrameOf(currentMouseLocationScreen_);
+    // Without a screen the visible height is 0: a window with a negative height is no window.
+    return static_cast<float>(std::max(0.0, std::min(visible.height() - 20 - 20, 2160.0)));
+}
+
+void KZSideMainWindowController::__findMouseLocationScreen() {
+    const kit::Point mouse = kit::Event::mouseLocation();
+    std::shared_ptr<kit::Screen> found;
+    for (const auto& screen : kit::Screen::screens()) {
+        if (screen->frame().contains(mouse)) {
+            found = screen;
+            break;
+        }
+    }
+    currentMouseLocationScreen_ = found ? found : kit::Screen::mainScreen();
+}
+
+void KZSideMainWindowController::__changeWindowLevelAndCollectionBehaviorWhenPinChanged() {
+    auto w = window();
+    if (!w) return;
+    if (KZSharedPlistManager::sharedManager().db_qaWindowPinState()) {
+        w->setLevel(kPinnedLevel);
+        w->setCollectionBehavior(kPinnedCollectionBehavior);
+    } else {
+        w->setLevel(kit::WindowLevel::Normal);
+        w->setCollectionBehavior(kUnpinnedCollectionBehavior);
+    }
+}
+
+bool KZSideMainWindowController::isPinnedOnRightView() { return rightView()->isPinned(); }
+
+bool KZSideMainWindowController::isShowSystemPanel() { return singleWebView()->isShowPanel(); }
+
+// ---- Showing and hiding ---------------------------------------------------------------------------
+
+void KZSideMainWindowController::__closeWindowAtOnce() {
+    ++slideGeneration_;
+    isWindowClosing_ = false;
+    window()->close();
+}
+
+void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
+    auto& loop = kit::RunLoop::main();
+    beginShowWindowDate_ = loop.now();
+    kit::Application::shared().activate(true);
+
+    auto w = window();
+    bool keepFrame = false;
+    if (w->isVisible()) {
+        const bool sameScreen = currentMouseLocationScreen_ == latestWindowShowInScreen_;
+        if (sameScreen && !isWindowClosing_) {
+            w->makeKeyAndOrderFront();
+            if (handler) handler();
+            return;
+        }
+        if (sameScreen) {
+            // A slide-out is running here: turn it round from where it is.
+            keepFrame = true;
+        } else {
+            __closeWindowAtOnce();
+        }
+    }
+
+    const kit::Rect visible = visibleFrameOf(currentMouseLocationScreen_);
+    const float width = windowsWidth();
+    const float height = windowsHeight();
+    const float x = static_cast<float>(visible.maxX() - width - 20);
+    const float y = static_cast<float>(visible.maxY() - height - 20);
+
+    kit::updateConstraints(singleWebView(), [&](kit::ConstraintMaker& make) { make.width().equalTo(double(width)); });
+
+    const std::uint64_t generation = ++slideGeneration_;
+    isWindowClosing_ = false;
+    w->makeKeyAndOrderFront();
+    if (!keepFrame) w->setFrame(kit::Rect{double(x) + double(width), double(y), 0, double(height)}, false);
+    latestWindowShowInScreen_ = currentMouseLocationScreen_;
+
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    const kit::Rect target{double(x), double(y), double(width), double(height)};
+    kit::AnimationContext::runAnimationGroup(
+        [&](kit::AnimationContext& context) {
+            context.duration = kSlideDuration;
+            context.timingFunction = kit::TimingFunction::EaseInEaseOut;
+            w->animator().setFrame(target);
+        },
+        [weak, generation, handler](bool) {
+            auto s = weak.lock();
+            if (!s || s->slideGeneration_ != generation) return;
+            s->onSideWindowShow();
+            if (handler) handler();
+        });
+}
+
+void KZSideMainWindowController::hideWithCompletionHandler(Handler handler) {
+    auto w = window();
+    if (isWindowClosing_ || !w->isVisible()) {
+        if (handler) handler();
+        return;
+    }
+    isWindowClosing_ = true;
+    const kit::Rect frame = w->frame();
+    const float x = static_cast<float>(frame.minX());
+    const float y = static_cast<float>(frame.minY());
+    const float width = static_cast<float>(frame.width());
+    const float height = static_cast<float>(frame.height());
+    const kit::Rect target{double(x) + double(width), double(y), 0, double(height)};
+
+    const std::uint64_t generation = ++slideGeneration_;
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    kit::AnimationContext::runAnimationGroup(
+        [&](kit::AnimationContext& context) {
+            context.duration = kSlideDuration;
+            context.timingFunction = kit::TimingFunction::EaseInEaseOut;
+            w->animator().setFrame(target);
+        },
+        [weak, generation, handler](bool) {
+            auto s = weak.lock();
+            if (!s || s->slideGeneration_ != generation) return;
+            s->window()->close();
+            s->isWindowClosing_ = false;
+            if (handler) handler();
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.2f", kit::RunLoop::main().now() - s->beginShowWindowDate_);
+            HXReport::reportCommonKeyValue(24024, seconds);
+        });
+}
+
+bool KZSideMainWindowController::windowShouldClose(kit::Window&) {
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    hideWithCompletionHandler([weak] {
+        if (auto s = weak.lock()) s->onSideWindowClose();
+    });
+    return false;
+}
+
+void KZSideMainWindowController::showWithText(const std::optional<std::string>& text, Handler handler) {
+    const bool hasText = text && !text->empty();
+    auto webView = singleWebView();
+    const bool ready = webView->isAIWebReady();
+    if (!ready) {
+        // Only a text replaces a waiting one: a plain show must not wipe it out.
+        if (hasText) needSearchStringBeforeWebReady_ = *text;
+        webView->_reportWebViewIsNotReadyWhenUserEnter(KZWebViewSceneSide);
+    }
+    showWithCompletionHandler(std::move(handler));
+    if (ready && hasText) {
+        webView->native2js_sendMessageToJSWithType(KZWebWindowTypeSearch, *text);
+        webView->native2js_webShow(KZWebWindowTypeSearch, true);
+    }
+    HXReport::reportCommonKeyValue(24023, "4");
+}
+
+void KZSideMainWindowController::showWithImage(const kit::Image& image, Handler handler) {
+    auto webView = singleWebView();
+    if (webView->isAIWebReady()) {
+        if (!image.isNull()) webView->native2js_fileForAnalyze(image);
+    } else {
+        if (!image.isNull()) needSearchImageBeforeWebReady_ = image;
+        webView->_reportWebViewIsNotReadyWhenUserEnter(KZWebViewSceneSide);
+    }
+    showWithCompletionHandler(std::move(handler));
+    HXReport::reportCommonKeyValue(24023, "3");
+}
+
+void KZSideMainWindowController::webviewIsReadyFrom(KZAIWebView&, const std::optional<std::string>& from) {
+    kit::logf("[SIDE] Web Is Ready：%s", from ? from->c_str() : "(null)");
+    auto w = window();
+    if (!needSearchStringBeforeWebReady_.empty() && w->isVisible()) {
+        const std::string text = needSearchStringBeforeWebReady_;
+        showWithText(text);
+        needSearchStringBeforeWebReady_.clear();
+    }
+    if (!needSearchImageBeforeWebReady_.isNull() && w->isVisible()) {
+        const kit::Image image = needSearchImageBeforeWebReady_;
+        showWithImage(image);
+        needSearchImageBeforeWebReady_ = kit::Image();
+    }
+}
+
+void KZSideMainWindowController::onCommitContinueAsk(int type, const std::optional<std::string>& sessionID) {
+    singleWebView()->native2js_commitContinueAsk(type, sessionID);
+}
+
+void KZSideMainWindowController::onSystemDragFile(bool dragging) { singleWebView()->native2js_systemDragFile(dragging); }
+
+void KZSideMainWindowController::onSideWindowShow() { kit::logLine("[SD] Side Window Show"); }
+
+void KZSideMainWindowController::onSideWindowClose() {
+    singleWebView()->native2js_windowHide();
+    kit::logLine("[SD] Side Window Close");
+}
+
+// ---- Screens --------------------------------------------------------------------------------------
+
+void KZSideMainWindowController::onTimerTick(KZGlobalTimer&) { __findMouseLocationScreen(); }
+
+void KZSideMainWindowController::onScreenDidChange(const kit::Notification& notification) {
+    const long count = static_cast<long>(kit::Screen::screens().size());
+    kit::logf("[SD] -- Screen Did Change %s, last count: %ld, now screen count: %ld", notification.name.c_str(),
+              currentScreenCount_, count);
+    if (count == currentScreenCount_) return;
+    currentScreenCount_ = count;
+    delayReshowSideWindowWhenScreensDidChanged();
+}
+
+void KZSideMainWindowController::delayReshowSideWindowWhenScreensDidChanged() {
+    if (!window()->isVisible()) return;
+    __closeWindowAtOnce();
+    auto& loop = kit::RunLoop::main();
+    loop.cancelPerforms(this, kDelayReshowSelector);
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    loop.performAfterDelay(this, kDelayReshowSelector, kScreenChangeReshowDelay, [weak] {
+        if (auto s = weak.lock()) s->__delayReshowSideWindow();
+    });
+}
+
+void KZSideMainWindowController::__delayReshowSideWindow() {
+    kit::logLine("[SD] -- Screen Did Change __delayReshowSideWindow");
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    kit::RunLoop::main().postAfter(kScreenChangeReshowAfter, [weak] {
+        if (auto s = weak.lock()) s->showWithCompletionHandler();
+    });
+}
+
+// ---- Login ----------------------------------------------------------------------------------------
+
+void KZSideMainWindowController::onUserLoginStateChanged() {
+    rightView()->onUserLoginStateChanged();
+    const bool login = KZAIUserManager::shared().isLogin();
+    singleWebView()->native2js_loginEventNotify(login);
+    singleWebView()->native2js_clientUserChange(login, true);
+}
+
+void KZSideMainWindowController::onUserCancelLogin() { singleWebView()->native2js_cancelLogin(); }
+
+void KZSideMainWindowController::onForceReloadWebview() {
+    rightView()->onUserLoginStateChanged();
+    singleWebView()->reloadOriginUrl();
+}
+
+void KZSideMainWindowController::onClickLogin() {
+    KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr);
+    HXReport::reportCommonKeyValue(24022, "3");
+}
+
+void KZSideMainWindowController::onClickLogout() { singleWebView()->native2js_requestLogout(); }
+
+void KZSideMainWindowController::onClickFlushWeb() { singleWebView()->reload(); }
+
+void KZSideMainWindowController::onPinStatusChangedFromRightView(KZSideWindowRightView&) {
+    __changeWindowLevelAndCollectionBehaviorWhenPinChanged();
+}
+
+std::shared_ptr<kit::Window> KZSideMainWindowController::getWindow() { return window(); }
+
+// ---- Drag to the AI -------------------------------------------------------------------------------
+
+void KZSideMainWindowController::initAutoHiddenListeners() {
+    // The auto-hide rules (sliding out when the user turns to other windows) install their
+    // window observers here; until they exist the side window stays until it is hidden.
+}
+
+void KZSideMainWindowController::registerDragDrop() {
+    auto extensions = KZSharedWebData::shared().supportedNativeDragTypes();
+    if (extensions.empty()) extensions = defaultDragExtensions();
+    auto& drag = KZDragManager::shared();
+    drag.setEnable(KZSharedPlistManager::sharedManager().db_fileDragState());
+    drag.setMultiple(false);
+    drag.setFileExtensions(extensions);
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    drag.setShowDropViewBlock([weak](const std::vector<std::string>& paths) {
+        if (auto s = weak.lock()) s->__onDragStart(paths);
+    });
+    drag.setDropCompletionBlock([weak](bool inside) {
+        if (auto s = weak.lock()) s->__onDrop(inside);
+    });
+}
+
+void KZSideMainWindowController::__onDragStart(const std::vector<std::string>& paths) {
+    if (!paths.empty()) {
+        const std::string extension = std::filesystem::path(paths.front()).extension().string();
+        draggedFileExtension_ = extension.empty() ? std::string() : extension.substr(1);
+    }
+    const std::string extension = draggedFileExtension_.value_or("");
+    HXReport::reportCommonKeyValue(21121, extension);
+    HXReport::reportCommonKeyValue(21122, extension);
+    auto& manager = KZWindowControllerManager::manager();
+    if (!manager.isVisibleSideMainWindow()) manager.showDropWindowController();
+}
+
+void KZSideMainWindowController::__onDrop(bool inside) {
+    auto& manager = KZWindowControllerManager::manager();
+    if (manager.isVisibleSideMainWindow()) {
+        draggedFileExtension_.reset();
+        return;
+    }
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    kit::RunLoop::main().postAfter(kDropCloseDelay, [weak, inside] {
+        auto s = weak.lock();
+        if (!s) return;
+        auto& windows = KZWindowControllerManager::manager();
+        windows.closeDropWindowController();
+        windows.giveWebviewBackSideWindow();
+        if (inside) {
+            const std::string extension = s->draggedFileExtension_.value_or("");
+            HXReport::reportCommonKeyValue(24023, "5");
+            HXReport::reportCommonKeyValue(24020, "34");
+            HXReport::reportCommonKeyValue(21123, extension);
+            windows.showSideMainWindowController();
+        }
+        s->draggedFileExtension_.reset();
+    });
+}
+
+void KZSideMainWindowController::observeDraggingChanged(bool oldValue, bool newValue) {
+    kit::logf("[SD] dragging changed, old: %d, new: %d", oldValue ? 1 : 0, newValue ? 1 : 0);
+    isDraggingFile_ = newValue;
+    if (window()->isVisible()) onSystemDragFile(newValue);
+}
+
+void KZSideMainWindowController::giveBackWebView() {
+    auto webView = singleWebView();
+    kit::removeConstraints(webView);
+    webView->removeFromSuperview();
+    window()->contentView()->addSubview(webView, kit::View::Ordering::Below, nullptr);
+    __layoutWebView();
+}

@@ -1,0 +1,430 @@
+#include <algorithm>
+
+#include "app/ui/KZWindowTitleTabBarBackgroundView.h"
+#include "kit/base/NotificationCenter.h"
+#include "kit/ui/Layout.h"
+#include "kit/ui/Screen.h"
+#include "tests/app/windowmanager/AppWindowsTestSupport.h"
+
+namespace {
+
+using apptest::kAfterSlide;
+using kit::Rect;
+
+class SideWindowTest : public apptest::AppWindowsTest {
+protected:
+    KZAIWebView& webView() { return *side().singleWebView(); }
+
+    void showAndSettle() {
+        side().showWithCompletionHandler();
+        env.advance(kAfterSlide);
+    }
+
+    // The width the web view's constraint gives it.
+    double webViewWidthConstraint() {
+        for (const auto& c : webView().constraints())
+            if (c.attribute == kit::LayoutAttribute::Width && !c.hasTarget) return c.constant;
+        return -1;
+    }
+};
+
+// ---- Size and position --------------------------------------------------------------------------
+
+TEST_F(SideWindowTest, SlidesInAtTheTopRightOfTheScreenUnderTheMouse) {
+    ui.setMouseLocation({700, 400});
+    env.advance(1);  // a timer tick finds the screen
+    EXPECT_EQ(side().windowsWidth(), 390.0f);
+    EXPECT_EQ(side().windowsHeight(), 835.0f);
+
+    bool done = false;
+    side().showWithCompletionHandler([&] { done = true; });
+    EXPECT_TRUE(sideWindow().isVisible());
+    EXPECT_EQ(sideWindow().frame(), (Rect{1420, 20, 0, 835}));  // zero width at the final right edge
+    EXPECT_EQ(webViewWidthConstraint(), 390);
+    env.advance(0.1);
+    EXPECT_FALSE(done);
+    const Rect midway = sideWindow().frame();
+    EXPECT_GT(midway.width(), 0);
+    EXPECT_LT(midway.width(), 390);
+    EXPECT_DOUBLE_EQ(midway.maxX(), 1420);
+    env.advance(0.15);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(sideWindow().frame(), (Rect{1030, 20, 390, 835}));
+    EXPECT_TRUE(env.log().contains("[SD] Side Window Show"));
+    EXPECT_TRUE(kit::Application::shared().isActive());
+}
+
+TEST_F(SideWindowTest, SizeFollowsTheVisibleFrameInSinglePrecision) {
+    struct Case {
+        Rect frame;
+        float width;
+        float height;
+    };
+    const Case cases[] = {
+        {{0, 0, 2560, 2465}, 420.0f, 2160.0f},         // 512 capped; 2440 - 40 capped
+        {{0, 0, 2001, 1025}, 400.2f, 960.0f},          // 0.2 x 2001, rounded to single precision
+        {{0, 0, 1024, 100}, 390.0f, 35.0f},            // the 390 floor
+        {{-1920, 300, 1920, 1080}, 390.0f, 1015.0f},   // a screen left of and above the main one
+    };
+    for (const auto& c : cases) {
+        ui.setScreens({kit::HeadlessUi::makeScreen("main", c.frame)});
+        ui.setMouseLocation({c.frame.midX(), c.frame.midY()});
+        side().__findMouseLocationScreen();
+        EXPECT_EQ(side().windowsWidth(), c.width) << kit::stringFromRect(c.frame);
+        EXPECT_EQ(side().windowsHeight(), c.height) << kit::stringFromRect(c.frame);
+    }
+    // The last screen: the window ends 20 points inside its top-right corner.
+    showAndSettle();
+    EXPECT_EQ(sideWindow().frame(), (Rect{-20 - 390, 300 + 1055 - 1015 - 20, 390, 1015}));
+}
+
+TEST_F(SideWindowTest, NoScreenGivesNoNegativeHeight) {
+    ui.setScreens({});
+    side().__findMouseLocationScreen();
+    EXPECT_EQ(side().currentMouseLocationScreen(), nullptr);
+    EXPECT_EQ(side().windowsWidth(), 390.0f);
+    EXPECT_EQ(side().windowsHeight(), 0.0f);
+}
+
+// ---- Showing and hiding -------------------------------------------------------------------------
+
+TEST_F(SideWindowTest, ShowWhileVisibleOnTheSameScreenOnlyBringsItToTheFront) {
+    showAndSettle();
+    env.log().clear();
+    auto other = kit::create<kit::Window>(Rect{0, 0, 200, 200}, kit::WindowStyleTitled);
+    other->makeKeyAndOrderFront();
+    bool done = false;
+    side().showWithCompletionHandler([&] { done = true; });
+    EXPECT_TRUE(done);  // at once
+    EXPECT_TRUE(sideWindow().isKeyWindow());
+    EXPECT_EQ(kit::AnimationContext::runningAnimationCount(), 0u);
+    env.advance(1);
+    EXPECT_FALSE(env.log().contains("[SD] Side Window Show"));
+    EXPECT_EQ(sideWindow().frame(), (Rect{1030, 20, 390, 835}));
+}
+
+TEST_F(SideWindowTest, ShowWhileVisibleOnAnotherScreenClosesAndSlidesInThere) {
+    ui.setScreens({kit::HeadlessUi::makeScreen("main", {0, 0, 1440, 900}),
+                   kit::HeadlessUi::makeScreen("right", {1440, 0, 1920, 1080})});
+    ui.setMouseLocation({100, 100});
+    env.advance(1);
+    showAndSettle();
+    HXReport::takeRecordedEvents();
+    int closes = 0;
+    auto token = kit::NotificationCenter::defaultCenter().addObserverForName(
+        kit::kWindowWillCloseNotification, side().window().get(), [&](const kit::Notification&) { ++closes; });
+
+    ui.setMouseLocation({2000, 500});
+    env.advance(1);
+    EXPECT_EQ(side().currentMouseLocationScreen()->identifier(), "right");
+    side().showWithCompletionHandler();
+    EXPECT_EQ(closes, 1);  // closed at once, no slide-out
+    EXPECT_TRUE(sideWindow().isVisible());
+    EXPECT_EQ(sideWindow().frame(), (Rect{3340, 20, 0, 1015}));
+    env.advance(kAfterSlide);
+    EXPECT_EQ(sideWindow().frame(), (Rect{2950, 20, 390, 1015}));
+    EXPECT_EQ(side().latestWindowShowInScreen()->identifier(), "right");
+    EXPECT_TRUE(reports(24024).empty());
+}
+
+TEST_F(SideWindowTest, TwoHidesInARow) {
+    showAndSettle();
+    env.advance(3);
+    HXReport::takeRecordedEvents();
+    std::vector<std::string> done;
+    side().hideWithCompletionHandler([&] { done.push_back("first"); });
+    EXPECT_TRUE(side().isWindowClosing());
+    side().hideWithCompletionHandler([&] { done.push_back("second"); });
+    EXPECT_EQ(done, std::vector<std::string>{"second"});
+    EXPECT_EQ(kit::AnimationContext::runningAnimationCount(), 1u);
+    env.advance(0.1);
+    EXPECT_TRUE(sideWindow().isVisible());
+    EXPECT_DOUBLE_EQ(sideWindow().frame().maxX(), 1420);
+    env.advance(0.15);
+    EXPECT_EQ((std::vector<std::string>{"second", "first"}), done);
+    EXPECT_FALSE(sideWindow().isVisible());
+    EXPECT_FALSE(side().isWindowClosing());
+    EXPECT_EQ(sideWindow().frame(), (Rect{1420, 20, 0, 835}));
+    EXPECT_EQ(reports(24024), std::vector<std::string>{"3.45"});
+
+    // Hiding a hidden window does nothing but answer.
+    bool answered = false;
+    side().hideWithCompletionHandler([&] { answered = true; });
+    EXPECT_TRUE(answered);
+    env.advance(1);
+    EXPECT_EQ(reports(24024).size(), 1u);
+}
+
+TEST_F(SideWindowTest, ShowDuringSlideOutTurnsItRoundAndTheOldCompletionDoesNothing) {
+    showAndSettle();
+    bool hidden = false;
+    side().hideWithCompletionHandler([&] { hidden = true; });
+    env.advance(0.1);
+    const double midWidth = sideWindow().frame().width();
+    EXPECT_LT(midWidth, 390);
+    bool shown = false;
+    side().showWithCompletionHandler([&] { shown = true; });
+    EXPECT_FALSE(side().isWindowClosing());
+    EXPECT_DOUBLE_EQ(sideWindow().frame().width(), midWidth);  // from where it was
+    env.advance(1);
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(hidden);
+    EXPECT_TRUE(sideWindow().isVisible());
+    EXPECT_EQ(sideWindow().frame(), (Rect{1030, 20, 390, 835}));
+    EXPECT_TRUE(reports(24024).empty());
+}
+
+TEST_F(SideWindowTest, HideDuringSlideInWins) {
+    side().showWithCompletionHandler();
+    env.advance(0.05);
+    side().hideWithCompletionHandler();
+    env.advance(1);
+    EXPECT_FALSE(sideWindow().isVisible());
+    EXPECT_FALSE(env.log().contains("[SD] Side Window Show"));
+    EXPECT_EQ(reports(24024).size(), 1u);
+}
+
+TEST_F(SideWindowTest, CloseButtonSlidesOutAndTellsThePage) {
+    makeReady(webView());
+    showAndSettle();
+    sideWindow().performClose();
+    EXPECT_TRUE(sideWindow().isVisible());  // answered "not now"
+    env.advance(kAfterSlide);
+    EXPECT_FALSE(sideWindow().isVisible());
+    EXPECT_EQ(callNamesToPage(webView()), std::vector<std::string>{"WindowHide"});
+    EXPECT_TRUE(env.log().contains("[SD] Side Window Close"));
+}
+
+// ---- Text and images for the page ---------------------------------------------------------------
+
+TEST_F(SideWindowTest, TextWaitsForTheReadyPageAndIsNotWipedByAPlainShow) {
+    openPage(webView());
+    side().showWithText(std::string("what is a monad"));
+    EXPECT_EQ(side().needSearchStringBeforeWebReady(), "what is a monad");
+    EXPECT_EQ(reports(24012).size(), 1u);
+    EXPECT_EQ(reports(24023), std::vector<std::string>{"4"});
+    env.advance(kAfterSlide);
+    side().showWithText(std::nullopt);  // the status item, say
+    side().showWithText(std::string());
+    EXPECT_EQ(side().needSearchStringBeforeWebReady(), "what is a monad");
+    EXPECT_TRUE(callsToPage(webView()).empty());
+
+    // Ready while hidden: the text stays for a later ready signal.
+    side().hideWithCompletionHandler();
+    env.advance(kAfterSlide);
+    pageCalls(webView(), "WebIsReady", kit::Dictionary{{"from", "main"}});
+    EXPECT_TRUE(callsToPage(webView()).empty());
+    EXPECT_EQ(side().needSearchStringBeforeWebReady(), "what is a monad");
+
+    showAndSettle();
+    pageCalls(webView(), "WebIsReady", kit::Dictionary{{"from", "minipage"}});
+    const auto calls = callsToPage(webView());
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0]["handlerName"], kit::Value("SwipeOverMessage"));
+    EXPECT_EQ(calls[0]["data"], kit::Value(kit::Dictionary{{"type", "search"}, {"message", "what is a monad"}}));
+    EXPECT_EQ(calls[1]["handlerName"], kit::Value("WebShow"));
+    EXPECT_EQ(calls[1]["data"], kit::Value(kit::Dictionary{{"type", "search"}, {"visible", true}}));
+    EXPECT_EQ(side().needSearchStringBeforeWebReady(), "");
+    EXPECT_TRUE(env.log().contains("[SIDE] Web Is Ready：minipage"));
+
+    // A ready page gets text at once; no text is never sent.
+    side().showWithText(std::string("second"));
+    EXPECT_EQ(callNamesToPage(webView()), (std::vector<std::string>{"SwipeOverMessage", "WebShow"}));
+    side().showWithText(std::string());
+    side().showWithText(std::nullopt);
+    EXPECT_TRUE(callsToPage(webView()).empty());
+}
+
+TEST_F(SideWindowTest, ImageWaitsForTheReadyPage) {
+    openPage(webView());
+    const auto image = kit::Image::filled(8, 6, kit::Color::fromHex(0x336699));
+    side().showWithImage(image);
+    EXPECT_FALSE(side().needSearchImageBeforeWebReady().isNull());
+    EXPECT_EQ(reports(24023), std::vector<std::string>{"3"});
+    side().showWithImage(kit::Image());
+    EXPECT_FALSE(side().needSearchImageBeforeWebReady().isNull());
+    env.advance(kAfterSlide);
+    EXPECT_TRUE(callsToPage(webView()).empty());
+
+    pageCalls(webView(), "WebIsReady", kit::Dictionary{{"from", "main"}});
+    const auto calls = callsToPage(webView());
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0]["handlerName"], kit::Value("OnFileForAnalyze"));
+    EXPECT_EQ(calls[0]["data"]["filePurpose"].integerValue(), 14);
+    EXPECT_TRUE(side().needSearchImageBeforeWebReady().isNull());
+
+    side().showWithImage(kit::Image());
+    EXPECT_TRUE(callsToPage(webView()).empty());
+}
+
+// ---- Screens ------------------------------------------------------------------------------------
+
+TEST_F(SideWindowTest, AddedScreenClosesAndReshowsTwoSecondsLater) {
+    showAndSettle();
+    HXReport::takeRecordedEvents();
+    EXPECT_EQ(side().currentScreenCount(), 1);
+    ui.setScreens({kit::HeadlessUi::makeScreen("main", {0, 0, 1440, 900}),
+                   kit::HeadlessUi::makeScreen("right", {1440, 0, 1920, 1080})});
+    EXPECT_EQ(side().currentScreenCount(), 2);
+    EXPECT_FALSE(sideWindow().isVisible());  // closed at once: no slide-out, no visible-time report
+    EXPECT_TRUE(reports(24024).empty());
+    EXPECT_EQ(env.loop().pendingPerforms(&side(), KZSideMainWindowController::kDelayReshowSelector), 1u);
+    env.advance(2.0);
+    EXPECT_TRUE(env.log().contains("[SD] -- Screen Did Change __delayReshowSideWindow"));
+    EXPECT_FALSE(sideWindow().isVisible());
+    env.advance(0.29);
+    EXPECT_FALSE(sideWindow().isVisible());
+    env.advance(0.02);
+    EXPECT_TRUE(sideWindow().isVisible());
+    env.advance(kAfterSlide);
+    EXPECT_EQ(sideWindow().frame(), (Rect{1030, 20, 390, 835}));
+    EXPECT_EQ(env.log().count("[SD] -- Screen Did Change __delayReshowSideWindow"), 1u);
+}
+
+TEST_F(SideWindowTest, RearrangedScreensOrAHiddenWindowAreNotReshown) {
+    showAndSettle();
+    ui.setScreens({kit::HeadlessUi::makeScreen("main", {0, 0, 1280, 800})});
+    EXPECT_TRUE(env.log().contains("last count: 1, now screen count: 1"));
+    EXPECT_TRUE(sideWindow().isVisible());
+
+    side().hideWithCompletionHandler();
+    env.advance(kAfterSlide);
+    ui.setScreens({kit::HeadlessUi::makeScreen("main", {0, 0, 1280, 800}),
+                   kit::HeadlessUi::makeScreen("right", {1280, 0, 1280, 800})});
+    env.advance(5);
+    EXPECT_FALSE(sideWindow().isVisible());
+    EXPECT_EQ(side().currentScreenCount(), 2);
+}
+
+// ---- Pin, login, page calls ---------------------------------------------------------------------
+
+TEST_F(SideWindowTest, PinLevelAndCollectionBehaviour) {
+    EXPECT_EQ(sideWindow().level(), 0);
+    EXPECT_EQ(sideWindow().collectionBehavior(), 128u);
+    EXPECT_FALSE(side().isPinnedOnRightView());
+
+    KZSharedPlistManager::sharedManager().db_setQAWindowPinState(true);
+    side().onPinStatusChangedFromRightView(*side().rightView());
+    EXPECT_EQ(sideWindow().level(), 20);
+    EXPECT_EQ(sideWindow().collectionBehavior(), 385u);
+
+    // A side window made while pinned starts pinned.
+    KZWindowControllerManager::resetManager();
+    EXPECT_EQ(sideWindow().level(), 20);
+    EXPECT_EQ(sideWindow().collectionBehavior(), 385u);
+    EXPECT_TRUE(side().isPinnedOnRightView());
+    KZSharedPlistManager::sharedManager().db_setQAWindowPinState(false);
+    side().onPinStatusChangedFromRightView(*side().rightView());
+    EXPECT_EQ(sideWindow().level(), 0);
+    EXPECT_EQ(sideWindow().collectionBehavior(), 128u);
+}
+
+TEST_F(SideWindowTest, LoginNotificationsReachThePage) {
+    makeReady(webView());
+    auto& center = kit::NotificationCenter::defaultCenter();
+    KZAIUserManager::shared().onLoginStateChanged(kit::Dictionary{{"state", 0}, {"avatar", ""}, {"userName", "ann"}});
+    auto calls = callsToPage(webView());
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0]["handlerName"], kit::Value("LoginEventNotify"));
+    EXPECT_EQ(calls[0]["data"]["type"], kit::Value("loginin"));
+    EXPECT_EQ(calls[1]["handlerName"], kit::Value("ClientUserChange"));
+    EXPECT_EQ(calls[1]["data"], kit::Value(kit::Dictionary{{"type", "loginin"}, {"visible", true}}));
+
+    center.post(kKZAIUserCancelLoginNotification);
+    EXPECT_EQ(callNamesToPage(webView()), std::vector<std::string>{"CancelLogin"});
+
+    const auto loadsBefore = pageOf(webView()).loadedRequests().size();
+    center.post(kKZAIUserForceReloadWebViewNotification);
+    ASSERT_EQ(pageOf(webView()).loadedRequests().size(), loadsBefore + 1);
+    EXPECT_EQ(pageOf(webView()).loadedRequests().back().url, "https://ai.quarn.test/thirdParty/dorvaka/pmChat?version=6");
+}
+
+TEST_F(SideWindowTest, ForwardsToThePage) {
+    makeReady(webView());
+    side().onCommitContinueAsk(1, std::string("s-42"));
+    side().onSystemDragFile(true);
+    side().onClickLogout();
+    const auto calls = callsToPage(webView());
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0]["data"], kit::Value(kit::Dictionary{{"type", "explain"}, {"session_id", "s-42"}}));
+    EXPECT_EQ(calls[1]["handlerName"], kit::Value("SystemDragFile"));
+    EXPECT_EQ(calls[2]["handlerName"], kit::Value("RequestLogout"));
+
+    side().onClickLogin();
+    EXPECT_EQ(reports(24022), std::vector<std::string>{"3"});
+    ASSERT_NE(KZAIUserManager::shared().loginWindowController(), nullptr);
+    EXPECT_TRUE(KZAIUserManager::shared().loginWindowController()->window()->isVisible());
+}
+
+TEST_F(SideWindowTest, LoadsTheChatPageAndLaysOutTheTitleArea) {
+    ASSERT_FALSE(pageOf(webView()).loadedRequests().empty());
+    EXPECT_EQ(pageOf(webView()).loadedRequests().front().url,
+              "https://ai.quarn.test/thirdParty/dorvaka/pmChat?version=6");
+    showAndSettle();
+    sideWindow().layoutIfNeeded();
+    EXPECT_EQ(side().titleBgView()->frame(), (Rect{0, 835 - 40, 390, 40}));
+    EXPECT_EQ(side().rightView()->frame(), (Rect{390 - 165, 0, 165, 40}));
+    EXPECT_EQ(webView().frame(), (Rect{0, 0, 390, 795}));
+}
+
+TEST_F(SideWindowTest, RendersTitleAreaAndPage) {
+    makeReady(webView());
+    showAndSettle();
+    const auto file = outputDirectory("app_side") / "side-window.png";
+    ASSERT_TRUE(ui.writePng(sideWindow(), file).ok());
+    ASSERT_TRUE(std::filesystem::exists(file));
+    auto picture = kit::Image::fromFile(file);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->pixelWidth(), 390);
+    EXPECT_EQ(picture->pixelHeight(), 835);
+    const kit::Color title = picture->pixelAt(100, 20);
+    EXPECT_NEAR(title.red, 0xFF / 255.0, 0.02);
+    EXPECT_NEAR(title.green, 0xF1 / 255.0, 0.02);
+    EXPECT_NEAR(title.blue, 0xD7 / 255.0, 0.02);
+    const kit::Color page = picture->pixelAt(200, 400);
+    EXPECT_FALSE(std::abs(page.green - title.green) < 0.01 && std::abs(page.blue - title.blue) < 0.01);
+}
+
+// ---- Soak ---------------------------------------------------------------------------------------
+
+TEST_F(SideWindowTest, TenThousandShowsAndHidesLeaveNothingBehind) {
+    makeReady(webView());
+    auto cycle = [&] {
+        side().showWithCompletionHandler();
+        env.advance(kAfterSlide);
+        side().hideWithCompletionHandler();
+        env.advance(kAfterSlide);
+    };
+    for (int i = 0; i < 10; ++i) cycle();
+    pageOf(webView()).takeBridgeMessages();
+    HXReport::takeRecordedEvents();
+    env.log().clear();
+    struct Counts {
+        std::size_t windows, observers, animations, tasks, timerListeners, performs;
+        bool operator==(const Counts&) const = default;
+    };
+    auto count = [&] {
+        env.runUntilIdle();
+        return Counts{kit::Application::shared().windows().size(),
+                      kit::NotificationCenter::defaultCenter().observerCount(),
+                      kit::AnimationContext::runningAnimationCount(),
+                      env.loop().pendingTaskCount(),
+                      KZGlobalTimer::shared().listenerCount(),
+                      env.loop().pendingPerforms(&side(), KZSideMainWindowController::kDelayReshowSelector)};
+    };
+    const Counts before = count();
+    const long useCountBefore = manager().sideMainWindowController().use_count();
+    for (int i = 0; i < 10000; ++i) {
+        cycle();
+        if (i % 1000 == 0) {
+            HXReport::takeRecordedEvents();
+            pageOf(webView()).takeBridgeMessages();
+            env.log().clear();
+        }
+    }
+    EXPECT_EQ(count(), before);
+    EXPECT_EQ(manager().sideMainWindowController().use_count(), useCountBefore);
+    EXPECT_FALSE(sideWindow().isVisible());
+}
+
+}  // namespace
