@@ -7,7 +7,9 @@
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
+#include "kit/desktop/FrameTrace.h"
 #include "kit/desktop/KeyCodes.h"
+#include "kit/desktop/OcclusionWatch.h"
 #include "kit/desktop/WindowCanvas.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/GraphicsContext.h"
@@ -115,6 +117,7 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
     gtk_widget_add_events(canvas_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
                                        GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK | GDK_ENTER_NOTIFY_MASK |
                                        GDK_LEAVE_NOTIFY_MASK);
+    gtk_widget_add_events(window_, GDK_STRUCTURE_MASK);
     gtk_container_add(GTK_CONTAINER(window_), canvas_);
     gtk_widget_show(canvas_);
 
@@ -137,6 +140,8 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
     g_signal_connect(window_, "key-release-event", G_CALLBACK((eventThunk<GdkEventKey, &GtkWindowPeer::onKey>)), this);
     g_signal_connect(window_, "configure-event", G_CALLBACK((eventThunk<GdkEventConfigure, &GtkWindowPeer::onConfigure>)), this);
     g_signal_connect(window_, "window-state-event", G_CALLBACK((eventThunk<GdkEventWindowState, &GtkWindowPeer::onWindowState>)), this);
+    g_signal_connect(window_, "map-event", G_CALLBACK((eventThunk<GdkEvent, &GtkWindowPeer::onMapChange>)), this);
+    g_signal_connect(window_, "unmap-event", G_CALLBACK((eventThunk<GdkEvent, &GtkWindowPeer::onMapChange>)), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
         try {
             return static_cast<GtkWindowPeer*>(self)->onDelete();
@@ -152,6 +157,7 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
     }), this);
 
     registry().push_back(this);
+    watchOcclusion();
     applyStyle();
     applyLevel();
     applyLook();
@@ -244,6 +250,13 @@ void GtkWindowPeer::windowDidChange(WindowChange change) {
         case WindowChange::Closed:
             syncVisibility();
             break;
+        case WindowChange::Order:
+            // Raised only: focus follows key status, so a panel that can never be key stays
+            // out of the focus.
+            if (GdkWindow* gdkWindow = gtk_widget_get_window(window_); gdkWindow && gtk_widget_get_mapped(window_)) {
+                gdk_window_raise(gdkWindow);
+            }
+            break;
     }
 }
 
@@ -333,6 +346,7 @@ void GtkWindowPeer::syncVisibility() {
     const bool wanted = shouldBeMapped();
     const bool shown = gtk_widget_get_visible(window_);
     if (wanted && !shown) {
+        shownAt_ = g_get_monotonic_time();
         gtk_widget_show(window_);
         if (model_.isKeyWindow() && gtk_window_get_accept_focus(GTK_WINDOW(window_))) gtk_window_present(GTK_WINDOW(window_));
     } else if (!wanted && shown && !(state_ & GDK_WINDOW_STATE_ICONIFIED)) {
@@ -382,6 +396,10 @@ gboolean GtkWindowPeer::onDraw(cairo_t* cr) {
     }
     model_.displayIfNeeded();
     ++framesDrawn_;
+    if (shownAt_) {
+        traceFirstFrame(model_, shownAt_);
+        shownAt_ = 0;
+    }
     if (auto& observer = frameObserver()) {
         auto copy = observer;
         copy(model_);
@@ -596,12 +614,36 @@ gboolean GtkWindowPeer::onWindowState(GdkEventWindowState* event) {
         if (iconified && model_.isVisible() && !model_.isMiniaturized()) model_.miniaturize();
         if (!iconified && model_.isMiniaturized()) model_.deminiaturize();
     }
+    if (changed & GDK_WINDOW_STATE_ICONIFIED) reportOcclusion();
     if (changed & GDK_WINDOW_STATE_FULLSCREEN) {
         const bool full = state_ & GDK_WINDOW_STATE_FULLSCREEN;
         fullScreen_ = full;
         if (full != model_.isFullScreen()) model_.toggleFullScreen();
     }
     return FALSE;
+}
+
+void GtkWindowPeer::setFullyObscured(bool obscured) {
+    fullyObscured_ = obscured;
+    reportOcclusion();
+}
+
+gboolean GtkWindowPeer::onMapChange(GdkEvent* event) {
+    mapped_ = event->type == GDK_MAP;
+    // A mapped window is reported once the stacking is known.
+    if (mapped_) {
+        scheduleOcclusionUpdate();
+    } else {
+        reportOcclusion();
+    }
+    return FALSE;
+}
+
+void GtkWindowPeer::reportOcclusion() {
+    auto keep = model_.weak_from_this().lock();
+    if (!keep) return;
+    const bool seen = mapped_ && !fullyObscured_ && !(state_ & GDK_WINDOW_STATE_ICONIFIED) && model_.isVisible();
+    model_.setOcclusionState(seen ? kWindowOcclusionStateVisible : 0);
 }
 
 gboolean GtkWindowPeer::onDelete() {

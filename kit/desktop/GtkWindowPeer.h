@@ -29,6 +29,7 @@ public:
 
     void windowDidChange(WindowChange change) override;
     void windowNeedsDisplay() override;
+    bool reportsOcclusion() const override { return true; }
 
     GtkWidget* gtkWindow() const { return window_; }
     GtkWidget* canvas() const { return canvas_; }
@@ -42,6 +43,8 @@ public:
     void screensChanged();
     // Called after every frame a window draws (benchmarks and tests watch it).
     static void setFrameObserver(std::function<void(Window&)> observer);
+    // Whether other windows cover this one completely (see OcclusionWatch).
+    void setFullyObscured(bool obscured);
 
 private:
     void applyGeometry();
@@ -63,6 +66,8 @@ private:
     gboolean onKey(GdkEventKey* event);
     gboolean onConfigure(GdkEventConfigure* event);
     gboolean onWindowState(GdkEventWindowState* event);
+    gboolean onMapChange(GdkEvent* event);
+    void reportOcclusion();
     gboolean onDelete();
     void onActiveChanged();
 
@@ -76,10 +81,15 @@ private:
     std::vector<DisplayRect> pendingConfigures_;
     std::int64_t lastRequestTime_ = 0;
     GdkWindowState state_ = GdkWindowState(0);
+    // What the X server last said: mapped, and not fully covered by other windows.
+    bool mapped_ = false;
+    bool fullyObscured_ = false;
     bool fullScreen_ = false;
     GtkWidget* transientParent_ = nullptr;
     cairo_region_t* shape_ = nullptr;
     std::uint64_t framesDrawn_ = 0;
+    // When the window was last shown, until its first frame is drawn (0: not waiting).
+    std::int64_t shownAt_ = 0;
     // Clicks.
     int clickCount_ = 0;
     unsigned lastButton_ = 0;

@@ -108,7 +108,8 @@ std::optional<std::filesystem::path> pageExtensionDirectory() {
     return found;
 }
 
-std::filesystem::path sharedWebDataDirectory() { return paths::applicationSupport() / "QuarnAI" / "WebData"; }
+// The shared store names the folder, so what it reports is where WebKit keeps the data.
+std::filesystem::path sharedWebDataDirectory() { return WebsiteDataStore::defaultDataStore()->dataDirectory(); }
 
 WebKitWebContext* webKitContextFor(const std::shared_ptr<WebsiteDataStore>& given) {
     auto store = given ? given : WebsiteDataStore::defaultDataStore();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "kit/base/Log.h"
+#include "kit/desktop/FrameTrace.h"
 #include "kit/desktop/KeyCodes.h"
 #include "kit/desktop/X11.h"
 
@@ -157,6 +158,7 @@ GdkFilterReturn X11GlobalHotKeys::filter(GdkXEvent* xevent, GdkEvent*, gpointer 
     // A held key repeats its presses; the hot key fires once per press.
     if (!self->down_.insert(keycode).second) return GDK_FILTER_REMOVE;
     const HotKeyCombination combination = it->combination;
+    traceHotKeyPressed(combination.keyCode, combination.modifierFlags);
     try {
         self->combinationPressed(combination);
     } catch (const std::exception& e) {

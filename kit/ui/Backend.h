@@ -34,6 +34,8 @@ enum class WindowChange {
     KeyStatus,
     Sheet,
     Closed,
+    // A window already on screen was ordered to the front of its level.
+    Order,
 };
 
 class WindowPeer {
@@ -42,6 +44,9 @@ public:
     virtual void windowDidChange(WindowChange change) = 0;
     // Some views need redrawing.
     virtual void windowNeedsDisplay() = 0;
+    // True when the backend reports the window's occlusion through Window::setOcclusionState;
+    // otherwise a window counts as visible from the moment it is ordered in.
+    virtual bool reportsOcclusion() const { return false; }
 };
 
 struct PanelAnswer {

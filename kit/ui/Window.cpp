@@ -350,11 +350,11 @@ void Window::orderFront() { orderIn(false); }
 void Window::orderFrontRegardless() { orderIn(false); }
 
 void Window::orderBack() {
-    orderIn(false);
+    orderIn(false, false);
     Application::shared().windowDidOrderIn(shared_from_this());
 }
 
-void Window::orderIn(bool makeKey) {
+void Window::orderIn(bool makeKey, bool toFront) {
     auto self = shared_from_this();
     closed_ = false;
     miniaturized_ = false;
@@ -364,7 +364,9 @@ void Window::orderIn(bool makeKey) {
     if (!wasVisible) {
         layoutIfNeeded();
         tellPeer(WindowChange::Visibility);
-        setOcclusionState(kWindowOcclusionStateVisible);
+        if (!peer_ || !peer_->reportsOcclusion()) setOcclusionState(kWindowOcclusionStateVisible);
+    } else if (toFront) {
+        tellPeer(WindowChange::Order);
     }
     if (makeKey) makeKeyWindow();
 }

@@ -295,7 +295,7 @@ private:
     void layoutFrameViews();
     void layoutTitleBarButtons();
     void postNotification(const char* name);
-    void orderIn(bool makeKey);
+    void orderIn(bool makeKey, bool toFront = true);
     void resignKeyStatus();
     void becomeKeyStatus();
     void scheduleLayout();

@@ -30,7 +30,7 @@ std::shared_ptr<WebsiteDataStore> WebsiteDataStore::defaultDataStore() {
     std::lock_guard lock(gStoreMutex);
     if (!gDefaultStore) {
         gDefaultStore = std::make_shared<WebsiteDataStore>(
-            true, paths::applicationSupport() / paths::executableName() / "WebsiteData");
+            true, paths::applicationSupport() / "QuarnAI" / "WebData");
     }
     return gDefaultStore;
 }

@@ -43,8 +43,9 @@ public:
     static std::shared_ptr<WebsiteDataStore> nonPersistentDataStore();
 
     bool isPersistent() const { return persistent_; }
-    // Where a persistent store keeps its data (cookies, local storage, caches): the application
-    // support folder's "<executable name>/WebsiteData". Empty for a non-persistent store.
+    // Where a persistent store keeps its data (cookies, local storage, caches); for the default
+    // store the application support folder's "QuarnAI/WebData", where the desktop web engine
+    // keeps it. Empty for a non-persistent store.
     const std::filesystem::path& dataDirectory() const { return directory_; }
 
     // The cookies; the backend installs its own store (the desktop one keeps them on disk), an

@@ -148,6 +148,7 @@ TEST_F(WebsiteDataTest, EveryViewAndDownloadSharesOnePersistentStore) {
 
     // It is kept on disk in the application's support folder.
     const auto folder = paths::applicationSupport() / "QuarnAI" / "WebData";
+    EXPECT_EQ(WebsiteDataStore::defaultDataStore()->dataDirectory(), folder);
     EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(folder / "Cookies.sqlite"); }));
 }
 
