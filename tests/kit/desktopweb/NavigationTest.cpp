@@ -100,7 +100,7 @@ TEST_F(NavigationTest, ARequestThatOutlivesItsTimeoutFailsAsTimedOut) {
     auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
     view->setNavigationDelegate(delegate);
-    view->loadRequest(UrlRequest(server.url("/slow"), UrlRequestCachePolicy::UseProtocolCachePolicy, 0.3));
+    view->loadRequest(UrlRequest(server.url("/slow"), UrlRequestCachePolicy::UseProtocolCachePolicy, 2.0));
     ASSERT_TRUE(waitFor([&] { return delegate->ended(); }));
     EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional NSURLErrorDomain -1001"}));
     EXPECT_EQ(delegate->lastError->failingUrl, server.url("/slow"));
@@ -110,7 +110,7 @@ TEST_F(NavigationTest, ARequestThatOutlivesItsTimeoutFailsAsTimedOut) {
     view->loadRequest(UrlRequest(server.url("/slow")));
     delegate->events.clear();
     ASSERT_TRUE(waitFor([&] { return delegate->has("start"); }));
-    view->loadRequest(UrlRequest(server.url("/slow2"), UrlRequestCachePolicy::UseProtocolCachePolicy, 0.3));
+    view->loadRequest(UrlRequest(server.url("/slow2"), UrlRequestCachePolicy::UseProtocolCachePolicy, 2.0));
     ASSERT_TRUE(waitFor([&] { return delegate->has("fail provisional NSURLErrorDomain -1001"); }));
     EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional NSURLErrorDomain -999", "start",
                                                                 "fail provisional NSURLErrorDomain -1001"}));
