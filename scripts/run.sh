@@ -1,40 +1,173 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, lays out the sibling bundles under a system root in the build
-# folder, and starts the application. Ctrl-C stops everything this script started.
+# folder, starts the AI service stand-in and the host and text-tool stand-ins, and starts the
+# application on the current X11 display (on a virtual one when there is none). Ctrl-C stops
+# everything this script started.
+#
+#   bash scripts/run.sh                         # against the local AI service stand-in
+#   QUARN_AI_BASE_URL=https://... bash scripts/run.sh   # against another AI service
+#   bash scripts/run.sh --no-build              # skip installing and building
+#   QUARN_BUILD_DIR=build-x bash scripts/run.sh --no-build   # the programs of another build folder
+#
+# The application uses your own HOME: its settings go to
+# ~/Library/Application Support/QuarnAI/config/QuarnAIConfig.plist.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build build -j"$(nproc)"
+build=1
+for arg in "$@"; do
+  case "$arg" in
+    --no-build) build=0 ;;
+    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
+    *) echo "run: unknown argument $arg (try --help)" >&2; exit 2 ;;
+  esac
+done
 
-sysroot="$root/build/sysroot"
+say() { echo "run: $*"; }
+
+build_dir="$(realpath -m "${QUARN_BUILD_DIR:-$root/build}")"
+if [ "$build" -eq 1 ]; then
+  if [ "$build_dir" != "$root/build" ]; then
+    echo "run: QUARN_BUILD_DIR is for --no-build; the build itself goes to build/ (preset default)" >&2
+    exit 2
+  fi
+  bash scripts/install-deps.sh
+  cmake --preset default >/dev/null
+  cmake --build build -j"$(nproc)"
+fi
+bin="$build_dir/bin"
+for program in QuarnAI QuarnHost QuarnGetText QuarnAIService; do
+  if [ ! -x "$bin/$program" ]; then
+    echo "run: $bin/$program was not built" >&2
+    exit 1
+  fi
+done
+
+sysroot="$build_dir/sysroot"
+bash peers/layout-sysroot.sh "$sysroot" --bin "$bin" --resources "$root/resources" >/dev/null
 host_bundle="$sysroot/Applications/Morvane Quarn.app"
-mkdir -p "$host_bundle/Contents/MacOS"
+app_executable="$host_bundle/Contents/Frameworks/QuarnAI.app/Contents/MacOS/QuarnAI"
+host_executable="$host_bundle/Contents/MacOS/Morvane Quarn"
+
+logs="$build_dir/run-logs"
+mkdir -p "$logs"
+host_fifo="$logs/host.fifo"
+tool_fifo="$logs/text-tool.fifo"
 
 export QUARN_SYSTEM_ROOT="$sysroot"
 export QUARN_RESOURCES_DIR="$root/resources"
-export QUARN_AI_BASE_URL="${QUARN_AI_BASE_URL:-http://127.0.0.1:8765/}"
+unset QUARN_HOST_CONTROL QUARN_HOST_OUTPUT QUARN_GETTEXT_CONTROL QUARN_GETTEXT_OUTPUT
 
+# Processes this script started, stopped in reverse order.
 pids=()
+names=()
+started() { pids+=("$1"); names+=("$2"); }
+
+stopping=0
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  [ "$stopping" -eq 1 ] && return
+  stopping=1
+  trap - INT TERM
+  echo
+  say "stopping"
+  local i
+  for (( i=${#pids[@]}-1; i>=0; i-- )); do
+    kill -TERM "${pids[$i]}" 2>/dev/null || true
+    for _ in $(seq 1 50); do
+      kill -0 "${pids[$i]}" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "${pids[$i]}" 2>/dev/null || true
+  done
   wait 2>/dev/null || true
+  rm -f "$host_fifo" "$tool_fifo"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  echo "run: no session bus; starting a private one"
-  eval "$(dbus-launch --sh-syntax)"
-  pids+=("$DBUS_SESSION_BUS_PID")
-fi
-
-if [ ! -x build/bin/QuarnAI ]; then
-  echo "run: build/bin/QuarnAI was not built" >&2
+# Waits until the file has a line matching the pattern, or the process ends.
+wait_line() {
+  local file="$1" pattern="$2" pid="$3" what="$4"
+  for _ in $(seq 1 300); do
+    if grep -qE "$pattern" "$file" 2>/dev/null; then return 0; fi
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "run: $what ended before it was ready; see $file:" >&2
+      tail -n 5 "$file" >&2 || true
+      exit 1
+    fi
+    sleep 0.1
+  done
+  echo "run: $what did not get ready; see $file" >&2
   exit 1
+}
+
+# The display: the current one, or a virtual one.
+if [ -z "${DISPLAY:-}" ]; then
+  if ! command -v Xvfb >/dev/null; then
+    echo "run: no DISPLAY and no Xvfb (bash scripts/install-deps.sh)" >&2
+    exit 1
+  fi
+  # Its own session: Ctrl-C reaches only this script, which stops the application first.
+  setsid Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3>"$logs/xvfb.display" 2>"$logs/xvfb.log" &
+  started $! Xvfb
+  for _ in $(seq 1 100); do [ -s "$logs/xvfb.display" ] && break; sleep 0.05; done
+  if [ ! -s "$logs/xvfb.display" ]; then echo "run: Xvfb did not start; see $logs/xvfb.log" >&2; exit 1; fi
+  export DISPLAY=":$(head -n1 "$logs/xvfb.display")"
+  say "no DISPLAY: running on the virtual display $DISPLAY (Xvfb, 1440 x 900); look at it with"
+  say "  DISPLAY=$DISPLAY import -window root screen.png"
 fi
-echo "run: starting QuarnAI (system root $QUARN_SYSTEM_ROOT, AI service $QUARN_AI_BASE_URL)"
-build/bin/QuarnAI &
-pids+=("$!")
-wait "${pids[-1]}"
+
+# The session bus: the current one, or a private one.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  eval "$(dbus-launch --sh-syntax)"
+  started "$DBUS_SESSION_BUS_PID" dbus-daemon
+  say "no session bus: started a private one ($DBUS_SESSION_BUS_ADDRESS)"
+fi
+
+# The AI service: the stand-in unless another one is named.
+if [ -z "${QUARN_AI_BASE_URL:-}" ]; then
+  : >"$logs/service.log"
+  "$bin/QuarnAIService" --port 8765 >"$logs/service.log" 2>&1 &
+  started $! QuarnAIService
+  wait_line "$logs/service.log" '^listening ' "${pids[-1]}" "the AI service stand-in (port 8765 busy?)"
+  export QUARN_AI_BASE_URL="http://127.0.0.1:8765/"
+  say "AI service stand-in at $QUARN_AI_BASE_URL (its pages, and ${QUARN_AI_BASE_URL}__status)"
+else
+  say "AI service at $QUARN_AI_BASE_URL (QUARN_AI_BASE_URL; no stand-in started)"
+fi
+
+# The host and the text tool, each with a control FIFO.
+rm -f "$host_fifo" "$tool_fifo"
+: >"$logs/host.log"
+"$host_executable" --control "$host_fifo" --no-stdin >"$logs/host.log" 2>&1 &
+started $! QuarnHost
+wait_line "$logs/host.log" '^ready ' "${pids[-1]}" "the host stand-in (is another host running on this bus?)"
+: >"$logs/text-tool.log"
+"$bin/QuarnGetText" --control "$tool_fifo" --no-stdin >"$logs/text-tool.log" 2>&1 &
+started $! QuarnGetText
+wait_line "$logs/text-tool.log" '^ready ' "${pids[-1]}" "the text-tool stand-in"
+
+: >"$logs/QuarnAI.log"
+"$app_executable" >"$logs/QuarnAI.log" 2>&1 &
+app_pid=$!
+started "$app_pid" QuarnAI
+
+cat <<EOF
+run: QuarnAI is running (pid $app_pid, system root $QUARN_SYSTEM_ROOT, HOME $HOME, display $DISPLAY)
+run: logs in $logs:
+run:   QuarnAI.log (the application; it writes to ~/Library/Logs/QuarnAI.log instead when that folder exists)
+run:   host.log, text-tool.log (what the stand-ins send and receive), service.log (the AI service's requests)
+run: commands for the host stand-in (help lists them all):
+run:   echo "status on" > "$host_fifo"
+run:   echo "shortcut side 0x28 control+option" > "$host_fifo"     # Ctrl+Alt+K shows the side window
+run:   echo "shortcut screenshot 0x25 control+option" > "$host_fifo"   # Ctrl+Alt+L takes a screenshot
+run: commands for the text-tool stand-in:
+run:   echo "side 2 what is a stand-in" > "$tool_fifo"
+run: Ctrl-C stops everything.
+EOF
+
+status=0
+wait "$app_pid" || status=$?
+say "QuarnAI ended (status $status)"
+exit "$status"

@@ -31,6 +31,8 @@ struct Entry {
     bool shown = false;
     bool paintsAbove = false;
     bool fillsWindow = false;
+    // Where the painter takes the mouse: over the views drawn above the page, in its own pixels.
+    std::vector<GdkRectangle> inputRects;
 };
 
 // What one GTK top-level holds for its web views.
@@ -132,6 +134,72 @@ void paintAbove(Entry& entry, cairo_t* cr) {
     }
 }
 
+// The painter takes clicks only where window views lie over the page; everywhere else they go
+// through to the page below.
+void updatePainterInput(Entry& entry, const View* view, double windowHeight, const Rect& visible) {
+    std::vector<GdkRectangle> rects;
+    if (view && entry.paintsAbove) {
+        for (View* above : viewsAbove(*view, visible)) {
+            GdkRectangle r = toGtk(above->convertRectToView(above->bounds(), nullptr).intersection(visible), windowHeight);
+            r.x -= entry.clipRect.x;
+            r.y -= entry.clipRect.y;
+            if (r.width > 0 && r.height > 0) rects.push_back(r);
+        }
+    }
+    GdkWindow* window = gtk_widget_get_window(entry.painter);
+    const bool same = rects.size() == entry.inputRects.size() &&
+                      std::equal(rects.begin(), rects.end(), entry.inputRects.begin(), sameRect);
+    if (!window || !gtk_widget_get_has_window(entry.painter) || same) return;
+    cairo_region_t* region = cairo_region_create();
+    for (const auto& r : rects) {
+        cairo_rectangle_int_t rect{r.x, r.y, r.width, r.height};
+        cairo_region_union_rectangle(region, &rect);
+    }
+    gdk_window_input_shape_combine_region(window, region, 0, 0);
+    cairo_region_destroy(region);
+    entry.inputRects = std::move(rects);
+}
+
+// Mouse events the painter takes belong to the window's views: they go on to the canvas, moved
+// into its coordinates.
+gboolean forwardToCanvas(GtkWidget*, GdkEvent* event, gpointer data) {
+    auto* entry = static_cast<Entry*>(data);
+    GtkWidget* canvas = entry->layer->canvas;
+    if (!canvas || !gtk_widget_get_window(canvas)) return FALSE;
+    double* x = nullptr;
+    double* y = nullptr;
+    GdkEvent* copy = gdk_event_copy(event);
+    switch (copy->type) {
+    case GDK_BUTTON_PRESS:
+    case GDK_2BUTTON_PRESS:
+    case GDK_3BUTTON_PRESS:
+    case GDK_BUTTON_RELEASE:
+        x = &copy->button.x;
+        y = &copy->button.y;
+        break;
+    case GDK_MOTION_NOTIFY:
+        x = &copy->motion.x;
+        y = &copy->motion.y;
+        break;
+    case GDK_SCROLL:
+        x = &copy->scroll.x;
+        y = &copy->scroll.y;
+        break;
+    default:
+        gdk_event_free(copy);
+        return FALSE;
+    }
+    int ox = 0, oy = 0;
+    gtk_widget_translate_coordinates(entry->painter, canvas, 0, 0, &ox, &oy);
+    *x += ox;
+    *y += oy;
+    g_object_unref(copy->any.window);
+    copy->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(canvas)));
+    gtk_widget_event(canvas, copy);
+    gdk_event_free(copy);
+    return TRUE;
+}
+
 void sync(Entry& entry) {
     auto view = entry.view.lock();
     std::shared_ptr<Window> window = view ? view->window() : nullptr;
@@ -160,6 +228,7 @@ void sync(Entry& entry) {
                 gtk_widget_queue_resize(entry.painter);
             }
             entry.paintsAbove = !entry.fillsWindow && !viewsAbove(*view, visible).empty();
+            updatePainterInput(entry, view.get(), height, visible);
         }
     }
     if (show) gtk_widget_set_opacity(entry.clip, alpha);
@@ -271,6 +340,13 @@ Layer& layerFor(GtkWidget* toplevel) {
     return *raw;
 }
 
+void onPainterRealized(GtkWidget*, gpointer data) {
+    auto* entry = static_cast<Entry*>(data);
+    // A new window takes every click until its shape is set again.
+    entry->inputRects = {GdkRectangle{-1, -1, -1, -1}};
+    guarded("placing web views", [&] { sync(*entry); });
+}
+
 Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking) {
     auto entry = std::make_unique<Entry>();
     entry->layer = &layer;
@@ -284,7 +360,11 @@ Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking
     gtk_overlay_add_overlay(GTK_OVERLAY(layer.overlay), entry->clip);
     gtk_overlay_add_overlay(GTK_OVERLAY(layer.overlay), entry->painter);
     gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(layer.overlay), entry->painter, TRUE);
+    gtk_widget_add_events(entry->painter, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
+                                              GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK);
     Entry* raw = entry.get();
+    g_signal_connect(entry->painter, "event", G_CALLBACK(forwardToCanvas), raw);
+    g_signal_connect(entry->painter, "realize", G_CALLBACK(onPainterRealized), raw);
     g_signal_connect(entry->painter, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer data) -> gboolean {
                          guarded("painting over a web view", [&] { paintAbove(*static_cast<Entry*>(data), cr); });
                          return TRUE;

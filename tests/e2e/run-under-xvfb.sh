@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs a program on a private X server (Xvfb, one 1440 x 900 screen, 24-bit colour) with a private
+# session bus, as the end-to-end tests need. The server picks a free display number itself, so
+# several of these can start at once.
+set -euo pipefail
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/quarn-xvfb.XXXXXX")"
+xvfb_pid=""
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 1 200); do
+  [ -s "$work/display" ] && break
+  if ! kill -0 "$xvfb_pid" 2>/dev/null; then cat "$work/xvfb.log" >&2; echo "run-under-xvfb: Xvfb did not start" >&2; exit 1; fi
+  sleep 0.05
+done
+[ -s "$work/display" ] || { echo "run-under-xvfb: Xvfb gave no display" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+export PYTHONDONTWRITEBYTECODE=1
+# Not exec: the server is stopped when the program ends.
+set +e
+dbus-run-session -- "$@"
+status=$?
+exit "$status"

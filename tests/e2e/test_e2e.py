@@ -1,0 +1,372 @@
+"""End-to-end tests: the real application binary on the desktop backend, under Xvfb with a private
+session bus, against the AI service, host and text-tool stand-ins. Each test runs its own
+application in a temporary home and system root and saves screenshots under
+<build>/test-output/e2e/<test>/.
+
+Run one test:  tests/e2e/run-under-xvfb.sh python3 tests/e2e/test_e2e.py EndToEnd.test_side_hotkey
+(QUARN_BINARY_DIR names the build folder; CTest sets it.)
+"""
+
+import base64
+import json
+import os
+import shutil
+import struct
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from e2e_harness import (  # noqa: E402
+    HOST_BUNDLE, SCREENSHOT_HOTKEY, SHORTCUT_FOLDER_RELATIVE, SIDE_HOTKEY, Session,
+    click, close_button, find_colour, screen_size, settings_dictionary, visible_windows, wait_drawn, wait_until,
+    windows_sized, xdotool)
+
+ONBOARDING_SIZE = (780, 482)
+LOGIN_SIZE = (370, 450)
+
+
+def png_size(data_address):
+    """Width and height of a PNG data address, read from its header (the service keeps the start
+    of long strings)."""
+    prefix = "data:image/png;base64,"
+    if not data_address.startswith(prefix):
+        return None
+    head = base64.b64decode(data_address[len(prefix):len(prefix) + 32])
+    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", head[16:24])
+
+
+def is_login_blue(r, g, b):
+    # The login page's big button (#3370ff).
+    return abs(r - 0x33) < 16 and abs(g - 0x70) < 16 and b > 235
+
+
+class EndToEnd(unittest.TestCase):
+    maxDiff = None
+
+    def session(self, **options):
+        name = self.id().split(".")[-1]
+        return Session(name, **options)
+
+    # -- helpers
+
+    def expected_side_frame(self):
+        width, height = screen_size()
+        w = min(max(0.2 * width, 390), 420)
+        h = min(height - 40, 2160)
+        return int(width - w - 20), 20, int(w), int(h)
+
+    def assert_side_window_at_top_right(self, s):
+        side = s.wait_side_window()
+        self.assertEqual((side.x, side.y, side.width, side.height), self.expected_side_frame(),
+                         "the side window is not at the top right of the screen under the mouse")
+        return side
+
+    def messages_to(self, s, page, handler):
+        return [e.get("data") for e in s.events(page, "n2j", handler)]
+
+    # -- first run
+
+    def test_first_run_shows_onboarding(self):
+        with self.session() as s:
+            # A new user: no settings file yet.
+            w, h = ONBOARDING_SIZE
+            onboarding = wait_until(lambda: windows_sized(w, h), "the onboarding window")[0]
+            wait_drawn(onboarding)
+            s.screenshot("onboarding")
+            screen_w, screen_h = screen_size()
+            self.assertEqual(onboarding.x, (screen_w - w) // 2, "the onboarding window is not centred")
+            self.assertTrue(0 <= onboarding.y <= screen_h - h)
+            wait_until(lambda: s.host_lines("received", "kA2M_KZAIIPCEnableGetTextProcessNotification"),
+                       "the host to be asked to enable the text tool")
+            settings = wait_until(s.read_settings, "the settings file")
+            self.assertEqual(len(settings), 9, sorted(settings))
+            self.assertFalse(settings["kQuarn_AI_UD_HasShowGuideWindow"])
+            self.assertNotIn("kQuarn_AI_FILE_DRAG_STATE", settings)
+            self.assertEqual(settings["kQuarn_AI_UD_AuthUserInfo"], {"state": 1, "avatar": "", "userName": ""})
+
+            # Closing it marks the onboarding as seen ...
+            click(*close_button(onboarding))
+            wait_until(lambda: not windows_sized(w, h), "the onboarding window to close")
+            wait_until(lambda: (s.read_settings() or {}).get("kQuarn_AI_UD_HasShowGuideWindow"),
+                       "the onboarding to be marked as seen")
+            s.screenshot("onboarding-closed")
+
+            # ... so the next start shows none.
+            s.app.stop()
+            s.app = None
+            s.start_app()
+            s.wait_page_ready("chat")
+            time.sleep(2)
+            self.assertEqual(windows_sized(w, h), [], "the onboarding window came again")
+            s.screenshot("second-start")
+
+    # -- the side window
+
+    def test_side_hotkey(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            s.set_hotkey("side", SIDE_HOTKEY)
+            saved = s.home / SHORTCUT_FOLDER_RELATIVE / "1"
+            self.assertTrue(saved.exists(), "the side-window hot key was not saved")
+            self.assertEqual(s.side_window(), None, "the side window shows before the hot key")
+
+            xdotool("mousemove", 700, 450)
+            xdotool("key", SIDE_HOTKEY[2])
+            side = self.assert_side_window_at_top_right(s)
+            s.wait_page_ready("chat")
+            wait_drawn(side)
+            s.screenshot("side-window")
+            self.assertGreaterEqual(s.status()["pages"].get("chat", 0), 1, "the chat page was never requested")
+            self.assertEqual(self.messages_to(s, "chat", "SwipeOverMessage"), [],
+                             "the hot key sent text to the page")
+
+            # The close button slides it out and the page hears that the window hid.
+            click(*close_button(side))
+            s.wait_side_window_gone()
+            wait_until(lambda: s.events("chat", "n2j", "WindowHide"), "the chat page to hear WindowHide")
+            s.screenshot("side-window-closed")
+
+            # The hot key brings it back, at the same place.
+            xdotool("mousemove", 300, 700)
+            xdotool("key", SIDE_HOTKEY[2])
+            self.assert_side_window_at_top_right(s)
+
+    def test_text_tool_brings_text_to_chat(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            s.wait_page_ready("chat")
+            s.text_tool("side 2 what is a stand-in")
+            self.assert_side_window_at_top_right(s)
+
+            def received(text):
+                return lambda: [d for d in self.messages_to(s, "chat", "SwipeOverMessage")
+                                if d and d.get("message") == text]
+            wait_until(received("what is a stand-in"), "the chat page to receive the text")
+            shown = self.messages_to(s, "chat", "WebShow")
+            self.assertTrue(any(d and d.get("visible") for d in shown), shown)
+            s.screenshot("text-on-chat")
+
+            # Text that tries to break out of its string reaches the page as it was sent.
+            tricky = "it's \"quoted\" </script><b>bold</b> \\ back'); alert(1); ('\u2028end"
+            s.text_tool("raw " + json.dumps(["QuarnGetText", "1", "2", tricky]))
+            wait_until(received(tricky), "the chat page to receive the tricky text unchanged")
+
+            # Source types 1, 3 and 4 open the window without text; other codes do nothing.
+            before = len(self.messages_to(s, "chat", "SwipeOverMessage"))
+            s.text_tool("side 1 not for the page")
+            s.text_tool("raw " + json.dumps(["QuarnGetText", "1", "2"]))  # too few elements
+            s.text_tool("raw " + json.dumps(["QuarnGetText", "1", "9", "unknown type"]))
+            s.wait_app_log(r"arguments is invalid", "the short event to be logged as invalid")
+            s.wait_app_log(r"Show AI Side Window, type: 9", "the unknown source type to be logged")
+            time.sleep(1)
+            self.assertEqual(len(self.messages_to(s, "chat", "SwipeOverMessage")), before)
+            s.screenshot("after-other-events")
+
+    def test_text_before_the_page_is_ready(self):
+        # The page signals that it is ready 3 s after the bridge comes up; text sent before then
+        # waits for it.
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--ready-delay", "3000"]) as s:
+            s.text_tool("side 2 early words")
+            self.assert_side_window_at_top_right(s)
+            s.wait_page_ready("chat")
+            wait_until(lambda: [d for d in self.messages_to(s, "chat", "SwipeOverMessage")
+                                if d and d.get("message") == "early words"],
+                       "the text sent before the page was ready to arrive")
+            s.screenshot("early-text")
+
+    # -- login
+
+    def test_logged_out_user_logs_in(self):
+        with self.session(settings=settings_dictionary(logged_in=False)) as s:
+            s.wait_page_ready("chat")
+            s.text_tool("side 2 please explain")
+            w, h = LOGIN_SIZE
+            login = wait_until(lambda: windows_sized(w, h), "the login window")[0]
+            screen_w, _ = screen_size()
+            self.assertEqual(login.x, (screen_w - w) // 2, "the login window is not centred")
+            self.assertIsNone(s.side_window(), "the side window opened for a logged-out user")
+            s.wait_page_ready("login")
+            wait_drawn(login)
+            s.screenshot("login-window")
+            self.assertEqual(self.messages_to(s, "chat", "SwipeOverMessage"), [])
+
+            # The login page's button has the focus: Return with the pointer on the window.
+            xdotool("mousemove", login.x + w // 2, login.y + 60)
+            xdotool("key", "Return")
+            wait_until(lambda: (s.read_settings() or {}).get("kQuarn_AI_UD_AuthUserInfo", {}).get("state") == 0,
+                       "the login to be stored")
+            auth = s.read_settings()["kQuarn_AI_UD_AuthUserInfo"]
+            self.assertEqual(auth["userName"], "Test User")
+            wait_until(lambda: not windows_sized(w, h), "the login window to close after the login")
+
+            # Every page hears of it.
+            for page in ("chat", "home"):
+                wait_until(lambda: [d for d in self.messages_to(s, page, "LoginEventNotify")
+                                    if d and d.get("type") == "loginin"],
+                           f"the {page} page to hear of the login")
+                wait_until(lambda: [d for d in self.messages_to(s, page, "ClientUserChange")
+                                    if d and d.get("type") == "loginin"],
+                           f"the {page} page to hear of the new user")
+            s.screenshot("logged-in")
+
+            # Logged in, the same event brings the side window with the text.
+            s.text_tool("side 2 please explain")
+            self.assert_side_window_at_top_right(s)
+            wait_until(lambda: [d for d in self.messages_to(s, "chat", "SwipeOverMessage")
+                                if d and d.get("message") == "please explain"],
+                       "the text to reach the chat page after the login")
+            s.screenshot("text-after-login")
+
+    def test_login_page_takes_a_click(self):
+        with self.session(settings=settings_dictionary(logged_in=False)) as s:
+            s.wait_page_ready("chat")
+            s.text_tool("side 2 hello")
+            w, h = LOGIN_SIZE
+            login = wait_until(lambda: windows_sized(w, h), "the login window")[0]
+            s.wait_page_ready("login")
+            button = wait_until(lambda: find_colour((login.x, login.y, login.width, login.height),
+                                                    is_login_blue, 50), "the login page's button to show")
+            # A first click may only activate the window; a second one is the user's click.
+            click(*button)
+            time.sleep(0.5)
+            if windows_sized(w, h):
+                click(*button)
+            s.screenshot("clicked")
+            wait_until(lambda: (s.read_settings() or {}).get("kQuarn_AI_UD_AuthUserInfo", {}).get("state") == 0,
+                       "a click on the login page's button to log in")
+
+    # -- screenshot
+
+    def test_screenshot_hotkey_sends_image_to_chat(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            s.wait_page_ready("chat")
+            s.set_hotkey("screenshot", SCREENSHOT_HOTKEY)
+            self.assertTrue((s.home / SHORTCUT_FOLDER_RELATIVE / "2").exists())
+            screen_w, screen_h = screen_size()
+
+            xdotool("mousemove", 100, 100)
+            xdotool("key", SCREENSHOT_HOTKEY[2])
+            wait_until(lambda: windows_sized(screen_w, screen_h), "the capture overlay")
+            time.sleep(0.3)
+            xdotool("mousemove", 200, 200)
+            xdotool("mousedown", 1)
+            for x, y in ((260, 240), (380, 320), (500, 400)):
+                xdotool("mousemove", x, y)
+                time.sleep(0.05)
+            xdotool("mouseup", 1)
+            time.sleep(0.3)
+            s.screenshot("selection")
+            xdotool("key", "Return")
+
+            wait_until(lambda: not windows_sized(screen_w, screen_h), "the capture overlay to close")
+            images = wait_until(lambda: self.messages_to(s, "chat", "OnFileForAnalyze"),
+                                "the chat page to receive the image")
+            self.assertEqual(png_size(images[0].get("requestUrl", "")), (300, 200),
+                             "the image is not the dragged rectangle")
+            self.assert_side_window_at_top_right(s)
+            time.sleep(0.5)
+            s.screenshot("image-on-chat")
+
+    def test_screenshot_cancelled_sends_nothing(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            s.wait_page_ready("chat")
+            s.set_hotkey("screenshot", SCREENSHOT_HOTKEY)
+            screen_w, screen_h = screen_size()
+            xdotool("mousemove", 100, 100)
+            xdotool("key", SCREENSHOT_HOTKEY[2])
+            wait_until(lambda: windows_sized(screen_w, screen_h), "the capture overlay")
+            time.sleep(0.3)
+            xdotool("key", "Escape")
+            wait_until(lambda: not windows_sized(screen_w, screen_h), "the capture overlay to close")
+            time.sleep(1.5)
+            self.assertIsNone(s.side_window(), "a cancelled capture opened the side window")
+            self.assertEqual(self.messages_to(s, "chat", "OnFileForAnalyze"), [])
+            s.screenshot("cancelled")
+
+    # -- status item
+
+    def test_status_item_follows_host(self):
+        with self.session(settings=settings_dictionary(status_item=False), tray=True) as s:
+            s.wait_page_ready("chat")
+            self.assertEqual(s.tray_icons(), [], "a tray icon shows although the setting is off")
+
+            s.host_command("status on")
+            wait_until(s.tray_icons, "the tray icon to show")
+            wait_until(lambda: (s.read_settings() or {}).get("kQuarn_AI_UD_ShowStatusBarItem") is True,
+                       "the setting to be written on")
+            replies = wait_until(lambda: s.host_lines("received", "kA2M_KZAIIPCShowAIStatusItemChangedNotification"),
+                                 "the application to tell the host")
+            self.assertEqual(replies[-1].get("data"), True)
+            s.screenshot("tray-on")
+
+            # The same value again changes nothing and tells nobody.
+            s.host_command("status on")
+            wait_until(lambda: len(s.host_lines("sent", "kM2A_KZAIIPCShowAIStatusItemChangedNotification")) == 2,
+                       "the host to send the second status-item notification")
+            time.sleep(1)
+            self.assertEqual(len(s.host_lines("received", "kA2M_KZAIIPCShowAIStatusItemChangedNotification")), 1)
+
+            s.host_command("status off")
+            wait_until(lambda: not s.tray_icons(), "the tray icon to go")
+            wait_until(lambda: (s.read_settings() or {}).get("kQuarn_AI_UD_ShowStatusBarItem") is False,
+                       "the setting to be written off")
+            replies = wait_until(
+                lambda: [r for r in s.host_lines("received", "kA2M_KZAIIPCShowAIStatusItemChangedNotification")
+                         if r.get("data") is False], "the application to tell the host it is off")
+            s.screenshot("tray-off")
+
+    def test_status_item_click_opens_side_window(self):
+        with self.session(settings=settings_dictionary(status_item=True, logged_in=True), logged_in=True,
+                          tray=True) as s:
+            icon = wait_until(s.tray_icons, "the tray icon from the stored setting")[-1]
+            s.wait_page_ready("chat")
+            click(icon.x + icon.width // 2, icon.y + icon.height // 2)
+            self.assert_side_window_at_top_right(s)
+            s.screenshot("side-from-tray")
+
+    # -- host watch
+
+    def test_host_removal_ends_application(self):
+        with self.session(settings=settings_dictionary()) as s:
+            s.wait_page_ready("chat")
+            s.screenshot("running")
+            # The bundle gone while the host still runs: the application stays.
+            shutil.rmtree(s.sysroot / HOST_BUNDLE)
+            time.sleep(2.5)
+            self.assertTrue(s.app.running(), "the application ended while the host still ran")
+
+            s.host_command("quit")
+            s.host.popen.wait(10)
+            stopped = time.monotonic()
+            # A behaviour check with a generous bound, not a speed measurement: the one-second
+            # tick must notice within a few ticks.
+            try:
+                s.app.popen.wait(3.0)
+            except Exception:
+                s.screenshot("still-running")
+                self.fail("the application still runs 3 s after the host stopped and its bundle went")
+            elapsed = time.monotonic() - stopped
+            print(f"application ended {elapsed:.2f} s after the host stopped", file=sys.stderr)
+            self.assertIn("[AppDelegate] found Quarn not exist in /Applications, terminate self.", s.app_log())
+            s.screenshot("ended")
+            self.assertEqual(visible_windows(), [])
+
+    def test_host_stopped_but_installed_keeps_application(self):
+        with self.session(settings=settings_dictionary()) as s:
+            s.wait_page_ready("chat")
+            s.host.stop()
+            time.sleep(3)
+            self.assertTrue(s.app.running(), "the application ended although the host is still installed")
+            s.screenshot("still-running")
+
+
+def main():
+    # A failing end-to-end test says where to look.
+    unittest.main(verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
