@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/core/KZSharedPlistManager.h"
+#include "bench/MedianRatios.h"
 #include "kit/base/Log.h"
 
 namespace {
@@ -78,33 +79,9 @@ void BareFileRead(benchmark::State& state) {
 }
 BENCHMARK(BareFileRead)->Repetitions(9)->DisplayAggregatesOnly(true);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    auto ratio = [&](const char* label, const char* ours, const char* reference) {
-        const auto a = reporter.times.find(ours);
-        const auto b = reporter.times.find(reference);
-        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) return;
-        std::printf("ratio %s = %.2f\n", label, a->second / b->second);
-    };
-    ratio("db_showAIStatusBarItem/bare read", "SettingsGetter", "BareFileRead");
-    ratio("db_authUserInfo/bare read", "SettingsLoginGetter", "BareFileRead");
-    return 0;
+    return bench::runAndPrintRatios(argc, argv, {{"db_showAIStatusBarItem/bare read", "SettingsGetter", "BareFileRead"},
+                                    {"db_authUserInfo/bare read", "SettingsLoginGetter", "BareFileRead"}});
 }

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <plist/plist.h>
 
+#include "bench/MedianRatios.h"
 #include "kit/base/Json.h"
 #include "kit/base/PropertyList.h"
 
@@ -101,36 +102,9 @@ void JsonDumpNlohmann(benchmark::State& state) {
 }
 BENCHMARK(JsonDumpNlohmann)->Repetitions(9)->DisplayAggregatesOnly(true);
 
-// Keeps each benchmark's median time per iteration over its repetitions (the machine is shared
-// and noisy) so that main can print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred) {
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    auto ratio = [&](const char* label, const char* ours, const char* reference) {
-        const auto a = reporter.times.find(ours);
-        const auto b = reporter.times.find(reference);
-        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) return;
-        std::printf("ratio %s = %.2f\n", label, a->second / b->second);
-    };
-    ratio("value/libplist", "PlistParseValue", "PlistParseLibplist");
-    ratio("toJson/nlohmann", "JsonDumpValue", "JsonDumpNlohmann");
-    return 0;
+    return bench::runAndPrintRatios(argc, argv, {{"value/libplist", "PlistParseValue", "PlistParseLibplist"},
+                                    {"toJson/nlohmann", "JsonDumpValue", "JsonDumpNlohmann"}});
 }
