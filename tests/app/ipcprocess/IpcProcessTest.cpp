@@ -6,18 +6,13 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -27,78 +22,19 @@
 #include "kit/base/Json.h"
 #include "kit/base/PropertyList.h"
 #include "tests/kit/sys/PrivateBus.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr auto kDeadline = 60s;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using kit::testing::Child;
+using kit::testing::exitedCleanly;
+using kit::testing::readFile;
+using kit::testing::waitFor;
 
 bool contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
-
-// A process with its own environment, its output appended to a file; killed if still running
-// when the object goes.
-class Child {
-public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& output) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        std::vector<char*> args, envp;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() {
-        if (running()) {
-            ::kill(pid_, SIGKILL);
-            waitExit(5s);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    bool running() {
-        if (pid_ <= 0 || status_) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-        return !status_;
-    }
-    std::optional<int> waitExit(std::chrono::milliseconds deadline = kDeadline) {
-        waitFor([this] { return !running(); }, deadline);
-        return status_;
-    }
-    void signal(int sig) {
-        if (running()) ::kill(pid_, sig);
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
-
-bool exitedCleanly(std::optional<int> status) { return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0; }
 
 struct Received {
     std::string name;

@@ -3,18 +3,12 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -22,85 +16,24 @@
 
 #include "kit/base/Json.h"
 #include "kit/base/PropertyList.h"
-
-extern char** environ;
+#include "tests/kit/sys/PrivateBus.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr auto kDeadline = 60s;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using kit::testing::Child;
+using kit::testing::exitedCleanly;
+using kit::testing::readFile;
+using kit::testing::waitFor;
 
 std::size_t countOf(const std::string& text, const std::string& needle) {
     std::size_t n = 0;
     for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
     return n;
 }
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
-
-// A process started with its own environment; its output goes to a file. Killed if still
-// running when the object goes.
-class Child {
-public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& output) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        std::vector<char*> args, envp;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() {
-        if (running()) {
-            ::kill(pid_, SIGKILL);
-            waitExit(5s);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    bool running() {
-        if (pid_ <= 0 || status_) return false;
-        int status = 0;
-        pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) status_ = status;
-        return !status_;
-    }
-    // The exit status, once the process has ended within the deadline.
-    std::optional<int> waitExit(std::chrono::milliseconds deadline = kDeadline) {
-        waitFor([this] { return !running(); }, deadline);
-        return status_;
-    }
-    void signal(int sig) {
-        if (running()) ::kill(pid_, sig);
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
-
-bool exitedCleanly(std::optional<int> status) { return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0; }
 
 class AppProcessTest : public ::testing::Test {
 protected:
@@ -113,18 +46,12 @@ protected:
         fs::create_directories(home_ / "Library/Logs");
         fs::create_directories(system_ / "Library/Logs");
 
-        FILE* daemon = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
-        ASSERT_NE(daemon, nullptr);
-        char line[1024] = {};
-        if (std::fgets(line, sizeof line, daemon)) busAddress_ = line;
-        if (std::fgets(line, sizeof line, daemon)) busPid_ = std::atoi(line);
-        ::pclose(daemon);
-        while (!busAddress_.empty() && (busAddress_.back() == '\n' || busAddress_.back() == '\r')) busAddress_.pop_back();
-        ASSERT_FALSE(busAddress_.empty());
-        ASSERT_GT(busPid_, 0);
+        std::string whyNot;
+        bus_ = kit::testing::PrivateBus::start(&whyNot);
+        ASSERT_TRUE(bus_.has_value()) << whyNot;
     }
     void TearDown() override {
-        if (busPid_ > 0) ::kill(busPid_, SIGTERM);
+        bus_.reset();
         std::error_code ec;
         if (HasFailure()) {
             std::fprintf(stderr, "kept %s for inspection\n", root_.c_str());
@@ -135,7 +62,7 @@ protected:
 
     std::vector<std::string> environment() const {
         std::vector<std::string> env{"HOME=" + home_.string(), "QUARN_SYSTEM_ROOT=" + system_.string(),
-                                     "DBUS_SESSION_BUS_ADDRESS=" + busAddress_, "LANG=C.UTF-8",
+                                     "DBUS_SESSION_BUS_ADDRESS=" + bus_->address(), "LANG=C.UTF-8",
                                      "GIO_USE_VFS=local", "GSETTINGS_BACKEND=memory"};
         for (const char* name : {"PATH", "QUARN_RESOURCES_DIR"})
             if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
@@ -168,8 +95,7 @@ protected:
     bool reportedAllFive() { return settingsReports().size() >= 5; }
 
     fs::path root_, home_, system_;
-    std::string busAddress_;
-    int busPid_ = 0;
+    std::optional<kit::testing::PrivateBus> bus_;
 };
 
 TEST_F(AppProcessTest, WithoutTheHostItWritesItsFilesAndQuitsAtTheFirstTick) {
