@@ -315,7 +315,7 @@ class Session:
                 raise E2EError(f"{tool} is missing (bash scripts/install-deps.sh)")
         if not os.environ.get("DISPLAY") or not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
             raise E2EError("the end-to-end tests need DISPLAY and a session bus (run them through "
-                           "tests/e2e/run-under-xvfb.sh)")
+                           "tests/support/run-under-xvfb.sh)")
         self.layout()
         if self.settings_initial is not None:
             self.write_settings(self.settings_initial)

@@ -1,7 +1,7 @@
 """Soak: the side-window hot key shows the side window and its close button hides it, over and over,
 against the real desktop backend; the application's resident memory is read before and after.
 
-    tests/e2e/run-under-xvfb.sh python3 tests/e2e/soak.py [--cycles 1000] [--limit 5]
+    tests/support/run-under-xvfb.sh python3 tests/e2e/soak.py [--cycles 1000] [--limit 5]
 
 Prints the figures; fails when a cycle does not complete or the application's resident memory
 grew by more than --limit percent (default 5).

@@ -3,7 +3,7 @@ session bus, against the AI service, host and text-tool stand-ins. Each test run
 application in a temporary home and system root and saves screenshots under
 <build>/test-output/e2e/<test>/.
 
-Run one test:  tests/e2e/run-under-xvfb.sh python3 tests/e2e/test_e2e.py EndToEnd.test_side_hotkey
+Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_e2e.py EndToEnd.test_side_hotkey
 (QUARN_BINARY_DIR names the build folder; CTest sets it.)
 """
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a program on a private X server (Xvfb, one 1440 x 900 screen, 24-bit colour) with a private
-# session bus, as the end-to-end tests need. The server picks a free display number itself, so
-# several of these can start at once.
+# session bus, for the desktop and end-to-end tests. The server picks a free display number
+# itself, so several of these can start at once.
 set -euo pipefail
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quarn-xvfb.XXXXXX")"
