@@ -1,7 +1,6 @@
 #include "app/web/KZAIWebView.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
 
 #include "app/core/KZBundleInfo.h"
@@ -151,13 +150,8 @@ std::shared_ptr<KZAIWebViewDelegate> KZAIWebView::aiDelegate() const {
     return std::dynamic_pointer_cast<KZAIWebViewDelegate>(delegate());
 }
 
-std::string KZAIWebView::aiServiceBaseURL() {
-    if (const char* overridden = std::getenv("QUARN_AI_BASE_URL"); overridden && *overridden) return overridden;
-    return KZBundleInfo::aiBaseURL();
-}
-
 bool KZAIWebView::isTrustedPage() const {
-    auto service = kit::Url::parse(aiServiceBaseURL());
+    auto service = kit::Url::parse(KZBundleInfo::aiBaseURL());
     if (!service) return false;
     const std::string origin = comparableOrigin(*service);
     return !origin.empty() && origin == committedOrigin_;

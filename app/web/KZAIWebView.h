@@ -5,7 +5,7 @@
 // window full-screen changes, and sends the timing reports 24011 to 24014.
 //
 // Pages are trusted by origin: the handlers act only while the document shown (the last committed
-// main-frame page) has the AI service's origin (aiServiceBaseURL()); any other page gets an
+// main-frame page) has the AI service's origin (KZBundleInfo::aiBaseURL()); any other page gets an
 // empty answer and a log line.
 //
 // Made with kit::create<KZAIWebView>(). Ownership: the view owns its bridge, which holds the
@@ -49,8 +49,6 @@ public:
     const std::optional<double>& didStartDownloadFileDate() const { return didStartDownloadFileDate_; }
     const std::map<long, double>& didSendJSMessageDateDictionary() const { return didSendJSMessageDateDictionary_; }
 
-    // The AI service's base address: QUARN_AI_BASE_URL when set, else the bundle information's.
-    static std::string aiServiceBaseURL();
     // Whether the document now shown may use the handlers.
     bool isTrustedPage() const;
     // The origin of the document now shown; empty before the first commit.
