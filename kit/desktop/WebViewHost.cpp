@@ -136,10 +136,10 @@ void paintAbove(Entry& entry, cairo_t* cr) {
 
 // The painter takes clicks only where window views lie over the page; everywhere else they go
 // through to the page below.
-void updatePainterInput(Entry& entry, const View* view, double windowHeight, const Rect& visible) {
+void updatePainterInput(Entry& entry, const std::vector<View*>& viewsOver, double windowHeight, const Rect& visible) {
     std::vector<GdkRectangle> rects;
-    if (view && entry.paintsAbove) {
-        for (View* above : viewsAbove(*view, visible)) {
+    if (entry.paintsAbove) {
+        for (View* above : viewsOver) {
             GdkRectangle r = toGtk(above->convertRectToView(above->bounds(), nullptr).intersection(visible), windowHeight);
             r.x -= entry.clipRect.x;
             r.y -= entry.clipRect.y;
@@ -227,8 +227,9 @@ void sync(Entry& entry) {
                 gtk_widget_queue_resize(entry.clip);
                 gtk_widget_queue_resize(entry.painter);
             }
-            entry.paintsAbove = !entry.fillsWindow && !viewsAbove(*view, visible).empty();
-            updatePainterInput(entry, view.get(), height, visible);
+            const std::vector<View*> viewsOver = entry.fillsWindow ? std::vector<View*>{} : viewsAbove(*view, visible);
+            entry.paintsAbove = !viewsOver.empty();
+            updatePainterInput(entry, viewsOver, height, visible);
         }
     }
     if (show) gtk_widget_set_opacity(entry.clip, alpha);
