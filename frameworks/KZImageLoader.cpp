@@ -35,13 +35,23 @@ struct Job {
     }
 };
 
-// Cancels its download when released.
+// Cancels its download when released. The cancellation itself happens on the worker thread:
+// cancelling from another thread while the worker's socket source is being disposed races inside
+// GLib's cancellable source and can leak it, so the token only queues the cancel on the worker's
+// context. A context whose worker has already stopped releases the queued cancel with itself.
 struct LoadToken {
+    GMainContext* context;
     GCancellable* cancellable;
-    explicit LoadToken(GCancellable* c) : cancellable(c) { g_object_ref(cancellable); }
+    LoadToken(GMainContext* ctx, GCancellable* c) : context(g_main_context_ref(ctx)), cancellable(c) { g_object_ref(cancellable); }
     ~LoadToken() {
-        g_cancellable_cancel(cancellable);
-        g_object_unref(cancellable);
+        g_main_context_invoke_full(
+            context, G_PRIORITY_DEFAULT,
+            [](gpointer data) -> gboolean {
+                g_cancellable_cancel(static_cast<GCancellable*>(data));
+                return G_SOURCE_REMOVE;
+            },
+            cancellable, g_object_unref);
+        g_main_context_unref(context);
     }
     LoadToken(const LoadToken&) = delete;
     LoadToken& operator=(const LoadToken&) = delete;
@@ -296,7 +306,7 @@ std::shared_ptr<void> KZImageLoader::load(std::string_view address, Completion c
     job->address = std::string(address);
     job->cancellable = g_cancellable_new();
     job->maximumBytes = worker_->options.maximumBytes;
-    auto token = std::make_shared<LoadToken>(job->cancellable);
+    auto token = std::make_shared<LoadToken>(worker_->context, job->cancellable);
     std::weak_ptr<LoadToken> weakToken = token;
     std::weak_ptr<State> weakState = state_;
     job->finish = [loop, weakToken, weakState, completion = std::move(completion)](kit::Result<kit::Image> result) {
