@@ -1,13 +1,17 @@
 // The application's loop on GLib's default main context. Posted tasks go through one queue and
 // one source: posting only signals the context when the queue goes from empty to non-empty.
-// Delayed tasks are one source each, with a ready time in monotonic microseconds.
+// Delayed tasks are one source each, with a ready time in monotonic microseconds; GLib runs the
+// sources that are ready in one iteration in the order they were attached, so the first of them
+// to dispatch runs every task that is due by then in due order.
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -70,7 +74,8 @@ public:
         g_source_unref(postSource_);
         auto delayed = std::move(delayed_);
         delayed_.clear();
-        for (auto& [id, source] : delayed) g_source_destroy(source);
+        dueOrder_.clear();
+        for (auto& [id, entry] : delayed) g_source_destroy(entry.source);
         std::deque<Task> queue;
         {
             std::lock_guard lock(mutex_);
@@ -99,7 +104,8 @@ public:
     void cancel(TaskId id) override {
         auto it = delayed_.find(id);
         if (it == delayed_.end()) return;
-        GSource* source = it->second;
+        GSource* source = it->second.source;
+        dueOrder_.erase({it->second.readyTime, id});
         delayed_.erase(it);
         g_source_destroy(source);
     }
@@ -145,7 +151,8 @@ private:
         delayed->task = new Task(std::move(task));
         g_source_set_ready_time(source, readyTime);
         g_source_attach(source, context_);
-        delayed_.emplace(delayed->id, source);
+        delayed_.emplace(delayed->id, Delayed{source, readyTime});
+        dueOrder_.emplace(readyTime, delayed->id);
         g_source_unref(source);  // the context holds it until it runs or is destroyed
         return delayed->id;
     }
@@ -178,10 +185,31 @@ private:
 
     static gboolean dispatchDelayed(GSource* source, GSourceFunc, gpointer) {
         auto* delayed = reinterpret_cast<DelayedSource*>(source);
-        delayed->loop->delayed_.erase(delayed->id);
-        Task task = std::move(*delayed->task);
-        runGuarded(task);
+        delayed->loop->runDueTasks(g_source_get_ready_time(source));
         return G_SOURCE_REMOVE;
+    }
+
+    // Runs, in due order, every delayed task due by now (at least those due by `floor`, the ready
+    // time of the source being dispatched). Tasks posted meanwhile wait for their own source.
+    void runDueTasks(gint64 floor) {
+        const gint64 threshold = std::max(floor, g_get_monotonic_time());
+        const TaskId postedBefore = nextId_;
+        while (true) {
+            // Skips tasks posted by the tasks of this turn, however early they are due.
+            auto first = std::find_if(dueOrder_.begin(), dueOrder_.end(), [&](const auto& entry) {
+                return entry.first > threshold || entry.second < postedBefore;
+            });
+            if (first == dueOrder_.end() || first->first > threshold) break;
+            const TaskId runId = first->second;
+            dueOrder_.erase(first);
+            auto it = delayed_.find(runId);
+            if (it == delayed_.end()) continue;
+            GSource* due = it->second.source;
+            delayed_.erase(it);
+            Task task = std::move(*reinterpret_cast<DelayedSource*>(due)->task);
+            g_source_destroy(due);
+            runGuarded(task);
+        }
     }
 
     static void finalizeDelayed(GSource* source) {
@@ -193,7 +221,12 @@ private:
     GSource* postSource_;
     std::mutex mutex_;
     std::deque<Task> queue_;
-    std::unordered_map<TaskId, GSource*> delayed_;
+    struct Delayed {
+        GSource* source;
+        gint64 readyTime;
+    };
+    std::unordered_map<TaskId, Delayed> delayed_;
+    std::set<std::pair<gint64, TaskId>> dueOrder_;
     TaskId nextId_ = 1;
     std::vector<GMainLoop*> running_;
     bool quitPending_ = false;

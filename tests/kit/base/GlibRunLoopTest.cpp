@@ -49,27 +49,49 @@ TEST_F(GlibRunLoopTest, PostedTasksRunInOrder) {
 }
 
 TEST_F(GlibRunLoopTest, DelayedTasksRunAfterTheirDelayInDueOrder) {
-    std::vector<int> order;
-    double start = loop->now();
-    double ranAt = 0;
-    // Due times as the loop sees them: on a loaded machine the thread may be held up between two
-    // posts for longer than the delays differ, and then the later post is rightly due later.
-    std::vector<std::pair<double, int>> due;
-    for (int tag : {30, 10, 0}) {
-        const double delay = tag == 0 ? 0.0005 : tag / 1000.0;
-        due.emplace_back(loop->now() + delay, tag);
-        loop->postAfter(delay, [&, tag] {
-            order.push_back(tag);
-            if (tag == 30) ranAt = loop->now();
-            if (order.size() == 3) loop->quit();
-        });
+    // Once with the loop waiting for each in turn, once with all of them already due when the
+    // loop gets to run (as on a machine that held the thread up): due order both times.
+    for (bool heldUp : {false, true}) {
+        SCOPED_TRACE(heldUp ? "all due at once" : "each in turn");
+        std::vector<int> order;
+        double start = loop->now();
+        double ranAt = 0;
+        // Due times as the loop sees them: a thread held up between two posts makes the later
+        // post rightly due later.
+        std::vector<std::pair<double, int>> due;
+        for (int tag : {30, 10, 0}) {
+            const double delay = tag == 0 ? 0.0005 : tag / 1000.0;
+            due.emplace_back(loop->now() + delay, tag);
+            loop->postAfter(delay, [&, tag] {
+                order.push_back(tag);
+                if (tag == 30) ranAt = loop->now();
+                if (order.size() == 3) loop->quit();
+            });
+        }
+        if (heldUp) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        loop->run();
+        std::sort(due.begin(), due.end());
+        std::vector<int> expected;
+        for (const auto& entry : due) expected.push_back(entry.second);
+        EXPECT_EQ(order, expected);
+        EXPECT_GE(ranAt - start, 0.03);
     }
+}
+
+TEST_F(GlibRunLoopTest, TasksPostedByADueTaskWaitForALaterTurnAndCancelsHold) {
+    std::vector<std::string> order;
+    kit::TaskId cancelled = 0;
+    loop->postAfter(0.001, [&] {
+        order.push_back("first");
+        loop->cancel(cancelled);
+        loop->postAfter(0, [&] { order.push_back("posted by first"); });
+    });
+    cancelled = loop->postAfter(0.002, [&] { order.push_back("cancelled"); });
+    loop->postAfter(0.003, [&] { order.push_back("third"); });
+    loop->postAfter(0.05, [&] { loop->quit(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     loop->run();
-    std::sort(due.begin(), due.end());
-    std::vector<int> expected;
-    for (const auto& entry : due) expected.push_back(entry.second);
-    EXPECT_EQ(order, expected);
-    EXPECT_GE(ranAt - start, 0.03);
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "third", "posted by first"}));
 }
 
 TEST_F(GlibRunLoopTest, CancelledTasksDoNotRun) {
