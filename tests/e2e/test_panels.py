@@ -139,6 +139,19 @@ class Panels(unittest.TestCase):
             s.screenshot("translate-panel")
             self.assert_hides_on_click_elsewhere(s, "translate", panel)
 
+    def test_text_waits_for_the_panel_page(self):
+        # The pages say they are ready 3 s after the bridge comes up; the text waits, is sent
+        # once when the page is ready, and the panel then takes the page's size.
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--ready-delay", "3000"]) as s:
+            tool, fifo = self.start_text_tool(s)
+            s.wait_app_log(r"\[AppDelegate\] applicationDidFinishLaunching end")
+            self.assertEqual(s.events("explain", "j2n", "WebIsReady"), [], "the page was ready too soon")
+            self.show_panel(s, tool, fifo, "explain", "early words", 200, 300)
+            self.assertEqual(len(self.messages_to(s, "explain", "SwipeOverMessage")), 1)
+            s.app.wait_for_line(r"\[解释\] 页面还没有加载好，请稍等：early words")
+            s.screenshot("early-text")
+
     def test_continue_ask_opens_the_side_window(self):
         with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
             tool, fifo = self.start_text_tool(s)
