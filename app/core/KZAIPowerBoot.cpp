@@ -129,7 +129,8 @@ void KZAIPowerBoot::setupQuarnAiHelperLaunchAgent(const std::string& bundleID, c
     const fs::path entry = autostartEntryPathForBundleID(bundleID);
     if (fileExists(entry)) return;
     const auto text = autostartEntryForProgram(appPath);
-    if (text && makePrivateFolders(home, ".config/autostart")) makePrivate(entry, kit::writeFileAtomically(entry, *text));
+    if (text && makePrivateFolders(home, ".config/autostart"))
+        makePrivate(entry, kit::writeFileAtomically(entry, *text));
 }
 
 void KZAIPowerBoot::removeLaunchAgent(const std::string& bundleID) {

@@ -126,7 +126,8 @@ TEST_F(PowerBootTest, ExistingFilesAreLeftAsTheyAre) {
         if (c.entryBefore) {
             EXPECT_EQ(readFile(entry(id)), *c.entryBefore);
         } else {
-            EXPECT_EQ(readFile(entry(id)), expectedEntry("QuarnAI", "\"" + program(KZAIPowerBoot::kAIProgramPath) + "\""));
+            EXPECT_EQ(readFile(entry(id)),
+                      expectedEntry("QuarnAI", "\"" + program(KZAIPowerBoot::kAIProgramPath) + "\""));
         }
     }
 }

@@ -35,7 +35,8 @@ protected:
 
     // The text tool asks for a panel (IPC event 2), as it does over the bus.
     void toolShows(int type, const std::string& text, const std::string& origin) {
-        KZAIIPCClient::shared().handleText2AIEventWithArguments({"QuarnGetText", "2", std::to_string(type), text, origin});
+        KZAIIPCClient::shared().handleText2AIEventWithArguments(
+            {"QuarnGetText", "2", std::to_string(type), text, origin});
         env.runUntilIdle();
     }
     void toolPlaces(int type, const std::string& frame) {
@@ -345,7 +346,8 @@ TEST_F(PanelTest, ContinueAskOpensTheSideWindowWithTheSessionOnlyForAStringSessi
         EXPECT_EQ(c.panel->window()->isVisible(), c.commitType == nullptr);
         std::vector<std::string> expected;
         if (c.commitType)
-            expected.push_back(msg("CommitContinueAsk", {{"type", c.commitType}, {"session_id", *c.session->asString()}}));
+            expected.push_back(
+                msg("CommitContinueAsk", {{"type", c.commitType}, {"session_id", *c.session->asString()}}));
         std::vector<std::string> commits;
         for (const auto& line : traffic(chat))
             if (line.rfind("CommitContinueAsk", 0) == 0) commits.push_back(line);
@@ -364,12 +366,14 @@ TEST_F(PanelTest, LoginNotificationsReachBothPages) {
         std::vector<std::string> expected;
     } cases[] = {
         {[&] { logIn(); },
-         {msg("LoginEventNotify", {{"type", "loginin"}}), msg("ClientUserChange", {{"type", "loginin"}, {"visible", true}})}},
+         {msg("LoginEventNotify", {{"type", "loginin"}}),
+          msg("ClientUserChange", {{"type", "loginin"}, {"visible", true}})}},
         {[&] { center.post(kKZAIUserCancelLoginNotification); }, {msg("CancelLogin", {})}},
     };
     for (const auto& c : cases) {
         c.act();
-        for (auto* panel : {static_cast<KZWebPanelController*>(&explain()), static_cast<KZWebPanelController*>(&translate())})
+        for (KZWebPanelController* panel : {static_cast<KZWebPanelController*>(&explain()),
+                                            static_cast<KZWebPanelController*>(&translate())})
             EXPECT_EQ(traffic(pageView(*panel)), c.expected) << panel->panelTitle();
     }
     const auto loads = pageOf(pageView(translate())).loadedRequests().size();
