@@ -1,11 +1,145 @@
 #include "app/core/KZAIPowerBoot.h"
 
+#include <sys/stat.h>
+
+#include <system_error>
+
+#include "app/core/KZSharedPlistManager.h"
 #include "kit/base/Log.h"
+#include "kit/base/Paths.h"
+#include "kit/base/PropertyList.h"
+#include "kit/sys/Workspace.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Creates the missing folders of `folder` under `base` (which must exist), each private.
+bool makePrivateFolders(const fs::path& base, const fs::path& relative) {
+    fs::path current = base;
+    for (const auto& part : relative) {
+        current /= part;
+        std::error_code ec;
+        if (fs::is_directory(current, ec)) continue;
+        if (::mkdir(current.c_str(), 0700) != 0 && !fs::is_directory(current, ec)) return false;
+    }
+    return true;
+}
+
+// After a new file was written atomically: readable and writable by the user only.
+void makePrivate(const fs::path& path, const kit::Status& written) {
+    if (written) ::chmod(path.c_str(), 0600);
+}
+
+bool fileExists(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+void removeIfExists(const fs::path& path) {
+    std::error_code ec;
+    if (fileExists(path)) fs::remove(path, ec);
+}
+
+// An argument of the Exec key, quoted as the desktop-entry format asks.
+std::string quotedExecArgument(const std::string& argument) {
+    std::string out = "\"";
+    for (char c : argument) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+        if (c == '%') out += '%';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+// A value of a desktop-entry key: backslashes doubled.
+std::string escapedEntryValue(const std::string& value) {
+    std::string out;
+    for (char c : value) {
+        if (c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string KZAIPowerBoot::getTextProgramPath() {
+    std::string path = kGetTextProgramPathFormat;
+    for (std::size_t at; (at = path.find("%@")) != std::string::npos;) path.replace(at, 2, kGetTextName);
+    return path;
+}
+
+fs::path KZAIPowerBoot::agentPlistPathForBundleID(const std::string& bundleID) {
+    return kit::paths::home() / "Library/LaunchAgents" / (bundleID + ".agent.plist");
+}
+
+fs::path KZAIPowerBoot::autostartEntryPathForBundleID(const std::string& bundleID) {
+    return kit::paths::home() / ".config/autostart" / (bundleID + ".desktop");
+}
+
+std::optional<std::string> KZAIPowerBoot::autostartEntryForProgram(const std::string& appPath) {
+    const std::string program = kit::paths::resolveSystemPath(appPath).string();
+    for (unsigned char c : program)
+        if (c < 0x20 || c == 0x7f) return std::nullopt;
+    const std::string name = fs::path(appPath).filename().string();
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=" + escapedEntryValue(name) + "\n"
+           "Exec=" + escapedEntryValue(quotedExecArgument(program)) + "\n"
+           "Terminal=false\n"
+           "NoDisplay=true\n"
+           "X-GNOME-Autostart-enabled=true\n";
+}
 
 void KZAIPowerBoot::onWindowsProcessPowerBootStatusChanged() {
     kit::logLine("[PowerBoot] onWindowsProcessPowerBootStatusChanged");
+    auto& settings = KZSharedPlistManager::sharedManager();
+    if (settings.db_showAIStatusBarItem() && settings.db_powerBootShowAI()) {
+        setupQuarnAiHelperLaunchAgent(kAIBundleIdentifier, kAIProgramPath);
+        launchProcessIfNeededForBundleID(kAIBundleIdentifier, kAIApplicationPath);
+    } else {
+        removeLaunchAgent(kAIBundleIdentifier);
+    }
 }
 
 void KZAIPowerBoot::onGetTextProcessPowerBootStatusChanged() {
     kit::logLine("[PowerBoot] onGetTextProcessPowerBootStatusChanged");
+    if (KZSharedPlistManager::sharedManager().db_getUseGetTextTool()) {
+        setupQuarnAiHelperLaunchAgent(kGetTextBundleIdentifier, getTextProgramPath());
+        launchProcessIfNeededForBundleID(kGetTextBundleIdentifier, kGetTextApplicationPath);
+    } else {
+        removeLaunchAgent(kGetTextBundleIdentifier);
+    }
+}
+
+void KZAIPowerBoot::setupQuarnAiHelperLaunchAgent(const std::string& bundleID, const std::string& appPath) {
+    const fs::path home = kit::paths::home();
+    const fs::path agent = agentPlistPathForBundleID(bundleID);
+    if (!fileExists(agent)) {
+        kit::logf("[PowerBoot] setupQuarnAiHelperLaunchAgent: %s", bundleID.c_str());
+        const kit::Dictionary contents{{"RunAtLoad", true},
+                                       {"Label", bundleID},
+                                       {"ProgramArguments", kit::Array{kit::Value(appPath)}}};
+        if (makePrivateFolders(home, "Library/LaunchAgents"))
+            makePrivate(agent, kit::writePropertyListFile(agent, kit::Value(contents)));
+    }
+
+    const fs::path entry = autostartEntryPathForBundleID(bundleID);
+    if (fileExists(entry)) return;
+    const auto text = autostartEntryForProgram(appPath);
+    if (text && makePrivateFolders(home, ".config/autostart"))
+        makePrivate(entry, kit::writeFileAtomically(entry, *text));
+}
+
+void KZAIPowerBoot::removeLaunchAgent(const std::string& bundleID) {
+    removeIfExists(agentPlistPathForBundleID(bundleID));
+    removeIfExists(autostartEntryPathForBundleID(bundleID));
+}
+
+void KZAIPowerBoot::launchProcessIfNeededForBundleID(const std::string& bundleID, const std::string& appPath) {
+    auto& workspace = kit::Workspace::shared();
+    if (!workspace.runningApplications(bundleID).empty()) return;
+    workspace.launchApplication(appPath, {}, kit::LaunchWithoutAddingToRecents);
 }

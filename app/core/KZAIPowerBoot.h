@@ -1,10 +1,52 @@
 #pragma once
-// Launch agents that start this application and the text-grabbing tool at login. Called by the
-// settings setters after a change was written. The agent files themselves come with the launch-
-// agent work; for now the entry points only log.
+// Starting at login. Two per-user launch agents follow the shared settings: one starts this
+// application while the user wants both the status item and start at login, one starts the
+// text-grabbing tool while the user has it enabled. On this desktop the same decision writes or
+// removes an XDG autostart entry (~/.config/autostart/<bundle identifier>.desktop) that starts
+// the same program, which is what the session actually runs at login. Turning a process on also
+// starts it at once when it is not running.
+//
+// Called by the settings setters after a change was written. No state; main thread. An existing
+// agent file or autostart entry is never rewritten. Files are private to the user (0600, new
+// folders 0700); failures are not reported, the settings change stands.
+
+#include <filesystem>
+#include <optional>
+#include <string>
 
 class KZAIPowerBoot {
 public:
+    static constexpr const char* kAIBundleIdentifier = "com.morvane.QuarnAIAssistant";
+    static constexpr const char* kAIProgramPath =
+        "/Applications/Morvane Quarn.app/Contents/Frameworks/QuarnAI.app/Contents/MacOS/QuarnAI";
+    static constexpr const char* kAIApplicationPath = "/Applications/Morvane Quarn.app/Contents/Frameworks/QuarnAI.app";
+    static constexpr const char* kGetTextBundleIdentifier = "com.morvane.QuarnGetText";
+    static constexpr const char* kGetTextName = "QuarnAITool";
+    // "%@" twice, both the tool's name.
+    static constexpr const char* kGetTextProgramPathFormat =
+        "/Applications/Morvane Quarn.app/Contents/Frameworks/%@.app/Contents/MacOS/%@";
+    static constexpr const char* kGetTextApplicationPath =
+        "/Applications/Morvane Quarn.app/Contents/Frameworks/QuarnAITool.app";
+
     static void onWindowsProcessPowerBootStatusChanged();
     static void onGetTextProcessPowerBootStatusChanged();
+
+    // <home>/Library/LaunchAgents/<bundle identifier>.agent.plist
+    static std::filesystem::path agentPlistPathForBundleID(const std::string& bundleID);
+    // Writes the agent (and the autostart entry) for a program at a platform path, each only
+    // when missing.
+    static void setupQuarnAiHelperLaunchAgent(const std::string& bundleID, const std::string& appPath);
+    // Launches the bundle at a platform path unless an application with the identifier runs.
+    static void launchProcessIfNeededForBundleID(const std::string& bundleID, const std::string& appPath);
+
+    // <home>/.config/autostart/<bundle identifier>.desktop
+    static std::filesystem::path autostartEntryPathForBundleID(const std::string& bundleID);
+    // The desktop entry that starts the program at a platform path (resolved under the system
+    // root); nullopt when the path cannot be written into one (control characters).
+    static std::optional<std::string> autostartEntryForProgram(const std::string& appPath);
+    // The tool's program path, from the format.
+    static std::string getTextProgramPath();
+
+private:
+    static void removeLaunchAgent(const std::string& bundleID);
 };

@@ -13,6 +13,8 @@
 #include "app/core/KZAIUserManager.h"
 #include "app/core/KZSharedPlistManager.h"
 #include "app/core/KZShortcutScreenshotReceiver.h"
+#include "app/tools/KZExplainPanelController.h"
+#include "app/tools/KZTranslatePanelController.h"
 #include "app/web/KZAIWebServices.h"
 #include "app/web/KZAIWebView.h"
 #include "app/windows/KZAIKeepAliveWebPage.h"
@@ -76,6 +78,8 @@ void KZWindowControllerManager::resetManager() {
     for (const auto& tip : {old->permissionWndController_, old->permissionWndControllerForSheet_})
         if (tip) tip->endWindow();
     for (const auto& controller : old->viewControllers_) controller->close();
+    if (old->explainPanelController_) old->explainPanelController_->close();
+    if (old->translatePanelController_) old->translatePanelController_->close();
 }
 
 void KZWindowControllerManager::installServices() {
@@ -157,8 +161,8 @@ void KZWindowControllerManager::init() {
     sideMainWindowController_ = makeSideWindowController();
     permissionWndController_ = makePermissionTip();
     permissionWndControllerForSheet_ = makePermissionTip();
-    // The explain and translate panels (400 x 324) are made by their own classes and handed
-    // over with setExplainPanelController / setTranslatePanelController.
+    explainPanelController_ = kit::create<KZExplainPanelController>(kit::Size{kPanelWidth, kPanelHeight});
+    translatePanelController_ = kit::create<KZTranslatePanelController>(kit::Size{kPanelWidth, kPanelHeight});
 
     auto& settings = KZSharedPlistManager::sharedManager();
     p_useShowStatusBarItem_ = settings.db_showAIStatusBarItem();
@@ -487,23 +491,19 @@ bool KZWindowControllerManager::isAllFunctionWindowNotVisiable() const {
 // ---- Panels ---------------------------------------------------------------------------------------
 
 void KZWindowControllerManager::showExplainPanelControllerWindowWithText(const std::string& text, kit::Point origin) {
-    kit::logf("[WndCtrl] Show Explain Panel, text: %s, origin: %s", text.c_str(), kit::stringFromPoint(origin).c_str());
-    if (!explainPanelController_) logUnavailable("the explain panel");
+    if (explainPanelController_) explainPanelController_->showWindowWithText(text, origin);
 }
 
 void KZWindowControllerManager::showTranslatePanelControllerWindowWithText(const std::string& text, kit::Point origin) {
-    kit::logf("[WndCtrl] Show Translate Panel, text: %s, origin: %s", text.c_str(), kit::stringFromPoint(origin).c_str());
-    if (!translatePanelController_) logUnavailable("the translate panel");
+    if (translatePanelController_) translatePanelController_->showWindowWithText(text, origin);
 }
 
 void KZWindowControllerManager::updateExplainPanelControllerWindowFrame(const kit::Rect& frame) {
-    if (explainPanelController_ && explainPanelController_->window())
-        explainPanelController_->window()->setFrame(frame, true);
+    if (explainPanelController_) explainPanelController_->setPanelFrame(frame);
 }
 
 void KZWindowControllerManager::updateTranslatePanelControllerWindowFrame(const kit::Rect& frame) {
-    if (translatePanelController_ && translatePanelController_->window())
-        translatePanelController_->window()->setFrame(frame, true);
+    if (translatePanelController_) translatePanelController_->setPanelFrame(frame);
 }
 
 void KZWindowControllerManager::closeExplainTranslateWindows() {

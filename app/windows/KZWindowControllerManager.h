@@ -3,9 +3,10 @@
 // state. Everything that opens, places or closes a window goes through it; it creates the
 // controllers, fixes their frames and forwards calls.
 //
-// The tool windows and the explain and translate panels are built on this manager's operations:
-// until their classes exist, the operations that need them log and do nothing, and the manager
-// keeps them as plain window controllers (visibility, closing and destruction work already).
+// The tool windows are built on this manager's operations: until their classes exist, the
+// operations that need them log and do nothing, and the manager keeps them as plain window
+// controllers (visibility, closing and destruction work already). The explain and translate
+// panels exist from init on.
 //
 // Ownership: the manager lives for the process (manager()) and owns every controller; the
 // status item is the application delegate's and held weakly. Main thread only.
@@ -31,6 +32,8 @@ class KZSideMainWindowController;
 class KZAISplashWindowController;
 class KZDropWindController;
 class KZAIPermissionTipsWindowController;
+class KZExplainPanelController;
+class KZTranslatePanelController;
 
 // Where a request to show the side window came from.
 enum KZAISideWindowSourceType : int {
@@ -138,10 +141,10 @@ public:
     void updateExplainPanelControllerWindowFrame(const kit::Rect& frame);
     void updateTranslatePanelControllerWindowFrame(const kit::Rect& frame);
     void closeExplainTranslateWindows();
-    const std::shared_ptr<kit::WindowController>& explainPanelController() const { return explainPanelController_; }
-    const std::shared_ptr<kit::WindowController>& translatePanelController() const { return translatePanelController_; }
-    void setExplainPanelController(std::shared_ptr<kit::WindowController> c) { explainPanelController_ = std::move(c); }
-    void setTranslatePanelController(std::shared_ptr<kit::WindowController> c) { translatePanelController_ = std::move(c); }
+    const std::shared_ptr<KZExplainPanelController>& explainPanelController() const { return explainPanelController_; }
+    const std::shared_ptr<KZTranslatePanelController>& translatePanelController() const {
+        return translatePanelController_;
+    }
 
     // ---- Permission tips. --------------------------------------------------------------------
     void showPermissionWindowOnWindow(const std::shared_ptr<kit::Window>& window);
@@ -181,8 +184,8 @@ private:
     std::shared_ptr<kit::WindowController> writingWindowController_;
     std::shared_ptr<kit::WindowController> imageWindowController_;
     std::shared_ptr<kit::WindowController> browserWindowController_;
-    std::shared_ptr<kit::WindowController> explainPanelController_;
-    std::shared_ptr<kit::WindowController> translatePanelController_;
+    std::shared_ptr<KZExplainPanelController> explainPanelController_;
+    std::shared_ptr<KZTranslatePanelController> translatePanelController_;
     std::shared_ptr<JWTipModel> AISpliashModel_;
     std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndController_;
     std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndControllerForSheet_;

@@ -1,5 +1,7 @@
 #include "app/windows/KZAIKeepAliveWebPage.h"
 #include "app/windows/KZAILoginWindowController.h"
+#include "app/tools/KZExplainPanelController.h"
+#include "app/tools/KZTranslatePanelController.h"
 #include "app/ui/KZCustomViewButton.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/ui/Control.h"
@@ -282,13 +284,13 @@ TEST_F(LoginTest, LoginPageHearsStateChangesAndRefreshes) {
 }
 
 TEST_F(LoginTest, ShowingTheLoginWindowClosesThePanels) {
-    auto panel = std::make_shared<kit::WindowController>(
-        kit::create<kit::Window>(Rect{0, 0, 400, 324}, kit::WindowStyleTitled | kit::WindowStyleClosable));
-    panel->init();
-    panel->showWindow();
-    manager().setExplainPanelController(panel);
+    auto explain = manager().explainPanelController()->window();
+    auto translate = manager().translatePanelController()->window();
+    explain->orderFront();
+    translate->orderFront();
     users().showLoginWindowRelateToWindow(nullptr);
-    EXPECT_FALSE(panel->window()->isVisible());
+    EXPECT_FALSE(explain->isVisible());
+    EXPECT_FALSE(translate->isVisible());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "app/capture/KZDropWindController.h"
 #include "app/capture/KZStatusGuideTipWindowController.h"
 #include "app/core/KZShortcutScreenshotReceiver.h"
+#include "app/tools/KZExplainPanelController.h"
 #include "app/ui/KZCustomViewButton.h"
 #include "app/ui/KZView.h"
 #include "app/windows/KZAILoginWindowController.h"
@@ -186,7 +187,6 @@ TEST_F(WindowManagerTest, PermissionTipsAndTheLoginWindowCountForAutoHide) {
     EXPECT_TRUE(manager().isAllFunctionWindowNotVisiable());
 
     // The panels, the drop window and the splash do not count.
-    manager().setExplainPanelController(toolWindow());
     manager().explainPanelController()->showWindow();
     manager().showDropWindowController();
     manager().splashWindowController()->showWindow();

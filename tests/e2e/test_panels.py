@@ -1,0 +1,215 @@
+"""End-to-end tests of the explain and translate panels and of starting at login: the real
+application on the desktop backend, with the text-tool stand-in running (it answers a panel's new
+size with the panel's frame, as the real tool does) and the host stand-in. Screenshots go to
+<build>/test-output/e2e/<test>/.
+
+Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_panels.py Panels.test_explain_panel
+"""
+
+import configparser
+import json
+import os
+import plistlib
+import shlex
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from e2e_harness import (  # noqa: E402
+    APP_EXECUTABLE, E2EError, Session, click, find_colour, program, screen_size, settings_dictionary,
+    visible_windows, wait_drawn, wait_until)
+
+AI_ID = "com.morvane.QuarnAIAssistant"
+TOOL_ID = "com.morvane.QuarnGetText"
+AI_PROGRAM = "/Applications/Morvane Quarn.app/Contents/Frameworks/QuarnAI.app/Contents/MacOS/QuarnAI"
+SIZE_CHANGED = "A2T_KZAIIPCPanelWindowSizeChangedNotification"
+
+
+def panel_height(text):
+    # What the stand-in's panel pages ask for (peers/ai-service/page/AIPage.js).
+    lines = -(-len(text) // 40) + 1
+    return max(240, min(640, 160 + 24 * lines))
+
+
+def is_continue_green(r, g, b):
+    # The panel pages' "Continue in chat" button (#12b886).
+    return abs(r - 0x12) < 24 and abs(g - 0xb8) < 24 and abs(b - 0x86) < 24
+
+
+class Panels(unittest.TestCase):
+    maxDiff = None
+
+    def session(self, **options):
+        return Session(self.id().split(".")[-1], **options)
+
+    def start_text_tool(self, s):
+        """The text-tool stand-in, taking commands on a FIFO."""
+        fifo = s.root / "text-tool.fifo"
+        tool = s.add_process("QuarnGetText", [program("QuarnGetText"), "--control", fifo, "--no-stdin"])
+        tool.wait_for_line(r"^ready ", "the text-tool stand-in to own its bus name")
+        return tool, fifo
+
+    def tool_command(self, fifo, line, deadline=10.0):
+        end = time.monotonic() + deadline
+        while True:
+            try:
+                fd = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+                break
+            except OSError:
+                if time.monotonic() >= end:
+                    raise E2EError(f"the text tool's control FIFO {fifo} has no reader")
+                time.sleep(0.05)
+        try:
+            os.write(fd, (line + "\n").encode())
+        finally:
+            os.close(fd)
+
+    def received_by_tool(self, tool, name):
+        found = []
+        for line in tool.text().splitlines():
+            parts = line.split(" ", 2)
+            if len(parts) == 3 and parts[0] == "received" and parts[1] == name:
+                found.append(json.loads(parts[2]))
+        return found
+
+    def panel_window(self, x, y, width, height):
+        """The panel at a frame in the application's coordinates (origin bottom left)."""
+        _, screen_h = screen_size()
+        top = screen_h - y - height
+        for w in visible_windows():
+            if (w.x, w.y, w.width, w.height) == (x, top, width, height):
+                return w
+        return None
+
+    def messages_to(self, s, page, handler):
+        return [e.get("data") for e in s.events(page, "n2j", handler)]
+
+    def show_panel(self, s, tool, fifo, kind, text, x, y):
+        """Asks for a panel through the tool and waits until the page has the text and the panel
+        has the frame the tool answered with for the page's size."""
+        panel_type = 1 if kind == "explain" else 2
+        before = len(self.received_by_tool(tool, SIZE_CHANGED))
+        self.tool_command(fifo, f"{kind} {text} {x} {y}")
+        wait_until(lambda: [d for d in self.messages_to(s, kind, "SwipeOverMessage")
+                            if d and d.get("message") == text], f"the {kind} page to receive the text")
+        shown = self.messages_to(s, kind, "WebShow")
+        self.assertTrue(shown and shown[-1] == {"type": kind, "visible": True}, shown)
+
+        # The page's size goes to the tool, which answers with the frame at the point it gave.
+        height = panel_height(text)
+        sizes = wait_until(lambda: self.received_by_tool(tool, SIZE_CHANGED)[before:],
+                           f"the tool to hear the {kind} page's size")
+        self.assertEqual(sizes[0], {"type": panel_type, "size": f"{{400, {height}}}"})
+        panel = wait_until(lambda: self.panel_window(x, y, 400, height),
+                           f"the {kind} panel at ({x}, {y}) sized 400 x {height}")
+        wait_drawn(panel)
+        # The page itself, not only the panel's white surface: its text and its button.
+        region = (panel.x, panel.y, panel.width, panel.height)
+        wait_until(lambda: find_colour(region, lambda r, g, b: r + g + b < 150, 300) and
+                   find_colour(region, is_continue_green, 200), f"the {kind} page to be drawn", interval=0.2)
+        return panel
+
+    def assert_hides_on_click_elsewhere(self, s, kind, panel):
+        before = len(self.messages_to(s, kind, "SwipeWindowClose"))
+        click(40, 40)  # the desktop, away from every window
+        wait_until(lambda: not [w for w in visible_windows() if w.id == panel.id],
+                   f"the {kind} panel to hide after a click elsewhere")
+        wait_until(lambda: len(self.messages_to(s, kind, "SwipeWindowClose")) > before,
+                   f"the {kind} page to hear that its panel closed")
+        self.assertEqual(self.messages_to(s, kind, "WebShow")[-1], {"type": kind, "visible": False})
+
+    # -- the panels
+
+    def test_explain_and_translate_panels(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            tool, fifo = self.start_text_tool(s)
+            s.wait_page_ready("explain")
+            s.wait_page_ready("translate")
+
+            text = "what does a stand-in do for a test suite that runs the real thing"
+            panel = self.show_panel(s, tool, fifo, "explain", text, 200, 300)
+            s.screenshot("explain-panel")
+            self.assertIsNone(s.side_window(), "the side window opened with the panel")
+            self.assert_hides_on_click_elsewhere(s, "explain", panel)
+            s.screenshot("explain-hidden")
+
+            panel = self.show_panel(s, tool, fifo, "translate", "hola mundo", 700, 150)
+            s.screenshot("translate-panel")
+            self.assert_hides_on_click_elsewhere(s, "translate", panel)
+
+    def test_text_waits_for_the_panel_page(self):
+        # The pages say they are ready 3 s after the bridge comes up; the text waits, is sent
+        # once when the page is ready, and the panel then takes the page's size.
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--ready-delay", "3000"]) as s:
+            tool, fifo = self.start_text_tool(s)
+            s.wait_app_log(r"\[AppDelegate\] applicationDidFinishLaunching end")
+            self.assertEqual(s.events("explain", "j2n", "WebIsReady"), [], "the page was ready too soon")
+            self.show_panel(s, tool, fifo, "explain", "early words", 200, 300)
+            self.assertEqual(len(self.messages_to(s, "explain", "SwipeOverMessage")), 1)
+            s.app.wait_for_line(r"\[解释\] 页面还没有加载好，请稍等：early words")
+            s.screenshot("early-text")
+
+    def test_continue_ask_opens_the_side_window(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            tool, fifo = self.start_text_tool(s)
+            s.wait_page_ready("chat")
+            s.wait_page_ready("translate")
+            panel = self.show_panel(s, tool, fifo, "translate", "bonjour tout le monde", 300, 200)
+            button = wait_until(lambda: find_colour((panel.x, panel.y, panel.width, panel.height), is_continue_green),
+                                "the panel's continue button to be drawn", interval=0.2)
+            s.screenshot("before-continue")
+            click(*button)
+
+            asked = wait_until(lambda: s.events("translate", "j2n", "ContinueAsk"), "the page to ask to continue")
+            session_id = asked[-1]["data"]["session_id"]
+            side = s.wait_side_window()
+            wait_until(lambda: [d for d in self.messages_to(s, "chat", "CommitContinueAsk")
+                                if d == {"type": "translate", "session_id": session_id}],
+                       "the chat page to receive the session")
+            wait_until(lambda: not [w for w in visible_windows() if w.id == panel.id], "the panel to close")
+            wait_drawn(side)
+            s.screenshot("side-window-continues")
+
+    # -- starting at login
+
+    def test_start_at_login_follows_the_status_item(self):
+        settings = settings_dictionary(status_item=False)
+        self.assertTrue(settings["kQuarn_AI_UD_PowerBootShowAILogo"])
+        with self.session(settings=settings) as s:
+            agent = s.home / "Library/LaunchAgents" / f"{AI_ID}.agent.plist"
+            entry = s.home / ".config/autostart" / f"{AI_ID}.desktop"
+            s.wait_page_ready("chat")
+            self.assertFalse(agent.exists() or entry.exists())
+
+            s.host_command("status on")
+            wait_until(lambda: agent.exists() and entry.exists(), "the launch agent and the autostart entry")
+            with open(agent, "rb") as f:
+                self.assertEqual(plistlib.load(f),
+                                 {"RunAtLoad": True, "Label": AI_ID, "ProgramArguments": [AI_PROGRAM]})
+            desktop = configparser.ConfigParser(interpolation=None)
+            desktop.optionxform = str
+            desktop.read(entry)
+            section = desktop["Desktop Entry"]
+            self.assertEqual(section["Type"], "Application")
+            self.assertEqual(section["X-GNOME-Autostart-enabled"], "true")
+            # The entry starts the same program: the application's executable in this system.
+            command = shlex.split(section["Exec"])
+            self.assertEqual(command, [str(s.sysroot / APP_EXECUTABLE)])
+            self.assertTrue(os.access(command[0], os.X_OK))
+            for path in (agent, entry):
+                self.assertEqual(path.stat().st_mode & 0o777, 0o600, path)
+            # The text tool's start at login follows its own setting, which is off.
+            self.assertFalse((s.home / "Library/LaunchAgents" / f"{TOOL_ID}.agent.plist").exists())
+            s.app.wait_for_line(r"\[PowerBoot\] setupQuarnAiHelperLaunchAgent: " + AI_ID)
+
+            s.host_command("status off")
+            wait_until(lambda: not agent.exists() and not entry.exists(),
+                       "the launch agent and the autostart entry to go")
+            self.assertFalse((s.read_settings() or {}).get("kQuarn_AI_UD_ShowStatusBarItem"))
+
+
+if __name__ == "__main__":
+    unittest.main()
