@@ -21,6 +21,7 @@ namespace kit::desktop {
 namespace {
 
 constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
+constexpr const char* kFallbackIconName = "application-x-executable";
 
 const char* kItemXml = R"xml(<node><interface name="org.kde.StatusNotifierItem">
   <property name="Category" type="s" access="read"/>
@@ -299,7 +300,8 @@ GVariant* StatusNotifierItem::property(GDBusConnection*, const char*, const char
     if (property == "Status") return g_variant_new_string("Active");
     if (property == "WindowId") return g_variant_new_int32(0);
     if (property == "IconThemePath") return g_variant_new_string(self->iconName_.empty() ? "" : self->iconFolder_.c_str());
-    if (property == "IconName") return g_variant_new_string(self->iconName_.c_str());
+    // Without its image the item still shows, as the tray's does, with the theme's program icon.
+    if (property == "IconName") return g_variant_new_string(self->iconName_.empty() ? kFallbackIconName : self->iconName_.c_str());
     if (property == "IconPixmap") return self->pixmaps();
     if (property == "ToolTip") return self->toolTip();
     if (property == "ItemIsMenu") return g_variant_new_boolean(FALSE);
