@@ -63,6 +63,7 @@ Status install() {
     // and capture go through the desktop portal there.
     const bool wayland = portal::isWaylandSession();
     if (wayland) {
+        logLine("A Wayland session: global hot keys and screen capture go through the desktop portal");
         if (auto hotKeys = PortalGlobalHotKeys::make()) {
             state->hotKeys = std::move(*hotKeys);
         } else {
