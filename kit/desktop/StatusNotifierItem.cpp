@@ -1,9 +1,11 @@
 #include "kit/desktop/StatusNotifierItem.h"
 
 #include <glib/gstdio.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -105,11 +107,24 @@ std::string runtimeIconFolder() {
     return (std::filesystem::path(g_get_user_runtime_dir()) / (applicationName() + "-status-icons")).string();
 }
 
-// The icon's file name: the image's name, made flat.
+// The icon's file name: the image's name, made flat, and this process's id, so that another
+// process of the same program never replaces or removes it.
 std::string iconNameFor(std::string imageName) {
     for (char& c : imageName)
         if (c == '/') c = '-';
-    return imageName;
+    return imageName + "-" + std::to_string(::getpid());
+}
+
+// Removes the icons that processes which ended without their clean-up left behind.
+void removeStaleIcons(const std::string& folder) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string stem = entry.path().stem().string();
+        const auto dash = stem.rfind('-');
+        if (entry.path().extension() != ".png" || dash == std::string::npos) continue;
+        const long pid = std::strtol(stem.c_str() + dash + 1, nullptr, 10);
+        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) std::filesystem::remove(entry.path(), error);
+    }
 }
 
 // Writes the image as <folder>/<name>.png, readable by the user alone; false when it cannot.
@@ -160,6 +175,7 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::make(GDBusConnec
         if (answer != 1 /* PRIMARY_OWNER */) self->serviceName_ = g_dbus_connection_get_unique_name(bus);
     }
     self->iconFolder_ = runtimeIconFolder();
+    removeStaleIcons(self->iconFolder_);
     self->update();
     return self;
 }

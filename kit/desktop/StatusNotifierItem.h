@@ -6,7 +6,8 @@
 // and restarts.
 //
 // The item offers the button's image by name (a PNG of it in a private folder of the user's
-// runtime directory, named by the button's image name, as IconThemePath and IconName) and as
+// runtime directory, named by the button's image name and the process, as IconThemePath and
+// IconName) and as
 // pixmaps at the sizes panels use, template images tinted for the theme as the tray does; its
 // title and tooltip are the button's tooltip, or the application's name. It has no menu. A primary
 // click (Activate) is the button's click, on a later turn of the main loop.

@@ -20,6 +20,7 @@
 #include "kit/ui/Pasteboard.h"
 #include "kit/ui/StatusItem.h"
 #include "tests/kit/desktop/DesktopTestSupport.h"
+#include "tests/kit/sys/PrivateBus.h"
 #include "tests/support/ChildProcess.h"
 
 extern char** environ;
@@ -82,6 +83,10 @@ protected:
         ASSERT_NE(bus_, nullptr);
     }
     void TearDown() override {
+        // Items a failed test left would register with the next test's watcher.
+        auto& bar = StatusBar::system();
+        while (!bar.items().empty()) bar.removeStatusItem(bar.items().back());
+        bare_.reset();
         if (bus_) g_object_unref(bus_);
         if (!folder_.empty()) fs::remove_all(folder_);
         DesktopTest::TearDown();
@@ -100,6 +105,24 @@ protected:
             },
             30);
         return found;
+    }
+
+    // The bus address for a case: the session bus with a stand-in, else a bus of our own that
+    // cannot start services, so an installed portal does not answer in its place.
+    std::string busFor(bool standIn) {
+        if (standIn) return {};
+        if (!bare_) {
+            const fs::path config = folder_ / "bare-bus.conf";
+            // Its socket is the daemon's to remove, not in our folder.
+            std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                                     "<auth>EXTERNAL</auth><policy context=\"default\">"
+                                     "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                                     "<allow own=\"*\"/></policy></busconfig>\n";
+            std::string whyNot;
+            bare_ = PrivateBus::start(&whyNot, config.string());
+            EXPECT_TRUE(bare_) << whyNot;
+        }
+        return bare_ ? bare_->address() : std::string{};
     }
 
     std::unique_ptr<StandIn> startStandIn(const std::vector<std::string>& arguments) {
@@ -154,6 +177,7 @@ protected:
     }
 
     fs::path folder_;
+    std::optional<PrivateBus> bare_;
     GDBusConnection* bus_ = nullptr;
     int started_ = 0;
 };
@@ -201,8 +225,9 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
             ADD_FAILURE() << "no tooltip";
         }
         // By name: a private PNG file in the theme path.
-        EXPECT_EQ(stringProperty(service, "IconName"), "test-swatch");
-        const fs::path iconFile = fs::path(stringProperty(service, "IconThemePath")) / "test-swatch.png";
+        const std::string iconName = "test-swatch-" + std::to_string(::getpid());
+        EXPECT_EQ(stringProperty(service, "IconName"), iconName);
+        const fs::path iconFile = fs::path(stringProperty(service, "IconThemePath")) / (iconName + ".png");
         struct stat info {};
         ASSERT_EQ(::stat(iconFile.c_str(), &info), 0) << iconFile;
         EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -313,7 +338,7 @@ TEST_F(DesktopServicesTest, HotKeysThroughTheGlobalShortcutsPortal) {
         std::unique_ptr<StandIn> portal;
         if (!c.standIn.empty()) portal = startStandIn(c.standIn);
         LogCapture log;
-        auto hotKeys = desktop::PortalGlobalHotKeys::make();
+        auto hotKeys = desktop::PortalGlobalHotKeys::make(busFor(portal != nullptr));
         ASSERT_TRUE(hotKeys.ok()) << hotKeys.error();
         std::vector<std::uint32_t> pressed;
         (*hotKeys)->setHandler([&](std::uint32_t id) { pressed.push_back(id); });
@@ -361,7 +386,7 @@ TEST_F(DesktopServicesTest, CaptureThroughTheScreenshotPortal) {
         SCOPED_TRACE(c.standIn.empty() ? "no portal" : c.standIn[0]);
         std::unique_ptr<StandIn> portal;
         if (!c.standIn.empty()) portal = startStandIn(c.standIn);
-        auto capture = desktop::PortalScreenCapture::make();
+        auto capture = desktop::PortalScreenCapture::make(busFor(portal != nullptr));
         ASSERT_TRUE(capture.ok()) << capture.error();
         Pasteboard::general().clearContents();
         std::optional<std::optional<std::vector<std::uint8_t>>> result;
