@@ -10,9 +10,12 @@
 #include "kit/desktop/DragWatch.h"
 #include "kit/desktop/GtkBackend.h"
 #include "kit/desktop/GtkWindowPeer.h"
+#include "kit/desktop/DesktopPortal.h"
 #include "kit/desktop/OutsideEvents.h"
+#include "kit/desktop/PortalGlobalHotKeys.h"
+#include "kit/desktop/PortalScreenCapture.h"
 #include "kit/desktop/ScreenCaptureX11.h"
-#include "kit/desktop/TrayStatusItem.h"
+#include "kit/desktop/StatusNotifierItem.h"
 #include "kit/desktop/X11GlobalHotKeys.h"
 #include "kit/sys/GlobalDragMonitor.h"
 #include "kit/sys/GlobalHotKeys.h"
@@ -27,9 +30,9 @@ namespace {
 
 struct Installation {
     std::shared_ptr<GtkBackend> backend;
-    std::shared_ptr<X11GlobalHotKeys> hotKeys;
+    std::shared_ptr<GlobalHotKeys> hotKeys;
     std::unique_ptr<OutsideEvents> outsideEvents;
-    std::shared_ptr<ScreenCaptureX11> screenCapture;
+    std::shared_ptr<ScreenCapture> screenCapture;
     std::shared_ptr<DragWatch> dragWatch;
 };
 
@@ -56,7 +59,23 @@ Status install() {
     UiBackend::install(state->backend);
     state->backend->refreshScreens();
 
-    state->hotKeys = std::make_shared<X11GlobalHotKeys>(display);
+    // On a Wayland session X grabs and the X root window see only XWayland's windows: hot keys
+    // and capture go through the desktop portal there.
+    const bool wayland = portal::isWaylandSession();
+    if (wayland) {
+        logLine("A Wayland session: global hot keys and screen capture go through the desktop portal");
+        if (auto hotKeys = PortalGlobalHotKeys::make()) {
+            state->hotKeys = std::move(*hotKeys);
+        } else {
+            logf("Global hot keys fall back to X key grabs: %s", hotKeys.error().c_str());
+        }
+        if (auto capture = PortalScreenCapture::make()) {
+            state->screenCapture = std::move(*capture);
+        } else {
+            logf("Screen capture falls back to the X screen: %s", capture.error().c_str());
+        }
+    }
+    if (!state->hotKeys) state->hotKeys = std::make_shared<X11GlobalHotKeys>(display);
     GlobalHotKeys::setShared(state->hotKeys);
 
     if (auto events = OutsideEvents::start(display)) {
@@ -65,7 +84,7 @@ Status install() {
         logf("Global mouse monitors are unavailable: %s", events.error().c_str());
     }
 
-    state->screenCapture = std::make_shared<ScreenCaptureX11>(display);
+    if (!state->screenCapture) state->screenCapture = std::make_shared<ScreenCaptureX11>(display);
     ScreenCapture::setShared(state->screenCapture);
     if (auto watch = DragWatch::make(display)) {
         state->dragWatch = std::move(*watch);
@@ -75,7 +94,7 @@ Status install() {
     }
 
     Alert::setPresenter([](const Alert& alert) { return runAlert(alert); });
-    StatusBar::system().setPeerFactory([](StatusItem& item) { return std::make_unique<TrayStatusItemPeer>(item); });
+    StatusBar::system().setPeerFactory([](StatusItem& item) { return std::make_unique<DesktopStatusItemPeer>(item); });
     installation() = std::move(state);
     return Status::success();
 }

@@ -3,9 +3,11 @@
 //   - GTK on the X11 display named by DISPLAY;
 //   - the GLib run loop as the main loop, unless one runs already;
 //   - the GTK backend as kit::UiBackend: windows, screens, pointer, panels, clipboard;
-//   - alerts as GTK dialogs, status items in the system tray;
+//   - alerts as GTK dialogs, status items as StatusNotifierItems where the session bus has a
+//     watcher, else in the XEmbed system tray;
 //   - global monitors of mouse buttons and scrolling in other applications;
-//   - X11 global hot keys as kit::GlobalHotKeys::shared().
+//   - global hot keys and screen capture: X11 grabs and the X screen, or on a Wayland session
+//     (see DesktopPortal.h) the desktop portal's GlobalShortcuts and Screenshot interfaces.
 // Call it on the main thread before any window is made. uninstall() puts the defaults back
 // (the run loop stays).
 

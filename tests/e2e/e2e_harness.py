@@ -54,7 +54,7 @@ def binary_dir():
 
 
 OVERRIDES = {"QuarnAI": "QUARN_E2E_APP", "QuarnHost": "QUARN_E2E_HOST", "QuarnGetText": "QUARN_E2E_TEXT_TOOL",
-             "QuarnAIService": "QUARN_E2E_SERVICE"}
+             "QuarnAIService": "QUARN_E2E_SERVICE", "QuarnDesktopServices": "QUARN_E2E_DESKTOP_SERVICES"}
 
 
 def program(name):
@@ -258,7 +258,8 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 # One run of the application against the stand-ins.
 
 class Session:
-    def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False):
+    def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
+                 desktop_services=None, app_env=None):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -274,6 +275,12 @@ class Session:
         self.start_host = start_host
         self.tray = tray
         self.tray_process = None
+        # QuarnDesktopServices' arguments (the status-item watcher, the portals), None for none;
+        # variables only the application gets (XDG_SESSION_TYPE=wayland).
+        self.desktop_services_args = desktop_services
+        self.desktop_services = None
+        self.desktop_services_fifo = self.root / "desktop-services.fifo"
+        self.app_env = dict(app_env or {})
         self.service = None
         self.host = None
         self.app = None
@@ -322,6 +329,8 @@ class Session:
         self.start_service()
         if self.tray:
             self.start_tray()
+        if self.desktop_services_args is not None:
+            self.start_desktop_services()
         if self.start_host:
             self.start_host_standin()
         self.start_app()
@@ -363,6 +372,22 @@ class Session:
                                                         "--expand", "false", "--transparent", "false"])
         wait_until(self.tray_window, "the system tray to come up")
 
+    def start_desktop_services(self):
+        """The desktop's services on the bus, as QuarnDesktopServices stands in for them."""
+        self.desktop_services = self.add_process(
+            "desktop-services", [program("QuarnDesktopServices"), *self.desktop_services_args,
+                                 "--control", self.desktop_services_fifo])
+        self.desktop_services.wait_for_line(r"^ready$", "the desktop services to own their names")
+
+    def desktop_services_command(self, line):
+        with open(self.desktop_services_fifo, "w") as fifo:
+            fifo.write(line + "\n")
+
+    def desktop_services_lines(self, verb):
+        """The words of every line of the desktop services that begins with `verb`."""
+        text = self.desktop_services.text() if self.desktop_services else ""
+        return [line.split()[1:] for line in text.splitlines() if line.split()[:1] == [verb]]
+
     def tray_window(self):
         found = run_tool(["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--class", "trayer"])
         ids = found.stdout.split()
@@ -382,7 +407,8 @@ class Session:
         return icons
 
     def start_app(self):
-        self.app = Process("QuarnAI", [self.sysroot / APP_EXECUTABLE], self.env(), self.out / "app.log")
+        self.app = Process("QuarnAI", [self.sysroot / APP_EXECUTABLE], {**self.env(), **self.app_env},
+                           self.out / "app.log")
         self.wait_app_log(r"\[AppDelegate\] applicationDidFinishLaunching end", "the launch sequence to end")
 
     def add_process(self, name, args, env=None):

@@ -14,14 +14,16 @@ namespace kit::testing {
 
 class PrivateBus {
 public:
-    // Starts a daemon; nullopt with a reason when dbus-daemon is missing or fails.
-    static std::optional<PrivateBus> start(std::string* whyNot) {
+    // Starts a daemon (with the session bus's configuration, or the given file's); nullopt with a
+    // reason when dbus-daemon is missing or fails.
+    static std::optional<PrivateBus> start(std::string* whyNot, const std::string& configFile = {}) {
         gchar* program = g_find_program_in_path("dbus-daemon");
         if (!program) {
             if (whyNot) *whyNot = "dbus-daemon is not installed";
             return std::nullopt;
         }
-        gchar* argv[] = {program, const_cast<gchar*>("--session"), const_cast<gchar*>("--fork"),
+        const std::string config = configFile.empty() ? "--session" : "--config-file=" + configFile;
+        gchar* argv[] = {program, const_cast<gchar*>(config.c_str()), const_cast<gchar*>("--fork"),
                          const_cast<gchar*>("--print-address=1"), const_cast<gchar*>("--print-pid=1"), nullptr};
         gchar* out = nullptr;
         gchar* err = nullptr;

@@ -1,0 +1,150 @@
+"""End-to-end tests on the desktops users run besides a bare X11 one: a panel that shows tray items
+through a StatusNotifierWatcher, and a Wayland session whose hot keys and screenshots go through
+the desktop portal. QuarnDesktopServices stands in for the watcher and the portal.
+
+Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_desktops.py Desktops.test_status_item_on_a_watcher
+"""
+
+import os
+import struct
+import sys
+import tempfile
+import time
+import unittest
+import zlib
+from pathlib import Path
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from e2e_harness import (  # noqa: E402
+    SCREENSHOT_HOTKEY, SIDE_HOTKEY, E2EError, Session, run_tool, screen_size, settings_dictionary,
+    wait_until)
+from test_e2e import png_size  # noqa: E402
+
+WAYLAND = {"XDG_SESSION_TYPE": "wayland"}
+
+
+def write_png(path, width, height, rgb):
+    """A plain opaque PNG of one colour."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+    rows = b"".join(b"\x00" + bytes(rgb) * width for _ in range(height))
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                     + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def gdbus(*args):
+    result = run_tool(["gdbus", "call", "--session", *args])
+    if result.returncode != 0:
+        raise E2EError(f"gdbus call {' '.join(args)} failed: {result.stderr.strip()}")
+    return result.stdout.strip()
+
+
+def name_has_owner(name):
+    return gdbus("--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                 "--method", "org.freedesktop.DBus.NameHasOwner", name) == "(true,)"
+
+
+class Desktops(unittest.TestCase):
+    def session(self, **options):
+        return Session(self.id().split(".")[-1], **options)
+
+    def assert_side_window_at_top_right(self, s):
+        side = s.wait_side_window()
+        width, _ = screen_size()
+        self.assertGreater(side.x, width // 2, "the side window is not at the right of the screen")
+        self.assertEqual(side.y, 20)
+        return side
+
+    def chat_images(self, s):
+        return [e.get("data") for e in s.events("chat", "n2j", "OnFileForAnalyze")]
+
+    def test_status_item_on_a_watcher(self):
+        # An XEmbed tray runs too: with a watcher the item must not show there as well.
+        with self.session(settings=settings_dictionary(status_item=False, logged_in=True), logged_in=True,
+                          tray=True, desktop_services=["--watcher"]) as s:
+            s.wait_page_ready("chat")
+            self.assertEqual(s.desktop_services_lines("registered"), [], "registered although the setting is off")
+
+            s.host_command("status on")
+            service, path = wait_until(lambda: s.desktop_services_lines("registered"),
+                                       "the status item to register with the watcher")[0]
+            self.assertTrue(service.startswith("org.kde.StatusNotifierItem-"), service)
+            self.assertEqual(path, "/StatusNotifierItem")
+            title = gdbus("--dest", service, "--object-path", path, "--method", "org.freedesktop.DBus.Properties.Get",
+                          "org.kde.StatusNotifierItem", "Title")
+            self.assertEqual(title, "(<'QuarnAI'>,)")
+            time.sleep(1)
+            self.assertEqual(s.tray_icons(), [], "the XEmbed icon shows beside the watcher's item")
+
+            # A primary click on the panel's item opens the side window.
+            gdbus("--dest", service, "--object-path", path, "--method", "org.kde.StatusNotifierItem.Activate", "0", "0")
+            self.assert_side_window_at_top_right(s)
+            s.screenshot("side-from-watcher-item")
+
+            # The watcher goes: the XEmbed tray shows the item.
+            s.desktop_services.stop()
+            wait_until(s.tray_icons, "the XEmbed icon to take over")
+            s.screenshot("tray-after-watcher")
+
+            s.host_command("status off")
+            wait_until(lambda: not s.tray_icons(), "the tray icon to go")
+            wait_until(lambda: not name_has_owner(service), "the item's bus name to go")
+
+    def test_wayland_hot_keys_and_capture_through_the_portal(self):
+        folder = tempfile.TemporaryDirectory(prefix="quarn-e2e-portal-")
+        self.addCleanup(folder.cleanup)
+        picture = Path(folder.name) / "Screenshot from the portal.png"
+        write_png(picture, 320, 180, (40, 140, 220))
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True, app_env=WAYLAND,
+                          desktop_services=["--shortcuts", f"--screenshot={picture}"]) as s:
+            s.wait_page_ready("chat")
+
+            # The saved combinations are the preferred triggers of the portal's shortcuts.
+            s.set_hotkey("side", SIDE_HOTKEY)
+            s.set_hotkey("screenshot", SCREENSHOT_HOTKEY)
+            binds = s.desktop_services_lines("bind")
+            self.assertEqual([b[2] for b in binds], ["CTRL+ALT+k", "CTRL+ALT+l"])
+            side_id, shot_id = binds[0][1], binds[1][1]
+
+            # The portal's Activated is the hot key's press: the side window slides in.
+            s.desktop_services_command(f"activate {side_id}")
+            self.assert_side_window_at_top_right(s)
+            s.screenshot("side-from-portal")
+
+            # The screenshot hot key asks the portal, interactively; its file reaches the chat page.
+            s.desktop_services_command(f"activate {shot_id}")
+            wait_until(lambda: s.desktop_services_lines("screenshot"), "the portal to be asked for a screenshot")
+            self.assertEqual(s.desktop_services_lines("screenshot")[0], ["interactive=true"])
+            images = wait_until(lambda: self.chat_images(s), "the chat page to receive the image")
+            self.assertEqual(png_size(images[0].get("requestUrl", "")), (320, 180))
+            s.screenshot("image-on-chat")
+
+    def test_wayland_portal_refusals(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True, app_env=WAYLAND,
+                          desktop_services=["--shortcuts=refuse"]) as s:
+            s.wait_page_ready("chat")
+            # A refused binding is a hot key not set, as the host hears it.
+            with self.assertRaises(E2EError):
+                s.set_hotkey("side", SIDE_HOTKEY)
+            self.assertTrue(s.host_lines("received", "M2A_KZAIIPCHotKeySettingFailedNotification"))
+            s.wait_app_log(r"Global hot key CTRL\+ALT\+k not set: the user refused the shortcut")
+
+    def test_wayland_cancelled_capture_sends_nothing(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True, app_env=WAYLAND,
+                          desktop_services=["--shortcuts", "--screenshot=cancel"]) as s:
+            s.wait_page_ready("chat")
+            s.set_hotkey("screenshot", SCREENSHOT_HOTKEY)
+            shot_id = s.desktop_services_lines("bind")[0][1]
+            s.desktop_services_command(f"activate {shot_id}")
+            wait_until(lambda: s.desktop_services_lines("screenshot"), "the portal to be asked for a screenshot")
+            time.sleep(1.5)
+            self.assertIsNone(s.side_window(), "a cancelled capture opened the side window")
+            self.assertEqual(self.chat_images(s), [])
+            # A second press asks again: the cancelled one is over.
+            s.desktop_services_command(f"activate {shot_id}")
+            wait_until(lambda: len(s.desktop_services_lines("screenshot")) == 2, "the portal to be asked again")
+
+
+if __name__ == "__main__":
+    unittest.main()
