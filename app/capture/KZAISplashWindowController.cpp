@@ -11,6 +11,7 @@
 #include "frameworks/KZShortcutManager.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
+#include "kit/base/NotificationCenter.h"
 #include "kit/sys/GlobalHotKeys.h"
 #include "kit/ui/Control.h"
 #include "kit/ui/Create.h"
@@ -18,6 +19,7 @@
 #include "kit/ui/ImageView.h"
 #include "kit/ui/Label.h"
 #include "kit/ui/Layout.h"
+#include "kit/ui/StatusItem.h"
 
 // The view under every page: it holds the key focus, so Return and Escape reach the window
 // whatever the mouse points at.
@@ -231,6 +233,7 @@ void KZAISplashWindowController::showWindow() {
 void KZAISplashWindowController::showPage(int page) {
     if (page < 0 || page >= kPageCount) return;
     currentPage_ = page;
+    kit::logf("[Splash] show page %d", page + 1);
     if (page == PageDone) pages_[PageDone].detail->setStringValue(openSideWindowHint());
     refreshSwitches();
     updateControls();
@@ -294,7 +297,29 @@ void KZAISplashWindowController::onStatusItemSwitchChanged(bool on) {
     KZSharedPlistManager::sharedManager().db_setGuideWindowChoosedAIShowIndex(on ? KZGuideWindowAIShowChoiceShow
                                                                                   : KZGuideWindowAIShowChoiceHide);
     manager.setShowAIStatusBarItem(on);
-    if (on) manager.showGuideEnableWindowController();
+    statusItemObserver_.reset();
+    guideTipWaiting_ = false;
+    if (!on) return;
+    auto placed = [](const kit::StatusItem& item) { return item.hasWindow() && !item.windowFrame().isEmpty(); };
+    auto item = manager.statusItem();
+    if (!item || placed(*item)) {
+        manager.showGuideEnableWindowController();
+        return;
+    }
+    // A tray shows a new item a moment later; the tip points at it then.
+    guideTipWaiting_ = true;
+    std::weak_ptr<KZAISplashWindowController> weak =
+        std::static_pointer_cast<KZAISplashWindowController>(shared_from_this());
+    std::weak_ptr<kit::StatusItem> weakItem = item;
+    statusItemObserver_ = kit::NotificationCenter::defaultCenter().addObserverForName(
+        kit::kStatusItemWindowDidChangeNotification, item.get(), [weak, weakItem, placed](const kit::Notification&) {
+            auto self = weak.lock();
+            auto item = weakItem.lock();
+            if (!self || !item || !self->guideTipWaiting_ || !placed(*item)) return;
+            self->guideTipWaiting_ = false;
+            auto& manager = KZWindowControllerManager::manager();
+            if (manager.showAIStatusBarItem()) manager.showGuideEnableWindowController();
+        });
 }
 
 void KZAISplashWindowController::onTextToolSwitchChanged(bool on) {

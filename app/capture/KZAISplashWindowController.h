@@ -71,6 +71,8 @@ public:
     bool handleKey(unsigned short keyCode);
 
     // ---- What the pages change. -----------------------------------------------------------------
+    // Shows or hides the status item through the manager; turning it on shows the guide tip under
+    // the item once the desktop has placed it (at once when it already has a place).
     void onStatusItemSwitchChanged(bool on);
     void onTextToolSwitchChanged(bool on);
     // The last page's text for the current hot key and status item.
@@ -110,4 +112,7 @@ private:
     std::shared_ptr<COSwitch> textToolSwitch_;
     std::shared_ptr<KZCustomViewButton> nextButton_;
     std::shared_ptr<KZCustomViewButton> backButton_;
+    // The guide tip waits until the desktop has placed the status item it points at.
+    std::shared_ptr<void> statusItemObserver_;
+    bool guideTipWaiting_ = false;
 };

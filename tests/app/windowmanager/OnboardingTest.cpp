@@ -152,6 +152,7 @@ TEST_F(OnboardingTest, StatusItemPageSwitchesTheStatusItemThroughTheManager) {
         std::size_t tips;
     };
     std::size_t posts = 0;
+    const kit::Rect placedAt{1200, 875, 24, 25};
     for (const Case c : {Case{true, 1, 1}, Case{false, 2, 0}, Case{true, 1, 1}}) {
         SCOPED_TRACE(c.on ? "on" : "off");
         toggle.accessibilityPerformPress();
@@ -163,8 +164,19 @@ TEST_F(OnboardingTest, StatusItemPageSwitchesTheStatusItemThroughTheManager) {
         EXPECT_EQ(KZSharedPlistManager::sharedManager().db_guideWindowChoosedAIShowIndex(), c.choice);
         EXPECT_EQ(env.distributedBus().postCount("kA2M_KZAIIPCShowAIStatusItemChangedNotification"), ++posts);
         EXPECT_EQ(lastPostData("kA2M_KZAIIPCShowAIStatusItemChangedNotification"), c.on);
-        // Turning it on points at it with the guide tip for 5 s.
-        EXPECT_EQ(manager().viewControllers().size(), c.tips);
+        // Turning it on points at it with the guide tip for 5 s, once the desktop has placed it.
+        EXPECT_TRUE(manager().viewControllers().empty());
+        if (auto item = delegate->statusItem()) {
+            item->setWindowState(true, 0, {});  // shown, not yet placed
+            EXPECT_TRUE(manager().viewControllers().empty());
+            item->setWindowState(true, kit::kWindowOcclusionStateVisible, placedAt);
+            item->setWindowState(true, kit::kWindowOcclusionStateVisible, {1100, 875, 24, 25});  // moved later: one tip
+        }
+        ASSERT_EQ(manager().viewControllers().size(), c.tips);
+        if (c.tips) {
+            EXPECT_EQ(manager().viewControllers()[0]->window()->frame().origin.y, 875 - 6 - 42);
+            EXPECT_FALSE(manager().viewControllers()[0]->window()->isKeyWindow()) << "the tip took the keyboard";
+        }
         env.advance(KZWindowControllerManager::kGuideTipDuration + 0.1);
         EXPECT_TRUE(manager().viewControllers().empty());
     }
