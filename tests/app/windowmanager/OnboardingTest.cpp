@@ -287,6 +287,15 @@ TEST_F(OnboardingTest, TextsFitTheirPlacesInBothLanguages) {
             for (auto* button : {splash.nextButton().get(), splash.backButton().get()})
                 EXPECT_FALSE(button->titleLabel()->isTruncated()) << button->title();
         }
+        // The guide tip the status-item page brings, as wide as the system language makes it.
+        ::setenv("LC_ALL", english ? "en_US.UTF-8" : "zh_CN.UTF-8", 1);
+        manager().showGuideEnableWindowController();
+        ::unsetenv("LC_ALL");
+        ASSERT_FALSE(manager().viewControllers().empty());
+        auto& tip = static_cast<KZStatusGuideTipWindowController&>(*manager().viewControllers().back());
+        tip.window()->layoutIfNeeded();
+        EXPECT_FALSE(tip.tipLabel()->isTruncated()) << tip.tipLabel()->stringValue();
+        EXPECT_EQ(containsChinese(tip.tipLabel()->stringValue()), !english);
     }
     BundleLanguage::resetForTesting();
 }
