@@ -161,6 +161,11 @@ TEST_F(OnboardingTest, StatusItemPageSwitchesTheStatusItemThroughTheManager) {
         EXPECT_EQ(manager().showAIStatusBarItem(), c.on);
         EXPECT_EQ(KZSharedPlistManager::sharedManager().db_showAIStatusBarItem(), c.on);
         EXPECT_EQ(delegate->statusItem() != nullptr, c.on);
+        if (auto item = delegate->statusItem()) {
+            // The product's logo, and its name for the tray.
+            EXPECT_TRUE(kit::Image::named(item->button().imageName));
+            EXPECT_EQ(item->button().toolTip, "Quarn AI助手");
+        }
         EXPECT_EQ(KZSharedPlistManager::sharedManager().db_guideWindowChoosedAIShowIndex(), c.choice);
         EXPECT_EQ(env.distributedBus().postCount("kA2M_KZAIIPCShowAIStatusItemChangedNotification"), ++posts);
         EXPECT_EQ(lastPostData("kA2M_KZAIIPCShowAIStatusItemChangedNotification"), c.on);
