@@ -173,7 +173,8 @@ default_hotkey() {
   # The application takes it once its notification observers are up; it saves it then.
   for _ in $(seq 1 15); do
     kill -0 "$app_pid" 2>/dev/null || return 0
-    echo "shortcut $type $code control+option" >"$host_fifo"
+    # Never blocks on a FIFO whose reader has gone.
+    timeout 2 sh -c 'echo "$1" >"$2"' _ "shortcut $type $code control+option" "$host_fifo" || true
     for _ in $(seq 1 20); do
       if [ -e "$saved" ]; then say "$type hot key: $keys"; return; fi
       sleep 0.1
