@@ -190,7 +190,7 @@ run: QuarnAI is running (pid $app_pid, system root $QUARN_SYSTEM_ROOT, HOME $HOM
 run: logs in $logs (the previous run's as *.previous.log):
 run:   QuarnAI.log (the application; it writes to ~/Library/Logs/QuarnAI.log instead when that folder exists)
 run:   host.log, text-tool.log (what the stand-ins send and receive), service.log (the AI service's requests)
-run: hot keys: Ctrl+Alt+K shows the side window, Ctrl+Alt+A takes a screenshot
+run: default hot keys (given when none is saved): Ctrl+Alt+K shows the side window, Ctrl+Alt+A takes a screenshot
 run: commands for the host stand-in (help lists them all):
 run:   echo "status on" > "$host_fifo"                              # the status item in the tray
 run:   echo "shortcut side 0x28 control+option" > "$host_fifo"     # another side-window hot key (here Ctrl+Alt+K)
