@@ -64,6 +64,27 @@ int unknownGlyphs(const std::string& text, const kit::Font& font) {
     return unknown;
 }
 
+// The family of the font pango picked for the first run of a text.
+std::string familyOfFirstRun(const std::string& text) {
+    PangoLayout* layout = kit::pangotext::createMeasuringLayout();
+    kit::pangotext::configure(layout, text, kit::Font::systemFont(14), kit::TextLayoutOptions{});
+    std::string family;
+    if (PangoLayoutLine* line = pango_layout_get_line_readonly(layout, 0); line && line->runs) {
+        auto* run = static_cast<PangoGlyphItem*>(line->runs->data);
+        PangoFontDescription* description = pango_font_describe(run->item->analysis.font);
+        family = pango_font_description_get_family(description);
+        pango_font_description_free(description);
+    }
+    g_object_unref(layout);
+    return family;
+}
+
+// Whatever the session's language (an English one would give the Japanese forms).
+TEST(ChineseGlyphTest, ChineseTakesTheSimplifiedForms) {
+    for (const char* text : {"欢迎使用", "（开始使用）", "，"}) EXPECT_EQ(familyOfFirstRun(text), "Noto Sans CJK SC") << text;
+    EXPECT_NE(familyOfFirstRun("Quarn").find("Sans"), std::string::npos);
+}
+
 TEST(ChineseGlyphTest, EveryChineseTextOfTheProductHasGlyphs) {
     const auto strings = productChineseStrings();
     // The reader finds the product's texts (else it would pass by finding none).
