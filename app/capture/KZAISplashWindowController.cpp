@@ -192,9 +192,11 @@ void KZAISplashWindowController::setupViewsLayout() {
     }
     for (auto* control : {&statusItemSwitch_, &textToolSwitch_}) {
         auto& page = pages_[control == &statusItemSwitch_ ? PageStatusItem : PageTextTool];
-        // The label and the switch, centred together under the text.
+        // The label, 12 points and the 38-point switch, centred together under the text (the
+        // label's text is fixed when the window is made).
+        const double rowWidth = page.switchLabel->intrinsicContentSize().width + 12 + 38;
         kit::makeConstraints(page.switchLabel, [&](kit::ConstraintMaker& make) {
-            make.right().equalTo(kit::centerXOf(page.view)).offset(12);
+            make.right().equalTo(kit::centerXOf(page.view)).offset(rowWidth / 2 - 12 - 38);
             make.top().equalTo(kit::bottomOf(page.detail)).offset(30);
         });
         kit::makeConstraints(*control, [&](kit::ConstraintMaker& make) {

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/windows/KZBaseWindowController.h"
 #include "kit/ui/Window.h"

@@ -281,6 +281,13 @@ TEST_F(OnboardingTest, TextsFitTheirPlacesInBothLanguages) {
                 }
                 // Above the buttons.
                 EXPECT_GE(above.minY(), splash.nextButton()->frame().maxY());
+                if (page == Splash::PageStatusItem || page == Splash::PageTextTool) {
+                    // The switch row is centred: its label on the left, the switch on the right.
+                    const auto& control = page == Splash::PageStatusItem ? splash.statusItemSwitch() : splash.textToolSwitch();
+                    const auto knob = control->convertRectToView(control->bounds(), splash.window()->contentView().get());
+                    EXPECT_NEAR((above.minX() + knob.maxX()) / 2, content.midX(), 1.5);
+                    EXPECT_GT(knob.minX(), above.maxX());
+                }
                 if (std::string(hint.what) == "hot key and status item") {
                     const auto file = pictures / ("page" + std::to_string(page + 1) + "-" + language + ".png");
                     EXPECT_TRUE(ui.writePng(*splash.window(), file).ok());
