@@ -260,6 +260,11 @@ bool KZAISplashWindowController::handleKey(unsigned short keyCode) {
         case kit::kVK_Escape:
             close();
             return true;
+        case kit::kVK_Space:
+            // The page's switch, for those who keep to the keyboard.
+            if (currentPage_ == PageStatusItem) return statusItemSwitch_->accessibilityPerformPress();
+            if (currentPage_ == PageTextTool) return textToolSwitch_->accessibilityPerformPress();
+            return false;
         default:
             return false;
     }

@@ -9,7 +9,7 @@
 //   4. done: how to open the side window (the saved hot key, the status item, or where to set
 //      one up), and the button that closes the window.
 // Next and back step through the pages; Return presses the page's default button (next, or
-// start on the last page) and Escape closes the window. Closing it on any page marks the guide
+// start on the last page), Space flips the page's switch and Escape closes the window. Closing it on any page marks the guide
 // as shown in the shared settings (when it was not yet) and then runs the will-close block.
 //
 // Made with kit::create<KZAISplashWindowController>(hasTitleBar, size). Main thread only.
@@ -68,7 +68,7 @@ public:
     void showPage(int page);
     void goNext();
     void goBack();
-    // Return and Escape (virtual key codes); false for any other key.
+    // Return, Space and Escape (virtual key codes); false for any other key.
     bool handleKey(unsigned short keyCode);
 
     // ---- What the pages change. -----------------------------------------------------------------
