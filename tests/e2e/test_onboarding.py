@@ -1,5 +1,6 @@
 """End-to-end: what a new user meets. The onboarding window on a first start, stepped through with
-the keyboard, its status-item page putting the status item in a real tray (trayer), and the
+the keyboard, its status-item page putting the status item in a real tray (trayer) and taking it
+out again, and the
 status item then opening the side window; screenshots of the four pages under
 <build>/test-output/e2e/<test>/. GTK, GDK and GLib may not warn on a normal start, show and quit.
 
@@ -74,15 +75,24 @@ class Onboarding(unittest.TestCase):
             s.screenshot("page2-status-item")
             lower_middle = (window.x + 250, window.y + 260, 280, 140)
             switch = wait_until(lambda: find_colour(lower_middle, is_switch_off, 40), "the status-item switch")
-            click(*switch)
-            icon = wait_until(s.tray_icons, "the status item in the tray")[-1]
+            # Space turns it on, a click off, Space on again.
+            self.key(s, window, "space")
+            wait_until(s.tray_icons, "the status item in the tray")
             wait_until(lambda: find_colour(lower_middle, is_switch_on, 40), "the switch to show on")
+            click(*switch)
+            wait_until(lambda: not s.tray_icons(), "the status item to leave the tray")
+            wait_until(lambda: find_colour(lower_middle, is_switch_off, 40), "the switch to show off")
+            self.key(s, window, "space")
+            icon = wait_until(s.tray_icons, "the status item in the tray again")[-1]
+            wait_until(lambda: find_colour(lower_middle, is_switch_on, 40), "the switch to show on again")
             settings = wait_until(lambda: (s.read_settings() or {}).get("kQuarn_AI_UD_ShowStatusBarItem") and
                                   s.read_settings(), "the status item to be stored on")
             self.assertEqual(settings["kQuarn_AI_UD_GuideWindow_HasChoosedShowAIBar"], 1)
-            replies = wait_until(lambda: s.host_lines("received", "kA2M_KZAIIPCShowAIStatusItemChangedNotification"),
-                                 "the host to hear of the status item")
-            self.assertEqual(replies[-1].get("data"), True)
+            replies = wait_until(
+                lambda: len(s.host_lines("received", "kA2M_KZAIIPCShowAIStatusItemChangedNotification")) == 3 and
+                s.host_lines("received", "kA2M_KZAIIPCShowAIStatusItemChangedNotification"),
+                "the host to hear of the status item three times")
+            self.assertEqual([r.get("data") for r in replies], [True, False, True])
             s.wait_app_log(r"\[WndCtrl\] Show Guide Enable Window", "the guide tip under the status item")
             s.screenshot("page2-status-item-on")
 
