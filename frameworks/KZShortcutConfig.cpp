@@ -1,10 +1,13 @@
 #include "frameworks/KZShortcutConfig.h"
 
+#include <cstdio>
 #include <optional>
+#include <utility>
 #include <string>
 
 #include "kit/base/Paths.h"
 #include "kit/base/PropertyList.h"
+#include "kit/sys/GlobalHotKeys.h"
 
 namespace {
 
@@ -36,6 +39,58 @@ std::optional<std::int64_t> integerField(const kit::Dictionary& object, std::str
 kit::Error fail(std::string message) { return kit::Error{"shortcut archive: " + std::move(message)}; }
 
 }  // namespace
+
+namespace {
+
+// Names of the keys a hot key is usually made of, by virtual key code.
+const char* keyName(std::uint16_t code) {
+    struct Entry {
+        std::uint16_t code;
+        const char* name;
+    };
+    static constexpr Entry kNames[] = {
+        {kit::kVK_ANSI_A, "A"}, {kit::kVK_ANSI_B, "B"}, {kit::kVK_ANSI_C, "C"}, {kit::kVK_ANSI_D, "D"},
+        {kit::kVK_ANSI_E, "E"}, {kit::kVK_ANSI_F, "F"}, {kit::kVK_ANSI_G, "G"}, {kit::kVK_ANSI_H, "H"},
+        {kit::kVK_ANSI_I, "I"}, {kit::kVK_ANSI_J, "J"}, {kit::kVK_ANSI_K, "K"}, {kit::kVK_ANSI_L, "L"},
+        {kit::kVK_ANSI_M, "M"}, {kit::kVK_ANSI_N, "N"}, {kit::kVK_ANSI_O, "O"}, {kit::kVK_ANSI_P, "P"},
+        {kit::kVK_ANSI_Q, "Q"}, {kit::kVK_ANSI_R, "R"}, {kit::kVK_ANSI_S, "S"}, {kit::kVK_ANSI_T, "T"},
+        {kit::kVK_ANSI_U, "U"}, {kit::kVK_ANSI_V, "V"}, {kit::kVK_ANSI_W, "W"}, {kit::kVK_ANSI_X, "X"},
+        {kit::kVK_ANSI_Y, "Y"}, {kit::kVK_ANSI_Z, "Z"}, {kit::kVK_ANSI_0, "0"}, {kit::kVK_ANSI_1, "1"},
+        {kit::kVK_ANSI_2, "2"}, {kit::kVK_ANSI_3, "3"}, {kit::kVK_ANSI_4, "4"}, {kit::kVK_ANSI_5, "5"},
+        {kit::kVK_ANSI_6, "6"}, {kit::kVK_ANSI_7, "7"}, {kit::kVK_ANSI_8, "8"}, {kit::kVK_ANSI_9, "9"},
+        {kit::kVK_Space, "Space"}, {kit::kVK_Return, "Enter"}, {kit::kVK_Tab, "Tab"}, {kit::kVK_Escape, "Esc"},
+        {kit::kVK_Delete, "Backspace"}, {kit::kVK_ANSI_Comma, ","}, {kit::kVK_ANSI_Period, "."},
+        {kit::kVK_ANSI_Slash, "/"}, {kit::kVK_ANSI_Semicolon, ";"}, {kit::kVK_ANSI_Quote, "'"},
+        {kit::kVK_ANSI_Minus, "-"}, {kit::kVK_ANSI_Equal, "="}, {kit::kVK_ANSI_Grave, "`"},
+        {kit::kVK_ANSI_LeftBracket, "["}, {kit::kVK_ANSI_RightBracket, "]"}, {kit::kVK_ANSI_Backslash, "\\"},
+        {kit::kVK_F1, "F1"}, {kit::kVK_F2, "F2"}, {kit::kVK_F3, "F3"}, {kit::kVK_F4, "F4"}, {kit::kVK_F5, "F5"},
+        {kit::kVK_F6, "F6"}, {kit::kVK_F7, "F7"}, {kit::kVK_F8, "F8"}, {kit::kVK_F9, "F9"}, {kit::kVK_F10, "F10"},
+        {kit::kVK_F11, "F11"}, {kit::kVK_F12, "F12"},
+    };
+    for (const auto& entry : kNames)
+        if (entry.code == code) return entry.name;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string KZShortcutConfig::displayString() const {
+    std::string text;
+    const std::uint32_t flags = significantModifiers();
+    // The desktop's names: Option is Alt and Command is Super (kit's key mapping).
+    for (const auto& [bit, name] : {std::pair{KZModifierFlag::Control, "Ctrl"}, std::pair{KZModifierFlag::Option, "Alt"},
+                                    std::pair{KZModifierFlag::Shift, "Shift"}, std::pair{KZModifierFlag::Command, "Super"}}) {
+        if (flags & bit) text += std::string(name) + "+";
+    }
+    if (const char* name = keyName(keyCode_)) {
+        text += name;
+    } else {
+        char buffer[16];
+        std::snprintf(buffer, sizeof buffer, "0x%02X", static_cast<unsigned>(keyCode_));
+        text += buffer;
+    }
+    return text;
+}
 
 std::uint32_t KZShortcutConfig::significantModifiers() const {
     using namespace KZModifierFlag;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "kit/base/Result.h"
@@ -43,6 +44,9 @@ public:
     // Shift, Control, Option and Command only: the bits that take part in matching.
     std::uint32_t significantModifiers() const;
     bool matches(std::uint16_t keyCode, std::uint32_t modifierFlags) const;
+
+    // The combination as the user reads it on this desktop, modifiers first: "Ctrl+Alt+K".
+    std::string displayString() const;
 
     // The keyed-archive property list of this configuration.
     kit::Value archive() const;

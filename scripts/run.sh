@@ -52,6 +52,12 @@ host_executable="$host_bundle/Contents/MacOS/Morvane Quarn"
 
 logs="$build_dir/run-logs"
 mkdir -p "$logs"
+# Each log starts empty; the previous run's stays beside it as NAME.previous.log.
+fresh_log() {
+  local file="$logs/$1"
+  if [ -s "$file" ]; then mv -f "$file" "${file%.log}.previous.log"; fi
+  : >"$file"
+}
 host_fifo="$logs/host.fifo"
 tool_fifo="$logs/text-tool.fifo"
 
@@ -109,6 +115,7 @@ if [ -z "${DISPLAY:-}" ]; then
     exit 1
   fi
   # Its own session: Ctrl-C reaches only this script, which stops the application first.
+  fresh_log xvfb.log
   setsid Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3>"$logs/xvfb.display" 2>"$logs/xvfb.log" &
   started $! Xvfb
   for _ in $(seq 1 100); do [ -s "$logs/xvfb.display" ] && break; sleep 0.05; done
@@ -127,7 +134,7 @@ fi
 
 # The AI service: the stand-in unless another one is named.
 if [ -z "${QUARN_AI_BASE_URL:-}" ]; then
-  : >"$logs/service.log"
+  fresh_log service.log
   "$bin/QuarnAIService" --port 8765 >"$logs/service.log" 2>&1 &
   started $! QuarnAIService
   wait_line "$logs/service.log" '^listening ' "${pids[-1]}" "the AI service stand-in (port 8765 busy?)"
@@ -139,29 +146,54 @@ fi
 
 # The host and the text tool, each with a control FIFO.
 rm -f "$host_fifo" "$tool_fifo"
-: >"$logs/host.log"
+fresh_log host.log
 "$host_executable" --control "$host_fifo" --no-stdin >"$logs/host.log" 2>&1 &
 started $! QuarnHost
 wait_line "$logs/host.log" '^ready ' "${pids[-1]}" "the host stand-in (is another host running on this bus?)"
-: >"$logs/text-tool.log"
+fresh_log text-tool.log
 "$bin/QuarnGetText" --control "$tool_fifo" --no-stdin >"$logs/text-tool.log" 2>&1 &
 started $! QuarnGetText
 wait_line "$logs/text-tool.log" '^ready ' "${pids[-1]}" "the text-tool stand-in"
 
-: >"$logs/QuarnAI.log"
+fresh_log QuarnAI.log
 "$app_executable" >"$logs/QuarnAI.log" 2>&1 &
 app_pid=$!
 started "$app_pid" QuarnAI
 
+# The host gives a new user its default hot keys after its own first run; the stand-in does the
+# same here for a user who has none saved: Ctrl+Alt+K shows the side window, Ctrl+Alt+A takes a
+# screenshot. A saved hot key is kept.
+default_hotkey() {
+  local id="$1" type="$2" code="$3" keys="$4"
+  local saved="$HOME/Library/Application Support/QuarnAI/config/shortcut/$id"
+  if [ -e "$saved" ]; then
+    say "$type hot key: the one saved before"
+    return
+  fi
+  # The application takes it once its notification observers are up; it saves it then.
+  for _ in $(seq 1 15); do
+    kill -0 "$app_pid" 2>/dev/null || return 0
+    # Never blocks on a FIFO whose reader has gone.
+    timeout 2 sh -c 'echo "$1" >"$2"' _ "shortcut $type $code control+option" "$host_fifo" || true
+    for _ in $(seq 1 20); do
+      if [ -e "$saved" ]; then say "$type hot key: $keys"; return; fi
+      sleep 0.1
+    done
+  done
+  say "$type hot key: the application did not take $keys (see $logs/host.log)"
+}
+default_hotkey 1 side 0x28 Ctrl+Alt+K
+default_hotkey 2 screenshot 0x00 Ctrl+Alt+A
+
 cat <<EOF
 run: QuarnAI is running (pid $app_pid, system root $QUARN_SYSTEM_ROOT, HOME $HOME, display $DISPLAY)
-run: logs in $logs:
+run: logs in $logs (the previous run's as *.previous.log):
 run:   QuarnAI.log (the application; it writes to ~/Library/Logs/QuarnAI.log instead when that folder exists)
 run:   host.log, text-tool.log (what the stand-ins send and receive), service.log (the AI service's requests)
+run: default hot keys (given when none is saved): Ctrl+Alt+K shows the side window, Ctrl+Alt+A takes a screenshot
 run: commands for the host stand-in (help lists them all):
-run:   echo "status on" > "$host_fifo"
-run:   echo "shortcut side 0x28 control+option" > "$host_fifo"     # Ctrl+Alt+K shows the side window
-run:   echo "shortcut screenshot 0x25 control+option" > "$host_fifo"   # Ctrl+Alt+L takes a screenshot
+run:   echo "status on" > "$host_fifo"                              # the status item in the tray
+run:   echo "shortcut side 0x28 control+option" > "$host_fifo"     # another side-window hot key (here Ctrl+Alt+K)
 run: commands for the text-tool stand-in:
 run:   echo "side 2 what is a stand-in" > "$tool_fifo"
 run: Ctrl-C stops everything.

@@ -4,6 +4,11 @@
 #include "frameworks/LanguageHelper.h"
 #include "kit/ui/Label.h"
 #include "kit/ui/Layout.h"
+#include "kit/ui/Window.h"
+
+void KZStatusGuideTipWindowController::showWindow() {
+    if (auto w = window()) w->orderFrontRegardless();
+}
 
 void KZStatusGuideTipWindowController::setupSubviews() {
     KZBasePopoverWindowController::setupSubviews();

@@ -16,6 +16,8 @@ class KZStatusGuideTipWindowController : public KZBasePopoverWindowController {
 public:
     using KZBasePopoverWindowController::KZBasePopoverWindowController;
 
+    // Shown in front without the keyboard focus: the user goes on typing where they were.
+    void showWindow() override;
     void setupSubviews() override;
     void setupSubViewsLayout() override;
 

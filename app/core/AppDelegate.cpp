@@ -336,6 +336,8 @@ void AppDelegate::createStatueBar() {
         button.imageName = "kz_ai_status_logo";
         button.imageSize = {15, 15};
         button.imageIsTemplate = true;
+        // The name the tray and its tooltip show.
+        button.toolTip = KZLocalizedString("Quarn AI助手");
         button.action = [weak] {
             if (auto self = weak.lock()) self->openMainApp();
         };

@@ -106,6 +106,8 @@ int main(int argc, char** argv) {
         kit::logf("[AppDelegate] no desktop, running without windows: %s", status.error().c_str());
     else if (auto web = kit::desktop::installWebEngine(); !web)
         kit::logf("[AppDelegate] no web engine: %s", web.error().c_str());
+    if (kit::desktop::isInstalled() && !kit::desktop::setDefaultWindowIcon("kz_app_icon"))
+        kit::logLine("[AppDelegate] the application icon is missing from the resources");
 #endif
     auto center = installDistributedCenter();
     installWorkspace();

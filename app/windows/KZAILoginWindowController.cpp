@@ -35,6 +35,8 @@ void KZAILoginWindowController::customInit() {
     w->setDelegate(std::static_pointer_cast<kit::WindowDelegate>(self));
 }
 
+std::string KZAILoginWindowController::windowTitle() { return KZLocalizedString("登录Quarn AI助手"); }
+
 const std::shared_ptr<kit::ImageView>& KZAILoginWindowController::topImageView() {
     if (!topImageView_) {
         topImageView_ = kit::create<kit::ImageView>();

@@ -30,6 +30,7 @@ public:
     void setupViews() override;
     void setupViewsLayout() override;
     kit::Size windowButtonOffsetSize() override { return {0, 0}; }
+    std::string windowTitle() override;
 
     // Loads the login page when the window is not on screen, then brings it to the front.
     void showWindow() override;

@@ -1,6 +1,7 @@
 #include "app/windows/KZBasePopoverWindowController.h"
 
 #include "app/windows/KZCustomWindow.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/EventMonitor.h"
 #include "kit/ui/Layout.h"
@@ -27,6 +28,8 @@ void KZBasePopoverWindowController::setupWindowWithSize(kit::Size size, kit::Edg
                                                                          kit::WindowStyleMiniaturizable |
                                                                          kit::WindowStyleResizable);
     window->setCustomWndType(customWindowType());
+    // A name for the window manager, although no frame shows it.
+    window->setTitle(KZLocalizedString("Quarn AI助手"));
     setWindow(window);
     window->setMovable(isMovable());
     window->setBackgroundColor(kit::Color::clear());

@@ -1,6 +1,7 @@
 #include "app/windows/KZBaseWindowController.h"
 
 #include "app/windows/KZCanNotBeKeyWnd.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/ui/Control.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/View.h"
@@ -29,6 +30,8 @@ void KZBaseWindowController::init() {
 
 unsigned KZBaseWindowController::customWindowCollectionBehavior() { return kit::CollectionFullScreenPrimary; }
 
+std::string KZBaseWindowController::windowTitle() { return KZLocalizedString("Quarn AI助手"); }
+
 kit::Size KZBaseWindowController::windowButtonOffsetSize() { return {10.0, 6.0}; }
 
 void KZBaseWindowController::initWindow() {
@@ -38,6 +41,7 @@ void KZBaseWindowController::initWindow() {
     auto window = kit::create<KZCanNotBeKeyWnd>(kit::Rect{{0, 0}, windowSize_}, style);
     setWindow(window);
     window->setCustomWndType(customWindowType());
+    window->setTitle(windowTitle());
     if (!hasTitleBar_) makeTitleBarTransparent();
     window->setMovableByWindowBackground(canMovableByWindowBackground());
     window->setBackgroundColor(kit::Color::clear());

@@ -11,6 +11,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "kit/base/Geometry.h"
 #include "kit/base/NotificationCenter.h"
@@ -39,6 +40,9 @@ public:
     virtual void setupViews() {}
     virtual void setupViewsLayout() {}
     virtual bool canMovableByWindowBackground() { return true; }
+    // The name the window manager shows for the window (switcher, task list): the product's
+    // name unless the window says what it is for.
+    virtual std::string windowTitle();
     // How far the title-bar buttons move right (width) and down (height).
     virtual kit::Size windowButtonOffsetSize();
     virtual void onWindowFrameChanged() {}

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <memory>
+#include <string>
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -21,6 +22,7 @@
 #include "kit/sys/GlobalHotKeys.h"
 #include "kit/sys/ScreenCapture.h"
 #include "kit/ui/Alert.h"
+#include "kit/ui/Image.h"
 #include "kit/ui/StatusItem.h"
 #include "kit/desktop/X11.h"
 
@@ -116,6 +118,18 @@ void uninstall() {
 }
 
 bool isInstalled() { return installation() != nullptr; }
+
+bool setDefaultWindowIcon(std::string_view imageName) {
+    GList* icons = nullptr;
+    const std::string name(imageName);
+    for (const std::string& variant : {name, name + "@2x"}) {
+        if (GdkPixbuf* pixbuf = pixbufFromImage(Image::named(variant))) icons = g_list_append(icons, pixbuf);
+    }
+    if (!icons) return false;
+    gtk_window_set_default_icon_list(icons);
+    g_list_free_full(icons, g_object_unref);
+    return true;
+}
 
 GtkWidget* gtkWindowFor(const Window& window) {
     auto* peer = GtkWindowPeer::forWindow(window);

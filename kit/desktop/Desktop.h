@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 #include "kit/base/Result.h"
 
@@ -34,6 +35,9 @@ GtkWidget* gtkWindowFor(const Window& window);
 std::uint64_t framesDrawn(const Window& window);
 // Called after every frame any window draws (one observer; an empty function removes it).
 void setFrameObserver(std::function<void(Window&)> observer);
+// The icon of every window for the window manager and its switcher: the named image, with its
+// "@2x" version when there is one. False when there is no such image.
+bool setDefaultWindowIcon(std::string_view imageName);
 // The X window id of a window, for outside tools; 0 when it is not realized.
 unsigned long xWindowFor(const Window& window);
 

@@ -63,7 +63,8 @@ long runAlert(const Alert& alert) {
     if (!alert.informativeText.empty()) {
         gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", alert.informativeText.c_str());
     }
-    gtk_window_set_title(GTK_WINDOW(dialog), "");
+    // The platform's alerts show no title; the window manager still names the window.
+    if (const char* name = g_get_application_name()) gtk_window_set_title(GTK_WINDOW(dialog), name);
     if (!alert.iconName.empty()) {
         if (GdkPixbuf* icon = pixbufFromImage(Image::named(alert.iconName))) {
             gtk_window_set_icon(GTK_WINDOW(dialog), icon);

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "kit/base/Log.h"
@@ -21,6 +22,23 @@ bool& loggedNoTray() {
     static bool logged = false;
     return logged;
 }
+
+// The tray icon is an XEmbed plug that the tray maps, not GTK. GDK counts that map as the end of
+// a freeze it never began and reports "gdk_window_thaw_toplevel_updates: assertion ... failed"
+// (then ignores the thaw, so nothing is wrong on screen). Only that report is dropped; every
+// other message of GDK goes on to the default handler.
+void quietTrayMapReport() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    g_log_set_handler(
+        "Gdk", G_LOG_LEVEL_CRITICAL,
+        [](const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+            if (message && std::strstr(message, "gdk_window_thaw_toplevel_updates")) return;
+            g_log_default_handler(domain, level, message, nullptr);
+        },
+        nullptr);
+}
 }  // namespace
 
 bool TrayStatusItemPeer::trayAvailable() {
@@ -32,6 +50,7 @@ bool TrayStatusItemPeer::trayAvailable() {
 }
 
 TrayStatusItemPeer::TrayStatusItemPeer(StatusItem& item) : item_(item), icon_(gtk_status_icon_new()) {
+    quietTrayMapReport();
     gtk_status_icon_set_visible(icon_, FALSE);
     g_signal_connect(icon_, "activate", G_CALLBACK(+[](GtkStatusIcon*, gpointer self) {
         try {

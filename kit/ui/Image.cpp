@@ -8,9 +8,11 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <utility>
 
 #include "kit/base/Paths.h"
 #include "kit/ui/ImageData.h"
+#include "kit/ui/Screen.h"
 
 namespace kit {
 
@@ -139,16 +141,22 @@ Result<Image> Image::fromFile(const std::filesystem::path& path) {
 
 Image Image::named(std::string_view name) {
     if (name.empty()) return {};
+    // With a screen of more than one pixel per point the @2x picture is the sharp one; otherwise
+    // the 1x one is, and it needs no scaling down.
+    bool highResolution = false;
+    for (const auto& screen : Screen::screens()) highResolution = highResolution || screen->backingScaleFactor() > 1;
+    const std::string base(name);
+    const std::string key = highResolution ? base + "\n@2x" : base;
     auto& cache = namedCache();
-    if (auto it = cache.find(name); it != cache.end()) return it->second;
+    if (auto it = cache.find(key); it != cache.end()) return it->second;
 
     const auto folder = paths::resourcesDirectory() / "images";
-    const std::string base(name);
     struct Candidate {
         std::string file;
         double scale;
     };
     std::vector<Candidate> candidates{{base + ".png", 1}, {base + "@2x.png", 2}, {base, 1}};
+    if (highResolution) std::swap(candidates[0], candidates[1]);
     for (const char* ext : {".jpg", ".jpeg", ".gif", ".webp", ".bmp", ".ico", ".svg"}) candidates.push_back({base + ext, 1});
 
     Image image;
@@ -166,7 +174,7 @@ Image Image::named(std::string_view name) {
         image.name_ = base;
         image.template_ = endsWith(base, "Template");
     }
-    cache.emplace(base, image);
+    cache.emplace(key, image);
     return image;
 }
 

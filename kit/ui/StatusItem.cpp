@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "kit/base/NotificationCenter.h"
 #include "kit/ui/Backend.h"
 
 namespace kit {
@@ -18,9 +19,12 @@ void StatusItem::performClick() {
 }
 
 void StatusItem::setWindowState(bool exists, unsigned occlusionState, Rect frame) {
+    const bool changed = hasWindow_ != exists || occlusionState_ != (exists ? occlusionState : 0) ||
+                         windowFrame_ != (exists ? frame : Rect{});
     hasWindow_ = exists;
     occlusionState_ = exists ? occlusionState : 0;
     windowFrame_ = exists ? frame : Rect{};
+    if (changed) NotificationCenter::defaultCenter().post(kStatusItemWindowDidChangeNotification, this);
 }
 
 namespace {

@@ -25,6 +25,9 @@ public:
     virtual void statusItemRemoved(StatusItem& item) = 0;
 };
 
+// The window that holds a status item's button appeared, moved, changed its occlusion or went.
+inline constexpr const char* kStatusItemWindowDidChangeNotification = "KitStatusItemWindowDidChangeNotification";
+
 struct StatusItemButton {
     // A named image of the application, drawn at imageSize points; template images are tinted
     // by the desktop's theme.
@@ -51,6 +54,7 @@ public:
     bool hasWindow() const { return hasWindow_; }
     unsigned windowOcclusionState() const { return occlusionState_; }
     Rect windowFrame() const { return windowFrame_; }
+    // Posts kStatusItemWindowDidChangeNotification (object: the item) when anything changed.
     void setWindowState(bool exists, unsigned occlusionState, Rect frame = {});
 
     bool isRemoved() const { return removed_; }

@@ -1,5 +1,6 @@
 #include "kit/ui/Text.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "kit/ui/PangoText.h"
@@ -50,8 +51,47 @@ bool isSingleLine(const TextLayoutOptions& options) {
     return !wraps && options.maximumNumberOfLines <= 1;
 }
 
+namespace {
+
+// The product's texts are Chinese: runs of CJK characters (U+3000 to U+9FFF and the full-width
+// forms, U+FF00 to U+FFEF) are tagged Simplified Chinese, so fontconfig picks the Simplified
+// forms whatever the locale (it would pick the Japanese ones in an English session); other
+// text keeps the locale's fonts.
+void tagChineseRuns(PangoLayout* layout, std::string_view text) {
+    PangoAttrList* attributes = nullptr;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        const bool cjk = (lead >= 0xE3 && lead <= 0xE9) ||
+                         (lead == 0xEF && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xFC) == 0xBC);
+        if (!cjk) {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        while (i < text.size()) {
+            lead = static_cast<unsigned char>(text[i]);
+            const bool more = (lead >= 0xE3 && lead <= 0xE9) ||
+                              (lead == 0xEF && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xFC) == 0xBC);
+            if (!more) break;
+            i += 3;
+        }
+        i = std::min(i, text.size());
+        if (!attributes) attributes = pango_attr_list_new();
+        PangoAttribute* language = pango_attr_language_new(pango_language_from_string("zh-cn"));
+        language->start_index = static_cast<guint>(start);
+        language->end_index = static_cast<guint>(i);
+        pango_attr_list_insert(attributes, language);
+    }
+    pango_layout_set_attributes(layout, attributes);
+    if (attributes) pango_attr_list_unref(attributes);
+}
+
+}  // namespace
+
 void configure(PangoLayout* layout, std::string_view text, const Font& font, const TextLayoutOptions& options) {
     pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+    tagChineseRuns(layout, text);
     PangoFontDescription* description = pango_font_description_new();
     pango_font_description_set_family(description, font.family.empty() ? "Sans" : font.family.c_str());
     pango_font_description_set_absolute_size(description, font.pointSize * PANGO_SCALE);

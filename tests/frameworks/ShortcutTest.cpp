@@ -28,6 +28,24 @@ protected:
     kit::TestEnvironment env;
 };
 
+TEST_F(ShortcutTest, DisplayStringNamesModifiersInDesktopOrderThenTheKey) {
+    struct Case {
+        std::uint32_t flags;
+        std::uint16_t keyCode;
+        const char* text;
+    };
+    const Case cases[] = {
+        {Control | Option, 0x28, "Ctrl+Alt+K"},
+        {Command | Shift | Control | Option, 0x25, "Ctrl+Alt+Shift+Super+L"},
+        {Shift | CapsLock | Function, 0x12, "Shift+1"},  // caps lock and fn take no part
+        {Control, 0x31, "Ctrl+Space"},
+        {Option, 0x7A, "Alt+F1"},
+        {Control, 0x2A, "Ctrl+\\"},
+        {Control, 0x47, "Ctrl+0x47"},  // a key without a name
+    };
+    for (const auto& c : cases) EXPECT_EQ(KZShortcutConfig(1, c.flags, c.keyCode).displayString(), c.text);
+}
+
 TEST_F(ShortcutTest, ArchiveRoundTripKeepsThePlatformCodes) {
     KZShortcutConfig config(1, Command | Option | 0x100, 0x31);
     auto xml = kit::propertyListXml(config.archive());

@@ -67,6 +67,25 @@ TEST_F(MediaTest, NamedImagesComeFromTheResourcesWithTheirScale) {
     EXPECT_FALSE(Image::named(""));
 }
 
+TEST_F(MediaTest, NamedImagesTakeTheTwoTimesPictureOnAScreenThatHasTwoPixelsAPoint) {
+    struct Case {
+        double screenScale;
+        int pixelWidth;
+        std::uint32_t colour;
+    };
+    for (const Case c : {Case{1, 4, 0xFF0000}, Case{2, 8, 0x0000FF}, Case{1, 4, 0xFF0000}}) {
+        SCOPED_TRACE(c.screenScale);
+        auto screen = HeadlessUi::makeScreen("main", {0, 0, 1440, 900});
+        screen.backingScaleFactor = c.screenScale;
+        ui.setScreens({screen});
+        const Image pair = Image::named("test/pair");
+        ASSERT_TRUE(pair);
+        EXPECT_EQ(pair.pixelWidth(), c.pixelWidth);
+        EXPECT_EQ(pair.size(), (Size{4, 4}));
+        expectColor(pair.pixelAt(0, 0), Color::fromHex(c.colour));
+    }
+}
+
 TEST_F(MediaTest, TintKeepsEachPixelsOpacity) {
     const Image transparent = Image::blank(3, 3);
     const Image tintedClear = transparent.tinted(Color::fromHex(0xFF0000));
