@@ -13,6 +13,7 @@ PACKAGES=(
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxi-dev libxfixes-dev libxtst-dev
   libayatana-appindicator3-dev libkeybinder-3.0-dev libsoup-3.0-dev
   xvfb xauth xdotool x11-utils imagemagick trayer
+  desktop-file-utils dpkg-dev
   python3 nodejs
 )
 
