@@ -14,6 +14,7 @@ PACKAGES=(
   libayatana-appindicator3-dev libkeybinder-3.0-dev libsoup-3.0-dev
   xvfb xauth xdotool x11-utils imagemagick trayer
   fonts-noto-cjk librsvg2-bin
+  desktop-file-utils dpkg-dev
   python3 nodejs
 )
 

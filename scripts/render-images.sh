@@ -42,3 +42,17 @@ for name in "${names[@]}"; do
   done
   echo "render-images: $name ($width x $height, 1x and 2x)"
 done
+
+# The desktop's icon of the application (hicolor theme, packaging/linux/icons), from the same
+# artwork as the windows' icon, whenever that is rendered.
+if [ "$#" -eq 0 ] || printf '%s\n' "$@" | grep -qx kz_app_icon; then
+  icons=packaging/linux/icons
+  mkdir -p "$icons/scalable"
+  cp "$src/kz_app_icon.svg" "$icons/scalable/com.morvane.QuarnAIAssistant.svg"
+  for size in 16 22 24 32 48 64 128 256; do
+    mkdir -p "$icons/${size}x${size}"
+    rsvg-convert --width "$size" --height "$size" --format png \
+      --output "$icons/${size}x${size}/com.morvane.QuarnAIAssistant.png" "$src/kz_app_icon.svg"
+  done
+  echo "render-images: desktop icon (scalable and 8 sizes)"
+fi

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "app/windows/KZWindowControllerManager.h"
 #include "frameworks/HXReport.h"
 #include "kit/base/Log.h"
+#include "kit/base/Paths.h"
 #include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DBusDistributedNotificationCenter.h"
@@ -91,11 +93,31 @@ void startSignalWatcher(std::weak_ptr<AppDelegate> delegate) {
     }).detach();
 }
 
+// The application cannot work without its page script (every page call would go unanswered) and
+// its bundle information (the AI service's address): starting without them is an error the user
+// must see, not a quietly broken window.
+bool requiredResourcesPresent() {
+    const auto folder = kit::paths::resourcesDirectory();
+    bool present = true;
+    for (const char* relative : {"bridge/WebViewJavascriptBridge.js", "Info.plist"}) {
+        const auto path = folder / relative;
+        std::ifstream file(path, std::ios::binary);
+        if (!file || file.peek() == std::ifstream::traits_type::eof()) {
+            kit::logf("[AppDelegate] cannot start: %s is missing, empty or unreadable (resources are looked for in "
+                      "QUARN_RESOURCES_DIR, else ../share/%s beside the program)",
+                      path.c_str(), std::string(kit::paths::kInstalledName).c_str());
+            present = false;
+        }
+    }
+    return present;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     kit::process::setArguments(std::vector<std::string>(argv, argv + argc));
     kit::process::setBundleIdentifier(KZBundleInfo::kBundleIdentifier);
+    if (!requiredResourcesPresent()) return 1;
 
     auto loop = kit::makeGlibRunLoop();
     kit::RunLoop::setMain(loop);

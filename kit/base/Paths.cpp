@@ -83,8 +83,15 @@ fs::path executablePath() {
 
 std::string executableName() { return executablePath().filename().string(); }
 
+fs::path installedDataDirectory() {
+    return executablePath().parent_path().parent_path() / "share" / std::string(kInstalledName);
+}
+
 fs::path resourcesDirectory() {
     if (auto value = environment("QUARN_RESOURCES_DIR"); !value.empty()) return value;
+    // Installed, and every build folder (which links share/<name> to the sources' resources):
+    // <prefix>/bin/<program> beside <prefix>/share/<name>.
+    if (fs::path installed = installedDataDirectory(); isDirectory(installed)) return installed;
     fs::path folder = executablePath().parent_path();
     fs::path first = folder / "resources";
     for (int level = 0; level <= 3 && !folder.empty(); ++level) {

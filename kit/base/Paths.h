@@ -20,8 +20,13 @@ std::filesystem::path applicationSupport();
 // The running executable's path and its last component.
 std::filesystem::path executablePath();
 std::string executableName();
-// The folder of the application's resources: QUARN_RESOURCES_DIR when set, else the
-// "resources" folder found beside or above the executable (build tree and installed layouts).
+// The name of the installed data and library folders (<prefix>/share/<name>, <prefix>/lib/<name>).
+inline constexpr std::string_view kInstalledName = "quarnai";
+// <prefix>/share/<name> for the executable at <prefix>/bin (whether or not it exists).
+std::filesystem::path installedDataDirectory();
+// The folder of the application's resources: QUARN_RESOURCES_DIR when set, else the installed
+// layout's share/<name> beside the executable's folder (a build folder links it to the sources),
+// else a "resources" folder found beside or above the executable.
 std::filesystem::path resourcesDirectory();
 
 }  // namespace kit::paths

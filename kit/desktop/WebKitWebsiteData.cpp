@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "kit/base/Log.h"
 #include "kit/base/Paths.h"
@@ -97,12 +98,21 @@ struct CookieCall {
 std::optional<std::filesystem::path> pageExtensionDirectory() {
     static const std::optional<std::filesystem::path> found = []() -> std::optional<std::filesystem::path> {
         const char* given = g_getenv("QUARN_WEBKIT_EXTENSIONS_DIR");
-        const std::filesystem::path folder =
-            given && *given ? std::filesystem::path(given) : paths::executablePath().parent_path() / "webkit-extensions";
+        std::vector<std::filesystem::path> candidates;
+        if (given && *given) {
+            candidates.emplace_back(given);
+        } else {
+            // A build folder keeps it beside the executables; an installed one under lib/<name>.
+            const auto bin = paths::executablePath().parent_path();
+            candidates.push_back(bin / "webkit-extensions");
+            candidates.push_back(bin.parent_path() / "lib" / std::string(paths::kInstalledName));
+        }
         std::error_code ignored;
-        if (std::filesystem::exists(folder / "quarn-webkit-page-extension.so", ignored)) return folder;
+        for (const auto& folder : candidates) {
+            if (std::filesystem::exists(folder / "quarn-webkit-page-extension.so", ignored)) return folder;
+        }
         logf("The web pages' extension is missing from %s: agent strings WebKit refuses cannot be sent",
-             folder.c_str());
+             candidates.front().c_str());
         return std::nullopt;
     }();
     return found;

@@ -310,6 +310,10 @@ class Session:
             "QUARN_SYSTEM_ROOT": str(self.sysroot),
             "QUARN_RESOURCES_DIR": str(source_dir() / "resources"),
         })
+        if os.environ.get("QUARN_E2E_INSTALLED"):
+            # An installed program finds its resources and extension by itself.
+            for key in ("QUARN_RESOURCES_DIR", "QUARN_WEBKIT_EXTENSIONS_DIR", "QUARN_SOURCE_DIR"):
+                env.pop(key, None)
         if self.base_url:
             env["QUARN_AI_BASE_URL"] = self.base_url
         for key in ("QUARN_HOST_CONTROL", "QUARN_HOST_OUTPUT", "QUARN_GETTEXT_CONTROL", "QUARN_GETTEXT_OUTPUT"):
