@@ -23,7 +23,7 @@ namespace kit::desktop {
 namespace {
 
 constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
-constexpr const char* kFallbackIconName = "application-x-executable";
+constexpr const char* kFallbackThemeIcon = "application-x-executable";
 
 const char* kItemXml = R"xml(<node><interface name="org.kde.StatusNotifierItem">
   <property name="Category" type="s" access="read"/>
@@ -317,7 +317,7 @@ GVariant* StatusNotifierItem::property(GDBusConnection*, const char*, const char
     if (property == "WindowId") return g_variant_new_int32(0);
     if (property == "IconThemePath") return g_variant_new_string(self->iconName_.empty() ? "" : self->iconFolder_.c_str());
     // Without its image the item still shows, as the tray's does, with the theme's program icon.
-    if (property == "IconName") return g_variant_new_string(self->iconName_.empty() ? kFallbackIconName : self->iconName_.c_str());
+    if (property == "IconName") return g_variant_new_string(self->iconName_.empty() ? kFallbackThemeIcon : self->iconName_.c_str());
     if (property == "IconPixmap") return self->pixmaps();
     if (property == "ToolTip") return self->toolTip();
     if (property == "ItemIsMenu") return g_variant_new_boolean(FALSE);

@@ -73,7 +73,7 @@ class Desktops(unittest.TestCase):
             self.assertEqual(path, "/StatusNotifierItem")
             title = gdbus("--dest", service, "--object-path", path, "--method", "org.freedesktop.DBus.Properties.Get",
                           "org.kde.StatusNotifierItem", "Title")
-            self.assertEqual(title, "(<'QuarnAI'>,)")
+            self.assertEqual(title, "(<'Quarn AI助手'>,)")
             time.sleep(1)
             self.assertEqual(s.tray_icons(), [], "the XEmbed icon shows beside the watcher's item")
 

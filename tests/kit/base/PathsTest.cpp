@@ -69,8 +69,16 @@ TEST(Paths, ResourcesComeFromTheEnvironmentOrBesideTheExecutable) {
     }
     test::ScopedEnv dir("QUARN_RESOURCES_DIR", std::nullopt);
     auto found = paths::resourcesDirectory();
+    // The installed layout, <prefix>/share/quarnai beside <prefix>/bin, comes first; a build
+    // folder links it to the sources' resources folder.
+    const auto installed = paths::installedDataDirectory();
+    EXPECT_EQ(installed, paths::executablePath().parent_path().parent_path() / "share" / "quarnai");
+    if (fs::is_directory(installed)) {
+        EXPECT_EQ(found, installed);
+        EXPECT_TRUE(fs::exists(found / "bridge" / "WebViewJavascriptBridge.js"));
+        return;
+    }
     EXPECT_EQ(found.filename(), "resources");
-    // In the build tree the source tree's resources folder sits above bin/.
     auto exeDir = paths::executablePath().parent_path();
     for (auto folder = exeDir; folder != folder.parent_path(); folder = folder.parent_path()) {
         if (fs::is_directory(folder / "resources")) {
