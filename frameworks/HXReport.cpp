@@ -13,6 +13,7 @@
 #include "kit/base/Json.h"
 #include "kit/base/Log.h"
 #include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
 #include "kit/base/RunLoop.h"
 #include "kit/base/UserDefaults.h"
 
@@ -72,9 +73,8 @@ private:
             text += line;
             text += '\n';
         }
-        std::error_code ec;
-        std::filesystem::create_directories(file_.parent_path(), ec);
-        int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        kit::createPrivateFolders(file_.parent_path()).ok();
+        int fd = kit::openPrivateFile(file_, O_WRONLY | O_CREAT | O_APPEND);
         if (fd < 0) return;  // analytics never disturbs the application
         const char* p = text.data();
         std::size_t left = text.size();

@@ -23,6 +23,7 @@
 #include "kit/base/Log.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
 #include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
 #include "kit/base/UserDefaults.h"
@@ -53,7 +54,7 @@ std::optional<double> birthTime(int fd) {
 }
 
 int openForWriting(const std::string& path, int extraFlags = 0) {
-    return ::open(path.c_str(), O_WRONLY | O_CLOEXEC | extraFlags, 0644);
+    return kit::openPrivateFile(path, O_WRONLY | extraFlags);
 }
 
 }  // namespace

@@ -194,6 +194,57 @@ TEST_F(AppDelegateTest, LogStaysWhereItWasWithoutTheLogsFolder) {
     EXPECT_EQ(sink.st_rdev, devNull.st_rdev);
 }
 
+// What the application writes under the home folder is the user's alone, whatever the umask, and
+// files and folders an earlier version left open to others are closed up when next written.
+TEST_F(AppDelegateTest, WhatItWritesIsPrivate) {
+    struct UmaskScope {
+        mode_t previous = ::umask(022);
+        ~UmaskScope() { ::umask(previous); }
+    } umaskScope;
+    const auto home = env().home();
+    const auto support = home / "Library/Application Support/QuarnAI";
+    // An earlier version's settings folder and file, open to everyone.
+    writeSettings({{"kQuarn_AI_UD_ShowStatusBarItem", false}});
+    ::chmod(configFolder().c_str(), 0755);
+    ::chmod(plistPath().c_str(), 0644);
+    std::filesystem::create_directories(logFile().parent_path());
+    writeFile(logFile(), "an old line\n");
+    ::chmod(logFile().c_str(), 0644);
+
+    // Saved before the launch: without a desktop no hot key can be grabbed.
+    auto saved = KZShortcutManager::shared().updateConfig(
+        KZShortcutConfig(1, KZModifierFlag::Command | KZModifierFlag::Shift, 49));
+    ASSERT_TRUE(saved.ok()) << saved.error();
+    installHost();
+    launch();
+    HXReport::startFileLog(HXReport::defaultFilePath());
+    KZSharedPlistManager::sharedManager().db_setAuthUserInfo(
+        kit::Dictionary{{"state", 0}, {"avatar", "https://ai.quarn.test/a.png"}, {"userName", "someone"}});
+    KZSharedPlistManager::sharedManager().db_setQAWindowPinState(true);  // a second replace
+    kit::UserDefaults::standard().set("theme_mode_setted", 1);
+    HXReport::reportButtonClick(21001);
+    HXReport::stopFileLog();
+
+    const std::vector<std::pair<std::filesystem::path, mode_t>> expected{
+        {support, 0700},
+        {configFolder(), 0700},
+        {plistPath(), 0600},  // the login record is in it
+        {std::filesystem::path(plistPath()) += ".lock", 0600},
+        {configFolder() / "shortcut", 0700},
+        {configFolder() / "shortcut" / "1", 0600},
+        {support / "HXReport.jsonl", 0600},
+        {logFile(), 0600},
+        {home / "Library/Preferences", 0700},
+        {home / "Library/Preferences" / (KZBundleInfo::kBundleIdentifier + std::string(".plist")), 0600},
+    };
+    for (const auto& [path, mode] : expected) {
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+        EXPECT_EQ(info.st_mode & 07777, mode) << path;
+    }
+    EXPECT_EQ(fileValue()["kQuarn_AI_UD_AuthUserInfo"]["userName"], kit::Value("someone"));
+}
+
 TEST_F(AppDelegateTest, ThemeFollowsTheSettingZeroToThree) {
     installHost();
     auto& defaults = kit::UserDefaults::standard();

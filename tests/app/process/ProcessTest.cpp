@@ -118,6 +118,17 @@ TEST_F(AppProcessTest, WithoutTheHostItWritesItsFilesAndQuitsAtTheFirstTick) {
     ASSERT_TRUE(settings->isDictionary());
     EXPECT_EQ(*settings->asDictionary(), expected);
 
+    // Private to the user: the folders it made and the files it wrote.
+    const auto support = home_ / "Library/Application Support/QuarnAI";
+    for (const auto& [path, mode] : std::vector<std::pair<fs::path, fs::perms>>{
+             {support, fs::perms::owner_all},
+             {support / "config", fs::perms::owner_all},
+             {settingsFile(), fs::perms::owner_read | fs::perms::owner_write},
+             {analyticsFile(), fs::perms::owner_read | fs::perms::owner_write},
+             {logFile(), fs::perms::owner_read | fs::perms::owner_write}}) {
+        EXPECT_EQ(fs::status(path).permissions(), mode) << path;
+    }
+
     std::string log = readFile(logFile());
     EXPECT_NE(log.find("[AppDelegate] applicationDidFinishLaunching end"), std::string::npos) << log;
     auto quitLine = log.find("[AppDelegate] found Quarn not exist in /Applications, terminate self.");
