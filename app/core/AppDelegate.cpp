@@ -165,16 +165,19 @@ void AppDelegate::terminate() {
 bool AppDelegate::__isSingleInstance() {
     auto& workspace = kit::Workspace::shared();
     const std::string& mine = kit::process::bundleIdentifier();
-    // Owning the bus name makes this copy the one others find; the list finds another copy.
-    bool owned = workspace.registerApplication(KZBundleInfo::kBundleIdentifier);
+    // Owning the bus name makes this copy the one others find, and the only one: a bus name has
+    // one owner. Process ids are not compared: in a PID namespace (a sandbox, a container) the
+    // bus reports another id than the process sees as its own, or none at all.
+    if (workspace.registerApplication(KZBundleInfo::kBundleIdentifier)) return true;
+    // Not ours: a running application with the identifier is another copy.
     for (const auto& application : workspace.runningApplications(KZBundleInfo::kBundleIdentifier)) {
-        if (application.bundleIdentifier == mine && application.processId != kit::process::processId()) {
+        if (application.bundleIdentifier == mine) {
             workspace.activate(mine, kActivateAllWindowsIgnoringOtherApps);
             return false;
         }
     }
     // Without a session bus no other copy can be seen (nor could it see this one): run alone.
-    if (!owned) kit::logLine("[AppDelegate] bundle identifier not registered; running without the single-instance check");
+    kit::logLine("[AppDelegate] bundle identifier not registered; running without the single-instance check");
     return true;
 }
 

@@ -109,6 +109,27 @@ TEST_F(AppDelegateTest, LaunchRunsEveryStepInOrder) {
     EXPECT_EQ(quitCalls_, 0);
 }
 
+// Once the bus name is ours the launch goes on, whatever process id the bus gives its owner: its
+// own, another one (seen from outside a PID namespace), or none (the bus cannot tell).
+TEST_F(AppDelegateTest, OwningTheBusNameIsEnoughInsideAPidNamespace) {
+    for (int busProcessId : {kit::process::processId(), 1, 0, kit::process::processId() + 7}) {
+        SCOPED_TRACE(busProcessId);
+        TearDown();
+        SetUp();
+        installHost();
+        env().workspace().setRegisteredProcessId(busProcessId);
+        std::vector<std::string> steps;
+        auto& d = makeDelegate();
+        d.setLaunchStepObserver([&](std::string_view name) { steps.emplace_back(name); });
+        d.applicationDidFinishLaunching();
+        env().advance(3);
+        EXPECT_EQ(quitCalls_, 0);
+        EXPECT_EQ(steps.back(), "end");
+        EXPECT_TRUE(env().workspace().activations().empty());
+        EXPECT_FALSE(env().log().contains("[AppDelegate] applicationWillTerminate"));
+    }
+}
+
 TEST_F(AppDelegateTest, SecondCopyActivatesItselfAndStopsBeforeAnythingElse) {
     env().workspace().addRunningApplication(KZBundleInfo::kBundleIdentifier, 4242);
     std::filesystem::create_directories(logFile().parent_path());
