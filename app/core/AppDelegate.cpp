@@ -202,7 +202,7 @@ void AppDelegate::redirctNSlog() {
     // Created empty when missing; the folder is not created.
     int fd = openForWriting(path, O_CREAT);
     if (fd < 0) return;
-    if (auto created = birthTime(fd)) {
+    if (auto created = options_.fileBirthTime ? options_.fileBirthTime(fd) : birthTime(fd)) {
         double age = kit::RunLoop::main().wallTime() - *created;
         if (age > kLogAgeLimit) {
             // A new file, so that its birth time starts again.
@@ -214,8 +214,9 @@ void AppDelegate::redirctNSlog() {
             ::lseek(fd, 0, SEEK_END);
         }
     } else {
-        // Without the birth time there is no age check; the handle stays at the start.
-        ::lseek(fd, 0, SEEK_SET);
+        // Without the birth time there is no age check. Appended to: written from the start, the
+        // new lines would leave the old file's tail after them.
+        ::lseek(fd, 0, SEEK_END);
     }
     if (fd != options_.logTargetDescriptor) {
         ::dup2(fd, options_.logTargetDescriptor);

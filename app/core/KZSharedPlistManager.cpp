@@ -15,6 +15,7 @@
 #include "kit/base/PrivateFiles.h"
 #include "kit/base/ProcessInfo.h"
 #include "kit/base/PropertyList.h"
+#include "kit/base/RunLoop.h"
 
 namespace {
 
@@ -148,9 +149,10 @@ std::optional<kit::Dictionary> KZSharedPlistManager::readData() {
 std::optional<kit::Dictionary> KZSharedPlistManager::readDataLocked() {
     auto value = kit::readPropertyListFile(plistPath_);
     if (!value || !value->isDictionary()) {
-        kit::logLine("[DB] Failed to read data from plist");
+        readFailureLine_.log(kit::RunLoop::main().now());
         return std::nullopt;
     }
+    readFailureLine_.settled();
     return std::move(*value->asDictionary());
 }
 

@@ -205,6 +205,19 @@ TEST_F(AppDelegateTest, LogFileAgeRule) {
     EXPECT_EQ(readFile(logFile()), "fresh\n");
 }
 
+TEST_F(AppDelegateTest, LogWithoutABirthTimeIsAppendedTo) {
+    std::filesystem::create_directories(logFile().parent_path());
+    writeFile(logFile(), "an older, longer line\n");
+    AppDelegate::Options options;
+    options.logTargetDescriptor = logSink_;
+    options.fileBirthTime = [](int) -> std::optional<double> { return std::nullopt; };
+    delegate_ = std::make_shared<AppDelegate>(options);
+    delegate_->redirctNSlog();
+    ASSERT_TRUE(sinkIsLogFile());
+    ASSERT_EQ(::write(logSink_, "new\n", 4), 4);
+    EXPECT_EQ(readFile(logFile()), "an older, longer line\nnew\n");
+}
+
 TEST_F(AppDelegateTest, LogStaysWhereItWasWithoutTheLogsFolder) {
     std::filesystem::remove_all(logFile().parent_path());
     makeDelegate().redirctNSlog();
