@@ -172,13 +172,6 @@ void WebViewJavascriptBridgeBase::dropQueued(const OutgoingMessage& message, con
     if (!message.callbackId.empty()) responseCallbacks_.erase(message.callbackId);
 }
 
-std::vector<std::string> WebViewJavascriptBridgeBase::startupQueueHandlerNames() const {
-    std::vector<std::string> names;
-    if (startupMessageQueue_)
-        for (const auto& message : *startupMessageQueue_) names.push_back(message.handlerName);
-    return names;
-}
-
 void WebViewJavascriptBridgeBase::_dispatchMessage(const OutgoingMessage& message) {
     _log("SEND", std::string_view(message.json));
     if (delegate) delegate->_evaluateJavascript(message.script);

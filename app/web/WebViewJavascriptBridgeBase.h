@@ -64,8 +64,6 @@ public:
     std::size_t startupQueueLimit() const { return startupQueueLimit_; }
     using SupersedeKey = std::function<std::string(std::string_view handlerName, const kit::Value& data)>;
     void setStartupQueueSupersedeKey(SupersedeKey key) { supersedeKey_ = std::move(key); }
-    // The handler names of the messages waiting in the start-up queue, oldest first.
-    std::vector<std::string> startupQueueHandlerNames() const;
 
     // Handles the queue text fetched from the page. Any text is safe: what is not a well-formed
     // message is logged and skipped.
