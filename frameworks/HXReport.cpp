@@ -1,6 +1,7 @@
 #include "frameworks/HXReport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -13,6 +14,7 @@
 #include "kit/base/Json.h"
 #include "kit/base/Log.h"
 #include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
 #include "kit/base/RunLoop.h"
 #include "kit/base/UserDefaults.h"
 
@@ -24,7 +26,8 @@ constexpr const char* kUserGuidKey = "HXReportUserGuid";
 // batches; flush() waits for the queue to drain.
 class ReportFileWriter {
 public:
-    explicit ReportFileWriter(std::filesystem::path file) : file_(std::move(file)) {
+    ReportFileWriter(std::filesystem::path file, std::uintmax_t sizeLimit)
+        : file_(std::move(file)), sizeLimit_(sizeLimit) {
         thread_ = std::thread([this] { run(); });
     }
     ~ReportFileWriter() {
@@ -72,10 +75,21 @@ private:
             text += line;
             text += '\n';
         }
-        std::error_code ec;
-        std::filesystem::create_directories(file_.parent_path(), ec);
-        int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        kit::createPrivateFolders(file_.parent_path()).ok();
+        int fd = kit::openPrivateFile(file_, O_WRONLY | O_CREAT | O_APPEND);
         if (fd < 0) return;  // analytics never disturbs the application
+        // Past the size limit the file becomes the one old generation and a new one starts.
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && info.st_size > 0 &&
+            static_cast<std::uintmax_t>(info.st_size) + text.size() > sizeLimit_) {
+            std::filesystem::path old = file_;
+            old += ".1";
+            if (::rename(file_.c_str(), old.c_str()) == 0) {
+                ::close(fd);
+                fd = kit::openPrivateFile(file_, O_WRONLY | O_CREAT | O_APPEND);
+                if (fd < 0) return;
+            }
+        }
         const char* p = text.data();
         std::size_t left = text.size();
         while (left > 0) {
@@ -91,6 +105,7 @@ private:
     }
 
     std::filesystem::path file_;
+    std::uintmax_t sizeLimit_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable drained_;
@@ -103,7 +118,7 @@ private:
 
 struct ReportState {
     std::mutex mutex;
-    std::vector<HXReportEvent> events;
+    std::deque<HXReportEvent> events;
     bool initialized = false;
     std::unique_ptr<ReportFileWriter> writer;
 };
@@ -120,6 +135,7 @@ void record(HXReportEvent event) {
     std::lock_guard lock(s.mutex);
     if (s.writer) s.writer->append(HXReport::jsonLine(event));
     s.events.push_back(std::move(event));
+    if (s.events.size() > HXReport::kRecordedEventLimit) s.events.pop_front();
 }
 
 std::string makeGuid() {
@@ -168,13 +184,15 @@ void HXReport::reportCommonKeyValue(std::int64_t key, std::string_view value, co
 std::vector<HXReportEvent> HXReport::recordedEvents() {
     auto& s = state();
     std::lock_guard lock(s.mutex);
-    return s.events;
+    return {s.events.begin(), s.events.end()};
 }
 
 std::vector<HXReportEvent> HXReport::takeRecordedEvents() {
     auto& s = state();
     std::lock_guard lock(s.mutex);
-    return std::exchange(s.events, {});
+    std::vector<HXReportEvent> taken(std::make_move_iterator(s.events.begin()), std::make_move_iterator(s.events.end()));
+    s.events.clear();
+    return taken;
 }
 
 bool HXReport::isInitialized() {
@@ -183,8 +201,8 @@ bool HXReport::isInitialized() {
     return s.initialized;
 }
 
-void HXReport::startFileLog(const std::filesystem::path& file) {
-    auto writer = std::make_unique<ReportFileWriter>(file);
+void HXReport::startFileLog(const std::filesystem::path& file, std::uintmax_t sizeLimit) {
+    auto writer = std::make_unique<ReportFileWriter>(file, sizeLimit);
     std::unique_ptr<ReportFileWriter> previous;
     {
         auto& s = state();

@@ -32,6 +32,8 @@ public:
     static void reportCommonKeyValue(std::int64_t key, std::string_view value,
                                      const kit::Value& extra = {});
 
+    // The latest calls are kept in memory, at most this many (the oldest go first).
+    static constexpr std::size_t kRecordedEventLimit = 10000;
     // The calls recorded so far, oldest first.
     static std::vector<HXReportEvent> recordedEvents();
     // The recorded calls, and forgets them.
@@ -39,8 +41,11 @@ public:
     static bool isInitialized();
 
     // Starts appending events to `file` (folders are created as needed). Events reported
-    // before the call are not written.
-    static void startFileLog(const std::filesystem::path& file);
+    // before the call are not written. When the next lines would take the file past
+    // `sizeLimit` bytes it is renamed to `file` + ".1" (replacing the one old generation) and
+    // a new file begins.
+    static constexpr std::uintmax_t kFileSizeLimit = 5 * 1024 * 1024;
+    static void startFileLog(const std::filesystem::path& file, std::uintmax_t sizeLimit = kFileSizeLimit);
     // Waits until every event handed to the writer is on disk.
     static void flush();
     // Flushes, then stops the writer thread.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kit/base/Log.h"
+#include "kit/base/PrivateFiles.h"
 #include "kit/base/PropertyList.h"
 #include "kit/sys/GlobalHotKeys.h"
 
@@ -98,8 +99,7 @@ kit::Status KZShortcutManager::updateConfig(const KZShortcutConfig& config) {
         if (auto status = grab(config); !status) return status;
     }
     auto path = KZShortcutConfig::fileForHotKeyId(static_cast<unsigned>(id));
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
+    kit::createPrivateFolders(path.parent_path()).ok();
     if (auto status = kit::writePropertyListFile(path, config.archive()); !status) {
         // Unsaved means unchanged: the previous combination goes back.
         if (monitoring_) {

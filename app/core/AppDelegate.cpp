@@ -23,6 +23,7 @@
 #include "kit/base/Log.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
 #include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
 #include "kit/base/UserDefaults.h"
@@ -53,7 +54,7 @@ std::optional<double> birthTime(int fd) {
 }
 
 int openForWriting(const std::string& path, int extraFlags = 0) {
-    return ::open(path.c_str(), O_WRONLY | O_CLOEXEC | extraFlags, 0644);
+    return kit::openPrivateFile(path, O_WRONLY | extraFlags);
 }
 
 }  // namespace
@@ -164,16 +165,19 @@ void AppDelegate::terminate() {
 bool AppDelegate::__isSingleInstance() {
     auto& workspace = kit::Workspace::shared();
     const std::string& mine = kit::process::bundleIdentifier();
-    // Owning the bus name makes this copy the one others find; the list finds another copy.
-    bool owned = workspace.registerApplication(KZBundleInfo::kBundleIdentifier);
+    // Owning the bus name makes this copy the one others find, and the only one: a bus name has
+    // one owner. Process ids are not compared: in a PID namespace (a sandbox, a container) the
+    // bus reports another id than the process sees as its own, or none at all.
+    if (workspace.registerApplication(KZBundleInfo::kBundleIdentifier)) return true;
+    // Not ours: a running application with the identifier is another copy.
     for (const auto& application : workspace.runningApplications(KZBundleInfo::kBundleIdentifier)) {
-        if (application.bundleIdentifier == mine && application.processId != kit::process::processId()) {
+        if (application.bundleIdentifier == mine) {
             workspace.activate(mine, kActivateAllWindowsIgnoringOtherApps);
             return false;
         }
     }
     // Without a session bus no other copy can be seen (nor could it see this one): run alone.
-    if (!owned) kit::logLine("[AppDelegate] bundle identifier not registered; running without the single-instance check");
+    kit::logLine("[AppDelegate] bundle identifier not registered; running without the single-instance check");
     return true;
 }
 
@@ -198,7 +202,7 @@ void AppDelegate::redirctNSlog() {
     // Created empty when missing; the folder is not created.
     int fd = openForWriting(path, O_CREAT);
     if (fd < 0) return;
-    if (auto created = birthTime(fd)) {
+    if (auto created = options_.fileBirthTime ? options_.fileBirthTime(fd) : birthTime(fd)) {
         double age = kit::RunLoop::main().wallTime() - *created;
         if (age > kLogAgeLimit) {
             // A new file, so that its birth time starts again.
@@ -210,8 +214,9 @@ void AppDelegate::redirctNSlog() {
             ::lseek(fd, 0, SEEK_END);
         }
     } else {
-        // Without the birth time there is no age check; the handle stays at the start.
-        ::lseek(fd, 0, SEEK_SET);
+        // Without the birth time there is no age check. Appended to: written from the start, the
+        // new lines would leave the old file's tail after them.
+        ::lseek(fd, 0, SEEK_END);
     }
     if (fd != options_.logTargetDescriptor) {
         ::dup2(fd, options_.logTargetDescriptor);

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ public:
         int logTargetDescriptor = 2;
         // Ends the process's main loop; by default RunLoop::main().quit().
         std::function<void()> quit;
+        // The log file's birth time (seconds since 1970), nullopt where the file system does not
+        // keep it; by default statx(2).
+        std::function<std::optional<double>(int fd)> fileBirthTime;
     };
 
     explicit AppDelegate(Options options);

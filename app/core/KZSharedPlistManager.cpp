@@ -12,8 +12,10 @@
 #include "frameworks/KZShortcutManager.h"
 #include "kit/base/Log.h"
 #include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
 #include "kit/base/ProcessInfo.h"
 #include "kit/base/PropertyList.h"
+#include "kit/base/RunLoop.h"
 
 namespace {
 
@@ -57,7 +59,7 @@ public:
     explicit FileLock(const std::filesystem::path& plistPath) {
         auto lockPath = plistPath;
         lockPath += ".lock";
-        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = kit::openPrivateFile(lockPath, O_RDWR | O_CREAT);
         if (fd_ < 0) return;
         while (::flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) {
@@ -101,7 +103,8 @@ KZSharedPlistManager::KZSharedPlistManager(const std::filesystem::path& configFo
 
 void KZSharedPlistManager::createFileIfNeeded() {
     std::error_code ec;
-    std::filesystem::create_directories(plistPath_.parent_path(), ec);
+    if (auto made = kit::createPrivateFolders(plistPath_.parent_path()); !made)
+        kit::logf("[DB] %s", made.error().c_str());
     std::lock_guard lock(mutex_);
     FileLock fileLock(plistPath_);
     if (!std::filesystem::exists(plistPath_, ec)) writeDataLocked(newFileDictionary());
@@ -146,9 +149,10 @@ std::optional<kit::Dictionary> KZSharedPlistManager::readData() {
 std::optional<kit::Dictionary> KZSharedPlistManager::readDataLocked() {
     auto value = kit::readPropertyListFile(plistPath_);
     if (!value || !value->isDictionary()) {
-        kit::logLine("[DB] Failed to read data from plist");
+        readFailureLine_.log(kit::RunLoop::main().now());
         return std::nullopt;
     }
+    readFailureLine_.settled();
     return std::move(*value->asDictionary());
 }
 
@@ -333,8 +337,7 @@ bool KZSharedPlistManager::db_hasScreenshotShortcut() {
 }
 
 std::filesystem::path KZSharedPlistManager::__fileUrlWithShortcutConfig(unsigned hotKeyId) {
-    std::error_code ec;
-    std::filesystem::create_directories(KZShortcutConfig::folder(), ec);
+    kit::createPrivateFolders(KZShortcutConfig::folder()).ok();
     return KZShortcutConfig::fileForHotKeyId(hotKeyId);
 }
 

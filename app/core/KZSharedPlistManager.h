@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/Log.h"
 #include "kit/base/Value.h"
 
 namespace KZSharedPlistKey {
@@ -105,6 +106,9 @@ private:
 
     std::filesystem::path plistPath_;
     std::recursive_mutex mutex_;
+    // Every getter reads the file (the notch check once a second): while it cannot be read, the
+    // failure line is written at most once a minute, with a count.
+    kit::RepeatedLogLine readFailureLine_{"[DB] Failed to read data from plist", 60};
 };
 
 // Readings of one value from the file, with the type checks of the getters. Booleans accept

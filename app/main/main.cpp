@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -115,6 +116,9 @@ bool requiredResourcesPresent() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // What the application and its web processes write under the home folder (web data,
+    // caches, downloads, saved images) is the user's alone, also where a library picks the mode.
+    ::umask(077);
     kit::process::setArguments(std::vector<std::string>(argv, argv + argc));
     kit::process::setBundleIdentifier(KZBundleInfo::kBundleIdentifier);
     if (!requiredResourcesPresent()) return 1;

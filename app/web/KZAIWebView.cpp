@@ -108,10 +108,27 @@ public:
         return bridge;
     }
 
+    // The view learns which document it shows first; a document of another origin then takes
+    // everything that waited for the page with it: nothing meant for the service's page reaches
+    // a foreign one.
     void didCommitNavigation(kit::WebView& webView, kit::NavigationId navigation) override {
-        WKWebViewJavascriptBridge::didCommitNavigation(webView, navigation);
         auto owner = owner_.lock();
-        if (owner && isOwnWebView(webView)) owner->mainFrameDidCommit();
+        if (!owner || !isOwnWebView(webView)) return;
+        owner->mainFrameDidCommit();
+        if (owner->isTrustedPage()) {
+            WKWebViewJavascriptBridge::didCommitNavigation(webView, navigation);
+            return;
+        }
+        if (base_->startupQueueSize() > 0)
+            kit::logf("[WebView] dropped %zu waiting call(s): the page shown is not the AI service's, origin: %s",
+                      base_->startupQueueSize(), KZAIWebView::logText(owner->committedOrigin()).c_str());
+        base_->reset();
+    }
+
+protected:
+    bool pageMayUseBridge() const override {
+        auto owner = owner_.lock();
+        return owner && owner->isTrustedPage();
     }
 
 private:
@@ -132,6 +149,8 @@ void KZAIWebView::init() {
     bridge_ = KZAIWebViewBridge::bridgeForWebView(webView(), self);
     bridge_->setWebViewDelegate(std::static_pointer_cast<kit::WebNavigationDelegate>(self));
     registJSBridge();
+    bridge_->base().setStartupQueueLimit(kStartupQueueLimit);
+    bridge_->base().setStartupQueueSupersedeKey(startupQueueSupersedeKey);
     didSendJSMessageDateDictionary_.clear();
 
     std::weak_ptr<KZAIWebView> weak = self;
@@ -155,6 +174,22 @@ bool KZAIWebView::isTrustedPage() const {
     if (!service) return false;
     const std::string origin = comparableOrigin(*service);
     return !origin.empty() && origin == committedOrigin_;
+}
+
+// Calls that state something (visible or not, dragging or not, logged in or not, the text to
+// show) waiting for the page: only the latest of each is worth delivering. The side window's
+// "WindowHide" contradicts its "WebShow" (type "search"), so the two share a key.
+std::string KZAIWebView::startupQueueSupersedeKey(std::string_view handlerName, const kit::Value& data) {
+    using namespace KZN2JHandlerName;
+    const std::string* type = data["type"].asString();
+    const std::string typeText = type ? *type : std::string();
+    if (handlerName == WebShow) return "visibility:" + typeText;
+    if (handlerName == WindowHide) return "visibility:" + KZWebWindowTypeText(KZWebWindowTypeSearch);
+    if (handlerName == SwipeOverMessage) return "message:" + typeText;
+    if (handlerName == SystemDragFile || handlerName == LoginEventNotify || handlerName == ClientUserChange ||
+        handlerName == RequestAuthUser)
+        return std::string(handlerName);
+    return {};
 }
 
 void KZAIWebView::mainFrameDidCommit() {

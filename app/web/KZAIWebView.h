@@ -4,9 +4,9 @@
 // page's readiness ("WebIsReady", checked 5 seconds after each finished navigation), relays
 // window full-screen changes, and sends the timing reports 24011 to 24014.
 //
-// Pages are trusted by origin: the handlers act only while the document shown (the last committed
-// main-frame page) has the AI service's origin (KZBundleInfo::aiBaseURL()); any other page gets an
-// empty answer and a log line.
+// Pages are trusted by origin: only a document shown (the last committed main-frame page) of the
+// AI service's origin (KZBundleInfo::aiBaseURL()) gets the page script, the application's calls
+// and its queue read; the handlers check it again and give any other page an empty answer.
 //
 // Made with kit::create<KZAIWebView>(). Ownership: the view owns its bridge, which holds the
 // platform web view and this view (its web-view delegate) weakly; handlers hold the view weakly.
@@ -84,6 +84,13 @@ public:
     std::shared_ptr<kit::WebView> createWebView(kit::WebView& webView, const kit::WebViewConfiguration& configuration,
                                                 const kit::NavigationAction& action,
                                                 const kit::WindowFeatures& features) override;
+
+    // Calls made while no page of the service has asked for the bridge wait for one, at most this
+    // many (the oldest go first); a later call of the same state replaces an earlier one (see
+    // startupQueueSupersedeKey). A page of another origin never gets the page script, and its
+    // arrival drops whatever was waiting.
+    static constexpr std::size_t kStartupQueueLimit = 16;
+    static std::string startupQueueSupersedeKey(std::string_view handlerName, const kit::Value& data);
 
     static constexpr double kReadyCheckDelay = 5.0;
     static constexpr const char* kReadyCheckSelector = "__checkIfAIWebReady";

@@ -100,7 +100,12 @@ void WKWebViewJavascriptBridge::decidePolicyForNavigationAction(kit::WebView& we
                                                                 kit::NavigationActionDecision decisionHandler) {
     if (isOwnWebView(webView) && base_->isWebViewJavascriptBridgeURL(action.request.url)) {
         auto keep = shared_from_this();
-        handleBridgeURL(action.request.url);
+        if (pageMayUseBridge()) {
+            handleBridgeURL(action.request.url);
+        } else {
+            kit::logf("WebViewJavascriptBridge: refused %s from a page that may not use the bridge",
+                      base_->isBridgeLoadedURL(action.request.url) ? "the page script" : "the page's queue");
+        }
         decisionHandler(kit::NavigationActionPolicy::Cancel);
         return;
     }

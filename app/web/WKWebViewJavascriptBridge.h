@@ -52,6 +52,9 @@ protected:
     void handleBridgeURL(const std::string& url);
     // A new main-frame document.
     void mainFrameDidCommit();
+    // Whether the document now shown may have the page script and send its queue; a subclass
+    // that knows which pages to trust narrows it. Refused signals are cancelled and go no further.
+    virtual bool pageMayUseBridge() const { return true; }
     bool isOwnWebView(const kit::WebView& webView) const { return &webView == webView_.lock().get(); }
 
     std::weak_ptr<kit::WebView> webView_;

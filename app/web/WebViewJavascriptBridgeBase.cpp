@@ -127,22 +127,49 @@ void WebViewJavascriptBridgeBase::sendData(const kit::Value& data, WVJBResponseC
     const std::string dataJson = data.isNull() ? std::string() : kit::toJson(data, kJsonOptions);
     MessageWriter writer(dataJson.size() + (handlerName ? handlerName->size() : 0));
     if (!data.isNull()) writer.member("data", dataJson);
+    std::string callbackId;
     if (responseCallback) {
         ++uniqueId_;
-        std::string callbackId = "objc_cb_" + std::to_string(uniqueId_);
+        callbackId = "objc_cb_" + std::to_string(uniqueId_);
         writer.member("callbackId", "\"" + callbackId + "\"");
-        responseCallbacks_[std::move(callbackId)] = std::move(responseCallback);
+        responseCallbacks_[callbackId] = std::move(responseCallback);
     }
     if (handlerName) writer.member("handlerName", kit::toJson(kit::Value(*handlerName), kJsonOptions));
-    queueMessage(writer.finish());
+    OutgoingMessage message = writer.finish();
+    if (startupMessageQueue_) {
+        message.handlerName = handlerName ? std::string(*handlerName) : std::string();
+        message.callbackId = std::move(callbackId);
+        if (supersedeKey_ && handlerName) message.supersedeKey = supersedeKey_(*handlerName, data);
+    }
+    queueMessage(std::move(message));
 }
 
 void WebViewJavascriptBridgeBase::queueMessage(OutgoingMessage message) {
-    if (startupMessageQueue_) {
-        startupMessageQueue_->push_back(std::move(message));
-    } else {
+    if (!startupMessageQueue_) {
         _dispatchMessage(message);
+        return;
     }
+    auto& queue = *startupMessageQueue_;
+    if (!message.supersedeKey.empty()) {
+        for (auto it = queue.begin(); it != queue.end();) {
+            if (it->supersedeKey == message.supersedeKey) {
+                dropQueued(*it, "a later one replaces it");
+                it = queue.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    queue.push_back(std::move(message));
+    while (queue.size() > startupQueueLimit_) {
+        dropQueued(queue.front(), "the start-up queue is full");
+        queue.erase(queue.begin());
+    }
+}
+
+void WebViewJavascriptBridgeBase::dropQueued(const OutgoingMessage& message, const char* why) {
+    kit::logf("WebViewJavascriptBridge: dropped a waiting message for \"%s\": %s", message.handlerName.c_str(), why);
+    if (!message.callbackId.empty()) responseCallbacks_.erase(message.callbackId);
 }
 
 void WebViewJavascriptBridgeBase::_dispatchMessage(const OutgoingMessage& message) {

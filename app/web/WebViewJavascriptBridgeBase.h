@@ -54,6 +54,17 @@ public:
     void sendData(const kit::Value& data, WVJBResponseCallback responseCallback,
                   std::optional<std::string_view> handlerName);
 
+    // The start-up queue is bounded: a page that never asks for the bridge must not gather
+    // calls without end, nor get a pile of stale ones at once when it finally asks. A message
+    // whose supersede key (below) is not empty replaces the queued messages with the same key
+    // (only the latest state is worth delivering); past the limit the oldest messages are
+    // dropped. A dropped message's answer callback goes with it.
+    static constexpr std::size_t kDefaultStartupQueueLimit = 16;
+    void setStartupQueueLimit(std::size_t limit) { startupQueueLimit_ = limit == 0 ? 1 : limit; }
+    std::size_t startupQueueLimit() const { return startupQueueLimit_; }
+    using SupersedeKey = std::function<std::string(std::string_view handlerName, const kit::Value& data)>;
+    void setStartupQueueSupersedeKey(SupersedeKey key) { supersedeKey_ = std::move(key); }
+
     // Handles the queue text fetched from the page. Any text is safe: what is not a well-formed
     // message is logged and skipped.
     void flushMessageQueue(const std::optional<std::string>& messageQueueString);
@@ -93,7 +104,12 @@ private:
     struct OutgoingMessage {
         std::string script;
         std::string json;
+        // Kept while the message waits in the start-up queue.
+        std::string handlerName;
+        std::string callbackId;
+        std::string supersedeKey;
     };
+    void dropQueued(const OutgoingMessage& message, const char* why);
     class MessageWriter;
     void queueMessage(OutgoingMessage message);
     void _dispatchMessage(const OutgoingMessage& message);
@@ -105,6 +121,8 @@ private:
     std::unordered_map<std::string, WVJBResponseCallback> responseCallbacks_;
     std::optional<std::vector<OutgoingMessage>> startupMessageQueue_;
     std::int64_t uniqueId_ = 0;
+    std::size_t startupQueueLimit_ = kDefaultStartupQueueLimit;
+    SupersedeKey supersedeKey_;
     // Bumped by reset(): answers made for an earlier page check it.
     std::uint64_t generation_ = 0;
     // Expires with the engine; callbacks handed out hold it weakly.

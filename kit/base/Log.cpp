@@ -136,4 +136,30 @@ std::size_t LogCapture::count(std::string_view substring) const {
     return n;
 }
 
+void RepeatedLogLine::log(double now) {
+    if (written_ && now - lastWritten_ < interval_) {
+        ++heldBack_;
+        return;
+    }
+    if (heldBack_ > 0) {
+        // This one counts with those held back.
+        ++heldBack_;
+        writeHeldBack();
+    } else {
+        logLine(line_);
+    }
+    written_ = true;
+    lastWritten_ = now;
+}
+
+void RepeatedLogLine::settled() {
+    if (heldBack_ > 0) writeHeldBack();
+    written_ = false;
+}
+
+void RepeatedLogLine::writeHeldBack() {
+    logf("%s (%zu times since the last such line)", line_.c_str(), heldBack_);
+    heldBack_ = 0;
+}
+
 }  // namespace kit

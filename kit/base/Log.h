@@ -20,6 +20,27 @@ void vlogf(const char* format, va_list args);
 // The prefix a line gets: date, time, process name and ids.
 std::string logLinePrefix();
 
+// A line that may come again and again (a failure met on every tick while it lasts): written the
+// first time, then at most once per interval with the number of times it came in between; when
+// the condition is over (settled), a count still held back is written too.
+class RepeatedLogLine {
+public:
+    RepeatedLogLine(std::string line, double interval) : line_(std::move(line)), interval_(interval) {}
+    // The line came again at `now` (monotonic seconds).
+    void log(double now);
+    void settled();
+    std::size_t heldBack() const { return heldBack_; }
+
+private:
+    void writeHeldBack();
+
+    std::string line_;
+    double interval_;
+    double lastWritten_ = 0;
+    bool written_ = false;
+    std::size_t heldBack_ = 0;
+};
+
 // Collects the messages logged (without their prefix) while it lives. Captures nest: the newest
 // sees the lines. Lines still go to the standard error stream unless `silent`.
 class LogCapture {

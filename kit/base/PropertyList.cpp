@@ -16,6 +16,8 @@
 #include <new>
 #include <vector>
 
+#include "kit/base/PrivateFiles.h"
+
 #include <plist/plist.h>
 
 namespace kit {
@@ -546,7 +548,7 @@ Status writeFileAtomically(const fs::path& path, std::string_view bytes) {
         const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
         temporary = folder / (stem + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
                               std::to_string(static_cast<unsigned>(ticks) & 0xffffff));
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) return Error{"cannot write " + where + ": " + errnoText(errno)};
@@ -556,8 +558,11 @@ Status writeFileAtomically(const fs::path& path, std::string_view bytes) {
         ::unlink(temporary.c_str());
         return Error{"cannot write " + where + ": " + errnoText(error)};
     };
-    if (exists && S_ISREG(existing.st_mode) && ::fchmod(fd, existing.st_mode & 07777) != 0) {
-        return failWith(errno);
+    // The replaced file's mode goes on, less what group and others had of a file of ours.
+    if (exists && S_ISREG(existing.st_mode)) {
+        mode_t mode = existing.st_mode & 07777;
+        if (existing.st_uid == ::geteuid()) mode &= 07700;
+        if (::fchmod(fd, mode) != 0) return failWith(errno);
     }
     std::size_t written = 0;
     while (written < bytes.size()) {

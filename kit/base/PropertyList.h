@@ -31,7 +31,8 @@ Result<std::string> propertyListXml(const Value& value);
 
 // Writes the XML form atomically: a temporary file beside the target, flushed, then renamed over
 // it. On any failure the old file is left whole and no temporary file remains. A symbolic link
-// at the path is followed; an existing file keeps its permission bits.
+// at the path is followed. A new file is private (0600); an existing file keeps its permission
+// bits, less group and other permissions when it is the user's own.
 Status writePropertyListFile(const std::filesystem::path& path, const Value& value);
 
 // Writes bytes to a file atomically, as above.

@@ -9,6 +9,7 @@
 #include "kit/base/Log.h"
 #include "kit/base/Paths.h"
 #include "kit/base/ProcessInfo.h"
+#include "kit/base/PrivateFiles.h"
 #include "kit/base/PropertyList.h"
 
 namespace kit {
@@ -130,10 +131,8 @@ void UserDefaults::remove(std::string_view key) {
 }
 
 void UserDefaults::write() {
-    std::error_code ec;
-    fs::create_directories(path_.parent_path(), ec);
-    if (ec) {
-        logf("[Defaults] cannot create %s: %s", path_.parent_path().c_str(), ec.message().c_str());
+    if (auto made = createPrivateFolders(path_.parent_path()); !made) {
+        logf("[Defaults] %s", made.error().c_str());
         return;
     }
     auto status = writePropertyListFile(path_, Value(values_));

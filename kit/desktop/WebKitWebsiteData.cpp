@@ -7,6 +7,7 @@
 
 #include "kit/base/Log.h"
 #include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
 
 namespace kit::desktop {
 
@@ -32,8 +33,7 @@ GRef<WebKitWebContext> withExtension(GRef<WebKitWebContext> context) {
 }
 
 GRef<WebKitWebContext> makePersistentContext(const std::filesystem::path& folder) {
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    if (auto made = createPrivateFolders(folder); !made) logf("[WebView] %s", made.error().c_str());
     const std::string data = folder.string();
     const std::string cache = (folder / "Caches").string();
     auto manager = GRef<WebKitWebsiteDataManager>::adopt(webkit_website_data_manager_new(

@@ -68,7 +68,10 @@ bool HeadlessWorkspace::registerApplication(const std::string& bundleIdentifier)
     for (const auto& application : running_)
         if (application.bundleIdentifier == bundleIdentifier) return false;
     registered_.insert(bundleIdentifier);
-    addRunningApplication(bundleIdentifier, process::processId());
+    // Added directly: addRunningApplication would give a process id of 0 a new one.
+    const int processId = registeredProcessId_.value_or(process::processId());
+    running_.push_back({bundleIdentifier, processId});
+    postLater(kWorkspaceDidLaunchApplication, running_.back());
     return true;
 }
 

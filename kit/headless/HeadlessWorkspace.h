@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ public:
     bool removeRunningApplication(const std::string& bundleIdentifier, int processId = 0);
     // Makes launches of this platform bundle path start an application with this identifier.
     void setLaunchStartsApplication(const std::string& platformBundlePath, const std::string& bundleIdentifier);
+    // The process id that the running application of a name this process registers carries: its
+    // own unless set; another one as a bus outside this process's PID namespace reports it, or 0
+    // when the bus cannot tell.
+    void setRegisteredProcessId(int processId) { registeredProcessId_ = processId; }
     // What openURL answers (true unless set).
     void setOpenURLResult(bool result) { openURLResult_ = result; }
 
@@ -67,6 +72,7 @@ private:
     std::vector<Launch> launches_;
     std::vector<std::string> openedURLs_;
     bool openURLResult_ = true;
+    std::optional<int> registeredProcessId_;
     int nextProcessId_ = 100000;
     // Tasks posted on the loop check that the workspace still exists.
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);

@@ -84,6 +84,51 @@ TEST_F(HXReportTest, FileGetsOneJsonLinePerEventFromAnyThread) {
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 202);
 }
 
+// Neither the file nor the list in memory grows without end: the file is rotated at its size limit
+// with one old generation, and the list keeps the latest events.
+TEST_F(HXReportTest, FileRotatesAtItsLimitAndTheListIsBounded) {
+    const auto file = HXReport::defaultFilePath();
+    auto old = file;
+    old += ".1";
+    auto keysIn = [](const std::filesystem::path& path) {
+        std::vector<std::int64_t> keys;
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);) keys.push_back((*kit::parseJson(line))["key"].integerValue());
+        return keys;
+    };
+    constexpr std::uintmax_t kLimit = 1000;
+    HXReport::startFileLog(file, kLimit);
+    const std::string value(60, 'v');
+    constexpr int kEvents = 40;
+    for (int i = 0; i < kEvents; ++i) {
+        HXReport::reportCommonKeyValue(i, value);
+        HXReport::flush();
+        EXPECT_LE(std::filesystem::file_size(file), kLimit) << i;
+    }
+    HXReport::stopFileLog();
+    ASSERT_TRUE(std::filesystem::exists(old));
+    EXPECT_LE(std::filesystem::file_size(old), kLimit);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file) += ".2"));
+    // The two generations hold the latest events, in order, without a gap.
+    auto keys = keysIn(old);
+    const auto newer = keysIn(file);
+    keys.insert(keys.end(), newer.begin(), newer.end());
+    ASSERT_FALSE(newer.empty());
+    ASSERT_LT(keys.size(), static_cast<std::size_t>(kEvents));
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        EXPECT_EQ(keys[i], kEvents - static_cast<std::int64_t>(keys.size() - i)) << i;
+    for (const auto& path : {file, old})
+        EXPECT_EQ(std::filesystem::status(path).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    HXReport::resetForTesting();
+    for (std::size_t i = 0; i < HXReport::kRecordedEventLimit + 7; ++i) HXReport::reportButtonClick(static_cast<std::int64_t>(i));
+    const auto events = HXReport::recordedEvents();
+    ASSERT_EQ(events.size(), HXReport::kRecordedEventLimit);
+    EXPECT_EQ(events.front().key, 7);
+    EXPECT_EQ(events.back().key, static_cast<std::int64_t>(HXReport::kRecordedEventLimit + 6));
+}
+
 TEST_F(HXReportTest, UserGuidIsStable) {
     auto first = HXReport::getCurrentUserGuid();
     ASSERT_TRUE(first);

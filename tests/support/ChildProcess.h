@@ -65,6 +65,7 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     bool running() {
         if (pid_ <= 0 || status_) return false;
         int status = 0;

@@ -109,6 +109,27 @@ TEST_F(AppDelegateTest, LaunchRunsEveryStepInOrder) {
     EXPECT_EQ(quitCalls_, 0);
 }
 
+// Once the bus name is ours the launch goes on, whatever process id the bus gives its owner: its
+// own, another one (seen from outside a PID namespace), or none (the bus cannot tell).
+TEST_F(AppDelegateTest, OwningTheBusNameIsEnoughInsideAPidNamespace) {
+    for (int busProcessId : {kit::process::processId(), 1, 0, kit::process::processId() + 7}) {
+        SCOPED_TRACE(busProcessId);
+        TearDown();
+        SetUp();
+        installHost();
+        env().workspace().setRegisteredProcessId(busProcessId);
+        std::vector<std::string> steps;
+        auto& d = makeDelegate();
+        d.setLaunchStepObserver([&](std::string_view name) { steps.emplace_back(name); });
+        d.applicationDidFinishLaunching();
+        env().advance(3);
+        EXPECT_EQ(quitCalls_, 0);
+        EXPECT_EQ(steps.back(), "end");
+        EXPECT_TRUE(env().workspace().activations().empty());
+        EXPECT_FALSE(env().log().contains("[AppDelegate] applicationWillTerminate"));
+    }
+}
+
 TEST_F(AppDelegateTest, SecondCopyActivatesItselfAndStopsBeforeAnythingElse) {
     env().workspace().addRunningApplication(KZBundleInfo::kBundleIdentifier, 4242);
     std::filesystem::create_directories(logFile().parent_path());
@@ -184,6 +205,19 @@ TEST_F(AppDelegateTest, LogFileAgeRule) {
     EXPECT_EQ(readFile(logFile()), "fresh\n");
 }
 
+TEST_F(AppDelegateTest, LogWithoutABirthTimeIsAppendedTo) {
+    std::filesystem::create_directories(logFile().parent_path());
+    writeFile(logFile(), "an older, longer line\n");
+    AppDelegate::Options options;
+    options.logTargetDescriptor = logSink_;
+    options.fileBirthTime = [](int) -> std::optional<double> { return std::nullopt; };
+    delegate_ = std::make_shared<AppDelegate>(options);
+    delegate_->redirctNSlog();
+    ASSERT_TRUE(sinkIsLogFile());
+    ASSERT_EQ(::write(logSink_, "new\n", 4), 4);
+    EXPECT_EQ(readFile(logFile()), "an older, longer line\nnew\n");
+}
+
 TEST_F(AppDelegateTest, LogStaysWhereItWasWithoutTheLogsFolder) {
     std::filesystem::remove_all(logFile().parent_path());
     makeDelegate().redirctNSlog();
@@ -192,6 +226,57 @@ TEST_F(AppDelegateTest, LogStaysWhereItWasWithoutTheLogsFolder) {
     ASSERT_EQ(::fstat(logSink_, &sink), 0);
     ASSERT_EQ(::stat("/dev/null", &devNull), 0);
     EXPECT_EQ(sink.st_rdev, devNull.st_rdev);
+}
+
+// What the application writes under the home folder is the user's alone, whatever the umask, and
+// files and folders an earlier version left open to others are closed up when next written.
+TEST_F(AppDelegateTest, WhatItWritesIsPrivate) {
+    struct UmaskScope {
+        mode_t previous = ::umask(022);
+        ~UmaskScope() { ::umask(previous); }
+    } umaskScope;
+    const auto home = env().home();
+    const auto support = home / "Library/Application Support/QuarnAI";
+    // An earlier version's settings folder and file, open to everyone.
+    writeSettings({{"kQuarn_AI_UD_ShowStatusBarItem", false}});
+    ::chmod(configFolder().c_str(), 0755);
+    ::chmod(plistPath().c_str(), 0644);
+    std::filesystem::create_directories(logFile().parent_path());
+    writeFile(logFile(), "an old line\n");
+    ::chmod(logFile().c_str(), 0644);
+
+    // Saved before the launch: without a desktop no hot key can be grabbed.
+    auto saved = KZShortcutManager::shared().updateConfig(
+        KZShortcutConfig(1, KZModifierFlag::Command | KZModifierFlag::Shift, 49));
+    ASSERT_TRUE(saved.ok()) << saved.error();
+    installHost();
+    launch();
+    HXReport::startFileLog(HXReport::defaultFilePath());
+    KZSharedPlistManager::sharedManager().db_setAuthUserInfo(
+        kit::Dictionary{{"state", 0}, {"avatar", "https://ai.quarn.test/a.png"}, {"userName", "someone"}});
+    KZSharedPlistManager::sharedManager().db_setQAWindowPinState(true);  // a second replace
+    kit::UserDefaults::standard().set("theme_mode_setted", 1);
+    HXReport::reportButtonClick(21001);
+    HXReport::stopFileLog();
+
+    const std::vector<std::pair<std::filesystem::path, mode_t>> expected{
+        {support, 0700},
+        {configFolder(), 0700},
+        {plistPath(), 0600},  // the login record is in it
+        {std::filesystem::path(plistPath()) += ".lock", 0600},
+        {configFolder() / "shortcut", 0700},
+        {configFolder() / "shortcut" / "1", 0600},
+        {support / "HXReport.jsonl", 0600},
+        {logFile(), 0600},
+        {home / "Library/Preferences", 0700},
+        {home / "Library/Preferences" / (KZBundleInfo::kBundleIdentifier + std::string(".plist")), 0600},
+    };
+    for (const auto& [path, mode] : expected) {
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+        EXPECT_EQ(info.st_mode & 07777, mode) << path;
+    }
+    EXPECT_EQ(fileValue()["kQuarn_AI_UD_AuthUserInfo"]["userName"], kit::Value("someone"));
 }
 
 TEST_F(AppDelegateTest, ThemeFollowsTheSettingZeroToThree) {

@@ -127,6 +127,33 @@ TEST_F(SharedPlistTest, IntegerLoginAndCookieKeysCheckTheirTypes) {
     EXPECT_TRUE(settings().db_cookies().empty());
 }
 
+// Read every second (the notch check) while the file cannot be read, the failure line comes at
+// most once a minute with a count, and what was held back is written once the file reads again.
+TEST_F(SharedPlistTest, RepeatedReadFailureIsLoggedOnceAMinuteWithACount) {
+    settings();
+    writeFile(plistPath(), "not a property list");
+    const std::string line = "[DB] Failed to read data from plist";
+    for (int second = 0; second < 180; ++second) {
+        EXPECT_FALSE(settings().db_showAIStatusBarItem());
+        env().advance(1);
+    }
+    writeSettings({{kShowStatusBarItem, true}});
+    EXPECT_TRUE(settings().db_showAIStatusBarItem());
+    EXPECT_TRUE(settings().db_showAIStatusBarItem());
+    std::vector<std::string> written;
+    for (const auto& logged : env().log().lines())
+        if (logged.find(line) != std::string::npos) written.push_back(logged);
+    const std::vector<std::string> expected{line, line + " (60 times since the last such line)",
+                                            line + " (60 times since the last such line)",
+                                            line + " (59 times since the last such line)"};
+    EXPECT_EQ(written, expected);
+
+    // A new failure after the file was readable again is written at once.
+    writeFile(plistPath(), "");
+    EXPECT_FALSE(settings().db_showAIStatusBarItem());
+    EXPECT_EQ(env().log().lines().back(), line);
+}
+
 TEST_F(SharedPlistTest, BooleanSettersWriteOnlyOnChange) {
     for (const auto& k : kBoolKeys) {
         SCOPED_TRACE(k.key);

@@ -29,6 +29,14 @@ using kit::testing::exitedCleanly;
 using kit::testing::readFile;
 using kit::testing::waitFor;
 
+// The (first) child process of a process, as this PID namespace numbers it; 0 when none.
+pid_t childOf(pid_t parent) {
+    std::ifstream in("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    pid_t child = 0;
+    in >> child;
+    return child;
+}
+
 std::size_t countOf(const std::string& text, const std::string& needle) {
     std::size_t n = 0;
     for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
@@ -70,6 +78,25 @@ protected:
     }
     std::unique_ptr<Child> startApp(const std::string& outputName) {
         return std::make_unique<Child>(std::vector<std::string>{QUARN_APP_PATH}, environment(), root_ / outputName);
+    }
+    // The application as process 1 of a new PID namespace (killed with unshare); nullptr with
+    // the reason when this machine does not allow one.
+    std::unique_ptr<Child> startAppInPidNamespace(const std::string& outputName, std::string* whyNot) {
+        const char* unshare = "/usr/bin/unshare";
+        if (::access(unshare, X_OK) != 0) {
+            *whyNot = "unshare(1) is not installed";
+            return nullptr;
+        }
+        {
+            Child probe({unshare, "--pid", "--fork", "--kill-child", "/bin/true"}, environment(), root_ / "probe.out");
+            if (!exitedCleanly(probe.waitExit())) {
+                *whyNot = "a PID namespace is not permitted here: " + readFile(root_ / "probe.out");
+                return nullptr;
+            }
+        }
+        return std::make_unique<Child>(
+            std::vector<std::string>{unshare, "--pid", "--fork", "--kill-child", QUARN_APP_PATH}, environment(),
+            root_ / outputName);
     }
     void installHostBundle() { fs::create_directories(system_ / "Applications/Morvane Quarn.app"); }
 
@@ -117,6 +144,17 @@ TEST_F(AppProcessTest, WithoutTheHostItWritesItsFilesAndQuitsAtTheFirstTick) {
                              {"kQuarn_AI_UD_UseSelectTextTool", false}};
     ASSERT_TRUE(settings->isDictionary());
     EXPECT_EQ(*settings->asDictionary(), expected);
+
+    // Private to the user: the folders it made and the files it wrote.
+    const auto support = home_ / "Library/Application Support/QuarnAI";
+    for (const auto& [path, mode] : std::vector<std::pair<fs::path, fs::perms>>{
+             {support, fs::perms::owner_all},
+             {support / "config", fs::perms::owner_all},
+             {settingsFile(), fs::perms::owner_read | fs::perms::owner_write},
+             {analyticsFile(), fs::perms::owner_read | fs::perms::owner_write},
+             {logFile(), fs::perms::owner_read | fs::perms::owner_write}}) {
+        EXPECT_EQ(fs::status(path).permissions(), mode) << path;
+    }
 
     std::string log = readFile(logFile());
     EXPECT_NE(log.find("[AppDelegate] applicationDidFinishLaunching end"), std::string::npos) << log;
@@ -180,6 +218,35 @@ TEST_F(AppProcessTest, SecondCopyLeavesAtOnceAndTheFirstStays) {
     EXPECT_EQ(settingsReports().size(), 5u);  // one copy reporting
     first->signal(SIGTERM);
     EXPECT_TRUE(exitedCleanly(first->waitExit()));
+}
+
+// In a sandbox or container the bus reports other process ids than the process sees: the only
+// copy stays, and a second copy (in its own namespace or not) still leaves.
+TEST_F(AppProcessTest, InsideAPidNamespaceTheOnlyCopyStaysAndASecondLeaves) {
+    installHostBundle();
+    std::string whyNot;
+    auto first = startAppInPidNamespace("first.out", &whyNot);
+    if (!first) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(waitFor([&] { return reportedAllFive(); })) << readFile(logFile()) << readFile(root_ / "first.out");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(first->running());
+    EXPECT_EQ(countOf(readFile(logFile()), "[AppDelegate] applicationWillTerminate"), 0u) << readFile(logFile());
+
+    for (bool inNamespace : {true, false}) {
+        SCOPED_TRACE(inNamespace ? "second copy in a namespace" : "second copy outside");
+        const std::string output = inNamespace ? "second-ns.out" : "second.out";
+        auto second = inNamespace ? startAppInPidNamespace(output, &whyNot) : startApp(output);
+        ASSERT_TRUE(second);
+        ASSERT_TRUE(exitedCleanly(second->waitExit())) << readFile(root_ / output);
+        EXPECT_NE(readFile(root_ / output).find("[AppDelegate] applicationWillTerminate"), std::string::npos);
+    }
+    EXPECT_TRUE(first->running());
+    // Ended as a user would end it: unshare passes on its exit status.
+    const pid_t app = childOf(first->pid());
+    ASSERT_GT(app, 0);
+    ::kill(app, SIGTERM);
+    EXPECT_TRUE(exitedCleanly(first->waitExit())) << readFile(root_ / "first.out");
+    EXPECT_NE(readFile(logFile()).find("[AppDelegate] applicationWillTerminate"), std::string::npos);
 }
 
 }  // namespace

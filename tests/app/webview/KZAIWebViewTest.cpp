@@ -69,6 +69,7 @@ protected:
     }
 
     kit::ScriptedWebEngine& page() { return pageOf(*view->webView()); }
+    WebViewJavascriptBridgeBase& bridge() { return view->bridge()->base(); }
 
     // Loads a page to its end and lets it ask for the bridge; clears what was sent so far.
     void openPage(const std::string& url = webtest::kChatPage) {
@@ -100,6 +101,20 @@ protected:
         }
         EXPECT_TRUE(answer.has_value()) << handlerName << " did not answer";
         return answer.value_or(Value());
+    }
+
+    // The page calls an application handler and nothing at all comes back: its queue is not even
+    // read, and no script reaches it.
+    bool ignored(const std::string& handlerName, Value data = {}) {
+        Dictionary message{{"handlerName", handlerName}, {"callbackId", "cb_" + std::to_string(++callbacks_) + "_1"}};
+        if (!data.isNull()) message.set("data", std::move(data));
+        page().queueBridgeMessage(std::move(message));
+        env.runUntilIdle();
+        page().takeEvaluatedScripts();
+        const int fetches = page().fetchCount();
+        page().signalBridgeQueue();
+        env.runUntilIdle();
+        return page().fetchCount() == fetches && page().takeEvaluatedScripts().empty();
     }
 
     // The messages the application sent to the page since the last take.
@@ -336,18 +351,20 @@ TEST_F(KZAIWebViewTest, PagesOfOtherOriginsGetNothing) {
                                 "https://sub.ai.quarn.test/chat"}) {
         SCOPED_TRACE(foreign);
         openPage(foreign);
-        EXPECT_TRUE(call("WebIsReady", Dictionary{{"from", "main"}}).isNull());
-        EXPECT_TRUE(call("GetGuid").isNull());
-        EXPECT_TRUE(call("ReportData", Dictionary{{"params", Dictionary{{"cmd", 24100}}}}).isNull());
-        EXPECT_TRUE(call("ReportAuthUser", Dictionary{{"state", 0}}).isNull());
+        EXPECT_TRUE(ignored("WebIsReady", Dictionary{{"from", "main"}}));
+        EXPECT_TRUE(ignored("GetGuid"));
+        EXPECT_TRUE(ignored("ReportData", Dictionary{{"params", Dictionary{{"cmd", 24100}}}}));
+        EXPECT_TRUE(ignored("ReportAuthUser", Dictionary{{"state", 0}}));
         EXPECT_TRUE(HXReport::recordedEvents().empty());
     }
     EXPECT_FALSE(view->isAIWebReady());
     EXPECT_TRUE(delegate->events.empty());
     EXPECT_TRUE(loginStates.empty());
-    EXPECT_TRUE(env.log().contains("[WebView] J2N_WebIsReady refused: the page is not the AI service's, origin: https://evil.example"));
+    EXPECT_TRUE(env.log().contains("WebViewJavascriptBridge: refused the page script from a page that may not use the bridge"));
+    EXPECT_TRUE(env.log().contains("WebViewJavascriptBridge: refused the page's queue from a page that may not use the bridge"));
 
     // The service's own origin, with its default port spelled out and in capitals, is trusted.
+    view = makeView();
     openPage("HTTPS://AI.quarn.test:443/chat");
     EXPECT_EQ(call("GetVersion"), (Value(Dictionary{{"code", 0}, {"version", 6}})));
 }
@@ -357,7 +374,7 @@ TEST_F(KZAIWebViewTest, TrustFollowsTheDocumentShownNotTheAddressBeingLoaded) {
     openPage("https://evil.example/chat");
     page().startProvisionalNavigation(webtest::kChatPage);
     ASSERT_EQ(view->webView()->url(), webtest::kChatPage);
-    EXPECT_TRUE(call("GetVersion").isNull());
+    EXPECT_TRUE(ignored("GetVersion"));
     page().commitNavigation();
     page().requestBridgeLoaded();
     EXPECT_EQ(call("GetVersion"), (Value(Dictionary{{"code", 0}, {"version", 6}})));
@@ -369,7 +386,7 @@ TEST_F(KZAIWebViewTest, TrustFollowsTheDocumentShownNotTheAddressBeingLoaded) {
     EXPECT_EQ(call("GetVersion"), (Value(Dictionary{{"code", 0}, {"version", 6}})));
     page().commitNavigation();
     page().requestBridgeLoaded();
-    EXPECT_TRUE(call("GetVersion").isNull());
+    EXPECT_TRUE(ignored("GetVersion"));
 }
 
 // ---- Application-to-page calls -------------------------------------------------------------------
@@ -534,6 +551,131 @@ TEST_F(KZAIWebViewTest, CallsBeforeThePageAsksForTheBridgeWaitForIt) {
     ASSERT_EQ(later.size(), 1u);
     EXPECT_EQ(later[0]["handlerName"], Value("CancelLogin"));
     EXPECT_EQ(later[0]["callbackId"], Value("objc_cb_1"));
+}
+
+TEST_F(KZAIWebViewTest, CallsReachOnlyAPageOfTheService) {
+    const kit::Image screenshot = kit::Image::filled(4, 4, kit::Color::fromHex(0x3366CC));
+    // What a user's selection, a screen capture and a file action give the page.
+    auto makeCalls = [&] {
+        view->native2js_sendMessageToJSWithType(KZWebWindowTypeExplain, std::string("selected secret"));
+        view->native2js_fileForAnalyze(screenshot);
+        view->native2js_handleFile(Dictionary{{"path", "/home/user/private.pdf"}});
+    };
+    auto names = [](const std::vector<Value>& sent) {
+        std::vector<std::string> out;
+        for (const Value& message : sent) out.push_back(message["handlerName"].asString() ? *message["handlerName"].asString() : "?");
+        return out;
+    };
+    const std::vector<std::string> allThree{"SwipeOverMessage", "OnFileForAnalyze", "HandleFile"};
+    struct Case {
+        const char* name;
+        std::function<void()> replaceWithForeignPage;
+        bool callsBeforeTheForeignPage;
+    };
+    const std::vector<Case> cases{
+        // The service's address redirects elsewhere before anything asked for the bridge.
+        {"redirected load", [&] {
+             view->loadRequestWithURL(webtest::kChatPage);
+             page().startProvisionalNavigation(webtest::kChatPage);
+             page().receiveServerRedirect("https://evil.example/landing");
+             page().commitNavigation();
+             page().finishNavigation("Landing");
+         }, true},
+        // The service's page, bridge and all, is replaced by a page of another origin.
+        {"navigated away", [&] {
+             openPage();
+             ASSERT_TRUE(page().loadPage("https://evil.example/next", "Next"));
+         }, false},
+        // A foreign page with the service's origin as a subdomain of its own.
+        {"look-alike host", [&] {
+             openPage();
+             ASSERT_TRUE(page().loadPage("https://ai.quarn.test.evil.example/chat", "Chat"));
+         }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        view = makeView();
+        if (c.callsBeforeTheForeignPage) {
+            view->loadRequestWithURL(webtest::kChatPage);
+            makeCalls();
+        }
+        c.replaceWithForeignPage();
+        if (!c.callsBeforeTheForeignPage) makeCalls();
+        page().requestBridgeLoaded();
+        EXPECT_TRUE(sentToPage().empty());
+        for (const std::string& script : page().takeEvaluatedScripts())
+            EXPECT_EQ(script.find("selected secret"), std::string::npos);
+        EXPECT_EQ(bridge().startupQueueSize(), c.callsBeforeTheForeignPage ? 0u : 3u);
+
+        // Back on the service's page: what waited for the foreign page was dropped; what was
+        // called while it was shown reaches the service's page, once.
+        ASSERT_TRUE(page().loadPage(webtest::kChatPage, "Chat"));
+        page().requestBridgeLoaded();
+        EXPECT_EQ(names(sentToPage()), c.callsBeforeTheForeignPage ? std::vector<std::string>{} : allThree);
+    }
+    EXPECT_TRUE(env.log().contains("[WebView] dropped 3 waiting call(s): the page shown is not the AI service's, origin: https://evil.example"));
+}
+
+TEST_F(KZAIWebViewTest, CallsWaitingForThePageAreBoundedAndKeepTheLatestState) {
+    using Call = std::function<void(KZAIWebView&)>;
+    auto webShow = [](int type, bool visible) -> Call { return [=](KZAIWebView& v) { v.native2js_webShow(type, visible); }; };
+    auto swipe = [](int type, const char* text) -> Call {
+        return [=](KZAIWebView& v) { v.native2js_sendMessageToJSWithType(type, std::string(text)); };
+    };
+    auto summary = [](const Value& m) {
+        std::string out = m["handlerName"].asString() ? *m["handlerName"].asString() : "?";
+        const Value& data = m["data"];
+        if (data["visible"].isBool()) out += data["visible"].boolValue() ? " shown" : " hidden";
+        if (const std::string* text = data["message"].asString()) out += " " + *text;
+        if (const std::string* type = data["type"].asString()) out += " (" + *type + ")";
+        return out;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Call> calls;
+        std::vector<std::string> delivered;
+    };
+    const std::vector<Case> cases{
+        {"shown then hidden", {webShow(1, true), swipe(1, "a"), webShow(1, false)},
+         {"SwipeOverMessage a (explain)", "WebShow hidden (explain)"}},
+        {"side window shown then hidden", {webShow(3, true), [](KZAIWebView& v) { v.native2js_windowHide(); }},
+         {"WindowHide"}},
+        {"two panels keep their own state", {webShow(1, true), webShow(2, true)},
+         {"WebShow shown (explain)", "WebShow shown (translate)"}},
+        {"latest text", {swipe(2, "first"), swipe(2, "second")}, {"SwipeOverMessage second (translate)"}},
+        {"drag and login state", {[](KZAIWebView& v) { v.native2js_systemDragFile(true); },
+                                  [](KZAIWebView& v) { v.native2js_loginEventNotify(true); },
+                                  [](KZAIWebView& v) { v.native2js_systemDragFile(false); },
+                                  [](KZAIWebView& v) { v.native2js_loginEventNotify(false); }},
+         {"SystemDragFile", "LoginEventNotify (loginout)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        view = makeView();
+        view->loadRequestWithURL(webtest::kChatPage);
+        ASSERT_TRUE(page().completePendingLoad("Chat"));
+        for (const auto& call : c.calls) call(*view);
+        page().requestBridgeLoaded();
+        std::vector<std::string> delivered;
+        for (const Value& m : sentToPage()) delivered.push_back(summary(m));
+        EXPECT_EQ(delivered, c.delivered);
+    }
+
+    // Past the limit the oldest go first, and their answer callbacks with them.
+    view = makeView();
+    view->loadRequestWithURL(webtest::kChatPage);
+    ASSERT_TRUE(page().completePendingLoad("Chat"));
+    const std::size_t extra = 5;
+    for (std::size_t i = 0; i < KZAIWebView::kStartupQueueLimit + extra; ++i)
+        view->native2js_handleFile(Dictionary{{"index", static_cast<std::int64_t>(i)}});
+    EXPECT_EQ(bridge().startupQueueSize(), KZAIWebView::kStartupQueueLimit);
+    EXPECT_EQ(bridge().waitingCallbackCount(), KZAIWebView::kStartupQueueLimit);
+    page().requestBridgeLoaded();
+    const auto sent = sentToPage();
+    ASSERT_EQ(sent.size(), KZAIWebView::kStartupQueueLimit);
+    EXPECT_EQ(sent.front()["data"]["index"], Value(static_cast<std::int64_t>(extra)));
+    EXPECT_EQ(sent.back()["data"]["index"], Value(static_cast<std::int64_t>(KZAIWebView::kStartupQueueLimit + extra - 1)));
+    EXPECT_TRUE(env.log().contains("WebViewJavascriptBridge: dropped a waiting message for \"HandleFile\": the start-up queue is full"));
 }
 
 // ---- Readiness and timing --------------------------------------------------------------------------

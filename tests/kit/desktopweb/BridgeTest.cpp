@@ -3,7 +3,10 @@
 // included, so that the application's delegate never sees them.
 
 #include "WebTestSupport.h"
+#include "app/web/KZAIWebView.h"
+#include "app/web/KZWKWebView.h"
 #include "app/web/WKWebViewJavascriptBridge.h"
+#include "kit/ui/Create.h"
 #include "kit/base/Json.h"
 #include "kit/web/Url.h"
 
@@ -128,6 +131,77 @@ window.addEventListener('load', function () {
     ASSERT_TRUE(location && location->ok());
     EXPECT_EQ(**location, Value(server.url("/child.html")));
     EXPECT_FALSE(delegate->has("fail provisional WebKitErrorDomain 102"));
+}
+
+// The probe of a page of another origin in the AI web view: it asks for the bridge as the
+// service's pages do and listens for what the application sends. It must get nothing: not the
+// page script, not the user's selected text, not a screen capture, not a file action.
+constexpr const char* kListeningPage = R"(<!DOCTYPE html>
+<html><head><title>Listening page</title><script>
+window.received = [];
+function setupWebViewJavascriptBridge(callback) {
+  if (window.WebViewJavascriptBridge) { return callback(WebViewJavascriptBridge); }
+  window.WVJBCallbacks = [callback];
+  var frame = document.createElement('iframe');
+  frame.style.display = 'none';
+  frame.src = 'https://__bridge_loaded__';
+  document.documentElement.appendChild(frame);
+}
+setupWebViewJavascriptBridge(function (bridge) {
+  ['SwipeOverMessage', 'OnFileForAnalyze', 'HandleFile'].forEach(function (name) {
+    bridge.registerHandler(name, function (data, respond) { window.received.push(name); respond({code: 0}); });
+  });
+});
+</script></head><body>listening</body></html>)";
+
+TEST_F(BridgeTest, TheAIWebViewGivesNothingToAPageOfAnotherOrigin) {
+    TestServer foreign;
+    ASSERT_TRUE(foreign.ok());
+    server.page("/chat.html", kListeningPage);
+    foreign.page("/probe.html", kListeningPage);
+    const char* previousBase = g_getenv("QUARN_AI_BASE_URL");
+    const std::string previous = previousBase ? previousBase : "";
+    g_setenv("QUARN_AI_BASE_URL", server.url("/").c_str(), TRUE);
+
+    auto view = create<KZAIWebView>(Rect{0, 0, 400, 300});
+    kit::WebView& page = *view->webView();
+    auto received = [&]() -> std::string {
+        auto answer = evaluate(page, "JSON.stringify(window.received || null)");
+        return answer && answer->ok() && (*answer)->asString() ? *(*answer)->asString() : "?";
+    };
+    auto sendAll = [&](const std::string& text) {
+        view->native2js_sendMessageToJSWithType(KZWebWindowTypeExplain, text);
+        view->native2js_fileForAnalyze(Image::filled(4, 4, Color::fromHex(0x3366CC)));
+        view->native2js_handleFile(Dictionary{{"path", "/home/someone/private.pdf"}});
+    };
+    const std::string all = R"(["SwipeOverMessage","OnFileForAnalyze","HandleFile"])";
+
+    // The service's page gets the calls.
+    view->loadRequestWithURL(server.url("/chat.html"));
+    sendAll("for the service");
+    ASSERT_TRUE(waitFor([&] { return received() == all; })) << received();
+
+    // The page goes to another origin by itself; calls made meanwhile and afterwards stay away
+    // from it.
+    page.evaluateJavaScript("location.href = " + toJson(Value(foreign.url("/probe.html"))) + ";");
+    sendAll("selected secret");
+    ASSERT_TRUE(waitFor([&] { return foreign.count("/probe.html") == 1 && !page.isLoading() &&
+                                     page.url() == foreign.url("/probe.html"); }));
+    sendAll("selected secret");
+    pump(1.0);
+    EXPECT_EQ(received(), "[]");
+    auto bridgeObject = evaluate(page, "typeof window.WebViewJavascriptBridge");
+    ASSERT_TRUE(bridgeObject && bridgeObject->ok());
+    EXPECT_EQ(**bridgeObject, Value("undefined"));
+    EXPECT_EQ(view->committedOrigin(), Url::parse(foreign.url("/"))->origin());
+
+    view.reset();
+    pump(0.05);
+    if (previousBase) {
+        g_setenv("QUARN_AI_BASE_URL", previous.c_str(), TRUE);
+    } else {
+        g_unsetenv("QUARN_AI_BASE_URL");
+    }
 }
 
 }  // namespace

@@ -150,6 +150,8 @@ TEST_F(WebsiteDataTest, EveryViewAndDownloadSharesOnePersistentStore) {
     const auto folder = paths::applicationSupport() / "QuarnAI" / "WebData";
     EXPECT_EQ(WebsiteDataStore::defaultDataStore()->dataDirectory(), folder);
     EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(folder / "Cookies.sqlite"); }));
+    // Only the user may read it.
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
 }
 
 }  // namespace
