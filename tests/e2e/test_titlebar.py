@@ -7,6 +7,7 @@ Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_titlebar.p
 
 import os
 import re
+import shutil
 import sys
 import time
 import unittest
@@ -141,8 +142,11 @@ class TitleBar(unittest.TestCase):
     def test_pin_keeps_side_window_above_and_survives_restart(self):
         with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
             # A window manager keeps windows above others; the plain X server does not.
+            if not shutil.which("openbox"):
+                raise AssertionError("openbox is missing (bash scripts/install-deps.sh)")
             s.add_process("openbox", ["openbox", "--sm-disable"])
-            time.sleep(1)
+            wait_until(lambda: "window id" in run_tool(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout,
+                       "the window manager to come up")
             s.wait_page_ready("chat")
             side = self.show_side(s)
             click(*self.button(side, PIN))
