@@ -548,6 +548,19 @@ TEST_F(TitleBarTest, RendersTheTitleBarInBothAppearances) {
         } else {
             EXPECT_LT(darkest, 0.45);
         }
+
+        // The two popovers, on the menu colour of the appearance.
+        bar().onClickAvatarButtonAction(nullptr);
+        bar().onClickSettingsButtonAction(nullptr);
+        const kit::Color menu = dark ? kit::Color::fromHex(0x272835) : kit::Color::white();
+        for (const auto& [name, popover] :
+             {std::pair<std::string, std::shared_ptr<KZBasePopoverWindowController>>{"card", bar().loginStateWindowController()},
+              {"settings", bar().settingsWindowController()}}) {
+            popover->window()->layoutIfNeeded();
+            const kit::Image shot = ui.render(*popover->window(), 2.0);
+            ASSERT_TRUE(shot.writeToFile(outputDirectory("app_side") / (name + "-" + (dark ? "dark" : "light") + ".png")));
+            EXPECT_TRUE(near(shot.pixelAt(390, 10), menu)) << name;
+        }
     }
     KZAppearanceFollower::stop();
 }
