@@ -215,6 +215,13 @@ TEST_F(TitleBarTest, TheCardShowsTheLoginStateOfTheMomentItIsShown) {
         EXPECT_EQ(card->loginButton()->isHidden(), !c.loginButton);
         EXPECT_EQ(card->logoutButton()->isHidden(), c.loginButton);
         EXPECT_EQ(card->avatarView()->accessibilityLabel(), "头像");
+        card->window()->layoutIfNeeded();
+        // Picture 20 in and 10 down; the name beside it, 2 points lower; 11 points left under the button.
+        EXPECT_EQ(card->avatarView()->frame(), (Rect{20, 56, 32, 32}));
+        EXPECT_EQ(card->nameLabel()->frame(), (Rect{57, 59, 138, 22}));
+        EXPECT_EQ(card->lineView()->frame(), (Rect{20, 45, 160, 1}));
+        EXPECT_EQ(card->logoutButton()->frame(), (Rect{20, 11, 160, 24}));
+        EXPECT_EQ(card->loginButton()->frame(), card->logoutButton()->frame());
         const kit::Image& picture = card->avatarView()->image();
         ASSERT_FALSE(picture.isNull());
         EXPECT_EQ(picture.name() == "title_bar_user_avatar_default", !c.loaded);
