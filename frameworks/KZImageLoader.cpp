@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/ImageView.h"
 
@@ -22,6 +23,7 @@ struct Job {
     std::string address;
     GCancellable* cancellable = nullptr;
     std::size_t maximumBytes = 0;
+    std::int64_t maximumPixels = 0;
     std::function<void(kit::Result<kit::Image>)> finish;  // called on the worker thread
     SoupMessage* message = nullptr;
     GInputStream* stream = nullptr;
@@ -71,6 +73,13 @@ std::string_view schemeOf(std::string_view address) {
         if (!alpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return {};
     }
     return scheme;
+}
+
+// An address for a log line: data addresses can be megabytes long.
+std::string shortAddress(std::string_view address) {
+    constexpr std::size_t kLimit = 96;
+    if (address.size() <= kLimit) return std::string(address);
+    return std::string(address.substr(0, kLimit)) + "...";
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -251,9 +260,15 @@ struct KZImageLoader::Worker {
             fail(job, "cancelled");
             return;
         }
-        auto image = kit::Image::fromData(job->body);
+        kit::Image::DecodeLimits limits;
+        limits.maximumPixels = job->maximumPixels;
+        auto image = kit::Image::fromData(job->body, limits);
+        job->body = {};
         if (image) {
             done(job, std::move(image));
+        } else if (image.error().starts_with(kit::Image::kTooLargeError)) {
+            kit::logf("[Image] refused %s: %s", shortAddress(job->address).c_str(), image.error().c_str());
+            fail(job, image.error());
         } else {
             fail(job, "undecodable image: " + image.error());
         }
@@ -306,6 +321,7 @@ std::shared_ptr<void> KZImageLoader::load(std::string_view address, Completion c
     job->address = std::string(address);
     job->cancellable = g_cancellable_new();
     job->maximumBytes = worker_->options.maximumBytes;
+    job->maximumPixels = worker_->options.maximumPixels;
     auto token = std::make_shared<LoadToken>(worker_->context, job->cancellable);
     std::weak_ptr<LoadToken> weakToken = token;
     std::weak_ptr<State> weakState = state_;

@@ -2,10 +2,11 @@
 // Loads images from addresses for image views, in place of the usual web-image library. A view
 // shows its placeholder at once and the loaded image once it has arrived; the latest request for
 // a view wins; a failed load leaves the placeholder. Only http, https and data addresses are
-// fetched. Downloading and decoding run on a worker thread; results are set on the main run
+// fetched; a picture too large to draw is refused with a log line. Downloading and decoding run on a worker thread; results are set on the main run
 // loop of the moment the request was made.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -27,6 +28,10 @@ public:
         unsigned timeoutSeconds = 30;
         // Larger bodies are refused, so a hostile server cannot fill the memory.
         std::size_t maximumBytes = std::size_t{32} << 20;
+        // Larger pictures are refused before their pixels take memory (a few hundred bytes of
+        // compressed data can describe gigabytes of pixels). Pictures wider or taller than the
+        // drawing library can hold are always refused.
+        std::int64_t maximumPixels = 64'000'000;
     };
 
     KZImageLoader();

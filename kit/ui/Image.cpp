@@ -35,6 +35,8 @@ std::shared_ptr<Image::Data> dataFromPixbuf(GdkPixbuf* pixbuf, double scale) {
     auto data = makeData(width, height, scale);
     cairo_surface_flush(data->surface);
     unsigned char* target = cairo_image_surface_get_data(data->surface);
+    // A surface the drawing library could not make has no pixels to write to.
+    if (!target || cairo_surface_status(data->surface) != CAIRO_STATUS_SUCCESS) return nullptr;
     const int targetStride = cairo_image_surface_get_stride(data->surface);
     for (int y = 0; y < height; ++y) {
         const guchar* in = source + y * sourceStride;
@@ -94,11 +96,52 @@ Image Image::fromDataObject(std::shared_ptr<Data> data, std::string name) {
     return image;
 }
 
-Result<Image> Image::fromData(std::string_view bytes) {
+namespace {
+
+struct SizeCheck {
+    Image::DecodeLimits limits;
+    int width = 0;
+    int height = 0;
+    bool refused = false;
+
+    bool fits(int w, int h) const {
+        if (w > limits.maximumSide || h > limits.maximumSide) return false;
+        return limits.maximumPixels <= 0 || std::int64_t{w} * std::int64_t{h} <= limits.maximumPixels;
+    }
+};
+
+// Runs when the decoder has read the image's size, before it takes memory for the pixels. A
+// zero size makes the decoders stop with an error instead.
+void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
+    auto* check = static_cast<SizeCheck*>(data);
+    check->width = width;
+    check->height = height;
+    if (!check->fits(width, height)) {
+        check->refused = true;
+        gdk_pixbuf_loader_set_size(loader, 0, 0);
+    }
+}
+
+Error tooLarge(int width, int height) {
+    return Error{std::string(Image::kTooLargeError) + ": " + std::to_string(width) + " x " + std::to_string(height) +
+                 " pixels"};
+}
+
+}  // namespace
+
+Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     if (bytes.empty()) return Error{"empty image data"};
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    SizeCheck check{limits};
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(onSizePrepared), &check);
     GError* error = nullptr;
-    bool ok = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error);
+    // In pieces, so that a refused image stops the writing at once.
+    constexpr std::size_t kPiece = 64 * 1024;
+    bool ok = true;
+    for (std::size_t offset = 0; ok && !check.refused && offset < bytes.size(); offset += kPiece) {
+        const std::size_t length = std::min(kPiece, bytes.size() - offset);
+        ok = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes.data() + offset), length, &error);
+    }
     // Closing is needed in every case; its error matters only when the writes went well.
     GError* closeError = nullptr;
     const bool closed = gdk_pixbuf_loader_close(loader, &closeError);
@@ -108,6 +151,11 @@ Result<Image> Image::fromData(std::string_view bytes) {
         closeError = nullptr;
     }
     if (closeError) g_error_free(closeError);
+    if (check.refused) {
+        if (error) g_error_free(error);
+        g_object_unref(loader);
+        return tooLarge(check.width, check.height);
+    }
     if (!ok) {
         std::string message = error ? error->message : "cannot decode image";
         if (error) g_error_free(error);
@@ -119,15 +167,23 @@ Result<Image> Image::fromData(std::string_view bytes) {
         g_object_unref(loader);
         return Error{"cannot decode image: no picture in the data"};
     }
+    // A decoder that does not tell its size beforehand is checked afterwards.
+    if (!check.fits(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf))) {
+        const int width = gdk_pixbuf_get_width(pixbuf);
+        const int height = gdk_pixbuf_get_height(pixbuf);
+        g_object_unref(loader);
+        return tooLarge(width, height);
+    }
     GdkPixbuf* oriented = gdk_pixbuf_apply_embedded_orientation(pixbuf);
     auto data = dataFromPixbuf(oriented ? oriented : pixbuf, 1.0);
     if (oriented) g_object_unref(oriented);
     g_object_unref(loader);
+    if (!data) return Error{"cannot decode image: no memory for its pixels"};
     return fromDataObject(std::move(data));
 }
 
-Result<Image> Image::fromData(const std::vector<std::uint8_t>& bytes) {
-    return fromData(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+Result<Image> Image::fromData(const std::vector<std::uint8_t>& bytes, DecodeLimits limits) {
+    return fromData(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), limits);
 }
 
 Result<Image> Image::fromFile(const std::filesystem::path& path) {

@@ -18,6 +18,15 @@ namespace kit {
 
 enum class ImageFormat { Png, Jpeg, Bmp, Ico, WebP };
 
+// What a decoder accepts. The side limit is the drawing library's largest surface; an image
+// beyond it, or above the pixel budget (0: none), is refused as soon as its header is read,
+// before any pixel memory is taken.
+struct ImageDecodeLimits {
+    static constexpr int kSurfaceSideLimit = 32767;
+    int maximumSide = kSurfaceSideLimit;
+    std::int64_t maximumPixels = 0;
+};
+
 class Image {
 public:
     Image() = default;
@@ -27,10 +36,14 @@ public:
     static Image named(std::string_view name);
     static void clearNamedCache();
 
+    using DecodeLimits = ImageDecodeLimits;
+    // The start of the error text of a refused image.
+    static constexpr std::string_view kTooLargeError = "image too large";
+
     // Decodes PNG, JPEG, GIF (first frame), WebP, ICO (largest entry), BMP and whatever else the
-    // image loaders know. Errors for corrupt, truncated or empty input.
-    static Result<Image> fromData(const std::vector<std::uint8_t>& bytes);
-    static Result<Image> fromData(std::string_view bytes);
+    // image loaders know. Errors for corrupt, truncated, empty or too large input.
+    static Result<Image> fromData(const std::vector<std::uint8_t>& bytes, DecodeLimits limits = {});
+    static Result<Image> fromData(std::string_view bytes, DecodeLimits limits = {});
     static Result<Image> fromFile(const std::filesystem::path& path);
     // A transparent image of the given pixel size.
     static Image blank(int pixelWidth, int pixelHeight, double scale = 1.0);

@@ -2,7 +2,9 @@
 #include <libsoup/soup.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <map>
 #include <mutex>
@@ -27,6 +29,61 @@ std::string dataAddress(const std::string& bytes, const char* type = "image/png"
     std::string address = std::string("data:") + type + ";base64," + encoded;
     g_free(encoded);
     return address;
+}
+
+// A greyscale PNG of the given size, all black, built by hand: compressed zeros stay tiny however
+// many pixels they describe (40000 x 1 is under 200 bytes, 12000 x 12000 about 140 KB).
+std::string blackGreyPng(std::uint32_t width, std::uint32_t height) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    auto be32 = [](std::uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    auto chunk = [&](const std::string& type, const std::string& data) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char byte : type + data) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+        return be32(static_cast<std::uint32_t>(data.size())) + type + data + be32(crc ^ 0xFFFFFFFFu);
+    };
+    // Each row: filter byte 0, then one zero byte per pixel.
+    GConverter* zlib = G_CONVERTER(g_zlib_compressor_new(G_ZLIB_COMPRESSOR_FORMAT_ZLIB, 9));
+    const std::vector<char> zeros(1 << 20, 0);
+    std::vector<char> out(1 << 16);
+    std::string compressed;
+    std::uint64_t left = std::uint64_t{height} * (width + 1);
+    for (;;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+        gsize read = 0, written = 0;
+        const auto flags = n == left ? G_CONVERTER_INPUT_AT_END : G_CONVERTER_NO_FLAGS;
+        const auto result = g_converter_convert(zlib, zeros.data(), n, out.data(), out.size(), flags, &read, &written, nullptr);
+        if (result == G_CONVERTER_ERROR) break;
+        compressed.append(out.data(), written);
+        left -= read;
+        if (result == G_CONVERTER_FINISHED) break;
+    }
+    g_object_unref(zlib);
+    const std::string header = be32(width) + be32(height) + std::string{8, 0, 0, 0, 0};  // 8-bit grey
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) + chunk("IEND", "");
+}
+
+// The process's peak resident memory, in KiB, since the last reset.
+long peakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+bool resetPeakResident() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    return static_cast<bool>(clear.flush());
 }
 
 // A tiny HTTP server on its own thread and main context. Responses are set per path; a held
@@ -353,6 +410,60 @@ TEST_F(ImageLoaderTest, OversizedBodiesAreRefusedAndAViewGoneMeanwhileIsLeftAlon
     }
     server.release("/red.png");
     EXPECT_TRUE(settle(roomy));
+}
+
+TEST_F(ImageLoaderTest, PicturesTooLargeToDrawAreRefusedWithALogLineBeforeTheirPixelsTakeMemory) {
+    struct Case {
+        std::uint32_t width, height;
+        bool shown;
+    };
+    const Case cases[] = {
+        {40000, 1, false},     // wider than the drawing library's surfaces: used to crash
+        {1, 32768, false},     // one taller than that
+        {12000, 12000, false}, // 144 megapixels, over the budget: used to take about 1 GB
+        {32767, 1, true},      // the widest picture that can be drawn
+        {6000, 6000, true},    // 36 megapixels, within the budget
+    };
+    KZImageLoader loader;
+    for (const auto& c : cases) {
+        const std::string png = blackGreyPng(c.width, c.height);
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " + std::to_string(png.size()) +
+                     " bytes");
+        env.log().clear();
+        const bool measured = resetPeakResident();
+        const long before = peakResidentKiB();
+        auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+        loader.setImage(view, dataAddress(png), placeholder);
+        ASSERT_TRUE(settle(loader));
+        const long grown = peakResidentKiB() - before;
+        const std::string size = std::to_string(c.width) + " x " + std::to_string(c.height) + " pixels";
+        if (c.shown) {
+            EXPECT_EQ(view->image().pixelWidth(), int(c.width));
+            EXPECT_EQ(view->image().pixelAt(int(c.width) - 1, int(c.height) - 1), kit::Color::black());
+            EXPECT_FALSE(env.log().contains("[Image] refused"));
+        } else {
+            EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
+            EXPECT_EQ(env.log().count("[Image] refused data:image/png;base64,"), 1u);
+            EXPECT_TRUE(env.log().contains("image too large: " + size)) << ::testing::PrintToString(env.log().lines());
+            // The pixels were never allocated (the compressed data and its copies are a few MB).
+            if (measured) {
+                EXPECT_LT(grown, 48 * 1024) << "KiB";
+            }
+        }
+    }
+
+    // The budget is the loader's: a small one refuses a small picture, at its edge exactly.
+    KZImageLoader::Options options;
+    options.maximumPixels = 100;
+    KZImageLoader tight(options);
+    auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
+    tight.setImage(view, dataAddress(pngOf(10, 10, kit::Color::white())), placeholder);
+    ASSERT_TRUE(settle(tight));
+    EXPECT_EQ(view->image().pixelWidth(), 10);
+    tight.setImage(view, dataAddress(pngOf(10, 11, kit::Color::white())), placeholder);
+    ASSERT_TRUE(settle(tight));
+    EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
+    EXPECT_TRUE(env.log().contains("image too large: 10 x 11 pixels"));
 }
 
 TEST_F(ImageLoaderTest, ALoaderGoingAwayCancelsItsRunningLoads) {

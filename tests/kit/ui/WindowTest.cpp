@@ -67,6 +67,30 @@ TEST_F(WindowTest, ResizeNotificationsAndTitleBarButtonsLaidOutAnew) {
     EXPECT_LT(close->frame().maxX(), zoom->frame().minX());
 }
 
+TEST_F(WindowTest, ASeeThroughTitleBarPassesClicksAwayFromItsButtonsToTheContent) {
+    struct Case {
+        unsigned style;
+        Point point;  // in the window, 420 x 300
+        const char* hit;
+    };
+    const Case cases[] = {
+        {WindowStyleTitled | WindowStyleFullSizeContentView, {300, 290}, "content"},       // under the strip
+        {WindowStyleTitled | WindowStyleFullSizeContentView, {14, 286}, "Button"},         // the close button
+        {WindowStyleTitled | WindowStyleFullSizeContentView, {300, 100}, "content"},
+        {WindowStyleTitled, {300, 290}, "TitleBarView"},                                   // a drawn title bar
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(stringFromPoint(c.point));
+        auto window = makeWindow({0, 0, 420, c.style & WindowStyleFullSizeContentView ? 300.0 : 272.0}, c.style);
+        auto content = create<View>(window->contentView()->bounds());
+        content->setAccessibilityLabel("content");
+        window->contentView()->addSubview(content);
+        auto hit = window->frameView()->hitTest(c.point);
+        ASSERT_NE(hit, nullptr);
+        EXPECT_EQ(hit == content ? std::string("content") : hit->className(), c.hit);
+    }
+}
+
 TEST_F(WindowTest, CenterPlacesTheWindowOnTheVisibleFrame) {
     auto window = makeWindow({0, 0, 420, 800}, WindowStyleTitled | WindowStyleFullSizeContentView);
     window->center();
