@@ -353,7 +353,7 @@ TEST_F(TitleBarTest, AvatarPictureLoadsOnlyFromWebAndDataAddresses) {
 
 TEST_F(TitleBarTest, SettingsPopoverEntriesPreferencesReachTheHostQuitWaitsForTheEventToEnd) {
     int quits = 0;
-    auto application = std::make_shared<AppDelegate>(AppDelegate::Options{-1, [&] { ++quits; }});
+    auto application = std::make_shared<AppDelegate>(AppDelegate::Options{-1, [&] { ++quits; }, {}});
     AppDelegate::setCurrent(application);
     showSide();
     HXReport::takeRecordedEvents();
@@ -396,7 +396,7 @@ TEST_F(TitleBarTest, SettingsPopoverEntriesPreferencesReachTheHostQuitWaitsForTh
     bar().onClickSettingsButtonAction(nullptr);
     auto block = bar().settingsWindowController()->onClickQuit();
     KZWindowControllerManager::resetManager();
-    application = std::make_shared<AppDelegate>(AppDelegate::Options{-1, [&] { ++quits; }});
+    application = std::make_shared<AppDelegate>(AppDelegate::Options{-1, [&] { ++quits; }, {}});
     AppDelegate::setCurrent(application);
     block();
     env.runUntilIdle();
