@@ -14,9 +14,13 @@ namespace kit::desktop {
 
 namespace {
 
-GtkWindow* dialogParent() {
+GtkWindow* dialogParent(std::shared_ptr<Window> window = nullptr) {
     auto& app = Application::shared();
-    std::shared_ptr<Window> window = app.keyWindow();
+    if (window && window->isVisible()) {
+        auto* peer = GtkWindowPeer::forWindow(*window);
+        if (peer && gtk_widget_get_mapped(peer->gtkWindow())) return GTK_WINDOW(peer->gtkWindow());
+    }
+    window = app.keyWindow();
     if (!window) window = app.mainWindow();
     if (!window) return nullptr;
     auto* peer = GtkWindowPeer::forWindow(*window);
@@ -100,7 +104,8 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
     }
     const std::string title = !panel.title.empty() ? panel.title : (open ? "Open" : "Save");
     const std::string accept = !panel.prompt.empty() ? panel.prompt : (open ? "_Open" : "_Save");
-    GtkWidget* dialog = gtk_file_chooser_dialog_new(title.c_str(), dialogParent(), action, "_Cancel", GTK_RESPONSE_CANCEL,
+    // A sheet belongs to its window; other panels to the key or main window.
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(title.c_str(), dialogParent(panel.sheetWindow()), action, "_Cancel", GTK_RESPONSE_CANCEL,
                                                     accept.c_str(), GTK_RESPONSE_ACCEPT, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     auto* chooser = GTK_FILE_CHOOSER(dialog);
