@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "kit/desktop/GtkWindowPeer.h"
@@ -50,6 +52,16 @@ std::string caseless(const std::string& extension) {
         }
     }
     return pattern;
+}
+
+std::string defaultSaveFolder() {
+    const char* home = g_get_home_dir();
+    const std::filesystem::path homeFolder = std::getenv("HOME") ? std::getenv("HOME") : (home ? home : "/");
+    std::error_code error;
+    for (const std::filesystem::path& candidate : {homeFolder / "Downloads", homeFolder}) {
+        if (std::filesystem::is_directory(candidate, error)) return candidate.string();
+    }
+    return "/";
 }
 
 }  // namespace
@@ -114,7 +126,12 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
     gtk_file_chooser_set_create_folders(chooser, panel.canCreateDirectories);
     gtk_file_chooser_set_select_multiple(chooser, openPanel && openPanel->allowsMultipleSelection);
     gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
-    if (!panel.directoryURL.empty()) gtk_file_chooser_set_current_folder(chooser, panel.directoryURL.c_str());
+    if (!panel.directoryURL.empty()) {
+        gtk_file_chooser_set_current_folder(chooser, panel.directoryURL.c_str());
+    } else if (!open) {
+        // Not the process's working folder: the user's downloads, else the home folder.
+        gtk_file_chooser_set_current_folder(chooser, defaultSaveFolder().c_str());
+    }
     if (!open && !panel.nameFieldStringValue.empty()) {
         gtk_file_chooser_set_current_name(chooser, panel.nameFieldStringValue.c_str());
     }
