@@ -162,6 +162,53 @@ class PageActions(unittest.TestCase):
 
     # -- dropping a file onto the AI
 
+    def start_drag_source(self, s, path):
+        source = subprocess.Popen([str(program("kit_desktopcapture_drag_source")), "100", "300", "uri-list",
+                                   path.as_uri()], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL)
+        if source.stdout.readline().strip() != b"ready":
+            source.kill()
+            raise E2EError("the drag source did not come up")
+        return source
+
+    def end_drag_source(self, source):
+        source.stdin.close()
+        source.stdout.close()
+        try:
+            source.wait(5)
+        except subprocess.TimeoutExpired:
+            source.kill()
+            source.wait(5)
+        subprocess.run(["xdotool", "mouseup", "1"], capture_output=True)
+
+    def test_drag_onto_the_visible_side_window_reaches_the_chat(self):
+        with self.session(file_drag=True) as s:
+            side = self.open_side(s)
+            dropped = s.root / "minutes.docx"
+            dropped.write_bytes(b"PK minutes")
+            source = self.start_drag_source(s, dropped)
+            try:
+                xdotool("mousemove", 200, 400)
+                xdotool("mousedown", 1)
+                for x, y in ((215, 415), (240, 440), (400, 400), (800, 300)):
+                    xdotool("mousemove", x, y)
+                    time.sleep(0.1)
+                wait_until(lambda: [e for e in s.events("chat", "n2j", "SystemDragFile")
+                                    if (e.get("data") or {}).get("onDrag") == 1], "the page to hear of the drag")
+                for step in range(8):
+                    xdotool("mousemove", side.x + 150 + 5 * step, side.y + 400 + step)
+                    time.sleep(0.25)
+                self.assertEqual([w for w in visible_windows() if w.width == 420 and w.height == 110], [],
+                                 "a drop window opened beside the visible side window")
+                xdotool("mouseup", 1)
+                wait_until(lambda: s.events("chat", "dom", "FileDropped"), "the drop to land on the chat page")
+                wait_until(lambda: [e for e in s.events("chat", "n2j", "SystemDragFile")
+                                    if (e.get("data") or {}).get("onDrag") == 0], "the page to hear the drag end")
+                s.screenshot("dropped-on-side-window")
+                self.assertEqual(s.status()["pages"].get("chat"), 1, "the dropped file replaced the chat page")
+            finally:
+                self.end_drag_source(source)
+
     def test_drag_onto_the_drop_window_reaches_the_chat(self):
         """The drop window borrows the chat page while a file from another program is dragged; the
         drop lands on the page, and the window gives the page back. (The web engine hands the page
@@ -170,12 +217,8 @@ class PageActions(unittest.TestCase):
             s.wait_page_ready("chat")
             dropped = s.root / "quarterly report.pdf"
             dropped.write_bytes(b"%PDF-1.4 quarterly")
-            source = subprocess.Popen([str(program("kit_desktopcapture_drag_source")), "100", "300", "uri-list",
-                                       dropped.as_uri()], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                      stderr=subprocess.DEVNULL)
+            source = self.start_drag_source(s, dropped)
             try:
-                if source.stdout.readline().strip() != b"ready":
-                    raise E2EError("the drag source did not come up")
                 xdotool("mousemove", 200, 400)
                 xdotool("mousedown", 1)
                 for x, y in ((215, 415), (240, 440), (400, 400), (800, 200)):
@@ -208,12 +251,7 @@ class PageActions(unittest.TestCase):
                 self.assertEqual(s.status()["pages"].get("chat"), 1)
                 self.assert_chat_stays(s, "after the drop")
             finally:
-                source.stdin.close()
-                try:
-                    source.wait(5)
-                except subprocess.TimeoutExpired:
-                    source.kill()
-                subprocess.run(["xdotool", "mouseup", "1"], capture_output=True)
+                self.end_drag_source(source)
 
 
 def main():

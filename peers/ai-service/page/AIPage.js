@@ -371,6 +371,7 @@
   // "FileDropped" {names, sizes}) and never opened in place of the page.
   function acceptDrops() {
     if (!document.addEventListener) return;
+    document.addEventListener('dragenter', function (event) { event.preventDefault(); });
     document.addEventListener('dragover', function (event) { event.preventDefault(); });
     document.addEventListener('drop', function (event) {
       event.preventDefault();
