@@ -6,6 +6,8 @@ namespace {
 struct Handlers {
     std::function<void(const kit::Dictionary&)> loginStateChanged;
     std::function<void()> showLoginWindow;
+    std::function<void()> showImageWindow;
+    std::function<void(const std::string&)> showDocumentWindow;
 };
 
 Handlers& handlers() {
@@ -39,6 +41,32 @@ void KZAIWebServices::showLoginWindowRelateToWindow() {
         return;
     }
     run();
+}
+
+void KZAIWebServices::setShowImageWindowHandler(std::function<void()> handler) {
+    handlers().showImageWindow = std::move(handler);
+}
+
+void KZAIWebServices::setShowDocumentWindowHandler(std::function<void(const std::string& url)> handler) {
+    handlers().showDocumentWindow = std::move(handler);
+}
+
+void KZAIWebServices::showAIImageWindowControllerAndCreateNewTab() {
+    auto run = handlers().showImageWindow;
+    if (!run) {
+        kit::logLine("[WebView] image window not shown: no window-controller manager is wired");
+        return;
+    }
+    run();
+}
+
+void KZAIWebServices::showAIDocumentWindowControllerAndCreateNewTab(const std::string& url) {
+    auto run = handlers().showDocumentWindow;
+    if (!run) {
+        kit::logLine("[WebView] document window not shown: no window-controller manager is wired");
+        return;
+    }
+    run(url);
 }
 
 void KZAIWebServices::reset() { handlers() = Handlers{}; }

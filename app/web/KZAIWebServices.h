@@ -1,7 +1,8 @@
 #pragma once
-// What the AI web view asks of the login-state manager, which the page tells its login state and
-// asks for the login window. The manager lives in a layer this one does not link: the process
-// entry (and tests) wire it; without a wiring a call only logs.
+// What the AI web view asks of the layers above it: the login-state manager, which the page tells
+// its login state and asks for the login window, and the window-controller manager, which opens a
+// tab in the image or document tool window for a new-window request. They live in layers this one
+// does not link: the process entry (and tests) wire them; without a wiring a call only logs.
 
 #include <functional>
 #include <string>
@@ -15,8 +16,15 @@ public:
     // The login-state manager's showLoginWindowRelateToWindow with no window.
     static void setShowLoginWindowHandler(std::function<void()> handler);
 
+    // The window-controller manager's showAIImageWindowControllerAndCreateNewTab and
+    // showAIDocumentWindowControllerAndCreateNewTab: (address).
+    static void setShowImageWindowHandler(std::function<void()> handler);
+    static void setShowDocumentWindowHandler(std::function<void(const std::string& url)> handler);
+
     static void onLoginStateChanged(const kit::Dictionary& info);
     static void showLoginWindowRelateToWindow();
+    static void showAIImageWindowControllerAndCreateNewTab();
+    static void showAIDocumentWindowControllerAndCreateNewTab(const std::string& url);
 
     static void reset();
 };

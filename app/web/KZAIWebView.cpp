@@ -513,10 +513,6 @@ std::shared_ptr<kit::WebView> KZAIWebView::createWebView(kit::WebView& webView,
     return KZBaseWebView::createWebView(webView, configuration, action, features);
 }
 
-bool KZAIWebView::__divertNavigationAction(const kit::NavigationAction&) { return false; }
-
-bool KZAIWebView::__divertNewWindowAction(const kit::NavigationAction&) { return false; }
-
 // ---- Reports ---------------------------------------------------------------------------------------
 
 void KZAIWebView::_reportWebViewDidStartLoad() {

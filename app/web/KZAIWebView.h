@@ -4,6 +4,12 @@
 // page's readiness ("WebIsReady", checked 5 seconds after each finished navigation), relays
 // window full-screen changes, and sends the timing reports 24011 to 24014.
 //
+// Addresses that carry an image as Base64 data or name a file to download are never navigated
+// to: the image or file is saved into the private download folder (KZDownloadFolder) and offered
+// in a save panel on the view's window (reports 24005 to 24010). New windows asking for the image
+// or document tool open a tab there. The page's file input gets an open panel filtered by the
+// types the pages declared (KZSharedWebData).
+//
 // Pages are trusted by origin: only a document shown (the last committed main-frame page) of the
 // AI service's origin (KZBundleInfo::aiBaseURL()) gets the page script, the application's calls
 // and its queue read; the handlers check it again and give any other page an empty answer.
@@ -11,6 +17,8 @@
 // Made with kit::create<KZAIWebView>(). Ownership: the view owns its bridge, which holds the
 // platform web view and this view (its web-view delegate) weakly; handlers hold the view weakly.
 
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,6 +31,7 @@
 #include "app/web/KZWebTypes.h"
 #include "kit/base/Value.h"
 #include "kit/ui/Image.h"
+#include "kit/web/Download.h"
 
 class WKWebViewJavascriptBridge;
 
@@ -38,6 +47,7 @@ public:
 
     const std::shared_ptr<WKWebViewJavascriptBridge>& bridge() const { return bridge_; }
     bool isAIWebReady() const { return isAIWebReady_; }
+    void setIsAIWebReady(bool ready) { isAIWebReady_ = ready; }
     bool hasOpenFile() const { return hasOpenFile_; }
     bool isShowPanel() const { return isShowPanel_; }
     void setIsShowPanel(bool isShowPanel) { isShowPanel_ = isShowPanel; }
@@ -92,6 +102,33 @@ public:
     static constexpr std::size_t kStartupQueueLimit = 16;
     static std::string startupQueueSupersedeKey(std::string_view handlerName, const kit::Value& data);
 
+    // ---- Downloads, saved images and the open panel. -------------------------------------------
+    // Address classification, case aside: image data ("data:image...;base64,") and addresses that
+    // end in a download suffix (before any query).
+    static bool __isImageDataAddress(const std::string& url);
+    static bool __canDownload(const std::string& url);
+    // The image subtype of a data address ("^data:image/(\w+);base64,", case kept); "png" when
+    // it does not match.
+    static std::string __extractImageFormatFromBase64String(const std::string& text);
+    // The Base64 data after the last "base64,", characters outside the alphabet ignored; nullopt
+    // when nothing decodes.
+    static std::optional<std::vector<std::uint8_t>> __imageDataFromBase64String(const std::string& text);
+    // Saves the image of a data address and offers it in the save panel.
+    void __startDownloadBase64Picture(const std::string& text);
+    // Downloads the address and offers the file in the save panel.
+    void __startDownloadWithURL(const std::string& url);
+    void __downloadWithURL(const std::string& url);
+    // The save panel for a file waiting in the download folder; `handler` runs after the file was
+    // saved where the user chose.
+    void savePanelWithFileName(const std::string& fileName, const std::filesystem::path& tempPath,
+                               std::function<void()> handler = {});
+    // Downloads under way.
+    std::size_t activeDownloadCount() const { return downloadSessions_.size(); }
+    void runOpenPanel(kit::WebView& webView, const kit::OpenPanelParameters& parameters, const kit::FrameInfo& frame,
+                      std::function<void(std::optional<std::vector<std::string>>)> completionHandler) override;
+
+    static constexpr double kDownloadTimeout = 10.0;
+    static constexpr double kOpenPanelDelay = 0.1;
     static constexpr double kReadyCheckDelay = 5.0;
     static constexpr const char* kReadyCheckSelector = "__checkIfAIWebReady";
     static constexpr const char* kAnalyzeFilePath = "/mac/screenshot.png";
@@ -101,13 +138,21 @@ protected:
     void __resetRequestStatus() override;
     void _reportWebViewDidStartLoad() override;
 
-    // Downloads and the tool windows' addresses take these over (a later piece): true when the
-    // address was taken and the navigation must not go on. Nothing is taken yet.
+    // Downloads, image data and the tool windows' addresses: true when the address was taken and
+    // the navigation must not go on.
     virtual bool __divertNavigationAction(const kit::NavigationAction& action);
     virtual bool __divertNewWindowAction(const kit::NavigationAction& action);
 
 private:
     friend class KZAIWebViewBridge;
+    friend class KZAIWebViewDownloadSession;
+    void URLSessionDidFinishDownloadingTo(const kit::DownloadTask& task, const std::filesystem::path& location);
+    void URLSessionDidComplete(const kit::DownloadTask& task, const std::optional<kit::WebError>& error);
+    void _reportWebViewDidStartDownloadImage(long length);
+    void _reportWebViewDidEndDownloadImage(long length, bool written);
+    void _reportWebViewDidStartDownloadFile();
+    void _reportWebViewDidEndDownloadFile(const std::optional<kit::WebError>& error);
+
     // A new main-frame document replaced the old one.
     void mainFrameDidCommit();
 
@@ -136,5 +181,7 @@ private:
     std::optional<double> didStartDownloadFileDate_;
     std::map<long, double> didSendJSMessageDateDictionary_;
     std::vector<std::shared_ptr<void>> fullScreenTokens_;
+    // One delegate per download, released when its task completes.
+    std::vector<std::shared_ptr<kit::DownloadDelegate>> downloadSessions_;
     std::string committedOrigin_;
 };

@@ -4,10 +4,12 @@
 #include <filesystem>
 
 #include "app/capture/KZDragManager.h"
+#include "app/capture/KZScreenshotManager.h"
 #include "app/core/KZAIUserManager.h"
 #include "app/core/KZBundleInfo.h"
 #include "app/core/KZSharedPlistManager.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
+#include "app/windows/KZCanNotBeKeyWnd.h"
 #include "app/web/KZAIWebView.h"
 #include "app/web/KZSharedWebData.h"
 #include "app/web/KZWebTypes.h"
@@ -39,6 +41,22 @@ const std::vector<std::string>& defaultDragExtensions() {
 
 kit::Rect visibleFrameOf(const std::shared_ptr<kit::Screen>& screen) {
     return screen ? screen->visibleFrame() : kit::Rect{};
+}
+
+// The application's window a notification came from, when it is one of the base window
+// controllers' windows.
+std::shared_ptr<KZCanNotBeKeyWnd> controllerWindowOf(const void* object) {
+    if (!object) return nullptr;
+    for (const auto& window : kit::Application::shared().windows())
+        if (window.get() == object) return std::dynamic_pointer_cast<KZCanNotBeKeyWnd>(window);
+    return nullptr;
+}
+
+std::string windowDescription(const void* window) {
+    if (!window) return "(null)";
+    char text[48];
+    std::snprintf(text, sizeof text, "<Window: %p>", window);
+    return text;
 }
 
 }  // namespace
@@ -424,10 +442,6 @@ std::shared_ptr<kit::Window> KZSideMainWindowController::getWindow() { return wi
 
 // ---- Drag to the AI -------------------------------------------------------------------------------
 
-void KZSideMainWindowController::initAutoHiddenListeners() {
-    // The auto-hide rules (sliding out when the user turns to other windows) install their
-    // window observers here; until they exist the side window stays until it is hidden.
-}
 
 void KZSideMainWindowController::registerDragDrop() {
     auto extensions = KZSharedWebData::shared().supportedNativeDragTypes();
@@ -454,15 +468,20 @@ void KZSideMainWindowController::__onDragStart(const std::vector<std::string>& p
     HXReport::reportCommonKeyValue(21121, extension);
     HXReport::reportCommonKeyValue(21122, extension);
     auto& manager = KZWindowControllerManager::manager();
-    if (!manager.isVisibleSideMainWindow()) manager.showDropWindowController();
+    if (!manager.isVisibleSideMainWindow()) {
+        dropWindowOpenedForDrag_ = true;
+        manager.showDropWindowController();
+    }
 }
 
 void KZSideMainWindowController::__onDrop(bool inside) {
-    auto& manager = KZWindowControllerManager::manager();
-    if (manager.isVisibleSideMainWindow()) {
+    // Whether the side window is visible now does not matter: a drop window opened for this drag
+    // has the web view, which must come back (the window may have been shown during the drag).
+    if (!dropWindowOpenedForDrag_) {
         draggedFileExtension_.reset();
         return;
     }
+    dropWindowOpenedForDrag_ = false;
     std::weak_ptr<KZSideMainWindowController> weak = self();
     kit::RunLoop::main().postAfter(kDropCloseDelay, [weak, inside] {
         auto s = weak.lock();
@@ -493,4 +512,160 @@ void KZSideMainWindowController::giveBackWebView() {
     webView->removeFromSuperview();
     window()->contentView()->addSubview(webView, kit::View::Ordering::Below, nullptr);
     __layoutWebView();
+}
+
+// ---- Page actions ---------------------------------------------------------------------------------
+
+void KZSideMainWindowController::webviewReceiveFileAction(KZAIWebView&, const kit::Dictionary& action) {
+    const kit::Value* typeValue = action.find("type");
+    const std::string* type = typeValue ? typeValue->asString() : nullptr;
+    if (!type) return;
+    auto& manager = KZWindowControllerManager::manager();
+    if (*type == "file") {
+        manager.showAIDocumentWindowFromSideWindowWithActionInfo(action);
+    } else if (*type == "picture") {
+        manager.showAIImageWindowFromSideWindowWithActionInfo(action);
+    } else if (*type == "write") {
+        manager.showAIWritingWindowControllerFromSideWindow();
+    }
+}
+
+void KZSideMainWindowController::webviewDidReceiveWebRequestLogin(KZAIWebView&) {
+    HXReport::reportCommonKeyValue(24022, "4");
+}
+
+void KZSideMainWindowController::webviewDidNotifyStartCapture(KZAIWebView&) {
+    HXReport::reportCommonKeyValue(24060, "1");
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    KZScreenshotManager::shared().startScreenshotWithCompleteHandler([weak](std::shared_ptr<kit::Image> image, int) {
+        auto s = weak.lock();
+        if (!s || !image || image->isNull()) return;
+        s->singleWebView()->native2js_fileForAnalyze(*image);
+        kit::RunLoop::main().post([weak] {
+            if (auto again = weak.lock()) again->showWithCompletionHandler();
+        });
+    });
+}
+
+void KZSideMainWindowController::webviewElementWillEnterFullScreen(KZAIWebView&, const kit::Notification& notification) {
+    kit::logf("side -- enter --- %s", windowDescription(notification.object).c_str());
+}
+
+void KZSideMainWindowController::webviewElementDidExitFullScreen(KZAIWebView&, const kit::Notification& notification) {
+    kit::logf("side -- exit --- %s", windowDescription(notification.object).c_str());
+    if (window()->isVisible() || controllerWindowOf(notification.object)) return;
+    showWithCompletionHandler();
+}
+
+// ---- Auto-hide ------------------------------------------------------------------------------------
+
+void KZSideMainWindowController::initAutoHiddenListeners() {
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    auto& center = kit::NotificationCenter::defaultCenter();
+    const std::shared_ptr<kit::WindowController> observer = self();
+    using Method = void (KZSideMainWindowController::*)(const kit::Notification&);
+    for (const auto& [name, method] : {std::pair<const char*, Method>{kit::kWindowWillCloseNotification,
+                                                                      &KZSideMainWindowController::onAppWindowWillClose},
+                                       {kit::kWindowDidMiniaturizeNotification,
+                                        &KZSideMainWindowController::onAppWindowDidMiniaturize},
+                                       {kit::kWindowDidBecomeKeyNotification,
+                                        &KZSideMainWindowController::onAppWindowDidBecomeKey}}) {
+        center.addObserver(observer, name, nullptr, [weak, method = method](const kit::Notification& note) {
+            if (auto s = weak.lock()) ((*s).*method)(note);
+        });
+    }
+}
+
+void KZSideMainWindowController::onAppWindowWillClose(const kit::Notification& notification) {
+    auto own = window();
+    if (notification.object == own.get()) {
+        __cancelDelayWindowAutoDisappear();
+        return;
+    }
+    auto closing = controllerWindowOf(notification.object);
+    if (!closing || closing->customWndType() == 5) return;
+    kit::logf("[SD] -- window Will Close -- %s", windowDescription(notification.object).c_str());
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    kit::RunLoop::main().postAfter(kAutoHideAfterOtherWindowDelay, [weak] {
+        if (auto s = weak.lock()) s->__beginDelayWindowDisappear();
+    });
+}
+
+void KZSideMainWindowController::onAppWindowDidMiniaturize(const kit::Notification& notification) {
+    if (!controllerWindowOf(notification.object)) return;
+    kit::logf("[SD] -- Window Did Miniaturize -- %s", windowDescription(notification.object).c_str());
+    __beginDelayWindowDisappear();
+}
+
+void KZSideMainWindowController::onAppWindowDidBecomeKey(const kit::Notification& notification) {
+    if (notification.object == window().get()) {
+        kit::logLine("[SD] -- window become key");
+        std::weak_ptr<KZSideMainWindowController> weak = self();
+        kit::RunLoop::main().postAfter(kAutoHideAfterOtherWindowDelay, [weak] {
+            if (auto s = weak.lock()) s->__cancelDelayWindowAutoDisappear();
+        });
+        return;
+    }
+    if (!controllerWindowOf(notification.object)) return;
+    if (!KZWindowControllerManager::manager().isAllFunctionWindowNotVisiable()) __cancelDelayWindowAutoDisappear();
+}
+
+void KZSideMainWindowController::windowDidResignKey(kit::Window&) {
+    kit::logLine("[SD] -- window resign key ??");
+    if (!isWindowClosing_) __beginDelayWindowDisappear();
+}
+
+void KZSideMainWindowController::__beginDelayWindowDisappear() {
+    if (!KZWindowControllerManager::manager().isAllFunctionWindowNotVisiable()) return;
+    // A hidden window has nothing to slide out, and its page must not hear that it hid.
+    if (!window()->isVisible()) return;
+    auto& loop = kit::RunLoop::main();
+    loop.cancelPerforms(this, kAutoDisappearSelector);
+    kit::logLine("[SD] -- begin Delay Window Disappear");
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    loop.performAfterDelay(this, kAutoDisappearSelector, kAutoDisappearDelay, [weak] {
+        if (auto s = weak.lock()) s->__windowAutoDisapper();
+    });
+}
+
+void KZSideMainWindowController::__windowAutoDisapper() {
+    if (isPinnedOnRightView()) return;
+    if (isShowSystemPanel()) {
+        kit::logLine("[SD] -- is showing system panel");
+        return;
+    }
+    if (isDraggingFile_) {
+        kit::logLine("[SD] -- is dragging file");
+        return;
+    }
+    if (!window()->isVisible() || isWindowClosing_) return;
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    hideWithCompletionHandler([weak] {
+        if (auto s = weak.lock()) s->onSideWindowClose();
+    });
+}
+
+void KZSideMainWindowController::__cancelDelayWindowAutoDisappear() {
+    kit::logLine("[SD] -- cancel Delay Window Disappear");
+    kit::RunLoop::main().cancelPerforms(this, kAutoDisappearSelector);
+}
+
+// ---- Page flush -----------------------------------------------------------------------------------
+
+void KZSideMainWindowController::__delayMarkWebviewNeedReflush() {
+    __cancelDelayFlushWebview();
+    std::weak_ptr<KZSideMainWindowController> weak = self();
+    kit::RunLoop::main().performAfterDelay(this, kFlushWebviewSelector, kFlushWebviewDelay, [weak] {
+        if (auto s = weak.lock()) s->__flushWebviewsWhenSideWindowHidden15min();
+    });
+}
+
+void KZSideMainWindowController::__cancelDelayFlushWebview() {
+    kit::RunLoop::main().cancelPerforms(this, kFlushWebviewSelector);
+}
+
+void KZSideMainWindowController::__flushWebviewsWhenSideWindowHidden15min() {
+    kit::logLine("[SD] Webviews When Side Window Hidden");
+    singleWebView()->setIsAIWebReady(false);
+    KZAIUserManager::shared().setNeedReflushWebviewWhenShowWindowAfter15min(true);
 }

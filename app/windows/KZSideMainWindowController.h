@@ -7,6 +7,12 @@
 // completion then does nothing. Text and images for the page wait while the page is not ready
 // and are sent when it says it is, if the window is visible then.
 //
+// The page's requests (tool windows, a screenshot, the login window, full screen) arrive as web
+// view delegate calls. While a file is dragged anywhere on screen with the window hidden, a small
+// drop window borrows the web view; it always comes back at the drop. The window slides out by
+// itself when the user turns to other windows, unless it is pinned, the page shows a file panel, a
+// file is being dragged, or a tool window, permission tip or the login window is up.
+//
 // Made with kit::create<KZSideMainWindowController>(). Ownership: the controller owns its window,
 // the title area and the web view (which it lends to the drop window during a file drag); the
 // timer, the notification centre and the drag manager hold it weakly.
@@ -47,6 +53,11 @@ public:
     static constexpr double kDropCloseDelay = 0.1;
     static constexpr const char* kChatPagePath = "thirdParty/dorvaka/pmChat?version=%d";
     static constexpr const char* kDelayReshowSelector = "__delayReshowSideWindow";
+    static constexpr double kAutoDisappearDelay = 0.1;
+    static constexpr double kAutoHideAfterOtherWindowDelay = 0.5;
+    static constexpr double kFlushWebviewDelay = 86400.0;
+    static constexpr const char* kAutoDisappearSelector = "__windowAutoDisapper";
+    static constexpr const char* kFlushWebviewSelector = "__flushWebviewsWhenSideWindowHidden15min";
 
     // initWithTitleStyle:resizable:windowSize: with no title bar, fixed size, 420 x 800.
     KZSideMainWindowController();
@@ -108,6 +119,22 @@ public:
     // Takes the web view back from the drop window.
     void giveBackWebView();
     const std::optional<std::string>& draggedFileExtension() const { return draggedFileExtension_; }
+    // Whether the current drag opened the drop window (which then has the web view).
+    bool isDropWindowOpenForDrag() const { return dropWindowOpenedForDrag_; }
+
+    // ---- Auto-hide. -----------------------------------------------------------------------------
+    void onAppWindowWillClose(const kit::Notification& notification);
+    void onAppWindowDidMiniaturize(const kit::Notification& notification);
+    void onAppWindowDidBecomeKey(const kit::Notification& notification);
+    void windowDidResignKey(kit::Window& window) override;
+    void __beginDelayWindowDisappear();
+    void __windowAutoDisapper();
+    void __cancelDelayWindowAutoDisappear();
+
+    // ---- Page flush (nothing calls the first two). ----------------------------------------------
+    void __delayMarkWebviewNeedReflush();
+    void __cancelDelayFlushWebview();
+    void __flushWebviewsWhenSideWindowHidden15min();
 
     // ---- Delegates. -----------------------------------------------------------------------------
     bool windowShouldClose(kit::Window& window) override;
@@ -118,6 +145,11 @@ public:
     std::shared_ptr<kit::Window> getWindow() override;
     void onTimerTick(KZGlobalTimer& timer) override;
     void webviewIsReadyFrom(KZAIWebView& webview, const std::optional<std::string>& from) override;
+    void webviewReceiveFileAction(KZAIWebView& webview, const kit::Dictionary& action) override;
+    void webviewDidReceiveWebRequestLogin(KZAIWebView& webview) override;
+    void webviewDidNotifyStartCapture(KZAIWebView& webview) override;
+    void webviewElementWillEnterFullScreen(KZAIWebView& webview, const kit::Notification& notification) override;
+    void webviewElementDidExitFullScreen(KZAIWebView& webview, const kit::Notification& notification) override;
 
 private:
     std::shared_ptr<KZSideMainWindowController> self();
@@ -140,5 +172,6 @@ private:
     bool isDraggingFile_ = false;
     std::uint64_t slideGeneration_ = 0;
     std::optional<std::string> draggedFileExtension_;
+    bool dropWindowOpenedForDrag_ = false;
     std::shared_ptr<void> draggingObservation_;
 };

@@ -141,6 +141,9 @@ void KZWindowControllerManager::installServices() {
     KZAIWebServices::setLoginStateChangedHandler(
         [](const kit::Dictionary& info) { KZAIUserManager::shared().onLoginStateChanged(info); });
     KZAIWebServices::setShowLoginWindowHandler([] { KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr); });
+    KZAIWebServices::setShowImageWindowHandler([] { manager().showAIImageWindowControllerAndCreateNewTab(); });
+    KZAIWebServices::setShowDocumentWindowHandler(
+        [](const std::string& url) { manager().showAIDocumentWindowControllerAndCreateNewTab(url); });
 }
 
 KZWindowControllerManager::~KZWindowControllerManager() = default;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "kit/desktop/GtkWindowPeer.h"
@@ -14,9 +16,13 @@ namespace kit::desktop {
 
 namespace {
 
-GtkWindow* dialogParent() {
+GtkWindow* dialogParent(std::shared_ptr<Window> window = nullptr) {
     auto& app = Application::shared();
-    std::shared_ptr<Window> window = app.keyWindow();
+    if (window && window->isVisible()) {
+        auto* peer = GtkWindowPeer::forWindow(*window);
+        if (peer && gtk_widget_get_mapped(peer->gtkWindow())) return GTK_WINDOW(peer->gtkWindow());
+    }
+    window = app.keyWindow();
     if (!window) window = app.mainWindow();
     if (!window) return nullptr;
     auto* peer = GtkWindowPeer::forWindow(*window);
@@ -46,6 +52,16 @@ std::string caseless(const std::string& extension) {
         }
     }
     return pattern;
+}
+
+std::string defaultSaveFolder() {
+    const char* home = g_get_home_dir();
+    const std::filesystem::path homeFolder = std::getenv("HOME") ? std::getenv("HOME") : (home ? home : "/");
+    std::error_code error;
+    for (const std::filesystem::path& candidate : {homeFolder / "Downloads", homeFolder}) {
+        if (std::filesystem::is_directory(candidate, error)) return candidate.string();
+    }
+    return "/";
 }
 
 }  // namespace
@@ -101,7 +117,8 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
     }
     const std::string title = !panel.title.empty() ? panel.title : (open ? "Open" : "Save");
     const std::string accept = !panel.prompt.empty() ? panel.prompt : (open ? "_Open" : "_Save");
-    GtkWidget* dialog = gtk_file_chooser_dialog_new(title.c_str(), dialogParent(), action, "_Cancel", GTK_RESPONSE_CANCEL,
+    // A sheet belongs to its window; other panels to the key or main window.
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(title.c_str(), dialogParent(panel.sheetWindow()), action, "_Cancel", GTK_RESPONSE_CANCEL,
                                                     accept.c_str(), GTK_RESPONSE_ACCEPT, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     auto* chooser = GTK_FILE_CHOOSER(dialog);
@@ -110,7 +127,12 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
     gtk_file_chooser_set_create_folders(chooser, panel.canCreateDirectories);
     gtk_file_chooser_set_select_multiple(chooser, openPanel && openPanel->allowsMultipleSelection);
     gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
-    if (!panel.directoryURL.empty()) gtk_file_chooser_set_current_folder(chooser, panel.directoryURL.c_str());
+    if (!panel.directoryURL.empty()) {
+        gtk_file_chooser_set_current_folder(chooser, panel.directoryURL.c_str());
+    } else if (!open) {
+        // Not the process's working folder: the user's downloads, else the home folder.
+        gtk_file_chooser_set_current_folder(chooser, defaultSaveFolder().c_str());
+    }
     if (!open && !panel.nameFieldStringValue.empty()) {
         gtk_file_chooser_set_current_name(chooser, panel.nameFieldStringValue.c_str());
     }

@@ -348,6 +348,37 @@ void onPainterRealized(GtkWidget*, gpointer data) {
     guarded("placing web views", [&] { sync(*entry); });
 }
 
+// GTK looks for the target of a drag from another program among the widgets under the pointer,
+// input shapes aside, so the painter would take the drops meant for the page: it hands the drag
+// on to the page's widget, in the widget's coordinates.
+void forwardDragsToPage(Entry& entry) {
+    gtk_drag_dest_set(entry.painter, GtkDestDefaults(0), nullptr, 0,
+                      GdkDragAction(GDK_ACTION_COPY | GDK_ACTION_MOVE | GDK_ACTION_LINK | GDK_ACTION_PRIVATE));
+    Entry* raw = &entry;
+    g_signal_connect(entry.painter, "drag-motion",
+                     G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer data) -> gboolean {
+                         auto* e = static_cast<Entry*>(data);
+                         gboolean handled = FALSE;
+                         g_signal_emit_by_name(e->widget, "drag-motion", context, x + e->clipRect.x - e->frameRect.x,
+                                               y + e->clipRect.y - e->frameRect.y, time, &handled);
+                         return handled;
+                     }),
+                     raw);
+    g_signal_connect(entry.painter, "drag-leave", G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, guint time, gpointer data) {
+                         g_signal_emit_by_name(static_cast<Entry*>(data)->widget, "drag-leave", context, time);
+                     }),
+                     raw);
+    g_signal_connect(entry.painter, "drag-drop",
+                     G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer data) -> gboolean {
+                         auto* e = static_cast<Entry*>(data);
+                         gboolean handled = FALSE;
+                         g_signal_emit_by_name(e->widget, "drag-drop", context, x + e->clipRect.x - e->frameRect.x,
+                                               y + e->clipRect.y - e->frameRect.y, time, &handled);
+                         return handled;
+                     }),
+                     raw);
+}
+
 Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking) {
     auto entry = std::make_unique<Entry>();
     entry->layer = &layer;
@@ -366,6 +397,7 @@ Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking
     Entry* raw = entry.get();
     g_signal_connect(entry->painter, "event", G_CALLBACK(forwardToCanvas), raw);
     g_signal_connect(entry->painter, "realize", G_CALLBACK(onPainterRealized), raw);
+    forwardDragsToPage(*raw);
     g_signal_connect(entry->painter, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer data) -> gboolean {
                          guarded("painting over a web view", [&] { paintAbove(*static_cast<Entry*>(data), cr); });
                          return TRUE;

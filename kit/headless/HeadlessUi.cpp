@@ -22,8 +22,10 @@ std::size_t HeadlessWindowPeer::count(WindowChange change) const {
 
 std::unique_ptr<WindowPeer> HeadlessBackend::makeWindowPeer(Window&) { return std::make_unique<HeadlessWindowPeer>(); }
 
-PanelAnswer HeadlessBackend::runOpenPanel(const OpenPanel&) {
+PanelAnswer HeadlessBackend::runOpenPanel(const OpenPanel& panel) {
     ++openPanelsRun;
+    panelsShown.push_back({true, panel.sheetWindow() != nullptr, panel.nameFieldStringValue, panel.allowedFileTypes,
+                           panel.canChooseFiles, panel.canChooseDirectories, panel.allowsMultipleSelection});
     if (openAnswers.empty()) return {};
     PanelAnswer answer = openAnswers.front();
     openAnswers.pop_front();
@@ -38,8 +40,9 @@ long HeadlessBackend::runAlert(const Alert& alert) {
     return answer;
 }
 
-PanelAnswer HeadlessBackend::runSavePanel(const SavePanel&) {
+PanelAnswer HeadlessBackend::runSavePanel(const SavePanel& panel) {
     ++savePanelsRun;
+    panelsShown.push_back({false, panel.sheetWindow() != nullptr, panel.nameFieldStringValue, panel.allowedFileTypes});
     if (saveAnswers.empty()) return {};
     PanelAnswer answer = saveAnswers.front();
     saveAnswers.pop_front();

@@ -62,6 +62,17 @@ public:
     unsigned buttons = 0;
     unsigned modifiers = 0;
     Appearance appearance = Appearance::Light;
+    // What a panel run was asked to show.
+    struct PanelRecord {
+        bool open = false;
+        bool sheet = false;
+        std::string nameFieldStringValue;
+        std::vector<std::string> allowedFileTypes;
+        bool canChooseFiles = false;
+        bool canChooseDirectories = false;
+        bool allowsMultipleSelection = false;
+    };
+    std::vector<PanelRecord> panelsShown;
     std::deque<PanelAnswer> openAnswers;
     std::deque<PanelAnswer> saveAnswers;
     std::size_t openPanelsRun = 0;

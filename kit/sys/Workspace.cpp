@@ -1,5 +1,7 @@
 #include "kit/sys/Workspace.h"
 
+#include <gio/gio.h>
+
 #include <mutex>
 
 #include "kit/base/Log.h"
@@ -50,6 +52,18 @@ std::filesystem::path bundleExecutablePath(const std::filesystem::path& bundle) 
     std::string name = folder.filename().string();
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".app") == 0) name.resize(name.size() - 4);
     return folder / "Contents" / "MacOS" / name;
+}
+
+bool Workspace::activateFileViewerSelectingURLs(const std::vector<std::filesystem::path>& files) {
+    if (files.empty()) return false;
+    gchar* uri = g_filename_to_uri(files.front().parent_path().c_str(), nullptr, nullptr);
+    if (!uri) {
+        logf("[Workspace] cannot show %s: not an absolute path", files.front().c_str());
+        return false;
+    }
+    const std::string folder = uri;
+    g_free(uri);
+    return openURL(folder);
 }
 
 std::shared_ptr<Workspace> Workspace::installedShared() {

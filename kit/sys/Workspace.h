@@ -57,6 +57,9 @@ public:
 
     // Opens an address with the desktop's default handler.
     virtual bool openURL(const std::string& url) = 0;
+
+    // Shows files in the file manager. Default: opens the folder of the first one.
+    virtual bool activateFileViewerSelectingURLs(const std::vector<std::filesystem::path>& files);
 };
 
 // The executable of a bundle folder: "<bundle>/Contents/MacOS/<bundle name without .app>".

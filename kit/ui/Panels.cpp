@@ -41,7 +41,8 @@ void SavePanel::begin(std::function<void(ModalResponse)> completion) {
     });
 }
 
-void SavePanel::beginSheetModal(const std::shared_ptr<Window>&, std::function<void(ModalResponse)> completion) {
+void SavePanel::beginSheetModal(const std::shared_ptr<Window>& window, std::function<void(ModalResponse)> completion) {
+    sheetWindow_ = window;
     begin(std::move(completion));
 }
 

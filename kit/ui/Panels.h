@@ -36,6 +36,8 @@ public:
     std::filesystem::path url() const { return urls_.empty() ? std::filesystem::path{} : urls_.front(); }
     const std::vector<std::filesystem::path>& urls() const { return urls_; }
     bool isRunning() const { return running_; }
+    // The window a sheet was begun on (while it lives); null for other panels.
+    std::shared_ptr<Window> sheetWindow() const { return sheetWindow_.lock(); }
     virtual bool isOpenPanel() const { return false; }
 
 protected:
@@ -43,6 +45,7 @@ protected:
     virtual struct PanelAnswer ask();
     std::vector<std::filesystem::path> urls_;
     bool running_ = false;
+    std::weak_ptr<Window> sheetWindow_;
 };
 
 class OpenPanel : public SavePanel {

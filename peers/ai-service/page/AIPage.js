@@ -309,6 +309,17 @@
           link('download-pdf', 'Download a PDF', '/__files/sample.pdf'),
           link('download-image', 'Save an image', sampleImage)
         ]),
+        el('p', { 'class': 'row' }, [
+          el('input', {
+            id: 'chat-file-input', type: 'file',
+            onchange: function (event) {
+              var input = event && event.target ? event.target : byId('chat-file-input');
+              var file = input && input.files && input.files[0];
+              if (file) openFile(file.name);
+            }
+          })
+        ]),
+        el('p', { id: 'opened-file', 'class': 'hint', text: 'no file opened' }),
         el('p', { id: 'drop-hint', 'class': 'hint' })
       ];
     case 'login':
@@ -354,6 +365,27 @@
     default:
       return [];
     }
+  }
+
+  // A file dropped on the page is the page's: it is listed, reported to the service ("dom"
+  // "FileDropped" {names, sizes}) and never opened in place of the page.
+  function acceptDrops() {
+    if (!document.addEventListener) return;
+    document.addEventListener('dragenter', function (event) { event.preventDefault(); });
+    document.addEventListener('dragover', function (event) { event.preventDefault(); });
+    document.addEventListener('drop', function (event) {
+      event.preventDefault();
+      var list = event.dataTransfer && event.dataTransfer.files ? event.dataTransfer.files : [];
+      var names = [];
+      var sizes = [];
+      for (var i = 0; i < list.length; i++) {
+        names.push(list[i].name);
+        sizes.push(list[i].size);
+      }
+      page.dropped = names;
+      setText('drop-hint', names.length ? 'dropped ' + names.join(', ') : 'nothing dropped');
+      tell('dom', 'FileDropped', { names: names, sizes: sizes });
+    });
   }
 
   function build() {
@@ -405,5 +437,6 @@
   }
 
   build();
+  acceptDrops();
   setupWebViewJavascriptBridge(start);
 })();

@@ -1,0 +1,240 @@
+#include "app/web/KZDownloadFolder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "app/core/KZBundleInfo.h"
+#include "kit/base/Paths.h"
+
+namespace KZDownloadFolder {
+
+namespace {
+
+constexpr std::size_t kMaxNameBytes = 255;
+constexpr std::size_t kMaxKeptExtensionBytes = 32;
+
+std::string errnoText(const char* what, const std::filesystem::path& path) {
+    return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
+}
+
+// A folder of ours, made when missing; `makePrivate` narrows an existing one to 0700.
+kit::Status ensureFolder(const std::filesystem::path& path, bool makePrivate) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT) return kit::Error{errnoText("cannot look at", path)};
+        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return kit::Error{errnoText("cannot create", path)};
+        if (::lstat(path.c_str(), &info) != 0) return kit::Error{errnoText("cannot look at", path)};
+        makePrivate = true;
+    }
+    if (!S_ISDIR(info.st_mode)) return kit::Error{path.string() + " is not a folder"};
+    if (!makePrivate) return kit::Status::success();
+    if (info.st_uid != ::geteuid()) return kit::Error{path.string() + " belongs to another user"};
+    if ((info.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) {
+        return kit::Error{errnoText("cannot make private", path)};
+    }
+    return kit::Status::success();
+}
+
+// The length of the UTF-8 prefix of at most `limit` bytes that ends on a character boundary.
+std::size_t utf8Prefix(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return end;
+}
+
+bool isValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            length = 2, code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr std::uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < kMinimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// A new private temporary file beside `path`; -1 on failure (errno set).
+int makeSiblingTemporary(const std::filesystem::path& path, std::string& temporary) {
+    temporary = (path.parent_path() / ("." + path.filename().string().substr(0, 64) + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temporary.data());
+    if (fd >= 0) ::fchmod(fd, 0600);
+    return fd;
+}
+
+kit::Status finishTemporary(int fd, const std::string& temporary, const std::filesystem::path& path, bool ok) {
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return kit::Status::success();
+    const std::string failure = errnoText("cannot write", path);
+    ::unlink(temporary.c_str());
+    return kit::Error{failure};
+}
+
+}  // namespace
+
+kit::Result<std::filesystem::path> ensure() {
+    const std::filesystem::path library = kit::paths::home() / "Library";
+    const std::filesystem::path caches = library / "Caches";
+    const std::filesystem::path bundle = caches / KZBundleInfo::kBundleIdentifier;
+    const std::filesystem::path downloads = bundle / "downloads";
+    for (const auto& [folder, makePrivate] :
+         {std::pair{library, false}, std::pair{caches, false}, std::pair{bundle, true}, std::pair{downloads, true}}) {
+        if (auto status = ensureFolder(folder, makePrivate); !status) return kit::Error{status.error()};
+    }
+    return downloads;
+}
+
+std::string sanitizedFileName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        out += (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) ? '_' : ch;
+    }
+    const auto strip = [](char c) { return c == ' ' || c == '.'; };
+    std::size_t begin = 0;
+    std::size_t end = out.size();
+    while (begin < end && strip(out[begin])) ++begin;
+    while (end > begin && strip(out[end - 1])) --end;
+    out = out.substr(begin, end - begin);
+    if (out.size() > kMaxNameBytes) {
+        const std::size_t dot = out.rfind('.');
+        const std::size_t extensionBytes = dot == std::string::npos ? 0 : out.size() - dot;
+        if (extensionBytes > 0 && extensionBytes <= kMaxKeptExtensionBytes) {
+            const std::string extension = out.substr(dot);
+            out = out.substr(0, utf8Prefix(out, kMaxNameBytes - extensionBytes)) + extension;
+        } else {
+            out = out.substr(0, utf8Prefix(out, kMaxNameBytes));
+        }
+    }
+    return out.empty() ? "download" : out;
+}
+
+std::optional<std::string> removingPercentEncoding(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int high = hexValue(text[i + 1]);
+        const int low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    if (!isValidUtf8(out)) return std::nullopt;
+    return out;
+}
+
+kit::Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+    std::string temporary;
+    const int fd = makeSiblingTemporary(path, temporary);
+    if (fd < 0) return kit::Error{errnoText("cannot create a file beside", path)};
+    return finishTemporary(fd, temporary, path, writeAll(fd, bytes.data(), bytes.size()));
+}
+
+kit::Status moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        if (::chmod(to.c_str(), 0600) != 0) return kit::Error{errnoText("cannot make private", to)};
+        return kit::Status::success();
+    }
+    if (errno != EXDEV) return kit::Error{errnoText("cannot move a file to", to)};
+    // Another file system: a whole copy beside the destination takes its place.
+    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) return kit::Error{errnoText("cannot read", from)};
+    std::string temporary;
+    const int fd = makeSiblingTemporary(to, temporary);
+    if (fd < 0) {
+        ::close(source);
+        return kit::Error{errnoText("cannot create a file beside", to)};
+    }
+    bool ok = true;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t count = ::read(source, buffer, sizeof buffer);
+        if (count == 0) break;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (!writeAll(fd, buffer, static_cast<std::size_t>(count))) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(source);
+    if (auto status = finishTemporary(fd, temporary, to, ok); !status) return status;
+    ::unlink(from.c_str());
+    return kit::Status::success();
+}
+
+std::string fileURL(const std::filesystem::path& path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out = "file://";
+    for (const char ch : path.string()) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                           c == '-' || c == '_' || c == '.' || c == '~';
+        if (plain) {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+}  // namespace KZDownloadFolder

@@ -1,0 +1,41 @@
+#pragma once
+// Where images and files that pages hand to the user wait until the user saves them: a private
+// folder (0700) "Library/Caches/<bundle identifier>/downloads" under the home folder. Names that
+// come from pages or servers become one bare file name in it; files are written whole (a
+// temporary file renamed into place) and readable by the user only (0600), and moving a file
+// onto another path replaces that path in one step, so a failed move never loses the file that
+// was there. Main thread only.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "kit/base/Result.h"
+
+namespace KZDownloadFolder {
+
+// The folder, created (with its missing parents) when missing; made private when it exists with
+// wider permissions. An error when it cannot be made, or when it is not a folder of the user's.
+kit::Result<std::filesystem::path> ensure();
+
+// A name from a page or a server as one file name: "/", "\" and control characters become "_",
+// leading and trailing blanks and dots go, at most 255 bytes (the extension kept, UTF-8 not cut
+// in the middle of a character); "download" when nothing is left.
+std::string sanitizedFileName(std::string_view name);
+
+// Percent-escapes decoded; nullopt when an escape is malformed or the result is not UTF-8.
+std::optional<std::string> removingPercentEncoding(std::string_view text);
+
+// Writes the bytes to the path (a sibling temporary file, 0600, renamed over it).
+kit::Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// Moves a file onto the destination, replacing a file there in one step (also across file
+// systems: then a copy beside the destination is renamed over it and the source removed). The
+// result is readable by the user only (0600).
+kit::Status moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// "file://" address of an absolute path, escaped.
+std::string fileURL(const std::filesystem::path& path);
+
+}  // namespace KZDownloadFolder

@@ -1,0 +1,401 @@
+// Downloads, saved images, tool-window addresses and the open panel of the AI web view.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/web/KZAIWebView.h"
+#include "app/web/KZDownloadFolder.h"
+#include "app/web/KZWKWebView.h"
+#include "kit/headless/ScriptedDownloadService.h"
+#include "kit/ui/Create.h"
+#include "kit/ui/Window.h"
+#include "tests/app/webview/WebViewTestSupport.h"
+
+namespace {
+
+namespace ModalResponses = kit::ModalResponses;
+using kit::NavigationActionPolicy;
+namespace fs = std::filesystem;
+
+// "QUJD" is "ABC"; a page may split its data with line breaks.
+constexpr const char* kPngData = "data:image/png;base64,QUJD\nREVG";
+constexpr const char* kPageAddress = "https://ai.quarn.test/thirdParty/dorvaka/pmChat?version=6";
+
+class NamingDelegate : public KZAIWebViewDelegate {
+public:
+    std::optional<std::string> recommendedImageSaveNameForWebview(KZAIWebView&) override { return name; }
+    std::optional<std::string> name;
+};
+
+class KZAIWebViewDownloadsTest : public webtest::WebViewTest {
+protected:
+    KZAIWebViewDownloadsTest() {
+        window = kit::create<kit::Window>(kit::Rect{0, 0, 400, 600}, kit::WindowStyleTitled);
+        view = kit::create<KZAIWebView>(kit::Rect{0, 0, 400, 600});
+        view->setDelegate(delegate);
+        window->contentView()->addSubview(view);
+        view->loadRequestWithURL(kPageAddress);
+        pageOf(*view->webView()).completePendingLoad("Chat");
+        env.runUntilIdle();
+        HXReport::takeRecordedEvents();
+    }
+
+    kit::ScriptedWebEngine& page() { return pageOf(*view->webView()); }
+    fs::path downloads() const { return env.home() / "Library/Caches/com.morvane.QuarnAIAssistant/downloads"; }
+    kit::HeadlessBackend& backend() { return ui.backend(); }
+
+    static std::string contents(const fs::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    static unsigned mode(const fs::path& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+    }
+    // Every report made so far, as "key value", oldest first; forgets them.
+    static std::vector<std::string> takeReports() {
+        std::vector<std::string> out;
+        for (const auto& event : HXReport::takeRecordedEvents())
+            if (event.method == "reportCommonKeyValue") out.push_back(std::to_string(event.key) + " " + event.value);
+        return out;
+    }
+
+    std::shared_ptr<NamingDelegate> delegate = std::make_shared<NamingDelegate>();
+    std::shared_ptr<kit::Window> window;
+    std::shared_ptr<KZAIWebView> view;
+};
+
+// ---- Classification ------------------------------------------------------------------------------
+
+TEST_F(KZAIWebViewDownloadsTest, AddressesAreSavedInsteadOfNavigatedTo) {
+    struct Case {
+        const char* url;
+        bool image;
+        bool download;
+    };
+    const Case cases[] = {
+        {"https://files.test/Q3/REPORT.PDF?token=abc", false, true},  // upper case, before the query
+        {"https://files.test/letter.docx", false, false},             // docx is not a suffix
+        {"https://files.test/imagepng", false, true},                 // "png" without a dot
+        {"https://files.test/a.ZIP", false, true},
+        {"https://files.test/book.xls", false, true},
+        {"https://files.test/dir.pdf/?q=1", false, false},
+        {"https://files.test/?name=a.pdf", false, true},  // the whole address ends in ".pdf"
+        {"https://files.test/a.pdf#page=2", false, false},
+        {kPngData, true, false},
+        {"DATA:IMAGE/JPEG;BASE64,QUJD", true, false},
+        {"data:text/plain;base64,QUJD", false, false},
+        {"blob:https://ai.quarn.test/1234", false, false},  // the base view cancels these itself
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(KZAIWebView::__isImageDataAddress(c.url), c.image);
+        EXPECT_EQ(KZAIWebView::__canDownload(c.url), c.download);
+        const std::size_t tasks = web.downloads().tasks().size();
+        const std::size_t panels = backend().savePanelsRun;
+        const auto policy = page().requestNavigation(c.url);
+        const bool blob = std::string(c.url).rfind("blob:", 0) == 0;
+        EXPECT_EQ(policy, (c.image || c.download || blob) ? NavigationActionPolicy::Cancel : NavigationActionPolicy::Allow);
+        EXPECT_EQ(web.downloads().tasks().size(), tasks + (c.download ? 1 : 0));
+        env.runUntilIdle();
+        EXPECT_EQ(backend().savePanelsRun, panels + (c.image ? 1 : 0));
+    }
+    // The download asks past every cache, with a 10-second time-out, for the address as received.
+    const auto& request = web.downloads().tasks().front()->originalRequest();
+    EXPECT_EQ(request.url, "https://files.test/Q3/REPORT.PDF?token=abc");
+    EXPECT_EQ(request.cachePolicy, kit::UrlRequestCachePolicy::ReloadIgnoringLocalAndRemoteCacheData);
+    EXPECT_EQ(request.timeoutInterval, 10.0);
+    EXPECT_EQ(view->webView()->url(), kPageAddress);
+}
+
+TEST_F(KZAIWebViewDownloadsTest, NewWindowsAreDispatchedInOrder) {
+    std::vector<std::string> opened;
+    KZAIWebServices::setShowImageWindowHandler([&] { opened.push_back("image"); });
+    KZAIWebServices::setShowDocumentWindowHandler([&](const std::string& url) { opened.push_back("document " + url); });
+    struct Case {
+        const char* url;
+        const char* expected;  // "image data", "download", a tool window, or "browser"
+    };
+    const Case cases[] = {
+        {"data:image/png;base64,QUJD#openwith=mgr_image", "image data"},
+        {"https://ai.quarn.test/x.pdf?openwith=mgr_image", "download"},
+        {"https://ai.quarn.test/picture?openwith=mgr_image&b=openwith=mgr_document", "image"},
+        {"https://ai.quarn.test/File?OpenWith=MGR_DOCUMENT", "document https://ai.quarn.test/File?OpenWith=MGR_DOCUMENT"},
+        {"https://example.test/news", "browser"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        opened.clear();
+        env.workspace().clearRecords();
+        const std::size_t tasks = web.downloads().tasks().size();
+        const std::size_t panels = backend().savePanelsRun;
+        EXPECT_EQ(page().openNewWindow(c.url), nullptr);
+        env.runUntilIdle();
+        std::string outcome;
+        if (backend().savePanelsRun > panels) outcome = "image data";
+        if (web.downloads().tasks().size() > tasks) outcome += "download";
+        if (!opened.empty()) outcome += opened.front();
+        if (!env.workspace().openedURLs().empty()) outcome += "browser";
+        EXPECT_EQ(outcome, c.expected);
+    }
+}
+
+// ---- Saving images --------------------------------------------------------------------------------
+
+TEST_F(KZAIWebViewDownloadsTest, ImagesAreNamedByIndexWhichRisesOnlyAfterASave) {
+    const fs::path chosen = env.root() / "chosen";
+    fs::create_directories(chosen);
+    struct Step {
+        const char* address;
+        std::optional<std::string> baseName;
+        bool save;
+        const char* expectedName;
+    };
+    const Step steps[] = {
+        {kPngData, std::nullopt, true, "DefaultImage(1).png"},
+        {"data:image/jpeg;base64,QUJD", std::string(""), false, "DefaultImage(2).jpeg"},  // empty name: default
+        {"DATA:IMAGE/WEBP;BASE64,QUJD", std::string("Sunset"), true, "Sunset(2).png"},   // no match: png
+        {"data:image/svg+xml;base64,QUJD", std::string("../../evil"), true, "_.._evil(3).png"},
+        {kPngData, std::nullopt, false, "DefaultImage(4).png"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.expectedName);
+        delegate->name = step.baseName;
+        if (step.save) {
+            ui.scriptSavePanel(ModalResponses::OK, chosen / step.expectedName);
+        } else {
+            ui.scriptSavePanel(ModalResponses::Cancel);
+        }
+        env.workspace().clearRecords();
+        EXPECT_EQ(page().requestNavigation(step.address), NavigationActionPolicy::Cancel);
+        EXPECT_TRUE(view->isShowPanel());
+        env.runUntilIdle();
+        EXPECT_FALSE(view->isShowPanel());
+        ASSERT_FALSE(backend().panelsShown.empty());
+        const auto& shown = backend().panelsShown.back();
+        EXPECT_FALSE(shown.open);
+        EXPECT_TRUE(shown.sheet);
+        EXPECT_EQ(shown.nameFieldStringValue, step.expectedName);
+        const fs::path cached = downloads() / step.expectedName;
+        const fs::path saved = chosen / step.expectedName;
+        EXPECT_EQ(fs::exists(cached), !step.save);
+        EXPECT_EQ(fs::exists(saved), step.save);
+        EXPECT_EQ(contents(step.save ? saved : cached), std::string("ABC").append(step.address == kPngData ? "DEF" : ""));
+        EXPECT_EQ(mode(step.save ? saved : cached), 0600u);
+        EXPECT_EQ(env.workspace().openedURLs(),
+                  step.save ? std::vector<std::string>{"file://" + chosen.string()} : std::vector<std::string>{});
+    }
+    EXPECT_EQ(mode(downloads()), 0700u);
+    EXPECT_EQ(mode(downloads().parent_path()), 0700u);
+    EXPECT_EQ(view->saveImageIndex(), 4);
+}
+
+TEST_F(KZAIWebViewDownloadsTest, ImageReportsAndFailures) {
+    const std::string address = kPageAddress;
+    // Written: start and finish (the length counts the platform's UTF-16 units).
+    page().requestNavigation(std::string(kPngData) + "\xE6\x96\x87");
+    env.runUntilIdle();
+    EXPECT_EQ(takeReports(), (std::vector<std::string>{"24005 " + address + ";32", "24006 " + address + ";32;0"}));
+    // Nothing decodes: only the start, no panel.
+    const std::size_t panels = backend().savePanelsRun;
+    page().requestNavigation("data:image/png;base64,!!!");
+    page().requestNavigation("data:image/png;base64,Q");
+    env.runUntilIdle();
+    EXPECT_EQ(takeReports(), (std::vector<std::string>{"24005 " + address + ";25", "24005 " + address + ";23"}));
+    EXPECT_EQ(backend().savePanelsRun, panels);
+    // No folder to write into: the failure report, no panel.
+    fs::remove_all(env.home() / "Library/Caches");
+    std::ofstream(env.home() / "Library/Caches") << "not a folder";
+    page().requestNavigation(kPngData);
+    env.runUntilIdle();
+    EXPECT_EQ(takeReports(), (std::vector<std::string>{"24005 " + address + ";31", "24007 " + address + ";31;0"}));
+    EXPECT_EQ(backend().savePanelsRun, panels);
+}
+
+// ---- Downloading files ------------------------------------------------------------------------------
+
+TEST_F(KZAIWebViewDownloadsTest, ServerNamesStayInsideThePrivateFolder) {
+    struct Case {
+        const char* suggested;
+        const char* stored;
+    };
+    const Case cases[] = {
+        {"../x", "_x"},
+        {"/etc/passwd", "_etc_passwd"},
+        {"a\nb", "a_b"},
+        {"..", "download"},
+        {"", "download"},
+        {"%E6%8A%A5%E5%91%8A.pdf", "\xE6\x8A\xA5\xE5\x91\x8A.pdf"},
+        {"a%2F..%2Fb.pdf", "a_.._b.pdf"},
+        {"100%.pdf", "100%.pdf"},    // the escape does not decode: as received
+        {"%FF%FE.txt", "%FF%FE.txt"},  // not UTF-8 once decoded: as received
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.suggested);
+        ui.scriptSavePanel(ModalResponses::Cancel);
+        page().requestNavigation("https://files.test/get.pdf");
+        web.downloads().finish(*web.downloads().lastTask(), "%PDF-1.4", c.suggested);
+        env.runUntilIdle();
+        ASSERT_FALSE(backend().panelsShown.empty());
+        EXPECT_EQ(backend().panelsShown.back().nameFieldStringValue, c.stored);
+        EXPECT_EQ(contents(downloads() / c.stored), "%PDF-1.4");
+        EXPECT_EQ(mode(downloads() / c.stored), 0600u);
+    }
+    // Nothing escaped the folder, and nothing but the files is in it.
+    EXPECT_FALSE(fs::exists(downloads().parent_path() / "x"));
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(downloads())) files += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 8u);  // ".." and "" both became "download"
+
+    // Long names keep their extension and fit a file name.
+    const std::string longName = KZDownloadFolder::sanitizedFileName(std::string(300, 'n') + ".pdf");
+    EXPECT_EQ(longName.size(), 255u);
+    EXPECT_EQ(longName.substr(251), ".pdf");
+    std::string chinese;
+    for (int i = 0; i < 100; ++i) chinese += "\xE6\x96\x87";
+    EXPECT_EQ(KZDownloadFolder::sanitizedFileName(chinese).size(), 255u);  // 85 whole characters
+}
+
+TEST_F(KZAIWebViewDownloadsTest, DownloadReportsFollowTheirStartTime) {
+    const std::string address = kPageAddress;
+    const fs::path chosen = env.root() / "Report.pdf";
+    std::ofstream(chosen) << "the user's older file";
+
+    page().requestNavigation("https://files.test/Report.pdf");
+    env.advance(1.5);
+    ui.scriptSavePanel(ModalResponses::OK, chosen);
+    web.downloads().finish(*web.downloads().lastTask(), "%PDF new", "Report.pdf");
+    env.runUntilIdle();
+    EXPECT_EQ(takeReports(), (std::vector<std::string>{"24008 " + address, "24009 " + address + ";1500"}));
+    EXPECT_EQ(contents(chosen), "%PDF new");
+    EXPECT_FALSE(fs::exists(downloads() / "Report.pdf"));
+
+    // Two at once: the second start replaces the first; only the first completion reports.
+    page().requestNavigation("https://files.test/a.zip");
+    env.advance(0.25);
+    page().requestNavigation("https://files.test/b.zip");
+    env.advance(0.5);
+    web.downloads().fail(*web.downloads().tasks()[1], kit::WebError{"NSURLErrorDomain", -1001, "timed out"});
+    web.downloads().fail(*web.downloads().tasks()[2], kit::WebError{"", -1, "odd"});
+    env.runUntilIdle();
+    EXPECT_EQ(takeReports(), (std::vector<std::string>{"24008 " + address, "24008 " + address,
+                                                       "24010 " + address + ";500;NSURLErrorDomain;-1001"}));
+
+    // An error page from the server is no file: no panel, nothing kept.
+    const std::size_t panels = backend().savePanelsRun;
+    page().requestNavigation("https://files.test/gone.pdf");
+    web.downloads().finish(*web.downloads().lastTask(), "<h1>Not Found</h1>", "gone.pdf", 404);
+    env.runUntilIdle();
+    EXPECT_EQ(backend().savePanelsRun, panels);
+    EXPECT_FALSE(fs::exists(downloads() / "gone.pdf"));
+    // Every session was released.
+    EXPECT_EQ(view->activeDownloadCount(), 0u);
+}
+
+// ---- The open panel and the declared types -----------------------------------------------------------
+
+TEST_F(KZAIWebViewDownloadsTest, OpenPanelOffersTheDeclaredTypesAndAlwaysAnswersOnce) {
+    auto& shared = KZSharedWebData::shared();
+    const std::vector<std::string> images = KZSharedWebData::__defaultAllowImageTypes();
+    const std::vector<std::string> documents = KZSharedWebData::__defaultAllowDocumentTypes();
+    EXPECT_EQ(shared.latestReceivedAllowedTypes(), std::nullopt);
+    shared.saveAllowedImageTypes({});  // ignored: no list, no time stamp
+    EXPECT_EQ(shared.latestReceivedDate(), std::nullopt);
+    shared.saveAllowedImageTypes({"png"});
+    std::vector<std::string> drag{"png"};
+    drag.insert(drag.end(), documents.begin(), documents.end());
+    EXPECT_EQ(shared.supportedNativeDragTypes(), drag);
+
+    struct Case {
+        const char* root;
+        double ageAtPanel;  // seconds since the declaration when the panel opens (after its 0.1 s)
+        std::vector<std::string> types;
+    };
+    const Case cases[] = {
+        {kPageAddress, 0.1, {"png"}},
+        {kPageAddress, 2.9, {"png"}},
+        {kPageAddress, 3.05, {}},  // too old: every type
+        {"https://ai.quarn.test/thirdParty/dorvaka/picture?version=6", 9, {"png"}},
+        {"https://ai.quarn.test/thirdParty/dorvaka/file?version=6", 0.1, documents},
+    };
+    const fs::path file = env.root() / "my notes.txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.root) + " " + std::to_string(c.ageAtPanel));
+        view->loadRequestWithURL(c.root);
+        shared.saveAllowedImageTypes({"png"});
+        env.advance(c.ageAtPanel - 0.1);
+        ui.scriptOpenPanel(ModalResponses::OK, {file});
+        page().runOpenPanel();
+        env.advance(0.1);
+        env.runUntilIdle();
+        const auto& shown = backend().panelsShown.back();
+        EXPECT_TRUE(shown.open && shown.sheet && shown.canChooseFiles && !shown.canChooseDirectories &&
+                    !shown.allowsMultipleSelection);
+        EXPECT_EQ(shown.allowedFileTypes, c.types);
+        ASSERT_TRUE(page().lastOpenPanelAnswer().has_value());
+        EXPECT_EQ(*page().lastOpenPanelAnswer(),
+                  std::optional(std::vector<std::string>{"file://" + env.root().string() + "/my%20notes.txt"}));
+    }
+    EXPECT_EQ(images.size(), 5u);
+
+    // Cancelled: an answer with nothing. The view gone before the panel: nothing, once.
+    ui.scriptOpenPanel(ModalResponses::Cancel);
+    page().runOpenPanel();
+    EXPECT_FALSE(page().lastOpenPanelAnswer().has_value());
+    env.advance(0.2);
+    using Answer = std::optional<std::optional<std::vector<std::string>>>;
+    EXPECT_EQ(page().lastOpenPanelAnswer(), Answer(std::optional<std::vector<std::string>>()));
+    EXPECT_FALSE(view->isShowPanel());
+
+    int answers = 0;
+    const std::size_t panels = backend().openPanelsRun;
+    {
+        auto webView = view->webView();
+        webView->engineRunOpenPanel({}, {}, [&](std::optional<std::vector<std::string>> files) {
+            ++answers;
+            EXPECT_FALSE(files.has_value());
+        });
+        window.reset();
+        view.reset();
+    }
+    env.advance(1);
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(backend().openPanelsRun, panels);
+}
+
+// ---- The private folder --------------------------------------------------------------------------------
+
+TEST_F(KZAIWebViewDownloadsTest, FolderIsMadePrivateAndMovesNeverLoseTheOldFile) {
+    const fs::path bundle = downloads().parent_path();
+    fs::create_directories(downloads());
+    fs::permissions(bundle, fs::perms::all);
+    fs::permissions(downloads(), fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    auto folder = KZDownloadFolder::ensure();
+    ASSERT_TRUE(folder.ok()) << folder.error();
+    EXPECT_EQ(*folder, downloads());
+    EXPECT_EQ(mode(bundle), 0700u);
+    EXPECT_EQ(mode(downloads()), 0700u);
+
+    // A link in its place is refused, not followed.
+    fs::remove_all(downloads());
+    fs::create_directories(env.root() / "elsewhere");
+    fs::create_directory_symlink(env.root() / "elsewhere", downloads());
+    EXPECT_FALSE(KZDownloadFolder::ensure().ok());
+
+    // A move that cannot happen leaves the destination as it was.
+    const fs::path destination = env.root() / "kept.txt";
+    std::ofstream(destination) << "precious";
+    EXPECT_FALSE(KZDownloadFolder::moveReplacing(env.root() / "missing.txt", destination).ok());
+    EXPECT_EQ(contents(destination), "precious");
+    ASSERT_TRUE(KZDownloadFolder::writeFileAtomically(env.root() / "new.txt", "fresh").ok());
+    ASSERT_TRUE(KZDownloadFolder::moveReplacing(env.root() / "new.txt", destination).ok());
+    EXPECT_EQ(contents(destination), "fresh");
+    EXPECT_EQ(mode(destination), 0600u);
+}
+
+}  // namespace

@@ -1,0 +1,262 @@
+"""End-to-end tests of the chat page's actions in the side window: a PDF download and a saved image
+go through the save panel into the place the user chose while the chat stays where it was, the
+page's file input gets the file chosen in the open panel, and a file dragged from another program
+onto the drop window reaches the chat page.
+
+Run one: tests/support/run-under-xvfb.sh python3 tests/e2e/test_page_actions.py PageActions.test_pdf_download
+"""
+
+import os
+import stat
+import subprocess
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from e2e_harness import (  # noqa: E402
+    E2EError, Session, click, find_colour, program, screen_size, settings_dictionary, visible_windows, wait_drawn,
+    wait_until, xdotool)
+
+DOWNLOADS_RELATIVE = "Library/Caches/com.morvane.QuarnAIAssistant/downloads"
+
+
+def near(colour, tolerance=24):
+    return lambda r, g, b: abs(r - colour[0]) < tolerance and abs(g - colour[1]) < tolerance and \
+        abs(b - colour[2]) < tolerance
+
+
+# The stand-in chat page paints these controls in colours of their own (AIPage.css).
+PDF_LINK = near((0xe6, 0x7e, 0x22))
+IMAGE_LINK = near((0x16, 0xa0, 0x85))
+FILE_INPUT = near((0x8e, 0x44, 0xad))
+
+
+class PageActions(unittest.TestCase):
+    maxDiff = None
+
+    def session(self, file_drag=False):
+        settings = settings_dictionary(logged_in=True)
+        if file_drag:
+            settings["kQuarn_AI_FILE_DRAG_STATE"] = True
+        return Session(self.id().split(".")[-1], settings=settings, logged_in=True)
+
+    # -- helpers
+
+    def open_side(self, s):
+        s.wait_page_ready("chat")
+        s.text_tool("side 1")
+        side = s.wait_side_window()
+        wait_drawn(side)
+        return side
+
+    def find_in(self, window, matches, what):
+        return wait_until(lambda: find_colour((window.x, window.y, window.width, window.height), matches, 20),
+                          what, 30, 0.2)
+
+    def wait_dialog(self, s, known):
+        """A new window of the application (the panel), once drawn."""
+        known_ids = {w.id for w in known}
+
+        def found():
+            fresh = [w for w in visible_windows() if w.id not in known_ids and w.width > 200 and w.height > 150]
+            return fresh[0] if fresh else None
+        dialog = wait_until(found, "the panel to open")
+        wait_drawn(dialog)
+        time.sleep(0.5)
+        return dialog
+
+    def type_path(self, dialog, path, open_panel=False):
+        """Types a whole path into the panel with the pointer over it (keys go where it is)."""
+        xdotool("mousemove", dialog.x + dialog.width // 2, dialog.y + dialog.height // 2)
+        time.sleep(0.2)
+        if open_panel:
+            # The location field first.
+            xdotool("key", "ctrl+l")
+            time.sleep(0.5)
+            xdotool("type", "--delay", "20", str(path))
+        else:
+            xdotool("key", "ctrl+a")
+            xdotool("type", "--delay", "20", str(path))
+        time.sleep(0.5)
+        xdotool("key", "Return")
+
+    def wait_dialog_gone(self, dialog):
+        wait_until(lambda: dialog.id not in {w.id for w in visible_windows()}, "the panel to close")
+
+    def assert_chat_stays(self, s, words):
+        """The chat page was never replaced: requested once, and text still reaches it."""
+        self.assertEqual(s.status()["pages"].get("chat"), 1, "the chat page was loaded again")
+        s.text_tool("side 2 " + words)
+        wait_until(lambda: [e for e in s.events("chat", "n2j", "SwipeOverMessage")
+                            if (e.get("data") or {}).get("message") == words],
+                   "a text from the text tool to reach the chat page")
+
+    def private_folder(self, s):
+        folder = s.home / DOWNLOADS_RELATIVE
+        self.assertEqual(stat.S_IMODE(folder.stat().st_mode), 0o700)
+        self.assertEqual(stat.S_IMODE(folder.parent.stat().st_mode), 0o700)
+        return folder
+
+    # -- downloads
+
+    def test_pdf_download(self):
+        with self.session() as s:
+            side = self.open_side(s)
+            before = visible_windows()
+            click(*self.find_in(side, PDF_LINK, "the PDF link"))
+            dialog = self.wait_dialog(s, before)
+            s.screenshot("save-sheet")
+            # The file waits in the private folder, readable by the user only.
+            waiting = self.private_folder(s) / "sample.pdf"
+            self.assertEqual(stat.S_IMODE(waiting.stat().st_mode), 0o600)
+
+            target = s.root / "Documents" / "kept.pdf"
+            target.parent.mkdir()
+            self.type_path(dialog, target)
+            self.wait_dialog_gone(dialog)
+            wait_until(target.exists, "the PDF to be saved where the user chose")
+            self.assertTrue(target.read_bytes().startswith(b"%PDF"))
+            self.assertFalse(waiting.exists(), "the PDF stayed in the private folder after the save")
+            self.assertIn("[WebView] cancel other download", s.app_log())
+            self.assertTrue([r for r in s.status()["requests"] if r.get("path") == "/__files/sample.pdf"])
+            s.wait_side_window()
+            self.assert_chat_stays(s, "still here after the download")
+            s.screenshot("after-download")
+
+    def test_image_link_saves_png(self):
+        with self.session() as s:
+            side = self.open_side(s)
+            before = visible_windows()
+            click(*self.find_in(side, IMAGE_LINK, "the image link"))
+            dialog = self.wait_dialog(s, before)
+            s.screenshot("image-save-sheet")
+            self.assertTrue((self.private_folder(s) / "DefaultImage(1).png").exists())
+            target = s.root / "Pictures" / "saved.png"
+            target.parent.mkdir()
+            self.type_path(dialog, target)
+            self.wait_dialog_gone(dialog)
+            wait_until(target.exists, "the image to be saved")
+            self.assertEqual(target.read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertNotIn("load failed", s.app_log())
+            self.assert_chat_stays(s, "still here after the image")
+
+    # -- the open panel
+
+    def test_file_input_gets_the_chosen_file(self):
+        with self.session() as s:
+            chosen = s.root / "notes for the AI.txt"
+            chosen.write_text("hello")
+            side = self.open_side(s)
+            before = visible_windows()
+            click(*self.find_in(side, FILE_INPUT, "the page's file input"))
+            dialog = self.wait_dialog(s, before)
+            s.screenshot("open-sheet")
+            self.type_path(dialog, chosen, open_panel=True)
+            self.wait_dialog_gone(dialog)
+            opened = wait_until(lambda: s.events("chat", "j2n", "OpenFileNotify"), "the page to get the file")
+            self.assertEqual(opened[-1].get("data"), {"path": chosen.name})
+            s.screenshot("file-chosen")
+
+    # -- dropping a file onto the AI
+
+    def start_drag_source(self, s, path):
+        source = subprocess.Popen([str(program("kit_desktopcapture_drag_source")), "100", "300", "uri-list",
+                                   path.as_uri()], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL)
+        if source.stdout.readline().strip() != b"ready":
+            source.kill()
+            raise E2EError("the drag source did not come up")
+        return source
+
+    def end_drag_source(self, source):
+        source.stdin.close()
+        source.stdout.close()
+        try:
+            source.wait(5)
+        except subprocess.TimeoutExpired:
+            source.kill()
+            source.wait(5)
+        subprocess.run(["xdotool", "mouseup", "1"], capture_output=True)
+
+    def test_drag_onto_the_visible_side_window_reaches_the_chat(self):
+        with self.session(file_drag=True) as s:
+            side = self.open_side(s)
+            dropped = s.root / "minutes.docx"
+            dropped.write_bytes(b"PK minutes")
+            source = self.start_drag_source(s, dropped)
+            try:
+                xdotool("mousemove", 200, 400)
+                xdotool("mousedown", 1)
+                for x, y in ((215, 415), (240, 440), (400, 400), (800, 300)):
+                    xdotool("mousemove", x, y)
+                    time.sleep(0.1)
+                wait_until(lambda: [e for e in s.events("chat", "n2j", "SystemDragFile")
+                                    if (e.get("data") or {}).get("onDrag") == 1], "the page to hear of the drag")
+                for step in range(8):
+                    xdotool("mousemove", side.x + 150 + 5 * step, side.y + 400 + step)
+                    time.sleep(0.25)
+                self.assertEqual([w for w in visible_windows() if w.width == 420 and w.height == 110], [],
+                                 "a drop window opened beside the visible side window")
+                xdotool("mouseup", 1)
+                wait_until(lambda: s.events("chat", "dom", "FileDropped"), "the drop to land on the chat page")
+                wait_until(lambda: [e for e in s.events("chat", "n2j", "SystemDragFile")
+                                    if (e.get("data") or {}).get("onDrag") == 0], "the page to hear the drag end")
+                s.screenshot("dropped-on-side-window")
+                self.assertEqual(s.status()["pages"].get("chat"), 1, "the dropped file replaced the chat page")
+            finally:
+                self.end_drag_source(source)
+
+    def test_drag_onto_the_drop_window_reaches_the_chat(self):
+        """The drop window borrows the chat page while a file from another program is dragged; the
+        drop lands on the page, and the window gives the page back. (The web engine hands the page
+        a drop without the file list for a drag from another program: the names are not checked.)"""
+        with self.session(file_drag=True) as s:
+            s.wait_page_ready("chat")
+            dropped = s.root / "quarterly report.pdf"
+            dropped.write_bytes(b"%PDF-1.4 quarterly")
+            source = self.start_drag_source(s, dropped)
+            try:
+                xdotool("mousemove", 200, 400)
+                xdotool("mousedown", 1)
+                for x, y in ((215, 415), (240, 440), (400, 400), (800, 200)):
+                    xdotool("mousemove", x, y)
+                    time.sleep(0.1)
+                screen_w, _ = screen_size()
+                drop_window = wait_until(
+                    lambda: [w for w in visible_windows() if w.width == 420 and w.height == 110],
+                    "the drop window to open")[0]
+                self.assertEqual((drop_window.x, drop_window.y), (screen_w - 420 - 20, 20))
+                self.assertIsNone(s.side_window(), "the side window opened at the start of the drag")
+                for x, y in ((1000, 120), (drop_window.x + 200, drop_window.y + 55)):
+                    xdotool("mousemove", x, y)
+                    time.sleep(0.3)
+                xdotool("mousemove", drop_window.x + 210, drop_window.y + 60)
+                # The chat page shows in the drop window, under its frame.
+                wait_until(lambda: find_colour((drop_window.x, drop_window.y, drop_window.width, drop_window.height),
+                                               lambda r, g, b: r + g + b > 600, 2000),
+                           "the chat page to show in the drop window", 30, 0.2)
+                s.wait_app_log(r"\[Drag\] mouse entered the drop window", "the pointer to be seen in the drop window")
+                s.screenshot("drop-window")
+                xdotool("mouseup", 1)
+                wait_until(lambda: s.events("chat", "dom", "FileDropped"), "the drop to land on the chat page")
+                # The drop window goes, the side window slides in with the page, which was never reloaded.
+                side = s.wait_side_window()
+                wait_until(lambda: not [w for w in visible_windows() if w.width == 420 and w.height == 110],
+                           "the drop window to close")
+                wait_drawn(side)
+                s.screenshot("side-after-drop")
+                self.assertEqual(s.status()["pages"].get("chat"), 1)
+                self.assert_chat_stays(s, "after the drop")
+            finally:
+                self.end_drag_source(source)
+
+
+def main():
+    unittest.main(verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
