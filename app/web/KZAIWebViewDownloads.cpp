@@ -25,7 +25,8 @@ namespace {
 // Tested in this order, as written: some carry a dot, some do not.
 constexpr std::array<std::string_view, 11> kDownloadSuffixes{".zip", ".pdf", ".doc", ".txt", ".ppt", "pptx",
                                                             ".xlsx", ".xls", "png", "jpg", "jpeg"};
-constexpr const char* kDefaultImageName = "DefaultImage";
+// The file name (not an image resource) of a saved picture when the page suggests none.
+constexpr const char* kDefaultSavedImageBaseName = "DefaultImage";
 
 bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -218,7 +219,7 @@ void KZAIWebView::__startDownloadBase64Picture(const std::string& text) {
         kit::logLine("[WebView] __startDownloadBase64Picture: nothing decodes, not saved");
         return;
     }
-    std::string baseName = kDefaultImageName;
+    std::string baseName = kDefaultSavedImageBaseName;
     if (auto d = aiDelegate()) {
         if (auto recommended = d->recommendedImageSaveNameForWebview(*this); recommended && !recommended->empty())
             baseName = *recommended;

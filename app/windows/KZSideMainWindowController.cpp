@@ -10,6 +10,7 @@
 #include "app/core/KZSharedPlistManager.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
 #include "app/windows/KZCanNotBeKeyWnd.h"
+#include "app/windows/KZCustomWindow.h"
 #include "app/web/KZAIWebView.h"
 #include "app/web/KZSharedWebData.h"
 #include "app/web/KZWebTypes.h"
@@ -45,12 +46,16 @@ kit::Rect visibleFrameOf(const std::shared_ptr<kit::Screen>& screen) {
 
 // The application's window a notification came from, when it is one of the base window
 // controllers' windows.
-std::shared_ptr<KZCanNotBeKeyWnd> controllerWindowOf(const void* object) {
+// The application's window that sent a notification, when it is of the class asked for.
+template <class WindowClass>
+std::shared_ptr<WindowClass> windowOf(const void* object) {
     if (!object) return nullptr;
     for (const auto& window : kit::Application::shared().windows())
-        if (window.get() == object) return std::dynamic_pointer_cast<KZCanNotBeKeyWnd>(window);
+        if (window.get() == object) return std::dynamic_pointer_cast<WindowClass>(window);
     return nullptr;
 }
+
+std::shared_ptr<KZCanNotBeKeyWnd> controllerWindowOf(const void* object) { return windowOf<KZCanNotBeKeyWnd>(object); }
 
 std::string windowDescription(const void* window) {
     if (!window) return "(null)";
@@ -604,6 +609,12 @@ void KZSideMainWindowController::onAppWindowDidBecomeKey(const kit::Notification
         kit::RunLoop::main().postAfter(kAutoHideAfterOtherWindowDelay, [weak] {
             if (auto s = weak.lock()) s->__cancelDelayWindowAutoDisappear();
         });
+        return;
+    }
+    // A popover (the title bar's settings menu or login card) takes the keyboard when it opens;
+    // the side window resigning key to it is not the user turning away.
+    if (windowOf<KZCustomWindow>(notification.object)) {
+        __cancelDelayWindowAutoDisappear();
         return;
     }
     if (!controllerWindowOf(notification.object)) return;

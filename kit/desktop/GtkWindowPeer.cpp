@@ -46,12 +46,17 @@ bool iconifyingIsReported(GtkWidget* widget) {
     return gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_WM_STATE_HIDDEN"));
 }
 
-// Activation follows focus: once no window of the process has it, the application resigns.
+// Activation follows focus: once no window of the process has it, the application resigns. The
+// check waits a moment: focus moving between two windows of the process (a panel closing as the
+// side window is presented) leaves neither active for a few round trips, and resigning then
+// would hide what was just shown.
 void scheduleActivationCheck() {
+    constexpr guint kSettleMilliseconds = 150;
     static bool scheduled = false;
     if (scheduled) return;
     scheduled = true;
-    g_idle_add(
+    g_timeout_add(
+        kSettleMilliseconds,
         [](gpointer) -> gboolean {
             scheduled = false;
             bool anyActive = false;

@@ -295,6 +295,8 @@ TEST_F(TitleBarTest, ALogoutClosesAVisibleCardALoginLeavesItAndClosingTheSideWin
     auto other = kit::create<kit::Window>(Rect{0, 0, 100, 100}, kit::WindowStyleTitled);
     other->makeKeyAndOrderFront();
     other->close();
+    // (The side window resigning key armed its auto-hide; this part is about closing.)
+    side().__cancelDelayWindowAutoDisappear();
     EXPECT_TRUE(visible(card) && visible(settings));
     sideWindow().performClose();
     env.advance(kAfterSlide);
