@@ -68,9 +68,10 @@ for target in "${targets[@]}"; do
     echo "!! $name found a fault:"; tail -n 60 "$log"; status=1
   fi
   # Inputs run: the final statistics of one process, or the last total line of fork mode.
-  runs=$(grep -oE 'stat::number_of_executed_units: [0-9]+' "$log" | awk '{s += $2} END {print s + 0}')
   if [ "$jobs" -gt 1 ]; then
-    runs=$(grep -oE '^#[0-9]+' "$log" | tail -n 1 | tr -d '#')
+    runs=$( (grep -oE '^#[0-9]+' "$log" || true) | tail -n 1 | tr -d '#')
+  else
+    runs=$( (grep -oE 'stat::number_of_executed_units: [0-9]+' "$log" || true) | awk '{s += $2} END {print s + 0}')
   fi
   summary+=("$(printf '%-24s %12s inputs in %ss (%s/s)' "$name" "${runs:-0}" "$per_target" \
     "$(( ${runs:-0} / per_target ))")")
