@@ -218,8 +218,7 @@ void KZSideMainWindowController::__finishSlideOut() {
 }
 
 void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
-    auto& loop = kit::RunLoop::main();
-    beginShowWindowDate_ = loop.now();
+    const double now = kit::RunLoop::main().now();
     kit::Application::shared().activate(true);
 
     auto w = window();
@@ -227,12 +226,15 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
         // Sliding in, shown or sliding out on this screen: only to the front. A running
         // slide-out still closes the window and tells its handler when it ends.
         if (currentMouseLocationScreen_ == latestWindowShowInScreen_) {
+            beginShowWindowDate_ = now;
             w->makeKeyAndOrderFront();
             if (handler) handler();
             return;
         }
+        // A slide-out cut short here reports the time since the earlier show.
         __closeWindowAtOnce();
     }
+    beginShowWindowDate_ = now;
 
     const kit::Rect visible = visibleFrameOf(currentMouseLocationScreen_);
     const float width = windowsWidth();
