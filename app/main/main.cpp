@@ -53,6 +53,8 @@ std::shared_ptr<kit::DBusDistributedNotificationCenter> installDistributedCenter
 void installWorkspace() {
     auto connected = kit::DBusWorkspace::connect();
     if (connected) {
+        // The web views reload a page whose content process died while the machine slept.
+        (*connected)->watchSystemWake();
         kit::Workspace::setShared(std::move(*connected));
     } else {
         kit::logf("[AppDelegate] no session bus for the workspace: %s", connected.error().c_str());

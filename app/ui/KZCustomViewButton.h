@@ -109,7 +109,7 @@ public:
 
     // One accessibility element, a button named by its title.
     std::string accessibilityLabel() const override;
-    std::vector<std::shared_ptr<kit::View>> accessibilityChildren() const { return {}; }
+    std::vector<std::shared_ptr<kit::View>> accessibilityChildren() const override { return {}; }
     bool accessibilityPerformPress() override;
 
     // Presses on the image or the title are the hover view's, so it shows its pressed colour

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/core/KZGlobalNetworkListener.h"
+#include "kit/sys/Workspace.h"
 #include "kit/ui/View.h"
 #include "kit/web/WebViewDelegates.h"
 
@@ -39,8 +40,8 @@ inline constexpr const char* kKZWebViewApplicationName = "QuarnAIAssistant";
 inline constexpr double kKZWebViewRequestTimeout = 10.0;
 inline constexpr const char* kKZErrorViewImageName = "tips_no_net_placeholder";
 // The workspace's wake notifications.
-inline constexpr const char* kKZWorkspaceDidWakeNotification = "NSWorkspaceDidWakeNotification";
-inline constexpr const char* kKZWorkspaceScreensDidWakeNotification = "NSWorkspaceScreensDidWakeNotification";
+inline constexpr const char* kKZWorkspaceDidWakeNotification = kit::kWorkspaceDidWake;
+inline constexpr const char* kKZWorkspaceScreensDidWakeNotification = kit::kWorkspaceScreensDidWake;
 
 class KZBaseWebView : public kit::View,
                       public KZGlobalNetworkListenerDelegate,

@@ -199,7 +199,7 @@ void KZSideMainWindowController::__findMouseLocationScreen() {
     const kit::Point mouse = kit::Event::mouseLocation();
     std::shared_ptr<kit::Screen> found;
     for (const auto& screen : kit::Screen::screens()) {
-        if (screen->frame().contains(mouse)) {
+        if (screen->frame().containsPointWithMinimumEdges(mouse)) {
             found = screen;
             break;
         }
@@ -227,31 +227,37 @@ bool KZSideMainWindowController::isShowSystemPanel() { return singleWebView()->i
 
 void KZSideMainWindowController::__closeWindowAtOnce() {
     ++slideGeneration_;
-    isWindowClosing_ = false;
+    const bool wasClosing = isWindowClosing_;
     window()->close();
+    if (wasClosing) __finishSlideOut();
+}
+
+void KZSideMainWindowController::__finishSlideOut() {
+    isWindowClosing_ = false;
+    if (auto handler = std::exchange(slideOutHandler_, nullptr)) handler();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", kit::RunLoop::main().now() - beginShowWindowDate_);
+    HXReport::reportCommonKeyValue(24024, seconds);
 }
 
 void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
-    auto& loop = kit::RunLoop::main();
-    beginShowWindowDate_ = loop.now();
+    const double now = kit::RunLoop::main().now();
     kit::Application::shared().activate(true);
 
     auto w = window();
-    bool keepFrame = false;
     if (w->isVisible()) {
-        const bool sameScreen = currentMouseLocationScreen_ == latestWindowShowInScreen_;
-        if (sameScreen && !isWindowClosing_) {
+        // Sliding in, shown or sliding out on this screen: only to the front. A running
+        // slide-out still closes the window and tells its handler when it ends.
+        if (currentMouseLocationScreen_ == latestWindowShowInScreen_) {
+            beginShowWindowDate_ = now;
             w->makeKeyAndOrderFront();
             if (handler) handler();
             return;
         }
-        if (sameScreen) {
-            // A slide-out is running here: turn it round from where it is.
-            keepFrame = true;
-        } else {
-            __closeWindowAtOnce();
-        }
+        // A slide-out cut short here reports the time since the earlier show.
+        __closeWindowAtOnce();
     }
+    beginShowWindowDate_ = now;
 
     const kit::Rect visible = visibleFrameOf(currentMouseLocationScreen_);
     const float width = windowsWidth();
@@ -262,9 +268,8 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
     kit::updateConstraints(singleWebView(), [&](kit::ConstraintMaker& make) { make.width().equalTo(double(width)); });
 
     const std::uint64_t generation = ++slideGeneration_;
-    isWindowClosing_ = false;
     w->makeKeyAndOrderFront();
-    if (!keepFrame) w->setFrame(kit::Rect{double(x) + double(width), double(y), 0, double(height)}, false);
+    w->setFrame(kit::Rect{double(x) + double(width), double(y), 0, double(height)}, false);
     latestWindowShowInScreen_ = currentMouseLocationScreen_;
 
     std::weak_ptr<KZSideMainWindowController> weak = self();
@@ -275,9 +280,12 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
             context.timingFunction = kit::TimingFunction::EaseInEaseOut;
             w->animator().setFrame(target);
         },
-        [weak, generation, handler](bool) {
+        [weak, generation, handler, target](bool finished) {
             auto s = weak.lock();
             if (!s || s->slideGeneration_ != generation) return;
+            // Stopped early by a frame change that is not ours (the window manager placing the
+            // window as it maps it): the window still ends where the slide was going.
+            if (!finished) s->window()->setFrame(target);
             s->onSideWindowShow();
             if (handler) handler();
         });
@@ -290,6 +298,7 @@ void KZSideMainWindowController::hideWithCompletionHandler(Handler handler) {
         return;
     }
     isWindowClosing_ = true;
+    slideOutHandler_ = std::move(handler);
     const kit::Rect frame = w->frame();
     const float x = static_cast<float>(frame.minX());
     const float y = static_cast<float>(frame.minY());
@@ -305,15 +314,11 @@ void KZSideMainWindowController::hideWithCompletionHandler(Handler handler) {
             context.timingFunction = kit::TimingFunction::EaseInEaseOut;
             w->animator().setFrame(target);
         },
-        [weak, generation, handler](bool) {
+        [weak, generation](bool) {
             auto s = weak.lock();
             if (!s || s->slideGeneration_ != generation) return;
             s->window()->close();
-            s->isWindowClosing_ = false;
-            if (handler) handler();
-            char seconds[32];
-            std::snprintf(seconds, sizeof seconds, "%.2f", kit::RunLoop::main().now() - s->beginShowWindowDate_);
-            HXReport::reportCommonKeyValue(24024, seconds);
+            s->__finishSlideOut();
         });
 }
 

@@ -153,8 +153,11 @@ public:
 
 private:
     std::shared_ptr<KZSideMainWindowController> self();
-    // Closes the window at once, superseding any running slide.
+    // Closes the window at once, superseding any running slide; a running slide-out still
+    // finishes (its handler runs and its time is reported).
     void __closeWindowAtOnce();
+    // The end of a slide-out, once the window is closed.
+    void __finishSlideOut();
     void __layoutWebView();
     void __onDragStart(const std::vector<std::string>& paths);
     void __onDrop(bool inside);
@@ -171,6 +174,8 @@ private:
     bool isWindowClosing_ = false;
     bool isDraggingFile_ = false;
     std::uint64_t slideGeneration_ = 0;
+    // The handler of the running slide-out.
+    Handler slideOutHandler_;
     std::optional<std::string> draggedFileExtension_;
     bool dropWindowOpenedForDrag_ = false;
     std::shared_ptr<void> draggingObservation_;

@@ -45,6 +45,10 @@ bool Rect::contains(Point p) const {
     return p.x >= minX() && p.x < maxX() && p.y > minY() && p.y <= maxY();
 }
 
+bool Rect::containsPointWithMinimumEdges(Point p) const {
+    return p.x >= minX() && p.x < maxX() && p.y >= minY() && p.y < maxY();
+}
+
 bool Rect::contains(const Rect& r) const {
     if (r.isEmpty() || isEmpty()) return false;
     return r.minX() >= minX() && r.maxX() <= maxX() && r.minY() >= minY() && r.maxY() <= maxY();

@@ -41,6 +41,9 @@ struct Rect {
     Rect standardized() const;
     // Half-open containment, as the platform's mouse-in-rect for an unflipped view.
     bool contains(Point p) const;
+    // The platform's point-in-rect: the minimum edges inside, the maximum edges outside, so a
+    // point on the line between two stacked rectangles belongs to the upper one.
+    bool containsPointWithMinimumEdges(Point p) const;
     bool contains(const Rect& r) const;
     bool intersects(const Rect& r) const;
     // The overlap; an all-zero rectangle when there is none.

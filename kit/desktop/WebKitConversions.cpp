@@ -85,61 +85,6 @@ ScriptResult scriptResultFrom(JSCValue* value) {
     return std::move(parsed).value();
 }
 
-namespace {
-
-bool isTokenCharacter(unsigned char c) {
-    if (c >= '0' && c <= '9') return true;
-    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return true;
-    return std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
-}
-
-bool isToken(std::string_view text) {
-    if (text.empty()) return false;
-    for (unsigned char c : text) {
-        if (!isTokenCharacter(c)) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool isValidUserAgent(std::string_view agent) {
-    if (agent.empty()) return false;
-    for (unsigned char c : agent) {
-        if (c < 0x20 || c == 0x7F) return false;
-    }
-    bool inComment = false;
-    std::size_t start = 0;
-    while (start <= agent.size()) {
-        std::size_t end = agent.find(' ', start);
-        if (end == std::string_view::npos) end = agent.size();
-        const std::string_view part = agent.substr(start, end - start);
-        start = end + 1;
-        if (inComment) {
-            if (!part.empty() && part.back() == ')') inComment = false;
-            continue;
-        }
-        if (!part.empty() && part.front() == '(') {
-            inComment = part.size() < 2 || part.back() != ')';
-            continue;
-        }
-        const std::size_t slash = part.find('/');
-        if (!isToken(part.substr(0, slash))) return false;
-        if (slash != std::string_view::npos && !isToken(part.substr(slash + 1))) return false;
-    }
-    return !inComment;
-}
-
-std::string userAgentStandIn(std::string_view agent) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out = "QuarnKitUA/";
-    for (unsigned char c : agent) {
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
-
 std::optional<std::string> filePathFromAnswer(const std::string& answer) {
     if (answer.empty()) return std::nullopt;
     if (answer.front() == '/') return answer;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "kit/desktop/UserAgentStandIn.h"
 #include "kit/web/UrlRequest.h"
 #include "kit/web/WebNavigation.h"
 #include "kit/web/WebView.h"
@@ -26,13 +27,6 @@ ScriptResult scriptResultFrom(JSCValue* value);
 // The last path component of an address (percent-escapes kept), as the platform suggests file
 // names.
 std::string lastPathComponent(const std::string& address);
-
-// Whether WebKitGTK takes the agent as it is: products and versions that are HTTP tokens, and
-// comments in parentheses, separated by single spaces.
-bool isValidUserAgent(std::string_view agent);
-// The valid stand-in that carries any other agent to the page processes' extension, which puts
-// the real one back ("QuarnKitUA/" and the agent's bytes in hexadecimal).
-std::string userAgentStandIn(std::string_view agent);
 
 // A file's path from what an open panel answered: a "file:" address or a plain path. nullopt for
 // other addresses.

@@ -1,50 +1,27 @@
 // The web content process side of the web engine, loaded by WebKit into every page process of
 // our contexts (built as its own module, not part of kit_desktop).
 //
-// WebKitGTK only accepts user agents made of valid HTTP product tokens, and the application's
-// agent is not one ("Chrome/109.1.18.0/Morvane ..."). Such an agent reaches WebKit as a valid
-// stand-in, "QuarnKitUA/" followed by the agent's bytes in hexadecimal; here every request of the
-// page gets the real agent back in its User-Agent header, and every frame's navigator.userAgent
-// answers it too, before any page script runs.
+// An agent that WebKitGTK refuses reaches it as a stand-in (UserAgentStandIn.h); here every
+// request of the page that passes through the page process gets the real agent back in its
+// User-Agent header, and every frame's navigator.userAgent answers it too, before any page
+// script runs.
 
 #include <webkit2/webkit-web-extension.h>
 
 #include <string>
-#include <string_view>
+
+#include "UserAgentStandIn.h"
 
 namespace {
 
-constexpr std::string_view kMarker = "QuarnKitUA/";
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The real agent behind a stand-in; empty when `agent` is not one.
-std::string realAgent(std::string_view agent) {
-    if (agent.substr(0, kMarker.size()) != kMarker) return {};
-    const std::string_view hex = agent.substr(kMarker.size());
-    if (hex.empty() || hex.size() % 2) return {};
-    std::string out;
-    out.reserve(hex.size() / 2);
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int high = hexDigit(hex[i]);
-        const int low = hexDigit(hex[i + 1]);
-        if (high < 0 || low < 0) return {};
-        out += static_cast<char>(high * 16 + low);
-    }
-    return out;
-}
+using kit::desktop::realUserAgent;
 
 gboolean onSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {
     SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
     if (!headers) return FALSE;
     const char* agent = soup_message_headers_get_one(headers, "User-Agent");
     if (!agent) return FALSE;
-    const std::string real = realAgent(agent);
+    const std::string real = realUserAgent(agent);
     if (!real.empty()) soup_message_headers_replace(headers, "User-Agent", real.c_str());
     return FALSE;
 }
@@ -55,7 +32,7 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame
     JSCValue* navigator = jsc_context_get_value(context, "navigator");
     JSCValue* current = navigator && jsc_value_is_object(navigator) ? jsc_value_object_get_property(navigator, "userAgent") : nullptr;
     gchar* text = current && jsc_value_is_string(current) ? jsc_value_to_string(current) : nullptr;
-    const std::string real = text ? realAgent(text) : std::string();
+    const std::string real = text ? realUserAgent(text) : std::string();
     if (!real.empty()) {
         JSCValue* agent = jsc_value_new_string(context, real.c_str());
         JSCValue* define = jsc_context_evaluate(context,

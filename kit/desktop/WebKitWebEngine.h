@@ -12,7 +12,12 @@
 //   - server trust: a certificate that does not validate is never trusted; the delegate hears of
 //     it as a server-trust challenge and the load fails with NSURLErrorDomain -1202;
 //   - user agents that are not valid HTTP product tokens (the application's is not): they reach
-//     the page processes through WebKitPageExtension, which puts them in every request;
+//     the page processes as a stand-in (UserAgentStandIn.h), and WebKitPageExtension puts the
+//     real agent in every request that passes through a page process (pages, frames, their
+//     subresources, fetches, a worker's script and its fetches) and in every frame's
+//     navigator.userAgent. It cannot reach what WebKit builds without the page process's hooks:
+//     the handshake of a WebSocket and navigator.userAgent inside a worker (dedicated, shared or
+//     service) carry the stand-in, which is the agent with the refused bytes percent-escaped;
 //   - element full screen stays on in WebKit (with it off WebKitGTK 2.50 crashes when a page
 //     opens a window); a page whose configuration does not allow it is refused when it asks;
 //   - right clicks: the page shows its context menu only when the web view takes the click

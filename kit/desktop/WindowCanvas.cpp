@@ -176,7 +176,7 @@ GType kit_view_accessible_get_type() {
 void collectAccessibleViews(const std::shared_ptr<kit::View>& view, std::vector<std::shared_ptr<kit::View>>& out) {
     if (view->isHidden()) return;
     if (view->isAccessibilityElement()) out.push_back(view);
-    for (const auto& subview : view->subviews()) collectAccessibleViews(subview, out);
+    for (const auto& child : view->accessibilityChildren()) collectAccessibleViews(child, out);
 }
 
 void clearChildren(KitCanvasAccessible* self) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <string_view>
 #include <system_error>
 
 #include "kit/base/Log.h"
@@ -27,6 +28,12 @@ constexpr const char* kApplicationIntrospection =
     "<node><interface name='com.morvane.Application'>"
     "<method name='Activate'><arg type='u' name='options' direction='in'/></method>"
     "</interface></node>";
+
+// The services whose signals mean that the machine or its screens woke.
+constexpr const char* kLoginName = "org.freedesktop.login1";
+constexpr const char* kLoginPath = "/org/freedesktop/login1";
+constexpr const char* kLoginInterface = "org.freedesktop.login1.Manager";
+constexpr const char* kScreenSaverNames[] = {"org.freedesktop.ScreenSaver", "org.gnome.ScreenSaver"};
 
 // RequestName flags and answers of the bus.
 constexpr guint32 kDoNotQueue = 4;
@@ -65,11 +72,73 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
     std::set<std::string> ownedNames;
     guint nameOwnerSubscription = 0;
     guint applicationObject = 0;
+    // Wake: the system bus's connection and the subscriptions on it and on ours.
+    bool watchingWake = false;
+    GDBusConnection* systemConnection = nullptr;
+    guint sleepSubscription = 0;
+    std::vector<guint> screenSaverSubscriptions;
 
     ~Impl() {
         if (nameOwnerSubscription) g_dbus_connection_signal_unsubscribe(connection, nameOwnerSubscription);
+        for (guint subscription : screenSaverSubscriptions) g_dbus_connection_signal_unsubscribe(connection, subscription);
         if (applicationObject) g_dbus_connection_unregister_object(connection, applicationObject);
+        if (sleepSubscription) g_dbus_connection_signal_unsubscribe(systemConnection, sleepSubscription);
+        dbus::closeConnection(systemConnection);
         dbus::closeConnection(connection);
+    }
+
+    // A signal with one boolean that is false: the end of a sleep or of the screen saver.
+    static void onWakeSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* member,
+                             GVariant* parameters, gpointer userData) {
+        try {
+            auto self = static_cast<std::weak_ptr<Impl>*>(userData)->lock();
+            if (!self || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)"))) return;
+            gboolean starting = TRUE;
+            g_variant_get(parameters, "(b)", &starting);
+            if (starting) return;
+            const bool sleep = std::string_view(member) == "PrepareForSleep";
+            logLine(sleep ? "[Workspace] the system woke" : "[Workspace] the screens woke");
+            RunLoop::main().post([weak = std::weak_ptr<Impl>(self), sleep] {
+                if (auto strong = weak.lock())
+                    strong->notifications.post(sleep ? kWorkspaceDidWake : kWorkspaceScreensDidWake, strong->owner);
+            });
+        } catch (...) {
+            logLine("[Workspace] failed to handle a wake signal");
+        }
+    }
+
+    guint subscribeWake(GDBusConnection* bus, const char* sender, const char* interface, const char* member,
+                        const char* path) {
+        return g_dbus_connection_signal_subscribe(
+            bus, sender, interface, member, path, nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &Impl::onWakeSignal,
+            new std::weak_ptr<Impl>(weak_from_this()), [](gpointer p) { delete static_cast<std::weak_ptr<Impl>*>(p); });
+    }
+
+    void watchWake(const std::string& systemBusAddress) {
+        if (watchingWake) return;
+        watchingWake = true;
+        if (connection) {
+            for (const char* name : kScreenSaverNames)
+                screenSaverSubscriptions.push_back(subscribeWake(connection, name, name, "ActiveChanged", nullptr));
+        }
+        std::string address = systemBusAddress;
+        if (address.empty()) {
+            GError* error = nullptr;
+            gchar* systemAddress = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+            if (!systemAddress) {
+                logf("[Workspace] no system bus, so no wake from sleep: %s", dbus::takeError(error).c_str());
+                return;
+            }
+            address = systemAddress;
+            g_free(systemAddress);
+        }
+        auto system = dbus::openConnection(address);
+        if (!system) {
+            logf("[Workspace] no system bus, so no wake from sleep: %s", system.error().c_str());
+            return;
+        }
+        systemConnection = *system;
+        sleepSubscription = subscribeWake(systemConnection, kLoginName, kLoginInterface, "PrepareForSleep", kLoginPath);
     }
 
     void start() {
@@ -209,6 +278,8 @@ Result<std::shared_ptr<DBusWorkspace>> DBusWorkspace::connect(const std::string&
 std::shared_ptr<DBusWorkspace> DBusWorkspace::disconnected() {
     return std::shared_ptr<DBusWorkspace>(new DBusWorkspace(std::make_shared<Impl>()));
 }
+
+void DBusWorkspace::watchSystemWake(const std::string& systemBusAddress) { impl_->watchWake(systemBusAddress); }
 
 bool DBusWorkspace::isConnected() const {
     return impl_->connection && !g_dbus_connection_is_closed(impl_->connection);

@@ -8,7 +8,12 @@
 // - launches and terminations are the bus's NameOwnerChanged signals, posted on the workspace's
 //   notification centre on a later turn of RunLoop::main();
 // - another application is activated by calling its Activate method (no reply awaited);
-// - bundles start detached; addresses open with the desktop's default handler.
+// - bundles start detached; addresses open with the desktop's default handler;
+// - with watchSystemWake, the end of a sleep (logind's PrepareForSleep(false) on the system bus)
+//   is posted as kWorkspaceDidWake and the end of the screen saver (ActiveChanged(false) of
+//   org.freedesktop.ScreenSaver or org.gnome.ScreenSaver on this bus) as kWorkspaceScreensDidWake,
+//   on a later turn of RunLoop::main(). Only the owners of those names are heard; where a
+//   service or the system bus is missing, nothing is posted for it.
 // Create it on the main thread: signals arrive on that thread's GLib main context.
 
 #include <memory>
@@ -38,6 +43,10 @@ public:
     bool openURL(const std::string& url) override;
 
     bool isConnected() const;
+
+    // Starts watching for wake; the system bus at a D-Bus address, or the system's own when
+    // empty. Once only; later calls do nothing.
+    void watchSystemWake(const std::string& systemBusAddress = {});
 
     struct Impl;
 

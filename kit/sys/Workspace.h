@@ -69,6 +69,10 @@ inline constexpr const char* kWorkspaceDidLaunchApplication =
     "NSWorkspaceDidLaunchApplicationNotification";
 inline constexpr const char* kWorkspaceDidTerminateApplication =
     "NSWorkspaceDidTerminateApplicationNotification";
+// The machine woke from sleep, and the screens woke (the screen saver ended); posted on the
+// workspace's notification centre (object: the workspace) by workspaces that watch the system.
+inline constexpr const char* kWorkspaceDidWake = "NSWorkspaceDidWakeNotification";
+inline constexpr const char* kWorkspaceScreensDidWake = "NSWorkspaceScreensDidWakeNotification";
 // Posted on the default NotificationCenter when this process is asked to come forward, by
 // activate() or by another process.
 inline constexpr const char* kApplicationActivateRequest = "KitApplicationActivateRequest";

@@ -233,6 +233,9 @@ public:
     // The "press" action; answers whether it was handled.
     virtual bool accessibilityPerformPress() { return false; }
     virtual bool isAccessibilityElement() const { return !accessibilityRole_.empty(); }
+    // The views under this one that assistive clients see: the subviews, or none for an
+    // element that speaks for what it holds (a button and its title are one element).
+    virtual std::vector<std::shared_ptr<View>> accessibilityChildren() const { return subviews_; }
 
     // Appearance: the application's effective appearance reaches every view of every window.
     Appearance effectiveAppearance() const;

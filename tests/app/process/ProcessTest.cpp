@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <gio/gio.h>
+
 #include "kit/base/Json.h"
 #include "kit/base/PropertyList.h"
 #include "tests/kit/sys/PrivateBus.h"
@@ -193,6 +195,42 @@ TEST_F(AppProcessTest, HostRunningFromElsewhereKeepsItRunning) {
     host.signal(SIGTERM);
     EXPECT_TRUE(exitedCleanly(app->waitExit())) << readFile(logFile());
     EXPECT_NE(readFile(logFile()).find("terminate self"), std::string::npos);
+}
+
+TEST_F(AppProcessTest, TheEndOfASleepOnTheSystemBusReachesIt) {
+    installHostBundle();
+    std::string whyNot;
+    auto systemBus = kit::testing::PrivateBus::start(&whyNot);
+    ASSERT_TRUE(systemBus.has_value()) << whyNot;
+    auto env = environment();
+    env.push_back("DBUS_SYSTEM_BUS_ADDRESS=" + systemBus->address());
+    Child app({QUARN_APP_PATH}, env, root_ / "app.out");
+    ASSERT_TRUE(waitFor([&] {
+        return readFile(logFile()).find("applicationDidFinishLaunching end") != std::string::npos;
+    })) << readFile(root_ / "app.out");
+
+    // A stand-in of logind: the machine has just resumed.
+    GDBusConnection* logind = g_dbus_connection_new_for_address_sync(
+        systemBus->address().c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    ASSERT_TRUE(logind);
+    GVariant* owned = g_dbus_connection_call_sync(logind, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "RequestName",
+                                                  g_variant_new("(su)", "org.freedesktop.login1", 4u),
+                                                  G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    ASSERT_TRUE(owned);
+    g_variant_unref(owned);
+    g_dbus_connection_emit_signal(logind, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                  "PrepareForSleep", g_variant_new("(b)", FALSE), nullptr);
+    g_dbus_connection_flush_sync(logind, nullptr, nullptr);
+    EXPECT_TRUE(waitFor([&] { return readFile(logFile()).find("[Workspace] the system woke") != std::string::npos; }))
+        << readFile(logFile());
+    g_dbus_connection_close_sync(logind, nullptr, nullptr);
+    g_object_unref(logind);
+    app.signal(SIGTERM);
+    EXPECT_TRUE(exitedCleanly(app.waitExit()));
 }
 
 TEST_F(AppProcessTest, SecondCopyLeavesAtOnceAndTheFirstStays) {

@@ -78,6 +78,27 @@ TEST_F(SideWindowTest, SizeFollowsTheVisibleFrameInSinglePrecision) {
     EXPECT_EQ(sideWindow().frame(), (Rect{-20 - 390, 300 + 1055 - 1015 - 20, 390, 1015}));
 }
 
+TEST_F(SideWindowTest, TheScreenUnderTheMouseOwnsItsBottomAndLeftEdgesOnly) {
+    // Main screen, one stacked above it and one to its right.
+    ui.setScreens({kit::HeadlessUi::makeScreen("main", {0, 0, 1440, 900}),
+                   kit::HeadlessUi::makeScreen("above", {0, 900, 1440, 900}),
+                   kit::HeadlessUi::makeScreen("right", {1440, 0, 1920, 1080})});
+    const std::pair<kit::Point, const char*> cases[] = {
+        {{700, 900}, "above"},     // the line between the stacked screens
+        {{700, 899.5}, "main"},
+        {{700, 1800}, "main"},     // the top edge of the upper screen is outside: no screen
+        {{1440, 100}, "right"},    // the line between the side-by-side screens
+        {{1439.5, 100}, "main"},
+        {{0, 0}, "main"},
+        {{3360, 500}, "main"},     // the right edge of the right screen: no screen
+    };
+    for (const auto& [mouse, expected] : cases) {
+        ui.setMouseLocation(mouse);
+        side().__findMouseLocationScreen();
+        EXPECT_EQ(side().currentMouseLocationScreen()->identifier(), expected) << kit::stringFromPoint(mouse);
+    }
+}
+
 TEST_F(SideWindowTest, NoScreenGivesNoNegativeHeight) {
     ui.setScreens({});
     side().__findMouseLocationScreen();
@@ -157,23 +178,65 @@ TEST_F(SideWindowTest, TwoHidesInARow) {
     EXPECT_EQ(reports(24024).size(), 1u);
 }
 
-TEST_F(SideWindowTest, ShowDuringSlideOutTurnsItRoundAndTheOldCompletionDoesNothing) {
-    showAndSettle();
-    bool hidden = false;
-    side().hideWithCompletionHandler([&] { hidden = true; });
-    env.advance(0.1);
-    const double midWidth = sideWindow().frame().width();
-    EXPECT_LT(midWidth, 390);
-    bool shown = false;
-    side().showWithCompletionHandler([&] { shown = true; });
-    EXPECT_FALSE(side().isWindowClosing());
-    EXPECT_DOUBLE_EQ(sideWindow().frame().width(), midWidth);  // from where it was
-    env.advance(1);
-    EXPECT_TRUE(shown);
-    EXPECT_FALSE(hidden);
-    EXPECT_TRUE(sideWindow().isVisible());
-    EXPECT_EQ(sideWindow().frame(), (Rect{1030, 20, 390, 835}));
-    EXPECT_TRUE(reports(24024).empty());
+TEST_F(SideWindowTest, AnInterruptedSlideStillEnds) {
+    ui.setScreens({kit::HeadlessUi::makeScreen("main", {0, 0, 1440, 900}),
+                   kit::HeadlessUi::makeScreen("right", {1440, 0, 1920, 1080})});
+    makeReady(webView());
+    // A window manager that places the window itself as it maps it (at the top left, with the
+    // window's fixed size).
+    auto windowManagerPlacesIt = [&] { sideWindow().userResize({0, 100, 10, 10}); };
+    struct Case {
+        const char* name;
+        bool closeFirst;  // the close button's slide-out is running when `interrupt` comes
+        std::function<void()> interrupt;
+        bool visible;
+        Rect frame;
+        std::vector<std::string> hideReports;  // seconds visible, at the end of the slide-out
+    };
+    const Case cases[] = {
+        // The show restarts the visible time; the slide-out ends 0.15 s later.
+        {"show on the same screen during the slide-out", true, [&] { side().showWithCompletionHandler(); }, false, {},
+         {"0.15"}},
+        {"show on another screen during the slide-out", true,
+         [&] {
+             ui.setMouseLocation({2000, 500});
+             side().__findMouseLocationScreen();
+             side().showWithCompletionHandler();
+         },
+         true, {2950, 20, 390, 1015}, {"0.30"}},
+        {"the window manager during the slide-out", true, windowManagerPlacesIt, false, {}, {"0.30"}},
+        {"the window manager during the slide-in", false, windowManagerPlacesIt, true, {1030, 20, 390, 835}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui.setMouseLocation({700, 400});
+        side().__findMouseLocationScreen();
+        bool shown = false;
+        side().showWithCompletionHandler([&] { shown = true; });
+        if (c.closeFirst) {
+            env.advance(kAfterSlide);
+            sideWindow().performClose();
+        }
+        env.advance(0.05);
+        env.log().clear();
+        callsToPage(webView());
+        HXReport::takeRecordedEvents();
+        c.interrupt();
+        env.advance(kAfterSlide);
+        EXPECT_TRUE(shown);
+        EXPECT_EQ(sideWindow().isVisible(), c.visible);
+        if (c.visible) {
+            EXPECT_EQ(sideWindow().frame(), c.frame);
+        }
+        EXPECT_FALSE(side().isWindowClosing());
+        // The page hears of the hide once; the visible time is reported once.
+        const auto calls = callNamesToPage(webView());
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "WindowHide"), c.hideReports.empty() ? 0 : 1);
+        EXPECT_EQ(reports(24024), c.hideReports);
+        EXPECT_EQ(env.log().contains("[SD] Side Window Show"), c.visible);
+        side().hideWithCompletionHandler();
+        env.advance(kAfterSlide);
+    }
 }
 
 TEST_F(SideWindowTest, HideDuringSlideInWins) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DesktopTestSupport.h"
+#include "app/ui/KZCustomViewButton.h"
 #include "kit/sys/GlobalHotKeys.h"
 #include "kit/ui/Button.h"
 #include "kit/ui/Image.h"
@@ -191,6 +192,11 @@ TEST_F(WindowOnScreenTest, AccessibleViewsAreChildrenOfTheWindow) {
     auto hidden = Button::withTitle("Hidden");
     hidden->setHidden(true);
     window->contentView()->addSubview(hidden);
+    // The application's button holds its title in a label: still one element, the button.
+    auto titled = KZCustomViewButton::buttonWithStyle(1);
+    titled->setButtonTitle("Log in");
+    titled->setFrame({100, 120, 120, 40});
+    window->contentView()->addSubview(titled);
     ASSERT_TRUE(waitUntilShown(*window));
 
     AtkObject* windowAccessible = gtk_widget_get_accessible(desktop::gtkWindowFor(*window));
@@ -211,6 +217,12 @@ TEST_F(WindowOnScreenTest, AccessibleViewsAreChildrenOfTheWindow) {
     }
     ASSERT_TRUE(send) << "accessible children: " << names.size();
     EXPECT_EQ(std::count(names.begin(), names.end(), "Hidden"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Log in"), 1);
+    const auto loginAt = std::find(names.begin(), names.end(), "Log in") - names.begin();
+    AtkObject* login = atk_object_ref_accessible_child(canvas, static_cast<gint>(loginAt));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(atk_object_get_role(login), ATK_ROLE_PUSH_BUTTON);
+    g_object_unref(login);
     EXPECT_EQ(atk_object_get_role(send), ATK_ROLE_PUSH_BUTTON);
     EXPECT_EQ(atk_object_get_parent(send), canvas);
     int x = 0, y = 0, w = 0, h = 0;

@@ -68,9 +68,24 @@ TEST(WebKitConversionsTest, UserAgentsWebKitRefusesAreRecognised) {
     EXPECT_FALSE(isValidUserAgent("line\nbreak"));
     EXPECT_FALSE(isValidUserAgent("Unclosed (comment"));
 
-    const std::string standIn = userAgentStandIn("A/1 b");
-    EXPECT_EQ(standIn, "QuarnKitUA/412f312062");
-    EXPECT_TRUE(isValidUserAgent(standIn));
+    // Stand-ins read as the agent, are always taken, and give the agent back; agents WebKit
+    // takes as they are, and malformed escapes, are no stand-ins.
+    const std::pair<std::string, std::string> standIns[] = {
+        {"Chrome/109.1.18.0/Morvane QuarnAI/MAC", "Chrome/109.1.18.0%2FMorvane QuarnAI/MAC"},
+        {"two  spaces", "two%20 spaces"},
+        {" edges/ ", "%20edges%2F%20"},
+        {"/a//b", "%2Fa/%2Fb"},
+        {"100% (sure", "100%25 %28sure"},
+        {"line\nbreak \xC3\xA9", "line%0Abreak %C3%A9"},
+    };
+    for (const auto& [agent, expected] : standIns) {
+        const std::string standIn = userAgentStandIn(agent);
+        EXPECT_EQ(standIn, expected);
+        EXPECT_TRUE(isValidUserAgent(standIn)) << standIn;
+        EXPECT_EQ(realUserAgent(standIn), agent);
+    }
+    for (const char* notAStandIn : {"A/1 b", "Mozilla/5.0", "A/1%2", "A/1%zz b", "%41/1", "A%2Fb/1"})
+        EXPECT_EQ(realUserAgent(notAStandIn), "") << notAStandIn;
 }
 
 TEST(WebKitConversionsTest, OpenPanelAnswersBecomeFilePaths) {

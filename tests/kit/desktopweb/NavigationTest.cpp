@@ -152,6 +152,38 @@ TEST_F(NavigationTest, TheUserAgentReachesTheServer) {
     EXPECT_EQ(server.lastRequest("/ua")->headers["User-Agent"], withName);
 }
 
+TEST_F(NavigationTest, AnAgentWebKitRefusesReachesWhatThePageProcessSendsAndReadsNearlySoElsewhere) {
+    server.page("/agents", R"(<title>agents</title><script>
+        var worker = new Worker('/worker.js');
+        worker.onmessage = function (e) { window.workerAgent = e.data; };
+        try { new WebSocket(location.origin.replace('http', 'ws') + '/socket'); } catch (e) {}
+        fetch('/fetched');
+    </script>)");
+    server.route("/worker.js", TestServer::Response{200, "text/javascript",
+                                                    "fetch('/from-worker'); postMessage(navigator.userAgent);", {}, false});
+    for (const char* path : {"/fetched", "/from-worker", "/socket"}) server.page(path, "x");
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    auto view = makeWebView();
+    view->setNavigationDelegate(delegate);
+    const std::string agent = "Chrome/109.1.18.0/Morvane QuarnAI/MAC";
+    view->setCustomUserAgent(agent);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/agents"), *delegate));
+    std::string workerAgent;
+    ASSERT_TRUE(waitFor([&] {
+        auto seen = evaluate(*view, "window.workerAgent || ''");
+        if (seen && seen->ok() && (*seen)->isString()) workerAgent = *(*seen)->asString();
+        return !workerAgent.empty() && server.lastRequest("/from-worker") && server.lastRequest("/socket");
+    }));
+    auto header = [&](const char* path) { return server.lastRequest(path)->headers["User-Agent"]; };
+    for (const char* path : {"/agents", "/worker.js", "/fetched", "/from-worker"}) EXPECT_EQ(header(path), agent) << path;
+    auto page = evaluate(*view, "navigator.userAgent");
+    ASSERT_TRUE(page && page->ok());
+    EXPECT_EQ(**page, Value(agent));
+    // What WebKit builds without the page process: the agent with its refused slash escaped.
+    EXPECT_EQ(header("/socket"), "Chrome/109.1.18.0%2FMorvane QuarnAI/MAC");
+    EXPECT_EQ(workerAgent, "Chrome/109.1.18.0%2FMorvane QuarnAI/MAC");
+}
+
 TEST_F(NavigationTest, AnUntrustedCertificateIsRefusedWhateverTheDelegateAnswers) {
     TestServer secure(true);
     ASSERT_TRUE(secure.ok());

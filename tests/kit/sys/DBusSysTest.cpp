@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -389,6 +390,81 @@ TEST_F(DBusSysTest, signalsPostedFromAShellAreReadAndMalformedOnesIgnored) {
     for (const auto& n : heard) EXPECT_TRUE(n.name == "Bad" || n.name == "Deep" || n.name == "ShellPost" || n.name == "test.after") << n.name;
     EXPECT_EQ(log.count("ignored a signal"), 2u);
     EXPECT_TRUE(log.contains("left out parts of a signal"));
+}
+
+TEST_F(DBusSysTest, theEndOfASleepOrOfTheScreenSaverIsPostedAsWake) {
+    std::string why;
+    auto systemBus = testing::PrivateBus::start(&why);
+    ASSERT_TRUE(systemBus) << why;
+    auto workspace = connectWorkspace();
+    ASSERT_TRUE(workspace);
+    workspace->watchSystemWake(systemBus->address());
+    workspace->watchSystemWake("unix:path=/nonexistent");  // only the first call counts
+    std::vector<std::string> heard;
+    auto record = [&](const Notification& n) {
+        EXPECT_EQ(n.object, workspace.get());
+        heard.push_back(n.name == kWorkspaceDidWake ? "wake" : "screens");
+    };
+    auto wake = workspace->notificationCenter().addObserverForName(kWorkspaceDidWake, nullptr, record);
+    auto screens = workspace->notificationCenter().addObserverForName(kWorkspaceScreensDidWake, nullptr, record);
+
+    // Stand-ins of logind on the system bus and of two screen savers on the session bus, and
+    // impostors without their names.
+    auto connect = [](const std::string& address, const char* name) -> GDBusConnection* {
+        GError* error = nullptr;
+        auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                       G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+        GDBusConnection* c = g_dbus_connection_new_for_address_sync(address.c_str(), flags, nullptr, nullptr, &error);
+        EXPECT_TRUE(c) << (error ? error->message : "");
+        if (error) g_error_free(error);
+        if (c && name) {
+            GVariant* reply = g_dbus_connection_call_sync(c, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                          "org.freedesktop.DBus", "RequestName",
+                                                          g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"),
+                                                          G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+            EXPECT_TRUE(reply) << name;
+            if (reply) g_variant_unref(reply);
+        }
+        return c;
+    };
+    GDBusConnection* logind = connect(systemBus->address(), "org.freedesktop.login1");
+    GDBusConnection* systemImpostor = connect(systemBus->address(), nullptr);
+    GDBusConnection* freedesktop = connect(bus->address(), "org.freedesktop.ScreenSaver");
+    GDBusConnection* gnome = connect(bus->address(), "org.gnome.ScreenSaver");
+    GDBusConnection* sessionImpostor = connect(bus->address(), nullptr);
+    ASSERT_TRUE(logind && systemImpostor && freedesktop && gnome && sessionImpostor);
+    auto sleep = [](GDBusConnection* c, GVariant* arguments) {
+        g_dbus_connection_emit_signal(c, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                      "PrepareForSleep", arguments, nullptr);
+        g_dbus_connection_flush_sync(c, nullptr, nullptr);
+    };
+    auto saver = [](GDBusConnection* c, const char* name, const char* path, bool active) {
+        g_dbus_connection_emit_signal(c, nullptr, path, name, "ActiveChanged", g_variant_new("(b)", active), nullptr);
+        g_dbus_connection_flush_sync(c, nullptr, nullptr);
+    };
+    sleep(systemImpostor, g_variant_new("(b)", FALSE));
+    sleep(logind, g_variant_new("(b)", TRUE));
+    sleep(logind, g_variant_new("(s)", "false"));
+    saver(sessionImpostor, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", false);
+    saver(freedesktop, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", true);
+    sleep(logind, g_variant_new("(b)", FALSE));
+    ASSERT_TRUE(waitFor([&] { return !heard.empty(); }));
+    EXPECT_EQ(heard, std::vector<std::string>{"wake"});
+    heard.clear();
+    saver(freedesktop, "org.freedesktop.ScreenSaver", "/ScreenSaver", false);
+    saver(gnome, "org.gnome.ScreenSaver", "/org/gnome/ScreenSaver", false);
+    ASSERT_TRUE(waitFor([&] { return heard.size() >= 2; }));
+    EXPECT_EQ(heard, (std::vector<std::string>{"screens", "screens"}));
+
+    for (GDBusConnection* c : {logind, systemImpostor, freedesktop, gnome, sessionImpostor}) {
+        g_dbus_connection_close_sync(c, nullptr, nullptr);
+        g_object_unref(c);
+    }
+    // Without a system bus no sleep can be heard, and the log says so.
+    LogCapture log;
+    auto alone = connectWorkspace();
+    alone->watchSystemWake("unix:path=/nonexistent");
+    EXPECT_TRUE(log.contains("no system bus, so no wake from sleep"));
 }
 
 TEST_F(DBusSysTest, openURLFailsCleanlyWithoutAHandler) {
