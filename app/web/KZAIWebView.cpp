@@ -49,15 +49,6 @@ std::string comparableOrigin(const kit::Url& url) {
     return origin;
 }
 
-// The length the platform's strings give text: UTF-16 code units.
-long utf16Length(std::string_view text) {
-    long length = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) == 0x80) continue;
-        length += c >= 0xF0 ? 2 : 1;
-    }
-    return length;
-}
 
 std::string describeAnswer(const kit::Value& value) { return value.isNull() ? "(null)" : kit::describe(value); }
 
@@ -365,7 +356,7 @@ void KZAIWebView::native2js_swipeWindowClose(int windowType) {
 void KZAIWebView::native2js_sendMessageToJSWithType(int windowType, const std::optional<std::string>& message) {
     const std::string text = message.value_or(std::string());
     kit::logf("[WebView] native2js_sendMessageToJSWithType: %d, message length: %ld, url : %s", windowType,
-              utf16Length(text), logText(rootURL()).c_str());
+              KZAIWebView::utf16Length(text), logText(rootURL()).c_str());
     callPage(KZN2JHandlerName::SwipeOverMessage,
              kit::Dictionary{{"type", KZWebWindowTypeText(windowType)}, {"message", text}});
 }
@@ -547,4 +538,14 @@ void KZAIWebView::_reportWebViewDidReceiveJSMessage(long type) {
     didSendJSMessageDateDictionary_.erase(it);
     _reportWithKey(24014, {reportAddress(), std::to_string(type), std::to_string(elapsed)});
     kit::logf("[KZBaseWebView] WebViewDidReceiveJSMessage: %ld", type);
+}
+
+// The length the platform's strings give text: UTF-16 code units.
+long KZAIWebView::utf16Length(std::string_view text) {
+    long length = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) == 0x80) continue;
+        length += c >= 0xF0 ? 2 : 1;
+    }
+    return length;
 }

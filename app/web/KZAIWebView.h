@@ -100,6 +100,8 @@ public:
     // startupQueueSupersedeKey). A page of another origin never gets the page script, and its
     // arrival drops whatever was waiting.
     static constexpr std::size_t kStartupQueueLimit = 16;
+    // The length the platform's strings give a text (UTF-16 code units), as logged and reported.
+    static long utf16Length(std::string_view text);
     static std::string startupQueueSupersedeKey(std::string_view handlerName, const kit::Value& data);
 
     // ---- Downloads, saved images and the open panel. -------------------------------------------

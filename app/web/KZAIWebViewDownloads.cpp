@@ -37,15 +37,6 @@ bool endsWithDownloadSuffix(std::string_view text) {
                        [&](std::string_view suffix) { return endsWith(text, suffix); });
 }
 
-// The length the platform's strings give text: UTF-16 code units.
-long utf16Length(std::string_view text) {
-    long length = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) == 0x80) continue;
-        length += c >= 0xF0 ? 2 : 1;
-    }
-    return length;
-}
 
 int base64Value(unsigned char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -210,7 +201,7 @@ bool KZAIWebView::__divertNewWindowAction(const kit::NavigationAction& action) {
 // ---- Images from data addresses ---------------------------------------------------------------------
 
 void KZAIWebView::__startDownloadBase64Picture(const std::string& text) {
-    const long length = utf16Length(text);
+    const long length = KZAIWebView::utf16Length(text);
     kit::logf("[WebView] __startDownloadBase64Picture, string length -- %ld", length);
     _reportWebViewDidStartDownloadImage(length);
 
