@@ -13,6 +13,10 @@
 #include "app/core/KZAIUserManager.h"
 #include "app/core/KZSharedPlistManager.h"
 #include "app/core/KZShortcutScreenshotReceiver.h"
+#include "app/core/KZBundleInfo.h"
+#include "app/tools/KZAIDocumentWindowController.h"
+#include "app/tools/KZAIImageWindowController.h"
+#include "app/tools/KZAIWritingWindowController.h"
 #include "app/web/KZAIWebServices.h"
 #include "app/web/KZAIWebView.h"
 #include "app/windows/KZAIKeepAliveWebPage.h"
@@ -24,6 +28,8 @@
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DistributedNotificationCenter.h"
+#include "kit/sys/Workspace.h"
+#include "kit/web/Url.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/Screen.h"
@@ -383,31 +389,74 @@ void KZWindowControllerManager::placeFunctionWindow(const std::shared_ptr<kit::W
 }
 
 void KZWindowControllerManager::__createDocumentWindowIfNeed() {
-    if (!documentWindowController_) logUnavailable("the document window");
+    if (documentWindowController_) return;
+    documentWindowController_ = kit::create<KZAIDocumentWindowController>(true, __functionWindowDefaultSize());
+    placeFunctionWindow(documentWindowController_);
 }
 
 void KZWindowControllerManager::__createWritingWindowIfNeed() {
-    if (!writingWindowController_) logUnavailable("the writing window");
+    if (writingWindowController_) return;
+    writingWindowController_ = kit::create<KZAIWritingWindowController>(false, __functionWindowDefaultSize());
+    placeFunctionWindow(writingWindowController_);
 }
 
 void KZWindowControllerManager::__createImageWindowControllerIfNeed() {
-    if (!imageWindowController_) logUnavailable("the image window");
+    if (imageWindowController_) return;
+    imageWindowController_ = kit::create<KZAIImageWindowController>(true, __functionWindowDefaultSize());
+    imageWindowController_->window()->center();
 }
 
 void KZWindowControllerManager::__createBrowserWindowControllerIfNeed() {
     if (!browserWindowController_) logUnavailable("the browser window");
 }
 
+namespace {
+
+// Whether an address belongs to the AI service the application is configured with.
+bool isAIServiceAddress(const std::string& url) {
+    const auto address = kit::Url::parse(url);
+    const auto base = kit::Url::parse(KZBundleInfo::aiBaseURL());
+    return address && base && !base->origin().empty() && address->origin() == base->origin();
+}
+
+// Tool windows made elsewhere (or plain ones in tests) are only shown.
+template <class T>
+std::shared_ptr<T> as(const std::shared_ptr<kit::WindowController>& controller) {
+    return std::dynamic_pointer_cast<T>(controller);
+}
+
+}  // namespace
+
 void KZWindowControllerManager::showAIDocumentWindowControllerAndCreateNewTab(const std::string& url) {
     kit::logf("[WndCtrl] Show AI Document Window And Create New Tab: %s", url.c_str());
+    // Only the AI service's own pages become document tabs; other web addresses go to the
+    // default browser, anything else nowhere.
+    if (!isAIServiceAddress(url)) {
+        const auto address = kit::Url::parse(url);
+        if (address && (address->scheme() == "http" || address->scheme() == "https")) {
+            kit::logf("[WndCtrl] not an AI page, opened in the browser: %s", url.c_str());
+            kit::Workspace::shared().openURL(address->absoluteString());
+        } else {
+            kit::logf("[WndCtrl] not an AI page, dropped: %s", url.c_str());
+        }
+        return;
+    }
     __createDocumentWindowIfNeed();
-    if (documentWindowController_) documentWindowController_->showWindow();
+    if (auto document = as<KZAIDocumentWindowController>(documentWindowController_)) {
+        document->showWindowAndCreateNewTabWithUrl(url);
+    } else if (documentWindowController_) {
+        documentWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::showAIDocumentWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo) {
     kit::logf("[WndCtrl] Show AI Document Window With Action Info: %s", kit::describe(kit::Value(actionInfo)).c_str());
     __createDocumentWindowIfNeed();
-    if (documentWindowController_) documentWindowController_->showWindow();
+    if (auto document = as<KZAIDocumentWindowController>(documentWindowController_)) {
+        document->showWindowAndCreateNewTabWithActionInfo(actionInfo);
+    } else if (documentWindowController_) {
+        documentWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::showAIWritingWindowControllerFromSideWindow() {
@@ -416,18 +465,26 @@ void KZWindowControllerManager::showAIWritingWindowControllerFromSideWindow() {
     if (writingWindowController_) writingWindowController_->showWindow();
 }
 
-void KZWindowControllerManager::showAIWritingWindowFromSideWindowWithActionInfo(const kit::Dictionary&) {
+void KZWindowControllerManager::showAIWritingWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo) {
     __createWritingWindowIfNeed();
-    if (writingWindowController_) writingWindowController_->showWindow();
+    if (auto writing = as<KZAIWritingWindowController>(writingWindowController_)) {
+        writing->showWindowAndCreateNewTabWithActionInfo(actionInfo);
+    } else if (writingWindowController_) {
+        writingWindowController_->showWindow();
+    }
 }
 
-void KZWindowControllerManager::showAIImageWindowFromSideWindowWithActionInfo(const kit::Dictionary&) {
+void KZWindowControllerManager::showAIImageWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo) {
     kit::logLine("[WndCtrl] Show AI Image Window");
     if (!imageWindowController_) {
         __createImageWindowControllerIfNeed();
         placeFunctionWindow(imageWindowController_);
     }
-    if (imageWindowController_) imageWindowController_->showWindow();
+    if (auto image = as<KZAIImageWindowController>(imageWindowController_)) {
+        image->showWindowAndCreateNewTabWithActionInfo(actionInfo);
+    } else if (imageWindowController_) {
+        imageWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::showAIImageWindowControllerAndCreateNewTab() {
@@ -436,7 +493,11 @@ void KZWindowControllerManager::showAIImageWindowControllerAndCreateNewTab() {
         __createImageWindowControllerIfNeed();
         placeFunctionWindow(imageWindowController_);
     }
-    if (imageWindowController_) imageWindowController_->showWindow();
+    if (auto image = as<KZAIImageWindowController>(imageWindowController_)) {
+        image->showWindowAndCreateNewTabWithActionInfo(std::nullopt);
+    } else if (imageWindowController_) {
+        imageWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::showBrowserWindowControllerAndCreateNewTab(const std::string& url) {
