@@ -31,7 +31,8 @@ void KZAIDocumentWindowController::createDefaultTab(const std::optional<std::str
     addTab(model, controller);
 }
 
-void KZAIDocumentWindowController::removeTabBarModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
+void KZAIDocumentWindowController::removeTabBarModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& modelReference) {
+    const auto model = modelReference;
     KZAITabWindowController::removeTabBarModel(model);
     if (titleBarItemModels().empty()) destroyWindow();
 }

@@ -65,7 +65,9 @@ void KZAIImageWindowController::removeTabBarModelByClickWindowClose(const std::s
     __removeModel(model, CloseTypeTab);
 }
 
-void KZAIImageWindowController::removeTabBarModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
+void KZAIImageWindowController::removeTabBarModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& modelReference) {
+    // A copy: the caller may pass an element of the list this removes it from.
+    const auto model = modelReference;
     forget(model);
     KZAITabWindowController::removeTabBarModel(model);
     if (titleBarItemModels().empty()) destroyWindow();
@@ -80,7 +82,8 @@ void KZAIImageWindowController::destroyWindow() {
     }
 }
 
-void KZAIImageWindowController::__removeModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model, int closeType) {
+void KZAIImageWindowController::__removeModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& modelReference, int closeType) {
+    const auto model = modelReference;
     if (!indexOf(model)) return;
     if (auto* pending = pendingFor(model)) {
         // Already being closed: no second question. Closing the window takes it into its sequence.
@@ -102,7 +105,8 @@ void KZAIImageWindowController::__removeModelNext() {
     if (auto selected = selectedTitleBarItemModel()) __removeModel(selected, CloseTypeWindow);
 }
 
-void KZAIImageWindowController::recieveJSIsSavedResult(bool saved, const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
+void KZAIImageWindowController::recieveJSIsSavedResult(bool saved, const std::shared_ptr<KZWindowTitleTabBarItemModel>& modelReference) {
+    const auto model = modelReference;
     auto* pending = model ? pendingFor(model) : nullptr;
     if (!pending || pending->state != PendingState::AskingPage) {
         kit::logf("[IMG] saved answer for a tab that is not being closed: %s", model ? model->title().c_str() : "(null)");

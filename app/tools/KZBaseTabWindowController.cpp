@@ -189,7 +189,9 @@ void KZBaseTabWindowController::selectTabBarModel(const std::shared_ptr<KZWindow
     tabViewController_.setSelectedTabViewItemIndex(*index);
 }
 
-void KZBaseTabWindowController::removeTabBarModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
+void KZBaseTabWindowController::removeTabBarModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& modelReference) {
+    // A copy: the caller may pass an element of the list this removes it from.
+    const auto model = modelReference;
     const auto found = indexOf(model);
     if (!found) return;
     const std::size_t i = *found;
@@ -204,7 +206,6 @@ void KZBaseTabWindowController::removeTabBarModel(const std::shared_ptr<KZWindow
     }
     // The tab's controller may be the one whose callback led here: it goes on a later turn.
     kit::Application::shared().releaseLater(tabViewController_.removeChildViewControllerAtIndex(i));
-    auto keep = model;
     titleBarItemModels_.erase(titleBarItemModels_.begin() + static_cast<std::ptrdiff_t>(i));
     titleTabBar()->removeTabBarItemModel(model, i, true);
     if (next) selectTabBarModel(next);

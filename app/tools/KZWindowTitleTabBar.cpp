@@ -11,6 +11,7 @@
 #include "frameworks/LanguageHelper.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/ui/Animation.h"
+#include "kit/ui/Application.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/ImageView.h"
 #include "kit/ui/ScrollView.h"
@@ -192,13 +193,27 @@ void KZWindowTitleTabBar::removeTabBarItemModel(const std::shared_ptr<KZWindowTi
         return;
     }
     // The closed tab shrinks to nothing while its right neighbours slide left; it leaves the
-    // strip when that is over (it is out of the bookkeeping already).
+    // strip when that is over (it is out of the bookkeeping already). The strip keeps it alive
+    // meanwhile, not the animation: a view must not go down with the animation that moves it.
+    removingItems_.push_back(removed);
+    std::weak_ptr<kit::View> weak = weak_from_this();
+    const KZWindowTitleTabBarItem* identity = removed.get();
     kit::AnimationContext::runAnimationGroup(
         [&](kit::AnimationContext&) {
             removed->animator().setFrame(collapsed);
             applyGeometry(true, true);
         },
-        [removed](bool) { removed->removeFromSuperview(); });
+        [weak, identity](bool) {
+            auto self = std::static_pointer_cast<KZWindowTitleTabBar>(weak.lock());
+            if (!self) return;
+            auto& list = self->removingItems_;
+            auto found = std::find_if(list.begin(), list.end(), [&](const auto& item) { return item.get() == identity; });
+            if (found == list.end()) return;
+            auto item = *found;
+            list.erase(found);
+            item->removeFromSuperview();
+            kit::Application::shared().releaseLater(std::move(item));
+        });
 }
 
 // ---- Scrolling ------------------------------------------------------------------------------------

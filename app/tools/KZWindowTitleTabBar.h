@@ -104,6 +104,8 @@ private:
     std::shared_ptr<kit::View> containerView_;
     std::shared_ptr<kit::ScrollView> scrollView_;
     std::vector<std::shared_ptr<KZWindowTitleTabBarItem>> tabItems_;
+    // Closed tabs still shrinking away.
+    std::vector<std::shared_ptr<KZWindowTitleTabBarItem>> removingItems_;
     std::shared_ptr<KZCustomViewButton> addBtn_;
     std::shared_ptr<void> boundsObserver_;
     kit::Size appliedSize_{-1, -1};
