@@ -35,6 +35,14 @@ std::string KZAIImageWindowController::confirmTextFor(const std::string& title) 
     return text;
 }
 
+bool KZAIImageWindowController::hasOpenFiles() const {
+    for (const auto& model : titleBarItemModels()) {
+        auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
+        if (web && web->hasOpenFile()) return true;
+    }
+    return false;
+}
+
 // ---- Pending closes -------------------------------------------------------------------------------
 
 KZAIImageWindowController::PendingClose* KZAIImageWindowController::pendingFor(
@@ -177,8 +185,13 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(std::functio
             kit::RunLoop::main().postAfter(kNextCloseDelay, [me] { me->__removeModelNext(); });
         } else if (!confirmed) {
             // Cancel stops a window close where it is; the tabs not yet reached stay.
+            const bool wasClosingWindow = me->isClosingByClickWindowClose_;
             me->isClosingByClickWindowClose_ = false;
             for (auto& p : me->pending_) p.closeType = CloseTypeTab;
+            if (wasClosingWindow && me->windowCloseCancelled_) {
+                auto block = me->windowCloseCancelled_;
+                block();
+            }
         }
         // Other tabs may wait for their own sheet: after this one has closed.
         kit::RunLoop::main().post([weak] {

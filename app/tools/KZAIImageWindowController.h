@@ -32,6 +32,10 @@ public:
     using KZAITabWindowController::KZAITabWindowController;
 
     bool isClosingByClickWindowClose() const { return isClosingByClickWindowClose_; }
+    // Whether a tab's page has reported an opened file.
+    bool hasOpenFiles() const;
+    // Told when the user cancels closing the window (a tab is kept).
+    void setWindowCloseCancelledBlock(std::function<void()> block) { windowCloseCancelled_ = std::move(block); }
     // Made on first use.
     const std::shared_ptr<KZTabWndConfirmCloseWindowController>& confirmCloseWindowController();
     // The tabs whose close waits for the page or for the user, oldest first.
@@ -73,4 +77,5 @@ private:
     std::shared_ptr<KZTabWndConfirmCloseWindowController> confirmCloseWindowController_;
     bool isClosingByClickWindowClose_ = false;
     std::vector<PendingClose> pending_;
+    std::function<void()> windowCloseCancelled_;
 };

@@ -1,6 +1,7 @@
 #include "app/windows/KZWindowControllerManager.h"
 
 #include <cmath>
+#include <utility>
 
 #include "app/capture/KZAIPermissionTipsWindowController.h"
 #include "app/capture/KZAISplashWindowController.h"
@@ -87,6 +88,10 @@ void KZWindowControllerManager::resetManager() {
 void KZWindowControllerManager::installServices() {
     KZCoreHooks::setWindowManagerProvider([]() -> KZWindowControllerManaging* { return &manager(); });
     KZCoreHooks::setScreenshotSelecting([] { return KZScreenshotManager::shared().isSelecting(); });
+    KZCoreHooks::setTerminationGuard([](std::function<void(bool)> decided) {
+        auto& s = slot();
+        return s && s->holdTerminationForOpenFiles(std::move(decided));
+    });
 
     KZAIUserManager::Parts parts;
     parts.keepAlivePage = [](const std::weak_ptr<KZAIUserManager>& owner) -> std::shared_ptr<KZAIKeepAlivePage> {
@@ -525,6 +530,23 @@ void KZWindowControllerManager::destoryAIImageWindowController() {
     imageWindowController_->close();
     kit::Application::shared().releaseLater(std::move(imageWindowController_));
     imageWindowController_.reset();
+    // Every file closed: an application waiting for that ends now (on the next turn, outside
+    // the callbacks of the window that went).
+    if (auto decided = std::exchange(terminationDecided_, nullptr))
+        kit::RunLoop::main().post([decided] { decided(true); });
+}
+
+bool KZWindowControllerManager::holdTerminationForOpenFiles(std::function<void(bool proceed)> decided) {
+    auto image = std::dynamic_pointer_cast<KZAIImageWindowController>(imageWindowController_);
+    if (!image || !image->hasOpenFiles()) return false;
+    kit::logLine("[WndCtrl] Close AI Image Window before quitting");
+    terminationDecided_ = std::move(decided);
+    image->setWindowCloseCancelledBlock([] {
+        if (auto decided = std::exchange(manager().terminationDecided_, nullptr)) decided(false);
+    });
+    image->showWindow();
+    image->window()->performClose();
+    return true;
 }
 
 void KZWindowControllerManager::destoryBrowserWindowController() {

@@ -341,6 +341,35 @@ TEST_F(ToolWindowsTest, TheUnsavedFallbackBelongsToItsOwnQuestion) {
     EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
 }
 
+TEST_F(ToolWindowsTest, QuittingWaitsForOpenFilesAndTheUsersAnswer) {
+    std::vector<bool> decisions;
+    auto decided = [&](bool proceed) { decisions.push_back(proceed); };
+    // No image window, or one without opened files: nothing holds the quit.
+    EXPECT_FALSE(KZCoreHooks::holdTermination(decided));
+    openImageTabs({""});
+    EXPECT_FALSE(KZCoreHooks::holdTermination(decided));
+
+    auto window = openImageTabs({"/p/kept.png"});
+    const auto tabs = window->titleBarItemModels();
+    window->window()->orderOut();
+    ASSERT_TRUE(KZCoreHooks::holdTermination(decided));
+    EXPECT_TRUE(window->window()->isVisible());  // brought back to ask
+    // The user keeps the unsaved file: the application goes on, with both tabs.
+    answerSaved(tabs[1], false);
+    answerSheet(*window->window(), false);
+    EXPECT_EQ(decisions, std::vector<bool>{false});
+    EXPECT_EQ(titles(*window), (std::vector<std::string>{"打开新图片", "kept"}));
+
+    // Asked again, the user lets it go: the other tab follows, then the application may end.
+    ASSERT_TRUE(KZCoreHooks::holdTermination(decided));
+    answerSaved(tabs[1], false);
+    answerSheet(*window->window(), true);
+    EXPECT_EQ(decisions, std::vector<bool>{false});
+    env.advance(0.5);
+    EXPECT_EQ(image(), nullptr);
+    EXPECT_EQ(decisions, (std::vector<bool>{false, true}));
+}
+
 // ---- Document and writing windows -----------------------------------------------------------------
 
 TEST_F(ToolWindowsTest, DocumentWindowAsksOnceForSeveralFilesAndNeverForOne) {
