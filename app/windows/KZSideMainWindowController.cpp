@@ -494,3 +494,17 @@ void KZSideMainWindowController::giveBackWebView() {
     window()->contentView()->addSubview(webView, kit::View::Ordering::Below, nullptr);
     __layoutWebView();
 }
+
+void KZSideMainWindowController::webviewReceiveFileAction(KZAIWebView&, const kit::Dictionary& action) {
+    const kit::Value* type = action.find("type");
+    const std::string* kind = type ? type->asString() : nullptr;
+    if (!kind) return;
+    auto& manager = KZWindowControllerManager::manager();
+    if (*kind == "file") {
+        manager.showAIDocumentWindowFromSideWindowWithActionInfo(action);
+    } else if (*kind == "picture") {
+        manager.showAIImageWindowFromSideWindowWithActionInfo(action);
+    } else if (*kind == "write") {
+        manager.showAIWritingWindowControllerFromSideWindow();
+    }
+}

@@ -118,6 +118,9 @@ public:
     std::shared_ptr<kit::Window> getWindow() override;
     void onTimerTick(KZGlobalTimer& timer) override;
     void webviewIsReadyFrom(KZAIWebView& webview, const std::optional<std::string>& from) override;
+    // The page's tool buttons: "file", "picture" and "write" open the document, image and
+    // writing windows.
+    void webviewReceiveFileAction(KZAIWebView& webview, const kit::Dictionary& action) override;
 
 private:
     std::shared_ptr<KZSideMainWindowController> self();

@@ -446,6 +446,31 @@ TEST_F(ToolWindowsTest, WritingWindowOnlyHidesAndKeepsItsPage) {
     EXPECT_EQ(reports(24052), (std::vector<std::string>{"2", "2"}));
 }
 
+TEST_F(ToolWindowsTest, ChatPageToolButtonsOpenTheirWindowsWithTheFile) {
+    auto& chat = *side().singleWebView();
+    makeReady(chat);
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "other"}});
+    EXPECT_EQ(manager().writingWindowController(), nullptr);
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "write"}});
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "picture"}, {"path", "/tmp/a.png"}});
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "file"}, {"path", "/tmp/b.pdf"}});
+    ASSERT_TRUE(writing() && image() && document());
+    for (auto* w : {writing()->window().get(), image()->window().get(), document()->window().get()}) EXPECT_TRUE(w->isVisible());
+    auto& picture = pageView(image()->titleBarItemModels()[0]);
+    makeReady(picture, "image");
+    auto& file = pageView(document()->titleBarItemModels()[0]);
+    openPage(file);
+    pageCalls(file, "WebIsReady", kit::Dictionary{{"from", "document"}});
+    EXPECT_EQ(clickedFile(callsToPage(file)), "/tmp/b.pdf");
+    // makeReady took the image page's calls: the action went with the ready signal.
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "picture"}, {"path", "/tmp/c.png"}});
+    auto& second = pageView(image()->titleBarItemModels()[1]);
+    openPage(second);
+    pageCalls(second, "WebIsReady", kit::Dictionary{{"from", "image"}});
+    EXPECT_EQ(clickedFile(callsToPage(second)), "/tmp/c.png");
+    (void)picture;
+}
+
 // ---- Manager --------------------------------------------------------------------------------------
 
 TEST_F(ToolWindowsTest, ManagerPlacesEveryToolWindowAndOpensOnlyAIPagesAsDocuments) {
