@@ -198,7 +198,9 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(std::functio
             if (auto again = weak.lock()) again->__showNextConfirmSheet();
         });
     });
-    dialog->titleLabel()->setString(confirmTextFor(model ? model->title() : std::string()));
+    const std::string text = confirmTextFor(model ? model->title() : std::string());
+    kit::logf("[IMG] confirm close: %s", text.c_str());
+    dialog->titleLabel()->setString(text);
     if (auto w = window()) w->beginSheet(dialog->window());
 }
 

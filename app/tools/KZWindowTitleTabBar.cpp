@@ -72,6 +72,8 @@ void KZWindowTitleTabBar::setupSubviews() {
     containerView_ = kit::create<kit::View>();
     scrollView_ = kit::create<kit::ScrollView>();
     scrollView_->setDrawsBackground(false);
+    // Tabs scrolled out of the strip are not drawn over the window's buttons.
+    scrollView_->setMasksToBounds(true);
     scrollView_->setHasVerticalScroller(false);
     scrollView_->setHasHorizontalScroller(false);
     scrollView_->setScrollsVertically(false);
@@ -113,6 +115,11 @@ void KZWindowTitleTabBar::layout() {
     applyGeometry(false, false);
 }
 
+void KZWindowTitleTabBar::resizeSubviewsWithOldSize(kit::Size oldSize) {
+    KZView::resizeSubviewsWithOldSize(oldSize);
+    if (bounds().size != appliedSize_) applyGeometry(false, false);
+}
+
 void KZWindowTitleTabBar::applyGeometry(bool animated, bool animateContainer) {
     appliedSize_ = bounds().size;
     const Geometry g = geometryFor(tabItems_.size(), bounds().size);
@@ -134,6 +141,9 @@ void KZWindowTitleTabBar::applyGeometry(bool animated, bool animateContainer) {
         place(scrollView_, g.scrollView);
         place(addBtn(), g.addButton);
     });
+    // The scroll position never goes beyond what the final layout can show.
+    const double limit = std::max(0.0, g.container.width() - g.scrollView.width());
+    if (scrollOffset() > limit) scrollView_->contentView()->setBoundsOrigin({limit, 0});
 }
 
 // ---- Items ----------------------------------------------------------------------------------------
@@ -229,6 +239,8 @@ void KZWindowTitleTabBar::scrollToTabBarItemModel(const std::shared_ptr<KZWindow
         auto found = std::find(tabItems_.begin(), tabItems_.end(), view);
         if (found != tabItems_.end()) item = g.item(static_cast<std::size_t>(found - tabItems_.begin()));
     }
+    // A strip not laid out yet shows nothing: there is nothing to scroll into view.
+    if (g.scrollView.width() <= 0) return;
     const kit::Rect visible = {scrollOffset(), 0, g.scrollView.width(), g.height};
     const auto target = scrollTargetFor(item, visible, g.container.width());
     if (!target) return;

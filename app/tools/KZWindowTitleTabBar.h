@@ -93,6 +93,10 @@ public:
 
     static kit::Image __imageOfAddButton(bool dark);
 
+protected:
+    // A new size lays the strip out at once (a layout pass may not come before the next click).
+    void resizeSubviewsWithOldSize(kit::Size oldSize) override;
+
 private:
     std::shared_ptr<KZWindowTitleTabBarItem> makeItem(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
     // Puts every item view, the container, the scroll view and the add button where the

@@ -35,6 +35,17 @@ class TitleBarView final : public View {
 public:
     using View::View;
     std::string className() const override { return "TitleBarView"; }
+    // A transparent title bar over a full-size content view is only its buttons: clicks between
+    // them reach the content's views under it (a drag there still moves the window, through
+    // Window::unhandledEvent).
+    std::shared_ptr<View> hitTest(Point point) override {
+        auto hit = View::hitTest(point);
+        auto window = this->window();
+        if (hit.get() == this && window && window->titlebarAppearsTransparent() &&
+            (window->styleMask() & WindowStyleFullSizeContentView))
+            return nullptr;
+        return hit;
+    }
     void draw(GraphicsContext& context, const Rect&) override {
         auto window = this->window();
         if (!window || window->titlebarAppearsTransparent()) return;

@@ -133,6 +133,26 @@ TEST_F(TabStripTest, ScrollsAgainstTheFinalLayoutOfAnAnimatedInsertAndClearsHove
     EXPECT_DOUBLE_EQ(strip->scrollOffset(), 0);
 }
 
+TEST_F(TabStripTest, ATabAddedBeforeTheStripIsLaidOutIsWhereItIsDrawn) {
+    // A window's first tab comes before its first layout pass: the strip has no width yet.
+    strip->setFrame({0, 0, 0, 0});
+    auto first = append("first");
+    strip->scrollToTabBarItemModel(first, true);
+    env.advance(1);
+    strip->setFrame({0, 0, 800, 40});
+    EXPECT_DOUBLE_EQ(strip->scrollOffset(), 0);
+    EXPECT_EQ(strip->scrollView()->frame(), (Rect{0, 0, 200, 40}));
+    int selects = 0;
+    first->setSelectHandler([&] { ++selects; });
+    window->layoutIfNeeded();
+    ui.click(*window, first->associateTabBarItem()->titleLabel()->convertPointToView({4, 4}, nullptr));
+    EXPECT_EQ(selects, 1);
+    // A stale offset beyond what the final layout can show is pulled back.
+    strip->scrollView()->contentView()->setBoundsOrigin({150, 0});
+    append("second");
+    EXPECT_DOUBLE_EQ(strip->scrollOffset(), 0);
+}
+
 TEST_F(TabStripTest, InsertRemoveAndReloadBookkeeping) {
     auto a = append("A");
     auto b = append("B", true);

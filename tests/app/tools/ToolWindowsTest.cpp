@@ -6,6 +6,7 @@
 
 #include "ToolWindowsTestSupport.h"
 #include "app/tools/KZTabWindowTipView.h"
+#include "kit/ui/Control.h"
 #include "kit/ui/ScrollView.h"
 #include "kit/base/NotificationCenter.h"
 
@@ -88,6 +89,28 @@ TEST_F(ToolWindowsTest, NewTabsAreAppendedSelectedAndRemovalSelectsANeighbour) {
     EXPECT_TRUE(w->titleBarItemModels().empty());
     EXPECT_EQ(document(), nullptr);
     EXPECT_TRUE(w->window()->isClosed());
+}
+
+TEST_F(ToolWindowsTest, ClicksUnderTheTransparentTitleBarReachTheTabs) {
+    for (int i = 0; i < 3; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto window = document();
+    env.advance(1);
+    const auto tabs = window->titleBarItemModels();
+    ui.click(*window->window(), tabs[0]->associateTabBarItem()->titleLabel()->convertPointToView({4, 4}, nullptr));
+    EXPECT_EQ(window->selectedTitleBarItemModel(), tabs[0]);
+    ui.clickView(*tabs[1]->associateTabBarItem()->closeButton());
+    EXPECT_EQ(titles(*window).size(), 2u);
+    EXPECT_EQ(window->selectedTitleBarItemModel(), tabs[0]);
+    ui.clickView(*window->titleTabBar()->addBtn());
+    EXPECT_EQ(titles(*window).size(), 3u);
+    // A drag on the empty part of the strip still moves the window.
+    const kit::Point origin = window->window()->frame().origin;
+    const double top = window->window()->frame().height() - 10;
+    ui.drag(*window->window(), {900, top}, {950, top - 30});
+    EXPECT_EQ(window->window()->frame().origin, (kit::Point{origin.x + 50, origin.y - 30}));
+    // The standard buttons still work there.
+    ui.clickView(*window->window()->standardWindowButton(kit::WindowButton::Miniaturize));
+    EXPECT_TRUE(window->window()->isMiniaturized());
 }
 
 TEST_F(ToolWindowsTest, TheHundredthTabIsTheLastAndEveryTipStaysItsFullTime) {
