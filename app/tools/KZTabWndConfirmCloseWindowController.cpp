@@ -107,6 +107,17 @@ const std::shared_ptr<KZCustomViewButton>& KZTabWndConfirmCloseWindowController:
     return cancelButton_;
 }
 
+void KZTabWndConfirmCloseWindowController::init() {
+    KZBaseWindowController::init();
+    window()->setDelegate(std::static_pointer_cast<kit::WindowDelegate>(
+        std::static_pointer_cast<KZTabWndConfirmCloseWindowController>(shared_from_this())));
+}
+
+bool KZTabWndConfirmCloseWindowController::windowShouldClose(kit::Window&) {
+    onClickCancelButton();
+    return false;
+}
+
 void KZTabWndConfirmCloseWindowController::customInit() {
     auto w = window();
     if (auto zoom = w->standardWindowButton(kit::WindowButton::Zoom)) zoom->setHidden(true);

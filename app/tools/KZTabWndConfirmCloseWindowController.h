@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/windows/KZBaseWindowController.h"
+#include "kit/ui/Window.h"
 #include "kit/ui/Label.h"
 
 class KZCustomViewButton;
@@ -44,7 +45,7 @@ private:
     std::function<void()> sizeDidChange_;
 };
 
-class KZTabWndConfirmCloseWindowController : public KZBaseWindowController {
+class KZTabWndConfirmCloseWindowController : public KZBaseWindowController, public kit::WindowDelegate {
 public:
     using ClickHandler = std::function<void(bool confirmed)>;
     static constexpr kit::Size kSize{412, 140};
@@ -60,7 +61,10 @@ public:
     const std::shared_ptr<KZCustomViewButton>& cancelButton();
     const std::shared_ptr<kit::View>& textContent() const { return textContent_; }
 
+    void init() override;
     void customInit() override;
+    // The window's own close button answers as "取消" does: a dialog never ends unanswered.
+    bool windowShouldClose(kit::Window& window) override;
     void setupViews() override;
     kit::Size windowButtonOffsetSize() override { return {0, 0}; }
 

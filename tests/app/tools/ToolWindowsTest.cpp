@@ -341,6 +341,21 @@ TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
     EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 b 文件？关闭后将无法继续操作。");
     answerSheet(*window->window(), false);
     EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
+
+    // The sheet's own close button answers as Cancel: the tab is kept and can be closed again.
+    tabs[1]->didRemove();
+    answerSaved(tabs[1], false);
+    std::vector<bool> answers;
+    sheetOf(*window->window())->setOnClickHandler([&, handler = sheetOf(*window->window())->onClickHandler()](bool ok) {
+        answers.push_back(ok);
+        handler(ok);
+    });
+    sheetOf(*window->window())->window()->performClose();
+    env.runUntilIdle();
+    EXPECT_EQ(answers, std::vector<bool>{false});
+    EXPECT_EQ(sheetOf(*window->window()), nullptr);
+    tabs[1]->didRemove();
+    EXPECT_TRUE(wasAskedIfSaved(tabs[1]));
 }
 
 TEST_F(ToolWindowsTest, TheUnsavedFallbackBelongsToItsOwnQuestion) {
