@@ -15,6 +15,7 @@
 #include "app/core/KZSharedPlistManager.h"
 #include "app/core/KZShortcutScreenshotReceiver.h"
 #include "app/core/KZBundleInfo.h"
+#include "app/tools/KZAIBrowserWindowController.h"
 #include "app/tools/KZAIDocumentWindowController.h"
 #include "app/tools/KZAIImageWindowController.h"
 #include "app/tools/KZAIWritingWindowController.h"
@@ -412,7 +413,9 @@ void KZWindowControllerManager::__createImageWindowControllerIfNeed() {
 }
 
 void KZWindowControllerManager::__createBrowserWindowControllerIfNeed() {
-    if (!browserWindowController_) logUnavailable("the browser window");
+    if (browserWindowController_) return;
+    browserWindowController_ = kit::create<KZAIBrowserWindowController>(true, __functionWindowDefaultSize());
+    browserWindowController_->window()->center();
 }
 
 namespace {
@@ -508,7 +511,11 @@ void KZWindowControllerManager::showAIImageWindowControllerAndCreateNewTab() {
 void KZWindowControllerManager::showBrowserWindowControllerAndCreateNewTab(const std::string& url) {
     kit::logf("[WndCtrl] Show Browser Window And Create New Tab: %s", url.c_str());
     __setupBrowserWindow();
-    if (browserWindowController_) browserWindowController_->showWindow();
+    if (auto browser = std::dynamic_pointer_cast<KZAIBrowserWindowController>(browserWindowController_)) {
+        browser->showWindowAndCreateNewTabWithUrl(url);
+    } else if (browserWindowController_) {
+        browserWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::__setupBrowserWindow() {
