@@ -74,4 +74,25 @@ TEST_F(ToolWindowRenderingTest, TabsInBothAppearances) {
     }
 }
 
+TEST_F(ToolWindowRenderingTest, ScrolledTabsStayInsideTheStrip) {
+    for (int i = 0; i < 8; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto window = document();
+    window->window()->setFrame({100, 100, 1000, 700});
+    env.advance(1);
+    // The last tab is selected and scrolled into view; the first ones run under the strip's left
+    // end and must not be drawn over the window's buttons.
+    EXPECT_GT(window->titleTabBar()->scrollOffset(), 0);
+    const auto path = outputDirectory("tools") / "tool-window-scrolled.png";
+    ASSERT_TRUE(ui.writePng(*window->window(), path).ok());
+    auto picture = kit::Image::fromFile(path);
+    ASSERT_TRUE(picture.ok());
+    for (double x : {90.0, 95.0, 99.0})
+        EXPECT_TRUE(near(kit::colorAtPoint(picture.value(), {x, 700 - 8}), colorWithHex(0xFFF1D7)))
+            << x << " " << hex(kit::colorAtPoint(picture.value(), {x, 700 - 8}));
+    // The selected (last) tab ends 22 before the strip does (the add button's room), and the
+    // strip 100 before the window's right edge.
+    EXPECT_TRUE(near(kit::colorAtPoint(picture.value(), {876, 700 - 8}), colorWithHex(0xFFFFFF)));
+    EXPECT_TRUE(near(kit::colorAtPoint(picture.value(), {880, 700 - 8}), colorWithHex(0xFFF1D7)));
+}
+
 }  // namespace
