@@ -55,7 +55,7 @@ bool isVisible(const std::shared_ptr<kit::WindowController>& controller) {
     return controller && controller->window() && controller->window()->isVisible();
 }
 
-void logUnavailable(const char* what) { kit::logf("[WndCtrl] %s is not available in this build", what); }
+[[maybe_unused]] void logUnavailable(const char* what) { kit::logf("[WndCtrl] %s is not available in this build", what); }
 
 }  // namespace
 
