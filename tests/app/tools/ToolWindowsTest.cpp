@@ -6,6 +6,7 @@
 
 #include "ToolWindowsTestSupport.h"
 #include "app/tools/KZTabWindowTipView.h"
+#include "app/ui/KZWindowTitleTabBarBackgroundView.h"
 #include "kit/ui/Control.h"
 #include "kit/ui/ScrollView.h"
 #include "kit/base/NotificationCenter.h"
@@ -111,6 +112,26 @@ TEST_F(ToolWindowsTest, ClicksUnderTheTransparentTitleBarReachTheTabs) {
     // The standard buttons still work there.
     ui.clickView(*window->window()->standardWindowButton(kit::WindowButton::Miniaturize));
     EXPECT_TRUE(window->window()->isMiniaturized());
+}
+
+TEST_F(ToolWindowsTest, ResizingKeepsTheStripAsWideAsTheWindowAndTheSelectedTabInView) {
+    for (int i = 0; i < 8; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto window = document();
+    kit::Window& w = *window->window();
+    w.setFrame({100, 100, 1400, 700});
+    window->selectTabBarModel(window->titleBarItemModels()[7]);
+    env.advance(1);
+    for (double width : {1000.0, 1250.0, 1600.0}) {
+        SCOPED_TRACE(width);
+        w.userResize({100, 100, width, 700});
+        env.advance(1);
+        EXPECT_EQ(window->titleBgView()->frame().width(), w.contentView()->bounds().width());
+        auto& strip = *window->titleTabBar();
+        EXPECT_EQ(strip.frame().width(), width - 200);
+        const kit::Rect item = window->selectedTitleBarItemModel()->associateTabBarItem()->frame();
+        EXPECT_GE(item.minX(), strip.scrollOffset());
+        EXPECT_LE(item.maxX(), strip.scrollOffset() + strip.scrollView()->frame().width());
+    }
 }
 
 TEST_F(ToolWindowsTest, TheHundredthTabIsTheLastAndEveryTipStaysItsFullTime) {
