@@ -8,7 +8,32 @@
 #include "kit/ui/Create.h"
 #include "kit/ui/ImageView.h"
 #include "kit/ui/Text.h"
+#include "kit/sys/GlobalHotKeys.h"
 #include "kit/ui/Window.h"
+
+namespace {
+
+// Holds the dialog's key focus: Return answers as "确认关闭", Escape as "取消".
+class KZConfirmCloseKeyView : public kit::View {
+public:
+    using Handler = std::function<void(bool confirmed)>;
+    explicit KZConfirmCloseKeyView(Handler handler) : handler_(std::move(handler)) {}
+    bool acceptsFirstResponder() const override { return true; }
+    void keyDown(const kit::Event& event) override {
+        if (event.keyCode == kit::kVK_Return || event.keyCode == kit::kVK_ANSI_KeypadEnter) {
+            handler_(true);
+        } else if (event.keyCode == kit::kVK_Escape) {
+            handler_(false);
+        } else {
+            kit::View::keyDown(event);
+        }
+    }
+
+private:
+    Handler handler_;
+};
+
+}  // namespace
 
 // ---- Message --------------------------------------------------------------------------------------
 
@@ -134,6 +159,17 @@ void KZTabWndConfirmCloseWindowController::setupViews() {
     content->addSubview(okButton());
     content->addSubview(cancelButton());
     std::weak_ptr<kit::WindowController> weak = weak_from_this();
+    auto keys = kit::create<KZConfirmCloseKeyView>([weak](bool confirmed) {
+        if (auto self = std::static_pointer_cast<KZTabWndConfirmCloseWindowController>(weak.lock())) {
+            if (confirmed) {
+                self->onClickOKButton();
+            } else {
+                self->onClickCancelButton();
+            }
+        }
+    });
+    content->addSubview(keys, kit::View::Ordering::Below, nullptr);
+    window()->makeFirstResponder(keys);
     titleLabel()->setSizeDidChange([weak] {
         if (auto self = std::static_pointer_cast<KZTabWndConfirmCloseWindowController>(weak.lock())) self->layoutDialog();
     });

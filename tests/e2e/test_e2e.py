@@ -357,12 +357,21 @@ class EndToEnd(unittest.TestCase):
             wait_until(lambda: not windows_sized(*CONFIRM_SIZE), "the sheet to go after Cancel")
             time.sleep(1)
             self.assertIn(window.id, [w.id for w in self.tool_windows(s)], "Cancel closed the window")
-            self.assertEqual(s.events("picture", "n2j", "IsSaved")[1:], [])
+            self.assertEqual(len(s.events("picture", "n2j", "IsSaved")), 1)
             s.screenshot("after-cancel")
+
+            # Escape is Cancel too.
+            click(*tab_close)
+            sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet again")[0]
+            wait_drawn(sheet)
+            xdotool("mousemove", sheet.x + 60, sheet.y + 60)
+            xdotool("key", "Escape")
+            wait_until(lambda: not windows_sized(*CONFIRM_SIZE), "the sheet to go after Escape")
+            self.assertIn(window.id, [w.id for w in self.tool_windows(s)], "Escape closed the window")
 
             # OK closes the tab; the empty window goes away.
             click(*tab_close)
-            sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet again")[0]
+            sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet a third time")[0]
             wait_drawn(sheet)
             click(sheet.x + CONFIRM_OK[0], sheet.y + CONFIRM_OK[1])
             wait_until(lambda: window.id not in [w.id for w in self.tool_windows(s)], "the empty image window to go")

@@ -7,6 +7,7 @@
 #include "ToolWindowsTestSupport.h"
 #include "app/tools/KZTabWindowTipView.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
+#include "kit/sys/GlobalHotKeys.h"
 #include "kit/ui/Control.h"
 #include "kit/ui/ScrollView.h"
 #include "kit/base/NotificationCenter.h"
@@ -377,6 +378,17 @@ TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
     EXPECT_EQ(sheetOf(*window->window()), nullptr);
     tabs[1]->didRemove();
     EXPECT_TRUE(wasAskedIfSaved(tabs[1]));
+
+    // Escape answers as Cancel, Return as OK.
+    answerSaved(tabs[1], false);
+    ui.keyDown(*sheetOf(*window->window())->window(), kit::kVK_Escape, "\x1b");
+    env.runUntilIdle();
+    EXPECT_EQ(sheetOf(*window->window()), nullptr);
+    EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
+    tabs[1]->didRemove();
+    answerSaved(tabs[1], false);
+    ui.keyDown(*sheetOf(*window->window())->window(), kit::kVK_Return, "\r");
+    EXPECT_EQ(image(), nullptr);
 }
 
 TEST_F(ToolWindowsTest, TheUnsavedFallbackBelongsToItsOwnQuestion) {
