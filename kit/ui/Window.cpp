@@ -35,15 +35,13 @@ class TitleBarView final : public View {
 public:
     using View::View;
     std::string className() const override { return "TitleBarView"; }
-    // A transparent title bar over a full-size content view is only its buttons: clicks between
-    // them reach the content's views under it (a drag there still moves the window, through
-    // Window::unhandledEvent).
+    // Over a full-size content view the strip is see-through: a click away from its buttons
+    // reaches the views under it (a window's own controls drawn in the title area), as on the
+    // platform. A click that no view takes still drags the window by its title bar.
     std::shared_ptr<View> hitTest(Point point) override {
         auto hit = View::hitTest(point);
         auto window = this->window();
-        if (hit.get() == this && window && window->titlebarAppearsTransparent() &&
-            (window->styleMask() & WindowStyleFullSizeContentView))
-            return nullptr;
+        if (hit.get() == this && window && (window->styleMask() & WindowStyleFullSizeContentView)) return nullptr;
         return hit;
     }
     void draw(GraphicsContext& context, const Rect&) override {
