@@ -3,13 +3,16 @@
 // state. Everything that opens, places or closes a window goes through it; it creates the
 // controllers, fixes their frames and forwards calls.
 //
-// The writing, image, document and browser windows are made here on first use and placed against
-// the side window. The explain and translate panels are built on this manager's operations: until
-// their classes exist, the operations that need them log and do nothing, and the manager keeps
-// them as plain window controllers (visibility, closing and destruction work already).
+// The tool windows are built on this manager's operations: until their classes exist, the
+// operations that need them log and do nothing, and the manager keeps them as plain window
+// controllers (visibility, closing and destruction work already). The explain and translate
+// panels exist from init on.
 //
 // Ownership: the manager lives for the process (manager()) and owns every controller; the
 // status item is the application delegate's and held weakly. Main thread only.
+//
+// The writing, image, document and browser windows (app/tools) are made here on first use and
+// placed against the side window.
 
 #include <functional>
 #include <memory>
