@@ -14,3 +14,5 @@ for bench in build-release/bin/bench_*; do
 done
 echo "== the application: hot key to first frame, resident memory"
 cmake --build build-release --target bench_app_run
+echo "== the application: memory per tool-window tab"
+cmake --build build-release --target bench_tool_tabs_run

@@ -152,7 +152,27 @@ bool AppDelegate::applicationSupportsSecureRestorableState() {
 }
 
 void AppDelegate::terminate() {
-    if (terminating_) return;
+    if (terminating_ || terminationHeld_) return;
+    // Files opened in the tool windows are closed first, with their questions; the user's
+    // answers decide whether the application ends.
+    {
+        std::weak_ptr<AppDelegate> weak = weak_from_this();
+        const bool held = KZCoreHooks::holdTermination([weak](bool proceed) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->terminationHeld_ = false;
+            if (proceed) {
+                self->terminate();
+            } else {
+                kit::logLine("[AppDelegate] terminate cancelled: the user kept open files");
+            }
+        });
+        if (held) {
+            kit::logLine("[AppDelegate] terminate held: tool windows have open files");
+            terminationHeld_ = true;
+            return;
+        }
+    }
     terminating_ = true;
     applicationWillTerminate();
     if (options_.quit) {

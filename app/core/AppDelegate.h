@@ -90,6 +90,8 @@ private:
     std::shared_ptr<kit::StatusItem> statusItem_;
     bool statusTipWillShow_ = false;
     bool terminating_ = false;
+    // The tool windows are closing their open files before the application ends.
+    bool terminationHeld_ = false;
     std::function<void(std::string_view)> stepObserver_;
     std::shared_ptr<void> themeObserver_;
     std::shared_ptr<void> languageObserver_;

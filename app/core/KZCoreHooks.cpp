@@ -5,6 +5,7 @@ namespace {
 struct Hooks {
     KZCoreHooks::WindowManagerProvider windowManager;
     std::function<bool()> screenshotSelecting;
+    KZCoreHooks::TerminationGuard terminationGuard;
 };
 
 Hooks& hooks() {
@@ -31,5 +32,12 @@ bool KZCoreHooks::isScreenshotSelecting() {
 void KZCoreHooks::setScreenshotSelecting(std::function<bool()> query) {
     hooks().screenshotSelecting = std::move(query);
 }
+
+bool KZCoreHooks::holdTermination(std::function<void(bool proceed)> decided) {
+    auto guard = hooks().terminationGuard;
+    return guard ? guard(std::move(decided)) : false;
+}
+
+void KZCoreHooks::setTerminationGuard(TerminationGuard guard) { hooks().terminationGuard = std::move(guard); }
 
 void KZCoreHooks::reset() { hooks() = Hooks{}; }

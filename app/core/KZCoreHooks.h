@@ -41,5 +41,13 @@ public:
     static bool isScreenshotSelecting();
     static void setScreenshotSelecting(std::function<bool()> query);
 
+    // Before the application ends: when tool windows hold opened files, they are closed the way
+    // the user closes them (asking about unsaved work) and this answers true; `decided` then gets
+    // true once they are all closed, false when the user kept one open. Answers false when
+    // nothing holds the termination (also when no window exists yet: none is made for asking).
+    using TerminationGuard = std::function<bool(std::function<void(bool proceed)> decided)>;
+    static bool holdTermination(std::function<void(bool proceed)> decided);
+    static void setTerminationGuard(TerminationGuard guard);
+
     static void reset();
 };

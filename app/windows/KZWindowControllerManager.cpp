@@ -1,6 +1,7 @@
 #include "app/windows/KZWindowControllerManager.h"
 
 #include <cmath>
+#include <utility>
 
 #include "app/capture/KZAIPermissionTipsWindowController.h"
 #include "app/capture/KZAISplashWindowController.h"
@@ -20,12 +21,20 @@
 #include "app/windows/KZAIKeepAliveWebPage.h"
 #include "app/windows/KZAILoginWindowController.h"
 #include "app/windows/KZSideMainWindowController.h"
+// The tool windows.
+#include "app/core/KZBundleInfo.h"
+#include "app/tools/KZAIBrowserWindowController.h"
+#include "app/tools/KZAIDocumentWindowController.h"
+#include "app/tools/KZAIImageWindowController.h"
+#include "app/tools/KZAIWritingWindowController.h"
 #include "frameworks/HXReport.h"
 #include "frameworks/JWTipManager.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DistributedNotificationCenter.h"
+#include "kit/sys/Workspace.h"
+#include "kit/web/Url.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/Screen.h"
@@ -48,7 +57,7 @@ bool isVisible(const std::shared_ptr<kit::WindowController>& controller) {
     return controller && controller->window() && controller->window()->isVisible();
 }
 
-void logUnavailable(const char* what) { kit::logf("[WndCtrl] %s is not available in this build", what); }
+[[maybe_unused]] void logUnavailable(const char* what) { kit::logf("[WndCtrl] %s is not available in this build", what); }
 
 }  // namespace
 
@@ -85,6 +94,10 @@ void KZWindowControllerManager::resetManager() {
 void KZWindowControllerManager::installServices() {
     KZCoreHooks::setWindowManagerProvider([]() -> KZWindowControllerManaging* { return &manager(); });
     KZCoreHooks::setScreenshotSelecting([] { return KZScreenshotManager::shared().isSelecting(); });
+    KZCoreHooks::setTerminationGuard([](std::function<void(bool)> decided) {
+        auto& s = slot();
+        return s && s->holdTerminationForOpenFiles(std::move(decided));
+    });
 
     KZAIUserManager::Parts parts;
     parts.keepAlivePage = [](const std::weak_ptr<KZAIUserManager>& owner) -> std::shared_ptr<KZAIKeepAlivePage> {
@@ -390,31 +403,76 @@ void KZWindowControllerManager::placeFunctionWindow(const std::shared_ptr<kit::W
 }
 
 void KZWindowControllerManager::__createDocumentWindowIfNeed() {
-    if (!documentWindowController_) logUnavailable("the document window");
+    if (documentWindowController_) return;
+    documentWindowController_ = kit::create<KZAIDocumentWindowController>(true, __functionWindowDefaultSize());
+    placeFunctionWindow(documentWindowController_);
 }
 
 void KZWindowControllerManager::__createWritingWindowIfNeed() {
-    if (!writingWindowController_) logUnavailable("the writing window");
+    if (writingWindowController_) return;
+    writingWindowController_ = kit::create<KZAIWritingWindowController>(false, __functionWindowDefaultSize());
+    placeFunctionWindow(writingWindowController_);
 }
 
 void KZWindowControllerManager::__createImageWindowControllerIfNeed() {
-    if (!imageWindowController_) logUnavailable("the image window");
+    if (imageWindowController_) return;
+    imageWindowController_ = kit::create<KZAIImageWindowController>(true, __functionWindowDefaultSize());
+    imageWindowController_->window()->center();
 }
 
 void KZWindowControllerManager::__createBrowserWindowControllerIfNeed() {
-    if (!browserWindowController_) logUnavailable("the browser window");
+    if (browserWindowController_) return;
+    browserWindowController_ = kit::create<KZAIBrowserWindowController>(true, __functionWindowDefaultSize());
+    browserWindowController_->window()->center();
 }
+
+namespace {
+
+// Whether an address belongs to the AI service the application is configured with.
+bool isAIServiceAddress(const std::string& url) {
+    const auto address = kit::Url::parse(url);
+    const auto base = kit::Url::parse(KZBundleInfo::aiBaseURL());
+    return address && base && !base->origin().empty() && address->origin() == base->origin();
+}
+
+// Tool windows made elsewhere (or plain ones in tests) are only shown.
+template <class T>
+std::shared_ptr<T> as(const std::shared_ptr<kit::WindowController>& controller) {
+    return std::dynamic_pointer_cast<T>(controller);
+}
+
+}  // namespace
 
 void KZWindowControllerManager::showAIDocumentWindowControllerAndCreateNewTab(const std::string& url) {
     kit::logf("[WndCtrl] Show AI Document Window And Create New Tab: %s", url.c_str());
+    // Only the AI service's own pages become document tabs; other web addresses go to the
+    // default browser, anything else nowhere.
+    if (!isAIServiceAddress(url)) {
+        const auto address = kit::Url::parse(url);
+        if (address && (address->scheme() == "http" || address->scheme() == "https")) {
+            kit::logf("[WndCtrl] not an AI page, opened in the browser: %s", url.c_str());
+            kit::Workspace::shared().openURL(address->absoluteString());
+        } else {
+            kit::logf("[WndCtrl] not an AI page, dropped: %s", url.c_str());
+        }
+        return;
+    }
     __createDocumentWindowIfNeed();
-    if (documentWindowController_) documentWindowController_->showWindow();
+    if (auto document = as<KZAIDocumentWindowController>(documentWindowController_)) {
+        document->showWindowAndCreateNewTabWithUrl(url);
+    } else if (documentWindowController_) {
+        documentWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::showAIDocumentWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo) {
     kit::logf("[WndCtrl] Show AI Document Window With Action Info: %s", kit::describe(kit::Value(actionInfo)).c_str());
     __createDocumentWindowIfNeed();
-    if (documentWindowController_) documentWindowController_->showWindow();
+    if (auto document = as<KZAIDocumentWindowController>(documentWindowController_)) {
+        document->showWindowAndCreateNewTabWithActionInfo(actionInfo);
+    } else if (documentWindowController_) {
+        documentWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::showAIWritingWindowControllerFromSideWindow() {
@@ -423,18 +481,26 @@ void KZWindowControllerManager::showAIWritingWindowControllerFromSideWindow() {
     if (writingWindowController_) writingWindowController_->showWindow();
 }
 
-void KZWindowControllerManager::showAIWritingWindowFromSideWindowWithActionInfo(const kit::Dictionary&) {
+void KZWindowControllerManager::showAIWritingWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo) {
     __createWritingWindowIfNeed();
-    if (writingWindowController_) writingWindowController_->showWindow();
+    if (auto writing = as<KZAIWritingWindowController>(writingWindowController_)) {
+        writing->showWindowAndCreateNewTabWithActionInfo(actionInfo);
+    } else if (writingWindowController_) {
+        writingWindowController_->showWindow();
+    }
 }
 
-void KZWindowControllerManager::showAIImageWindowFromSideWindowWithActionInfo(const kit::Dictionary&) {
+void KZWindowControllerManager::showAIImageWindowFromSideWindowWithActionInfo(const kit::Dictionary& actionInfo) {
     kit::logLine("[WndCtrl] Show AI Image Window");
     if (!imageWindowController_) {
         __createImageWindowControllerIfNeed();
         placeFunctionWindow(imageWindowController_);
     }
-    if (imageWindowController_) imageWindowController_->showWindow();
+    if (auto image = as<KZAIImageWindowController>(imageWindowController_)) {
+        image->showWindowAndCreateNewTabWithActionInfo(actionInfo);
+    } else if (imageWindowController_) {
+        imageWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::showAIImageWindowControllerAndCreateNewTab() {
@@ -443,13 +509,21 @@ void KZWindowControllerManager::showAIImageWindowControllerAndCreateNewTab() {
         __createImageWindowControllerIfNeed();
         placeFunctionWindow(imageWindowController_);
     }
-    if (imageWindowController_) imageWindowController_->showWindow();
+    if (auto image = as<KZAIImageWindowController>(imageWindowController_)) {
+        image->showWindowAndCreateNewTabWithActionInfo(std::nullopt);
+    } else if (imageWindowController_) {
+        imageWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::showBrowserWindowControllerAndCreateNewTab(const std::string& url) {
     kit::logf("[WndCtrl] Show Browser Window And Create New Tab: %s", url.c_str());
     __setupBrowserWindow();
-    if (browserWindowController_) browserWindowController_->showWindow();
+    if (auto browser = std::dynamic_pointer_cast<KZAIBrowserWindowController>(browserWindowController_)) {
+        browser->showWindowAndCreateNewTabWithUrl(url);
+    } else if (browserWindowController_) {
+        browserWindowController_->showWindow();
+    }
 }
 
 void KZWindowControllerManager::__setupBrowserWindow() {
@@ -471,6 +545,23 @@ void KZWindowControllerManager::destoryAIImageWindowController() {
     imageWindowController_->close();
     kit::Application::shared().releaseLater(std::move(imageWindowController_));
     imageWindowController_.reset();
+    // Every file closed: an application waiting for that ends now (on the next turn, outside
+    // the callbacks of the window that went).
+    if (auto decided = std::exchange(terminationDecided_, nullptr))
+        kit::RunLoop::main().post([decided] { decided(true); });
+}
+
+bool KZWindowControllerManager::holdTerminationForOpenFiles(std::function<void(bool proceed)> decided) {
+    auto image = std::dynamic_pointer_cast<KZAIImageWindowController>(imageWindowController_);
+    if (!image || !image->hasOpenFiles()) return false;
+    kit::logLine("[WndCtrl] Close AI Image Window before quitting");
+    terminationDecided_ = std::move(decided);
+    image->setWindowCloseCancelledBlock([] {
+        if (auto decided = std::exchange(manager().terminationDecided_, nullptr)) decided(false);
+    });
+    image->showWindow();
+    image->window()->performClose();
+    return true;
 }
 
 void KZWindowControllerManager::destoryBrowserWindowController() {

@@ -10,7 +10,11 @@
 //
 // Ownership: the manager lives for the process (manager()) and owns every controller; the
 // status item is the application delegate's and held weakly. Main thread only.
+//
+// The writing, image, document and browser windows (app/tools) are made here on first use and
+// placed against the side window.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -120,6 +124,9 @@ public:
     void destoryAIImageWindowController();
     void destoryBrowserWindowController();
     bool isAllFunctionWindowNotVisiable() const;
+    // Before the application ends: an image window holding opened files is closed the way its
+    // close button closes it (see KZCoreHooks::holdTermination).
+    bool holdTerminationForOpenFiles(std::function<void(bool proceed)> decided);
     // The frame of a tool window: up against the side window's left edge, 10/7 as wide as it is
     // high; the centred default size when the side window leaves less room than that.
     kit::Rect __calulateFrameWithFunctionWindow(const std::shared_ptr<kit::Window>& window) const;
@@ -190,4 +197,6 @@ private:
     std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndController_;
     std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndControllerForSheet_;
     std::shared_ptr<void> languageObserver_;
+    // The application waits for the image window's files to be closed.
+    std::function<void(bool proceed)> terminationDecided_;
 };

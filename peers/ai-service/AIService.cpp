@@ -1,5 +1,8 @@
 #include "peers/ai-service/AIService.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <glib.h>
 
 #include <fstream>
@@ -221,6 +224,15 @@ HttpResponse AIService::handle(const HttpRequest& request) {
         if (request.method != "POST") return methodNotAllowed("POST");
         return event(request);
     }
+    // The pages poll for commands several times a second: not worth a line each.
+    if (path == "/__api/commands") {
+        if (!isRead(request.method)) return methodNotAllowed("GET");
+        return takeCommands(request);
+    }
+    if (path == "/__page/commands") {
+        if (request.method != "POST") return methodNotAllowed("POST");
+        return queueCommand(request);
+    }
 
     HttpResponse response;
     const PageRoute* route = routeForPath(path);
@@ -252,6 +264,7 @@ HttpResponse AIService::handle(const HttpRequest& request) {
                 std::lock_guard lock(mutex_);
                 requests_.clear();
                 events_.clear();
+                commands_.clear();
                 for (auto& [kind, count] : pageCounts_) count = 0;
                 loggedIn_ = options_.startLoggedIn;
                 userName_ = options_.userName;
@@ -296,12 +309,43 @@ HttpResponse AIService::page(const PageRoute& route, const HttpRequest& request)
         {"readyDelayMs", options_.readyDelayMs},
         {"autoLoginMs", options_.autoLoginMs >= 0 ? kit::Value(options_.autoLoginMs) : kit::Value()},
         {"sampleImage", sample},
+        {"workSaved", options_.workSavedAtFirst},
     };
     auto standalone = query.find("standalone");
     HttpResponse response;
     response.contentType = kHtml;
     response.body = renderPage(route, kit::Value(std::move(config)),
                                standalone != query.end() && kit::boolValueOfString(standalone->second));
+    response.headers.emplace_back("Cache-Control", "no-store");
+    return response;
+}
+
+HttpResponse AIService::queueCommand(const HttpRequest& request) {
+    auto parsed = kit::parseJson(request.body);
+    if (!parsed || !parsed->isDictionary()) return text(400, "expected a JSON object\n");
+    const std::string* page = (*parsed)["page"].asString();
+    const bool known = page && std::any_of(pageRoutes().begin(), pageRoutes().end(),
+                                           [&](const PageRoute& route) { return route.kind == *page; });
+    if (!known) return text(400, "a command needs the \"page\" it is for, one of the page kinds\n");
+    std::string line = "command " + kit::toJson(*parsed);
+    {
+        std::lock_guard lock(mutex_);
+        commands_[*page].push_back(*parsed);
+    }
+    emit(line);
+    return json(kit::Dictionary{{"ok", true}});
+}
+
+HttpResponse AIService::takeCommands(const HttpRequest& request) {
+    auto query = parseQuery(request.query);
+    auto page = query.find("page");
+    kit::Array taken;
+    if (page != query.end()) {
+        std::lock_guard lock(mutex_);
+        auto found = commands_.find(page->second);
+        if (found != commands_.end()) taken = std::exchange(found->second, {});
+    }
+    HttpResponse response = json(kit::Value(std::move(taken)));
     response.headers.emplace_back("Cache-Control", "no-store");
     return response;
 }

@@ -51,6 +51,9 @@ struct ServiceOptions {
     std::string avatar;
     std::filesystem::path bridgeScript;
     std::size_t historyLimit = 2000;
+    // Whether the image and document pages' "work saved" box starts checked (their answer to
+    // "IsSaved").
+    bool workSavedAtFirst = true;
 };
 
 struct HttpRequest {
@@ -88,6 +91,9 @@ private:
     HttpResponse page(const PageRoute& route, const HttpRequest& request);
     HttpResponse event(const HttpRequest& request);
     HttpResponse setLoggedIn(bool loggedIn, const HttpRequest& request);
+    // Commands for the pages, which take them with /__api/commands.
+    HttpResponse queueCommand(const HttpRequest& request);
+    HttpResponse takeCommands(const HttpRequest& request);
     kit::Value authUserLocked() const;
     void record(const HttpRequest& request, int status, const PageRoute* route);
     void emit(const std::string& line) const;
@@ -102,6 +108,7 @@ private:
     kit::Array events_;
     std::map<std::string, std::int64_t> pageCounts_;
     std::int64_t nextEventId_ = 1;
+    std::map<std::string, kit::Array> commands_;
 };
 
 // Query parameters, percent-decoded ("+" is a blank); a later key replaces an earlier one.

@@ -22,10 +22,12 @@ void printUsage() {
     std::printf(
         "usage: QuarnAIService [--port <port>] [--ready-delay <ms>] [--auto-login <ms>] [--logged-in]\n"
         "                      [--user <name>] [--avatar <address>] [--bridge-script <file>] [--output <file>]\n"
+        "                      [--work-unsaved]\n"
         "Serves the AI pages on http://127.0.0.1:<port>/ (default 8765; 0 picks a free port).\n"
         "  --ready-delay    the pages signal that they are ready this long after the bridge is there\n"
         "  --auto-login     the login page logs in by itself this long after it is ready\n"
         "  --logged-in      start with the test user logged in\n"
+        "  --work-unsaved   the image and document pages start with their work not saved\n"
         "  --user, --avatar the test user's name and avatar address\n"
         "  --bridge-script  the bridge's page script served to pages opened with standalone=1\n"
         "                   (default: bridge/WebViewJavascriptBridge.js in the resources folder)\n"
@@ -71,6 +73,8 @@ int main(int argc, char** argv) {
             options.autoLoginMs = static_cast<int>(number);
         } else if (a == "--logged-in") {
             options.startLoggedIn = true;
+        } else if (a == "--work-unsaved") {
+            options.workSavedAtFirst = false;
         } else if (a == "--user" || a == "--avatar" || a == "--bridge-script" || a == "--output") {
             const std::string* v = value();
             if (!v) {

@@ -510,6 +510,14 @@ class Session:
         with urllib.request.urlopen(self.base_url + "__status", timeout=10) as response:
             return json.load(response)
 
+    def page_command(self, page, **command):
+        """Has the stand-in's pages of one kind run a command: click="element id", saved=bool."""
+        body = json.dumps(dict(command, page=page)).encode()
+        request = urllib.request.Request(self.base_url + "__page/commands", data=body, method="POST",
+                                         headers={"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=10) as response:
+            return json.load(response)
+
     def events(self, page=None, direction=None, handler=None):
         found = []
         for event in self.status().get("events", []):

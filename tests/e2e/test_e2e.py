@@ -11,6 +11,7 @@ import base64
 import json
 import os
 import shutil
+import signal
 import struct
 import sys
 import time
@@ -24,6 +25,10 @@ from e2e_harness import (  # noqa: E402
     windows_sized, xdotool)
 
 ONBOARDING_SIZE = (780, 482)
+CONFIRM_SIZE = (412, 140)
+# The confirm dialog's buttons from its top-left corner: "取消" and "确认关闭".
+CONFIRM_CANCEL = (238 + 36, 140 - 20 - 12)
+CONFIRM_OK = (320 + 36, 140 - 20 - 12)
 LOGIN_SIZE = (370, 450)
 
 
@@ -285,6 +290,125 @@ class EndToEnd(unittest.TestCase):
             self.assertIsNone(s.side_window(), "a cancelled capture opened the side window")
             self.assertEqual(self.messages_to(s, "chat", "OnFileForAnalyze"), [])
             s.screenshot("cancelled")
+
+    # -- tool windows
+
+    def tool_windows(self, s):
+        """The application's visible windows other than the side window and the confirm sheet."""
+        side = s.side_window()
+        return [w for w in visible_windows()
+                if (side is None or w.id != side.id) and (w.width, w.height) != CONFIRM_SIZE]
+
+    def open_tool(self, s, button, page):
+        """Clicks one of the chat page's tool buttons; answers the tool window that opened."""
+        before = {w.id for w in self.tool_windows(s)}
+        s.page_command("chat", click=button)
+        window = wait_until(lambda: [w for w in self.tool_windows(s) if w.id not in before],
+                            f"the {page} window to open")[0]
+        s.wait_page_ready(page)
+        wait_drawn(window)
+        return window
+
+    def test_tool_buttons_open_tool_windows(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            s.wait_page_ready("chat")
+            s.text_tool("side 1")
+            side = self.assert_side_window_at_top_right(s)
+            screen_w, screen_h = screen_size()
+            for button, page in (("action-write", "write"), ("action-picture", "picture"), ("action-file", "file")):
+                window = self.open_tool(s, button, page)
+                # Placed against the side window's left edge, as high as it, never off screen.
+                self.assertEqual((window.y, window.height), (side.y, side.height), page)
+                self.assertLessEqual(window.x + window.width, side.x, page)
+                self.assertGreaterEqual(window.x, 0, page)
+                time.sleep(0.5)
+                s.screenshot(f"{page}-window")
+            # The file actions reached their pages, which report the file they opened.
+            self.assertEqual([d.get("path") for d in self.messages_to(s, "picture", "HandleFile")],
+                             ["/tmp/quarn-sample.png"])
+            self.assertEqual([d.get("path") for d in self.messages_to(s, "file", "HandleFile")],
+                             ["/tmp/quarn-sample.pdf"])
+            wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to report its file")
+            self.assertEqual(self.messages_to(s, "write", "HandleFile"), [])
+            self.assertEqual(len(self.tool_windows(s)), 3)
+
+    def test_unsaved_image_tab_asks_before_closing(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--work-unsaved"]) as s:
+            s.wait_page_ready("chat")
+            window = self.open_tool(s, "action-picture", "picture")
+            wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to report its file")
+            time.sleep(0.5)
+            s.screenshot("image-tab-with-file")
+            tab_close = (window.x + 100 + 200 - 12 - 10, window.y + 20)
+
+            # The tab's close button asks the page, which says its work is not saved: the user is asked.
+            click(*tab_close)
+            wait_until(lambda: s.events("picture", "n2j", "IsSaved"), "the page to be asked whether it saved")
+            sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet")[0]
+            s.wait_app_log(r"\[IMG\] confirm close: 是否关闭 quarn-sample 文件？关闭后将无法继续操作。",
+                           "the sheet to name the tab's file")
+            wait_drawn(sheet)
+            time.sleep(0.3)
+            s.screenshot("confirm-sheet")
+
+            # Cancel keeps the tab and its window.
+            click(sheet.x + CONFIRM_CANCEL[0], sheet.y + CONFIRM_CANCEL[1])
+            wait_until(lambda: not windows_sized(*CONFIRM_SIZE), "the sheet to go after Cancel")
+            time.sleep(1)
+            self.assertIn(window.id, [w.id for w in self.tool_windows(s)], "Cancel closed the window")
+            self.assertEqual(len(s.events("picture", "n2j", "IsSaved")), 1)
+            s.screenshot("after-cancel")
+
+            # Escape is Cancel too.
+            click(*tab_close)
+            sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet again")[0]
+            wait_drawn(sheet)
+            xdotool("mousemove", sheet.x + 60, sheet.y + 60)
+            xdotool("key", "Escape")
+            wait_until(lambda: not windows_sized(*CONFIRM_SIZE), "the sheet to go after Escape")
+            self.assertIn(window.id, [w.id for w in self.tool_windows(s)], "Escape closed the window")
+
+            # OK closes the tab; the empty window goes away.
+            click(*tab_close)
+            sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet a third time")[0]
+            wait_drawn(sheet)
+            click(sheet.x + CONFIRM_OK[0], sheet.y + CONFIRM_OK[1])
+            wait_until(lambda: window.id not in [w.id for w in self.tool_windows(s)], "the empty image window to go")
+            s.wait_app_log(r"\[WndCtrl\] Destory AI Image Window", "the image window to be destroyed")
+            s.screenshot("after-ok")
+
+    def test_quitting_never_drops_unsaved_image_work_silently(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--work-unsaved"]) as s:
+            s.wait_page_ready("chat")
+            self.open_tool(s, "action-picture", "picture")
+            wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to report its file")
+
+            # Asked to end, the application first asks about the unsaved file, and stays when kept.
+            s.app.popen.send_signal(signal.SIGTERM)
+            sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet on quitting")[0]
+            s.wait_app_log(r"terminate held: tool windows have open files", "the quit to be held")
+            wait_drawn(sheet)
+            time.sleep(0.3)
+            s.screenshot("quit-asks")
+            click(sheet.x + CONFIRM_CANCEL[0], sheet.y + CONFIRM_CANCEL[1])
+            s.wait_app_log(r"terminate cancelled: the user kept open files", "the quit to be cancelled")
+            time.sleep(1)
+            self.assertTrue(s.app.running(), "the application ended although the user kept the file")
+            self.assertEqual(len(self.tool_windows(s)), 1)
+
+            # Asked again and allowed, it closes the file and ends.
+            s.app.popen.send_signal(signal.SIGTERM)
+            sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet on the second quit")[0]
+            wait_drawn(sheet)
+            click(sheet.x + CONFIRM_OK[0], sheet.y + CONFIRM_OK[1])
+            try:
+                s.app.popen.wait(15)
+            except Exception:
+                s.screenshot("still-running")
+                self.fail("the application did not end after the user let the file go")
+            self.assertIn("[AppDelegate] applicationWillTerminate", s.app_log())
 
     # -- status item
 

@@ -194,6 +194,37 @@ TEST(AIService, RecordsPageTrafficAndRefusesMalformedReports) {
     EXPECT_EQ(service.status()["events"].asArray()->size(), 3u);
 }
 
+TEST(AIService, HandsCommandsToTheirPageOnceAndTellsTheToolPagesWhetherWorkIsSaved) {
+    std::vector<std::string> lines;
+    AIService service({}, [&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(service.handle(post("/__page/commands", R"({"page": "chat", "click": "action-picture"})")).status, 200);
+    EXPECT_EQ(service.handle(post("/__page/commands", R"({"page": "picture", "saved": false})")).status, 200);
+    EXPECT_EQ(lines.back(), R"(command {"page":"picture","saved":false})");
+    for (auto bad : {"", "[]", R"({"click": "x"})", R"({"page": "nowhere"})", R"({"page": 3})"})
+        EXPECT_EQ(service.handle(post("/__page/commands", bad)).status, 400) << bad;
+    EXPECT_EQ(service.handle(get("/__page/commands")).status, 405);
+
+    // Each page kind takes its own commands, once; polling leaves no trace in the history.
+    const auto requestsBefore = service.status()["requests"].asArray()->size();
+    EXPECT_EQ(json(service.handle(get("/__api/commands", "page=file")).body), kit::Value(kit::Array{}));
+    const kit::Value chat = json(service.handle(get("/__api/commands", "page=chat")).body);
+    ASSERT_EQ(chat.asArray()->size(), 1u);
+    EXPECT_EQ((*chat.asArray())[0]["click"], kit::Value("action-picture"));
+    EXPECT_EQ(json(service.handle(get("/__api/commands", "page=chat")).body), kit::Value(kit::Array{}));
+    const kit::Value picture = json(service.handle(get("/__api/commands", "page=picture")).body);
+    ASSERT_EQ(picture.asArray()->size(), 1u);
+    EXPECT_EQ((*picture.asArray())[0]["saved"], kit::Value(false));
+    EXPECT_EQ(service.status()["requests"].asArray()->size(), requestsBefore);
+
+    // The tool pages' "work saved" answer starts as the service was told.
+    for (bool saved : {true, false}) {
+        ServiceOptions options;
+        options.workSavedAtFirst = saved;
+        AIService tool(options);
+        EXPECT_EQ(pageConfig(tool.handle(get("/thirdParty/dorvaka/picture", "version=6")).body)["workSaved"], kit::Value(saved));
+    }
+}
+
 TEST(AIService, ServesFilesForDownloadsAndAvatars) {
     ServiceOptions options;
     options.bridgeScript = QUARN_BRIDGE_SCRIPT;

@@ -24,7 +24,7 @@
     user: null,
     visible: null,
     dragging: false,
-    saved: true,
+    saved: config.workSaved !== false,
     openedFile: '',
     sessions: 0
   };
@@ -348,7 +348,7 @@
           }),
           el('label', {}, [
             el('input', {
-              id: 'saved-checkbox', type: 'checkbox', checked: true,
+              id: 'saved-checkbox', type: 'checkbox', checked: page.saved,
               onchange: function (event) {
                 var box = event && event.target ? event.target : byId('saved-checkbox');
                 page.saved = !!box.checked;
@@ -436,7 +436,31 @@
     }, Math.max(0, config.readyDelayMs || 0));
   }
 
+  // Commands from the service (a test's hand on the page): click an element, set the "work
+  // saved" answer.
+  function runCommand(command) {
+    if (!command || typeof command !== 'object') return;
+    if (typeof command.click === 'string') {
+      var node = byId(command.click);
+      if (node && node.click) node.click();
+    }
+    if (typeof command.saved === 'boolean') {
+      page.saved = command.saved;
+      var box = byId('saved-checkbox');
+      if (box) box.checked = command.saved;
+    }
+  }
+
+  function pollCommands() {
+    window.fetch('/__api/commands?page=' + encodeURIComponent(kind), { cache: 'no-store' })
+      .then(function (response) { return response.ok ? response.json() : []; })
+      .then(function (list) { (Array.isArray(list) ? list : []).forEach(runCommand); })
+      .catch(function () {})
+      .then(function () { setTimeout(pollCommands, 250); });
+  }
+
   build();
   acceptDrops();
   setupWebViewJavascriptBridge(start);
+  pollCommands();
 })();

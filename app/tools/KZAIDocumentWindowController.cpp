@@ -1,0 +1,111 @@
+#include "app/tools/KZAIDocumentWindowController.h"
+
+#include "app/core/KZBundleInfo.h"
+#include "app/tools/KZBaseTabWebViewController.h"
+#include "app/tools/KZTabWndConfirmCloseWindowController.h"
+#include "app/tools/KZWindowTitleTabBarItemModel.h"
+#include "app/web/KZWebTypes.h"
+#include "app/windows/KZWindowControllerManager.h"
+#include "kit/ui/Create.h"
+
+void KZAIDocumentWindowController::customInit() {
+    KZAITabWindowController::customInit();
+    confirmCloseWindow_ = false;
+}
+
+void KZAIDocumentWindowController::showWindowAndCreateNewTabWithUrl(const std::string& url) {
+    createDefaultTabIfNeeded(url, std::nullopt);
+    showWindow();
+}
+
+void KZAIDocumentWindowController::createDefaultTab(const std::optional<std::string>& url,
+                                                    const std::optional<kit::Dictionary>& actionInfo) {
+    auto model = std::make_shared<KZAIWindowTitleTabBarItemModel>();
+    model->setIconName(KZAIDocumentWebViewController::kDefaultIconName);
+    model->setTitle(KZAIDocumentWebViewController::kDefaultTitle);
+    model->setWebUrlString(url ? *url : KZBundleInfo::aiPageURL(kPageFormat, KZWebPageVersion));
+    setHandlers<KZAIDocumentWindowController>(model, &KZAIDocumentWindowController::removeTabBarModel);
+    auto controller = kit::create<KZAIDocumentWebViewController>();
+    controller->setTempWebActionInfo(actionInfo);
+    controller->setCurrentModel(model);
+    addTab(model, controller);
+}
+
+void KZAIDocumentWindowController::removeTabBarModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& modelReference) {
+    const auto model = modelReference;
+    KZAITabWindowController::removeTabBarModel(model);
+    if (titleBarItemModels().empty()) destroyWindow();
+}
+
+void KZAIDocumentWindowController::__removeAllItemsAndModels() {
+    removeAllTabsWithoutStrip();
+    destroyWindow();
+}
+
+void KZAIDocumentWindowController::destroyWindow() {
+    auto& manager = KZWindowControllerManager::manager();
+    if (manager.documentWindowController().get() == this) {
+        manager.destoryAIDocumentWindowController();
+    } else if (auto w = window()) {
+        w->close();
+    }
+}
+
+const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIDocumentWindowController::confirmCloseWindowController() {
+    if (!confirmCloseWindowController_) {
+        confirmCloseWindowController_ =
+            kit::create<KZTabWndConfirmCloseWindowController>(false, KZTabWndConfirmCloseWindowController::kSize);
+        confirmCloseWindowController_->window()->center();
+        confirmCloseWindowController_->titleLabel()->setString(kConfirmText);
+        std::weak_ptr<KZAIDocumentWindowController> weak = self<KZAIDocumentWindowController>();
+        confirmCloseWindowController_->setOnClickHandler([weak](bool confirmed) {
+            auto me = weak.lock();
+            if (!me) return;
+            me->confirmCloseWindow_ = confirmed;
+            if (!confirmed) me->tabCountAtCloseRequest_.reset();
+            if (auto w = me->window()) w->endSheet(me->confirmCloseWindowController_->window());
+            if (confirmed) me->__removeAllItemsAndModels();
+        });
+    }
+    return confirmCloseWindowController_;
+}
+
+void KZAIDocumentWindowController::__showConfirmCloseWindow() {
+    auto w = window();
+    if (!w || w->attachedSheet()) return;
+    w->beginSheet(confirmCloseWindowController()->window());
+}
+
+bool KZAIDocumentWindowController::windowShouldClose(kit::Window&) {
+    if (confirmCloseWindow_) return true;
+    const std::size_t count = titleBarItemModels().size();
+    tabCountAtCloseRequest_ = count;
+    if (count >= 2) {
+        __showConfirmCloseWindow();
+        return false;
+    }
+    if (count == 1) {
+        __removeAllItemsAndModels();
+        return false;
+    }
+    return true;
+}
+
+void KZAIDocumentWindowController::windowWillClose(kit::Window& window) {
+    if (!isOwnWindow(window)) return;
+    report(24051, kReportValue);
+    report(24053, std::to_string(tabCountAtCloseRequest_.value_or(titleBarItemModels().size())));
+    tabCountAtCloseRequest_.reset();
+}
+
+void KZAIDocumentWindowController::windowDidMiniaturize(kit::Window& window) {
+    if (isOwnWindow(window)) report(24050, kReportValue);
+}
+
+void KZAIDocumentWindowController::windowWillEnterFullScreen(kit::Window& window) {
+    if (isOwnWindow(window)) report(24052, kReportValue);
+}
+
+void KZAIDocumentWindowController::windowWillExitFullScreen(kit::Window& window) {
+    if (isOwnWindow(window)) report(24052, kReportValue);
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The AI document window: one page of the AI service's document tool per tab. A tab's close
+// button closes it at once; closing the window asks once ("关闭当前打开的所有文件？") when two or
+// more files are open, and removes everything without asking for one. The last tab gone, the
+// window-controller manager destroys the window. Reports 24050 to 24053 with "4"; 24053 carries
+// the number of tabs when the user asked to close, before any was removed.
+//
+// Made by the manager with kit::create<KZAIDocumentWindowController>(true, kit::Size{1000, 700}).
+
+#include <optional>
+
+#include "app/tools/KZBaseTabWindowController.h"
+
+class KZTabWndConfirmCloseWindowController;
+
+class KZAIDocumentWindowController : public KZAITabWindowController {
+public:
+    static constexpr const char* kPageFormat = "thirdParty/dorvaka/file?version=%d";
+    static constexpr const char* kReportValue = "4";
+    static constexpr const char* kConfirmText = "关闭当前打开的所有文件？";
+
+    using KZAITabWindowController::KZAITabWindowController;
+
+    bool confirmCloseWindow() const { return confirmCloseWindow_; }
+    // Made on first use.
+    const std::shared_ptr<KZTabWndConfirmCloseWindowController>& confirmCloseWindowController();
+
+    void customInit() override;
+    void showWindowAndCreateNewTabWithUrl(const std::string& url);
+    void createDefaultTab(const std::optional<std::string>& url, const std::optional<kit::Dictionary>& actionInfo) override;
+    void removeTabBarModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) override;
+    void __removeAllItemsAndModels();
+    void __showConfirmCloseWindow();
+
+    bool windowShouldClose(kit::Window& window) override;
+    void windowWillClose(kit::Window& window) override;
+    void windowDidMiniaturize(kit::Window& window) override;
+    void windowWillEnterFullScreen(kit::Window& window) override;
+    void windowWillExitFullScreen(kit::Window& window) override;
+
+private:
+    void destroyWindow();
+
+    std::shared_ptr<KZTabWndConfirmCloseWindowController> confirmCloseWindowController_;
+    bool confirmCloseWindow_ = false;
+    std::optional<std::size_t> tabCountAtCloseRequest_;
+};

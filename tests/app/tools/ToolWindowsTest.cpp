@@ -1,0 +1,582 @@
+// The tabbed window base and the writing, image and document windows: tabs and selection, the
+// tab limit and its tip, login forwarding, closing (with the saved question and the confirm
+// sheet), reports, and what the window-controller manager does with them.
+
+#include <gtest/gtest.h>
+
+#include "ToolWindowsTestSupport.h"
+#include "app/tools/KZTabWindowTipView.h"
+#include "app/ui/KZWindowTitleTabBarBackgroundView.h"
+#include "kit/sys/GlobalHotKeys.h"
+#include "kit/ui/Control.h"
+#include "kit/ui/ScrollView.h"
+#include "kit/base/NotificationCenter.h"
+
+namespace {
+
+using kit::Rect;
+using tooltest::ModelPtr;
+
+class ToolWindowsTest : public tooltest::ToolWindowsTest {};
+
+std::string text(const kit::Value& value) {
+    const std::string* s = value.asString();
+    return s ? *s : std::string();
+}
+
+std::string clickedFile(const std::vector<kit::Value>& calls) {
+    for (const auto& call : calls)
+        if (text(call["handlerName"]) == "HandleFile") return text(call["data"]["path"]);
+    return {};
+}
+
+// ---- Tabs and selection ---------------------------------------------------------------------------
+
+TEST_F(ToolWindowsTest, NewTabsAreAppendedSelectedAndRemovalSelectsANeighbour) {
+    manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto window = document();
+    ASSERT_NE(window, nullptr);
+    auto& strip = *window->titleTabBar();
+    // The first tab appears at once, without animation; later ones slide in.
+    EXPECT_EQ(strip.tabItems().size(), 1u);
+    EXPECT_EQ(strip.scrollView()->frame().width(), 200);
+    for (int i = 0; i < 2; ++i) window->tabBarDidClickAddButton(strip);
+    EXPECT_LT(strip.scrollView()->frame().width(), 600);
+    env.advance(1);
+    EXPECT_EQ(strip.scrollView()->frame().width(), 600);
+    ASSERT_EQ(window->titleBarItemModels().size(), 3u);
+    EXPECT_EQ(window->selectedTitleBarItemModel(), window->titleBarItemModels()[2]);
+    EXPECT_EQ(window->tabViewController().selectedTabViewItemIndex(), 2u);
+
+    struct Case {
+        const char* what;
+        int selected, removed;
+        int expected;  // index in the original A B C, -1 for none
+    };
+    for (const Case& c : {Case{"middle selected: its right neighbour", 1, 1, 2},
+                          Case{"last selected: its left neighbour", 2, 2, 1},
+                          Case{"first selected: its right neighbour", 0, 0, 1},
+                          Case{"an unselected tab: the selection stays", 0, 2, 0},
+                          Case{"an unselected tab left of the selection", 2, 0, 2}}) {
+        SCOPED_TRACE(c.what);
+        manager().showAIDocumentWindowFromSideWindowWithActionInfo({});  // a fresh window of three
+        auto w = document();
+        while (w->titleBarItemModels().size() < 3) w->createDefaultTabIfNeeded(std::nullopt, std::nullopt);
+        while (w->titleBarItemModels().size() > 3) w->removeTabBarModel(w->titleBarItemModels().front());
+        const auto abc = w->titleBarItemModels();
+        w->selectTabBarModel(abc[static_cast<std::size_t>(c.selected)]);
+        auto shownPage = abc[static_cast<std::size_t>(c.selected)]->associateWebView();
+        w->removeTabBarModel(abc[static_cast<std::size_t>(c.removed)]);
+        env.advance(1);
+        auto expected = abc[static_cast<std::size_t>(c.expected)];
+        EXPECT_EQ(w->selectedTitleBarItemModel(), expected);
+        std::size_t selectedCount = 0;
+        for (const auto& m : w->titleBarItemModels()) selectedCount += m->isSelected() ? 1 : 0;
+        EXPECT_EQ(selectedCount, 1u);
+        // The page shown is the selected tab's, and only it is visible.
+        for (const auto& m : w->titleBarItemModels())
+            EXPECT_EQ(m->associateWebView()->superview()->isHidden(), m != expected) << m->title();
+        if (c.selected != c.removed) {
+            EXPECT_FALSE(shownPage->superview()->isHidden());
+        }
+        EXPECT_EQ(w->tabViewController().childViewControllers().size(), 2u);
+        EXPECT_EQ(w->titleTabBar()->tabItems().size(), 2u);
+    }
+
+    // The only tab: nothing is selected and the document window goes.
+    auto w = document();
+    while (w->titleBarItemModels().size() > 1) w->removeTabBarModel(w->titleBarItemModels().back());
+    auto last = w->titleBarItemModels()[0];
+    w->removeTabBarModel(last);
+    EXPECT_TRUE(w->titleBarItemModels().empty());
+    EXPECT_EQ(document(), nullptr);
+    EXPECT_TRUE(w->window()->isClosed());
+}
+
+TEST_F(ToolWindowsTest, ClicksUnderTheTransparentTitleBarReachTheTabs) {
+    for (int i = 0; i < 3; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto window = document();
+    env.advance(1);
+    const auto tabs = window->titleBarItemModels();
+    ui.click(*window->window(), tabs[0]->associateTabBarItem()->titleLabel()->convertPointToView({4, 4}, nullptr));
+    EXPECT_EQ(window->selectedTitleBarItemModel(), tabs[0]);
+    ui.clickView(*tabs[1]->associateTabBarItem()->closeButton());
+    EXPECT_EQ(titles(*window).size(), 2u);
+    EXPECT_EQ(window->selectedTitleBarItemModel(), tabs[0]);
+    ui.clickView(*window->titleTabBar()->addBtn());
+    EXPECT_EQ(titles(*window).size(), 3u);
+    // A drag on the empty part of the strip still moves the window.
+    const kit::Point origin = window->window()->frame().origin;
+    const double top = window->window()->frame().height() - 10;
+    ui.drag(*window->window(), {900, top}, {950, top - 30});
+    EXPECT_EQ(window->window()->frame().origin, (kit::Point{origin.x + 50, origin.y - 30}));
+    // The standard buttons still work there.
+    ui.clickView(*window->window()->standardWindowButton(kit::WindowButton::Miniaturize));
+    EXPECT_TRUE(window->window()->isMiniaturized());
+}
+
+TEST_F(ToolWindowsTest, ResizingKeepsTheStripAsWideAsTheWindowAndTheSelectedTabInView) {
+    for (int i = 0; i < 8; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto window = document();
+    kit::Window& w = *window->window();
+    w.setFrame({100, 100, 1400, 700});
+    window->selectTabBarModel(window->titleBarItemModels()[7]);
+    env.advance(1);
+    for (double width : {1000.0, 1250.0, 1600.0}) {
+        SCOPED_TRACE(width);
+        w.userResize({100, 100, width, 700});
+        env.advance(1);
+        EXPECT_EQ(window->titleBgView()->frame().width(), w.contentView()->bounds().width());
+        auto& strip = *window->titleTabBar();
+        EXPECT_EQ(strip.frame().width(), width - 200);
+        const kit::Rect item = window->selectedTitleBarItemModel()->associateTabBarItem()->frame();
+        EXPECT_GE(item.minX(), strip.scrollOffset());
+        EXPECT_LE(item.maxX(), strip.scrollOffset() + strip.scrollView()->frame().width());
+    }
+}
+
+TEST_F(ToolWindowsTest, TheHundredthTabIsTheLastAndEveryTipStaysItsFullTime) {
+    manager().showAIImageWindowControllerAndCreateNewTab();
+    auto window = image();
+    while (window->titleBarItemModels().size() < 99) window->createDefaultTabIfNeeded(std::nullopt, std::nullopt);
+    window->tabBarDidClickAddButton(*window->titleTabBar());
+    EXPECT_EQ(window->titleBarItemModels().size(), 100u);
+    env.advance(1);
+    auto tip = window->tipView();
+    EXPECT_EQ(tip->superview(), nullptr);
+
+    // At the limit: the add button and every open request show the tip 0.1 s later, add nothing,
+    // and drop the action.
+    window->tabBarDidClickAddButton(*window->titleTabBar());
+    manager().showAIImageWindowFromSideWindowWithActionInfo(kit::Dictionary{{"type", "picture"}, {"path", "/x.png"}});
+    EXPECT_EQ(window->titleBarItemModels().size(), 100u);
+    EXPECT_EQ(tip->superview(), nullptr);
+    env.advance(0.1);
+    EXPECT_EQ(tip->superview(), window->window()->contentView().get());
+    EXPECT_EQ(tip->tipValue(), "已达到最大标签页数");
+    const Rect content = window->window()->contentView()->bounds();
+    EXPECT_NEAR(tip->frame().midX(), content.midX(), 1);
+    EXPECT_EQ(tip->frame().maxY(), content.maxY() - 80);
+    EXPECT_EQ(tip->frame().width(), tip->titleLabel()->intrinsicContentSize().width + 62);
+    EXPECT_EQ(tip->layer().shadow.opacity, 0.4);
+
+    // A second tip 2 s after the first stays its own 3 s (the first one's time does not end it).
+    env.advance(1.9);
+    window->tabBarDidClickAddButton(*window->titleTabBar());
+    env.advance(1.5);  // 3.5 s after the first
+    EXPECT_EQ(tip->superview(), window->window()->contentView().get());
+    env.advance(2);
+    EXPECT_EQ(tip->superview(), nullptr);
+    EXPECT_EQ(window->titleBarItemModels().size(), 100u);
+}
+
+TEST_F(ToolWindowsTest, LoginEventsReachEveryTabInOrderAndRefreshReloads) {
+    manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    manager().showAIWritingWindowControllerFromSideWindow();
+    std::vector<KZAIWebView*> pages;
+    for (const auto& m : document()->titleBarItemModels()) pages.push_back(&pageView(m));
+    pages.push_back(&pageView(writing()->titleBarItemModels()[0]));
+    for (auto* page : pages) makeReady(*page, "document");
+
+    kit::NotificationCenter::defaultCenter().post(kKZAIUserLoginStateChangedNotification);
+    kit::NotificationCenter::defaultCenter().post(kKZAIUserCancelLoginNotification);
+    for (auto* page : pages)
+        EXPECT_EQ(callNamesToPage(*page), (std::vector<std::string>{"LoginEventNotify", "ClientUserChange", "CancelLogin"}));
+
+    // Force reload loads every tab's page afresh; the refresh button reloads the selected one.
+    const auto before = pageOf(*pages[0]).loadedRequests().size();
+    kit::NotificationCenter::defaultCenter().post(kKZAIUserForceReloadWebViewNotification);
+    EXPECT_EQ(pageOf(*pages[0]).loadedRequests().size(), before + 1);
+    EXPECT_EQ(pageOf(*pages[2]).loadedRequests().back().url, pages[2]->rootURL());
+    ASSERT_TRUE(document()->refreshButton()->superview() != nullptr);
+    EXPECT_EQ(image(), nullptr);
+}
+
+// ---- Tab page controllers -------------------------------------------------------------------------
+
+TEST_F(ToolWindowsTest, PendingActionWaitsForTheToolPageAndFilesNameTheTab) {
+    const kit::Dictionary action{{"type", "picture"}, {"path", "/home/u/Cat.JPEG"}};
+    manager().showAIImageWindowFromSideWindowWithActionInfo(action);
+    auto model = image()->titleBarItemModels()[0];
+    auto& page = pageView(model);
+    EXPECT_EQ(model->title(), "打开新图片");
+    EXPECT_EQ(model->iconName(), "title_bar_tab_icon_default_image");
+    EXPECT_EQ(model->webUrlString(), std::string(apptest::kServiceBase) + "thirdParty/dorvaka/picture?version=6");
+
+    // Only the image page's own ready signal delivers the action, and only once.
+    openPage(page);
+    pageCalls(page, "WebIsReady", kit::Dictionary{{"from", "document"}});
+    EXPECT_EQ(clickedFile(callsToPage(page)), "");
+    pageCalls(page, "WebIsReady", kit::Dictionary{{"from", "image"}});
+    EXPECT_EQ(clickedFile(callsToPage(page)), "/home/u/Cat.JPEG");
+    pageCalls(page, "WebIsReady", kit::Dictionary{{"from", "image"}});
+    EXPECT_EQ(clickedFile(callsToPage(page)), "");
+
+    struct Case {
+        std::string path, imageTitle, imageIcon, documentTitle, documentIcon;
+    };
+    for (const Case& c : {
+             Case{"/home/u/Cat.JPEG", "Cat", "title_bar_tab_icon_jpg", "Cat", "title_bar_tab_icon_default_doc"},
+             Case{"/a/b.bmp", "b", "title_bar_tab_icon_bmp", "b", "title_bar_tab_icon_default_doc"},
+             Case{"x.GIF", "x", "title_bar_tab_icon_gif", "x", "title_bar_tab_icon_default_doc"},
+             Case{"/p/shot.png", "shot", "title_bar_tab_icon_png", "shot", "title_bar_tab_icon_default_doc"},
+             Case{"/p/s.webp", "s", "title_bar_tab_icon_webp", "s", "title_bar_tab_icon_default_doc"},
+             Case{"/d/Report.pdf", "Report", "title_bar_tab_icon_default_image", "Report", "title_bar_tab_icon_pdf"},
+             Case{"/d/notes.Doc", "notes", "title_bar_tab_icon_default_image", "notes", "title_bar_tab_icon_doc"},
+             Case{"/d/sheet.xlsx", "sheet", "title_bar_tab_icon_default_image", "sheet", "title_bar_tab_icon_excel"},
+             Case{"/d/t.xls", "t", "title_bar_tab_icon_default_image", "t", "title_bar_tab_icon_excel"},
+             Case{"/d/r.txt", "r", "title_bar_tab_icon_default_image", "r", "title_bar_tab_icon_txt"},
+             Case{"/d/slides.ppt", "slides", "title_bar_tab_icon_default_image", "slides", "title_bar_tab_icon_ppt"},
+             Case{"/d/new.docx", "new", "title_bar_tab_icon_default_image", "new", "title_bar_tab_icon_default_doc"},
+             Case{"/d/new.pptx", "new", "title_bar_tab_icon_default_image", "new", "title_bar_tab_icon_default_doc"},
+             Case{"", "打开新图片", "title_bar_tab_icon_default_image", "打开新文档", "title_bar_tab_icon_default_doc"},
+         }) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(KZAIImageWebViewController::__titleFromPath(c.path), c.imageTitle);
+        EXPECT_EQ(KZAIImageWebViewController::__iconNameFromPath(c.path), c.imageIcon);
+        EXPECT_EQ(KZAIDocumentWebViewController::__titleFromPath(c.path), c.documentTitle);
+        EXPECT_EQ(KZAIDocumentWebViewController::__iconNameFromPath(c.path), c.documentIcon);
+    }
+
+    // The page's report names the tab; saving an image proposes the tab's title.
+    pageCalls(page, "OpenFileNotify", kit::Dictionary{{"path", "/home/u/Cat.JPEG"}});
+    EXPECT_EQ(model->title(), "Cat");
+    EXPECT_EQ(model->associateTabBarItem()->titleLabel()->stringValue(), "Cat");
+    EXPECT_EQ(model->iconName(), "title_bar_tab_icon_jpg");
+    auto delegate = std::dynamic_pointer_cast<KZAIWebViewDelegate>(page.aiDelegate());
+    EXPECT_EQ(delegate->recommendedImageSaveNameForWebview(page), std::optional<std::string>("Cat"));
+
+    // Login requests report which tool asked.
+    pageCalls(page, "RequestLogin");
+    manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto& doc = pageView(document()->titleBarItemModels()[0]);
+    openPage(doc);
+    pageCalls(doc, "RequestLogin");
+    manager().showAIWritingWindowControllerFromSideWindow();
+    auto& write = pageView(writing()->titleBarItemModels()[0]);
+    openPage(write);
+    pageCalls(write, "RequestLogin");
+    EXPECT_EQ(reports(24022), (std::vector<std::string>{"11", "7", "9"}));
+}
+
+// ---- Image window closing -------------------------------------------------------------------------
+
+TEST_F(ToolWindowsTest, ImageWindowClosesUnsavedTabsOneByOneAndCancelStops) {
+    auto window = openImageTabs({"/p/one.png", "/p/two.png", "/p/three.png"});
+    const auto tabs = window->titleBarItemModels();
+    kit::Window& w = *window->window();
+    HXReport::takeRecordedEvents();
+
+    // Closing the window starts with the selected (last) tab: its page is asked first.
+    w.performClose();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(reports(24053), std::vector<std::string>{"3"});
+    EXPECT_TRUE(wasAskedIfSaved(tabs[2]));
+    EXPECT_FALSE(wasAskedIfSaved(tabs[1]));
+    answerSaved(tabs[2], false);
+    auto sheet = sheetOf(w);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->titleLabel()->stringValue(), "是否关闭 three 文件？关闭后将无法继续操作。");
+    answerSheet(w, true);
+    EXPECT_EQ(titles(*window), (std::vector<std::string>{"one", "two"}));
+    // The next tab 0.5 s after the OK.
+    env.advance(0.4);
+    EXPECT_FALSE(wasAskedIfSaved(tabs[1]));
+    env.advance(0.1);
+    EXPECT_TRUE(wasAskedIfSaved(tabs[1]));
+    // No answer within 3 s counts as unsaved: the user decides, and cancels.
+    env.advance(3);
+    ASSERT_NE(sheetOf(w), nullptr);
+    EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(), "是否关闭 two 文件？关闭后将无法继续操作。");
+    answerSheet(w, false);
+    env.advance(2);
+    EXPECT_EQ(titles(*window), (std::vector<std::string>{"one", "two"}));
+    EXPECT_FALSE(wasAskedIfSaved(tabs[0]));
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(image(), window);
+    // A late answer from the page changes nothing.
+    answerSaved(tabs[1], true);
+    EXPECT_EQ(titles(*window), (std::vector<std::string>{"one", "two"}));
+
+    // A tab without an opened file closes at once, without asking; a saved page's tab goes on
+    // the answer; the last tab gone, the window goes and reports it.
+    auto plain = openImageTabs({""});
+    (void)plain;
+    auto fresh = window->titleBarItemModels().back();
+    window->removeTabBarModelByClickWindowClose(fresh);
+    EXPECT_FALSE(wasAskedIfSaved(fresh));
+    EXPECT_EQ(window->titleBarItemModels().size(), 2u);
+    w.performClose();
+    answerSaved(tabs[1], true);
+    EXPECT_EQ(titles(*window), std::vector<std::string>{"one"});
+    EXPECT_TRUE(wasAskedIfSaved(tabs[0]));
+    answerSaved(tabs[0], true);
+    EXPECT_EQ(image(), nullptr);
+    EXPECT_TRUE(w.isClosed());
+    EXPECT_EQ(reports(24051), std::vector<std::string>{"3"});
+
+    // A window without tabs closes at once and reports 0 tabs.
+    manager().showAIImageWindowControllerAndCreateNewTab();
+    auto empty = image();
+    empty->removeTabBarModel(empty->titleBarItemModels()[0]);
+    HXReport::takeRecordedEvents();
+    auto other = kit::create<KZAIImageWindowController>(true, kit::Size{1000, 700});
+    other->window()->orderFront();
+    other->window()->performClose();
+    EXPECT_TRUE(other->window()->isClosed());
+    EXPECT_EQ(reports(24053), std::vector<std::string>{"0"});
+}
+
+TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
+    // The data-loss regression: closing A, then B while A's page is still being asked. A's answer
+    // must never remove B, and B's own question stands.
+    auto window = openImageTabs({"/p/a.png", "/p/b.png", "/p/c.png"});
+    const auto tabs = window->titleBarItemModels();
+    tabs[0]->didRemove();
+    tabs[1]->didRemove();
+    EXPECT_TRUE(wasAskedIfSaved(tabs[0]));
+    EXPECT_TRUE(wasAskedIfSaved(tabs[1]));
+    answerSaved(tabs[0], true);
+    EXPECT_EQ(titles(*window), (std::vector<std::string>{"b", "c"}));
+    // B answers unsaved: the user is asked about B, never silently.
+    answerSaved(tabs[1], false);
+    ASSERT_NE(sheetOf(*window->window()), nullptr);
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 b 文件？关闭后将无法继续操作。");
+    // A second close of B while it is pending starts nothing new; an answer from a tab that is
+    // not being closed is ignored.
+    tabs[1]->didRemove();
+    answerSaved(tabs[2], true);
+    EXPECT_EQ(titles(*window), (std::vector<std::string>{"b", "c"}));
+    answerSheet(*window->window(), false);
+    EXPECT_EQ(titles(*window), (std::vector<std::string>{"b", "c"}));
+
+    // Two unsaved answers: two sheets, one after the other, each about its own tab.
+    tabs[1]->didRemove();
+    tabs[2]->didRemove();
+    answerSaved(tabs[2], false);
+    answerSaved(tabs[1], false);
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 c 文件？关闭后将无法继续操作。");
+    answerSheet(*window->window(), true);
+    EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
+    ASSERT_NE(sheetOf(*window->window()), nullptr);
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 b 文件？关闭后将无法继续操作。");
+    answerSheet(*window->window(), false);
+    EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
+
+    // The sheet's own close button answers as Cancel: the tab is kept and can be closed again.
+    tabs[1]->didRemove();
+    answerSaved(tabs[1], false);
+    std::vector<bool> answers;
+    sheetOf(*window->window())->setOnClickHandler([&, handler = sheetOf(*window->window())->onClickHandler()](bool ok) {
+        answers.push_back(ok);
+        handler(ok);
+    });
+    sheetOf(*window->window())->window()->performClose();
+    env.runUntilIdle();
+    EXPECT_EQ(answers, std::vector<bool>{false});
+    EXPECT_EQ(sheetOf(*window->window()), nullptr);
+    tabs[1]->didRemove();
+    EXPECT_TRUE(wasAskedIfSaved(tabs[1]));
+
+    // Escape answers as Cancel, Return as OK.
+    answerSaved(tabs[1], false);
+    ui.keyDown(*sheetOf(*window->window())->window(), kit::kVK_Escape, "\x1b");
+    env.runUntilIdle();
+    EXPECT_EQ(sheetOf(*window->window()), nullptr);
+    EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
+    tabs[1]->didRemove();
+    answerSaved(tabs[1], false);
+    ui.keyDown(*sheetOf(*window->window())->window(), kit::kVK_Return, "\r");
+    EXPECT_EQ(image(), nullptr);
+}
+
+TEST_F(ToolWindowsTest, TheUnsavedFallbackBelongsToItsOwnQuestion) {
+    auto window = openImageTabs({"/p/a.png", "/p/b.png"});
+    const auto tabs = window->titleBarItemModels();
+    // Asked at 0, answered "saved?" no... the user cancels; asked again at 2.5 s.
+    tabs[0]->didRemove();
+    env.advance(1);
+    answerSaved(tabs[0], false);
+    answerSheet(*window->window(), false);
+    env.advance(1.5);
+    tabs[0]->didRemove();
+    EXPECT_TRUE(wasAskedIfSaved(tabs[0]));
+    // 3 s after the first question: its timer must not answer the second one.
+    env.advance(0.6);
+    EXPECT_EQ(sheetOf(*window->window()), nullptr);
+    answerSaved(tabs[0], true);
+    EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
+    env.advance(5);
+    EXPECT_EQ(sheetOf(*window->window()), nullptr);
+    EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
+}
+
+TEST_F(ToolWindowsTest, QuittingWaitsForOpenFilesAndTheUsersAnswer) {
+    std::vector<bool> decisions;
+    auto decided = [&](bool proceed) { decisions.push_back(proceed); };
+    // No image window, or one without opened files: nothing holds the quit.
+    EXPECT_FALSE(KZCoreHooks::holdTermination(decided));
+    openImageTabs({""});
+    EXPECT_FALSE(KZCoreHooks::holdTermination(decided));
+
+    auto window = openImageTabs({"/p/kept.png"});
+    const auto tabs = window->titleBarItemModels();
+    window->window()->orderOut();
+    ASSERT_TRUE(KZCoreHooks::holdTermination(decided));
+    EXPECT_TRUE(window->window()->isVisible());  // brought back to ask
+    // The user keeps the unsaved file: the application goes on, with both tabs.
+    answerSaved(tabs[1], false);
+    answerSheet(*window->window(), false);
+    EXPECT_EQ(decisions, std::vector<bool>{false});
+    EXPECT_EQ(titles(*window), (std::vector<std::string>{"打开新图片", "kept"}));
+
+    // Asked again, the user lets it go: the other tab follows, then the application may end.
+    ASSERT_TRUE(KZCoreHooks::holdTermination(decided));
+    answerSaved(tabs[1], false);
+    answerSheet(*window->window(), true);
+    EXPECT_EQ(decisions, std::vector<bool>{false});
+    env.advance(0.5);
+    EXPECT_EQ(image(), nullptr);
+    EXPECT_EQ(decisions, (std::vector<bool>{false, true}));
+}
+
+// ---- Document and writing windows -----------------------------------------------------------------
+
+TEST_F(ToolWindowsTest, DocumentWindowAsksOnceForSeveralFilesAndNeverForOne) {
+    // One tab: closes without a question.
+    manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto one = document();
+    HXReport::takeRecordedEvents();
+    one->window()->performClose();
+    EXPECT_EQ(sheetOf(*one->window()), nullptr);
+    EXPECT_EQ(document(), nullptr);
+    EXPECT_TRUE(one->window()->isClosed());
+    EXPECT_EQ(reports(24051), std::vector<std::string>{"4"});
+    EXPECT_EQ(reports(24053), std::vector<std::string>{"1"});
+
+    // Three tabs: one sheet for all; Cancel keeps everything, OK removes all and the window.
+    for (int i = 0; i < 3; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto several = document();
+    kit::Window& w = *several->window();
+    HXReport::takeRecordedEvents();
+    w.performClose();
+    ASSERT_NE(sheetOf(w), nullptr);
+    EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(), "关闭当前打开的所有文件？");
+    answerSheet(w, false);
+    EXPECT_EQ(several->titleBarItemModels().size(), 3u);
+    EXPECT_FALSE(several->confirmCloseWindow());
+    EXPECT_TRUE(w.isVisible());
+    // A tab's close button never asks.
+    several->titleBarItemModels()[0]->didRemove();
+    EXPECT_EQ(sheetOf(w), nullptr);
+    EXPECT_EQ(several->titleBarItemModels().size(), 2u);
+    w.performClose();
+    answerSheet(w, true);
+    EXPECT_EQ(document(), nullptr);
+    EXPECT_TRUE(w.isClosed());
+    // 24053 carries the tabs there were when the user closed the window, not what was left.
+    EXPECT_EQ(reports(24051), std::vector<std::string>{"4"});
+    EXPECT_EQ(reports(24053), std::vector<std::string>{"2"});
+}
+
+TEST_F(ToolWindowsTest, WritingWindowOnlyHidesAndKeepsItsPage) {
+    sideWindow().setFrame({1300, 50, 420, 800});
+    manager().showAIWritingWindowControllerFromSideWindow();
+    auto window = writing();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->window()->frame(), manager().__calulateFrameWithFunctionWindow(nullptr));
+    EXPECT_FALSE(window->hasTabBar());
+    EXPECT_EQ(window->titleTabBar()->superview(), nullptr);
+    ASSERT_EQ(window->titleBarItemModels().size(), 1u);
+    auto& page = pageView(window->titleBarItemModels()[0]);
+    makeReady(page, "write");
+    const auto loads = pageOf(page).loadedRequests().size();
+
+    HXReport::takeRecordedEvents();
+    window->window()->performClose();
+    EXPECT_FALSE(window->window()->isVisible());
+    EXPECT_EQ(writing(), window);
+    const auto calls = callsToPage(page);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(text(calls[0]["handlerName"]), "WebShow");
+    EXPECT_EQ(reports(24051), std::vector<std::string>{"2"});
+
+    manager().showAIWritingWindowControllerFromSideWindow();
+    EXPECT_TRUE(window->window()->isVisible());
+    EXPECT_EQ(window->titleBarItemModels().size(), 1u);
+    EXPECT_EQ(pageOf(page).loadedRequests().size(), loads);
+
+    // Miniaturizing and full screen report the window's value; another window's do not count.
+    HXReport::takeRecordedEvents();
+    window->window()->miniaturize();
+    window->windowWillEnterFullScreen(sideWindow());
+    window->windowWillEnterFullScreen(*window->window());
+    window->windowWillExitFullScreen(*window->window());
+    EXPECT_EQ(reports(24050), std::vector<std::string>{"2"});
+    EXPECT_EQ(reports(24052), (std::vector<std::string>{"2", "2"}));
+}
+
+TEST_F(ToolWindowsTest, ChatPageToolButtonsOpenTheirWindowsWithTheFile) {
+    auto& chat = *side().singleWebView();
+    makeReady(chat);
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "other"}});
+    EXPECT_EQ(manager().writingWindowController(), nullptr);
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "write"}});
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "picture"}, {"path", "/tmp/a.png"}});
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "file"}, {"path", "/tmp/b.pdf"}});
+    ASSERT_TRUE(writing() && image() && document());
+    for (auto* w : {writing()->window().get(), image()->window().get(), document()->window().get()}) EXPECT_TRUE(w->isVisible());
+    auto& picture = pageView(image()->titleBarItemModels()[0]);
+    makeReady(picture, "image");
+    auto& file = pageView(document()->titleBarItemModels()[0]);
+    openPage(file);
+    pageCalls(file, "WebIsReady", kit::Dictionary{{"from", "document"}});
+    EXPECT_EQ(clickedFile(callsToPage(file)), "/tmp/b.pdf");
+    // makeReady took the image page's calls: the action went with the ready signal.
+    pageCalls(chat, "FileAction", kit::Dictionary{{"type", "picture"}, {"path", "/tmp/c.png"}});
+    auto& second = pageView(image()->titleBarItemModels()[1]);
+    openPage(second);
+    pageCalls(second, "WebIsReady", kit::Dictionary{{"from", "image"}});
+    EXPECT_EQ(clickedFile(callsToPage(second)), "/tmp/c.png");
+    (void)picture;
+}
+
+// ---- Manager --------------------------------------------------------------------------------------
+
+TEST_F(ToolWindowsTest, ManagerPlacesEveryToolWindowAndOpensOnlyAIPagesAsDocuments) {
+    sideWindow().setFrame({1300, 50, 420, 800});
+    const Rect placed = manager().__calulateFrameWithFunctionWindow(nullptr);
+    manager().showAIDocumentWindowControllerAndCreateNewTab(std::string(apptest::kServiceBase) +
+                                                            "thirdParty/dorvaka/file?openwith=mgr_document&id=7");
+    ASSERT_NE(document(), nullptr);
+    EXPECT_EQ(document()->window()->frame(), placed);
+    EXPECT_EQ(document()->titleBarItemModels()[0]->webUrlString(),
+              std::string(apptest::kServiceBase) + "thirdParty/dorvaka/file?openwith=mgr_document&id=7");
+    manager().showAIImageWindowControllerAndCreateNewTab();
+    EXPECT_EQ(image()->window()->frame(), placed);
+    // A later request keeps the window where the user put it.
+    image()->window()->setFrame({5, 6, 1000, 700});
+    manager().showAIImageWindowFromSideWindowWithActionInfo({});
+    EXPECT_EQ(image()->window()->frame(), (Rect{5, 6, 1000, 700}));
+    EXPECT_EQ(image()->titleBarItemModels().size(), 2u);
+
+    struct Case {
+        std::string url;
+        std::vector<std::string> opened;
+    };
+    for (const Case& c : {Case{"https://evil.test/thirdParty/dorvaka/file?openwith=mgr_document", {"https://evil.test/thirdParty/dorvaka/file?openwith=mgr_document"}},
+                          Case{"http://ai.quarn.test/x?openwith=mgr_document", {"http://ai.quarn.test/x?openwith=mgr_document"}},
+                          Case{"https://ai.quarn.test.evil.test/?openwith=mgr_document", {"https://ai.quarn.test.evil.test/?openwith=mgr_document"}},
+                          Case{"file:///etc/passwd?openwith=mgr_document", {}},
+                          Case{"javascript:alert(1)//openwith=mgr_document", {}}}) {
+        SCOPED_TRACE(c.url);
+        const auto before = env.workspace().openedURLs().size();
+        manager().showAIDocumentWindowControllerAndCreateNewTab(c.url);
+        const auto& opened = env.workspace().openedURLs();
+        EXPECT_EQ(std::vector<std::string>(opened.begin() + static_cast<std::ptrdiff_t>(before), opened.end()), c.opened);
+        EXPECT_EQ(document()->titleBarItemModels().size(), 1u);
+    }
+}
+
+}  // namespace
