@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "kit/base/NotificationCenter.h"
 #include "kit/base/Value.h"
 
 namespace kit {
@@ -26,6 +27,24 @@ class WindowController;
 inline constexpr const char* kKZAIUserLoginStateChangedNotification = "kKZAIUserLoginStateChangedNotification";
 inline constexpr const char* kKZAIUserCancelLoginNotification = "kKZAIUserCancelLoginNotification";
 inline constexpr const char* kKZAIUserForceReloadWebViewNotification = "kKZAIUserForceReloadWebViewNotification";
+
+// Registers `target` (held weakly, registered under its own address and so removed when it goes)
+// for the three notifications above: onUserLoginStateChanged(), onUserCancelLogin() and
+// onForceReloadWebview(). The side window, the tool windows and the panels hear them alike.
+template <class Target>
+void KZObserveUserLoginNotifications(const std::shared_ptr<const void>& observer, const std::shared_ptr<Target>& target) {
+    auto& center = kit::NotificationCenter::defaultCenter();
+    std::weak_ptr<Target> weak = target;
+    center.addObserver(observer, kKZAIUserLoginStateChangedNotification, nullptr, [weak](const kit::Notification&) {
+        if (auto t = weak.lock()) t->onUserLoginStateChanged();
+    });
+    center.addObserver(observer, kKZAIUserCancelLoginNotification, nullptr, [weak](const kit::Notification&) {
+        if (auto t = weak.lock()) t->onUserCancelLogin();
+    });
+    center.addObserver(observer, kKZAIUserForceReloadWebViewNotification, nullptr, [weak](const kit::Notification&) {
+        if (auto t = weak.lock()) t->onForceReloadWebview();
+    });
+}
 
 // The hidden page that keeps the login session alive, as the manager uses it.
 class KZAIKeepAlivePage {

@@ -58,19 +58,9 @@ void KZBasePanelController::init() {
     setupContentView();
     addListenEvents();
 
-    std::weak_ptr<KZBasePanelController> weak = self;
-    auto& center = kit::NotificationCenter::defaultCenter();
     // Registered under the controller's address, removed when it goes.
     const std::shared_ptr<kit::WindowController> observer = self;
-    center.addObserver(observer, kKZAIUserLoginStateChangedNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto s = weak.lock()) s->onUserLoginStateChanged();
-    });
-    center.addObserver(observer, kKZAIUserCancelLoginNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto s = weak.lock()) s->onUserCancelLogin();
-    });
-    center.addObserver(observer, kKZAIUserForceReloadWebViewNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto s = weak.lock()) s->onForceReloadWebview();
-    });
+    KZObserveUserLoginNotifications(observer, self);
 }
 
 bool KZBasePanelController::shouldOrderOutForGlobalEvent(const kit::Event&) const {

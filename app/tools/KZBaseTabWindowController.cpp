@@ -272,18 +272,8 @@ KZAITabWindowController::~KZAITabWindowController() {
 
 void KZAITabWindowController::init() {
     KZBaseTabWindowController::init();
-    auto& centre = kit::NotificationCenter::defaultCenter();
-    std::weak_ptr<KZAITabWindowController> weak = self<KZAITabWindowController>();
     auto observer = std::static_pointer_cast<const void>(std::static_pointer_cast<kit::WindowController>(shared_from_this()));
-    centre.addObserver(observer, kKZAIUserLoginStateChangedNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto me = weak.lock()) me->onUserLoginStateChanged();
-    });
-    centre.addObserver(observer, kKZAIUserCancelLoginNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto me = weak.lock()) me->onUserCancelLogin();
-    });
-    centre.addObserver(observer, kKZAIUserForceReloadWebViewNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto me = weak.lock()) me->onForceReloadWebview();
-    });
+    KZObserveUserLoginNotifications(observer, self<KZAITabWindowController>());
 }
 
 std::shared_ptr<KZAIWindowTitleTabBarItemModel> KZAITabWindowController::selectedAIModel() const {

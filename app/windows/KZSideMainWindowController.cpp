@@ -94,20 +94,12 @@ void KZSideMainWindowController::customInit() {
 
     __changeWindowLevelAndCollectionBehaviorWhenPinChanged();
 
-    std::weak_ptr<KZSideMainWindowController> weak = me;
-    auto& center = kit::NotificationCenter::defaultCenter();
     // Registered under the controller's address, removed when it goes.
     const std::shared_ptr<kit::WindowController> observer = me;
-    center.addObserver(observer, kKZAIUserLoginStateChangedNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto s = weak.lock()) s->onUserLoginStateChanged();
-    });
-    center.addObserver(observer, kKZAIUserCancelLoginNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto s = weak.lock()) s->onUserCancelLogin();
-    });
-    center.addObserver(observer, kKZAIUserForceReloadWebViewNotification, nullptr, [weak](const kit::Notification&) {
-        if (auto s = weak.lock()) s->onForceReloadWebview();
-    });
+    KZObserveUserLoginNotifications(observer, me);
 
+    std::weak_ptr<KZSideMainWindowController> weak = me;
+    auto& center = kit::NotificationCenter::defaultCenter();
     currentScreenCount_ = static_cast<long>(kit::Screen::screens().size());
     center.addObserver(observer, kit::kApplicationDidChangeScreenParametersNotification, nullptr,
                        [weak](const kit::Notification& note) {
