@@ -3,7 +3,7 @@
 #include "kit/base/Log.h"
 
 WebViewJavascriptBridgeFacade::WebViewJavascriptBridgeFacade()
-    : base_(std::make_unique<WebViewJavascriptBridgeBase>()), alive_(std::make_shared<int>(0)) {
+    : base_(std::make_unique<WebViewJavascriptBridgeBase>()) {
     base_->delegate = this;
 }
 
@@ -57,7 +57,7 @@ void WebViewJavascriptBridgeFacade::handleBridgeURL(const std::string& url) {
     if (!base_->isQueueMessageURL(url)) return;
     auto view = webView_.lock();
     if (!view) return;
-    std::weak_ptr<int> alive = alive_;
+    kit::LifetimeWatch alive = alive_.watch();
     view->evaluateJavaScript(WebViewJavascriptBridgeBase::webViewJavascriptFetchQueyCommand(),
                              [this, alive](const kit::ScriptResult& result) {
                                  if (alive.expired()) return;

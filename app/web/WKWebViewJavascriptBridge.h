@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/web/WebViewJavascriptBridgeBase.h"
+#include "kit/base/Lifetime.h"
 #include "kit/web/WebView.h"
 #include "kit/web/WebViewDelegates.h"
 
@@ -61,7 +62,7 @@ protected:
     std::weak_ptr<kit::WebNavigationDelegate> webViewDelegate_;
     std::unique_ptr<WebViewJavascriptBridgeBase> base_;
     // Expires with the facade: fetch completions check it.
-    std::shared_ptr<int> alive_;
+    kit::Lifetime alive_;
 };
 
 class WKWebViewJavascriptBridge : public WebViewJavascriptBridgeFacade,

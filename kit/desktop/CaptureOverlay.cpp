@@ -217,7 +217,7 @@ void CaptureOverlay::grabInput(GtkWidget* window) {
         cancel();
         return;
     }
-    std::weak_ptr<bool> alive = alive_;
+    LifetimeWatch alive = alive_.watch();
     RunLoop::main().postAfter(kGrabRetryDelay, [this, alive, window] {
         if (alive.expired() || finished_) return;
         for (GtkWidget* shown : windows()) {

@@ -16,7 +16,7 @@ Result<std::shared_ptr<PortalScreenCapture>> PortalScreenCapture::make(const std
 }
 
 PortalScreenCapture::~PortalScreenCapture() {
-    *alive_ = false;
+    alive_.end();
     if (completion_) cancelSelection();
     watch_.reset();
     dbus::closeConnection(bus_);
@@ -43,7 +43,7 @@ void PortalScreenCapture::selectRegion(Completion completion) {
     g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(TRUE));
     struct Call {
         PortalScreenCapture* self;
-        std::weak_ptr<bool> alive;
+        LifetimeWatch alive;
         std::string request;
     };
     g_dbus_connection_call(
@@ -62,7 +62,7 @@ void PortalScreenCapture::selectRegion(Completion completion) {
             logf("The screen cannot be captured through the desktop portal: %s", why.c_str());
             call->self->finish(std::nullopt);
         },
-        new Call{this, alive_, request_});
+        new Call{this, alive_.watch(), request_});
 }
 
 void PortalScreenCapture::answered(guint32 response, GVariant* results) {

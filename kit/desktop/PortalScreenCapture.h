@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/Result.h"
 #include "kit/desktop/DesktopPortal.h"
 #include "kit/sys/ScreenCapture.h"
@@ -43,7 +44,7 @@ private:
     Completion completion_;
     std::string request_;
     std::unique_ptr<portal::ResponseWatch> watch_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime alive_;
 };
 
 }  // namespace kit::desktop

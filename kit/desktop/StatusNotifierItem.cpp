@@ -181,7 +181,7 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::make(GDBusConnec
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
-    *alive_ = false;
+    alive_.end();
     if (registration_) g_dbus_connection_unregister_object(bus_, registration_);
     if (serviceName_ != g_dbus_connection_get_unique_name(bus_)) {
         // Hosts watch the name: its release takes the item off the panel.
@@ -193,13 +193,13 @@ StatusNotifierItem::~StatusNotifierItem() {
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    auto* context = new std::weak_ptr<bool>(alive_);
+    auto* context = new LifetimeWatch(alive_.watch());
     g_dbus_connection_call(
         bus_, DesktopStatusItemPeer::kWatcherName, "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
         "RegisterStatusNotifierItem", g_variant_new("(s)", serviceName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
         nullptr,
         +[](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::weak_ptr<bool>> alive(static_cast<std::weak_ptr<bool>*>(data));
+            std::unique_ptr<LifetimeWatch> alive(static_cast<LifetimeWatch*>(data));
             GError* error = nullptr;
             GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
             if (reply) {
@@ -291,7 +291,7 @@ void StatusNotifierItem::methodCall(GDBusConnection*, const char*, const char*, 
             self->clickY_ = y;
         }
         // The click may remove the item, and with it this object: not under this call.
-        std::weak_ptr<bool> alive = self->alive_;
+        LifetimeWatch alive = self->alive_.watch();
         RunLoop::main().post([self, alive] {
             if (alive.expired()) return;
             self->reportWindow();

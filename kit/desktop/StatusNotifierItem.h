@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/Result.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/StatusItem.h"
@@ -70,7 +71,7 @@ private:
     bool hasClickPoint_ = false;
     double clickX_ = 0;
     double clickY_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime alive_;
 };
 
 // The peer that StatusBar makes on the desktop: a StatusNotifierItem while the session bus has a

@@ -48,8 +48,7 @@ ScriptedWebEngine::ScriptedWebEngine(WebView& view, const WebViewConfiguration& 
       configuration_(configuration),
       lastActionPolicy_(std::make_shared<std::optional<NavigationActionPolicy>>()),
       lastResponsePolicy_(std::make_shared<std::optional<NavigationResponsePolicy>>()),
-      lastOpenPanelAnswer_(std::make_shared<std::optional<std::optional<std::vector<std::string>>>>()),
-      alive_(std::make_shared<int>(0)) {}
+      lastOpenPanelAnswer_(std::make_shared<std::optional<std::optional<std::vector<std::string>>>>()) {}
 
 ScriptedWebEngine::~ScriptedWebEngine() = default;
 
@@ -110,7 +109,7 @@ void ScriptedWebEngine::customUserAgentDidChange(const std::string& userAgent) {
 
 void ScriptedWebEngine::evaluateJavaScript(std::uint64_t scriptId, const std::string& script) {
     scripts_.push_back(script);
-    std::weak_ptr<int> alive = alive_;
+    LifetimeWatch alive = alive_.watch();
     // Answered on a later turn, after the scripts given before it.
     RunLoop::main().post([this, alive, scriptId, script] {
         if (alive.expired()) return;
@@ -198,7 +197,7 @@ void ScriptedWebEngine::failNavigation(const WebError& error) {
 }
 
 bool ScriptedWebEngine::loadPage(const std::string& url, const std::string& title) {
-    std::weak_ptr<int> alive = alive_;
+    LifetimeWatch alive = alive_.watch();
     auto policy = requestNavigation(url, NavigationType::Other, true);
     if (alive.expired() || policy != NavigationActionPolicy::Allow) return false;
     startProvisionalNavigation(url);

@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/Value.h"
 #include "kit/web/WebEngine.h"
 #include "kit/web/WebView.h"
@@ -160,7 +161,7 @@ private:
     std::shared_ptr<std::optional<NavigationResponsePolicy>> lastResponsePolicy_;
     std::shared_ptr<std::optional<std::optional<std::vector<std::string>>>> lastOpenPanelAnswer_;
     // Expires with the engine: answers still queued on the loop check it.
-    std::shared_ptr<int> alive_;
+    Lifetime alive_;
 };
 
 // Installs the scripted engine and the scripted download service for its lifetime; the shared
