@@ -36,12 +36,12 @@ std::optional<std::string> PortalGlobalHotKeys::triggerFor(const HotKeyCombinati
 Result<std::shared_ptr<PortalGlobalHotKeys>> PortalGlobalHotKeys::make(const std::string& busAddress) {
     auto bus = dbus::openConnection(busAddress);
     if (!bus) return Error{bus.error()};
-    return std::shared_ptr<PortalGlobalHotKeys>(new PortalGlobalHotKeys(*bus));
+    return std::shared_ptr<PortalGlobalHotKeys>(new PortalGlobalHotKeys(std::move(*bus)));
 }
 
-PortalGlobalHotKeys::PortalGlobalHotKeys(GDBusConnection* bus) : bus_(bus) {
+PortalGlobalHotKeys::PortalGlobalHotKeys(dbus::BusConnection bus) : bus_(std::move(bus)) {
     activatedSubscription_ = g_dbus_connection_signal_subscribe(
-        bus_, portal::kBusName, kInterface, "Activated", portal::kObjectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        bus_.get(), portal::kBusName, kInterface, "Activated", portal::kObjectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         +[](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer self) {
             if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(osta{sv})"))) return;
             const char* session = nullptr;
@@ -57,10 +57,10 @@ PortalGlobalHotKeys::PortalGlobalHotKeys(GDBusConnection* bus) : bus_(bus) {
 }
 
 PortalGlobalHotKeys::~PortalGlobalHotKeys() {
-    g_dbus_connection_signal_unsubscribe(bus_, activatedSubscription_);
+    g_dbus_connection_signal_unsubscribe(bus_.get(), activatedSubscription_);
     for (const Binding& binding : bindings_) closeSession(binding.session);
     bindings_.clear();
-    dbus::closeConnection(bus_);
+    bus_.close();
 }
 
 Result<GVariant*> PortalGlobalHotKeys::request(const char* method, GVariant* parameters, const std::string& token) {
@@ -69,13 +69,13 @@ Result<GVariant*> PortalGlobalHotKeys::request(const char* method, GVariant* par
     g_main_context_push_thread_default(context);
     std::optional<guint32> response;
     GVariant* results = nullptr;
-    auto watch = std::make_unique<portal::ResponseWatch>(bus_, portal::requestPath(bus_, token),
+    auto watch = std::make_unique<portal::ResponseWatch>(bus_.get(), portal::requestPath(bus_.get(), token),
                                                          [&](guint32 code, GVariant* answer) {
                                                              response = code;
                                                              results = g_variant_ref(answer);
                                                          });
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(bus_, portal::kBusName, portal::kObjectPath, kInterface, method,
+    GVariant* reply = g_dbus_connection_call_sync(bus_.get(), portal::kBusName, portal::kObjectPath, kInterface, method,
                                                   parameters, G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
                                                   &error);
     bool timedOut = false;
@@ -182,7 +182,7 @@ void PortalGlobalHotKeys::ungrab(const HotKeyCombination& combination) {
 }
 
 void PortalGlobalHotKeys::closeSession(const std::string& session) {
-    g_dbus_connection_call(bus_, portal::kBusName, session.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,
+    g_dbus_connection_call(bus_.get(), portal::kBusName, session.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,
                            nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
 }
 

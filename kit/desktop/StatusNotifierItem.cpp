@@ -334,9 +334,9 @@ DesktopStatusItemPeer::DesktopStatusItemPeer(StatusItem& item) : item_(item) {
         logf("No session bus for the status item, only the XEmbed tray can show it: %s", bus.error().c_str());
         return;
     }
-    bus_ = *bus;
+    bus_ = std::move(*bus);
     // Asked once now, so the first showing goes to the right place; then followed.
-    GVariant* reply = g_dbus_connection_call_sync(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+    GVariant* reply = g_dbus_connection_call_sync(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                   "org.freedesktop.DBus", "GetNameOwner", g_variant_new("(s)", kWatcherName),
                                                   G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
     if (reply) {
@@ -346,7 +346,7 @@ DesktopStatusItemPeer::DesktopStatusItemPeer(StatusItem& item) : item_(item) {
         g_variant_unref(reply);
     }
     watch_ = g_bus_watch_name_on_connection(
-        bus_, kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+        bus_.get(), kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
         +[](GDBusConnection*, const char*, const char* owner, gpointer self) {
             static_cast<DesktopStatusItemPeer*>(self)->watcherAppeared(owner);
         },
@@ -358,14 +358,14 @@ DesktopStatusItemPeer::~DesktopStatusItemPeer() {
     if (watch_) g_bus_unwatch_name(watch_);
     notifier_.reset();
     tray_.reset();
-    dbus::closeConnection(bus_);
+    bus_.close();
 }
 
 void DesktopStatusItemPeer::statusItemChanged(StatusItem& item) {
     if (removed_) return;
     shown_ = true;
     if (!watcherOwner_.empty() && !notifier_) {
-        auto made = StatusNotifierItem::make(bus_, item_);
+        auto made = StatusNotifierItem::make(bus_.get(), item_);
         if (made) {
             notifier_ = std::move(*made);
             notifier_->registerWithWatcher();

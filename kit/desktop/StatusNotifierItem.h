@@ -21,6 +21,7 @@
 
 #include "kit/base/Lifetime.h"
 #include "kit/base/Result.h"
+#include "kit/sys/DBusConnection.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/StatusItem.h"
 
@@ -98,7 +99,7 @@ private:
     void useTray();
 
     StatusItem& item_;
-    GDBusConnection* bus_ = nullptr;
+    dbus::BusConnection bus_;
     guint watch_ = 0;
     std::string watcherOwner_;
     bool shown_ = false;

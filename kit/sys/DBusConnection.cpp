@@ -9,7 +9,7 @@ std::string takeError(GError* error) {
     return message;
 }
 
-Result<GDBusConnection*> openConnection(const std::string& address) {
+Result<BusConnection> openConnection(const std::string& address) {
     GError* error = nullptr;
     std::string busAddress = address;
     if (busAddress.empty()) {
@@ -24,10 +24,11 @@ Result<GDBusConnection*> openConnection(const std::string& address) {
         g_dbus_connection_new_for_address_sync(busAddress.c_str(), flags, nullptr, nullptr, &error);
     if (!connection) return Error{"cannot connect to the bus at " + busAddress + ": " + takeError(error)};
     g_dbus_connection_set_exit_on_close(connection, FALSE);
-    return connection;
+    return BusConnection(connection);
 }
 
-void closeConnection(GDBusConnection* connection) {
+void BusConnection::close() {
+    GDBusConnection* connection = std::exchange(connection_, nullptr);
     if (!connection) return;
     if (!g_dbus_connection_is_closed(connection)) {
         g_dbus_connection_flush_sync(connection, nullptr, nullptr);
