@@ -135,9 +135,6 @@ public:
     void evaluateJavaScript(std::uint64_t scriptId, const std::string& script) override;
     void customUserAgentDidChange(const std::string& userAgent) override;
 
-    // Decodes the body of a single-quoted JavaScript string literal; nullopt when malformed.
-    static std::optional<std::string> decodeSingleQuotedJavascript(std::string_view body);
-
 private:
     ScriptResult answer(const std::string& script);
     FrameInfo mainFrame() const;
