@@ -1,5 +1,7 @@
 #include "kit/sys/DBusConnection.h"
 
+#include "kit/base/GRef.h"
+
 namespace kit::dbus {
 
 std::string takeError(GError* error) {
@@ -39,14 +41,13 @@ void BusConnection::close() {
 
 int processIdOfName(GDBusConnection* connection, const std::string& name) {
     if (!connection || name.empty()) return 0;
-    GVariant* reply = g_dbus_connection_call_sync(
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
         connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
         "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
     if (!reply) return 0;
     guint32 pid = 0;
-    g_variant_get(reply, "(u)", &pid);
-    g_variant_unref(reply);
+    g_variant_get(reply.get(), "(u)", &pid);
     return static_cast<int>(pid);
 }
 

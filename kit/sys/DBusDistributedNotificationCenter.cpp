@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DBusConnection.h"
@@ -140,10 +141,9 @@ void DBusDistributedNotificationCenter::flush() {
     if (!impl_->connection) return;
     // The bus handles one connection's messages in order: once it answers a ping, it has routed
     // every earlier post and installed every earlier subscription.
-    GVariant* reply = g_dbus_connection_call_sync(impl_->connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    if (reply) g_variant_unref(reply);
+    VariantRef::adopt(g_dbus_connection_call_sync(impl_->connection.get(), "org.freedesktop.DBus",
+                                                  "/org/freedesktop/DBus", "org.freedesktop.DBus.Peer", "Ping", nullptr,
+                                                  nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
 }
 
 void DBusDistributedNotificationCenter::post(const std::string& name, const std::string& object,

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/base/Paths.h"
@@ -154,34 +155,33 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
     std::vector<std::string> listNames() {
         std::vector<std::string> names;
         GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(connection.get(), kBusName, kBusPath, kBusInterface, "ListNames",
-                                                      nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, -1,
-                                                      nullptr, &error);
+        auto reply = VariantRef::adopt(g_dbus_connection_call_sync(connection.get(), kBusName, kBusPath,
+                                                                   kBusInterface, "ListNames", nullptr,
+                                                                   G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, -1,
+                                                                   nullptr, &error));
         if (!reply) {
             logf("[Workspace] cannot list the bus names: %s", dbus::takeError(error).c_str());
             return names;
         }
         GVariantIter* iter = nullptr;
         const gchar* name = nullptr;
-        g_variant_get(reply, "(as)", &iter);
+        g_variant_get(reply.get(), "(as)", &iter);
         while (g_variant_iter_loop(iter, "&s", &name))
             if (looksLikeBundleIdentifier(name)) names.emplace_back(name);
         g_variant_iter_free(iter);
-        g_variant_unref(reply);
         std::sort(names.begin(), names.end());
         return names;
     }
 
     // The unique name owning a well-known name; empty when it has no owner.
     std::string ownerOf(const std::string& name) {
-        GVariant* reply = g_dbus_connection_call_sync(connection.get(), kBusName, kBusPath, kBusInterface, "GetNameOwner",
-                                                      g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(s)"),
-                                                      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
+            connection.get(), kBusName, kBusPath, kBusInterface, "GetNameOwner", g_variant_new("(s)", name.c_str()),
+            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
         if (!reply) return {};
         const gchar* unique = nullptr;
-        g_variant_get(reply, "(&s)", &unique);
+        g_variant_get(reply.get(), "(&s)", &unique);
         std::string result = unique ? unique : "";
-        g_variant_unref(reply);
         return result;
     }
 
@@ -297,17 +297,16 @@ bool DBusWorkspace::registerApplication(const std::string& bundleIdentifier) {
     // Exported first, so that a process that sees the name appear can already activate us.
     impl_->exportApplicationObject();
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
         impl_->connection.get(), kBusName, kBusPath, kBusInterface, "RequestName",
         g_variant_new("(su)", bundleIdentifier.c_str(), kDoNotQueue), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
-        -1, nullptr, &error);
+        -1, nullptr, &error));
     if (!reply) {
         logf("[Workspace] cannot register %s: %s", bundleIdentifier.c_str(), dbus::takeError(error).c_str());
         return false;
     }
     guint32 answer = 0;
-    g_variant_get(reply, "(u)", &answer);
-    g_variant_unref(reply);
+    g_variant_get(reply.get(), "(u)", &answer);
     if (answer != kPrimaryOwner && answer != kAlreadyOwner) return false;
     impl_->ownedNames.insert(bundleIdentifier);
     return true;
