@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/GRef.h"
 #include "kit/sys/DBusConnection.h"
 #include "kit/sys/GlobalHotKeys.h"
 
@@ -50,7 +51,7 @@ private:
 
     explicit PortalGlobalHotKeys(dbus::BusConnection bus);
     // Calls a portal method that answers through a request object; waits for the Response.
-    Result<GVariant*> request(const char* method, GVariant* parameters, const std::string& token);
+    Result<VariantRef> request(const char* method, GVariant* parameters, const std::string& token);
     void closeSession(const std::string& session);
     void activated(const std::string& session, const std::string& shortcutId);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/CoordinateSpace.h"
@@ -160,18 +161,17 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::make(GDBusConnec
         g_dbus_connection_register_object(bus, kObjectPath, itemInterface(), &vtable, self.get(), nullptr, &error);
     if (!self->registration_) return Error{"cannot export the status item: " + dbus::takeError(error)};
     self->serviceName_ = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" + std::to_string(nextItemNumber());
-    GVariant* reply = g_dbus_connection_call_sync(
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
         g_variant_new("(su)", self->serviceName_.c_str(), 4u /* DO_NOT_QUEUE */), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error));
     if (!reply) {
         // The unique name still identifies the item to every watcher.
         logf("The status item keeps its unique bus name: %s", dbus::takeError(error).c_str());
         self->serviceName_ = g_dbus_connection_get_unique_name(bus);
     } else {
         guint32 answer = 0;
-        g_variant_get(reply, "(u)", &answer);
-        g_variant_unref(reply);
+        g_variant_get(reply.get(), "(u)", &answer);
         if (answer != 1 /* PRIMARY_OWNER */) self->serviceName_ = g_dbus_connection_get_unique_name(bus);
     }
     self->iconFolder_ = runtimeIconFolder();
@@ -201,10 +201,9 @@ void StatusNotifierItem::registerWithWatcher() {
         +[](GObject* source, GAsyncResult* result, gpointer data) {
             std::unique_ptr<LifetimeWatch> alive(static_cast<LifetimeWatch*>(data));
             GError* error = nullptr;
-            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-            if (reply) {
-                g_variant_unref(reply);
-            } else if (!alive->expired()) {
+            auto reply = VariantRef::adopt(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
+            if (reply) return;
+            if (!alive->expired()) {
                 logf("The status item could not be registered with the tray: %s", dbus::takeError(error).c_str());
             } else {
                 g_error_free(error);
@@ -336,14 +335,13 @@ DesktopStatusItemPeer::DesktopStatusItemPeer(StatusItem& item) : item_(item) {
     }
     bus_ = std::move(*bus);
     // Asked once now, so the first showing goes to the right place; then followed.
-    GVariant* reply = g_dbus_connection_call_sync(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "GetNameOwner", g_variant_new("(s)", kWatcherName),
-                                                  G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
+        bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+        g_variant_new("(s)", kWatcherName), G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
     if (reply) {
         const char* owner = nullptr;
-        g_variant_get(reply, "(&s)", &owner);
+        g_variant_get(reply.get(), "(&s)", &owner);
         watcherOwner_ = owner;
-        g_variant_unref(reply);
     }
     watch_ = g_bus_watch_name_on_connection(
         bus_.get(), kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
