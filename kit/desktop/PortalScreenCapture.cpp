@@ -1,5 +1,6 @@
 #include "kit/desktop/PortalScreenCapture.h"
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/DesktopPortal.h"
@@ -52,11 +53,8 @@ void PortalScreenCapture::selectRegion(Completion completion) {
         +[](GObject* source, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Call> call(static_cast<Call*>(data));
             GError* error = nullptr;
-            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-            if (reply) {
-                g_variant_unref(reply);
-                return;
-            }
+            auto reply = VariantRef::adopt(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
+            if (reply) return;
             const std::string why = dbus::takeError(error);
             if (call->alive.expired() || call->self->request_ != call->request || !call->self->completion_) return;
             logf("The screen cannot be captured through the desktop portal: %s", why.c_str());
