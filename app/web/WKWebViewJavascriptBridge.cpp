@@ -3,7 +3,7 @@
 #include "kit/base/Log.h"
 
 WebViewJavascriptBridgeFacade::WebViewJavascriptBridgeFacade()
-    : base_(std::make_unique<WebViewJavascriptBridgeBase>()), alive_(std::make_shared<int>(0)) {
+    : base_(std::make_unique<WebViewJavascriptBridgeBase>()) {
     base_->delegate = this;
 }
 
@@ -57,7 +57,7 @@ void WebViewJavascriptBridgeFacade::handleBridgeURL(const std::string& url) {
     if (!base_->isQueueMessageURL(url)) return;
     auto view = webView_.lock();
     if (!view) return;
-    std::weak_ptr<int> alive = alive_;
+    kit::LifetimeWatch alive = alive_.watch();
     view->evaluateJavaScript(WebViewJavascriptBridgeBase::webViewJavascriptFetchQueyCommand(),
                              [this, alive](const kit::ScriptResult& result) {
                                  if (alive.expired()) return;
@@ -89,15 +89,19 @@ std::shared_ptr<WKWebViewJavascriptBridge> WKWebViewJavascriptBridge::bridgeForW
     return bridge;
 }
 
-std::shared_ptr<kit::WebNavigationDelegate> WKWebViewJavascriptBridge::passOnTo() const {
+void WKWebViewJavascriptBridge::didCommitNavigation(kit::WebView& webView, kit::NavigationId) {
+    if (isOwnWebView(webView)) mainFrameDidCommit();
+}
+
+std::shared_ptr<kit::WebNavigationDelegate> WebViewJavascriptBridgeFacade::passOnTo() const {
     if (auto delegate = webViewDelegate_.lock()) return delegate;
     static kit::WebNavigationDelegate defaults;
     return std::shared_ptr<kit::WebNavigationDelegate>(std::shared_ptr<void>(), &defaults);
 }
 
-void WKWebViewJavascriptBridge::decidePolicyForNavigationAction(kit::WebView& webView,
-                                                                const kit::NavigationAction& action,
-                                                                kit::NavigationActionDecision decisionHandler) {
+void WebViewJavascriptBridgeFacade::decidePolicyForNavigationAction(kit::WebView& webView,
+                                                                    const kit::NavigationAction& action,
+                                                                    kit::NavigationActionDecision decisionHandler) {
     if (isOwnWebView(webView) && base_->isWebViewJavascriptBridgeURL(action.request.url)) {
         auto keep = shared_from_this();
         if (pageMayUseBridge()) {
@@ -112,36 +116,32 @@ void WKWebViewJavascriptBridge::decidePolicyForNavigationAction(kit::WebView& we
     passOnTo()->decidePolicyForNavigationAction(webView, action, std::move(decisionHandler));
 }
 
-void WKWebViewJavascriptBridge::decidePolicyForNavigationResponse(kit::WebView& webView,
-                                                                  const kit::NavigationResponse& response,
-                                                                  kit::NavigationResponseDecision decisionHandler) {
+void WebViewJavascriptBridgeFacade::decidePolicyForNavigationResponse(kit::WebView& webView,
+                                                                      const kit::NavigationResponse& response,
+                                                                      kit::NavigationResponseDecision decisionHandler) {
     passOnTo()->decidePolicyForNavigationResponse(webView, response, std::move(decisionHandler));
 }
 
-void WKWebViewJavascriptBridge::didStartProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation) {
+void WebViewJavascriptBridgeFacade::didStartProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation) {
     passOnTo()->didStartProvisionalNavigation(webView, navigation);
 }
 
-void WKWebViewJavascriptBridge::didFailProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation,
-                                                             const kit::WebError& error) {
+void WebViewJavascriptBridgeFacade::didFailProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation,
+                                                                 const kit::WebError& error) {
     passOnTo()->didFailProvisionalNavigation(webView, navigation, error);
 }
 
-void WKWebViewJavascriptBridge::didCommitNavigation(kit::WebView& webView, kit::NavigationId) {
-    if (isOwnWebView(webView)) mainFrameDidCommit();
-}
-
-void WKWebViewJavascriptBridge::didFinishNavigation(kit::WebView& webView, kit::NavigationId navigation) {
+void WebViewJavascriptBridgeFacade::didFinishNavigation(kit::WebView& webView, kit::NavigationId navigation) {
     passOnTo()->didFinishNavigation(webView, navigation);
 }
 
-void WKWebViewJavascriptBridge::didFailNavigation(kit::WebView& webView, kit::NavigationId navigation,
-                                                  const kit::WebError& error) {
+void WebViewJavascriptBridgeFacade::didFailNavigation(kit::WebView& webView, kit::NavigationId navigation,
+                                                      const kit::WebError& error) {
     passOnTo()->didFailNavigation(webView, navigation, error);
 }
 
-void WKWebViewJavascriptBridge::didReceiveAuthenticationChallenge(kit::WebView& webView,
-                                                                  const kit::AuthenticationChallenge& challenge,
-                                                                  kit::AuthenticationDecision completionHandler) {
+void WebViewJavascriptBridgeFacade::didReceiveAuthenticationChallenge(kit::WebView& webView,
+                                                                      const kit::AuthenticationChallenge& challenge,
+                                                                      kit::AuthenticationDecision completionHandler) {
     passOnTo()->didReceiveAuthenticationChallenge(webView, challenge, std::move(completionHandler));
 }

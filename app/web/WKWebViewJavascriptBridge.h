@@ -15,11 +15,16 @@
 #include <string>
 
 #include "app/web/WebViewJavascriptBridgeBase.h"
+#include "kit/base/Lifetime.h"
 #include "kit/web/WebView.h"
 #include "kit/web/WebViewDelegates.h"
 
-// What both facades offer.
-class WebViewJavascriptBridgeFacade : public WebViewJavascriptBridgeBaseDelegate {
+// What both facades offer, and the navigation handling they share: bridge addresses shown in the
+// own web view are cancelled and handled here; responses, provisional start and failure, finish,
+// failure and authentication challenges are passed on to the web-view delegate (or its default).
+class WebViewJavascriptBridgeFacade : public WebViewJavascriptBridgeBaseDelegate,
+                                      public kit::WebNavigationDelegate,
+                                      public std::enable_shared_from_this<WebViewJavascriptBridgeFacade> {
 public:
     WebViewJavascriptBridgeFacade();
     ~WebViewJavascriptBridgeFacade() override;
@@ -47,7 +52,21 @@ public:
     // Evaluates in the web view without waiting for a result.
     std::string _evaluateJavascript(const std::string& javascriptCommand) override;
 
+    void decidePolicyForNavigationAction(kit::WebView& webView, const kit::NavigationAction& action,
+                                         kit::NavigationActionDecision decisionHandler) override;
+    void decidePolicyForNavigationResponse(kit::WebView& webView, const kit::NavigationResponse& response,
+                                           kit::NavigationResponseDecision decisionHandler) override;
+    void didStartProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
+    void didFailProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation,
+                                      const kit::WebError& error) override;
+    void didFinishNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
+    void didFailNavigation(kit::WebView& webView, kit::NavigationId navigation, const kit::WebError& error) override;
+    void didReceiveAuthenticationChallenge(kit::WebView& webView, const kit::AuthenticationChallenge& challenge,
+                                           kit::AuthenticationDecision completionHandler) override;
+
 protected:
+    // The web-view delegate, or one that applies the defaults.
+    std::shared_ptr<kit::WebNavigationDelegate> passOnTo() const;
     // Handles a bridge address: injects the page script or fetches and flushes the page's queue.
     void handleBridgeURL(const std::string& url);
     // A new main-frame document.
@@ -61,34 +80,15 @@ protected:
     std::weak_ptr<kit::WebNavigationDelegate> webViewDelegate_;
     std::unique_ptr<WebViewJavascriptBridgeBase> base_;
     // Expires with the facade: fetch completions check it.
-    std::shared_ptr<int> alive_;
+    kit::Lifetime alive_;
 };
 
-class WKWebViewJavascriptBridge : public WebViewJavascriptBridgeFacade,
-                                  public kit::WebNavigationDelegate,
-                                  public std::enable_shared_from_this<WKWebViewJavascriptBridge> {
+class WKWebViewJavascriptBridge : public WebViewJavascriptBridgeFacade {
 public:
     // Makes a facade, binds it to the web view as its navigation delegate and resets it.
     static std::shared_ptr<WKWebViewJavascriptBridge> bridgeForWebView(const std::shared_ptr<kit::WebView>& webView);
 
-    // Passed on to the web-view delegate (or its default): action decisions other than bridge
-    // addresses, response decisions, provisional start and failure, failure, finish and
-    // authentication challenges. Commits reset the engine and, like server redirects and
+    // Besides what the facade passes on: commits reset the engine and, like server redirects and
     // content-process terminations, are not passed on.
-    void decidePolicyForNavigationAction(kit::WebView& webView, const kit::NavigationAction& action,
-                                         kit::NavigationActionDecision decisionHandler) override;
-    void decidePolicyForNavigationResponse(kit::WebView& webView, const kit::NavigationResponse& response,
-                                           kit::NavigationResponseDecision decisionHandler) override;
-    void didStartProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
-    void didFailProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation,
-                                      const kit::WebError& error) override;
     void didCommitNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
-    void didFinishNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
-    void didFailNavigation(kit::WebView& webView, kit::NavigationId navigation, const kit::WebError& error) override;
-    void didReceiveAuthenticationChallenge(kit::WebView& webView, const kit::AuthenticationChallenge& challenge,
-                                           kit::AuthenticationDecision completionHandler) override;
-
-private:
-    // The web-view delegate, or one that applies the defaults.
-    std::shared_ptr<kit::WebNavigationDelegate> passOnTo() const;
 };

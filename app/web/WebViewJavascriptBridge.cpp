@@ -24,61 +24,14 @@ WebViewJavascriptBridge::~WebViewJavascriptBridge() {
     if (view && !view->navigationDelegate()) view->setNavigationDelegate({});
 }
 
-std::shared_ptr<kit::WebNavigationDelegate> WebViewJavascriptBridge::passOnTo() const {
-    if (auto delegate = webViewDelegate_.lock()) return delegate;
-    static kit::WebNavigationDelegate defaults;
-    return std::shared_ptr<kit::WebNavigationDelegate>(std::shared_ptr<void>(), &defaults);
-}
-
-void WebViewJavascriptBridge::decidePolicyForNavigationAction(kit::WebView& webView, const kit::NavigationAction& action,
-                                                              kit::NavigationActionDecision decisionHandler) {
-    if (isOwnWebView(webView) && base_->isWebViewJavascriptBridgeURL(action.request.url)) {
-        auto keep = shared_from_this();
-        handleBridgeURL(action.request.url);
-        decisionHandler(kit::NavigationActionPolicy::Cancel);
-        return;
-    }
-    passOnTo()->decidePolicyForNavigationAction(webView, action, std::move(decisionHandler));
-}
-
-void WebViewJavascriptBridge::decidePolicyForNavigationResponse(kit::WebView& webView,
-                                                                const kit::NavigationResponse& response,
-                                                                kit::NavigationResponseDecision decisionHandler) {
-    passOnTo()->decidePolicyForNavigationResponse(webView, response, std::move(decisionHandler));
-}
-
-void WebViewJavascriptBridge::didStartProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation) {
-    passOnTo()->didStartProvisionalNavigation(webView, navigation);
-}
-
 void WebViewJavascriptBridge::didReceiveServerRedirectForProvisionalNavigation(kit::WebView& webView,
                                                                                kit::NavigationId navigation) {
     passOnTo()->didReceiveServerRedirectForProvisionalNavigation(webView, navigation);
 }
 
-void WebViewJavascriptBridge::didFailProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation,
-                                                           const kit::WebError& error) {
-    passOnTo()->didFailProvisionalNavigation(webView, navigation, error);
-}
-
 void WebViewJavascriptBridge::didCommitNavigation(kit::WebView& webView, kit::NavigationId navigation) {
     if (isOwnWebView(webView)) mainFrameDidCommit();
     passOnTo()->didCommitNavigation(webView, navigation);
-}
-
-void WebViewJavascriptBridge::didFinishNavigation(kit::WebView& webView, kit::NavigationId navigation) {
-    passOnTo()->didFinishNavigation(webView, navigation);
-}
-
-void WebViewJavascriptBridge::didFailNavigation(kit::WebView& webView, kit::NavigationId navigation,
-                                                const kit::WebError& error) {
-    passOnTo()->didFailNavigation(webView, navigation, error);
-}
-
-void WebViewJavascriptBridge::didReceiveAuthenticationChallenge(kit::WebView& webView,
-                                                                const kit::AuthenticationChallenge& challenge,
-                                                                kit::AuthenticationDecision completionHandler) {
-    passOnTo()->didReceiveAuthenticationChallenge(webView, challenge, std::move(completionHandler));
 }
 
 void WebViewJavascriptBridge::webContentProcessDidTerminate(kit::WebView& webView) {

@@ -13,9 +13,7 @@
 #include "kit/base/Result.h"
 #include "kit/ui/View.h"
 
-class WebViewJavascriptBridge : public WebViewJavascriptBridgeFacade,
-                                public kit::WebNavigationDelegate,
-                                public std::enable_shared_from_this<WebViewJavascriptBridge> {
+class WebViewJavascriptBridge : public WebViewJavascriptBridgeFacade {
 public:
     // A web view gets a WKWebViewJavascriptBridge; any other view is an error named
     // "BadWebViewType" with the reason "Unknown web view type.".
@@ -30,21 +28,9 @@ public:
     // Stops being the web view's delegate first.
     ~WebViewJavascriptBridge() override;
 
-    void decidePolicyForNavigationAction(kit::WebView& webView, const kit::NavigationAction& action,
-                                         kit::NavigationActionDecision decisionHandler) override;
-    void decidePolicyForNavigationResponse(kit::WebView& webView, const kit::NavigationResponse& response,
-                                           kit::NavigationResponseDecision decisionHandler) override;
-    void didStartProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
+    // Besides what the facade passes on: server redirects, commits (after resetting the engine)
+    // and content-process terminations.
     void didReceiveServerRedirectForProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
-    void didFailProvisionalNavigation(kit::WebView& webView, kit::NavigationId navigation,
-                                      const kit::WebError& error) override;
     void didCommitNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
-    void didFinishNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
-    void didFailNavigation(kit::WebView& webView, kit::NavigationId navigation, const kit::WebError& error) override;
-    void didReceiveAuthenticationChallenge(kit::WebView& webView, const kit::AuthenticationChallenge& challenge,
-                                           kit::AuthenticationDecision completionHandler) override;
     void webContentProcessDidTerminate(kit::WebView& webView) override;
-
-private:
-    std::shared_ptr<kit::WebNavigationDelegate> passOnTo() const;
 };

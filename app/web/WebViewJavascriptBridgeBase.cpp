@@ -57,7 +57,7 @@ std::string_view cutUtf8(std::string_view text, std::size_t length) {
 }  // namespace
 
 WebViewJavascriptBridgeBase::WebViewJavascriptBridgeBase()
-    : startupMessageQueue_(std::vector<OutgoingMessage>{}), alive_(std::make_shared<int>(0)) {}
+    : startupMessageQueue_(std::vector<OutgoingMessage>{}) {}
 
 WebViewJavascriptBridgeBase::~WebViewJavascriptBridgeBase() = default;
 
@@ -254,7 +254,7 @@ void WebViewJavascriptBridgeBase::flushMessageQueue(const std::optional<std::str
                   kit::describe(*parsed).c_str());
         return;
     }
-    std::weak_ptr<void> alive = alive_;
+    kit::LifetimeWatch alive = alive_.watch();
     for (const kit::Value& element : *messages) {
         flushMessage(element, alive);
         // A handler may have released the bridge (its page closed the window).
@@ -262,7 +262,7 @@ void WebViewJavascriptBridgeBase::flushMessageQueue(const std::optional<std::str
     }
 }
 
-void WebViewJavascriptBridgeBase::flushMessage(const kit::Value& element, const std::weak_ptr<void>& alive) {
+void WebViewJavascriptBridgeBase::flushMessage(const kit::Value& element, const kit::LifetimeWatch& alive) {
     const kit::Dictionary* message = element.asDictionary();
     if (!message) {
         kit::logf("WebViewJavascriptBridge: WARNING: Invalid %s received: %s", kit::valueTypeName(element.type()),

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/Result.h"
 #include "kit/base/Value.h"
 
@@ -113,7 +114,7 @@ private:
     class MessageWriter;
     void queueMessage(OutgoingMessage message);
     void _dispatchMessage(const OutgoingMessage& message);
-    void flushMessage(const kit::Value& element, const std::weak_ptr<void>& alive);
+    void flushMessage(const kit::Value& element, const kit::LifetimeWatch& alive);
     static void _log(std::string_view action, const kit::Value& json);
     static void _log(std::string_view action, std::string_view text);
 
@@ -126,7 +127,7 @@ private:
     // Bumped by reset(): answers made for an earlier page check it.
     std::uint64_t generation_ = 0;
     // Expires with the engine; callbacks handed out hold it weakly.
-    std::shared_ptr<int> alive_;
+    kit::Lifetime alive_;
 };
 
 // Bridge signal addresses: scheme "https" or "wvjbscheme" and one of the two hosts, both compared

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kit/base/Log.h"
+#include "kit/base/MainThread.h"
 #include "kit/base/RunLoop.h"
 
 namespace kit {
@@ -97,11 +98,13 @@ public:
     }
 
     TaskId postAfter(double delaySeconds, Task task) override {
+        KIT_ASSERT_ON_THREAD(isOwnThread());
         double delay = delaySeconds > 0 ? delaySeconds : 0;
         return postAtReadyTime(g_get_monotonic_time() + toReadyTime(delay), std::move(task));
     }
 
     void cancel(TaskId id) override {
+        KIT_ASSERT_ON_THREAD(isOwnThread());
         auto it = delayed_.find(id);
         if (it == delayed_.end()) return;
         GSource* source = it->second.source;

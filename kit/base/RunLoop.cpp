@@ -1,11 +1,15 @@
 #include "kit/base/RunLoop.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "kit/base/Log.h"
+#include "kit/base/MainThread.h"
 
 namespace kit {
 
@@ -44,6 +48,13 @@ constexpr double kMinimumRepeatInterval = 0.0001;
 }  // namespace
 
 // ---- Main loop
+
+bool isMainThread() { return RunLoop::main().isOwnThread(); }
+
+void failThreadCheck(const char* operation) {
+    logf("%s called from a thread other than its loop's (main thread only)", operation);
+    std::abort();
+}
 
 RunLoop& RunLoop::main() { return *mainShared(); }
 
@@ -150,6 +161,7 @@ void Timer::invalidate() {
 // ---- Delayed performs
 
 void RunLoop::performAfterDelay(const void* target, std::string name, double delaySeconds, Task task) {
+    KIT_ASSERT_ON_THREAD(isOwnThread());
     auto serial = performs_->nextSerial++;
     auto id = postAfter(delaySeconds, [this, serial, task = std::move(task)] {
         performs_->entries.erase(serial);
@@ -165,6 +177,7 @@ void RunLoop::cancelPerforms(const void* target, std::string_view name) {
 void RunLoop::cancelPerforms(const void* target) { cancelPerformsMatching(target, nullptr); }
 
 void RunLoop::cancelPerformsMatching(const void* target, const std::string_view* name) {
+    KIT_ASSERT_ON_THREAD(isOwnThread());
     // Ids first, cancels after: a cancelled task's captures may cancel more performs as they go.
     std::vector<TaskId> ids;
     auto& entries = performs_->entries;

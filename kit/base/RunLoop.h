@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace kit {
 
@@ -69,9 +70,11 @@ public:
 
     // Runs a task on a later turn of the loop, after tasks posted before it. Safe from any thread.
     virtual void post(Task task) = 0;
-    // Runs a task once the delay has passed. Returns an id for cancel(). Main thread only.
+    // Runs a task once the delay has passed. Returns an id for cancel(). Main thread only (the
+    // thread that made the loop; checked in debug builds, as the other "main thread only" here).
     virtual TaskId postAfter(double delaySeconds, Task task) = 0;
-    // Cancels a delayed task that has not run yet; unknown or finished ids are ignored.
+    // Cancels a delayed task that has not run yet; unknown or finished ids are ignored. Main
+    // thread only.
     virtual void cancel(TaskId id) = 0;
 
     // Runs until quit().
@@ -88,6 +91,7 @@ public:
 
     // Delayed performs keyed by target and name, as a controller's "perform after delay" and
     // "cancel previous perform requests". Several performs with one key may be pending at once.
+    // Main thread only.
     void performAfterDelay(const void* target, std::string name, double delaySeconds, Task task);
     // Cancels every pending perform with this target and name.
     void cancelPerforms(const void* target, std::string_view name);
@@ -95,6 +99,9 @@ public:
     void cancelPerforms(const void* target);
     // Number of pending performs with this target and name (for tests and assertions).
     std::size_t pendingPerforms(const void* target, std::string_view name) const;
+
+    // Whether the calling thread is the one that made this loop.
+    bool isOwnThread() const { return std::this_thread::get_id() == thread_; }
 
 protected:
     RunLoop();
@@ -113,6 +120,7 @@ private:
     void cancelPerformsMatching(const void* target, const std::string_view* name);
     std::unique_ptr<PerformTable> performs_;
     std::shared_ptr<Timer::LoopLink> timerLink_;
+    std::thread::id thread_ = std::this_thread::get_id();
 };
 
 // Creates the loops. The virtual loop starts at monotonic time 0 and at the current wall time.

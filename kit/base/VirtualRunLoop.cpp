@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "kit/base/MainThread.h"
 #include "kit/base/RunLoop.h"
 
 namespace kit {
@@ -54,6 +55,7 @@ public:
     }
 
     TaskId postAfter(double delaySeconds, Task task) override {
+        KIT_ASSERT_ON_THREAD(isOwnThread());
         if (!task) return 0;
         std::lock_guard lock(mutex_);
         return insertLocked(now_.load(std::memory_order_relaxed) + sanitizeDelay(delaySeconds),
@@ -61,6 +63,7 @@ public:
     }
 
     void cancel(TaskId id) override {
+        KIT_ASSERT_ON_THREAD(isOwnThread());
         Task released;
         {
             std::lock_guard lock(mutex_);

@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/ImageData.h"
@@ -200,11 +201,11 @@ void CaptureOverlay::grabInput(GtkWidget* window) {
     GdkWindow* gdkWindow = gtk_widget_get_window(window);
     if (!gdkWindow) return;
     GdkSeat* seat = gdk_display_get_default_seat(display_);
-    GdkCursor* cursor = gdk_cursor_new_from_name(display_, "crosshair");
+    auto cursor = GRef<GdkCursor>::adopt(gdk_cursor_new_from_name(display_, "crosshair"));
     // Owner events: presses over another overlay go to that overlay as usual; presses anywhere
     // else (and every key) come to this one.
-    const GdkGrabStatus status = gdk_seat_grab(seat, gdkWindow, GDK_SEAT_CAPABILITY_ALL, TRUE, cursor, nullptr, nullptr, nullptr);
-    if (cursor) g_object_unref(cursor);
+    const GdkGrabStatus status =
+        gdk_seat_grab(seat, gdkWindow, GDK_SEAT_CAPABILITY_ALL, TRUE, cursor.get(), nullptr, nullptr, nullptr);
     gtk_window_present(GTK_WINDOW(window));
     if (status == GDK_GRAB_SUCCESS) {
         grabbedSeat_ = seat;
@@ -217,7 +218,7 @@ void CaptureOverlay::grabInput(GtkWidget* window) {
         cancel();
         return;
     }
-    std::weak_ptr<bool> alive = alive_;
+    LifetimeWatch alive = alive_.watch();
     RunLoop::main().postAfter(kGrabRetryDelay, [this, alive, window] {
         if (alive.expired() || finished_) return;
         for (GtkWidget* shown : windows()) {
@@ -276,9 +277,8 @@ void CaptureOverlay::updateCursor(GtkWidget* window, double rootX, double rootY)
         surface->cursor = name;
         GdkWindow* gdkWindow = gtk_widget_get_window(window);
         if (!gdkWindow) continue;
-        GdkCursor* cursor = gdk_cursor_new_from_name(display_, name);
-        gdk_window_set_cursor(gdkWindow, cursor);
-        if (cursor) g_object_unref(cursor);
+        auto cursor = GRef<GdkCursor>::adopt(gdk_cursor_new_from_name(display_, name));
+        gdk_window_set_cursor(gdkWindow, cursor.get());
     }
 }
 

@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/Result.h"
 #include "kit/desktop/CaptureOverlayFrames.h"
 #include "kit/desktop/CaptureOverlaySelection.h"
@@ -70,7 +71,7 @@ private:
     GdkSeat* grabbedSeat_ = nullptr;
     int grabAttempts_ = 0;
     bool finished_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime alive_;
 };
 
 }  // namespace kit::desktop

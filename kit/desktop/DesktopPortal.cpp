@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 
 namespace kit::desktop::portal {
@@ -36,16 +37,16 @@ ResponseWatch::ResponseWatch(GDBusConnection* bus, const std::string& requestPat
         +[](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer self) {
             if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ua{sv})"))) return;
             guint32 response = 0;
-            GVariant* results = nullptr;
-            g_variant_get(parameters, "(u@a{sv})", &response, &results);
+            GVariant* answer = nullptr;
+            g_variant_get(parameters, "(u@a{sv})", &response, &answer);
+            auto results = VariantRef::adopt(answer);
             // Copied: the handler may end this watch.
             auto handler = static_cast<ResponseWatch*>(self)->handler_;
             try {
-                if (handler) handler(response, results);
+                if (handler) handler(response, results.get());
             } catch (...) {
                 logLine("Uncaught exception in a desktop portal's answer");
             }
-            g_variant_unref(results);
         },
         this, nullptr);
 }

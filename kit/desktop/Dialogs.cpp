@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "kit/base/GRef.h"
 #include "kit/desktop/GtkWindowPeer.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/ImageData.h"
@@ -82,10 +83,8 @@ long runAlert(const Alert& alert) {
     // The platform's alerts show no title; the window manager still names the window.
     if (const char* name = g_get_application_name()) gtk_window_set_title(GTK_WINDOW(dialog), name);
     if (!alert.iconName.empty()) {
-        if (GdkPixbuf* icon = pixbufFromImage(Image::named(alert.iconName))) {
-            gtk_window_set_icon(GTK_WINDOW(dialog), icon);
-            g_object_unref(icon);
-        }
+        if (auto icon = GRef<GdkPixbuf>::adopt(pixbufFromImage(Image::named(alert.iconName))))
+            gtk_window_set_icon(GTK_WINDOW(dialog), icon.get());
     }
     std::vector<std::string> titles = alert.buttons();
     if (titles.empty()) titles.push_back("OK");

@@ -59,7 +59,7 @@ GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_d
 }
 
 GtkBackend::~GtkBackend() {
-    *alive_ = false;
+    alive_.end();
     gdk_window_remove_filter(root_, &GtkBackend::rootFilter, this);
     for (gulong id : signals_) g_signal_handler_disconnect(display_, id);
     g_signal_handlers_disconnect_by_data(gdk_display_get_default_screen(display_), this);
@@ -125,7 +125,7 @@ GdkFilterReturn GtkBackend::rootFilter(GdkXEvent* xevent, GdkEvent*, gpointer se
 void GtkBackend::scheduleScreenRefresh() {
     if (refreshScheduled_) return;
     refreshScheduled_ = true;
-    std::weak_ptr<bool> alive = alive_;
+    LifetimeWatch alive = alive_.watch();
     RunLoop::main().post([this, alive] {
         if (alive.expired()) return;
         refreshScheduled_ = false;

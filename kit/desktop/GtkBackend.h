@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "kit/base/Lifetime.h"
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/Screen.h"
@@ -51,7 +52,7 @@ private:
     gulong settingsDarkSignal_ = 0;
     bool refreshScheduled_ = false;
     std::unique_ptr<DesktopClipboard> clipboard_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime alive_;
 };
 
 }  // namespace kit::desktop

@@ -6,6 +6,7 @@
 #include <array>
 #include <utility>
 
+#include "kit/base/Utf8.h"
 #include "kit/sys/GlobalHotKeys.h"
 #include "kit/ui/Event.h"
 
@@ -73,24 +74,6 @@ constexpr std::pair<unsigned long, char32_t> kFunctionCharacters[] = {
     {XK_F18, 0xF715}, {XK_F19, 0xF716}, {XK_F20, 0xF717}, {XK_Delete, 0xF728}, {XK_Home, 0xF729},
     {XK_End, 0xF72B}, {XK_Prior, 0xF72C}, {XK_Next, 0xF72D}, {XK_Help, 0xF746},
 };
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 }  // namespace
 

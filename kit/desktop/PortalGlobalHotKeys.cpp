@@ -36,12 +36,12 @@ std::optional<std::string> PortalGlobalHotKeys::triggerFor(const HotKeyCombinati
 Result<std::shared_ptr<PortalGlobalHotKeys>> PortalGlobalHotKeys::make(const std::string& busAddress) {
     auto bus = dbus::openConnection(busAddress);
     if (!bus) return Error{bus.error()};
-    return std::shared_ptr<PortalGlobalHotKeys>(new PortalGlobalHotKeys(*bus));
+    return std::shared_ptr<PortalGlobalHotKeys>(new PortalGlobalHotKeys(std::move(*bus)));
 }
 
-PortalGlobalHotKeys::PortalGlobalHotKeys(GDBusConnection* bus) : bus_(bus) {
+PortalGlobalHotKeys::PortalGlobalHotKeys(dbus::BusConnection bus) : bus_(std::move(bus)) {
     activatedSubscription_ = g_dbus_connection_signal_subscribe(
-        bus_, portal::kBusName, kInterface, "Activated", portal::kObjectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        bus_.get(), portal::kBusName, kInterface, "Activated", portal::kObjectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         +[](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer self) {
             if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(osta{sv})"))) return;
             const char* session = nullptr;
@@ -57,30 +57,29 @@ PortalGlobalHotKeys::PortalGlobalHotKeys(GDBusConnection* bus) : bus_(bus) {
 }
 
 PortalGlobalHotKeys::~PortalGlobalHotKeys() {
-    g_dbus_connection_signal_unsubscribe(bus_, activatedSubscription_);
+    g_dbus_connection_signal_unsubscribe(bus_.get(), activatedSubscription_);
     for (const Binding& binding : bindings_) closeSession(binding.session);
     bindings_.clear();
-    dbus::closeConnection(bus_);
+    bus_.close();
 }
 
-Result<GVariant*> PortalGlobalHotKeys::request(const char* method, GVariant* parameters, const std::string& token) {
+Result<VariantRef> PortalGlobalHotKeys::request(const char* method, GVariant* parameters, const std::string& token) {
     // Only the portal's answer runs while we wait: its signal is delivered in a context of its own.
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     std::optional<guint32> response;
-    GVariant* results = nullptr;
-    auto watch = std::make_unique<portal::ResponseWatch>(bus_, portal::requestPath(bus_, token),
+    VariantRef results;
+    auto watch = std::make_unique<portal::ResponseWatch>(bus_.get(), portal::requestPath(bus_.get(), token),
                                                          [&](guint32 code, GVariant* answer) {
                                                              response = code;
-                                                             results = g_variant_ref(answer);
+                                                             results = VariantRef::retain(answer);
                                                          });
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(bus_, portal::kBusName, portal::kObjectPath, kInterface, method,
-                                                  parameters, G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                                                  &error);
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(bus_.get(), portal::kBusName, portal::kObjectPath,
+                                                               kInterface, method, parameters, G_VARIANT_TYPE("(o)"),
+                                                               G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error));
     bool timedOut = false;
     if (reply) {
-        g_variant_unref(reply);
         GSource* timeout = g_timeout_source_new_seconds(kBindTimeoutSeconds);
         g_source_set_callback(timeout, +[](gpointer flag) -> gboolean {
             *static_cast<bool*>(flag) = true;
@@ -100,7 +99,6 @@ Result<GVariant*> PortalGlobalHotKeys::request(const char* method, GVariant* par
     if (!reply) return Error{"the desktop portal offers no global shortcuts: " + dbus::takeError(error)};
     if (!response) return Error{"the desktop portal did not answer"};
     if (*response != portal::kResponseSuccess) {
-        g_variant_unref(results);
         return Error{*response == portal::kResponseCancelled ? "the user refused the shortcut"
                                                              : "the desktop portal refused the shortcut"};
     }
@@ -123,13 +121,12 @@ Status PortalGlobalHotKeys::grab(const HotKeyCombination& combination) {
         return Error{created.error()};
     }
     std::string session;
-    if (GVariant* handle = g_variant_lookup_value(*created, "session_handle", nullptr)) {
+    if (auto handle = VariantRef::adopt(g_variant_lookup_value(created->get(), "session_handle", nullptr))) {
         // Older portals answer with a string, newer ones with an object path.
-        if (g_variant_is_of_type(handle, G_VARIANT_TYPE_STRING) || g_variant_is_of_type(handle, G_VARIANT_TYPE_OBJECT_PATH))
-            session = g_variant_get_string(handle, nullptr);
-        g_variant_unref(handle);
+        if (g_variant_is_of_type(handle.get(), G_VARIANT_TYPE_STRING) ||
+            g_variant_is_of_type(handle.get(), G_VARIANT_TYPE_OBJECT_PATH))
+            session = g_variant_get_string(handle.get(), nullptr);
     }
-    g_variant_unref(*created);
     if (!g_variant_is_object_path(session.c_str())) {
         logf("Global hot key %s not set: the desktop portal gave no session", trigger->c_str());
         return Error{"the desktop portal gave no session"};
@@ -154,15 +151,13 @@ Status PortalGlobalHotKeys::grab(const HotKeyCombination& combination) {
     bool holds = false;
     if (bound) {
         // The user may have bound nothing: the shortcut counts only when the answer lists it.
-        GVariant* list = g_variant_lookup_value(*bound, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"));
+        auto list = VariantRef::adopt(g_variant_lookup_value(bound->get(), "shortcuts", G_VARIANT_TYPE("a(sa{sv})")));
         if (list) {
             GVariantIter iter;
-            g_variant_iter_init(&iter, list);
+            g_variant_iter_init(&iter, list.get());
             const char* boundId = nullptr;
             while (g_variant_iter_next(&iter, "(&sa{sv})", &boundId, nullptr)) holds = holds || id == boundId;
-            g_variant_unref(list);
         }
-        g_variant_unref(*bound);
     }
     if (!holds) {
         const std::string why = bound ? std::string("the shortcut was not bound") : bound.error();
@@ -182,7 +177,7 @@ void PortalGlobalHotKeys::ungrab(const HotKeyCombination& combination) {
 }
 
 void PortalGlobalHotKeys::closeSession(const std::string& session) {
-    g_dbus_connection_call(bus_, portal::kBusName, session.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,
+    g_dbus_connection_call(bus_.get(), portal::kBusName, session.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,
                            nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
 }
 

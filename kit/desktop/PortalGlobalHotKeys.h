@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/GRef.h"
+#include "kit/sys/DBusConnection.h"
 #include "kit/sys/GlobalHotKeys.h"
 
 namespace kit::desktop {
@@ -47,13 +49,13 @@ private:
         std::string shortcutId;
     };
 
-    explicit PortalGlobalHotKeys(GDBusConnection* bus);
+    explicit PortalGlobalHotKeys(dbus::BusConnection bus);
     // Calls a portal method that answers through a request object; waits for the Response.
-    Result<GVariant*> request(const char* method, GVariant* parameters, const std::string& token);
+    Result<VariantRef> request(const char* method, GVariant* parameters, const std::string& token);
     void closeSession(const std::string& session);
     void activated(const std::string& session, const std::string& shortcutId);
 
-    GDBusConnection* bus_;
+    dbus::BusConnection bus_;
     guint activatedSubscription_ = 0;
     std::vector<Binding> bindings_;
 };

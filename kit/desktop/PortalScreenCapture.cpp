@@ -1,5 +1,6 @@
 #include "kit/desktop/PortalScreenCapture.h"
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/DesktopPortal.h"
@@ -12,14 +13,14 @@ namespace kit::desktop {
 Result<std::shared_ptr<PortalScreenCapture>> PortalScreenCapture::make(const std::string& busAddress) {
     auto bus = dbus::openConnection(busAddress);
     if (!bus) return Error{bus.error()};
-    return std::shared_ptr<PortalScreenCapture>(new PortalScreenCapture(*bus));
+    return std::shared_ptr<PortalScreenCapture>(new PortalScreenCapture(std::move(*bus)));
 }
 
 PortalScreenCapture::~PortalScreenCapture() {
-    *alive_ = false;
+    alive_.end();
     if (completion_) cancelSelection();
     watch_.reset();
-    dbus::closeConnection(bus_);
+    bus_.close();
 }
 
 void PortalScreenCapture::selectRegion(Completion completion) {
@@ -31,9 +32,9 @@ void PortalScreenCapture::selectRegion(Completion completion) {
     }
     completion_ = completion ? std::move(completion) : [](std::optional<std::vector<std::uint8_t>>) {};
     const std::string token = portal::newToken();
-    request_ = portal::requestPath(bus_, token);
+    request_ = portal::requestPath(bus_.get(), token);
     // Subscribed before the call, so an answer that comes at once is not missed.
-    watch_ = std::make_unique<portal::ResponseWatch>(bus_, request_, [this](guint32 response, GVariant* results) {
+    watch_ = std::make_unique<portal::ResponseWatch>(bus_.get(), request_, [this](guint32 response, GVariant* results) {
         answered(response, results);
     });
     GVariantBuilder options;
@@ -43,26 +44,23 @@ void PortalScreenCapture::selectRegion(Completion completion) {
     g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(TRUE));
     struct Call {
         PortalScreenCapture* self;
-        std::weak_ptr<bool> alive;
+        LifetimeWatch alive;
         std::string request;
     };
     g_dbus_connection_call(
-        bus_, portal::kBusName, portal::kObjectPath, "org.freedesktop.portal.Screenshot", "Screenshot",
+        bus_.get(), portal::kBusName, portal::kObjectPath, "org.freedesktop.portal.Screenshot", "Screenshot",
         g_variant_new("(sa{sv})", "", &options), G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
         +[](GObject* source, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Call> call(static_cast<Call*>(data));
             GError* error = nullptr;
-            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-            if (reply) {
-                g_variant_unref(reply);
-                return;
-            }
+            auto reply = VariantRef::adopt(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
+            if (reply) return;
             const std::string why = dbus::takeError(error);
             if (call->alive.expired() || call->self->request_ != call->request || !call->self->completion_) return;
             logf("The screen cannot be captured through the desktop portal: %s", why.c_str());
             call->self->finish(std::nullopt);
         },
-        new Call{this, alive_, request_});
+        new Call{this, alive_.watch(), request_});
 }
 
 void PortalScreenCapture::answered(guint32 response, GVariant* results) {
@@ -92,7 +90,7 @@ void PortalScreenCapture::answered(guint32 response, GVariant* results) {
 void PortalScreenCapture::cancelSelection() {
     if (!completion_) return;
     // The portal's dialog goes too.
-    g_dbus_connection_call(bus_, portal::kBusName, request_.c_str(), "org.freedesktop.portal.Request", "Close", nullptr,
+    g_dbus_connection_call(bus_.get(), portal::kBusName, request_.c_str(), "org.freedesktop.portal.Request", "Close", nullptr,
                            nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
     finish(std::nullopt);
 }

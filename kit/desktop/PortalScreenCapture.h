@@ -12,8 +12,10 @@
 #include <memory>
 #include <string>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/Result.h"
 #include "kit/desktop/DesktopPortal.h"
+#include "kit/sys/DBusConnection.h"
 #include "kit/sys/ScreenCapture.h"
 
 namespace kit::desktop {
@@ -35,15 +37,15 @@ public:
     bool isSelecting() const override { return static_cast<bool>(completion_); }
 
 private:
-    explicit PortalScreenCapture(GDBusConnection* bus) : bus_(bus) {}
+    explicit PortalScreenCapture(dbus::BusConnection bus) : bus_(std::move(bus)) {}
     void finish(std::optional<std::vector<std::uint8_t>> png);
     void answered(guint32 response, GVariant* results);
 
-    GDBusConnection* bus_;
+    dbus::BusConnection bus_;
     Completion completion_;
     std::string request_;
     std::unique_ptr<portal::ResponseWatch> watch_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime alive_;
 };
 
 }  // namespace kit::desktop

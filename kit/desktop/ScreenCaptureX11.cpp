@@ -12,7 +12,7 @@ namespace kit::desktop {
 ScreenCaptureX11::ScreenCaptureX11(GdkDisplay* display) : display_(display) {}
 
 ScreenCaptureX11::~ScreenCaptureX11() {
-    *alive_ = false;
+    alive_.end();
     if (overlay_) overlay_->cancel();
 }
 
@@ -23,7 +23,7 @@ void ScreenCaptureX11::selectRegion(Completion completion) {
         });
         return;
     }
-    std::weak_ptr<bool> alive = alive_;
+    LifetimeWatch alive = alive_.watch();
     auto overlay = CaptureOverlay::begin(display_, [this, alive, completion](Image image) {
         // On a later turn of the loop than the overlay's own handlers: it can go now.
         if (!alive.expired()) overlay_.reset();

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "kit/base/Lifetime.h"
 #include "kit/sys/ScreenCapture.h"
 
 namespace kit::desktop {
@@ -34,7 +35,7 @@ public:
 private:
     GdkDisplay* display_;
     std::unique_ptr<CaptureOverlay> overlay_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime alive_;
 };
 
 }  // namespace kit::desktop

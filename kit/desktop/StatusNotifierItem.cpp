@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/CoordinateSpace.h"
@@ -160,18 +161,17 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::make(GDBusConnec
         g_dbus_connection_register_object(bus, kObjectPath, itemInterface(), &vtable, self.get(), nullptr, &error);
     if (!self->registration_) return Error{"cannot export the status item: " + dbus::takeError(error)};
     self->serviceName_ = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" + std::to_string(nextItemNumber());
-    GVariant* reply = g_dbus_connection_call_sync(
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
         g_variant_new("(su)", self->serviceName_.c_str(), 4u /* DO_NOT_QUEUE */), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error));
     if (!reply) {
         // The unique name still identifies the item to every watcher.
         logf("The status item keeps its unique bus name: %s", dbus::takeError(error).c_str());
         self->serviceName_ = g_dbus_connection_get_unique_name(bus);
     } else {
         guint32 answer = 0;
-        g_variant_get(reply, "(u)", &answer);
-        g_variant_unref(reply);
+        g_variant_get(reply.get(), "(u)", &answer);
         if (answer != 1 /* PRIMARY_OWNER */) self->serviceName_ = g_dbus_connection_get_unique_name(bus);
     }
     self->iconFolder_ = runtimeIconFolder();
@@ -181,7 +181,7 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::make(GDBusConnec
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
-    *alive_ = false;
+    alive_.end();
     if (registration_) g_dbus_connection_unregister_object(bus_, registration_);
     if (serviceName_ != g_dbus_connection_get_unique_name(bus_)) {
         // Hosts watch the name: its release takes the item off the panel.
@@ -193,18 +193,17 @@ StatusNotifierItem::~StatusNotifierItem() {
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    auto* context = new std::weak_ptr<bool>(alive_);
+    auto* context = new LifetimeWatch(alive_.watch());
     g_dbus_connection_call(
         bus_, DesktopStatusItemPeer::kWatcherName, "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
         "RegisterStatusNotifierItem", g_variant_new("(s)", serviceName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
         nullptr,
         +[](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::weak_ptr<bool>> alive(static_cast<std::weak_ptr<bool>*>(data));
+            std::unique_ptr<LifetimeWatch> alive(static_cast<LifetimeWatch*>(data));
             GError* error = nullptr;
-            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-            if (reply) {
-                g_variant_unref(reply);
-            } else if (!alive->expired()) {
+            auto reply = VariantRef::adopt(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
+            if (reply) return;
+            if (!alive->expired()) {
                 logf("The status item could not be registered with the tray: %s", dbus::takeError(error).c_str());
             } else {
                 g_error_free(error);
@@ -291,7 +290,7 @@ void StatusNotifierItem::methodCall(GDBusConnection*, const char*, const char*, 
             self->clickY_ = y;
         }
         // The click may remove the item, and with it this object: not under this call.
-        std::weak_ptr<bool> alive = self->alive_;
+        LifetimeWatch alive = self->alive_.watch();
         RunLoop::main().post([self, alive] {
             if (alive.expired()) return;
             self->reportWindow();
@@ -334,19 +333,18 @@ DesktopStatusItemPeer::DesktopStatusItemPeer(StatusItem& item) : item_(item) {
         logf("No session bus for the status item, only the XEmbed tray can show it: %s", bus.error().c_str());
         return;
     }
-    bus_ = *bus;
+    bus_ = std::move(*bus);
     // Asked once now, so the first showing goes to the right place; then followed.
-    GVariant* reply = g_dbus_connection_call_sync(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "GetNameOwner", g_variant_new("(s)", kWatcherName),
-                                                  G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
+        bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+        g_variant_new("(s)", kWatcherName), G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
     if (reply) {
         const char* owner = nullptr;
-        g_variant_get(reply, "(&s)", &owner);
+        g_variant_get(reply.get(), "(&s)", &owner);
         watcherOwner_ = owner;
-        g_variant_unref(reply);
     }
     watch_ = g_bus_watch_name_on_connection(
-        bus_, kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+        bus_.get(), kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
         +[](GDBusConnection*, const char*, const char* owner, gpointer self) {
             static_cast<DesktopStatusItemPeer*>(self)->watcherAppeared(owner);
         },
@@ -358,14 +356,14 @@ DesktopStatusItemPeer::~DesktopStatusItemPeer() {
     if (watch_) g_bus_unwatch_name(watch_);
     notifier_.reset();
     tray_.reset();
-    dbus::closeConnection(bus_);
+    bus_.close();
 }
 
 void DesktopStatusItemPeer::statusItemChanged(StatusItem& item) {
     if (removed_) return;
     shown_ = true;
     if (!watcherOwner_.empty() && !notifier_) {
-        auto made = StatusNotifierItem::make(bus_, item_);
+        auto made = StatusNotifierItem::make(bus_.get(), item_);
         if (made) {
             notifier_ = std::move(*made);
             notifier_->registerWithWatcher();

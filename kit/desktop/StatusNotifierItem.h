@@ -19,7 +19,9 @@
 #include <memory>
 #include <string>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/Result.h"
+#include "kit/sys/DBusConnection.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/StatusItem.h"
 
@@ -70,7 +72,7 @@ private:
     bool hasClickPoint_ = false;
     double clickX_ = 0;
     double clickY_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime alive_;
 };
 
 // The peer that StatusBar makes on the desktop: a StatusNotifierItem while the session bus has a
@@ -97,7 +99,7 @@ private:
     void useTray();
 
     StatusItem& item_;
-    GDBusConnection* bus_ = nullptr;
+    dbus::BusConnection bus_;
     guint watch_ = 0;
     std::string watcherOwner_;
     bool shown_ = false;

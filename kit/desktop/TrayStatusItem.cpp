@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/desktop/Dialogs.h"
@@ -81,9 +82,8 @@ void TrayStatusItemPeer::statusItemChanged(StatusItem& item) {
         // Template images take the colour of the panel's text.
         image = image.tinted(Application::shared().isDarkMode() ? Color::white() : Color::black());
     }
-    if (GdkPixbuf* pixbuf = pixbufFromImage(image)) {
-        gtk_status_icon_set_from_pixbuf(icon_, pixbuf);
-        g_object_unref(pixbuf);
+    if (auto pixbuf = GRef<GdkPixbuf>::adopt(pixbufFromImage(image))) {
+        gtk_status_icon_set_from_pixbuf(icon_, pixbuf.get());
     } else {
         gtk_status_icon_set_from_icon_name(icon_, "application-x-executable");
     }

@@ -1,7 +1,7 @@
 #pragma once
-// Small RAII pieces for the WebKitGTK engine: an owned GObject reference, a set of signal
-// connections that ends with its owner, and a guard that keeps exceptions from unwinding through
-// GLib's C frames.
+// Small RAII pieces for the WebKitGTK engine: an owned GObject reference (kit/base/GRef.h), a
+// set of signal connections that ends with its owner, and a guard that keeps exceptions from
+// unwinding through GLib's C frames.
 
 #include <glib-object.h>
 
@@ -9,45 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 
 namespace kit::desktop {
 
-// Owns one reference to a GObject.
-template <class T>
-class GRef {
-public:
-    GRef() = default;
-    // Takes over a reference the caller owns.
-    static GRef adopt(T* object) {
-        GRef ref;
-        ref.object_ = object;
-        return ref;
-    }
-    // Adds a reference of its own.
-    static GRef retain(T* object) {
-        if (object) g_object_ref(object);
-        return adopt(object);
-    }
-    GRef(const GRef& other) : object_(other.object_) {
-        if (object_) g_object_ref(object_);
-    }
-    GRef(GRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    GRef& operator=(GRef other) noexcept {
-        std::swap(object_, other.object_);
-        return *this;
-    }
-    ~GRef() {
-        if (object_) g_object_unref(object_);
-    }
-
-    T* get() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    T* release() { return std::exchange(object_, nullptr); }
-
-private:
-    T* object_ = nullptr;
-};
+// The owned GObject reference lives in kit/base, for every GLib user.
+using kit::GRef;
 
 // Signal handlers connected with this object's data; all disconnected when it goes.
 class SignalConnections {

@@ -13,7 +13,7 @@ HeadlessWorkspace::HeadlessWorkspace() = default;
 HeadlessWorkspace::~HeadlessWorkspace() = default;
 
 void HeadlessWorkspace::postLater(const char* name, const RunningApplication& application) {
-    RunLoop::main().post([this, alive = std::weak_ptr<int>(lifetime_), name, application] {
+    RunLoop::main().post([this, alive = lifetime_.watch(), name, application] {
         if (alive.expired()) return;
         notifications_.post(name, this,
                             Value(Dictionary{{"NSApplicationBundleIdentifier", Value(application.bundleIdentifier)},

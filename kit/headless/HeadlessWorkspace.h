@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/sys/Workspace.h"
 
@@ -75,7 +76,7 @@ private:
     std::optional<int> registeredProcessId_;
     int nextProcessId_ = 100000;
     // Tasks posted on the loop check that the workspace still exists.
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace kit

@@ -5,6 +5,7 @@
 #include "kit/base/Json.h"
 #include "kit/base/RunLoop.h"
 #include "kit/headless/ScriptedDownloadService.h"
+#include "kit/web/JavaScriptString.h"
 #include "kit/web/Url.h"
 #include "kit/web/WebsiteDataStore.h"
 
@@ -16,31 +17,6 @@ constexpr std::string_view kFetchScript = "WebViewJavascriptBridge._fetchQueue()
 constexpr std::string_view kMessagePrefix = "WebViewJavascriptBridge._handleMessageFromObjC('";
 constexpr std::string_view kMessageSuffix = "');";
 
-void appendUtf8(std::uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 ScriptedWebEngine::ScriptedWebEngine(WebView& view, const WebViewConfiguration& configuration)
@@ -48,8 +24,7 @@ ScriptedWebEngine::ScriptedWebEngine(WebView& view, const WebViewConfiguration& 
       configuration_(configuration),
       lastActionPolicy_(std::make_shared<std::optional<NavigationActionPolicy>>()),
       lastResponsePolicy_(std::make_shared<std::optional<NavigationResponsePolicy>>()),
-      lastOpenPanelAnswer_(std::make_shared<std::optional<std::optional<std::vector<std::string>>>>()),
-      alive_(std::make_shared<int>(0)) {}
+      lastOpenPanelAnswer_(std::make_shared<std::optional<std::optional<std::vector<std::string>>>>()) {}
 
 ScriptedWebEngine::~ScriptedWebEngine() = default;
 
@@ -68,7 +43,7 @@ std::vector<Value> ScriptedWebEngine::takeBridgeMessages() {
         if (!script.starts_with(kMessagePrefix)) continue;
         Value message;
         if (script.size() >= kMessagePrefix.size() + kMessageSuffix.size() && script.ends_with(kMessageSuffix)) {
-            auto json = decodeSingleQuotedJavascript(
+            auto json = decodeSingleQuotedJavaScript(
                 script.substr(kMessagePrefix.size(), script.size() - kMessagePrefix.size() - kMessageSuffix.size()));
             if (json) {
                 if (auto parsed = parseJson(*json)) message = std::move(*parsed);
@@ -110,7 +85,7 @@ void ScriptedWebEngine::customUserAgentDidChange(const std::string& userAgent) {
 
 void ScriptedWebEngine::evaluateJavaScript(std::uint64_t scriptId, const std::string& script) {
     scripts_.push_back(script);
-    std::weak_ptr<int> alive = alive_;
+    LifetimeWatch alive = alive_.watch();
     // Answered on a later turn, after the scripts given before it.
     RunLoop::main().post([this, alive, scriptId, script] {
         if (alive.expired()) return;
@@ -198,7 +173,7 @@ void ScriptedWebEngine::failNavigation(const WebError& error) {
 }
 
 bool ScriptedWebEngine::loadPage(const std::string& url, const std::string& title) {
-    std::weak_ptr<int> alive = alive_;
+    LifetimeWatch alive = alive_.watch();
     auto policy = requestNavigation(url, NavigationType::Other, true);
     if (alive.expired() || policy != NavigationActionPolicy::Allow) return false;
     startProvisionalNavigation(url);
@@ -305,61 +280,6 @@ std::optional<std::optional<std::vector<std::string>>> ScriptedWebEngine::runOpe
         *answer = std::move(files);
     });
     return *answer;
-}
-
-std::optional<std::string> ScriptedWebEngine::decodeSingleQuotedJavascript(std::string_view body) {
-    std::string out;
-    std::uint32_t highSurrogate = 0;
-    auto flushSurrogate = [&] {
-        if (highSurrogate) appendUtf8(0xFFFD, out);
-        highSurrogate = 0;
-    };
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c == '\'' || c == '\n' || c == '\r') return std::nullopt;
-        if (c != '\\') {
-            flushSurrogate();
-            out += c;
-            continue;
-        }
-        if (++i >= body.size()) return std::nullopt;
-        const char e = body[i];
-        if (e == 'u' || e == 'x') {
-            const int digits = e == 'u' ? 4 : 2;
-            if (i + static_cast<std::size_t>(digits) >= body.size()) return std::nullopt;
-            std::uint32_t cp = 0;
-            for (int k = 1; k <= digits; ++k) {
-                const int d = hexValue(body[i + static_cast<std::size_t>(k)]);
-                if (d < 0) return std::nullopt;
-                cp = cp * 16 + static_cast<std::uint32_t>(d);
-            }
-            i += static_cast<std::size_t>(digits);
-            if (cp >= 0xD800 && cp <= 0xDBFF) {
-                flushSurrogate();
-                highSurrogate = cp;
-            } else if (cp >= 0xDC00 && cp <= 0xDFFF && highSurrogate) {
-                appendUtf8(0x10000 + ((highSurrogate - 0xD800) << 10) + (cp - 0xDC00), out);
-                highSurrogate = 0;
-            } else {
-                flushSurrogate();
-                appendUtf8(cp, out);
-            }
-            continue;
-        }
-        flushSurrogate();
-        switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 'f': out += '\f'; break;
-            case 't': out += '\t'; break;
-            case 'b': out += '\b'; break;
-            case 'v': out += '\v'; break;
-            case '0': out += '\0'; break;
-            default: out += e;
-        }
-    }
-    flushSurrogate();
-    return out;
 }
 
 // ---- ScriptedWebBackend -----------------------------------------------------------------------

@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/Value.h"
 #include "kit/web/WebEngine.h"
 #include "kit/web/WebView.h"
@@ -134,9 +135,6 @@ public:
     void evaluateJavaScript(std::uint64_t scriptId, const std::string& script) override;
     void customUserAgentDidChange(const std::string& userAgent) override;
 
-    // Decodes the body of a single-quoted JavaScript string literal; nullopt when malformed.
-    static std::optional<std::string> decodeSingleQuotedJavascript(std::string_view body);
-
 private:
     ScriptResult answer(const std::string& script);
     FrameInfo mainFrame() const;
@@ -160,7 +158,7 @@ private:
     std::shared_ptr<std::optional<NavigationResponsePolicy>> lastResponsePolicy_;
     std::shared_ptr<std::optional<std::optional<std::vector<std::string>>>> lastOpenPanelAnswer_;
     // Expires with the engine: answers still queued on the loop check it.
-    std::shared_ptr<int> alive_;
+    Lifetime alive_;
 };
 
 // Installs the scripted engine and the scripted download service for its lifetime; the shared

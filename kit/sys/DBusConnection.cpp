@@ -1,5 +1,7 @@
 #include "kit/sys/DBusConnection.h"
 
+#include "kit/base/GRef.h"
+
 namespace kit::dbus {
 
 std::string takeError(GError* error) {
@@ -9,7 +11,7 @@ std::string takeError(GError* error) {
     return message;
 }
 
-Result<GDBusConnection*> openConnection(const std::string& address) {
+Result<BusConnection> openConnection(const std::string& address) {
     GError* error = nullptr;
     std::string busAddress = address;
     if (busAddress.empty()) {
@@ -24,10 +26,11 @@ Result<GDBusConnection*> openConnection(const std::string& address) {
         g_dbus_connection_new_for_address_sync(busAddress.c_str(), flags, nullptr, nullptr, &error);
     if (!connection) return Error{"cannot connect to the bus at " + busAddress + ": " + takeError(error)};
     g_dbus_connection_set_exit_on_close(connection, FALSE);
-    return connection;
+    return BusConnection(connection);
 }
 
-void closeConnection(GDBusConnection* connection) {
+void BusConnection::close() {
+    GDBusConnection* connection = std::exchange(connection_, nullptr);
     if (!connection) return;
     if (!g_dbus_connection_is_closed(connection)) {
         g_dbus_connection_flush_sync(connection, nullptr, nullptr);
@@ -38,14 +41,13 @@ void closeConnection(GDBusConnection* connection) {
 
 int processIdOfName(GDBusConnection* connection, const std::string& name) {
     if (!connection || name.empty()) return 0;
-    GVariant* reply = g_dbus_connection_call_sync(
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
         connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
         "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
     if (!reply) return 0;
     guint32 pid = 0;
-    g_variant_get(reply, "(u)", &pid);
-    g_variant_unref(reply);
+    g_variant_get(reply.get(), "(u)", &pid);
     return static_cast<int>(pid);
 }
 

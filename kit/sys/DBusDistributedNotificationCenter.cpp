@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DBusConnection.h"
@@ -42,14 +43,14 @@ struct DBusDistributedNotificationCenter::Impl : std::enable_shared_from_this<Im
         std::string name;
     };
 
-    GDBusConnection* connection = nullptr;
+    dbus::BusConnection connection;
     std::shared_ptr<DistributedObserverList> observers = DistributedObserverList::create();
     std::map<std::string, guint> subscriptions;
 
     ~Impl() {
         observers->setNameHooks(nullptr, nullptr);
-        for (const auto& [name, id] : subscriptions) g_dbus_connection_signal_unsubscribe(connection, id);
-        dbus::closeConnection(connection);
+        for (const auto& [name, id] : subscriptions) g_dbus_connection_signal_unsubscribe(connection.get(), id);
+        connection.close();
     }
 
     void start() {
@@ -67,7 +68,7 @@ struct DBusDistributedNotificationCenter::Impl : std::enable_shared_from_this<Im
         if (!connection) return;
         auto* data = new Subscription{weak_from_this(), name};
         guint id = g_dbus_connection_signal_subscribe(
-            connection, nullptr, wire::kNotificationInterface, wire::kNotificationMember, wire::kNotificationPath,
+            connection.get(), nullptr, wire::kNotificationInterface, wire::kNotificationMember, wire::kNotificationPath,
             canMatchOnBus(name) ? name.c_str() : nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &Impl::onSignal, data,
             [](gpointer p) { delete static_cast<Subscription*>(p); });
         subscriptions[name] = id;
@@ -76,7 +77,7 @@ struct DBusDistributedNotificationCenter::Impl : std::enable_shared_from_this<Im
     void unsubscribe(const std::string& name) {
         auto it = subscriptions.find(name);
         if (it == subscriptions.end()) return;
-        g_dbus_connection_signal_unsubscribe(connection, it->second);
+        g_dbus_connection_signal_unsubscribe(connection.get(), it->second);
         subscriptions.erase(it);
     }
 
@@ -117,7 +118,7 @@ Result<std::shared_ptr<DBusDistributedNotificationCenter>> DBusDistributedNotifi
     auto connection = dbus::openConnection(address);
     if (!connection) return Error{connection.error()};
     auto impl = std::make_shared<Impl>();
-    impl->connection = *connection;
+    impl->connection = std::move(*connection);
     return std::shared_ptr<DBusDistributedNotificationCenter>(new DBusDistributedNotificationCenter(impl));
 }
 
@@ -127,12 +128,12 @@ std::shared_ptr<DBusDistributedNotificationCenter> DBusDistributedNotificationCe
 }
 
 bool DBusDistributedNotificationCenter::isConnected() const {
-    return impl_->connection && !g_dbus_connection_is_closed(impl_->connection);
+    return impl_->connection && !g_dbus_connection_is_closed(impl_->connection.get());
 }
 
 std::string DBusDistributedNotificationCenter::uniqueBusName() const {
     if (!impl_->connection) return {};
-    const gchar* name = g_dbus_connection_get_unique_name(impl_->connection);
+    const gchar* name = g_dbus_connection_get_unique_name(impl_->connection.get());
     return name ? name : "";
 }
 
@@ -140,10 +141,9 @@ void DBusDistributedNotificationCenter::flush() {
     if (!impl_->connection) return;
     // The bus handles one connection's messages in order: once it answers a ping, it has routed
     // every earlier post and installed every earlier subscription.
-    GVariant* reply = g_dbus_connection_call_sync(impl_->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    if (reply) g_variant_unref(reply);
+    VariantRef::adopt(g_dbus_connection_call_sync(impl_->connection.get(), "org.freedesktop.DBus",
+                                                  "/org/freedesktop/DBus", "org.freedesktop.DBus.Peer", "Ping", nullptr,
+                                                  nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
 }
 
 void DBusDistributedNotificationCenter::post(const std::string& name, const std::string& object,
@@ -165,7 +165,7 @@ void DBusDistributedNotificationCenter::post(const std::string& name, const std:
     GVariant* parameters = wire::encodeNotification(notification, &problems);
     if (!problems.empty()) logProblems(name.c_str(), nullptr, problems);
     GError* error = nullptr;
-    if (!g_dbus_connection_emit_signal(impl_->connection, nullptr, wire::kNotificationPath,
+    if (!g_dbus_connection_emit_signal(impl_->connection.get(), nullptr, wire::kNotificationPath,
                                        wire::kNotificationInterface, wire::kNotificationMember, parameters,
                                        &error)) {
         logf("[DistributedNotification] cannot post %s: %s", name.c_str(), dbus::takeError(error).c_str());

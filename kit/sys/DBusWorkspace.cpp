@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/base/Paths.h"
@@ -63,7 +64,7 @@ bool looksLikeBundleIdentifier(const std::string& busName) {
 }
 
 struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
-    GDBusConnection* connection = nullptr;
+    dbus::BusConnection connection;
     const void* owner = nullptr;
     NotificationCenter notifications;
     // Process ids of the owners of well-known names, learnt when they appear: a terminated
@@ -74,17 +75,17 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
     guint applicationObject = 0;
     // Wake: the system bus's connection and the subscriptions on it and on ours.
     bool watchingWake = false;
-    GDBusConnection* systemConnection = nullptr;
+    dbus::BusConnection systemConnection;
     guint sleepSubscription = 0;
     std::vector<guint> screenSaverSubscriptions;
 
     ~Impl() {
-        if (nameOwnerSubscription) g_dbus_connection_signal_unsubscribe(connection, nameOwnerSubscription);
-        for (guint subscription : screenSaverSubscriptions) g_dbus_connection_signal_unsubscribe(connection, subscription);
-        if (applicationObject) g_dbus_connection_unregister_object(connection, applicationObject);
-        if (sleepSubscription) g_dbus_connection_signal_unsubscribe(systemConnection, sleepSubscription);
-        dbus::closeConnection(systemConnection);
-        dbus::closeConnection(connection);
+        if (nameOwnerSubscription) g_dbus_connection_signal_unsubscribe(connection.get(), nameOwnerSubscription);
+        for (guint subscription : screenSaverSubscriptions) g_dbus_connection_signal_unsubscribe(connection.get(), subscription);
+        if (applicationObject) g_dbus_connection_unregister_object(connection.get(), applicationObject);
+        if (sleepSubscription) g_dbus_connection_signal_unsubscribe(systemConnection.get(), sleepSubscription);
+        systemConnection.close();
+        connection.close();
     }
 
     // A signal with one boolean that is false: the end of a sleep or of the screen saver.
@@ -119,7 +120,7 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
         watchingWake = true;
         if (connection) {
             for (const char* name : kScreenSaverNames)
-                screenSaverSubscriptions.push_back(subscribeWake(connection, name, name, "ActiveChanged", nullptr));
+                screenSaverSubscriptions.push_back(subscribeWake(connection.get(), name, name, "ActiveChanged", nullptr));
         }
         std::string address = systemBusAddress;
         if (address.empty()) {
@@ -137,51 +138,50 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
             logf("[Workspace] no system bus, so no wake from sleep: %s", system.error().c_str());
             return;
         }
-        systemConnection = *system;
-        sleepSubscription = subscribeWake(systemConnection, kLoginName, kLoginInterface, "PrepareForSleep", kLoginPath);
+        systemConnection = std::move(*system);
+        sleepSubscription = subscribeWake(systemConnection.get(), kLoginName, kLoginInterface, "PrepareForSleep", kLoginPath);
     }
 
     void start() {
         if (!connection) return;
         nameOwnerSubscription = g_dbus_connection_signal_subscribe(
-            connection, kBusName, kBusInterface, "NameOwnerChanged", kBusPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            connection.get(), kBusName, kBusInterface, "NameOwnerChanged", kBusPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
             &Impl::onNameOwnerChanged, new std::weak_ptr<Impl>(weak_from_this()),
             [](gpointer p) { delete static_cast<std::weak_ptr<Impl>*>(p); });
         for (const auto& name : listNames())
-            if (int pid = dbus::processIdOfName(connection, name)) knownProcessIds[name] = pid;
+            if (int pid = dbus::processIdOfName(connection.get(), name)) knownProcessIds[name] = pid;
     }
 
     std::vector<std::string> listNames() {
         std::vector<std::string> names;
         GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(connection, kBusName, kBusPath, kBusInterface, "ListNames",
-                                                      nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, -1,
-                                                      nullptr, &error);
+        auto reply = VariantRef::adopt(g_dbus_connection_call_sync(connection.get(), kBusName, kBusPath,
+                                                                   kBusInterface, "ListNames", nullptr,
+                                                                   G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, -1,
+                                                                   nullptr, &error));
         if (!reply) {
             logf("[Workspace] cannot list the bus names: %s", dbus::takeError(error).c_str());
             return names;
         }
         GVariantIter* iter = nullptr;
         const gchar* name = nullptr;
-        g_variant_get(reply, "(as)", &iter);
+        g_variant_get(reply.get(), "(as)", &iter);
         while (g_variant_iter_loop(iter, "&s", &name))
             if (looksLikeBundleIdentifier(name)) names.emplace_back(name);
         g_variant_iter_free(iter);
-        g_variant_unref(reply);
         std::sort(names.begin(), names.end());
         return names;
     }
 
     // The unique name owning a well-known name; empty when it has no owner.
     std::string ownerOf(const std::string& name) {
-        GVariant* reply = g_dbus_connection_call_sync(connection, kBusName, kBusPath, kBusInterface, "GetNameOwner",
-                                                      g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(s)"),
-                                                      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
+            connection.get(), kBusName, kBusPath, kBusInterface, "GetNameOwner", g_variant_new("(s)", name.c_str()),
+            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
         if (!reply) return {};
         const gchar* unique = nullptr;
-        g_variant_get(reply, "(&s)", &unique);
+        g_variant_get(reply.get(), "(&s)", &unique);
         std::string result = unique ? unique : "";
-        g_variant_unref(reply);
         return result;
     }
 
@@ -203,7 +203,7 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
             postOnMainLoop(kWorkspaceDidTerminateApplication, name, pid);
         }
         if (!newOwner.empty()) {
-            int pid = dbus::processIdOfName(connection, newOwner);
+            int pid = dbus::processIdOfName(connection.get(), newOwner);
             if (pid) knownProcessIds[name] = pid;
             postOnMainLoop(kWorkspaceDidLaunchApplication, name, pid);
         }
@@ -250,7 +250,7 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
         if (!info) return false;
         static const GDBusInterfaceVTable vtable = {&Impl::onMethodCall, nullptr, nullptr, {}};
         GError* error = nullptr;
-        applicationObject = g_dbus_connection_register_object(connection, kApplicationPath, info, &vtable, nullptr,
+        applicationObject = g_dbus_connection_register_object(connection.get(), kApplicationPath, info, &vtable, nullptr,
                                                               nullptr, &error);
         if (!applicationObject) {
             logf("[Workspace] cannot export %s: %s", kApplicationPath, dbus::takeError(error).c_str());
@@ -271,7 +271,7 @@ Result<std::shared_ptr<DBusWorkspace>> DBusWorkspace::connect(const std::string&
     auto connection = dbus::openConnection(address);
     if (!connection) return Error{connection.error()};
     auto impl = std::make_shared<Impl>();
-    impl->connection = *connection;
+    impl->connection = std::move(*connection);
     return std::shared_ptr<DBusWorkspace>(new DBusWorkspace(impl));
 }
 
@@ -282,7 +282,7 @@ std::shared_ptr<DBusWorkspace> DBusWorkspace::disconnected() {
 void DBusWorkspace::watchSystemWake(const std::string& systemBusAddress) { impl_->watchWake(systemBusAddress); }
 
 bool DBusWorkspace::isConnected() const {
-    return impl_->connection && !g_dbus_connection_is_closed(impl_->connection);
+    return impl_->connection && !g_dbus_connection_is_closed(impl_->connection.get());
 }
 
 bool DBusWorkspace::registerApplication(const std::string& bundleIdentifier) {
@@ -297,17 +297,16 @@ bool DBusWorkspace::registerApplication(const std::string& bundleIdentifier) {
     // Exported first, so that a process that sees the name appear can already activate us.
     impl_->exportApplicationObject();
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        impl_->connection, kBusName, kBusPath, kBusInterface, "RequestName",
+    auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
+        impl_->connection.get(), kBusName, kBusPath, kBusInterface, "RequestName",
         g_variant_new("(su)", bundleIdentifier.c_str(), kDoNotQueue), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
-        -1, nullptr, &error);
+        -1, nullptr, &error));
     if (!reply) {
         logf("[Workspace] cannot register %s: %s", bundleIdentifier.c_str(), dbus::takeError(error).c_str());
         return false;
     }
     guint32 answer = 0;
-    g_variant_get(reply, "(u)", &answer);
-    g_variant_unref(reply);
+    g_variant_get(reply.get(), "(u)", &answer);
     if (answer != kPrimaryOwner && answer != kAlreadyOwner) return false;
     impl_->ownedNames.insert(bundleIdentifier);
     return true;
@@ -322,7 +321,7 @@ std::vector<RunningApplication> DBusWorkspace::runningApplications(const std::st
     for (const auto& name : names) {
         std::string owner = impl_->ownerOf(name);
         if (owner.empty()) continue;
-        result.push_back({name, dbus::processIdOfName(impl_->connection, owner)});
+        result.push_back({name, dbus::processIdOfName(impl_->connection.get(), owner)});
     }
     return result;
 }
@@ -338,7 +337,7 @@ void DBusWorkspace::activate(const std::string& bundleIdentifier, unsigned optio
         return;
     }
     // No callback: the call goes out without asking for a reply.
-    g_dbus_connection_call(impl_->connection, bundleIdentifier.c_str(), kApplicationPath, kApplicationInterface,
+    g_dbus_connection_call(impl_->connection.get(), bundleIdentifier.c_str(), kApplicationPath, kApplicationInterface,
                            "Activate", g_variant_new("(u)", static_cast<guint32>(options)), nullptr,
                            G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
 }

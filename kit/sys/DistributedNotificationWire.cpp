@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "kit/base/GRef.h"
+
 namespace kit::wire {
 
 namespace {
@@ -115,27 +117,29 @@ std::optional<Value> decodeArray(GVariant* variant, std::vector<std::string>* pr
         Dictionary dictionary;
         dictionary.reserve(count);
         for (gsize i = 0; i < count; ++i) {
-            GVariant* entry = g_variant_get_child_value(variant, i);
-            GVariant* key = g_variant_get_child_value(entry, 0);
-            GVariant* item = g_variant_get_child_value(entry, 1);
-            std::string keyText = g_variant_get_string(key, nullptr);
-            if (auto decoded = decode(item, problems, childPath(path, keyText), depth + 1))
+            auto entry = VariantRef::adopt(g_variant_get_child_value(variant, i));
+            auto key = VariantRef::adopt(g_variant_get_child_value(entry.get(), 0));
+            auto item = VariantRef::adopt(g_variant_get_child_value(entry.get(), 1));
+            std::string keyText = g_variant_get_string(key.get(), nullptr);
+            if (auto decoded = decode(item.get(), problems, childPath(path, keyText), depth + 1))
                 dictionary.set(std::move(keyText), std::move(*decoded));
-            g_variant_unref(item);
-            g_variant_unref(key);
-            g_variant_unref(entry);
         }
         return Value(std::move(dictionary));
     }
     Array array;
     array.reserve(count);
     for (gsize i = 0; i < count; ++i) {
-        GVariant* item = g_variant_get_child_value(variant, i);
-        if (auto decoded = decode(item, problems, childPath(path, std::to_string(i)), depth + 1))
+        auto item = VariantRef::adopt(g_variant_get_child_value(variant, i));
+        if (auto decoded = decode(item.get(), problems, childPath(path, std::to_string(i)), depth + 1))
             array.push_back(std::move(*decoded));
-        g_variant_unref(item);
     }
     return Value(std::move(array));
+}
+
+// The text of a tuple's string member.
+std::string childString(GVariant* tuple, gsize index) {
+    auto child = VariantRef::adopt(g_variant_get_child_value(tuple, index));
+    return g_variant_get_string(child.get(), nullptr);
 }
 
 std::optional<double> numberOf(GVariant* variant) {
@@ -157,23 +161,18 @@ std::optional<Value> decodeTuple(GVariant* variant, std::vector<std::string>* pr
     gsize count = g_variant_n_children(variant);
     if (count == 0) return Value();
     if (count == 1) {
-        GVariant* tag = g_variant_get_child_value(variant, 0);
-        bool isNull = g_variant_is_of_type(tag, G_VARIANT_TYPE_STRING) &&
-                      std::string_view(g_variant_get_string(tag, nullptr)) == kNullTag;
-        g_variant_unref(tag);
-        if (isNull) return Value();
+        auto tag = VariantRef::adopt(g_variant_get_child_value(variant, 0));
+        if (g_variant_is_of_type(tag.get(), G_VARIANT_TYPE_STRING) &&
+            std::string_view(g_variant_get_string(tag.get(), nullptr)) == kNullTag)
+            return Value();
     }
     if (count == 2) {
-        GVariant* tag = g_variant_get_child_value(variant, 0);
-        GVariant* seconds = g_variant_get_child_value(variant, 1);
-        std::optional<Value> result;
-        if (g_variant_is_of_type(tag, G_VARIANT_TYPE_STRING) &&
-            std::string_view(g_variant_get_string(tag, nullptr)) == kDateTag) {
-            if (auto number = numberOf(seconds)) result = Value(Date{*number});
+        auto tag = VariantRef::adopt(g_variant_get_child_value(variant, 0));
+        auto seconds = VariantRef::adopt(g_variant_get_child_value(variant, 1));
+        if (g_variant_is_of_type(tag.get(), G_VARIANT_TYPE_STRING) &&
+            std::string_view(g_variant_get_string(tag.get(), nullptr)) == kDateTag) {
+            if (auto number = numberOf(seconds.get())) return Value(Date{*number});
         }
-        g_variant_unref(seconds);
-        g_variant_unref(tag);
-        if (result) return result;
     }
     report(problems, path + ": cannot read a structure of type '" +
                          std::string(g_variant_get_type_string(variant)) + "'");
@@ -212,17 +211,13 @@ std::optional<Value> decode(GVariant* variant, std::vector<std::string>* problem
     }
     case G_VARIANT_CLASS_VARIANT: {
         // Not counted: GLib bounds the nesting of variants it deserializes.
-        GVariant* inner = g_variant_get_variant(variant);
-        auto result = decode(inner, problems, path, depth);
-        g_variant_unref(inner);
-        return result;
+        auto inner = VariantRef::adopt(g_variant_get_variant(variant));
+        return decode(inner.get(), problems, path, depth);
     }
     case G_VARIANT_CLASS_MAYBE: {
-        GVariant* inner = g_variant_get_maybe(variant);
+        auto inner = VariantRef::adopt(g_variant_get_maybe(variant));
         if (!inner) return Value();
-        auto result = decode(inner, problems, path, depth + 1);
-        g_variant_unref(inner);
-        return result;
+        return decode(inner.get(), problems, path, depth + 1);
     }
     case G_VARIANT_CLASS_ARRAY: return decodeArray(variant, problems, path, depth);
     case G_VARIANT_CLASS_TUPLE: return decodeTuple(variant, problems, path);
@@ -309,36 +304,30 @@ std::optional<DistributedNotification> decodeNotification(GVariant* parameters,
     }
     DistributedNotification notification;
     gsize count = g_variant_n_children(parameters);
-    GVariant* name = g_variant_get_child_value(parameters, 0);
-    notification.name = g_variant_get_string(name, nullptr);
-    g_variant_unref(name);
+    notification.name = childString(parameters, 0);
     if (notification.name.empty()) {
         report(problems, "signal with an empty name");
         return std::nullopt;
     }
     if (count > 1) {
-        GVariant* object = g_variant_get_child_value(parameters, 1);
-        notification.object = g_variant_get_string(object, nullptr);
-        g_variant_unref(object);
+        notification.object = childString(parameters, 1);
     }
     if (count > 2) {
-        GVariant* userInfo = g_variant_get_child_value(parameters, 2);
-        if (g_variant_n_children(userInfo) > 0) {
-            if (auto decoded = decode(userInfo, problems, "userInfo", 0)) notification.userInfo = std::move(*decoded);
+        auto userInfo = VariantRef::adopt(g_variant_get_child_value(parameters, 2));
+        if (g_variant_n_children(userInfo.get()) > 0) {
+            if (auto decoded = decode(userInfo.get(), problems, "userInfo", 0))
+                notification.userInfo = std::move(*decoded);
         }
-        g_variant_unref(userInfo);
     }
     return notification;
 }
 
 Value normalizedUserInfo(const Value& userInfo, std::vector<std::string>* problems) {
     DistributedNotification probe{"normalize", {}, userInfo};
-    GVariant* encoded = g_variant_ref_sink(encodeNotification(probe, problems));
+    auto encoded = VariantRef::sink(encodeNotification(probe, problems));
     // The bytes another process would read, not the in-memory tree that built them.
-    GVariant* serialized = g_variant_get_normal_form(encoded);
-    auto decoded = decodeNotification(serialized, problems);
-    g_variant_unref(serialized);
-    g_variant_unref(encoded);
+    auto serialized = VariantRef::adopt(g_variant_get_normal_form(encoded.get()));
+    auto decoded = decodeNotification(serialized.get(), problems);
     return decoded ? decoded->userInfo : Value();
 }
 

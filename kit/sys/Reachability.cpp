@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "kit/base/GRef.h"
+
 namespace kit {
 
 namespace {
@@ -136,9 +138,8 @@ std::unique_ptr<Reachability> makeGioReachability(const ReachabilityTarget& targ
     } else {
         guint8 bytes[4] = {static_cast<guint8>(target.ipv4 >> 24), static_cast<guint8>(target.ipv4 >> 16),
                            static_cast<guint8>(target.ipv4 >> 8), static_cast<guint8>(target.ipv4)};
-        GInetAddress* address = g_inet_address_new_from_bytes(bytes, G_SOCKET_FAMILY_IPV4);
-        connectable = G_SOCKET_CONNECTABLE(g_inet_socket_address_new(address, target.port));
-        g_object_unref(address);
+        auto address = GRef<GInetAddress>::adopt(g_inet_address_new_from_bytes(bytes, G_SOCKET_FAMILY_IPV4));
+        connectable = G_SOCKET_CONNECTABLE(g_inet_socket_address_new(address.get(), target.port));
     }
     if (!connectable) return nullptr;
     return std::make_unique<GioReachability>(connectable);

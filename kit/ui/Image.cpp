@@ -10,6 +10,7 @@
 #include <map>
 #include <utility>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Paths.h"
 #include "kit/ui/ImageData.h"
 #include "kit/ui/Screen.h"
@@ -131,7 +132,8 @@ Error tooLarge(int width, int height) {
 
 Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     if (bytes.empty()) return Error{"empty image data"};
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    auto ownedLoader = GRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
+    GdkPixbufLoader* loader = ownedLoader.get();
     SizeCheck check{limits};
     g_signal_connect(loader, "size-prepared", G_CALLBACK(onSizePrepared), &check);
     GError* error = nullptr;
@@ -153,31 +155,21 @@ Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     if (closeError) g_error_free(closeError);
     if (check.refused) {
         if (error) g_error_free(error);
-        g_object_unref(loader);
         return tooLarge(check.width, check.height);
     }
     if (!ok) {
         std::string message = error ? error->message : "cannot decode image";
         if (error) g_error_free(error);
-        g_object_unref(loader);
         return Error{"cannot decode image: " + message};
     }
     GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
-    if (!pixbuf || gdk_pixbuf_get_width(pixbuf) <= 0 || gdk_pixbuf_get_height(pixbuf) <= 0) {
-        g_object_unref(loader);
+    if (!pixbuf || gdk_pixbuf_get_width(pixbuf) <= 0 || gdk_pixbuf_get_height(pixbuf) <= 0)
         return Error{"cannot decode image: no picture in the data"};
-    }
     // A decoder that does not tell its size beforehand is checked afterwards.
-    if (!check.fits(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf))) {
-        const int width = gdk_pixbuf_get_width(pixbuf);
-        const int height = gdk_pixbuf_get_height(pixbuf);
-        g_object_unref(loader);
-        return tooLarge(width, height);
-    }
-    GdkPixbuf* oriented = gdk_pixbuf_apply_embedded_orientation(pixbuf);
-    auto data = dataFromPixbuf(oriented ? oriented : pixbuf, 1.0);
-    if (oriented) g_object_unref(oriented);
-    g_object_unref(loader);
+    if (!check.fits(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf)))
+        return tooLarge(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf));
+    auto oriented = GRef<GdkPixbuf>::adopt(gdk_pixbuf_apply_embedded_orientation(pixbuf));
+    auto data = dataFromPixbuf(oriented ? oriented.get() : pixbuf, 1.0);
     if (!data) return Error{"cannot decode image: no memory for its pixels"};
     return fromDataObject(std::move(data));
 }
@@ -324,7 +316,7 @@ Result<std::vector<std::uint8_t>> Image::encode(ImageFormat format, int quality)
             return Error{"cannot encode PNG"};
         return bytes;
     }
-    GdkPixbuf* pixbuf = pixbufFromData(*data_);
+    auto pixbuf = GRef<GdkPixbuf>::adopt(pixbufFromData(*data_));
     if (!pixbuf) return Error{"cannot encode image: out of memory"};
     const char* type = "png";
     std::vector<char*> keys;
@@ -333,21 +325,16 @@ Result<std::vector<std::uint8_t>> Image::encode(ImageFormat format, int quality)
     if (format == ImageFormat::Jpeg) {
         type = "jpeg";
         // JPEG has no alpha: flatten over white.
-        GdkPixbuf* flat = gdk_pixbuf_composite_color_simple(pixbuf, gdk_pixbuf_get_width(pixbuf),
-                                                            gdk_pixbuf_get_height(pixbuf), GDK_INTERP_NEAREST,
-                                                            255, 8, 0xFFFFFF, 0xFFFFFF);
-        g_object_unref(pixbuf);
-        pixbuf = flat;
+        pixbuf = GRef<GdkPixbuf>::adopt(gdk_pixbuf_composite_color_simple(
+            pixbuf.get(), gdk_pixbuf_get_width(pixbuf.get()), gdk_pixbuf_get_height(pixbuf.get()), GDK_INTERP_NEAREST,
+            255, 8, 0xFFFFFF, 0xFFFFFF));
         keys.push_back(const_cast<char*>("quality"));
         values.push_back(qualityText.data());
     } else if (format == ImageFormat::Bmp) {
         type = "bmp";
     } else if (format == ImageFormat::Ico) {
         type = "ico";
-        if (pixelWidth() > 256 || pixelHeight() > 256) {
-            g_object_unref(pixbuf);
-            return Error{"cannot encode ICO larger than 256 pixels"};
-        }
+        if (pixelWidth() > 256 || pixelHeight() > 256) return Error{"cannot encode ICO larger than 256 pixels"};
     } else if (format == ImageFormat::WebP) {
         type = "webp";
         keys.push_back(const_cast<char*>("lossless"));
@@ -359,8 +346,9 @@ Result<std::vector<std::uint8_t>> Image::encode(ImageFormat format, int quality)
     gchar* buffer = nullptr;
     gsize length = 0;
     GError* error = nullptr;
-    const bool ok = gdk_pixbuf_save_to_bufferv(pixbuf, &buffer, &length, type, keys.data(), values.data(), &error);
-    g_object_unref(pixbuf);
+    const bool ok =
+        gdk_pixbuf_save_to_bufferv(pixbuf.get(), &buffer, &length, type, keys.data(), values.data(), &error);
+    pixbuf = {};
     if (!ok) {
         std::string message = error ? error->message : "unknown error";
         if (error) g_error_free(error);

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <utility>
 
+#include "kit/base/MainThread.h"
 #include "kit/base/RunLoop.h"
 #include "kit/web/WebsiteDataStore.h"
 
@@ -124,6 +125,7 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
 }
 
 void WebView::engineScriptDidFinish(std::uint64_t scriptId, ScriptResult result) {
+    KIT_ASSERT_MAIN_THREAD();
     auto it = pendingScripts_.find(scriptId);
     if (it == pendingScripts_.end()) return;
     ScriptCompletion completion = std::move(it->second);
@@ -155,6 +157,7 @@ void WebView::rightMouseDown(const Event& event) {
 }
 
 bool WebView::engineAllowsContextMenu(const Event& rightMouseDown) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     askingAboutContextMenu_ = true;
     rightClickReachedPage_ = false;
@@ -165,6 +168,7 @@ bool WebView::engineAllowsContextMenu(const Event& rightMouseDown) {
 
 void WebView::engineDecidePolicyForNavigationAction(const NavigationAction& action,
                                                     NavigationActionDecision decisionHandler) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = navigationDelegate();
     (delegate ? *delegate : defaultNavigationDelegate())
@@ -173,6 +177,7 @@ void WebView::engineDecidePolicyForNavigationAction(const NavigationAction& acti
 
 void WebView::engineDecidePolicyForNavigationResponse(const NavigationResponse& response,
                                                       NavigationResponseDecision decisionHandler) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = navigationDelegate();
     (delegate ? *delegate : defaultNavigationDelegate())
@@ -181,6 +186,7 @@ void WebView::engineDecidePolicyForNavigationResponse(const NavigationResponse& 
 
 void WebView::engineDidReceiveAuthenticationChallenge(const AuthenticationChallenge& challenge,
                                                       AuthenticationDecision completionHandler) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = navigationDelegate();
     (delegate ? *delegate : defaultNavigationDelegate())
@@ -188,53 +194,63 @@ void WebView::engineDidReceiveAuthenticationChallenge(const AuthenticationChalle
 }
 
 void WebView::engineDidStartProvisionalNavigation(NavigationId navigation) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didStartProvisionalNavigation(*this, navigation);
 }
 
 void WebView::engineDidReceiveServerRedirect(NavigationId navigation) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didReceiveServerRedirectForProvisionalNavigation(*this, navigation);
 }
 
 void WebView::engineDidFailProvisionalNavigation(NavigationId navigation, const WebError& error) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didFailProvisionalNavigation(*this, navigation, error);
 }
 
 void WebView::engineDidCommitNavigation(NavigationId navigation) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didCommitNavigation(*this, navigation);
 }
 
 void WebView::engineDidFinishNavigation(NavigationId navigation) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didFinishNavigation(*this, navigation);
 }
 
 void WebView::engineDidFailNavigation(NavigationId navigation, const WebError& error) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didFailNavigation(*this, navigation, error);
 }
 
 void WebView::engineWebContentProcessDidTerminate() {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->webContentProcessDidTerminate(*this);
 }
 
 void WebView::engineDidChangeUrl(std::string url) {
+    KIT_ASSERT_MAIN_THREAD();
     if (url == url_) return;
     url_ = std::move(url);
     notify(WebViewProperty::Url);
 }
 
 void WebView::engineDidChangeTitle(std::string title) {
+    KIT_ASSERT_MAIN_THREAD();
     if (title == title_) return;
     title_ = std::move(title);
     notify(WebViewProperty::Title);
 }
 
 void WebView::engineDidChangeEstimatedProgress(double progress) {
+    KIT_ASSERT_MAIN_THREAD();
     if (progress < 0) progress = 0;
     if (progress > 1) progress = 1;
     if (progress == estimatedProgress_) return;
@@ -243,12 +259,14 @@ void WebView::engineDidChangeEstimatedProgress(double progress) {
 }
 
 void WebView::engineDidChangeLoading(bool loading) {
+    KIT_ASSERT_MAIN_THREAD();
     if (loading == loading_) return;
     loading_ = loading;
     notify(WebViewProperty::Loading);
 }
 
 std::shared_ptr<WebView> WebView::engineCreateWebView(const NavigationAction& action, const WindowFeatures& features) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = uiDelegate();
     if (!delegate) return nullptr;
@@ -256,12 +274,14 @@ std::shared_ptr<WebView> WebView::engineCreateWebView(const NavigationAction& ac
 }
 
 void WebView::engineDidClose() {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = uiDelegate()) delegate->webViewDidClose(*this);
 }
 
 void WebView::engineRunJavaScriptAlertPanel(const std::string& message, const FrameInfo& frame,
                                             std::function<void()> completionHandler) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = uiDelegate();
     (delegate ? *delegate : defaultUIDelegate())
@@ -270,6 +290,7 @@ void WebView::engineRunJavaScriptAlertPanel(const std::string& message, const Fr
 
 void WebView::engineRunJavaScriptConfirmPanel(const std::string& message, const FrameInfo& frame,
                                               std::function<void(bool)> completionHandler) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = uiDelegate();
     (delegate ? *delegate : defaultUIDelegate())
@@ -279,6 +300,7 @@ void WebView::engineRunJavaScriptConfirmPanel(const std::string& message, const 
 void WebView::engineRunJavaScriptTextInputPanel(const std::string& prompt, const std::string& defaultText,
                                                 const FrameInfo& frame,
                                                 std::function<void(std::optional<std::string>)> completionHandler) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = uiDelegate();
     (delegate ? *delegate : defaultUIDelegate())
@@ -287,6 +309,7 @@ void WebView::engineRunJavaScriptTextInputPanel(const std::string& prompt, const
 
 void WebView::engineRunOpenPanel(const OpenPanelParameters& parameters, const FrameInfo& frame,
                                  std::function<void(std::optional<std::vector<std::string>>)> completionHandler) {
+    KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = uiDelegate();
     (delegate ? *delegate : defaultUIDelegate())

@@ -7,7 +7,7 @@
 // Made with kit::create<WebView>(frame, configuration). Everything runs on the main run loop:
 // delegate calls come from the engine there, and script completions are delivered there on a
 // later turn, in the order the scripts were given. Completions still pending when the view goes
-// are called with an error.
+// are called with an error. Debug builds check that the engine calls come on the main thread.
 
 #include <cstdint>
 #include <functional>

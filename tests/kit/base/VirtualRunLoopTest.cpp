@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "kit/base/MainThread.h"
 #include "kit/base/RunLoop.h"
 
 namespace kit {
@@ -122,6 +124,31 @@ TEST_F(VirtualRunLoopTest, PostFromOtherThreadsIsSafe) {
     for (auto& t : threads) t.join();
     loop->runUntilIdle();
     EXPECT_EQ(ran.load(), 2000);
+}
+
+TEST_F(VirtualRunLoopTest, MainThreadOnlyOperationsStopTheProcessFromAnotherThread) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the check is compiled out of release builds";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    RunLoop::setMain(loop);
+    int target = 0;
+    const TaskId pending = loop->postAfter(1, [] {});
+    const std::vector<std::pair<std::string, std::function<void()>>> operations = {
+        {"postAfter", [&] { loop->postAfter(1, [] {}); }},
+        {"cancel", [&] { loop->cancel(pending); }},
+        {"performAfterDelay", [&] { loop->performAfterDelay(&target, "show", 1, [] {}); }},
+        {"cancelPerformsMatching", [&] { loop->cancelPerforms(&target, "show"); }},
+        {"operator\\(\\)", [] { KIT_ASSERT_MAIN_THREAD(); }},
+    };
+    for (const auto& [name, operation] : operations) {
+        SCOPED_TRACE(name);
+        EXPECT_DEATH(std::thread(operation).join(), name + ".*main thread only");
+        // The same operations are fine on the loop's own thread.
+        operation();
+    }
+    RunLoop::setMain(makeVirtualRunLoop());
+#endif
 }
 
 // ---- Timers
