@@ -12,5 +12,5 @@ for bench in build-release/bin/bench_*; do
   echo "== $(basename "$bench")"
   "$bench" "$@"
 done
-echo "== the application: hot key to first frame, resident memory"
+echo "== the application: hot key to first frame; memory, launch, CPU and idle against the floor"
 cmake --build build-release --target bench_app_run
