@@ -192,11 +192,11 @@ WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& conf
     webkit_web_view_set_settings(widget_.get(), settings_.get());
     gtk_widget_show(widget);
 
-    // Until the view is in a window the page lives in a private top-level, so that it loads,
-    // runs its timers at full speed and answers scripts.
+    // Until the view is in a window the page lives in a private top-level that is never shown:
+    // the page loads, runs and answers scripts, and nothing of it is drawn (in a shown offscreen
+    // window WebKit would render it all through its compositor).
     parking_ = GTK_WIDGET(g_object_ref_sink(gtk_offscreen_window_new()));
     gtk_container_add(GTK_CONTAINER(parking_), widget);
-    gtk_widget_show(parking_);
 
     connectSignals();
     viewGeometryDidChange();
