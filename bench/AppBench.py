@@ -17,6 +17,16 @@ Figures:
                the same process before the hot key; the web content processes separately.
 Each launch is shown once: the first show after launch is what the user waits for, and a second
 press of the hot key does not hide the side window.
+
+Against the floor (QuarnReferenceWindow, bench/ReferenceWindow.c: one 390 x 860 window with the
+same chat page from the same service and an unshown web view with the keep-alive page), launched
+alternately with the application in the same run, each figure the median of the launches:
+  proportional set size of the program and all its processes, the side window loaded
+  launch until settled: from the start of the process until its processes use less than
+               SETTLED_CPU of CPU in every SETTLED_WINDOW seconds up to OBSERVED_SECONDS
+  CPU in the first 8 s: user and system time of the program and all its processes
+  idle: wakeups of the main thread (context switches) per second and CPU of all processes over
+               IDLE_SECONDS after OBSERVED_SECONDS
 """
 
 import argparse
@@ -43,6 +53,15 @@ KEY_K = 0x28
 CONTROL_OPTION = 0x40000 | 0x80000
 XDOTOOL_KEYS = "ctrl+alt+k"
 FRAME_BUDGET_MS = 1000.0 / 60
+CHAT_PATH = "thirdParty/dorvaka/pmChat?version=6"
+KEEP_ALIVE_PATH = "thirdParty/dorvaka/pmChatHome?version=6"
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+SAMPLE_SECONDS = 0.05
+SETTLED_WINDOW = 1.0
+SETTLED_CPU = 0.03  # three clock ticks: a page timer or the once-a-second tick is idle, not launch
+FIRST_SECONDS = 8.0
+OBSERVED_SECONDS = 12.0
+IDLE_SECONDS = 6.0
 
 HOTKEY_LINE = re.compile(r"\[trace\] hot key \d+/0x[0-9a-f]+ pressed at (\d+)")
 FRAME_LINE = re.compile(r"\[trace\] first frame of window (\d+) \((\w+), (\d+)x(\d+)\) drawn at (\d+)")
@@ -56,6 +75,7 @@ class Process:
     def __init__(self, args, env, log):
         self.log = log
         self.file = open(log, "wb")
+        self.started = time.monotonic()
         self.popen = subprocess.Popen([str(a) for a in args], env=env, stdin=subprocess.DEVNULL,
                                       stdout=self.file, stderr=subprocess.STDOUT, start_new_session=True)
 
@@ -109,6 +129,78 @@ def descendants(pid):
             found.append(child)
             found.extend(descendants(child))
     return found
+
+
+def process_tree(pid):
+    return [pid] + descendants(pid)
+
+
+def cpu_seconds(pids):
+    total = 0
+    for pid in pids:
+        try:
+            fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        total += int(fields[11]) + int(fields[12])
+    return total / CLOCK_TICKS
+
+
+def pss_kib(pid):
+    try:
+        for line in Path(f"/proc/{pid}/smaps_rollup").read_text().splitlines():
+            if line.startswith("Pss:"):
+                return int(line.split()[1])
+    except OSError:
+        return None
+    return None
+
+
+def main_thread_switches(pid):
+    total = 0
+    try:
+        for line in Path(f"/proc/{pid}/task/{pid}/status").read_text().splitlines():
+            if line.startswith(("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
+                total += int(line.split()[1])
+    except OSError:
+        return None
+    return total
+
+
+def launch_figures(pid, started):
+    """Samples the CPU of the process tree from its start: (seconds until settled, CPU seconds in the
+    first 8 s, main-thread wakeups per second and CPU seconds per second while idle after that)."""
+    samples = []
+    while True:
+        now = time.monotonic() - started
+        samples.append((now, cpu_seconds(process_tree(pid))))
+        if now >= OBSERVED_SECONDS:
+            break
+        time.sleep(SAMPLE_SECONDS)
+    first = next(used for t, used in samples if t >= FIRST_SECONDS)
+    # Settled: quiet from there to the end of the observation, in every window.
+    settled = samples[0][0]
+    end = len(samples) - 1
+    for start in range(len(samples) - 1, -1, -1):
+        while end > start and samples[end - 1][0] >= samples[start][0] + SETTLED_WINDOW:
+            end -= 1
+        if samples[end][0] < samples[start][0] + SETTLED_WINDOW:
+            continue
+        if samples[end][1] - samples[start][1] >= SETTLED_CPU:
+            settled = next(samples[k][0] for k in range(end, start, -1) if samples[k][1] > samples[k - 1][1])
+            break
+    switches = main_thread_switches(pid)
+    cpu = cpu_seconds(process_tree(pid))
+    time.sleep(IDLE_SECONDS)
+    wakeups = (main_thread_switches(pid) - switches) / IDLE_SECONDS
+    idle_cpu = (cpu_seconds(process_tree(pid)) - cpu) / IDLE_SECONDS
+    return settled if settled is not None else float("nan"), first, wakeups, idle_cpu
+
+
+def tree_pss(pid):
+    """(all processes' proportional set size in KiB, [(pid, name, KiB)])."""
+    parts = [(p, process_name(p), pss_kib(p)) for p in process_tree(pid)]
+    return sum(k for _, _, k in parts if k), parts
 
 
 def process_name(pid):
@@ -201,11 +293,47 @@ def launch(bin_dir, root):
     return processes
 
 
+def launch_reference(bin_dir, root):
+    """The AI service stand-in and the reference program on its pages; the processes, the program
+    last."""
+    root.mkdir(parents=True)
+    env = dict(os.environ, HOME=str(root))
+    service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in"], env, root / "service.log")
+    try:
+        listening = service.wait_for(r"^listening (\{.*\})$", "the AI service to listen")
+        base = json.loads(listening.group(1))["baseAddress"].rstrip("/") + "/"
+        reference = Process([bin_dir / "QuarnReferenceWindow", base + CHAT_PATH, base + KEEP_ALIVE_PATH], env,
+                            root / "reference.log")
+    except BaseException:
+        service.stop()
+        raise
+    return [service, reference]
+
+
+def median_of(values):
+    return statistics.median(values) if values else float("nan")
+
+
+def print_floor_table(product, reference):
+    print(f"against the floor (QuarnReferenceWindow), medians of {len(product['launch'])} launches each")
+    print(f"  {'measure':44} {'product':>10} {'reference':>10} {'ratio':>7}")
+    rows = [("proportional set size, all processes (MB)", "pss", 1 / 1024),
+            ("launch until settled (s)", "launch", 1),
+            ("CPU in the first 8 s (s)", "first", 1),
+            ("idle main-thread wakeups (/s)", "wakeups", 1),
+            ("idle CPU, all processes (ms/s)", "idle", 1000)]
+    for label, key, scale in rows:
+        a, b = median_of(product[key]) * scale, median_of(reference[key]) * scale
+        ratio = f"{a / b:7.2f}" if b else "      -"
+        print(f"  {label:44} {a:10.2f} {b:10.2f} {ratio}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--bin", default=str(SOURCE / "build" / "bin"), help="folder of the built programs")
     parser.add_argument("--runs", type=int, default=3, help="launches, each shown once by the hot key")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder and logs")
+    parser.add_argument("--no-reference", action="store_true", help="measure the application only")
     options = parser.parse_args()
     bin_dir = Path(options.bin).resolve()
     if not shutil.which("xdotool"):
@@ -216,11 +344,32 @@ def main():
     top = Path(tempfile.mkdtemp(prefix="quarn-appbench-"))
     app_side, end_to_end, reference, windows = [], [], [], []
     memory = None
+    product = {"pss": [], "launch": [], "first": [], "wakeups": [], "idle": []}
+    floor = {key: [] for key in product}
+    pss_parts = {}
     try:
         for run in range(options.runs):
+            if not options.no_reference:
+                processes = launch_reference(bin_dir, top / f"reference{run}")
+                floor_program = processes[-1]
+                try:
+                    settled, first, wakeups, idle = launch_figures(floor_program.popen.pid, floor_program.started)
+                    floor_program.wait_for(r"^loaded chat$", "the reference's chat page", 20)
+                    floor_program.wait_for(r"^loaded keep-alive$", "the reference's keep-alive page", 20)
+                    total, parts = tree_pss(floor_program.popen.pid)
+                    for key, value in zip(("launch", "first", "wakeups", "idle", "pss"),
+                                          (settled, first, wakeups, idle, total)):
+                        floor[key].append(value)
+                    pss_parts.setdefault("reference", parts)
+                finally:
+                    for process in reversed(processes):
+                        process.stop()
             processes = launch(bin_dir, top / f"run{run}")
             app = processes[-1]
             try:
+                settled, first, wakeups, idle = launch_figures(app.popen.pid, app.started)
+                for key, value in zip(("launch", "first", "wakeups", "idle"), (settled, first, wakeups, idle)):
+                    product[key].append(value)
                 launched = app.wait_for(r"\[AppDelegate\] applicationDidFinishLaunching end", "the launch to end", 60)
                 time.sleep(2.0)
                 before_kib = resident_kib(app.popen.pid)
@@ -237,10 +386,13 @@ def main():
                 end_to_end.append((frame_us - pressed * 1e6) / 1000)
                 reference.append((hotkey_us - pressed * 1e6) / 1000)
                 windows.append(described)
+                # Slid in, its page loaded.
+                app.wait_for(r"\[SD\] Side Window Show", "the side window to finish sliding in", 10)
+                time.sleep(3.0)
+                total, parts = tree_pss(app.popen.pid)
+                product["pss"].append(total)
+                pss_parts.setdefault("product", parts)
                 if memory is None:
-                    # Slid in, its page loaded.
-                    app.wait_for(r"\[SD\] Side Window Show", "the side window to finish sliding in", 10)
-                    time.sleep(3.0)
                     loaded_kib = resident_kib(app.popen.pid)
                     children = [(pid, process_name(pid), resident_kib(pid)) for pid in descendants(app.popen.pid)]
                     memory = (before_kib, loaded_kib, children)
@@ -269,6 +421,11 @@ def main():
             total += kib
             print(f"  child {name} ({pid})  {kib / 1024:7.1f} MB")
         print(f"  child processes (web content, network) together  {total / 1024:7.1f} MB")
+        for who, parts in pss_parts.items():
+            print(f"proportional set size, {who} (first launch): " +
+                  ", ".join(f"{name} {kib / 1024:.1f}" for _, name, kib in parts if kib) + " MB")
+        if not options.no_reference:
+            print_floor_table(product, floor)
         return 0
     finally:
         if options.keep:

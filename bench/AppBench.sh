@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs bench/AppBench.py on a private X server (Xvfb, one 1440 x 900 screen) with a private
-# session bus. Arguments go to AppBench.py (--bin <folder of the built programs>, --shows N, --keep).
+# session bus. Arguments go to AppBench.py (--bin <folder of the built programs>, --runs N, --keep, --no-reference).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 exec xvfb-run -a -s "-screen 0 1440x900x24 -nolisten tcp" dbus-run-session -- python3 "$here/AppBench.py" "$@"

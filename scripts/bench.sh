@@ -12,7 +12,7 @@ for bench in build-release/bin/bench_*; do
   echo "== $(basename "$bench")"
   "$bench" "$@"
 done
-echo "== the application: hot key to first frame, resident memory"
+echo "== the application: hot key to first frame; memory, launch, CPU and idle against the floor"
 cmake --build build-release --target bench_app_run
 echo "== the application: memory per tool-window tab"
 cmake --build build-release --target bench_tool_tabs_run

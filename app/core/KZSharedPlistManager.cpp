@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <memory>
@@ -147,12 +149,32 @@ std::optional<kit::Dictionary> KZSharedPlistManager::readData() {
 }
 
 std::optional<kit::Dictionary> KZSharedPlistManager::readDataLocked() {
+    // A change closer than this to the read may share its timestamp with a later rewrite.
+    constexpr std::int64_t kSettledNanoseconds = 2'000'000'000;
+    struct stat info {};
+    std::optional<FileIdentity> identity;
+    if (::stat(plistPath_.c_str(), &info) == 0) {
+        identity = FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                                static_cast<std::int64_t>(info.st_size),
+                                std::int64_t(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec,
+                                std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+        if (cached_ && cacheSettled_ && *identity == cachedIdentity_) return cached_;
+    }
+    cached_.reset();
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     auto value = kit::readPropertyListFile(plistPath_);
     if (!value || !value->isDictionary()) {
         readFailureLine_.log(kit::RunLoop::main().now());
         return std::nullopt;
     }
     readFailureLine_.settled();
+    if (identity) {
+        cached_ = *value->asDictionary();
+        cachedIdentity_ = *identity;
+        const std::int64_t readAt = std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+        cacheSettled_ = readAt - std::max(identity->changed, identity->modified) >= kSettledNanoseconds;
+    }
     return std::move(*value->asDictionary());
 }
 

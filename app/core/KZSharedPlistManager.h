@@ -106,6 +106,18 @@ private:
 
     std::filesystem::path plistPath_;
     std::recursive_mutex mutex_;
+    // The last parse and the file it came from (device, inode, size, change and modification
+    // times in nanoseconds, and when it was read): reused while the file is the same one and was
+    // read well after its last change, so that a rewrite within the file system's timestamp
+    // granularity is never missed.
+    struct FileIdentity {
+        std::uint64_t device = 0, inode = 0;
+        std::int64_t size = -1, changed = 0, modified = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    std::optional<kit::Dictionary> cached_;
+    FileIdentity cachedIdentity_;
+    bool cacheSettled_ = false;
     // Every getter reads the file (the notch check once a second): while it cannot be read, the
     // failure line is written at most once a minute, with a count.
     kit::RepeatedLogLine readFailureLine_{"[DB] Failed to read data from plist", 60};

@@ -596,7 +596,11 @@ gboolean GtkWindowPeer::onConfigure(GdkEventConfigure* event) {
     }
     if (fullScreen_ || state_ & (GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED)) return FALSE;
     const auto& space = CoordinateSpace::current();
-    if (space.toDisplay(model_.frame()) == got || !model_.isVisible()) return FALSE;
+    const DisplayRect wanted = space.toDisplay(model_.frame());
+    if (wanted == got || !model_.isVisible()) return FALSE;
+    // A frame less than a pixel wide or high is never asked of the display (the window keeps its
+    // last size until one that is not): what arrives meanwhile is that older state, not the user's.
+    if (wanted.width <= 0 || wanted.height <= 0) return FALSE;
     // Moved or resized by the user or the window manager.
     auto keep = model_.weak_from_this().lock();
     if (!keep) return FALSE;

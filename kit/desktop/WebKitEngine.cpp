@@ -2,12 +2,16 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdlib>
 #include <memory>
+#include <string_view>
 
+#include "kit/base/Log.h"
 #include "kit/desktop/Desktop.h"
 #include "kit/desktop/WebKitDownloadService.h"
 #include "kit/desktop/WebKitWebEngine.h"
 #include "kit/desktop/WebKitWebsiteData.h"
+#include "kit/desktop/X11.h"
 #include "kit/web/Download.h"
 #include "kit/web/WebEngine.h"
 #include "kit/web/WebView.h"
@@ -22,6 +26,28 @@ public:
         return std::make_unique<WebKitWebEngine>(webView, configuration, WebKitWebEngine::takePendingRelatedView());
     }
 };
+
+// Pages are composited through GPU buffers (DMA-BUF) only where the display offers a GPU: an X
+// server with direct rendering (DRI3 or DRI2). Without it GL is a software rasteriser, and the
+// page processes composite into shared memory instead, which costs them far less memory.
+// QUARN_WEB_RENDERING=software or =accelerated chooses either path. Chosen before the first
+// page process starts, which inherits it.
+void chooseRenderingPath() {
+    const char* chosen = std::getenv("QUARN_WEB_RENDERING");
+    bool gpu = true;
+    if (chosen && std::string_view(chosen) == "software") {
+        gpu = false;
+    } else if (!(chosen && std::string_view(chosen) == "accelerated")) {
+        GdkDisplay* display = gdk_display_get_default();
+        if (display && GDK_IS_X11_DISPLAY(display)) {
+            Display* x = gdk_x11_display_get_xdisplay(display);
+            int opcode = 0, event = 0, error = 0;
+            gpu = XQueryExtension(x, "DRI3", &opcode, &event, &error) || XQueryExtension(x, "DRI2", &opcode, &event, &error);
+        }
+    }
+    if (!gpu) g_setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", FALSE);
+    logf("[WebKit] pages composited %s", gpu ? "through GPU buffers" : "in shared memory (no direct rendering)");
+}
 
 struct Installation {
     std::shared_ptr<WebKitEngineFactory> factory;
@@ -45,6 +71,7 @@ Status installWebEngine() {
     state->downloads = std::make_shared<WebKitDownloadService>();
     state->previousFactory = WebEngineFactory::current();
     state->previousDownloads = DownloadService::current();
+    chooseRenderingPath();
     // The shared store gets WebKit's cookie jar now, before any page needs it.
     webKitContextFor(nullptr);
     WebEngineFactory::install(state->factory);

@@ -1,7 +1,11 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "CoreTestSupport.h"
 
@@ -152,6 +156,30 @@ TEST_F(SharedPlistTest, RepeatedReadFailureIsLoggedOnceAMinuteWithACount) {
     writeFile(plistPath(), "");
     EXPECT_FALSE(settings().db_showAIStatusBarItem());
     EXPECT_EQ(env().log().lines().back(), line);
+}
+
+// The getters reuse their last parse while the file is unchanged; every rewrite by another
+// process is still seen: in place with the same size, within the same instant, and long after
+// the last parse (when the parse is reused).
+TEST_F(SharedPlistTest, EveryRewriteIsSeenWhateverItsSizeAndTiming) {
+    writeSettings({{kGuideWindowChoosedShowAIBar, 1}});
+    EXPECT_EQ(settings().db_guideWindowChoosedAIShowIndex(), 1);
+    // Let the file's last change fall well behind the next parse, so that it is reused.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_EQ(settings().db_guideWindowChoosedAIShowIndex(), 1);
+    EXPECT_EQ(settings().db_guideWindowChoosedAIShowIndex(), 1);
+    for (std::int64_t index : {2, 3, 4, 5}) {
+        const std::string before = readFile(plistPath());
+        int fd = ::open(plistPath().c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        std::string after = before;
+        after.replace(after.find(std::to_string(index - 1) + "</integer>"), 1, std::to_string(index));
+        ASSERT_EQ(after.size(), before.size());
+        ASSERT_EQ(::pwrite(fd, after.data(), after.size(), 0), static_cast<ssize_t>(after.size()));
+        ::close(fd);
+        // In place, same size, within moments of the last change.
+        EXPECT_EQ(settings().db_guideWindowChoosedAIShowIndex(), index);
+    }
 }
 
 TEST_F(SharedPlistTest, BooleanSettersWriteOnlyOnChange) {

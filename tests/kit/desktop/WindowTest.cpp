@@ -50,6 +50,17 @@ TEST_F(WindowOnScreenTest, ZeroWidthIsUnmappedWhileTheModelKeepsIt) {
     EXPECT_EQ(window->frame().width(), 0);
     window->setFrame({60, 50, 220, 100});
     EXPECT_TRUE(waitUntilShown(*window));
+
+    // Shown and at once made empty (a window about to grow in from nothing): the display's
+    // answer to the first showing is not taken for a resize by the user.
+    auto growing = showWindow({300, 50, 200, 100});
+    ASSERT_TRUE(waitUntilShown(*growing));
+    growing->orderOut();
+    pump(0.2);
+    growing->makeKeyAndOrderFront();
+    growing->setFrame({500, 50, 0.3, 100});
+    pump(0.5);
+    EXPECT_EQ(growing->frame(), (Rect{500, 50, 0.3, 100}));
 }
 
 TEST_F(WindowOnScreenTest, OrderedOutAndClosedWindowsLeaveTheScreen) {
