@@ -34,7 +34,7 @@ public:
     PortalGlobalHotKeys(const PortalGlobalHotKeys&) = delete;
     PortalGlobalHotKeys& operator=(const PortalGlobalHotKeys&) = delete;
 
-    // The trigger of the shortcuts specification for a combination ("CTRL+ALT+j", "LOGO+SHIFT+F1"):
+    // The XDG portal's trigger syntax for a combination ("CTRL+ALT+j", "LOGO+SHIFT+F1"):
     // modifiers, then the key's keysym name; nullopt for a key without one.
     static std::optional<std::string> triggerFor(const HotKeyCombination& combination);
 
