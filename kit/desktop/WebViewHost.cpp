@@ -351,17 +351,21 @@ void onPainterRealized(GtkWidget*, gpointer data) {
 // GTK looks for the target of a drag from another program among the widgets under the pointer,
 // input shapes aside, so the painter would take the drops meant for the page: it hands the drag
 // on to the page's widget, in the widget's coordinates.
+// Re-emits a drag signal that carries a position on the page's widget, in its coordinates.
+gboolean emitPositionedOnPage(const char* signal, Entry* e, GdkDragContext* context, gint x, gint y, guint time) {
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(e->widget, signal, context, x + e->clipRect.x - e->frameRect.x,
+                          y + e->clipRect.y - e->frameRect.y, time, &handled);
+    return handled;
+}
+
 void forwardDragsToPage(Entry& entry) {
     gtk_drag_dest_set(entry.painter, GtkDestDefaults(0), nullptr, 0,
                       GdkDragAction(GDK_ACTION_COPY | GDK_ACTION_MOVE | GDK_ACTION_LINK | GDK_ACTION_PRIVATE));
     Entry* raw = &entry;
     g_signal_connect(entry.painter, "drag-motion",
-                     G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer data) -> gboolean {
-                         auto* e = static_cast<Entry*>(data);
-                         gboolean handled = FALSE;
-                         g_signal_emit_by_name(e->widget, "drag-motion", context, x + e->clipRect.x - e->frameRect.x,
-                                               y + e->clipRect.y - e->frameRect.y, time, &handled);
-                         return handled;
+                     G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer data) {
+                         return emitPositionedOnPage("drag-motion", static_cast<Entry*>(data), context, x, y, time);
                      }),
                      raw);
     g_signal_connect(entry.painter, "drag-leave", G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, guint time, gpointer data) {
@@ -369,12 +373,8 @@ void forwardDragsToPage(Entry& entry) {
                      }),
                      raw);
     g_signal_connect(entry.painter, "drag-drop",
-                     G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer data) -> gboolean {
-                         auto* e = static_cast<Entry*>(data);
-                         gboolean handled = FALSE;
-                         g_signal_emit_by_name(e->widget, "drag-drop", context, x + e->clipRect.x - e->frameRect.x,
-                                               y + e->clipRect.y - e->frameRect.y, time, &handled);
-                         return handled;
+                     G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer data) {
+                         return emitPositionedOnPage("drag-drop", static_cast<Entry*>(data), context, x, y, time);
                      }),
                      raw);
 }
