@@ -260,8 +260,9 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
     kit::updateConstraints(singleWebView(), [&](kit::ConstraintMaker& make) { make.width().equalTo(double(width)); });
 
     const std::uint64_t generation = ++slideGeneration_;
-    w->makeKeyAndOrderFront();
+    // Placed before it is ordered in: shown first, it would flash where it was last.
     w->setFrame(kit::Rect{double(x) + double(width), double(y), 0, double(height)}, false);
+    w->makeKeyAndOrderFront();
     latestWindowShowInScreen_ = currentMouseLocationScreen_;
 
     std::weak_ptr<KZSideMainWindowController> weak = self();

@@ -49,7 +49,13 @@ bool iconifyingIsReported(GtkWidget* widget) {
 // Activation follows focus: once no window of the process has it, the application resigns. The
 // check waits a moment: focus moving between two windows of the process (a panel closing as the
 // side window is presented) leaves neither active for a few round trips, and resigning then
-// would hide what was just shown.
+// would hide what was just shown. A window made key or shown while the check waits has not had
+// its focus yet either: the check then waits once more from there.
+unsigned long& focusRequests() {
+    static unsigned long count = 0;
+    return count;
+}
+
 void scheduleActivationCheck() {
     constexpr guint kSettleMilliseconds = 150;
     static bool scheduled = false;
@@ -57,7 +63,7 @@ void scheduleActivationCheck() {
     scheduled = true;
     g_timeout_add(
         kSettleMilliseconds,
-        [](gpointer) -> gboolean {
+        [](gpointer data) -> gboolean {
             scheduled = false;
             bool anyActive = false;
             GList* toplevels = gtk_window_list_toplevels();
@@ -65,11 +71,16 @@ void scheduleActivationCheck() {
                 if (gtk_window_is_active(GTK_WINDOW(it->data))) anyActive = true;
             }
             g_list_free(toplevels);
+            if (anyActive) return G_SOURCE_REMOVE;
+            if (GPOINTER_TO_SIZE(data) != static_cast<gsize>(focusRequests())) {
+                scheduleActivationCheck();
+                return G_SOURCE_REMOVE;
+            }
             auto& app = Application::shared();
-            if (!anyActive && app.isActive()) app.setActiveFromBackend(false);
+            if (app.isActive()) app.setActiveFromBackend(false);
             return G_SOURCE_REMOVE;
         },
-        nullptr);
+        GSIZE_TO_POINTER(static_cast<gsize>(focusRequests())));
 }
 
 EventType downType(unsigned button) {
@@ -241,6 +252,8 @@ void GtkWindowPeer::windowDidChange(WindowChange change) {
             gtk_widget_queue_draw(canvas_);
             break;
         case WindowChange::KeyStatus:
+            // Made key before it is mapped, it gets the focus once shown.
+            if (model_.isKeyWindow()) ++focusRequests();
             if (model_.isKeyWindow() && gtk_widget_get_mapped(window_) && gtk_window_get_accept_focus(GTK_WINDOW(window_)) &&
                 !gtk_window_is_active(GTK_WINDOW(window_))) {
                 gtk_window_present(GTK_WINDOW(window_));
@@ -352,6 +365,7 @@ void GtkWindowPeer::syncVisibility() {
     const bool shown = gtk_widget_get_visible(window_);
     if (wanted && !shown) {
         shownAt_ = g_get_monotonic_time();
+        if (gtk_window_get_focus_on_map(GTK_WINDOW(window_))) ++focusRequests();
         gtk_widget_show(window_);
         if (model_.isKeyWindow() && gtk_window_get_accept_focus(GTK_WINDOW(window_))) gtk_window_present(GTK_WINDOW(window_));
     } else if (!wanted && shown && !(state_ & GDK_WINDOW_STATE_ICONIFIED)) {

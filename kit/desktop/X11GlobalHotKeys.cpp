@@ -93,10 +93,12 @@ bool X11GlobalHotKeys::grabKey(const Grab& grab) {
     return true;
 }
 
-void X11GlobalHotKeys::ungrabKey(const Grab& grab) {
+void X11GlobalHotKeys::ungrabKey(const Grab& grab) { ungrabKey(grab, lockVariants()); }
+
+void X11GlobalHotKeys::ungrabKey(const Grab& grab, const std::vector<unsigned>& variants) {
     Display* display = GDK_DISPLAY_XDISPLAY(display_);
     gdk_x11_display_error_trap_push(display_);
-    for (unsigned variant : lockVariants()) {
+    for (unsigned variant : variants) {
         XUngrabKey(display, static_cast<int>(grab.keycode), grab.modifiers | variant, rootOf(display));
     }
     gdk_x11_display_error_trap_pop_ignored(display_);
@@ -124,12 +126,24 @@ void X11GlobalHotKeys::ungrab(const HotKeyCombination& combination) {
 }
 
 void X11GlobalHotKeys::keymapChanged() {
-    // Key codes and modifier places may have moved: grab everything anew.
-    for (const Grab& grab : grabs_) ungrabKey(grab);
+    // The server reports a keyboard change whenever another device (a second keyboard, a synthetic
+    // one) sends keys, usually with nothing moved. A grab that still resolves the same is kept as
+    // it is: released and taken again, it would leave a gap in which that very key press is missed.
+    const std::vector<unsigned> oldLockVariants = lockVariants();
     readModifierMasks();
+    const bool locksMoved = lockVariants() != oldLockVariants;
     std::vector<Grab> kept;
     for (const Grab& old : grabs_) {
         auto resolved = resolve(old.combination);
+        if (resolved && !locksMoved && resolved->keycode == old.keycode && resolved->modifiers == old.modifiers) {
+            kept.push_back(old);
+            continue;
+        }
+        if (old.keycode != 0) {
+            // Released with the lock masks it was taken with.
+            ungrabKey(old, oldLockVariants);
+            down_.erase(old.keycode);
+        }
         if (resolved && grabKey(*resolved)) {
             kept.push_back(*resolved);
         } else {
@@ -138,7 +152,6 @@ void X11GlobalHotKeys::keymapChanged() {
         }
     }
     grabs_ = std::move(kept);
-    down_.clear();
 }
 
 GdkFilterReturn X11GlobalHotKeys::filter(GdkXEvent* xevent, GdkEvent*, gpointer data) {

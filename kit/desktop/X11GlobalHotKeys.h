@@ -43,6 +43,7 @@ private:
     Result<Grab> resolve(const HotKeyCombination& combination) const;
     bool grabKey(const Grab& grab);
     void ungrabKey(const Grab& grab);
+    void ungrabKey(const Grab& grab, const std::vector<unsigned>& variants);
     std::vector<unsigned> lockVariants() const;
     void keymapChanged();
 

@@ -173,6 +173,24 @@ TEST_F(WindowOnScreenTest, FocusRulesFollowTheModel) {
     EXPECT_FALSE(gtk_window_get_accept_focus(GTK_WINDOW(desktop::gtkWindowFor(*panel))));
     EXPECT_FALSE(gtk_window_get_skip_taskbar_hint(GTK_WINDOW(desktop::gtkWindowFor(*titled))));
     EXPECT_TRUE(gtk_window_get_skip_taskbar_hint(GTK_WINDOW(desktop::gtkWindowFor(*panel))));
+
+    // A key window closes and, before the application's activation is checked, another is made
+    // key while still empty and only then grows in (the side window sliding in after the last
+    // one slid out): it keeps the key status once it has the focus.
+    auto& app = Application::shared();
+    titled->makeKeyAndOrderFront();
+    ASSERT_TRUE(waitFor([&] { return gtk_window_is_active(GTK_WINDOW(desktop::gtkWindowFor(*titled))); }));
+    auto growing = create<Window>(Rect{700, 100, 0, 100}, WindowStyleTitled);
+    titled->close();
+    pump(0.1);
+    app.activate(true);
+    growing->makeKeyAndOrderFront();
+    pump(0.08);
+    growing->setFrame({700, 100, 200, 100});
+    ASSERT_TRUE(waitUntilShown(*growing));
+    pump(0.4);
+    EXPECT_TRUE(app.isActive());
+    EXPECT_TRUE(growing->isKeyWindow());
 }
 
 TEST_F(WindowOnScreenTest, SheetsAreModalAndTransientForTheirParent) {
