@@ -178,6 +178,7 @@ TEST_F(WindowOnScreenTest, FocusRulesFollowTheModel) {
     // key while still empty and only then grows in (the side window sliding in after the last
     // one slid out): it keeps the key status once it has the focus.
     auto& app = Application::shared();
+    app.activate(true);
     titled->makeKeyAndOrderFront();
     ASSERT_TRUE(waitFor([&] { return gtk_window_is_active(GTK_WINDOW(desktop::gtkWindowFor(*titled))); }));
     auto growing = create<Window>(Rect{700, 100, 0, 100}, WindowStyleTitled);
