@@ -149,8 +149,8 @@ class EndToEnd(unittest.TestCase):
                 return lambda: [d for d in self.messages_to(s, "chat", "SwipeOverMessage")
                                 if d and d.get("message") == text]
             wait_until(received("what is a stand-in"), "the chat page to receive the text")
-            shown = self.messages_to(s, "chat", "WebShow")
-            self.assertTrue(any(d and d.get("visible") for d in shown), shown)
+            wait_until(lambda: any(d and d.get("visible") for d in self.messages_to(s, "chat", "WebShow")),
+                       "the chat page to hear that it shows")
             s.screenshot("text-on-chat")
 
             # Text that tries to break out of its string reaches the page as it was sent.
@@ -324,10 +324,9 @@ class EndToEnd(unittest.TestCase):
                 time.sleep(0.5)
                 s.screenshot(f"{page}-window")
             # The file actions reached their pages, which report the file they opened.
-            self.assertEqual([d.get("path") for d in self.messages_to(s, "picture", "HandleFile")],
-                             ["/tmp/quarn-sample.png"])
-            self.assertEqual([d.get("path") for d in self.messages_to(s, "file", "HandleFile")],
-                             ["/tmp/quarn-sample.pdf"])
+            for page, path in (("picture", "/tmp/quarn-sample.png"), ("file", "/tmp/quarn-sample.pdf")):
+                wait_until(lambda: self.messages_to(s, page, "HandleFile"), f"the {page} page to hear of its file")
+                self.assertEqual([d.get("path") for d in self.messages_to(s, page, "HandleFile")], [path])
             wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to report its file")
             self.assertEqual(self.messages_to(s, "write", "HandleFile"), [])
             self.assertEqual(len(self.tool_windows(s)), 3)

@@ -94,8 +94,10 @@ class Panels(unittest.TestCase):
         self.tool_command(fifo, f"{kind} {text} {x} {y}")
         wait_until(lambda: [d for d in self.messages_to(s, kind, "SwipeOverMessage")
                             if d and d.get("message") == text], f"the {kind} page to receive the text")
-        shown = self.messages_to(s, kind, "WebShow")
-        self.assertTrue(shown and shown[-1] == {"type": kind, "visible": True}, shown)
+        # The page reports each message to the service on its own request: the show that follows
+        # the text may be heard a moment later.
+        wait_until(lambda: (self.messages_to(s, kind, "WebShow") or [None])[-1] == {"type": kind, "visible": True},
+                   f"the {kind} page to hear that its panel shows")
 
         # The page's size goes to the tool, which answers with the frame at the point it gave.
         height = panel_height(text)
@@ -118,7 +120,8 @@ class Panels(unittest.TestCase):
                    f"the {kind} panel to hide after a click elsewhere")
         wait_until(lambda: len(self.messages_to(s, kind, "SwipeWindowClose")) > before,
                    f"the {kind} page to hear that its panel closed")
-        self.assertEqual(self.messages_to(s, kind, "WebShow")[-1], {"type": kind, "visible": False})
+        wait_until(lambda: self.messages_to(s, kind, "WebShow")[-1] == {"type": kind, "visible": False},
+                   f"the {kind} page to hear that its panel hid")
 
     # -- the panels
 

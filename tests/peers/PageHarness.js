@@ -143,6 +143,7 @@ const application = {
   sent: [],
   callbackCount: 0,
   callbacks: {},
+  answered: new Set(),
 
   isBridgeAddress(address, host) {
     const match = /^([a-zA-Z][a-zA-Z0-9+.-]*):\/\/([^/?#]*)/.exec(address);
@@ -190,7 +191,10 @@ const application = {
     const messages = JSON.parse(text);
     for (const message of messages) {
       out({ j2n: message });
-      if (message.responseId) continue;
+      if (message.responseId) {
+        this.answered.add(message.responseId);
+        continue;
+      }
       this.sent.push(message);
       if (message.callbackId) {
         let answer = { code: 0 };
@@ -263,6 +267,9 @@ async function main() {
       fail('unknown step ' + JSON.stringify(step));
     }
   }
+  // A page may answer a call only after work of its own (a report to the service): the answers are
+  // awaited, as long as the deadline allows, before the final state is taken.
+  while (application.answered.size < application.callbackCount && Date.now() < deadline) await sleep(5);
   await sleep(100);
 
   const texts = {};
