@@ -98,8 +98,7 @@ void receiveTargets(GtkClipboard* clipboard, GdkAtom* atoms, gint count, gpointe
     }
 }
 
-void ownerChanged(GtkClipboard* clipboard, GdkEvent*, gpointer data) {
-    auto state = static_cast<std::weak_ptr<DesktopClipboard::State>*>(data)->lock();
+void ownerChanged(GtkClipboard* clipboard, const std::shared_ptr<DesktopClipboard::State>& state) {
     if (!state || !state->owner) return;
     if (gtk_clipboard_get_owner(clipboard) == state->owner) return;
     ++state->generation;
@@ -112,12 +111,13 @@ DesktopClipboard::DesktopClipboard(GdkDisplay* display)
     : clipboard_(gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD)), state_(std::make_shared<State>()) {
     state_->clipboard = clipboard_;
     state_->owner = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
-    ownerChangeSignal_ = g_signal_connect_data(clipboard_, "owner-change", G_CALLBACK(ownerChanged), new std::weak_ptr<State>(state_),
-                          [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<State>*>(data); }, GConnectFlags(0));
+    ownerChangeSignal_ = SignalConnection::connect(
+        clipboard_, "owner-change",
+        [weak = std::weak_ptr<State>(state_)](GtkClipboard* clipboard, GdkEvent*) { ownerChanged(clipboard, weak.lock()); });
 }
 
 DesktopClipboard::~DesktopClipboard() {
-    g_signal_handler_disconnect(clipboard_, ownerChangeSignal_);
+    ownerChangeSignal_.disconnect();
     if (gtk_clipboard_get_owner(clipboard_) == state_->owner) gtk_clipboard_store(clipboard_);
     g_object_unref(state_->owner);
     state_->owner = nullptr;

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "kit/base/GSignal.h"
+
 namespace kit {
 class Pasteboard;
 }
@@ -30,7 +32,7 @@ public:
 
 private:
     GtkClipboard* clipboard_;
-    gulong ownerChangeSignal_ = 0;
+    SignalConnection ownerChangeSignal_;
     std::shared_ptr<State> state_;
 };
 

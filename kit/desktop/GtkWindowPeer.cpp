@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <exception>
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -105,19 +104,6 @@ int buttonNumber(unsigned button) {
 
 }  // namespace
 
-template <class E, gboolean (GtkWindowPeer::*Method)(E*)>
-gboolean GtkWindowPeer::eventThunk(GtkWidget*, E* event, gpointer self) {
-    // Exceptions must not unwind through GTK's C frames.
-    try {
-        return (static_cast<GtkWindowPeer*>(self)->*Method)(event);
-    } catch (const std::exception& e) {
-        logf("Uncaught exception in a window event: %s", e.what());
-    } catch (...) {
-        logLine("Uncaught exception in a window event");
-    }
-    return TRUE;
-}
-
 GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     g_object_ref_sink(window_);
@@ -137,40 +123,30 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
     gtk_container_add(GTK_CONTAINER(window_), canvas_);
     gtk_widget_show(canvas_);
 
-    g_signal_connect(canvas_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer self) -> gboolean {
-        try {
-            return static_cast<GtkWindowPeer*>(self)->onDraw(cr);
-        } catch (const std::exception& e) {
-            logf("Uncaught exception while drawing a window: %s", e.what());
-        } catch (...) {
-        }
-        return TRUE;
-    }), this);
-    g_signal_connect(canvas_, "button-press-event", G_CALLBACK((eventThunk<GdkEventButton, &GtkWindowPeer::onButton>)), this);
-    g_signal_connect(canvas_, "button-release-event", G_CALLBACK((eventThunk<GdkEventButton, &GtkWindowPeer::onButton>)), this);
-    g_signal_connect(canvas_, "motion-notify-event", G_CALLBACK((eventThunk<GdkEventMotion, &GtkWindowPeer::onMotion>)), this);
-    g_signal_connect(canvas_, "scroll-event", G_CALLBACK((eventThunk<GdkEventScroll, &GtkWindowPeer::onScroll>)), this);
-    g_signal_connect(canvas_, "enter-notify-event", G_CALLBACK((eventThunk<GdkEventCrossing, &GtkWindowPeer::onCrossing>)), this);
-    g_signal_connect(canvas_, "leave-notify-event", G_CALLBACK((eventThunk<GdkEventCrossing, &GtkWindowPeer::onCrossing>)), this);
-    g_signal_connect(window_, "key-press-event", G_CALLBACK((eventThunk<GdkEventKey, &GtkWindowPeer::onKey>)), this);
-    g_signal_connect(window_, "key-release-event", G_CALLBACK((eventThunk<GdkEventKey, &GtkWindowPeer::onKey>)), this);
-    g_signal_connect(window_, "configure-event", G_CALLBACK((eventThunk<GdkEventConfigure, &GtkWindowPeer::onConfigure>)), this);
-    g_signal_connect(window_, "window-state-event", G_CALLBACK((eventThunk<GdkEventWindowState, &GtkWindowPeer::onWindowState>)), this);
-    g_signal_connect(window_, "map-event", G_CALLBACK((eventThunk<GdkEvent, &GtkWindowPeer::onMapChange>)), this);
-    g_signal_connect(window_, "unmap-event", G_CALLBACK((eventThunk<GdkEvent, &GtkWindowPeer::onMapChange>)), this);
-    g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
-        try {
-            return static_cast<GtkWindowPeer*>(self)->onDelete();
-        } catch (...) {
-        }
-        return TRUE;
-    }), this);
-    g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
-        try {
-            static_cast<GtkWindowPeer*>(self)->onActiveChanged();
-        } catch (...) {
-        }
-    }), this);
+    // An exception in an event handler counts the event as handled.
+    signals_.connect(canvas_, "draw", [this](GtkWidget*, cairo_t* cr) -> gboolean { return onDraw(cr); }, TRUE);
+    for (const char* signal : {"button-press-event", "button-release-event"}) {
+        signals_.connect(canvas_, signal, [this](GtkWidget*, GdkEventButton* e) -> gboolean { return onButton(e); }, TRUE);
+    }
+    signals_.connect(
+        canvas_, "motion-notify-event", [this](GtkWidget*, GdkEventMotion* e) -> gboolean { return onMotion(e); }, TRUE);
+    signals_.connect(canvas_, "scroll-event", [this](GtkWidget*, GdkEventScroll* e) -> gboolean { return onScroll(e); }, TRUE);
+    for (const char* signal : {"enter-notify-event", "leave-notify-event"}) {
+        signals_.connect(canvas_, signal, [this](GtkWidget*, GdkEventCrossing* e) -> gboolean { return onCrossing(e); }, TRUE);
+    }
+    for (const char* signal : {"key-press-event", "key-release-event"}) {
+        signals_.connect(window_, signal, [this](GtkWidget*, GdkEventKey* e) -> gboolean { return onKey(e); }, TRUE);
+    }
+    signals_.connect(
+        window_, "configure-event", [this](GtkWidget*, GdkEventConfigure* e) -> gboolean { return onConfigure(e); }, TRUE);
+    signals_.connect(
+        window_, "window-state-event", [this](GtkWidget*, GdkEventWindowState* e) -> gboolean { return onWindowState(e); },
+        TRUE);
+    for (const char* signal : {"map-event", "unmap-event"}) {
+        signals_.connect(window_, signal, [this](GtkWidget*, GdkEvent* e) -> gboolean { return onMapChange(e); }, TRUE);
+    }
+    signals_.connect(window_, "delete-event", [this](GtkWidget*, GdkEvent*) -> gboolean { return onDelete(); }, TRUE);
+    signals_.connect(window_, "notify::is-active", [this](GObject*, GParamSpec*) { onActiveChanged(); });
 
     registry().push_back(this);
     watchOcclusion();
@@ -189,8 +165,7 @@ GtkWindowPeer::~GtkWindowPeer() {
             other->transientParent_ = nullptr;
         }
     }
-    g_signal_handlers_disconnect_by_data(canvas_, this);
-    g_signal_handlers_disconnect_by_data(window_, this);
+    signals_.disconnectAll();
     windowCanvasDetach(canvas_);
     if (shape_) cairo_region_destroy(shape_);
     gtk_widget_destroy(window_);

@@ -14,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "kit/base/GSignal.h"
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/Event.h"
@@ -71,9 +72,6 @@ private:
     gboolean onDelete();
     void onActiveChanged();
 
-    template <class E, gboolean (GtkWindowPeer::*Method)(E*)>
-    static gboolean eventThunk(GtkWidget* widget, E* event, gpointer self);
-
     Window& model_;
     GtkWidget* window_ = nullptr;
     GtkWidget* canvas_ = nullptr;
@@ -97,6 +95,8 @@ private:
     double lastPressX_ = 0;
     double lastPressY_ = 0;
     std::set<std::uint16_t> keysDown_;
+    // On window_ and canvas_.
+    SignalConnections signals_;
 };
 
 }  // namespace kit::desktop
