@@ -1,18 +1,21 @@
 #include "frameworks/KZImageLoader.h"
 
-// The worker thread runs its own GLib main context with one HTTP session; every job lives on
-// that thread from start to finish. The main thread only submits jobs and cancels them through
-// their GCancellable, which is thread-safe. Results come back as tasks posted to the run loop.
+// The worker thread runs a loop of its own (on a GLib main context of its own) with one HTTP
+// session; every job lives on that thread from start to finish. The main thread only posts jobs
+// to it and cancels them through their GCancellable. Results come back as tasks posted to the
+// main run loop.
 
 #include <gio/gio.h>
 #include <libsoup/soup.h>
 
+#include <future>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/ImageView.h"
@@ -40,23 +43,17 @@ struct Job {
 // Cancels its download when released. The cancellation itself happens on the worker thread:
 // cancelling from another thread while the worker's socket source is being disposed races inside
 // GLib's cancellable source and can leak it, so the token only queues the cancel on the worker's
-// context. A context whose worker has already stopped releases the queued cancel with itself.
+// loop. A loop whose worker has already stopped releases the queued cancel with itself.
 struct LoadToken {
-    GMainContext* context;
-    GCancellable* cancellable;
-    LoadToken(GMainContext* ctx, GCancellable* c) : context(g_main_context_ref(ctx)), cancellable(c) { g_object_ref(cancellable); }
-    ~LoadToken() {
-        g_main_context_invoke_full(
-            context, G_PRIORITY_DEFAULT,
-            [](gpointer data) -> gboolean {
-                g_cancellable_cancel(static_cast<GCancellable*>(data));
-                return G_SOURCE_REMOVE;
-            },
-            cancellable, g_object_unref);
-        g_main_context_unref(context);
-    }
+    std::shared_ptr<kit::RunLoop> workerLoop;
+    kit::GRef<GCancellable> cancellable;
+    LoadToken(std::shared_ptr<kit::RunLoop> loop, GCancellable* c)
+        : workerLoop(std::move(loop)), cancellable(kit::GRef<GCancellable>::retain(c)) {}
     LoadToken(const LoadToken&) = delete;
     LoadToken& operator=(const LoadToken&) = delete;
+    ~LoadToken() {
+        workerLoop->post([cancellable = std::move(cancellable)] { g_cancellable_cancel(cancellable.get()); });
+    }
 };
 
 std::string errorText(const GError* error, const char* fallback) {
@@ -107,8 +104,8 @@ struct KZImageLoader::State {
 
 struct KZImageLoader::Worker {
     Options options;
-    GMainContext* context = nullptr;
-    GMainLoop* loop = nullptr;
+    // The worker thread's own loop; posting to it is safe from any thread.
+    std::shared_ptr<kit::RunLoop> loop;
     std::thread thread;
     // Worker thread only.
     SoupSession* session = nullptr;
@@ -116,53 +113,44 @@ struct KZImageLoader::Worker {
     bool stopping = false;
 
     explicit Worker(Options o) : options(o) {
-        context = g_main_context_new();
-        loop = g_main_loop_new(context, FALSE);
-        thread = std::thread([this] { run(); });
+        std::promise<std::shared_ptr<kit::RunLoop>> made;
+        auto future = made.get_future();
+        thread = std::thread([this, &made] { run(made); });
+        loop = future.get();
     }
 
     ~Worker() {
-        g_main_context_invoke(context, &Worker::stopOnWorker, this);
+        loop->post([this] { stop(); });
         thread.join();
-        g_main_loop_unref(loop);
-        g_main_context_unref(context);
     }
 
-    void run() {
-        g_main_context_push_thread_default(context);
-        session = soup_session_new();
-        soup_session_set_timeout(session, options.timeoutSeconds);
-        soup_session_set_idle_timeout(session, 60);
-        g_main_loop_run(loop);
+    void run(std::promise<std::shared_ptr<kit::RunLoop>>& made) {
+        auto own = kit::makeGlibRunLoopWithOwnContext();
+        // The first task, before any job: the session belongs to the loop's context.
+        own->post([this] {
+            session = soup_session_new();
+            soup_session_set_timeout(session, options.timeoutSeconds);
+            soup_session_set_idle_timeout(session, 60);
+        });
+        made.set_value(own);
+        own->run();
+    }
+
+    void stop() {
+        stopping = true;
+        for (Job* job : jobs) g_cancellable_cancel(job->cancellable);
+        if (jobs.empty()) finishStopping();
+    }
+
+    // The session's own clean-up runs as the loop ends.
+    void finishStopping() {
         g_object_unref(session);
         session = nullptr;
-        // Let the session's own cleanup sources run before the context goes.
-        while (g_main_context_iteration(context, FALSE)) {
-        }
-        g_main_context_pop_thread_default(context);
-    }
-
-    static gboolean stopOnWorker(gpointer data) {
-        auto* self = static_cast<Worker*>(data);
-        self->stopping = true;
-        for (Job* job : self->jobs) g_cancellable_cancel(job->cancellable);
-        if (self->jobs.empty()) g_main_loop_quit(self->loop);
-        return G_SOURCE_REMOVE;
+        loop->quit();
     }
 
     void submit(Job* job) {
-        struct Start {
-            Worker* worker;
-            Job* job;
-        };
-        g_main_context_invoke_full(
-            context, G_PRIORITY_DEFAULT,
-            [](gpointer data) -> gboolean {
-                auto* start = static_cast<Start*>(data);
-                start->worker->begin(start->job);
-                return G_SOURCE_REMOVE;
-            },
-            new Start{this, job}, [](gpointer data) { delete static_cast<Start*>(data); });
+        loop->post([this, job] { begin(job); });
     }
 
     void begin(Job* job) {
@@ -280,7 +268,7 @@ struct KZImageLoader::Worker {
         job->finish(std::move(result));
         jobs.erase(job);
         delete job;
-        if (stopping && jobs.empty()) g_main_loop_quit(loop);
+        if (stopping && jobs.empty()) finishStopping();
     }
 };
 
@@ -322,7 +310,7 @@ std::shared_ptr<void> KZImageLoader::load(std::string_view address, Completion c
     job->cancellable = g_cancellable_new();
     job->maximumBytes = worker_->options.maximumBytes;
     job->maximumPixels = worker_->options.maximumPixels;
-    auto token = std::make_shared<LoadToken>(worker_->context, job->cancellable);
+    auto token = std::make_shared<LoadToken>(worker_->loop, job->cancellable);
     std::weak_ptr<LoadToken> weakToken = token;
     std::weak_ptr<State> weakState = state_;
     job->finish = [loop, weakToken, weakState, completion = std::move(completion)](kit::Result<kit::Image> result) {
