@@ -55,33 +55,6 @@ unsigned long& focusRequests() {
     return count;
 }
 
-void scheduleActivationCheck() {
-    constexpr guint kSettleMilliseconds = 150;
-    static bool scheduled = false;
-    if (scheduled) return;
-    scheduled = true;
-    g_timeout_add(
-        kSettleMilliseconds,
-        [](gpointer data) -> gboolean {
-            scheduled = false;
-            bool anyActive = false;
-            GList* toplevels = gtk_window_list_toplevels();
-            for (GList* it = toplevels; it; it = it->next) {
-                if (gtk_window_is_active(GTK_WINDOW(it->data))) anyActive = true;
-            }
-            g_list_free(toplevels);
-            if (anyActive) return G_SOURCE_REMOVE;
-            if (GPOINTER_TO_SIZE(data) != static_cast<gsize>(focusRequests())) {
-                scheduleActivationCheck();
-                return G_SOURCE_REMOVE;
-            }
-            auto& app = Application::shared();
-            if (app.isActive()) app.setActiveFromBackend(false);
-            return G_SOURCE_REMOVE;
-        },
-        GSIZE_TO_POINTER(static_cast<gsize>(focusRequests())));
-}
-
 EventType downType(unsigned button) {
     if (button == 1) return EventType::LeftMouseDown;
     if (button == 3) return EventType::RightMouseDown;
@@ -103,6 +76,33 @@ int buttonNumber(unsigned button) {
 }
 
 }  // namespace
+
+void GtkWindowPeer::scheduleActivationCheck() {
+    constexpr guint kSettleMilliseconds = 150;
+    static bool scheduled = false;
+    if (scheduled) return;
+    scheduled = true;
+    g_timeout_add(
+        kSettleMilliseconds,
+        [](gpointer data) -> gboolean {
+            scheduled = false;
+            bool anyActive = false;
+            GList* toplevels = gtk_window_list_toplevels();
+            for (GList* it = toplevels; it; it = it->next) {
+                if (gtk_window_is_active(GTK_WINDOW(it->data))) anyActive = true;
+            }
+            g_list_free(toplevels);
+            if (anyActive) return G_SOURCE_REMOVE;
+            if (GPOINTER_TO_SIZE(data) != static_cast<gsize>(focusRequests())) {
+                scheduleActivationCheck();
+                return G_SOURCE_REMOVE;
+            }
+            auto& app = Application::shared();
+            if (app.isActive()) app.setActiveFromBackend(backendBadge(), false);
+            return G_SOURCE_REMOVE;
+        },
+        GSIZE_TO_POINTER(static_cast<gsize>(focusRequests())));
+}
 
 GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -594,7 +594,7 @@ gboolean GtkWindowPeer::onConfigure(GdkEventConfigure* event) {
     auto keep = model_.weak_from_this().lock();
     if (!keep) return FALSE;
     requested_ = got;
-    model_.userResize(space.toKit(got));
+    model_.userResize(backendBadge(), space.toKit(got));
     return FALSE;
 }
 
@@ -641,7 +641,7 @@ void GtkWindowPeer::reportOcclusion() {
     auto keep = model_.weak_from_this().lock();
     if (!keep) return;
     const bool seen = mapped_ && !fullyObscured_ && !(state_ & GDK_WINDOW_STATE_ICONIFIED) && model_.isVisible();
-    model_.setOcclusionState(seen ? kWindowOcclusionStateVisible : 0);
+    model_.setOcclusionState(backendBadge(), seen ? kWindowOcclusionStateVisible : 0);
 }
 
 gboolean GtkWindowPeer::onDelete() {
@@ -659,7 +659,7 @@ void GtkWindowPeer::onActiveChanged() {
         return;
     }
     auto& app = Application::shared();
-    if (!app.isActive()) app.setActiveFromBackend(true);
+    if (!app.isActive()) app.setActiveFromBackend(backendBadge(), true);
     if (model_.isVisible() && !model_.isKeyWindow() && model_.canBecomeKeyWindow() && !model_.attachedSheet()) {
         model_.makeKeyWindow();
     }

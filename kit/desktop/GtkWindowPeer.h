@@ -71,6 +71,8 @@ private:
     void reportOcclusion();
     gboolean onDelete();
     void onActiveChanged();
+    // Resigns the application's activation once no window of the process has the focus.
+    static void scheduleActivationCheck();
 
     Window& model_;
     GtkWidget* window_ = nullptr;

@@ -309,7 +309,7 @@ void WebKitWebEngine::scriptDidFinish(std::uint64_t scriptId, ScriptResult resul
     while (!scripts_.empty() && scripts_.front().result) {
         PendingScript done = std::move(scripts_.front());
         scripts_.pop_front();
-        view_.engineScriptDidFinish(done.id, std::move(*done.result));
+        view_.engineScriptDidFinish(backendBadge(), done.id, std::move(*done.result));
     }
 }
 
@@ -356,17 +356,17 @@ void WebKitWebEngine::connectSignals() {
     signals_.connect(view, "leave-fullscreen", [this](WebKitWebView*) -> gboolean { return onFullscreen(false); });
     signals_.connect(view, "notify::uri", [this](WebKitWebView* webView, GParamSpec*) {
         const char* uri = webkit_web_view_get_uri(webView);
-        view_.engineDidChangeUrl(uri ? uri : "");
+        view_.engineDidChangeUrl(backendBadge(), uri ? uri : "");
     });
     signals_.connect(view, "notify::title", [this](WebKitWebView* webView, GParamSpec*) {
         const char* title = webkit_web_view_get_title(webView);
-        view_.engineDidChangeTitle(title ? title : "");
+        view_.engineDidChangeTitle(backendBadge(), title ? title : "");
     });
     signals_.connect(view, "notify::estimated-load-progress", [this](WebKitWebView* webView, GParamSpec*) {
-        view_.engineDidChangeEstimatedProgress(webkit_web_view_get_estimated_load_progress(webView));
+        view_.engineDidChangeEstimatedProgress(backendBadge(), webkit_web_view_get_estimated_load_progress(webView));
     });
     signals_.connect(view, "notify::is-loading", [this](WebKitWebView* webView, GParamSpec*) {
-        view_.engineDidChangeLoading(webkit_web_view_is_loading(webView));
+        view_.engineDidChangeLoading(backendBadge(), webkit_web_view_is_loading(webView));
     });
 }
 
@@ -398,7 +398,7 @@ gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitP
                                             request ? webkit_uri_request_get_uri(request) : "");
         response.isForMainFrame = webkit_response_policy_decision_is_main_frame_main_resource(responseDecision);
         response.canShowMimeType = webkit_response_policy_decision_is_mime_type_supported(responseDecision);
-        view_.engineDecidePolicyForNavigationResponse(response, [answer](NavigationResponsePolicy policy) {
+        view_.engineDecidePolicyForNavigationResponse(backendBadge(), response, [answer](NavigationResponsePolicy policy) {
             answer->answer(policy == NavigationResponsePolicy::Allow, policy == NavigationResponsePolicy::Download);
         });
         return TRUE;
@@ -407,7 +407,7 @@ gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitP
     const NavigationAction action =
         navigationActionFrom(webkit_navigation_policy_decision_get_navigation_action(navigationDecision),
                              type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
-    view_.engineDecidePolicyForNavigationAction(action, [answer](NavigationActionPolicy policy) {
+    view_.engineDecidePolicyForNavigationAction(backendBadge(), action, [answer](NavigationActionPolicy policy) {
         answer->answer(policy == NavigationActionPolicy::Allow, policy == NavigationActionPolicy::Download);
     });
     return TRUE;
@@ -422,22 +422,22 @@ void WebKitWebEngine::onLoadChanged(WebKitLoadEvent event) {
             navigationActive_ = true;
             navigationFailed_ = false;
             certificateError_.reset();
-            view_.engineDidStartProvisionalNavigation(navigation_);
+            view_.engineDidStartProvisionalNavigation(backendBadge(), navigation_);
             break;
         case WEBKIT_LOAD_REDIRECTED:
-            if (navigationActive_) view_.engineDidReceiveServerRedirect(navigation_);
+            if (navigationActive_) view_.engineDidReceiveServerRedirect(backendBadge(), navigation_);
             break;
         case WEBKIT_LOAD_COMMITTED:
             // The server answered: the request's timeout no longer applies.
             if (navigation_ == timeoutNavigation_) cancelTimeout();
-            if (navigationActive_) view_.engineDidCommitNavigation(navigation_);
+            if (navigationActive_) view_.engineDidCommitNavigation(backendBadge(), navigation_);
             break;
         case WEBKIT_LOAD_FINISHED: {
             if (navigation_ == timeoutNavigation_) cancelTimeout();
             const bool report = navigationActive_ && !navigationFailed_;
             navigationActive_ = false;
             navigationFailed_ = false;
-            if (report) view_.engineDidFinishNavigation(navigation_);
+            if (report) view_.engineDidFinishNavigation(backendBadge(), navigation_);
             break;
         }
     }
@@ -463,9 +463,9 @@ gboolean WebKitWebEngine::onLoadFailed(WebKitLoadEvent event, const char* failin
     if (!navigationActive_ || navigationFailed_) return TRUE;
     navigationFailed_ = true;
     if (event == WEBKIT_LOAD_COMMITTED) {
-        view_.engineDidFailNavigation(navigation_, webError);
+        view_.engineDidFailNavigation(backendBadge(), navigation_, webError);
     } else {
-        view_.engineDidFailProvisionalNavigation(navigation_, webError);
+        view_.engineDidFailProvisionalNavigation(backendBadge(), navigation_, webError);
     }
     return TRUE;
 }
@@ -489,7 +489,7 @@ gboolean WebKitWebEngine::onLoadFailedWithTlsErrors(const char* failingUri, GTls
     certificateError_ = untrustedCertificateError(uri, trust->failureReason);
     // The delegate hears of it; whatever it answers, a certificate that does not validate is not
     // trusted and the load fails.
-    view_.engineDidReceiveAuthenticationChallenge(challenge, [](AuthChallengeDisposition, std::shared_ptr<const Credential>) {});
+    view_.engineDidReceiveAuthenticationChallenge(backendBadge(), challenge, [](AuthChallengeDisposition, std::shared_ptr<const Credential>) {});
     return FALSE;
 }
 
@@ -497,8 +497,8 @@ void WebKitWebEngine::onWebProcessTerminated(WebKitWebProcessTerminationReason r
     logf("The web content process of %s ended (reason %d)", view_.url().c_str(), static_cast<int>(reason));
     cancelTimeout();
     navigationActive_ = false;
-    view_.engineDidChangeLoading(false);
-    view_.engineWebContentProcessDidTerminate();
+    view_.engineDidChangeLoading(backendBadge(), false);
+    view_.engineWebContentProcessDidTerminate(backendBadge());
 }
 
 GtkWidget* WebKitWebEngine::onCreate(WebKitNavigationAction* webKitAction) {
@@ -506,7 +506,7 @@ GtkWidget* WebKitWebEngine::onCreate(WebKitNavigationAction* webKitAction) {
     std::shared_ptr<WebView> created;
     {
         PendingRelatedView pending(widget_.get());
-        created = view_.engineCreateWebView(action, WindowFeatures{});
+        created = view_.engineCreateWebView(backendBadge(), action, WindowFeatures{});
     }
     if (!created) return nullptr;
     if (auto* engine = of(*created); engine && engine->relatedToPage_) {
@@ -519,7 +519,7 @@ GtkWidget* WebKitWebEngine::onCreate(WebKitNavigationAction* webKitAction) {
     return nullptr;
 }
 
-void WebKitWebEngine::onClose() { view_.engineDidClose(); }
+void WebKitWebEngine::onClose() { view_.engineDidClose(backendBadge()); }
 
 gboolean WebKitWebEngine::onContextMenu(GdkEvent* gdkEvent) {
     Event event;
@@ -543,7 +543,7 @@ gboolean WebKitWebEngine::onContextMenu(GdkEvent* gdkEvent) {
     GdkModifierType state = GdkModifierType(0);
     if (gdkEvent && gdk_event_get_state(gdkEvent, &state)) event.modifierFlags = modifierFlagsFromGdkState(state);
     // A view that drops right clicks keeps the page from showing its menu.
-    return view_.engineAllowsContextMenu(event) ? FALSE : TRUE;
+    return view_.engineAllowsContextMenu(backendBadge(), event) ? FALSE : TRUE;
 }
 
 gboolean WebKitWebEngine::onFullscreen(bool enter) {
@@ -565,10 +565,10 @@ gboolean WebKitWebEngine::onScriptDialog(WebKitScriptDialog* dialog) {
     const FrameInfo frame = mainFrameInfo();
     switch (webkit_script_dialog_get_dialog_type(dialog)) {
         case WEBKIT_SCRIPT_DIALOG_ALERT:
-            view_.engineRunJavaScriptAlertPanel(message, frame, [answer] { answer->finish(); });
+            view_.engineRunJavaScriptAlertPanel(backendBadge(), message, frame, [answer] { answer->finish(); });
             break;
         case WEBKIT_SCRIPT_DIALOG_CONFIRM:
-            view_.engineRunJavaScriptConfirmPanel(message, frame, [answer](bool confirmed) {
+            view_.engineRunJavaScriptConfirmPanel(backendBadge(), message, frame, [answer](bool confirmed) {
                 if (answer->answered) return;
                 webkit_script_dialog_confirm_set_confirmed(answer->dialog, confirmed);
                 answer->finish();
@@ -576,7 +576,7 @@ gboolean WebKitWebEngine::onScriptDialog(WebKitScriptDialog* dialog) {
             break;
         case WEBKIT_SCRIPT_DIALOG_PROMPT: {
             const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
-            view_.engineRunJavaScriptTextInputPanel(
+            view_.engineRunJavaScriptTextInputPanel(backendBadge(), 
                 message, defaultText ? defaultText : "", frame, [answer](std::optional<std::string> entered) {
                     if (answer->answered) return;
                     if (entered) webkit_script_dialog_prompt_set_text(answer->dialog, entered->c_str());
@@ -601,7 +601,7 @@ gboolean WebKitWebEngine::onRunFileChooser(WebKitFileChooserRequest* request) {
     if (const gchar* const* types = webkit_file_chooser_request_get_mime_types(request)) {
         for (; *types; ++types) parameters.acceptedTypes.emplace_back(*types);
     }
-    view_.engineRunOpenPanel(parameters, mainFrameInfo(),
+    view_.engineRunOpenPanel(backendBadge(), parameters, mainFrameInfo(),
                              [answer](std::optional<std::vector<std::string>> files) { answer->answer(files); });
     return TRUE;
 }
@@ -624,7 +624,7 @@ gboolean WebKitWebEngine::onAuthenticate(WebKitAuthenticationRequest* request) {
     }
     space.authenticationMethod = authenticationMethodFor(webkit_authentication_request_get_scheme(request));
     challenge.previousFailureCount = webkit_authentication_request_is_retry(request) ? 1 : 0;
-    view_.engineDidReceiveAuthenticationChallenge(
+    view_.engineDidReceiveAuthenticationChallenge(backendBadge(), 
         challenge, [answer](AuthChallengeDisposition disposition, std::shared_ptr<const Credential>) {
             if (answer->answered) return;
             answer->answered = true;

@@ -84,7 +84,7 @@ void HeadlessUi::setSystemAppearance(Appearance appearance) {
     Application::shared().systemAppearanceDidChange();
 }
 
-void HeadlessUi::setApplicationActive(bool active) { Application::shared().setActiveFromBackend(active); }
+void HeadlessBackend::setApplicationActive(bool active) { Application::shared().setActiveFromBackend(backendBadge(), active); }
 
 Event HeadlessUi::mouseEvent(EventType type, Window& window, Point point, unsigned modifiers, int clickCount) const {
     Event event;

@@ -156,7 +156,7 @@ void Application::deactivate() {
     if (auto d = delegate()) d->applicationDidResignActive();
 }
 
-void Application::setActiveFromBackend(bool active) {
+void Application::setActiveFromBackend(BackendBadge, bool active) {
     if (active) {
         activate(false);
     } else {

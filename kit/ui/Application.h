@@ -58,7 +58,7 @@ public:
     void activate(bool ignoringOtherApps = true);
     void deactivate();
     // The backend tells of activation changes made by the user.
-    void setActiveFromBackend(bool active);
+    void setActiveFromBackend(BackendBadge, bool active);
 
     // Appearance.
     Appearance effectiveAppearance() const;

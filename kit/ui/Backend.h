@@ -47,6 +47,10 @@ public:
     // True when the backend reports the window's occlusion through Window::setOcclusionState;
     // otherwise a window counts as visible from the moment it is ordered in.
     virtual bool reportsOcclusion() const { return false; }
+
+protected:
+    // For the operations only a backend may call.
+    static BackendBadge backendBadge() { return {}; }
 };
 
 struct PanelAnswer {
@@ -80,6 +84,10 @@ public:
     // Shows an alert and answers the button chosen (an installed Alert presenter takes
     // precedence). The default answers the first button.
     virtual long runAlert(const Alert& alert);
+
+protected:
+    // For the operations only a backend may call.
+    static BackendBadge backendBadge() { return {}; }
 };
 
 }  // namespace kit

@@ -45,7 +45,7 @@ TEST_F(WindowTest, CodeMaySetAnyFrameButTheUserIsBoundByMinAndMaxSize) {
     window->setFrame({1420, 20, 0, 835}, false);
     EXPECT_EQ(window->frame(), (Rect{1420, 20, 0, 835}));
     EXPECT_EQ(window->contentView()->frame().width(), 0);
-    window->userResize({100, 100, 1000, 300});
+    ui.userResize(*window, {100, 100, 1000, 300});
     EXPECT_EQ(window->frame(), (Rect{100, 100, 420, 800}));
 }
 
@@ -263,7 +263,7 @@ TEST_F(WindowTest, OcclusionFollowsVisibility) {
     window->orderFront();
     EXPECT_NE(window->occlusionState() & kWindowOcclusionStateVisible, 0u);
     Recorder recorder(window.get());
-    window->setOcclusionState(0);
+    ui.setOcclusionState(*window, 0);
     EXPECT_EQ(recorder.count(kWindowDidChangeOcclusionStateNotification), 1u);
 }
 
