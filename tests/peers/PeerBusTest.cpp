@@ -22,6 +22,7 @@
 #include "kit/sys/DBusDistributedNotificationCenter.h"
 #include "kit/sys/DBusWorkspace.h"
 #include "tests/kit/sys/PrivateBus.h"
+#include "tests/support/RunLoopWait.h"
 
 namespace peers {
 namespace {
@@ -30,14 +31,7 @@ constexpr double kDeadline = 20;
 
 // Runs the main loop until the condition holds or the deadline passes.
 bool waitFor(const std::function<bool()>& condition, double seconds = kDeadline) {
-    bool expired = false;
-    auto& loop = kit::RunLoop::main();
-    kit::TaskId timeout = loop.postAfter(seconds, [&] { expired = true; });
-    auto ticker = loop.scheduleTimer(0.02, true, [](kit::Timer&) {});
-    loop.runNested([&] { return expired || condition(); });
-    ticker->invalidate();
-    loop.cancel(timeout);
-    return condition();
+    return kit::testing::runLoopUntil(condition, seconds);
 }
 
 // A stand-in process with its standard input and output on pipes; output lines are collected on

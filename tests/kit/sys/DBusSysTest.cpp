@@ -23,6 +23,7 @@
 #include "kit/sys/DBusDistributedNotificationCenter.h"
 #include "kit/sys/DBusWorkspace.h"
 #include "tests/kit/sys/PrivateBus.h"
+#include "tests/support/RunLoopWait.h"
 
 namespace kit {
 namespace {
@@ -98,14 +99,7 @@ protected:
 
     // Runs the main loop until the condition holds or the deadline passes.
     bool waitFor(const std::function<bool()>& condition, double seconds = kDeadline) {
-        bool expired = false;
-        TaskId timeout = RunLoop::main().postAfter(seconds, [&] { expired = true; });
-        // Wakes the loop now and then for conditions that no bus message brings (a process exit).
-        auto ticker = RunLoop::main().scheduleTimer(0.02, true, [](Timer&) {});
-        RunLoop::main().runNested([&] { return expired || condition(); });
-        ticker->invalidate();
-        RunLoop::main().cancel(timeout);
-        return condition();
+        return testing::runLoopUntil(condition, seconds);
     }
 
     static std::filesystem::path peerPath() {
