@@ -48,6 +48,9 @@ struct Signature<R (C::*)(Args...)> : Signature<R (C::*)(Args...) const> {};
 template <class C, class R, class... Args>
 template <class Handler>
 struct Signature<R (C::*)(Args...) const>::Slot {
+    // GLib passes and takes gboolean (an int); a bool would read or leave the wrong bytes.
+    static_assert(!std::is_same_v<R, bool> && (!std::is_same_v<Args, bool> && ...),
+                  "signal handlers take and answer gboolean, not bool");
     Handler handler;
     OnThrow onThrow;
     std::string signal;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Alert.h"
 #include "kit/ui/Control.h"
@@ -11,6 +13,9 @@ namespace kit::testing {
 namespace {
 
 class WindowTest : public UiTest {};
+
+// What a user did to a window reaches it only through a backend: nothing else makes the key.
+static_assert(!std::is_default_constructible_v<BackendBadge>);
 
 struct Delegate : WindowDelegate {
     bool allowClose = true;
