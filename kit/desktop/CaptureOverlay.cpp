@@ -43,7 +43,8 @@ const char* cursorNameFor(CaptureOverlaySelection::Grip grip) {
 // A line of text in a dark rounded box whose top-left corner is at (x, y).
 void drawLabel(cairo_t* cr, const std::string& text, double x, double y, double* widthOut = nullptr, double* heightOut = nullptr,
                bool measureOnly = false) {
-    PangoLayout* layout = pango_cairo_create_layout(cr);
+    auto ownedLayout = GRef<PangoLayout>::adopt(pango_cairo_create_layout(cr));
+    PangoLayout* layout = ownedLayout.get();
     PangoFontDescription* font = pango_font_description_from_string("Sans 11");
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
@@ -71,7 +72,6 @@ void drawLabel(cairo_t* cr, const std::string& text, double x, double y, double*
         cairo_move_to(cr, x + padX, y + padY);
         pango_cairo_show_layout(cr, layout);
     }
-    g_object_unref(layout);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Pasteboard.h"
@@ -39,13 +40,13 @@ void provide(GtkClipboard*, GtkSelectionData* selection, guint info, gpointer) {
         }
     } else if (info == ImageTarget) {
         if (auto png = pasteboard.dataForType(kPasteboardTypePNG)) {
-            GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+            auto ownedLoader = GRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
+            GdkPixbufLoader* loader = ownedLoader.get();
             const bool written = gdk_pixbuf_loader_write(loader, png->data(), png->size(), nullptr);
             const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
             if (written && closed) {
                 if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader)) gtk_selection_data_set_pixbuf(selection, pixbuf);
             }
-            g_object_unref(loader);
         }
     }
 }
