@@ -24,20 +24,14 @@ namespace {
 
 struct Job {
     std::string address;
-    GCancellable* cancellable = nullptr;
+    kit::GRef<GCancellable> cancellable;
     std::size_t maximumBytes = 0;
     std::int64_t maximumPixels = 0;
     std::function<void(kit::Result<kit::Image>)> finish;  // called on the worker thread
-    SoupMessage* message = nullptr;
-    GInputStream* stream = nullptr;
+    kit::GRef<SoupMessage> message;
+    kit::GRef<GInputStream> stream;
     std::vector<std::uint8_t> body;
     void* worker = nullptr;
-
-    ~Job() {
-        if (stream) g_object_unref(stream);
-        if (message) g_object_unref(message);
-        if (cancellable) g_object_unref(cancellable);
-    }
 };
 
 // Cancels its download when released. The cancellation itself happens on the worker thread:
@@ -108,7 +102,7 @@ struct KZImageLoader::Worker {
     std::shared_ptr<kit::RunLoop> loop;
     std::thread thread;
     // Worker thread only.
-    SoupSession* session = nullptr;
+    kit::GRef<SoupSession> session;
     std::unordered_set<Job*> jobs;
     bool stopping = false;
 
@@ -128,9 +122,9 @@ struct KZImageLoader::Worker {
         auto own = kit::makeGlibRunLoopWithOwnContext();
         // The first task, before any job: the session belongs to the loop's context.
         own->post([this] {
-            session = soup_session_new();
-            soup_session_set_timeout(session, options.timeoutSeconds);
-            soup_session_set_idle_timeout(session, 60);
+            session = kit::GRef<SoupSession>::adopt(soup_session_new());
+            soup_session_set_timeout(session.get(), options.timeoutSeconds);
+            soup_session_set_idle_timeout(session.get(), 60);
         });
         made.set_value(own);
         own->run();
@@ -138,14 +132,13 @@ struct KZImageLoader::Worker {
 
     void stop() {
         stopping = true;
-        for (Job* job : jobs) g_cancellable_cancel(job->cancellable);
+        for (Job* job : jobs) g_cancellable_cancel(job->cancellable.get());
         if (jobs.empty()) finishStopping();
     }
 
     // The session's own clean-up runs as the loop ends.
     void finishStopping() {
-        g_object_unref(session);
-        session = nullptr;
+        session = {};
         loop->quit();
     }
 
@@ -156,7 +149,7 @@ struct KZImageLoader::Worker {
     void begin(Job* job) {
         job->worker = this;
         jobs.insert(job);
-        if (stopping || g_cancellable_is_cancelled(job->cancellable)) {
+        if (stopping || g_cancellable_is_cancelled(job->cancellable.get())) {
             fail(job, "cancelled");
             return;
         }
@@ -180,12 +173,12 @@ struct KZImageLoader::Worker {
             decode(job);
             return;
         }
-        job->message = soup_message_new("GET", job->address.c_str());
+        job->message = kit::GRef<SoupMessage>::adopt(soup_message_new("GET", job->address.c_str()));
         if (!job->message) {
             fail(job, "malformed address");
             return;
         }
-        soup_session_send_async(session, job->message, G_PRIORITY_DEFAULT, job->cancellable, &Worker::onSent, job);
+        soup_session_send_async(session.get(), job->message.get(), G_PRIORITY_DEFAULT, job->cancellable.get(), &Worker::onSent, job);
     }
 
     static void onSent(GObject* source, GAsyncResult* result, gpointer data) {
@@ -198,13 +191,13 @@ struct KZImageLoader::Worker {
             g_clear_error(&error);
             return;
         }
-        job->stream = stream;
-        const guint status = soup_message_get_status(job->message);
+        job->stream = kit::GRef<GInputStream>::adopt(stream);
+        const guint status = soup_message_get_status(job->message.get());
         if (status < 200 || status > 299) {
             self->fail(job, "HTTP status " + std::to_string(status));
             return;
         }
-        const goffset length = soup_message_headers_get_content_length(soup_message_get_response_headers(job->message));
+        const goffset length = soup_message_headers_get_content_length(soup_message_get_response_headers(job->message.get()));
         if (length > 0 && static_cast<std::uint64_t>(length) > job->maximumBytes) {
             self->fail(job, "image too large");
             return;
@@ -213,7 +206,7 @@ struct KZImageLoader::Worker {
     }
 
     void readMore(Job* job) {
-        g_input_stream_read_bytes_async(job->stream, 64 * 1024, G_PRIORITY_DEFAULT, job->cancellable, &Worker::onRead, job);
+        g_input_stream_read_bytes_async(job->stream.get(), 64 * 1024, G_PRIORITY_DEFAULT, job->cancellable.get(), &Worker::onRead, job);
     }
 
     static void onRead(GObject* source, GAsyncResult* result, gpointer data) {
@@ -244,7 +237,7 @@ struct KZImageLoader::Worker {
     }
 
     void decode(Job* job) {
-        if (g_cancellable_is_cancelled(job->cancellable)) {
+        if (g_cancellable_is_cancelled(job->cancellable.get())) {
             fail(job, "cancelled");
             return;
         }
@@ -307,10 +300,10 @@ std::shared_ptr<void> KZImageLoader::load(std::string_view address, Completion c
     }
     auto* job = new Job;
     job->address = std::string(address);
-    job->cancellable = g_cancellable_new();
+    job->cancellable = kit::GRef<GCancellable>::adopt(g_cancellable_new());
     job->maximumBytes = worker_->options.maximumBytes;
     job->maximumPixels = worker_->options.maximumPixels;
-    auto token = std::make_shared<LoadToken>(worker_->loop, job->cancellable);
+    auto token = std::make_shared<LoadToken>(worker_->loop, job->cancellable.get());
     std::weak_ptr<LoadToken> weakToken = token;
     std::weak_ptr<State> weakState = state_;
     job->finish = [loop, weakToken, weakState, completion = std::move(completion)](kit::Result<kit::Image> result) {
