@@ -12,6 +12,8 @@
 namespace kit::desktop {
 
 struct DesktopClipboard::State {
+    explicit State(BackendBadge b) : badge(b) {}
+    BackendBadge badge;
     GtkClipboard* clipboard = nullptr;
     // Stands for the application as the clipboard's owner.
     GObject* owner = nullptr;
@@ -55,7 +57,7 @@ void finishRequest(Request* request) {
     auto state = request->state.lock();
     if (state && request->generation == state->generation) {
         // An outside copy of nothing we can read leaves the pasteboard empty, as it is elsewhere.
-        Pasteboard::general().replaceContents(std::move(request->items));
+        Pasteboard::general().replaceContents(state->badge, std::move(request->items));
     }
     delete request;
 }
@@ -108,8 +110,8 @@ void ownerChanged(GtkClipboard* clipboard, const std::shared_ptr<DesktopClipboar
 
 }  // namespace
 
-DesktopClipboard::DesktopClipboard(GdkDisplay* display)
-    : clipboard_(gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD)), state_(std::make_shared<State>()) {
+DesktopClipboard::DesktopClipboard(BackendBadge badge, GdkDisplay* display)
+    : clipboard_(gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD)), state_(std::make_shared<State>(badge)) {
     state_->clipboard = clipboard_;
     state_->owner = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
     ownerChangeSignal_ = SignalConnection::connect(

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "kit/base/GSignal.h"
+#include "kit/ui/BackendBadge.h"
 
 namespace kit {
 class Pasteboard;
@@ -17,7 +18,8 @@ namespace kit::desktop {
 
 class DesktopClipboard {
 public:
-    explicit DesktopClipboard(GdkDisplay* display);
+    // The badge: what another application copies replaces the pasteboard's contents.
+    DesktopClipboard(BackendBadge badge, GdkDisplay* display);
     ~DesktopClipboard();
     DesktopClipboard(const DesktopClipboard&) = delete;
     DesktopClipboard& operator=(const DesktopClipboard&) = delete;

@@ -37,7 +37,7 @@ std::string lowercase(std::string text) {
 }  // namespace
 
 GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_default_root_window()) {
-    clipboard_ = std::make_unique<DesktopClipboard>(display);
+    clipboard_ = std::make_unique<DesktopClipboard>(backendBadge(), display);
     for (const char* signal : {"monitor-added", "monitor-removed"}) {
         signals_.connect(display_, signal, [this](GdkDisplay*, GdkMonitor*) { scheduleScreenRefresh(); });
     }
@@ -51,7 +51,7 @@ GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_d
 
     GtkSettings* settings = gtk_settings_get_for_screen(screen);
     for (const char* signal : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"}) {
-        signals_.connect(settings, signal, [](GObject*, GParamSpec*) { Application::shared().systemAppearanceDidChange(); });
+        signals_.connect(settings, signal, [](GObject*, GParamSpec*) { Application::shared().systemAppearanceDidChange(backendBadge()); });
     }
 }
 
@@ -215,7 +215,7 @@ void GtkBackend::refreshScreens() {
     if (moved) {
         for (GtkWindowPeer* peer : GtkWindowPeer::all()) peer->screensChanged();
     }
-    Screen::updateScreens(screens);
+    Screen::updateScreens(backendBadge(), screens);
 }
 
 }  // namespace kit::desktop

@@ -62,6 +62,8 @@ public:
     void userResize(Window& window, const Rect& proposedFrame) { window.userResize(backendBadge(), proposedFrame); }
     void setOcclusionState(Window& window, unsigned state) { window.setOcclusionState(backendBadge(), state); }
     void setApplicationActive(bool active);
+    void setScreens(const std::vector<ScreenDescription>& screens) { Screen::updateScreens(backendBadge(), screens); }
+    void setSystemAppearance(Appearance systemAppearance);
 
     Point mouse;
     unsigned buttons = 0;

@@ -181,7 +181,7 @@ void Application::setAppearancePreference(AppearancePreference preference) {
     if (now != lastAppearance_) appearanceChanged(lastAppearance_);
 }
 
-void Application::systemAppearanceDidChange() {
+void Application::systemAppearanceDidChange(BackendBadge) {
     const Appearance now = effectiveAppearance();
     if (now != lastAppearance_) appearanceChanged(lastAppearance_);
 }

@@ -4,6 +4,7 @@
 // and pushes what the user does into the model: events through Application::sendEvent, screens
 // through Screen::updateScreens, user resizing through Window::userResize, appearance through
 // Application::systemAppearanceDidChange, activation through Application::setActiveFromBackend.
+// Those operations, but for events, take the BackendBadge that only backends can make.
 //
 // The default backend, used until one is installed, shows nothing and answers neutrally.
 
