@@ -45,11 +45,7 @@ bool iconifyingIsReported(GtkWidget* widget) {
     return gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_WM_STATE_HIDDEN"));
 }
 
-// Activation follows focus: once no window of the process has it, the application resigns. The
-// check waits a moment: focus moving between two windows of the process (a panel closing as the
-// side window is presented) leaves neither active for a few round trips, and resigning then
-// would hide what was just shown. A window made key or shown while the check waits has not had
-// its focus yet either: the check then waits once more from there.
+// Counts the windows made key or shown to take the focus; the activation check compares it.
 unsigned long& focusRequests() {
     static unsigned long count = 0;
     return count;
@@ -77,6 +73,11 @@ int buttonNumber(unsigned button) {
 
 }  // namespace
 
+// Activation follows focus: once no window of the process has it, the application resigns. The
+// check waits a moment: focus moving between two windows of the process (a panel closing as the
+// side window is presented) leaves neither active for a few round trips, and resigning then
+// would hide what was just shown. A window made key or shown while the check waits has not had
+// its focus yet either: the check then waits once more from there.
 void GtkWindowPeer::scheduleActivationCheck() {
     constexpr guint kSettleMilliseconds = 150;
     static bool scheduled = false;
