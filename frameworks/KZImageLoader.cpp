@@ -1,18 +1,21 @@
 #include "frameworks/KZImageLoader.h"
 
-// The worker thread runs its own GLib main context with one HTTP session; every job lives on
-// that thread from start to finish. The main thread only submits jobs and cancels them through
-// their GCancellable, which is thread-safe. Results come back as tasks posted to the run loop.
+// The worker thread runs a loop of its own (on a GLib main context of its own) with one HTTP
+// session; every job lives on that thread from start to finish. The main thread only posts jobs
+// to it and cancels them through their GCancellable. Results come back as tasks posted to the
+// main run loop.
 
 #include <gio/gio.h>
 #include <libsoup/soup.h>
 
+#include <future>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/ImageView.h"
@@ -21,42 +24,30 @@ namespace {
 
 struct Job {
     std::string address;
-    GCancellable* cancellable = nullptr;
+    kit::GRef<GCancellable> cancellable;
     std::size_t maximumBytes = 0;
     std::int64_t maximumPixels = 0;
     std::function<void(kit::Result<kit::Image>)> finish;  // called on the worker thread
-    SoupMessage* message = nullptr;
-    GInputStream* stream = nullptr;
+    kit::GRef<SoupMessage> message;
+    kit::GRef<GInputStream> stream;
     std::vector<std::uint8_t> body;
     void* worker = nullptr;
-
-    ~Job() {
-        if (stream) g_object_unref(stream);
-        if (message) g_object_unref(message);
-        if (cancellable) g_object_unref(cancellable);
-    }
 };
 
 // Cancels its download when released. The cancellation itself happens on the worker thread:
 // cancelling from another thread while the worker's socket source is being disposed races inside
 // GLib's cancellable source and can leak it, so the token only queues the cancel on the worker's
-// context. A context whose worker has already stopped releases the queued cancel with itself.
+// loop. A loop whose worker has already stopped releases the queued cancel with itself.
 struct LoadToken {
-    GMainContext* context;
-    GCancellable* cancellable;
-    LoadToken(GMainContext* ctx, GCancellable* c) : context(g_main_context_ref(ctx)), cancellable(c) { g_object_ref(cancellable); }
-    ~LoadToken() {
-        g_main_context_invoke_full(
-            context, G_PRIORITY_DEFAULT,
-            [](gpointer data) -> gboolean {
-                g_cancellable_cancel(static_cast<GCancellable*>(data));
-                return G_SOURCE_REMOVE;
-            },
-            cancellable, g_object_unref);
-        g_main_context_unref(context);
-    }
+    std::shared_ptr<kit::RunLoop> workerLoop;
+    kit::GRef<GCancellable> cancellable;
+    LoadToken(std::shared_ptr<kit::RunLoop> loop, GCancellable* c)
+        : workerLoop(std::move(loop)), cancellable(kit::GRef<GCancellable>::retain(c)) {}
     LoadToken(const LoadToken&) = delete;
     LoadToken& operator=(const LoadToken&) = delete;
+    ~LoadToken() {
+        workerLoop->post([cancellable = std::move(cancellable)] { g_cancellable_cancel(cancellable.get()); });
+    }
 };
 
 std::string errorText(const GError* error, const char* fallback) {
@@ -107,68 +98,58 @@ struct KZImageLoader::State {
 
 struct KZImageLoader::Worker {
     Options options;
-    GMainContext* context = nullptr;
-    GMainLoop* loop = nullptr;
+    // The worker thread's own loop; posting to it is safe from any thread.
+    std::shared_ptr<kit::RunLoop> loop;
     std::thread thread;
     // Worker thread only.
-    SoupSession* session = nullptr;
+    kit::GRef<SoupSession> session;
     std::unordered_set<Job*> jobs;
     bool stopping = false;
 
     explicit Worker(Options o) : options(o) {
-        context = g_main_context_new();
-        loop = g_main_loop_new(context, FALSE);
-        thread = std::thread([this] { run(); });
+        std::promise<std::shared_ptr<kit::RunLoop>> made;
+        auto future = made.get_future();
+        thread = std::thread([this, &made] { run(made); });
+        loop = future.get();
     }
 
     ~Worker() {
-        g_main_context_invoke(context, &Worker::stopOnWorker, this);
+        loop->post([this] { stop(); });
         thread.join();
-        g_main_loop_unref(loop);
-        g_main_context_unref(context);
     }
 
-    void run() {
-        g_main_context_push_thread_default(context);
-        session = soup_session_new();
-        soup_session_set_timeout(session, options.timeoutSeconds);
-        soup_session_set_idle_timeout(session, 60);
-        g_main_loop_run(loop);
-        g_object_unref(session);
-        session = nullptr;
-        // Let the session's own cleanup sources run before the context goes.
-        while (g_main_context_iteration(context, FALSE)) {
-        }
-        g_main_context_pop_thread_default(context);
+    void run(std::promise<std::shared_ptr<kit::RunLoop>>& made) {
+        auto own = kit::makeGlibRunLoopWithOwnContext();
+        // The first task, before any job: the session belongs to the loop's context.
+        own->post([this] {
+            session = kit::GRef<SoupSession>::adopt(soup_session_new());
+            soup_session_set_timeout(session.get(), options.timeoutSeconds);
+            soup_session_set_idle_timeout(session.get(), 60);
+        });
+        made.set_value(own);
+        own->run();
     }
 
-    static gboolean stopOnWorker(gpointer data) {
-        auto* self = static_cast<Worker*>(data);
-        self->stopping = true;
-        for (Job* job : self->jobs) g_cancellable_cancel(job->cancellable);
-        if (self->jobs.empty()) g_main_loop_quit(self->loop);
-        return G_SOURCE_REMOVE;
+    void stop() {
+        stopping = true;
+        for (Job* job : jobs) g_cancellable_cancel(job->cancellable.get());
+        if (jobs.empty()) finishStopping();
+    }
+
+    // The session's own clean-up runs as the loop ends.
+    void finishStopping() {
+        session = {};
+        loop->quit();
     }
 
     void submit(Job* job) {
-        struct Start {
-            Worker* worker;
-            Job* job;
-        };
-        g_main_context_invoke_full(
-            context, G_PRIORITY_DEFAULT,
-            [](gpointer data) -> gboolean {
-                auto* start = static_cast<Start*>(data);
-                start->worker->begin(start->job);
-                return G_SOURCE_REMOVE;
-            },
-            new Start{this, job}, [](gpointer data) { delete static_cast<Start*>(data); });
+        loop->post([this, job] { begin(job); });
     }
 
     void begin(Job* job) {
         job->worker = this;
         jobs.insert(job);
-        if (stopping || g_cancellable_is_cancelled(job->cancellable)) {
+        if (stopping || g_cancellable_is_cancelled(job->cancellable.get())) {
             fail(job, "cancelled");
             return;
         }
@@ -192,12 +173,12 @@ struct KZImageLoader::Worker {
             decode(job);
             return;
         }
-        job->message = soup_message_new("GET", job->address.c_str());
+        job->message = kit::GRef<SoupMessage>::adopt(soup_message_new("GET", job->address.c_str()));
         if (!job->message) {
             fail(job, "malformed address");
             return;
         }
-        soup_session_send_async(session, job->message, G_PRIORITY_DEFAULT, job->cancellable, &Worker::onSent, job);
+        soup_session_send_async(session.get(), job->message.get(), G_PRIORITY_DEFAULT, job->cancellable.get(), &Worker::onSent, job);
     }
 
     static void onSent(GObject* source, GAsyncResult* result, gpointer data) {
@@ -210,13 +191,13 @@ struct KZImageLoader::Worker {
             g_clear_error(&error);
             return;
         }
-        job->stream = stream;
-        const guint status = soup_message_get_status(job->message);
+        job->stream = kit::GRef<GInputStream>::adopt(stream);
+        const guint status = soup_message_get_status(job->message.get());
         if (status < 200 || status > 299) {
             self->fail(job, "HTTP status " + std::to_string(status));
             return;
         }
-        const goffset length = soup_message_headers_get_content_length(soup_message_get_response_headers(job->message));
+        const goffset length = soup_message_headers_get_content_length(soup_message_get_response_headers(job->message.get()));
         if (length > 0 && static_cast<std::uint64_t>(length) > job->maximumBytes) {
             self->fail(job, "image too large");
             return;
@@ -225,7 +206,7 @@ struct KZImageLoader::Worker {
     }
 
     void readMore(Job* job) {
-        g_input_stream_read_bytes_async(job->stream, 64 * 1024, G_PRIORITY_DEFAULT, job->cancellable, &Worker::onRead, job);
+        g_input_stream_read_bytes_async(job->stream.get(), 64 * 1024, G_PRIORITY_DEFAULT, job->cancellable.get(), &Worker::onRead, job);
     }
 
     static void onRead(GObject* source, GAsyncResult* result, gpointer data) {
@@ -256,7 +237,7 @@ struct KZImageLoader::Worker {
     }
 
     void decode(Job* job) {
-        if (g_cancellable_is_cancelled(job->cancellable)) {
+        if (g_cancellable_is_cancelled(job->cancellable.get())) {
             fail(job, "cancelled");
             return;
         }
@@ -280,7 +261,7 @@ struct KZImageLoader::Worker {
         job->finish(std::move(result));
         jobs.erase(job);
         delete job;
-        if (stopping && jobs.empty()) g_main_loop_quit(loop);
+        if (stopping && jobs.empty()) finishStopping();
     }
 };
 
@@ -319,10 +300,10 @@ std::shared_ptr<void> KZImageLoader::load(std::string_view address, Completion c
     }
     auto* job = new Job;
     job->address = std::string(address);
-    job->cancellable = g_cancellable_new();
+    job->cancellable = kit::GRef<GCancellable>::adopt(g_cancellable_new());
     job->maximumBytes = worker_->options.maximumBytes;
     job->maximumPixels = worker_->options.maximumPixels;
-    auto token = std::make_shared<LoadToken>(worker_->context, job->cancellable);
+    auto token = std::make_shared<LoadToken>(worker_->loop, job->cancellable.get());
     std::weak_ptr<LoadToken> weakToken = token;
     std::weak_ptr<State> weakState = state_;
     job->finish = [loop, weakToken, weakState, completion = std::move(completion)](kit::Result<kit::Image> result) {

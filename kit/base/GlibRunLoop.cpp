@@ -1,4 +1,5 @@
-// The application's loop on GLib's default main context. Posted tasks go through one queue and
+// The application's loop on GLib's default main context, and worker threads' loops on contexts of
+// their own. Posted tasks go through one queue and
 // one source: posting only signals the context when the queue goes from empty to non-empty.
 // Delayed tasks are one source each, with a ready time in monotonic microseconds; GLib runs the
 // sources that are ready in one iteration in the order they were attached, so the first of them
@@ -57,7 +58,9 @@ gint64 toReadyTime(double monotonicSeconds) {
 
 class GlibRunLoop final : public RunLoop {
 public:
-    GlibRunLoop() : context_(g_main_context_ref(g_main_context_default())) {
+    // Adopts a reference to `context`; `own`: a worker's context, made the thread's default while
+    // the loop runs.
+    GlibRunLoop(GMainContext* context, bool own) : context_(context), ownContext_(own) {
         static GSourceFuncs funcs = {nullptr, nullptr, &GlibRunLoop::dispatchPosted, nullptr,
                                      nullptr, nullptr};
         postSource_ = g_source_new(&funcs, sizeof(PostSource));
@@ -118,11 +121,21 @@ public:
             quitPending_ = false;
             return;
         }
+        if (ownContext_) g_main_context_push_thread_default(context_);
         GMainLoop* loop = g_main_loop_new(context_, FALSE);
         running_.push_back(loop);
         g_main_loop_run(loop);
         running_.pop_back();
         g_main_loop_unref(loop);
+        if (ownContext_) {
+            // What the tasks released may still have callbacks due on this context (a GIO
+            // object's clean-up); they run before the thread lets the context go.
+            if (running_.empty()) {
+                while (g_main_context_iteration(context_, FALSE)) {
+                }
+            }
+            g_main_context_pop_thread_default(context_);
+        }
     }
 
     void quit() override {
@@ -221,6 +234,7 @@ private:
     }
 
     GMainContext* context_;
+    const bool ownContext_;
     GSource* postSource_;
     std::mutex mutex_;
     std::deque<Task> queue_;
@@ -237,6 +251,12 @@ private:
 
 }  // namespace
 
-std::shared_ptr<RunLoop> makeGlibRunLoop() { return std::make_shared<GlibRunLoop>(); }
+std::shared_ptr<RunLoop> makeGlibRunLoop() {
+    return std::make_shared<GlibRunLoop>(g_main_context_ref(g_main_context_default()), false);
+}
+
+std::shared_ptr<RunLoop> makeGlibRunLoopWithOwnContext() {
+    return std::make_shared<GlibRunLoop>(g_main_context_new(), true);
+}
 
 }  // namespace kit

@@ -127,6 +127,12 @@ private:
 class VirtualRunLoop;
 std::shared_ptr<VirtualRunLoop> makeVirtualRunLoop();
 std::shared_ptr<RunLoop> makeGlibRunLoop();
+// A GLib loop on a main context of its own, for a worker thread: the thread that makes it is its
+// own thread (postAfter, cancel, run and quit are for it; post is for any thread). While run()
+// runs, the context is the thread's default, so the GLib objects its tasks make call back on it;
+// once quit, the outermost run() runs what is already due there (their clean-up) and returns.
+// The loop may be released on any thread once it no longer runs.
+std::shared_ptr<RunLoop> makeGlibRunLoopWithOwnContext();
 
 // The test loop: nothing runs until the test asks.
 class VirtualRunLoop : public RunLoop {

@@ -4,10 +4,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <exception>
 #include <string>
 
 #include "kit/base/GRef.h"
+#include "kit/base/GSignal.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/ImageData.h"
@@ -20,18 +20,6 @@ constexpr double kDimAlpha = 0.45;
 constexpr double kHandleSize = 6;
 constexpr int kGrabAttempts = 20;
 constexpr double kGrabRetryDelay = 0.1;
-
-template <class F>
-gboolean guardedHandler(const char* where, F&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        logf("Uncaught exception in the capture overlay (%s): %s", where, e.what());
-    } catch (...) {
-        logf("Uncaught exception in the capture overlay (%s)", where);
-    }
-    return TRUE;
-}
 
 int toPixel(double value) { return static_cast<int>(std::lround(value)); }
 
@@ -55,7 +43,8 @@ const char* cursorNameFor(CaptureOverlaySelection::Grip grip) {
 // A line of text in a dark rounded box whose top-left corner is at (x, y).
 void drawLabel(cairo_t* cr, const std::string& text, double x, double y, double* widthOut = nullptr, double* heightOut = nullptr,
                bool measureOnly = false) {
-    PangoLayout* layout = pango_cairo_create_layout(cr);
+    auto ownedLayout = GRef<PangoLayout>::adopt(pango_cairo_create_layout(cr));
+    PangoLayout* layout = ownedLayout.get();
     PangoFontDescription* font = pango_font_description_from_string("Sans 11");
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
@@ -83,7 +72,6 @@ void drawLabel(cairo_t* cr, const std::string& text, double x, double y, double*
         cairo_move_to(cr, x + padX, y + padY);
         pango_cairo_show_layout(cr, layout);
     }
-    g_object_unref(layout);
 }
 
 }  // namespace
@@ -93,6 +81,8 @@ struct CaptureOverlay::Surface {
     std::size_t index = 0;
     GtkWidget* window = nullptr;
     const char* cursor = nullptr;
+    // On window.
+    SignalConnections signals;
 };
 
 Result<std::unique_ptr<CaptureOverlay>> CaptureOverlay::begin(GdkDisplay* display, Completion completion) {
@@ -141,52 +131,38 @@ void CaptureOverlay::open() {
         gtk_widget_add_events(window, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
                                           GDK_KEY_PRESS_MASK | GDK_STRUCTURE_MASK);
 
-        Surface* data = surface.get();
-        g_signal_connect(window, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer user) -> gboolean {
-            auto* s = static_cast<Surface*>(user);
-            return guardedHandler("draw", [&] { return s->owner->onDraw(*s, cr); });
-        }), data);
-        g_signal_connect(window, "button-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer user) -> gboolean {
-            auto* s = static_cast<Surface*>(user);
-            return guardedHandler("button press", [&] { return s->owner->onButtonPress(event); });
-        }), data);
-        g_signal_connect(window, "button-release-event", G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer user) -> gboolean {
-            auto* s = static_cast<Surface*>(user);
-            return guardedHandler("button release", [&] { return s->owner->onButtonRelease(event); });
-        }), data);
-        g_signal_connect(window, "motion-notify-event", G_CALLBACK(+[](GtkWidget* w, GdkEventMotion* event, gpointer user) -> gboolean {
-            auto* s = static_cast<Surface*>(user);
-            return guardedHandler("motion", [&] { return s->owner->onMotion(w, event); });
-        }), data);
-        g_signal_connect(window, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer user) -> gboolean {
-            auto* s = static_cast<Surface*>(user);
-            return guardedHandler("key press", [&] { return s->owner->onKeyPress(event); });
-        }), data);
-        g_signal_connect(window, "map-event", G_CALLBACK(+[](GtkWidget* w, GdkEvent*, gpointer user) -> gboolean {
-            auto* s = static_cast<Surface*>(user);
-            guardedHandler("map", [&] {
-                s->owner->grabInput(w);
-                return TRUE;
-            });
+        // An exception in an event handler counts the event as handled.
+        Surface* s = surface.get();
+        SignalConnections& signals = s->signals;
+        signals.connect(window, "draw", [this, s](GtkWidget*, cairo_t* cr) -> gboolean { return onDraw(*s, cr); }, TRUE);
+        signals.connect(
+            window, "button-press-event", [this](GtkWidget*, GdkEventButton* e) -> gboolean { return onButtonPress(e); },
+            TRUE);
+        signals.connect(
+            window, "button-release-event",
+            [this](GtkWidget*, GdkEventButton* e) -> gboolean { return onButtonRelease(e); }, TRUE);
+        signals.connect(
+            window, "motion-notify-event",
+            [this](GtkWidget* w, GdkEventMotion* e) -> gboolean { return onMotion(w, e); }, TRUE);
+        signals.connect(
+            window, "key-press-event", [this](GtkWidget*, GdkEventKey* e) -> gboolean { return onKeyPress(e); }, TRUE);
+        signals.connect(window, "map-event", [this](GtkWidget* w, GdkEvent*) -> gboolean {
+            grabInput(w);
             return FALSE;
-        }), data);
+        });
         // The window manager may close the window (or another client destroy it): a cancel.
-        g_signal_connect(window, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer user) -> gboolean {
-            auto* s = static_cast<Surface*>(user);
-            return guardedHandler("delete", [&] {
-                s->owner->cancel();
+        signals.connect(
+            window, "delete-event",
+            [this](GtkWidget*, GdkEvent*) -> gboolean {
+                cancel();
                 return TRUE;
-            });
-        }), data);
+            },
+            TRUE);
         // Destroyed by someone else: the capture cannot go on.
-        g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer user) {
-            auto* s = static_cast<Surface*>(user);
+        signals.connect(window, "destroy", [this, s](GtkWidget*) {
             s->window = nullptr;
-            guardedHandler("destroy", [&] {
-                s->owner->cancel();
-                return TRUE;
-            });
-        }), data);
+            cancel();
+        });
         surfaces_.push_back(std::move(surface));
     }
     for (const auto& surface : surfaces_) {
@@ -237,7 +213,7 @@ void CaptureOverlay::close() {
     surfaces_.clear();
     for (auto& surface : surfaces) {
         if (!surface->window) continue;
-        g_signal_handlers_disconnect_by_data(surface->window, surface.get());
+        surface->signals.disconnectAll();
         gtk_widget_destroy(surface->window);
     }
     if (display_) gdk_display_flush(display_);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "kit/base/GRef.h"
 #include "kit/ui/ImageData.h"
 
 namespace kit::desktop {
@@ -36,7 +37,8 @@ Result<CaptureOverlayFrames> CaptureOverlayFrames::grab(GdkDisplay* display) {
         gdk_monitor_get_geometry(monitor, &geometry);
         if (geometry.width <= 0 || geometry.height <= 0) continue;
         // Device pixels of the root window, at its scale.
-        GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(root, geometry.x, geometry.y, geometry.width, geometry.height);
+        auto ownedPixbuf = GRef<GdkPixbuf>::adopt(gdk_pixbuf_get_from_window(root, geometry.x, geometry.y, geometry.width, geometry.height));
+        GdkPixbuf* pixbuf = ownedPixbuf.get();
         if (!pixbuf) return Error{"cannot read the pixels of monitor " + std::to_string(i)};
         const int width = gdk_pixbuf_get_width(pixbuf);
         const int height = gdk_pixbuf_get_height(pixbuf);
@@ -46,7 +48,6 @@ Result<CaptureOverlayFrames> CaptureOverlayFrames::grab(GdkDisplay* display) {
         cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
         cairo_paint(cr);
         cairo_destroy(cr);
-        g_object_unref(pixbuf);
         cairo_surface_flush(data->surface);
         frames.push_back({{geometry.x, geometry.y, geometry.width, geometry.height}, Image::fromDataObject(std::move(data)), i});
     }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Pasteboard.h"
@@ -11,6 +12,8 @@
 namespace kit::desktop {
 
 struct DesktopClipboard::State {
+    explicit State(BackendBadge b) : badge(b) {}
+    BackendBadge badge;
     GtkClipboard* clipboard = nullptr;
     // Stands for the application as the clipboard's owner.
     GObject* owner = nullptr;
@@ -39,13 +42,13 @@ void provide(GtkClipboard*, GtkSelectionData* selection, guint info, gpointer) {
         }
     } else if (info == ImageTarget) {
         if (auto png = pasteboard.dataForType(kPasteboardTypePNG)) {
-            GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+            auto ownedLoader = GRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
+            GdkPixbufLoader* loader = ownedLoader.get();
             const bool written = gdk_pixbuf_loader_write(loader, png->data(), png->size(), nullptr);
             const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
             if (written && closed) {
                 if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader)) gtk_selection_data_set_pixbuf(selection, pixbuf);
             }
-            g_object_unref(loader);
         }
     }
 }
@@ -54,7 +57,7 @@ void finishRequest(Request* request) {
     auto state = request->state.lock();
     if (state && request->generation == state->generation) {
         // An outside copy of nothing we can read leaves the pasteboard empty, as it is elsewhere.
-        Pasteboard::general().replaceContents(std::move(request->items));
+        Pasteboard::general().replaceContents(state->badge, std::move(request->items));
     }
     delete request;
 }
@@ -98,8 +101,7 @@ void receiveTargets(GtkClipboard* clipboard, GdkAtom* atoms, gint count, gpointe
     }
 }
 
-void ownerChanged(GtkClipboard* clipboard, GdkEvent*, gpointer data) {
-    auto state = static_cast<std::weak_ptr<DesktopClipboard::State>*>(data)->lock();
+void ownerChanged(GtkClipboard* clipboard, const std::shared_ptr<DesktopClipboard::State>& state) {
     if (!state || !state->owner) return;
     if (gtk_clipboard_get_owner(clipboard) == state->owner) return;
     ++state->generation;
@@ -108,16 +110,17 @@ void ownerChanged(GtkClipboard* clipboard, GdkEvent*, gpointer data) {
 
 }  // namespace
 
-DesktopClipboard::DesktopClipboard(GdkDisplay* display)
-    : clipboard_(gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD)), state_(std::make_shared<State>()) {
+DesktopClipboard::DesktopClipboard(BackendBadge badge, GdkDisplay* display)
+    : clipboard_(gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD)), state_(std::make_shared<State>(badge)) {
     state_->clipboard = clipboard_;
     state_->owner = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
-    ownerChangeSignal_ = g_signal_connect_data(clipboard_, "owner-change", G_CALLBACK(ownerChanged), new std::weak_ptr<State>(state_),
-                          [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<State>*>(data); }, GConnectFlags(0));
+    ownerChangeSignal_ = SignalConnection::connect(
+        clipboard_, "owner-change",
+        [weak = std::weak_ptr<State>(state_)](GtkClipboard* clipboard, GdkEvent*) { ownerChanged(clipboard, weak.lock()); });
 }
 
 DesktopClipboard::~DesktopClipboard() {
-    g_signal_handler_disconnect(clipboard_, ownerChangeSignal_);
+    ownerChangeSignal_.disconnect();
     if (gtk_clipboard_get_owner(clipboard_) == state_->owner) gtk_clipboard_store(clipboard_);
     g_object_unref(state_->owner);
     state_->owner = nullptr;

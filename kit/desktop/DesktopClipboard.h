@@ -7,6 +7,9 @@
 
 #include <memory>
 
+#include "kit/base/GSignal.h"
+#include "kit/ui/BackendBadge.h"
+
 namespace kit {
 class Pasteboard;
 }
@@ -15,7 +18,8 @@ namespace kit::desktop {
 
 class DesktopClipboard {
 public:
-    explicit DesktopClipboard(GdkDisplay* display);
+    // The badge: what another application copies replaces the pasteboard's contents.
+    DesktopClipboard(BackendBadge badge, GdkDisplay* display);
     ~DesktopClipboard();
     DesktopClipboard(const DesktopClipboard&) = delete;
     DesktopClipboard& operator=(const DesktopClipboard&) = delete;
@@ -30,7 +34,7 @@ public:
 
 private:
     GtkClipboard* clipboard_;
-    gulong ownerChangeSignal_ = 0;
+    SignalConnection ownerChangeSignal_;
     std::shared_ptr<State> state_;
 };
 

@@ -37,35 +37,28 @@ std::string lowercase(std::string text) {
 }  // namespace
 
 GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_default_root_window()) {
-    clipboard_ = std::make_unique<DesktopClipboard>(display);
-    auto refresh = G_CALLBACK(+[](GObject*, gpointer, gpointer self) { static_cast<GtkBackend*>(self)->scheduleScreenRefresh(); });
-    signals_.push_back(g_signal_connect(display_, "monitor-added", refresh, this));
-    signals_.push_back(g_signal_connect(display_, "monitor-removed", refresh, this));
+    clipboard_ = std::make_unique<DesktopClipboard>(backendBadge(), display);
+    for (const char* signal : {"monitor-added", "monitor-removed"}) {
+        signals_.connect(display_, signal, [this](GdkDisplay*, GdkMonitor*) { scheduleScreenRefresh(); });
+    }
     GdkScreen* screen = gdk_display_get_default_screen(display_);
-    g_signal_connect(screen, "monitors-changed", G_CALLBACK(+[](GdkScreen*, gpointer self) {
-        static_cast<GtkBackend*>(self)->scheduleScreenRefresh();
-    }), this);
-    g_signal_connect(screen, "size-changed", G_CALLBACK(+[](GdkScreen*, gpointer self) {
-        static_cast<GtkBackend*>(self)->scheduleScreenRefresh();
-    }), this);
+    for (const char* signal : {"monitors-changed", "size-changed"}) {
+        signals_.connect(screen, signal, [this](GdkScreen*) { scheduleScreenRefresh(); });
+    }
     // The work area lives in root window properties that the window manager or panels set.
     gdk_window_set_events(root_, GdkEventMask(gdk_window_get_events(root_) | GDK_PROPERTY_CHANGE_MASK));
     gdk_window_add_filter(root_, &GtkBackend::rootFilter, this);
 
     GtkSettings* settings = gtk_settings_get_for_screen(screen);
-    auto appearance = G_CALLBACK(+[](GObject*, GParamSpec*, gpointer) { Application::shared().systemAppearanceDidChange(); });
-    settingsThemeSignal_ = g_signal_connect(settings, "notify::gtk-theme-name", appearance, nullptr);
-    settingsDarkSignal_ = g_signal_connect(settings, "notify::gtk-application-prefer-dark-theme", appearance, nullptr);
+    for (const char* signal : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"}) {
+        signals_.connect(settings, signal, [](GObject*, GParamSpec*) { Application::shared().systemAppearanceDidChange(backendBadge()); });
+    }
 }
 
 GtkBackend::~GtkBackend() {
     alive_.end();
     gdk_window_remove_filter(root_, &GtkBackend::rootFilter, this);
-    for (gulong id : signals_) g_signal_handler_disconnect(display_, id);
-    g_signal_handlers_disconnect_by_data(gdk_display_get_default_screen(display_), this);
-    GtkSettings* settings = gtk_settings_get_for_screen(gdk_display_get_default_screen(display_));
-    g_signal_handler_disconnect(settings, settingsThemeSignal_);
-    g_signal_handler_disconnect(settings, settingsDarkSignal_);
+    signals_.disconnectAll();
 }
 
 std::unique_ptr<WindowPeer> GtkBackend::makeWindowPeer(Window& window) { return std::make_unique<GtkWindowPeer>(window); }
@@ -222,7 +215,7 @@ void GtkBackend::refreshScreens() {
     if (moved) {
         for (GtkWindowPeer* peer : GtkWindowPeer::all()) peer->screensChanged();
     }
-    Screen::updateScreens(screens);
+    Screen::updateScreens(backendBadge(), screens);
 }
 
 }  // namespace kit::desktop

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "kit/base/GSignal.h"
 #include "kit/base/Lifetime.h"
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/ui/Backend.h"
@@ -47,9 +48,8 @@ private:
 
     GdkDisplay* display_;
     GdkWindow* root_;
-    std::vector<gulong> signals_;
-    gulong settingsThemeSignal_ = 0;
-    gulong settingsDarkSignal_ = 0;
+    // On the display, its screen and the screen's settings.
+    SignalConnections signals_;
     bool refreshScheduled_ = false;
     std::unique_ptr<DesktopClipboard> clipboard_;
     Lifetime alive_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <exception>
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -46,41 +45,10 @@ bool iconifyingIsReported(GtkWidget* widget) {
     return gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_WM_STATE_HIDDEN"));
 }
 
-// Activation follows focus: once no window of the process has it, the application resigns. The
-// check waits a moment: focus moving between two windows of the process (a panel closing as the
-// side window is presented) leaves neither active for a few round trips, and resigning then
-// would hide what was just shown. A window made key or shown while the check waits has not had
-// its focus yet either: the check then waits once more from there.
+// Counts the windows made key or shown to take the focus; the activation check compares it.
 unsigned long& focusRequests() {
     static unsigned long count = 0;
     return count;
-}
-
-void scheduleActivationCheck() {
-    constexpr guint kSettleMilliseconds = 150;
-    static bool scheduled = false;
-    if (scheduled) return;
-    scheduled = true;
-    g_timeout_add(
-        kSettleMilliseconds,
-        [](gpointer data) -> gboolean {
-            scheduled = false;
-            bool anyActive = false;
-            GList* toplevels = gtk_window_list_toplevels();
-            for (GList* it = toplevels; it; it = it->next) {
-                if (gtk_window_is_active(GTK_WINDOW(it->data))) anyActive = true;
-            }
-            g_list_free(toplevels);
-            if (anyActive) return G_SOURCE_REMOVE;
-            if (GPOINTER_TO_SIZE(data) != static_cast<gsize>(focusRequests())) {
-                scheduleActivationCheck();
-                return G_SOURCE_REMOVE;
-            }
-            auto& app = Application::shared();
-            if (app.isActive()) app.setActiveFromBackend(false);
-            return G_SOURCE_REMOVE;
-        },
-        GSIZE_TO_POINTER(static_cast<gsize>(focusRequests())));
 }
 
 EventType downType(unsigned button) {
@@ -105,17 +73,36 @@ int buttonNumber(unsigned button) {
 
 }  // namespace
 
-template <class E, gboolean (GtkWindowPeer::*Method)(E*)>
-gboolean GtkWindowPeer::eventThunk(GtkWidget*, E* event, gpointer self) {
-    // Exceptions must not unwind through GTK's C frames.
-    try {
-        return (static_cast<GtkWindowPeer*>(self)->*Method)(event);
-    } catch (const std::exception& e) {
-        logf("Uncaught exception in a window event: %s", e.what());
-    } catch (...) {
-        logLine("Uncaught exception in a window event");
-    }
-    return TRUE;
+// Activation follows focus: once no window of the process has it, the application resigns. The
+// check waits a moment: focus moving between two windows of the process (a panel closing as the
+// side window is presented) leaves neither active for a few round trips, and resigning then
+// would hide what was just shown. A window made key or shown while the check waits has not had
+// its focus yet either: the check then waits once more from there.
+void GtkWindowPeer::scheduleActivationCheck() {
+    constexpr guint kSettleMilliseconds = 150;
+    static bool scheduled = false;
+    if (scheduled) return;
+    scheduled = true;
+    g_timeout_add(
+        kSettleMilliseconds,
+        [](gpointer data) -> gboolean {
+            scheduled = false;
+            bool anyActive = false;
+            GList* toplevels = gtk_window_list_toplevels();
+            for (GList* it = toplevels; it; it = it->next) {
+                if (gtk_window_is_active(GTK_WINDOW(it->data))) anyActive = true;
+            }
+            g_list_free(toplevels);
+            if (anyActive) return G_SOURCE_REMOVE;
+            if (GPOINTER_TO_SIZE(data) != static_cast<gsize>(focusRequests())) {
+                scheduleActivationCheck();
+                return G_SOURCE_REMOVE;
+            }
+            auto& app = Application::shared();
+            if (app.isActive()) app.setActiveFromBackend(backendBadge(), false);
+            return G_SOURCE_REMOVE;
+        },
+        GSIZE_TO_POINTER(static_cast<gsize>(focusRequests())));
 }
 
 GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
@@ -137,40 +124,30 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
     gtk_container_add(GTK_CONTAINER(window_), canvas_);
     gtk_widget_show(canvas_);
 
-    g_signal_connect(canvas_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer self) -> gboolean {
-        try {
-            return static_cast<GtkWindowPeer*>(self)->onDraw(cr);
-        } catch (const std::exception& e) {
-            logf("Uncaught exception while drawing a window: %s", e.what());
-        } catch (...) {
-        }
-        return TRUE;
-    }), this);
-    g_signal_connect(canvas_, "button-press-event", G_CALLBACK((eventThunk<GdkEventButton, &GtkWindowPeer::onButton>)), this);
-    g_signal_connect(canvas_, "button-release-event", G_CALLBACK((eventThunk<GdkEventButton, &GtkWindowPeer::onButton>)), this);
-    g_signal_connect(canvas_, "motion-notify-event", G_CALLBACK((eventThunk<GdkEventMotion, &GtkWindowPeer::onMotion>)), this);
-    g_signal_connect(canvas_, "scroll-event", G_CALLBACK((eventThunk<GdkEventScroll, &GtkWindowPeer::onScroll>)), this);
-    g_signal_connect(canvas_, "enter-notify-event", G_CALLBACK((eventThunk<GdkEventCrossing, &GtkWindowPeer::onCrossing>)), this);
-    g_signal_connect(canvas_, "leave-notify-event", G_CALLBACK((eventThunk<GdkEventCrossing, &GtkWindowPeer::onCrossing>)), this);
-    g_signal_connect(window_, "key-press-event", G_CALLBACK((eventThunk<GdkEventKey, &GtkWindowPeer::onKey>)), this);
-    g_signal_connect(window_, "key-release-event", G_CALLBACK((eventThunk<GdkEventKey, &GtkWindowPeer::onKey>)), this);
-    g_signal_connect(window_, "configure-event", G_CALLBACK((eventThunk<GdkEventConfigure, &GtkWindowPeer::onConfigure>)), this);
-    g_signal_connect(window_, "window-state-event", G_CALLBACK((eventThunk<GdkEventWindowState, &GtkWindowPeer::onWindowState>)), this);
-    g_signal_connect(window_, "map-event", G_CALLBACK((eventThunk<GdkEvent, &GtkWindowPeer::onMapChange>)), this);
-    g_signal_connect(window_, "unmap-event", G_CALLBACK((eventThunk<GdkEvent, &GtkWindowPeer::onMapChange>)), this);
-    g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
-        try {
-            return static_cast<GtkWindowPeer*>(self)->onDelete();
-        } catch (...) {
-        }
-        return TRUE;
-    }), this);
-    g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
-        try {
-            static_cast<GtkWindowPeer*>(self)->onActiveChanged();
-        } catch (...) {
-        }
-    }), this);
+    // An exception in an event handler counts the event as handled.
+    signals_.connect(canvas_, "draw", [this](GtkWidget*, cairo_t* cr) -> gboolean { return onDraw(cr); }, TRUE);
+    for (const char* signal : {"button-press-event", "button-release-event"}) {
+        signals_.connect(canvas_, signal, [this](GtkWidget*, GdkEventButton* e) -> gboolean { return onButton(e); }, TRUE);
+    }
+    signals_.connect(
+        canvas_, "motion-notify-event", [this](GtkWidget*, GdkEventMotion* e) -> gboolean { return onMotion(e); }, TRUE);
+    signals_.connect(canvas_, "scroll-event", [this](GtkWidget*, GdkEventScroll* e) -> gboolean { return onScroll(e); }, TRUE);
+    for (const char* signal : {"enter-notify-event", "leave-notify-event"}) {
+        signals_.connect(canvas_, signal, [this](GtkWidget*, GdkEventCrossing* e) -> gboolean { return onCrossing(e); }, TRUE);
+    }
+    for (const char* signal : {"key-press-event", "key-release-event"}) {
+        signals_.connect(window_, signal, [this](GtkWidget*, GdkEventKey* e) -> gboolean { return onKey(e); }, TRUE);
+    }
+    signals_.connect(
+        window_, "configure-event", [this](GtkWidget*, GdkEventConfigure* e) -> gboolean { return onConfigure(e); }, TRUE);
+    signals_.connect(
+        window_, "window-state-event", [this](GtkWidget*, GdkEventWindowState* e) -> gboolean { return onWindowState(e); },
+        TRUE);
+    for (const char* signal : {"map-event", "unmap-event"}) {
+        signals_.connect(window_, signal, [this](GtkWidget*, GdkEvent* e) -> gboolean { return onMapChange(e); }, TRUE);
+    }
+    signals_.connect(window_, "delete-event", [this](GtkWidget*, GdkEvent*) -> gboolean { return onDelete(); }, TRUE);
+    signals_.connect(window_, "notify::is-active", [this](GObject*, GParamSpec*) { onActiveChanged(); });
 
     registry().push_back(this);
     watchOcclusion();
@@ -189,8 +166,7 @@ GtkWindowPeer::~GtkWindowPeer() {
             other->transientParent_ = nullptr;
         }
     }
-    g_signal_handlers_disconnect_by_data(canvas_, this);
-    g_signal_handlers_disconnect_by_data(window_, this);
+    signals_.disconnectAll();
     windowCanvasDetach(canvas_);
     if (shape_) cairo_region_destroy(shape_);
     gtk_widget_destroy(window_);
@@ -619,7 +595,7 @@ gboolean GtkWindowPeer::onConfigure(GdkEventConfigure* event) {
     auto keep = model_.weak_from_this().lock();
     if (!keep) return FALSE;
     requested_ = got;
-    model_.userResize(space.toKit(got));
+    model_.userResize(backendBadge(), space.toKit(got));
     return FALSE;
 }
 
@@ -666,7 +642,7 @@ void GtkWindowPeer::reportOcclusion() {
     auto keep = model_.weak_from_this().lock();
     if (!keep) return;
     const bool seen = mapped_ && !fullyObscured_ && !(state_ & GDK_WINDOW_STATE_ICONIFIED) && model_.isVisible();
-    model_.setOcclusionState(seen ? kWindowOcclusionStateVisible : 0);
+    model_.setOcclusionState(backendBadge(), seen ? kWindowOcclusionStateVisible : 0);
 }
 
 gboolean GtkWindowPeer::onDelete() {
@@ -684,7 +660,7 @@ void GtkWindowPeer::onActiveChanged() {
         return;
     }
     auto& app = Application::shared();
-    if (!app.isActive()) app.setActiveFromBackend(true);
+    if (!app.isActive()) app.setActiveFromBackend(backendBadge(), true);
     if (model_.isVisible() && !model_.isKeyWindow() && model_.canBecomeKeyWindow() && !model_.attachedSheet()) {
         model_.makeKeyWindow();
     }

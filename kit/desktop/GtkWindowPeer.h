@@ -14,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "kit/base/GSignal.h"
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/Event.h"
@@ -70,9 +71,8 @@ private:
     void reportOcclusion();
     gboolean onDelete();
     void onActiveChanged();
-
-    template <class E, gboolean (GtkWindowPeer::*Method)(E*)>
-    static gboolean eventThunk(GtkWidget* widget, E* event, gpointer self);
+    // Resigns the application's activation once no window of the process has the focus.
+    static void scheduleActivationCheck();
 
     Window& model_;
     GtkWidget* window_ = nullptr;
@@ -97,6 +97,8 @@ private:
     double lastPressX_ = 0;
     double lastPressY_ = 0;
     std::set<std::uint16_t> keysDown_;
+    // On window_ and canvas_.
+    SignalConnections signals_;
 };
 
 }  // namespace kit::desktop

@@ -50,27 +50,20 @@ bool TrayStatusItemPeer::trayAvailable() {
     return XGetSelectionOwner(xdisplay, XInternAtom(xdisplay, selection.c_str(), False)) != None;
 }
 
-TrayStatusItemPeer::TrayStatusItemPeer(StatusItem& item) : item_(item), icon_(gtk_status_icon_new()) {
+TrayStatusItemPeer::TrayStatusItemPeer(StatusItem& item) : item_(item), icon_(GRef<GtkStatusIcon>::adopt(gtk_status_icon_new())) {
     quietTrayMapReport();
-    gtk_status_icon_set_visible(icon_, FALSE);
-    g_signal_connect(icon_, "activate", G_CALLBACK(+[](GtkStatusIcon*, gpointer self) {
-        try {
-            auto* peer = static_cast<TrayStatusItemPeer*>(self);
-            if (!peer->removed_) peer->item_.performClick();
-        } catch (...) {
-            logLine("Uncaught exception in a status item's action");
-        }
-    }), this);
-    auto report = G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) { static_cast<TrayStatusItemPeer*>(self)->reportState(); });
-    g_signal_connect(icon_, "notify::embedded", report, this);
-    g_signal_connect(icon_, "notify::size", report, this);
-    g_signal_connect(icon_, "notify::orientation", report, this);
+    gtk_status_icon_set_visible(icon_.get(), FALSE);
+    signals_.connect(icon_.get(), "activate", [this](GtkStatusIcon*) {
+        if (!removed_) item_.performClick();
+    });
+    for (const char* signal : {"notify::embedded", "notify::size", "notify::orientation"}) {
+        signals_.connect(icon_.get(), signal, [this](GObject*, GParamSpec*) { reportState(); });
+    }
 }
 
 TrayStatusItemPeer::~TrayStatusItemPeer() {
-    g_signal_handlers_disconnect_by_data(icon_, this);
-    gtk_status_icon_set_visible(icon_, FALSE);
-    g_object_unref(icon_);
+    signals_.disconnectAll();
+    gtk_status_icon_set_visible(icon_.get(), FALSE);
 }
 
 void TrayStatusItemPeer::statusItemChanged(StatusItem& item) {
@@ -83,36 +76,36 @@ void TrayStatusItemPeer::statusItemChanged(StatusItem& item) {
         image = image.tinted(Application::shared().isDarkMode() ? Color::white() : Color::black());
     }
     if (auto pixbuf = GRef<GdkPixbuf>::adopt(pixbufFromImage(image))) {
-        gtk_status_icon_set_from_pixbuf(icon_, pixbuf.get());
+        gtk_status_icon_set_from_pixbuf(icon_.get(), pixbuf.get());
     } else {
-        gtk_status_icon_set_from_icon_name(icon_, "application-x-executable");
+        gtk_status_icon_set_from_icon_name(icon_.get(), "application-x-executable");
     }
-    gtk_status_icon_set_tooltip_text(icon_, button.toolTip.empty() ? nullptr : button.toolTip.c_str());
-    gtk_status_icon_set_title(icon_, button.toolTip.c_str());
-    if (!gtk_status_icon_get_visible(icon_)) {
+    gtk_status_icon_set_tooltip_text(icon_.get(), button.toolTip.empty() ? nullptr : button.toolTip.c_str());
+    gtk_status_icon_set_title(icon_.get(), button.toolTip.c_str());
+    if (!gtk_status_icon_get_visible(icon_.get())) {
         if (!trayAvailable() && !loggedNoTray()) {
             loggedNoTray() = true;
             logLine("No system tray on this display: the status item is not shown");
         }
-        gtk_status_icon_set_visible(icon_, TRUE);
+        gtk_status_icon_set_visible(icon_.get(), TRUE);
     }
     reportState();
 }
 
 void TrayStatusItemPeer::statusItemRemoved(StatusItem&) {
     removed_ = true;
-    gtk_status_icon_set_visible(icon_, FALSE);
+    gtk_status_icon_set_visible(icon_.get(), FALSE);
 }
 
 void TrayStatusItemPeer::reportState() {
     if (removed_) return;
-    if (!gtk_status_icon_is_embedded(icon_)) {
+    if (!gtk_status_icon_is_embedded(icon_.get())) {
         item_.setWindowState(false, 0);
         return;
     }
     GdkRectangle area{};
     Rect frame;
-    if (gtk_status_icon_get_geometry(icon_, nullptr, &area, nullptr)) {
+    if (gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr)) {
         frame = CoordinateSpace::current().toKit(DisplayRect{area.x, area.y, area.width, area.height});
     }
     item_.setWindowState(true, kWindowOcclusionStateVisible, frame);

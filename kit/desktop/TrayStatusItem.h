@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "kit/base/GRef.h"
+#include "kit/base/GSignal.h"
 #include "kit/ui/StatusItem.h"
 
 typedef struct _GtkStatusIcon GtkStatusIcon;
@@ -21,7 +23,7 @@ public:
     void statusItemChanged(StatusItem& item) override;
     void statusItemRemoved(StatusItem& item) override;
 
-    GtkStatusIcon* icon() const { return icon_; }
+    GtkStatusIcon* icon() const { return icon_.get(); }
     // Whether the display has a system tray to show items in.
     static bool trayAvailable();
 
@@ -29,8 +31,10 @@ private:
     void reportState();
 
     StatusItem& item_;
-    GtkStatusIcon* icon_;
+    GRef<GtkStatusIcon> icon_;
     bool removed_ = false;
+    // On icon_, declared after it so that they go first.
+    SignalConnections signals_;
 };
 
 }  // namespace kit::desktop

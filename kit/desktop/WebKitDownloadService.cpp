@@ -64,8 +64,7 @@ struct WebKitDownloadService::Transfer {
         if (timeoutInterval <= 0) return;
         const std::uint64_t id = task->taskIdentifier();
         WebKitDownloadService* owner = service;
-        std::weak_ptr<int> alive = service->alive_;
-        timeoutTask = RunLoop::main().postAfter(delay, [owner, alive, id] {
+        timeoutTask = RunLoop::main().postAfter(delay, [owner, alive = service->lifetime_.watch(), id] {
             if (alive.expired()) return;
             auto it = owner->transfers_.find(id);
             if (it == owner->transfers_.end()) return;
@@ -87,7 +86,7 @@ WebKitDownloadService::WebKitDownloadService()
     : folder_(std::filesystem::temp_directory_path() / ("QuarnAI-Downloads-" + std::to_string(::getpid()))) {}
 
 WebKitDownloadService::~WebKitDownloadService() {
-    alive_.reset();
+    lifetime_.end();
     for (auto& [id, transfer] : transfers_) {
         transfer->signals.disconnectAll();
         webkit_download_cancel(transfer->download.get());
@@ -122,62 +121,44 @@ void WebKitDownloadService::startDownload(const std::shared_ptr<DownloadTask>& t
     webkit_download_set_allow_overwrite(transfer->download.get(), TRUE);
     Transfer* t = transfer.get();
 
-    t->signals.connect(t->download.get(), "decide-destination",
-                       G_CALLBACK(+[](WebKitDownload* download, gchar* suggested, gpointer data) -> gboolean {
-                           auto* transfer = static_cast<Transfer*>(data);
-                           guarded("a download's file", [&] {
-                               transfer->destination = transfer->folder / safeFileName(suggested);
-                               gchar* uri = g_filename_to_uri(transfer->destination.c_str(), nullptr, nullptr);
-                               webkit_download_set_destination(download, uri ? uri : transfer->destination.c_str());
-                               g_free(uri);
-                           });
-                           return TRUE;
-                       }),
-                       t);
-    t->signals.connect(t->download.get(), "notify::response", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer data) {
-                           auto* transfer = static_cast<Transfer*>(data);
-                           guarded("a download response", [&] {
-                               transfer->touch();
-                               transfer->deliverResponse();
-                           });
-                       }),
-                       t);
-    t->signals.connect(t->download.get(), "received-data",
-                       G_CALLBACK(+[](WebKitDownload* download, guint64 length, gpointer data) {
-                           auto* transfer = static_cast<Transfer*>(data);
-                           guarded("a download", [&] {
-                               transfer->touch();
-                               transfer->deliverResponse();
-                               std::int64_t expected = -1;
-                               if (WebKitURIResponse* response = webkit_download_get_response(download)) {
-                                   const guint64 total = webkit_uri_response_get_content_length(response);
-                                   if (total > 0) expected = static_cast<std::int64_t>(total);
-                               }
-                               transfer->task->serviceDidWriteData(static_cast<std::int64_t>(length), expected);
-                           });
-                       }),
-                       t);
-    t->signals.connect(t->download.get(), "failed", G_CALLBACK(+[](WebKitDownload*, GError* error, gpointer data) {
-                           auto* transfer = static_cast<Transfer*>(data);
-                           guarded("a download failure", [&] {
-                               const std::string& url = transfer->task->originalRequest().url;
-                               transfer->error = transfer->timedOut ? timedOutError(url) : webErrorFromGError(error, url);
-                           });
-                       }),
-                       t);
-    t->signals.connect(t->download.get(), "finished", G_CALLBACK(+[](WebKitDownload*, gpointer data) {
-                           auto* transfer = static_cast<Transfer*>(data);
-                           if (transfer->done) return;
-                           transfer->done = true;
-                           // Completed on a later turn: a cancel() never hears back inside itself.
-                           const std::uint64_t id = transfer->task->taskIdentifier();
-                           WebKitDownloadService* service = transfer->service;
-                           std::weak_ptr<int> alive = service->alive_;
-                           RunLoop::main().post([service, alive, id] {
-                               if (!alive.expired()) service->finish(id);
-                           });
-                       }),
-                       t);
+    gpointer download = t->download.get();
+    t->signals.connect(
+        download, "decide-destination",
+        [t](WebKitDownload* download, gchar* suggested) -> gboolean {
+            t->destination = t->folder / safeFileName(suggested);
+            gchar* uri = g_filename_to_uri(t->destination.c_str(), nullptr, nullptr);
+            webkit_download_set_destination(download, uri ? uri : t->destination.c_str());
+            g_free(uri);
+            return TRUE;
+        },
+        TRUE);
+    t->signals.connect(download, "notify::response", [t](GObject*, GParamSpec*) {
+        t->touch();
+        t->deliverResponse();
+    });
+    t->signals.connect(download, "received-data", [t](WebKitDownload* download, guint64 length) {
+        t->touch();
+        t->deliverResponse();
+        std::int64_t expected = -1;
+        if (WebKitURIResponse* response = webkit_download_get_response(download)) {
+            const guint64 total = webkit_uri_response_get_content_length(response);
+            if (total > 0) expected = static_cast<std::int64_t>(total);
+        }
+        t->task->serviceDidWriteData(static_cast<std::int64_t>(length), expected);
+    });
+    t->signals.connect(download, "failed", [t](WebKitDownload*, GError* error) {
+        const std::string& url = t->task->originalRequest().url;
+        t->error = t->timedOut ? timedOutError(url) : webErrorFromGError(error, url);
+    });
+    t->signals.connect(download, "finished", [t](WebKitDownload*) {
+        if (t->done) return;
+        t->done = true;
+        // Completed on a later turn: a cancel() never hears back inside itself.
+        RunLoop::main().post([service = t->service, alive = t->service->lifetime_.watch(),
+                              id = t->task->taskIdentifier()] {
+            if (!alive.expired()) service->finish(id);
+        });
+    });
     t->touch();
     t->armTimeout(t->timeoutInterval);
     transfers_[task->taskIdentifier()] = std::move(transfer);

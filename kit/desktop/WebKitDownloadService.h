@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 
+#include "kit/base/Lifetime.h"
 #include "kit/web/Download.h"
 
 namespace kit::desktop {
@@ -34,7 +35,7 @@ private:
     std::filesystem::path folder_;
     std::map<std::uint64_t, std::unique_ptr<Transfer>> transfers_;
     // Expires with the service: tasks it posted check it.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace kit::desktop

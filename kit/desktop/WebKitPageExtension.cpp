@@ -11,6 +11,7 @@
 #include <string>
 
 #include "UserAgentStandIn.h"
+#include "kit/base/GRef.h"
 
 namespace {
 
@@ -27,32 +28,29 @@ gboolean onSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIRespo
 }
 
 void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame* frame, gpointer) {
-    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    using kit::GRef;
+    auto context = GRef<JSCContext>::adopt(webkit_frame_get_js_context_for_script_world(frame, world));
     if (!context) return;
-    JSCValue* navigator = jsc_context_get_value(context, "navigator");
-    JSCValue* current = navigator && jsc_value_is_object(navigator) ? jsc_value_object_get_property(navigator, "userAgent") : nullptr;
-    gchar* text = current && jsc_value_is_string(current) ? jsc_value_to_string(current) : nullptr;
+    auto navigator = GRef<JSCValue>::adopt(jsc_context_get_value(context.get(), "navigator"));
+    auto current = navigator && jsc_value_is_object(navigator.get())
+                       ? GRef<JSCValue>::adopt(jsc_value_object_get_property(navigator.get(), "userAgent"))
+                       : GRef<JSCValue>();
+    gchar* text = current && jsc_value_is_string(current.get()) ? jsc_value_to_string(current.get()) : nullptr;
     const std::string real = text ? realUserAgent(text) : std::string();
-    if (!real.empty()) {
-        JSCValue* agent = jsc_value_new_string(context, real.c_str());
-        JSCValue* define = jsc_context_evaluate(context,
-                                                "(function (agent) {"
-                                                "  var get = function () { return agent; };"
-                                                "  Object.defineProperty(Navigator.prototype, 'userAgent', { get: get, configurable: true });"
-                                                "  Object.defineProperty(Navigator.prototype, 'appVersion', { get: get, configurable: true });"
-                                                "})",
-                                                -1);
-        if (define && jsc_value_is_function(define)) {
-            JSCValue* ignored = jsc_value_function_call(define, JSC_TYPE_VALUE, agent, G_TYPE_NONE);
-            if (ignored) g_object_unref(ignored);
-        }
-        if (define) g_object_unref(define);
-        g_object_unref(agent);
-    }
     g_free(text);
-    if (current) g_object_unref(current);
-    if (navigator) g_object_unref(navigator);
-    g_object_unref(context);
+    if (real.empty()) return;
+    auto agent = GRef<JSCValue>::adopt(jsc_value_new_string(context.get(), real.c_str()));
+    auto define = GRef<JSCValue>::adopt(jsc_context_evaluate(context.get(),
+                                                             "(function (agent) {"
+                                                             "  var get = function () { return agent; };"
+                                                             "  Object.defineProperty(Navigator.prototype, 'userAgent', { get: get, configurable: true });"
+                                                             "  Object.defineProperty(Navigator.prototype, 'appVersion', { get: get, configurable: true });"
+                                                             "})",
+                                                             -1));
+    if (define && jsc_value_is_function(define.get())) {
+        // Its result, undefined, is released at once.
+        GRef<JSCValue>::adopt(jsc_value_function_call(define.get(), JSC_TYPE_VALUE, agent.get(), G_TYPE_NONE));
+    }
 }
 
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {

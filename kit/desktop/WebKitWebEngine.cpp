@@ -138,8 +138,7 @@ WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& conf
     : view_(view),
       configuration_(configuration),
       settings_(GRef<WebKitSettings>::adopt(webkit_settings_new())),
-      cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())),
-      alive_(std::make_shared<int>(0)) {
+      cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {
     applyPreferences();
     GtkWidget* widget = nullptr;
     if (relatedView) {
@@ -157,15 +156,15 @@ WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& conf
     // Until the view is in a window the page lives in a private top-level that is never shown:
     // the page loads, runs and answers scripts, and nothing of it is drawn (in a shown offscreen
     // window WebKit would render it all through its compositor).
-    parking_ = GTK_WIDGET(g_object_ref_sink(gtk_offscreen_window_new()));
-    gtk_container_add(GTK_CONTAINER(parking_), widget);
+    parking_ = GRef<GtkWidget>::sink(gtk_offscreen_window_new());
+    gtk_container_add(GTK_CONTAINER(parking_.get()), widget);
 
     connectSignals();
     viewGeometryDidChange();
 }
 
 WebKitWebEngine::~WebKitWebEngine() {
-    alive_.reset();
+    lifetime_.end();
     cancelTimeout();
     g_cancellable_cancel(cancellable_.get());
     signals_.disconnectAll();
@@ -173,8 +172,7 @@ WebKitWebEngine::~WebKitWebEngine() {
     WebViewHost::remove(widget);
     // Destroying the widget closes its page; the last reference goes with widget_.
     gtk_widget_destroy(widget);
-    gtk_widget_destroy(parking_);
-    g_object_unref(parking_);
+    gtk_widget_destroy(parking_.get());
 }
 
 WebKitWebEngine* WebKitWebEngine::of(const WebView& view) { return dynamic_cast<WebKitWebEngine*>(&view.engine()); }
@@ -221,7 +219,7 @@ void WebKitWebEngine::customUserAgentDidChange(const std::string& customAgent) {
     }
 }
 
-void WebKitWebEngine::viewGeometryDidChange() { WebViewHost::place(view_, GTK_WIDGET(widget_.get()), parking_); }
+void WebKitWebEngine::viewGeometryDidChange() { WebViewHost::place(view_, GTK_WIDGET(widget_.get()), parking_.get()); }
 
 // ---- Loading -------------------------------------------------------------------------------
 
@@ -252,9 +250,8 @@ void WebKitWebEngine::stopLoading() {
 
 void WebKitWebEngine::armTimeout(double seconds, const std::string& url) {
     if (seconds <= 0) return;
-    std::weak_ptr<int> alive = alive_;
     timeoutNavigation_ = 0;
-    timeoutTask_ = RunLoop::main().postAfter(seconds, [this, alive, url] {
+    timeoutTask_ = RunLoop::main().postAfter(seconds, [this, alive = lifetime_.watch(), url] {
         if (alive.expired()) return;
         timeoutTask_ = 0;
         logf("The load of %s timed out", url.c_str());
@@ -275,27 +272,27 @@ void WebKitWebEngine::cancelTimeout() {
 void WebKitWebEngine::evaluateJavaScript(std::uint64_t scriptId, const std::string& script) {
     scripts_.push_back({scriptId, std::nullopt});
     struct Call {
-        std::weak_ptr<int> alive;
+        LifetimeWatch alive;
         WebKitWebEngine* engine;
         std::uint64_t id;
     };
-    auto* call = new Call{alive_, this, scriptId};
+    auto* call = new Call{lifetime_.watch(), this, scriptId};
     webkit_web_view_evaluate_javascript(
         widget_.get(), script.data(), static_cast<gssize>(script.size()), nullptr, nullptr, cancellable_.get(),
         +[](GObject* source, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Call> call(static_cast<Call*>(data));
             GError* error = nullptr;
-            JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            auto value = GRef<JSCValue>::adopt(
+                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error));
             if (!call->alive.expired()) {
                 guarded("a script result", [&] {
                     if (error) {
                         call->engine->scriptDidFinish(call->id, Error{error->message ? error->message : "script failed"});
                     } else {
-                        call->engine->scriptDidFinish(call->id, scriptResultFrom(value));
+                        call->engine->scriptDidFinish(call->id, scriptResultFrom(value.get()));
                     }
                 });
             }
-            if (value) g_object_unref(value);
             if (error) g_error_free(error);
         },
         call);
@@ -312,7 +309,7 @@ void WebKitWebEngine::scriptDidFinish(std::uint64_t scriptId, ScriptResult resul
     while (!scripts_.empty() && scripts_.front().result) {
         PendingScript done = std::move(scripts_.front());
         scripts_.pop_front();
-        view_.engineScriptDidFinish(done.id, std::move(*done.result));
+        view_.engineScriptDidFinish(backendBadge(), done.id, std::move(*done.result));
     }
 }
 
@@ -321,114 +318,56 @@ void WebKitWebEngine::scriptDidFinish(std::uint64_t scriptId, ScriptResult resul
 void WebKitWebEngine::connectSignals() {
     gpointer view = widget_.get();
     signals_.connect(view, "decide-policy",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
-                                    gpointer self) -> gboolean {
-                         return guarded("a navigation decision", gboolean(FALSE), [&] {
-                             return static_cast<WebKitWebEngine*>(self)->onDecidePolicy(decision, type);
-                         });
-                     }),
-                     this);
-    signals_.connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-                         guarded("a load event", [&] { static_cast<WebKitWebEngine*>(self)->onLoadChanged(event); });
-                     }),
-                     this);
-    signals_.connect(view, "load-failed",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error, gpointer self)
-                                    -> gboolean {
-                         return guarded("a load failure", gboolean(TRUE), [&] {
-                             return static_cast<WebKitWebEngine*>(self)->onLoadFailed(event, uri, error);
-                         });
-                     }),
-                     this);
+                     [this](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) -> gboolean {
+                         return onDecidePolicy(decision, type);
+                     });
+    signals_.connect(view, "load-changed", [this](WebKitWebView*, WebKitLoadEvent event) { onLoadChanged(event); });
+    signals_.connect(
+        view, "load-failed",
+        [this](WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error) -> gboolean {
+            return onLoadFailed(event, uri, error);
+        },
+        TRUE);
     signals_.connect(view, "load-failed-with-tls-errors",
-                     G_CALLBACK(+[](WebKitWebView*, gchar* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors,
-                                    gpointer self) -> gboolean {
-                         return guarded("a certificate failure", gboolean(FALSE), [&] {
-                             return static_cast<WebKitWebEngine*>(self)->onLoadFailedWithTlsErrors(uri, certificate,
-                                                                                                   errors);
-                         });
-                     }),
-                     this);
-    signals_.connect(view, "web-process-terminated",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
-                         guarded("a content process termination",
-                                 [&] { static_cast<WebKitWebEngine*>(self)->onWebProcessTerminated(reason); });
-                     }),
-                     this);
+                     [this](WebKitWebView*, gchar* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors)
+                         -> gboolean { return onLoadFailedWithTlsErrors(uri, certificate, errors); });
+    signals_.connect(view, "web-process-terminated", [this](WebKitWebView*, WebKitWebProcessTerminationReason reason) {
+        onWebProcessTerminated(reason);
+    });
     signals_.connect(view, "create",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action, gpointer self) -> GtkWidget* {
-                         return guarded("a new window", static_cast<GtkWidget*>(nullptr),
-                                        [&] { return static_cast<WebKitWebEngine*>(self)->onCreate(action); });
-                     }),
-                     this);
-    signals_.connect(view, "close", G_CALLBACK(+[](WebKitWebView*, gpointer self) {
-                         guarded("a window close", [&] { static_cast<WebKitWebEngine*>(self)->onClose(); });
-                     }),
-                     this);
+                     [this](WebKitWebView*, WebKitNavigationAction* action) -> GtkWidget* { return onCreate(action); });
+    signals_.connect(view, "close", [this](WebKitWebView*) { onClose(); });
     signals_.connect(view, "script-dialog",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) -> gboolean {
-                         return guarded("a script dialog", gboolean(FALSE),
-                                        [&] { return static_cast<WebKitWebEngine*>(self)->onScriptDialog(dialog); });
-                     }),
-                     this);
-    signals_.connect(view, "run-file-chooser",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitFileChooserRequest* request, gpointer self) -> gboolean {
-                         return guarded("an open panel", gboolean(FALSE),
-                                        [&] { return static_cast<WebKitWebEngine*>(self)->onRunFileChooser(request); });
-                     }),
-                     this);
-    signals_.connect(view, "authenticate",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitAuthenticationRequest* request, gpointer self) -> gboolean {
-                         return guarded("a login", gboolean(FALSE),
-                                        [&] { return static_cast<WebKitWebEngine*>(self)->onAuthenticate(request); });
-                     }),
-                     this);
-    signals_.connect(view, "context-menu",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent* event, WebKitHitTestResult*,
-                                    gpointer self) -> gboolean {
-                         return guarded("a context menu", gboolean(TRUE),
-                                        [&] { return static_cast<WebKitWebEngine*>(self)->onContextMenu(event); });
-                     }),
-                     this);
-    signals_.connect(view, "enter-fullscreen", G_CALLBACK(+[](WebKitWebView*, gpointer self) -> gboolean {
-                         return guarded("a full screen request", gboolean(TRUE),
-                                        [&] { return static_cast<WebKitWebEngine*>(self)->onFullscreen(true); });
-                     }),
-                     this);
-    signals_.connect(view, "leave-fullscreen", G_CALLBACK(+[](WebKitWebView*, gpointer self) -> gboolean {
-                         return guarded("leaving full screen", gboolean(FALSE),
-                                        [&] { return static_cast<WebKitWebEngine*>(self)->onFullscreen(false); });
-                     }),
-                     this);
-    signals_.connect(view, "notify::uri", G_CALLBACK(+[](WebKitWebView* webView, GParamSpec*, gpointer self) {
-                         guarded("an address change", [&] {
-                             const char* uri = webkit_web_view_get_uri(webView);
-                             static_cast<WebKitWebEngine*>(self)->view_.engineDidChangeUrl(uri ? uri : "");
-                         });
-                     }),
-                     this);
-    signals_.connect(view, "notify::title", G_CALLBACK(+[](WebKitWebView* webView, GParamSpec*, gpointer self) {
-                         guarded("a title change", [&] {
-                             const char* title = webkit_web_view_get_title(webView);
-                             static_cast<WebKitWebEngine*>(self)->view_.engineDidChangeTitle(title ? title : "");
-                         });
-                     }),
-                     this);
-    signals_.connect(view, "notify::estimated-load-progress",
-                     G_CALLBACK(+[](WebKitWebView* webView, GParamSpec*, gpointer self) {
-                         guarded("a progress change", [&] {
-                             static_cast<WebKitWebEngine*>(self)->view_.engineDidChangeEstimatedProgress(
-                                 webkit_web_view_get_estimated_load_progress(webView));
-                         });
-                     }),
-                     this);
-    signals_.connect(view, "notify::is-loading", G_CALLBACK(+[](WebKitWebView* webView, GParamSpec*, gpointer self) {
-                         guarded("a loading change", [&] {
-                             static_cast<WebKitWebEngine*>(self)->view_.engineDidChangeLoading(
-                                 webkit_web_view_is_loading(webView));
-                         });
-                     }),
-                     this);
+                     [this](WebKitWebView*, WebKitScriptDialog* dialog) -> gboolean { return onScriptDialog(dialog); });
+    signals_.connect(view, "run-file-chooser", [this](WebKitWebView*, WebKitFileChooserRequest* request) -> gboolean {
+        return onRunFileChooser(request);
+    });
+    signals_.connect(view, "authenticate", [this](WebKitWebView*, WebKitAuthenticationRequest* request) -> gboolean {
+        return onAuthenticate(request);
+    });
+    signals_.connect(
+        view, "context-menu",
+        [this](WebKitWebView*, WebKitContextMenu*, GdkEvent* event, WebKitHitTestResult*) -> gboolean {
+            return onContextMenu(event);
+        },
+        TRUE);
+    signals_.connect(
+        view, "enter-fullscreen", [this](WebKitWebView*) -> gboolean { return onFullscreen(true); }, TRUE);
+    signals_.connect(view, "leave-fullscreen", [this](WebKitWebView*) -> gboolean { return onFullscreen(false); });
+    signals_.connect(view, "notify::uri", [this](WebKitWebView* webView, GParamSpec*) {
+        const char* uri = webkit_web_view_get_uri(webView);
+        view_.engineDidChangeUrl(backendBadge(), uri ? uri : "");
+    });
+    signals_.connect(view, "notify::title", [this](WebKitWebView* webView, GParamSpec*) {
+        const char* title = webkit_web_view_get_title(webView);
+        view_.engineDidChangeTitle(backendBadge(), title ? title : "");
+    });
+    signals_.connect(view, "notify::estimated-load-progress", [this](WebKitWebView* webView, GParamSpec*) {
+        view_.engineDidChangeEstimatedProgress(backendBadge(), webkit_web_view_get_estimated_load_progress(webView));
+    });
+    signals_.connect(view, "notify::is-loading", [this](WebKitWebView* webView, GParamSpec*) {
+        view_.engineDidChangeLoading(backendBadge(), webkit_web_view_is_loading(webView));
+    });
 }
 
 FrameInfo WebKitWebEngine::mainFrameInfo() const {
@@ -459,7 +398,7 @@ gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitP
                                             request ? webkit_uri_request_get_uri(request) : "");
         response.isForMainFrame = webkit_response_policy_decision_is_main_frame_main_resource(responseDecision);
         response.canShowMimeType = webkit_response_policy_decision_is_mime_type_supported(responseDecision);
-        view_.engineDecidePolicyForNavigationResponse(response, [answer](NavigationResponsePolicy policy) {
+        view_.engineDecidePolicyForNavigationResponse(backendBadge(), response, [answer](NavigationResponsePolicy policy) {
             answer->answer(policy == NavigationResponsePolicy::Allow, policy == NavigationResponsePolicy::Download);
         });
         return TRUE;
@@ -468,7 +407,7 @@ gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitP
     const NavigationAction action =
         navigationActionFrom(webkit_navigation_policy_decision_get_navigation_action(navigationDecision),
                              type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
-    view_.engineDecidePolicyForNavigationAction(action, [answer](NavigationActionPolicy policy) {
+    view_.engineDecidePolicyForNavigationAction(backendBadge(), action, [answer](NavigationActionPolicy policy) {
         answer->answer(policy == NavigationActionPolicy::Allow, policy == NavigationActionPolicy::Download);
     });
     return TRUE;
@@ -483,22 +422,22 @@ void WebKitWebEngine::onLoadChanged(WebKitLoadEvent event) {
             navigationActive_ = true;
             navigationFailed_ = false;
             certificateError_.reset();
-            view_.engineDidStartProvisionalNavigation(navigation_);
+            view_.engineDidStartProvisionalNavigation(backendBadge(), navigation_);
             break;
         case WEBKIT_LOAD_REDIRECTED:
-            if (navigationActive_) view_.engineDidReceiveServerRedirect(navigation_);
+            if (navigationActive_) view_.engineDidReceiveServerRedirect(backendBadge(), navigation_);
             break;
         case WEBKIT_LOAD_COMMITTED:
             // The server answered: the request's timeout no longer applies.
             if (navigation_ == timeoutNavigation_) cancelTimeout();
-            if (navigationActive_) view_.engineDidCommitNavigation(navigation_);
+            if (navigationActive_) view_.engineDidCommitNavigation(backendBadge(), navigation_);
             break;
         case WEBKIT_LOAD_FINISHED: {
             if (navigation_ == timeoutNavigation_) cancelTimeout();
             const bool report = navigationActive_ && !navigationFailed_;
             navigationActive_ = false;
             navigationFailed_ = false;
-            if (report) view_.engineDidFinishNavigation(navigation_);
+            if (report) view_.engineDidFinishNavigation(backendBadge(), navigation_);
             break;
         }
     }
@@ -524,9 +463,9 @@ gboolean WebKitWebEngine::onLoadFailed(WebKitLoadEvent event, const char* failin
     if (!navigationActive_ || navigationFailed_) return TRUE;
     navigationFailed_ = true;
     if (event == WEBKIT_LOAD_COMMITTED) {
-        view_.engineDidFailNavigation(navigation_, webError);
+        view_.engineDidFailNavigation(backendBadge(), navigation_, webError);
     } else {
-        view_.engineDidFailProvisionalNavigation(navigation_, webError);
+        view_.engineDidFailProvisionalNavigation(backendBadge(), navigation_, webError);
     }
     return TRUE;
 }
@@ -550,7 +489,7 @@ gboolean WebKitWebEngine::onLoadFailedWithTlsErrors(const char* failingUri, GTls
     certificateError_ = untrustedCertificateError(uri, trust->failureReason);
     // The delegate hears of it; whatever it answers, a certificate that does not validate is not
     // trusted and the load fails.
-    view_.engineDidReceiveAuthenticationChallenge(challenge, [](AuthChallengeDisposition, std::shared_ptr<const Credential>) {});
+    view_.engineDidReceiveAuthenticationChallenge(backendBadge(), challenge, [](AuthChallengeDisposition, std::shared_ptr<const Credential>) {});
     return FALSE;
 }
 
@@ -558,8 +497,8 @@ void WebKitWebEngine::onWebProcessTerminated(WebKitWebProcessTerminationReason r
     logf("The web content process of %s ended (reason %d)", view_.url().c_str(), static_cast<int>(reason));
     cancelTimeout();
     navigationActive_ = false;
-    view_.engineDidChangeLoading(false);
-    view_.engineWebContentProcessDidTerminate();
+    view_.engineDidChangeLoading(backendBadge(), false);
+    view_.engineWebContentProcessDidTerminate(backendBadge());
 }
 
 GtkWidget* WebKitWebEngine::onCreate(WebKitNavigationAction* webKitAction) {
@@ -567,7 +506,7 @@ GtkWidget* WebKitWebEngine::onCreate(WebKitNavigationAction* webKitAction) {
     std::shared_ptr<WebView> created;
     {
         PendingRelatedView pending(widget_.get());
-        created = view_.engineCreateWebView(action, WindowFeatures{});
+        created = view_.engineCreateWebView(backendBadge(), action, WindowFeatures{});
     }
     if (!created) return nullptr;
     if (auto* engine = of(*created); engine && engine->relatedToPage_) {
@@ -580,7 +519,7 @@ GtkWidget* WebKitWebEngine::onCreate(WebKitNavigationAction* webKitAction) {
     return nullptr;
 }
 
-void WebKitWebEngine::onClose() { view_.engineDidClose(); }
+void WebKitWebEngine::onClose() { view_.engineDidClose(backendBadge()); }
 
 gboolean WebKitWebEngine::onContextMenu(GdkEvent* gdkEvent) {
     Event event;
@@ -604,7 +543,7 @@ gboolean WebKitWebEngine::onContextMenu(GdkEvent* gdkEvent) {
     GdkModifierType state = GdkModifierType(0);
     if (gdkEvent && gdk_event_get_state(gdkEvent, &state)) event.modifierFlags = modifierFlagsFromGdkState(state);
     // A view that drops right clicks keeps the page from showing its menu.
-    return view_.engineAllowsContextMenu(event) ? FALSE : TRUE;
+    return view_.engineAllowsContextMenu(backendBadge(), event) ? FALSE : TRUE;
 }
 
 gboolean WebKitWebEngine::onFullscreen(bool enter) {
@@ -626,10 +565,10 @@ gboolean WebKitWebEngine::onScriptDialog(WebKitScriptDialog* dialog) {
     const FrameInfo frame = mainFrameInfo();
     switch (webkit_script_dialog_get_dialog_type(dialog)) {
         case WEBKIT_SCRIPT_DIALOG_ALERT:
-            view_.engineRunJavaScriptAlertPanel(message, frame, [answer] { answer->finish(); });
+            view_.engineRunJavaScriptAlertPanel(backendBadge(), message, frame, [answer] { answer->finish(); });
             break;
         case WEBKIT_SCRIPT_DIALOG_CONFIRM:
-            view_.engineRunJavaScriptConfirmPanel(message, frame, [answer](bool confirmed) {
+            view_.engineRunJavaScriptConfirmPanel(backendBadge(), message, frame, [answer](bool confirmed) {
                 if (answer->answered) return;
                 webkit_script_dialog_confirm_set_confirmed(answer->dialog, confirmed);
                 answer->finish();
@@ -637,7 +576,7 @@ gboolean WebKitWebEngine::onScriptDialog(WebKitScriptDialog* dialog) {
             break;
         case WEBKIT_SCRIPT_DIALOG_PROMPT: {
             const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
-            view_.engineRunJavaScriptTextInputPanel(
+            view_.engineRunJavaScriptTextInputPanel(backendBadge(), 
                 message, defaultText ? defaultText : "", frame, [answer](std::optional<std::string> entered) {
                     if (answer->answered) return;
                     if (entered) webkit_script_dialog_prompt_set_text(answer->dialog, entered->c_str());
@@ -662,7 +601,7 @@ gboolean WebKitWebEngine::onRunFileChooser(WebKitFileChooserRequest* request) {
     if (const gchar* const* types = webkit_file_chooser_request_get_mime_types(request)) {
         for (; *types; ++types) parameters.acceptedTypes.emplace_back(*types);
     }
-    view_.engineRunOpenPanel(parameters, mainFrameInfo(),
+    view_.engineRunOpenPanel(backendBadge(), parameters, mainFrameInfo(),
                              [answer](std::optional<std::vector<std::string>> files) { answer->answer(files); });
     return TRUE;
 }
@@ -685,7 +624,7 @@ gboolean WebKitWebEngine::onAuthenticate(WebKitAuthenticationRequest* request) {
     }
     space.authenticationMethod = authenticationMethodFor(webkit_authentication_request_get_scheme(request));
     challenge.previousFailureCount = webkit_authentication_request_is_retry(request) ? 1 : 0;
-    view_.engineDidReceiveAuthenticationChallenge(
+    view_.engineDidReceiveAuthenticationChallenge(backendBadge(), 
         challenge, [answer](AuthChallengeDisposition disposition, std::shared_ptr<const Credential>) {
             if (answer->answered) return;
             answer->answered = true;

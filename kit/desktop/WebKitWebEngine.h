@@ -38,6 +38,7 @@
 #include <optional>
 #include <string>
 
+#include "kit/base/Lifetime.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/WebKitGlue.h"
 #include "kit/web/WebEngine.h"
@@ -61,7 +62,7 @@ public:
     WebView& webView() const { return view_; }
     WebKitWebView* widget() const { return widget_.get(); }
     // The private top-level that holds the widget while the view is not in a desktop window.
-    GtkWidget* parking() const { return parking_; }
+    GtkWidget* parking() const { return parking_.get(); }
     // The agent string the engine sends now.
     std::string userAgent() const;
 
@@ -105,7 +106,7 @@ private:
     // The agent pages and servers get; empty while it is WebKit's own.
     std::string agent_;
     GRef<WebKitWebView> widget_;
-    GtkWidget* parking_ = nullptr;
+    GRef<GtkWidget> parking_;
     // Declared after the objects they are connected to, so they are disconnected first.
     SignalConnections signals_;
     // Made for a window that a page opened, and not yet handed to WebKit.
@@ -126,7 +127,7 @@ private:
     bool timedOut_ = false;
     std::optional<WebError> certificateError_;
 
-    std::shared_ptr<int> alive_;
+    Lifetime lifetime_;
 };
 
 }  // namespace kit::desktop

@@ -33,6 +33,8 @@ struct Entry {
     bool fillsWindow = false;
     // Where the painter takes the mouse: over the views drawn above the page, in its own pixels.
     std::vector<GdkRectangle> inputRects;
+    // On the painter: gone with it when detach() destroys it.
+    SignalConnections signals;
 };
 
 // What one GTK top-level holds for its web views.
@@ -261,12 +263,9 @@ void watchFrameClock(Layer& layer) {
     if (!clock) return;
     // Every frame of the window places its web views where the model has them now, before the
     // window lays out and paints.
-    layer.clockSignals.connect(clock, "before-paint", G_CALLBACK(+[](GdkFrameClock*, gpointer data) {
-                                   guarded("placing web views", [&] {
-                                       for (auto& entry : static_cast<Layer*>(data)->entries) sync(*entry);
-                                   });
-                               }),
-                               &layer);
+    layer.clockSignals.connect(clock, "before-paint", [&layer](GdkFrameClock*) {
+        for (auto& entry : layer.entries) sync(*entry);
+    });
 }
 
 gboolean onKeyEvent(GtkWidget* toplevel, GdkEvent* event, gpointer data) {
@@ -300,41 +299,30 @@ Layer& layerFor(GtkWidget* toplevel) {
 
     Layer* raw = layer.get();
     raw->signals.connect(raw->overlay, "get-child-position",
-                         G_CALLBACK(+[](GtkOverlay*, GtkWidget* child, GdkRectangle* allocation, gpointer data) -> gboolean {
-                             for (auto& entry : static_cast<Layer*>(data)->entries) {
+                         [raw](GtkOverlay*, GtkWidget* child, GdkRectangle* allocation) -> gboolean {
+                             for (auto& entry : raw->entries) {
                                  if (child == entry->clip || child == entry->painter) {
                                      *allocation = entry->clipRect;
                                      return TRUE;
                                  }
                              }
                              return FALSE;
-                         }),
-                         raw);
-    raw->signals.connect(raw->overlay, "realize", G_CALLBACK(+[](GtkWidget*, gpointer data) {
-                             watchFrameClock(*static_cast<Layer*>(data));
-                         }),
-                         raw, true);
-    raw->signals.connect(raw->overlay, "unrealize", G_CALLBACK(+[](GtkWidget*, gpointer data) {
-                             static_cast<Layer*>(data)->clockSignals.disconnectAll();
-                         }),
-                         raw);
+                         });
+    raw->signals.connect(raw->overlay, "realize", [raw](GtkWidget*) { watchFrameClock(*raw); }, G_CONNECT_AFTER);
+    raw->signals.connect(raw->overlay, "unrealize", [raw](GtkWidget*) { raw->clockSignals.disconnectAll(); });
     // The window is going: its web views go back to their parking places before GTK destroys
     // the window's children.
-    raw->signals.connect(toplevel, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
-                             guarded("a window with web views closing", [&] { dropLayer(*static_cast<Layer*>(data)); });
-                         }),
-                         raw);
-    raw->signals.connect(toplevel, "event", G_CALLBACK(onKeyEvent), raw);
+    raw->signals.connect(toplevel, "destroy", [raw](GtkWidget*) { dropLayer(*raw); });
+    raw->signals.connect(toplevel, "event",
+                         [raw](GtkWidget* widget, GdkEvent* event) -> gboolean { return onKeyEvent(widget, event, raw); });
     if (raw->canvas) {
         // A click on the window's own views takes the keyboard back from the page.
-        raw->signals.connect(raw->canvas, "event", G_CALLBACK(+[](GtkWidget* canvas, GdkEvent* event, gpointer) -> gboolean {
-                                 if (event->type == GDK_BUTTON_PRESS && !gtk_widget_has_focus(canvas) &&
-                                     gtk_widget_get_can_focus(canvas)) {
-                                     gtk_widget_grab_focus(canvas);
-                                 }
-                                 return FALSE;
-                             }),
-                             raw);
+        raw->signals.connect(raw->canvas, "event", [](GtkWidget* canvas, GdkEvent* event) -> gboolean {
+            if (event->type == GDK_BUTTON_PRESS && !gtk_widget_has_focus(canvas) && gtk_widget_get_can_focus(canvas)) {
+                gtk_widget_grab_focus(canvas);
+            }
+            return FALSE;
+        });
     }
     if (gtk_widget_get_realized(raw->overlay)) watchFrameClock(*raw);
     layers().push_back(std::move(layer));
@@ -363,20 +351,17 @@ void forwardDragsToPage(Entry& entry) {
     gtk_drag_dest_set(entry.painter, GtkDestDefaults(0), nullptr, 0,
                       GdkDragAction(GDK_ACTION_COPY | GDK_ACTION_MOVE | GDK_ACTION_LINK | GDK_ACTION_PRIVATE));
     Entry* raw = &entry;
-    g_signal_connect(entry.painter, "drag-motion",
-                     G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer data) {
-                         return emitPositionedOnPage("drag-motion", static_cast<Entry*>(data), context, x, y, time);
-                     }),
-                     raw);
-    g_signal_connect(entry.painter, "drag-leave", G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, guint time, gpointer data) {
-                         g_signal_emit_by_name(static_cast<Entry*>(data)->widget, "drag-leave", context, time);
-                     }),
-                     raw);
-    g_signal_connect(entry.painter, "drag-drop",
-                     G_CALLBACK(+[](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer data) {
-                         return emitPositionedOnPage("drag-drop", static_cast<Entry*>(data), context, x, y, time);
-                     }),
-                     raw);
+    entry.signals.connect(entry.painter, "drag-motion",
+                          [raw](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time) -> gboolean {
+                              return emitPositionedOnPage("drag-motion", raw, context, x, y, time);
+                          });
+    entry.signals.connect(entry.painter, "drag-leave", [raw](GtkWidget*, GdkDragContext* context, guint time) {
+        g_signal_emit_by_name(raw->widget, "drag-leave", context, time);
+    });
+    entry.signals.connect(entry.painter, "drag-drop",
+                          [raw](GtkWidget*, GdkDragContext* context, gint x, gint y, guint time) -> gboolean {
+                              return emitPositionedOnPage("drag-drop", raw, context, x, y, time);
+                          });
 }
 
 Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking) {
@@ -395,14 +380,17 @@ Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking
     gtk_widget_add_events(entry->painter, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
                                               GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK);
     Entry* raw = entry.get();
-    g_signal_connect(entry->painter, "event", G_CALLBACK(forwardToCanvas), raw);
-    g_signal_connect(entry->painter, "realize", G_CALLBACK(onPainterRealized), raw);
+    raw->signals.connect(raw->painter, "event",
+                         [raw](GtkWidget* painter, GdkEvent* event) -> gboolean { return forwardToCanvas(painter, event, raw); });
+    raw->signals.connect(raw->painter, "realize", [raw](GtkWidget* painter) { onPainterRealized(painter, raw); });
     forwardDragsToPage(*raw);
-    g_signal_connect(entry->painter, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer data) -> gboolean {
-                         guarded("painting over a web view", [&] { paintAbove(*static_cast<Entry*>(data), cr); });
-                         return TRUE;
-                     }),
-                     raw);
+    raw->signals.connect(
+        raw->painter, "draw",
+        [raw](GtkWidget*, cairo_t* cr) -> gboolean {
+            paintAbove(*raw, cr);
+            return TRUE;
+        },
+        TRUE);
     layer.entries.push_back(std::move(entry));
     return *raw;
 }

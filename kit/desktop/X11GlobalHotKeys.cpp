@@ -20,18 +20,12 @@ namespace {
 X11GlobalHotKeys::X11GlobalHotKeys(GdkDisplay* display) : display_(display) {
     readModifierMasks();
     gdk_window_add_filter(gdk_get_default_root_window(), &X11GlobalHotKeys::filter, this);
-    keymapSignal_ = g_signal_connect(gdk_keymap_get_for_display(display_), "keys-changed",
-                                     G_CALLBACK(+[](GdkKeymap*, gpointer self) {
-                                         try {
-                                             static_cast<X11GlobalHotKeys*>(self)->keymapChanged();
-                                         } catch (...) {
-                                         }
-                                     }),
-                                     this);
+    keymapSignal_ = SignalConnection::connect(gdk_keymap_get_for_display(display_), "keys-changed",
+                                              [this](GdkKeymap*) { keymapChanged(); });
 }
 
 X11GlobalHotKeys::~X11GlobalHotKeys() {
-    g_signal_handler_disconnect(gdk_keymap_get_for_display(display_), keymapSignal_);
+    keymapSignal_.disconnect();
     gdk_window_remove_filter(gdk_get_default_root_window(), &X11GlobalHotKeys::filter, this);
     for (const Grab& grab : grabs_) ungrabKey(grab);
     grabs_.clear();

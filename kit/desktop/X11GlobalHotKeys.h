@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "kit/base/GSignal.h"
 #include "kit/sys/GlobalHotKeys.h"
 
 namespace kit::desktop {
@@ -48,7 +49,7 @@ private:
     void keymapChanged();
 
     GdkDisplay* display_;
-    gulong keymapSignal_ = 0;
+    SignalConnection keymapSignal_;
     Masks masks_;
     std::vector<Grab> grabs_;
     std::set<unsigned> down_;

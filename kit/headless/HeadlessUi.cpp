@@ -61,7 +61,7 @@ HeadlessUi::HeadlessUi() : backend_(std::make_shared<HeadlessBackend>()) {
 HeadlessUi::~HeadlessUi() {
     Application::shared().reset();
     animation::resetAll();
-    Screen::updateScreens({});
+    backend_->setScreens({});
     UiBackend::uninstall();
 }
 
@@ -77,14 +77,18 @@ ScreenDescription HeadlessUi::makeScreen(std::string identifier, Rect frame, dou
     return description;
 }
 
-void HeadlessUi::setScreens(const std::vector<ScreenDescription>& screens) { Screen::updateScreens(screens); }
+void HeadlessUi::setScreens(const std::vector<ScreenDescription>& screens) { backend_->setScreens(screens); }
 
 void HeadlessUi::setSystemAppearance(Appearance appearance) {
-    backend_->appearance = appearance;
-    Application::shared().systemAppearanceDidChange();
+    backend_->setSystemAppearance(appearance);
 }
 
-void HeadlessUi::setApplicationActive(bool active) { Application::shared().setActiveFromBackend(active); }
+void HeadlessBackend::setSystemAppearance(Appearance systemAppearance) {
+    appearance = systemAppearance;
+    Application::shared().systemAppearanceDidChange(backendBadge());
+}
+
+void HeadlessBackend::setApplicationActive(bool active) { Application::shared().setActiveFromBackend(backendBadge(), active); }
 
 Event HeadlessUi::mouseEvent(EventType type, Window& window, Point point, unsigned modifiers, int clickCount) const {
     Event event;

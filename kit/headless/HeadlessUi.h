@@ -58,6 +58,13 @@ public:
     // none is scripted).
     long runAlert(const Alert& alert) override;
 
+    // What the user or the display did, told to the model as a real backend tells it.
+    void userResize(Window& window, const Rect& proposedFrame) { window.userResize(backendBadge(), proposedFrame); }
+    void setOcclusionState(Window& window, unsigned state) { window.setOcclusionState(backendBadge(), state); }
+    void setApplicationActive(bool active);
+    void setScreens(const std::vector<ScreenDescription>& screens) { Screen::updateScreens(backendBadge(), screens); }
+    void setSystemAppearance(Appearance systemAppearance);
+
     Point mouse;
     unsigned buttons = 0;
     unsigned modifiers = 0;
@@ -103,7 +110,11 @@ public:
     // System state.
     void setMouseLocation(Point screenPoint) { backend_->mouse = screenPoint; }
     void setSystemAppearance(Appearance appearance);
-    void setApplicationActive(bool active);
+    void setApplicationActive(bool active) { backend_->setApplicationActive(active); }
+    // The user resizes or moves a window (min and max size and the delegate apply).
+    void userResize(Window& window, const Rect& proposedFrame) { backend_->userResize(window, proposedFrame); }
+    // The display reports what is seen of a window.
+    void setOcclusionState(Window& window, unsigned state) { backend_->setOcclusionState(window, state); }
 
     // Synthetic events on a window, at points in the window's base coordinates. Each mouse event
     // first moves the mouse there (a moved or dragged event, updating tracking areas).

@@ -89,7 +89,7 @@ void ScriptedWebEngine::evaluateJavaScript(std::uint64_t scriptId, const std::st
     // Answered on a later turn, after the scripts given before it.
     RunLoop::main().post([this, alive, scriptId, script] {
         if (alive.expired()) return;
-        view_.engineScriptDidFinish(scriptId, answer(script));
+        view_.engineScriptDidFinish(backendBadge(), scriptId, answer(script));
     });
 }
 
@@ -104,7 +104,7 @@ FrameInfo ScriptedWebEngine::mainFrame() const {
 std::optional<NavigationActionPolicy> ScriptedWebEngine::requestNavigation(const NavigationAction& action) {
     auto decision = std::make_shared<std::optional<NavigationActionPolicy>>();
     lastActionPolicy_ = decision;
-    view_.engineDecidePolicyForNavigationAction(action, [decision](NavigationActionPolicy policy) { *decision = policy; });
+    view_.engineDecidePolicyForNavigationAction(backendBadge(), action, [decision](NavigationActionPolicy policy) { *decision = policy; });
     return *decision;
 }
 
@@ -129,47 +129,47 @@ std::optional<NavigationActionPolicy> ScriptedWebEngine::requestBridgeLoaded(con
 std::optional<NavigationResponsePolicy> ScriptedWebEngine::receiveResponse(const NavigationResponse& response) {
     auto decision = std::make_shared<std::optional<NavigationResponsePolicy>>();
     lastResponsePolicy_ = decision;
-    view_.engineDecidePolicyForNavigationResponse(response, [decision](NavigationResponsePolicy policy) { *decision = policy; });
+    view_.engineDecidePolicyForNavigationResponse(backendBadge(), response, [decision](NavigationResponsePolicy policy) { *decision = policy; });
     return *decision;
 }
 
 NavigationId ScriptedWebEngine::startProvisionalNavigation(const std::string& url) {
     navigation_ = nextNavigation_++;
-    view_.engineDidChangeLoading(true);
-    view_.engineDidChangeUrl(url);
-    view_.engineDidChangeEstimatedProgress(0.1);
-    view_.engineDidStartProvisionalNavigation(navigation_);
+    view_.engineDidChangeLoading(backendBadge(), true);
+    view_.engineDidChangeUrl(backendBadge(), url);
+    view_.engineDidChangeEstimatedProgress(backendBadge(), 0.1);
+    view_.engineDidStartProvisionalNavigation(backendBadge(), navigation_);
     return navigation_;
 }
 
 void ScriptedWebEngine::receiveServerRedirect(const std::string& url) {
-    view_.engineDidChangeUrl(url);
-    view_.engineDidReceiveServerRedirect(navigation_);
+    view_.engineDidChangeUrl(backendBadge(), url);
+    view_.engineDidReceiveServerRedirect(backendBadge(), navigation_);
 }
 
 void ScriptedWebEngine::commitNavigation() {
-    view_.engineDidChangeTitle("");
-    view_.engineDidChangeEstimatedProgress(0.5);
-    view_.engineDidCommitNavigation(navigation_);
+    view_.engineDidChangeTitle(backendBadge(), "");
+    view_.engineDidChangeEstimatedProgress(backendBadge(), 0.5);
+    view_.engineDidCommitNavigation(backendBadge(), navigation_);
 }
 
 void ScriptedWebEngine::finishNavigation(const std::string& title) {
-    view_.engineDidChangeTitle(title);
-    view_.engineDidChangeEstimatedProgress(1.0);
-    view_.engineDidChangeLoading(false);
-    view_.engineDidFinishNavigation(navigation_);
+    view_.engineDidChangeTitle(backendBadge(), title);
+    view_.engineDidChangeEstimatedProgress(backendBadge(), 1.0);
+    view_.engineDidChangeLoading(backendBadge(), false);
+    view_.engineDidFinishNavigation(backendBadge(), navigation_);
 }
 
 void ScriptedWebEngine::failProvisionalNavigation(const WebError& error) {
-    view_.engineDidChangeEstimatedProgress(1.0);
-    view_.engineDidChangeLoading(false);
-    view_.engineDidFailProvisionalNavigation(navigation_, error);
+    view_.engineDidChangeEstimatedProgress(backendBadge(), 1.0);
+    view_.engineDidChangeLoading(backendBadge(), false);
+    view_.engineDidFailProvisionalNavigation(backendBadge(), navigation_, error);
 }
 
 void ScriptedWebEngine::failNavigation(const WebError& error) {
-    view_.engineDidChangeEstimatedProgress(1.0);
-    view_.engineDidChangeLoading(false);
-    view_.engineDidFailNavigation(navigation_, error);
+    view_.engineDidChangeEstimatedProgress(backendBadge(), 1.0);
+    view_.engineDidChangeLoading(backendBadge(), false);
+    view_.engineDidFailNavigation(backendBadge(), navigation_, error);
 }
 
 bool ScriptedWebEngine::loadPage(const std::string& url, const std::string& title) {
@@ -201,26 +201,31 @@ bool ScriptedWebEngine::completePendingLoad(const std::string& title) {
 }
 
 void ScriptedWebEngine::terminateWebContentProcess(bool clearPage) {
-    view_.engineDidChangeLoading(false);
+    view_.engineDidChangeLoading(backendBadge(), false);
     if (clearPage) {
-        view_.engineDidChangeTitle("");
-        view_.engineDidChangeUrl("");
+        view_.engineDidChangeTitle(backendBadge(), "");
+        view_.engineDidChangeUrl(backendBadge(), "");
     }
-    view_.engineWebContentProcessDidTerminate();
+    view_.engineWebContentProcessDidTerminate(backendBadge());
 }
 
-void ScriptedWebEngine::setTitle(const std::string& title) { view_.engineDidChangeTitle(title); }
+void ScriptedWebEngine::setTitle(const std::string& title) { view_.engineDidChangeTitle(backendBadge(), title); }
 
-void ScriptedWebEngine::setEstimatedProgress(double progress) { view_.engineDidChangeEstimatedProgress(progress); }
+void ScriptedWebEngine::setEstimatedProgress(double progress) { view_.engineDidChangeEstimatedProgress(backendBadge(), progress); }
 
 std::optional<ScriptedWebEngine::ChallengeAnswer> ScriptedWebEngine::receiveAuthenticationChallenge(
     const AuthenticationChallenge& challenge) {
     auto answer = std::make_shared<std::optional<ChallengeAnswer>>();
-    view_.engineDidReceiveAuthenticationChallenge(
+    view_.engineDidReceiveAuthenticationChallenge(backendBadge(), 
         challenge, [answer](AuthChallengeDisposition disposition, std::shared_ptr<const Credential> credential) {
             *answer = ChallengeAnswer{disposition, std::move(credential)};
         });
     return *answer;
+}
+
+void ScriptedWebEngine::runOpenPanel(const OpenPanelParameters& parameters,
+                                     std::function<void(std::optional<std::vector<std::string>>)> completionHandler) {
+    view_.engineRunOpenPanel(backendBadge(), parameters, mainFrame(), std::move(completionHandler));
 }
 
 std::optional<ScriptedWebEngine::ChallengeAnswer> ScriptedWebEngine::receiveServerTrustChallenge(
@@ -245,30 +250,30 @@ std::shared_ptr<WebView> ScriptedWebEngine::openNewWindow(const std::string& url
     action.sourceFrame = mainFrame();
     action.targetsMainFrame = false;
     action.targetsNewWindow = true;
-    auto created = view_.engineCreateWebView(action, WindowFeatures{});
+    auto created = view_.engineCreateWebView(backendBadge(), action, WindowFeatures{});
     if (created) created->loadRequest(action.request);
     return created;
 }
 
-void ScriptedWebEngine::closeWindow() { view_.engineDidClose(); }
+void ScriptedWebEngine::closeWindow() { view_.engineDidClose(backendBadge()); }
 
 std::optional<bool> ScriptedWebEngine::runConfirmPanel(const std::string& message) {
     auto answer = std::make_shared<std::optional<bool>>();
-    view_.engineRunJavaScriptConfirmPanel(message, mainFrame(), [answer](bool ok) { *answer = ok; });
+    view_.engineRunJavaScriptConfirmPanel(backendBadge(), message, mainFrame(), [answer](bool ok) { *answer = ok; });
     return *answer;
 }
 
 std::optional<std::optional<std::string>> ScriptedWebEngine::runTextInputPanel(const std::string& prompt,
                                                                                 const std::string& defaultText) {
     auto answer = std::make_shared<std::optional<std::optional<std::string>>>();
-    view_.engineRunJavaScriptTextInputPanel(prompt, defaultText, mainFrame(),
+    view_.engineRunJavaScriptTextInputPanel(backendBadge(), prompt, defaultText, mainFrame(),
                                             [answer](std::optional<std::string> text) { *answer = std::move(text); });
     return *answer;
 }
 
 bool ScriptedWebEngine::runAlertPanel(const std::string& message) {
     auto answered = std::make_shared<bool>(false);
-    view_.engineRunJavaScriptAlertPanel(message, mainFrame(), [answered] { *answered = true; });
+    view_.engineRunJavaScriptAlertPanel(backendBadge(), message, mainFrame(), [answered] { *answered = true; });
     return *answered;
 }
 
@@ -276,7 +281,7 @@ std::optional<std::optional<std::vector<std::string>>> ScriptedWebEngine::runOpe
     const OpenPanelParameters& parameters) {
     auto answer = std::make_shared<std::optional<std::optional<std::vector<std::string>>>>();
     lastOpenPanelAnswer_ = answer;
-    view_.engineRunOpenPanel(parameters, mainFrame(), [answer](std::optional<std::vector<std::string>> files) {
+    view_.engineRunOpenPanel(backendBadge(), parameters, mainFrame(), [answer](std::optional<std::vector<std::string>> files) {
         *answer = std::move(files);
     });
     return *answer;

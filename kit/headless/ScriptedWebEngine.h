@@ -126,6 +126,10 @@ public:
     bool runAlertPanel(const std::string& message);
     // The page's file input; the answer when given at once, else see lastOpenPanelAnswer().
     std::optional<std::optional<std::vector<std::string>>> runOpenPanel(const OpenPanelParameters& parameters = {});
+    // The same with an answer handler of the test's own, which hears the answer even when it
+    // comes after this engine has gone.
+    void runOpenPanel(const OpenPanelParameters& parameters,
+                      std::function<void(std::optional<std::vector<std::string>>)> completionHandler);
     std::optional<std::optional<std::vector<std::string>>> lastOpenPanelAnswer() const { return *lastOpenPanelAnswer_; }
 
     // ---- WebEngine. ------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "kit/base/GRef.h"
+#include "kit/base/GSignal.h"
 
 namespace kit {
 
@@ -41,11 +42,11 @@ public:
         if (!state_->monitor || !state_->target) return false;
         state_->running = true;
         state_->callback = std::move(callback);
-        auto* weak = new std::weak_ptr<State>(state_);
-        state_->changedHandler = g_signal_connect_data(
-            state_->monitor, "network-changed", G_CALLBACK(&GioReachability::onNetworkChanged), weak,
-            [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<State>*>(data); },
-            GConnectFlags(0));
+        state_->changed = SignalConnection::connect(state_->monitor, "network-changed",
+                                                    [weak = std::weak_ptr<State>(state_)](GNetworkMonitor*, gboolean) {
+                                                        auto state = weak.lock();
+                                                        if (state && state->running) probe(state);
+                                                    });
         probe(state_);
         return true;
     }
@@ -54,10 +55,7 @@ public:
         if (!state_->running) return;
         state_->running = false;
         state_->callback = nullptr;
-        if (state_->changedHandler) {
-            g_signal_handler_disconnect(state_->monitor, state_->changedHandler);
-            state_->changedHandler = 0;
-        }
+        state_->changed.disconnect();
         cancelProbe(*state_);
     }
 
@@ -66,7 +64,7 @@ private:
         GNetworkMonitor* monitor = nullptr;  // the process-wide monitor, not owned
         GSocketConnectable* target = nullptr;
         GCancellable* probe = nullptr;
-        gulong changedHandler = 0;
+        SignalConnection changed;
         bool running = false;
         Callback callback;
         std::optional<std::uint32_t> flags;
@@ -85,11 +83,6 @@ private:
         auto* weak = new std::weak_ptr<State>(state);
         g_network_monitor_can_reach_async(state->monitor, state->target, state->probe,
                                           &GioReachability::onProbed, weak);
-    }
-
-    static void onNetworkChanged(GNetworkMonitor*, gboolean, gpointer data) {
-        auto state = static_cast<std::weak_ptr<State>*>(data)->lock();
-        if (state && state->running) probe(state);
     }
 
     static void onProbed(GObject* source, GAsyncResult* result, gpointer data) {

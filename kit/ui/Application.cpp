@@ -156,7 +156,7 @@ void Application::deactivate() {
     if (auto d = delegate()) d->applicationDidResignActive();
 }
 
-void Application::setActiveFromBackend(bool active) {
+void Application::setActiveFromBackend(BackendBadge, bool active) {
     if (active) {
         activate(false);
     } else {
@@ -181,7 +181,7 @@ void Application::setAppearancePreference(AppearancePreference preference) {
     if (now != lastAppearance_) appearanceChanged(lastAppearance_);
 }
 
-void Application::systemAppearanceDidChange() {
+void Application::systemAppearanceDidChange(BackendBadge) {
     const Appearance now = effectiveAppearance();
     if (now != lastAppearance_) appearanceChanged(lastAppearance_);
 }

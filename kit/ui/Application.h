@@ -58,7 +58,7 @@ public:
     void activate(bool ignoringOtherApps = true);
     void deactivate();
     // The backend tells of activation changes made by the user.
-    void setActiveFromBackend(bool active);
+    void setActiveFromBackend(BackendBadge, bool active);
 
     // Appearance.
     Appearance effectiveAppearance() const;
@@ -66,7 +66,7 @@ public:
     AppearancePreference appearancePreference() const { return preference_; }
     void setAppearancePreference(AppearancePreference preference);
     // The backend tells of a change of the system's appearance.
-    void systemAppearanceDidChange();
+    void systemAppearanceDidChange(BackendBadge);
 
     // Modal sessions on the run loop's nested loop.
     ModalResponse runModal(const std::shared_ptr<Window>& window);

@@ -4,6 +4,7 @@
 // and pushes what the user does into the model: events through Application::sendEvent, screens
 // through Screen::updateScreens, user resizing through Window::userResize, appearance through
 // Application::systemAppearanceDidChange, activation through Application::setActiveFromBackend.
+// Those operations, but for events, take the BackendBadge that only backends can make.
 //
 // The default backend, used until one is installed, shows nothing and answers neutrally.
 
@@ -47,6 +48,10 @@ public:
     // True when the backend reports the window's occlusion through Window::setOcclusionState;
     // otherwise a window counts as visible from the moment it is ordered in.
     virtual bool reportsOcclusion() const { return false; }
+
+protected:
+    // For the operations only a backend may call.
+    static BackendBadge backendBadge() { return {}; }
 };
 
 struct PanelAnswer {
@@ -80,6 +85,10 @@ public:
     // Shows an alert and answers the button chosen (an installed Alert presenter takes
     // precedence). The default answers the first button.
     virtual long runAlert(const Alert& alert);
+
+protected:
+    // For the operations only a backend may call.
+    static BackendBadge backendBadge() { return {}; }
 };
 
 }  // namespace kit

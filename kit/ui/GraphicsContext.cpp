@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kit/base/GRef.h"
 #include "kit/ui/ImageData.h"
 #include "kit/ui/PangoText.h"
 
@@ -196,7 +197,8 @@ void GraphicsContext::drawText(std::string_view text, const Rect& rect, const Fo
     }
     cairo_rectangle(cairo_, 0, 0, r.width(), r.height());
     cairo_clip(cairo_);
-    PangoLayout* layout = pango_cairo_create_layout(cairo_);
+    auto ownedLayout = GRef<PangoLayout>::adopt(pango_cairo_create_layout(cairo_));
+    PangoLayout* layout = ownedLayout.get();
     pangotext::prepareContext(pango_layout_get_context(layout));
     pango_layout_context_changed(layout);
     pangotext::configure(layout, text, font, options);
@@ -215,7 +217,6 @@ void GraphicsContext::drawText(std::string_view text, const Rect& rect, const Fo
     cairo_move_to(cairo_, dx, 0);
     setSourceColor(color);
     pango_cairo_show_layout(cairo_, layout);
-    g_object_unref(layout);
     cairo_restore(cairo_);
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "kit/base/GRef.h"
+#include "kit/base/GSignal.h"
 #include "kit/base/Paths.h"
 #include "kit/ui/ImageData.h"
 #include "kit/ui/Screen.h"
@@ -113,12 +114,11 @@ struct SizeCheck {
 
 // Runs when the decoder has read the image's size, before it takes memory for the pixels. A
 // zero size makes the decoders stop with an error instead.
-void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
-    auto* check = static_cast<SizeCheck*>(data);
-    check->width = width;
-    check->height = height;
-    if (!check->fits(width, height)) {
-        check->refused = true;
+void onSizePrepared(GdkPixbufLoader* loader, int width, int height, SizeCheck& check) {
+    check.width = width;
+    check.height = height;
+    if (!check.fits(width, height)) {
+        check.refused = true;
         gdk_pixbuf_loader_set_size(loader, 0, 0);
     }
 }
@@ -135,7 +135,9 @@ Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     auto ownedLoader = GRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
     GdkPixbufLoader* loader = ownedLoader.get();
     SizeCheck check{limits};
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(onSizePrepared), &check);
+    auto sizeCheck = SignalConnection::connect(loader, "size-prepared", [&check](GdkPixbufLoader* loader, int width, int height) {
+        onSizePrepared(loader, width, height, check);
+    });
     GError* error = nullptr;
     // In pieces, so that a refused image stops the writing at once.
     constexpr std::size_t kPiece = 64 * 1024;

@@ -72,7 +72,7 @@ std::vector<std::string> Pasteboard::types() const {
     return names;
 }
 
-void Pasteboard::replaceContents(std::map<std::string, std::vector<std::uint8_t>> items) {
+void Pasteboard::replaceContents(BackendBadge, std::map<std::string, std::vector<std::uint8_t>> items) {
     items_.assign(items.begin(), items.end());
     ++changeCount_;
 }

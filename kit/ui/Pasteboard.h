@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/ui/BackendBadge.h"
 #include "kit/ui/Image.h"
 
 namespace kit {
@@ -37,7 +38,7 @@ public:
     std::vector<std::string> types() const;
 
     // For backends: replaces the contents with what the desktop's clipboard holds.
-    void replaceContents(std::map<std::string, std::vector<std::uint8_t>> items);
+    void replaceContents(BackendBadge, std::map<std::string, std::vector<std::uint8_t>> items);
 
 private:
     void changed();

@@ -35,7 +35,7 @@ std::shared_ptr<Screen> Screen::screenContaining(Point point) {
     return nullptr;
 }
 
-void Screen::updateScreens(const std::vector<ScreenDescription>& descriptions) {
+void Screen::updateScreens(BackendBadge, const std::vector<ScreenDescription>& descriptions) {
     auto& screens = list();
     std::vector<std::shared_ptr<Screen>> next;
     bool changed = descriptions.size() != screens.size();

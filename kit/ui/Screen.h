@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kit/base/Geometry.h"
+#include "kit/ui/BackendBadge.h"
 
 namespace kit {
 
@@ -38,7 +39,7 @@ public:
     // For backends: replaces the screen list. Screens with a known identifier keep their object
     // and take the new geometry. When anything changed, posts
     // kApplicationDidChangeScreenParametersNotification (object: the application).
-    static void updateScreens(const std::vector<ScreenDescription>& descriptions);
+    static void updateScreens(BackendBadge, const std::vector<ScreenDescription>& descriptions);
 
 private:
     ScreenDescription description_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kit/base/GRef.h"
 #include "kit/ui/PangoText.h"
 
 // Font lookups leave fontconfig's pattern caches allocated for the life of the process, which the
@@ -130,7 +131,8 @@ void configure(PangoLayout* layout, std::string_view text, const Font& font, con
 }  // namespace pangotext
 
 TextMetrics measureText(std::string_view text, const Font& font, const TextLayoutOptions& options) {
-    PangoLayout* layout = pangotext::createMeasuringLayout();
+    auto ownedLayout = GRef<PangoLayout>::adopt(pangotext::createMeasuringLayout());
+    PangoLayout* layout = ownedLayout.get();
     pangotext::configure(layout, text, font, options);
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
@@ -152,7 +154,6 @@ TextMetrics measureText(std::string_view text, const Font& font, const TextLayou
         if (pango_layout_get_line_count(layout) > options.maximumNumberOfLines) metrics.truncated = true;
     }
     metrics.size = {std::ceil(width - 0.001), std::ceil(height - 0.001)};
-    g_object_unref(layout);
     return metrics;
 }
 

@@ -208,7 +208,7 @@ std::shared_ptr<Screen> Window::screen() const {
     return best;
 }
 
-void Window::userResize(const Rect& proposed) {
+void Window::userResize(BackendBadge, const Rect& proposed) {
     Size size = proposed.size;
     size.width = std::clamp(size.width, minSize_.width, std::max(minSize_.width, maxSize_.width));
     size.height = std::clamp(size.height, minSize_.height, std::max(minSize_.height, maxSize_.height));
@@ -373,7 +373,7 @@ void Window::orderIn(bool makeKey, bool toFront) {
     if (!wasVisible) {
         layoutIfNeeded();
         tellPeer(WindowChange::Visibility);
-        if (!peer_ || !peer_->reportsOcclusion()) setOcclusionState(kWindowOcclusionStateVisible);
+        if (!peer_ || !peer_->reportsOcclusion()) applyOcclusionState(kWindowOcclusionStateVisible);
     } else if (toFront) {
         tellPeer(WindowChange::Order);
     }
@@ -389,7 +389,7 @@ void Window::orderOut() {
     draggingWindow_ = false;
     Application::shared().windowDidOrderOut(*this);
     tellPeer(WindowChange::Visibility);
-    setOcclusionState(0);
+    applyOcclusionState(0);
 }
 
 void Window::close() {
@@ -477,7 +477,7 @@ void Window::zoom() {
     }
 }
 
-void Window::setOcclusionState(unsigned state) {
+void Window::applyOcclusionState(unsigned state) {
     if (state == occlusionState_) return;
     occlusionState_ = state;
     if (auto d = delegate()) d->windowDidChangeOcclusionState(*this);

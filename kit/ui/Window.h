@@ -21,6 +21,7 @@
 #include "kit/base/Color.h"
 #include "kit/base/Geometry.h"
 #include "kit/ui/Animation.h"
+#include "kit/ui/BackendBadge.h"
 #include "kit/ui/Event.h"
 
 namespace kit {
@@ -163,9 +164,9 @@ public:
     void setMinSize(Size size) { minSize_ = size; }
     Size maxSize() const { return maxSize_; }
     void setMaxSize(Size size) { maxSize_ = size; }
-    // The user resized or moved the window (backends call this): min and max size apply and
-    // the delegate may change the size.
-    void userResize(const Rect& proposedFrame);
+    // The user resized or moved the window (for backends): min and max size apply and the
+    // delegate may change the size.
+    void userResize(BackendBadge, const Rect& proposedFrame);
     WindowAnimator animator();
 
     // Style and look.
@@ -281,7 +282,7 @@ public:
     // Backend side.
     WindowPeer* peer() const { return peer_.get(); }
     // The backend tells of occlusion changes.
-    void setOcclusionState(unsigned state);
+    void setOcclusionState(BackendBadge, unsigned state) { applyOcclusionState(state); }
 
 private:
     friend class Application;
@@ -292,6 +293,7 @@ private:
 
     void applyFrame(const Rect& frame);
     void applyAlpha(double alpha);
+    void applyOcclusionState(unsigned state);
     void layoutFrameViews();
     void layoutTitleBarButtons();
     void postNotification(const char* name);

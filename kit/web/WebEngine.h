@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "kit/ui/BackendBadge.h"
 #include "kit/web/UrlRequest.h"
 
 namespace kit {
@@ -29,6 +30,10 @@ public:
     virtual void customUserAgentDidChange(const std::string& userAgent) = 0;
     // The view's size, window or visibility changed: an engine that shows the page follows it.
     virtual void viewGeometryDidChange() {}
+
+protected:
+    // For the WebView's engine... operations, which only an engine may call.
+    static BackendBadge backendBadge() { return {}; }
 };
 
 class WebEngineFactory {

@@ -41,7 +41,7 @@ public:
     void reload() override {}
     void stopLoading() override {}
     void evaluateJavaScript(std::uint64_t scriptId, const std::string&) override {
-        view_.engineScriptDidFinish(scriptId, Error{"no web engine is installed"});
+        view_.engineScriptDidFinish(backendBadge(), scriptId, Error{"no web engine is installed"});
     }
     void customUserAgentDidChange(const std::string&) override {}
 
@@ -124,7 +124,7 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
     engine_->evaluateJavaScript(id, script);
 }
 
-void WebView::engineScriptDidFinish(std::uint64_t scriptId, ScriptResult result) {
+void WebView::engineScriptDidFinish(BackendBadge, std::uint64_t scriptId, ScriptResult result) {
     KIT_ASSERT_MAIN_THREAD();
     auto it = pendingScripts_.find(scriptId);
     if (it == pendingScripts_.end()) return;
@@ -156,7 +156,7 @@ void WebView::rightMouseDown(const Event& event) {
     View::rightMouseDown(event);
 }
 
-bool WebView::engineAllowsContextMenu(const Event& rightMouseDown) {
+bool WebView::engineAllowsContextMenu(BackendBadge, const Event& rightMouseDown) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     askingAboutContextMenu_ = true;
@@ -166,7 +166,7 @@ bool WebView::engineAllowsContextMenu(const Event& rightMouseDown) {
     return std::exchange(rightClickReachedPage_, false);
 }
 
-void WebView::engineDecidePolicyForNavigationAction(const NavigationAction& action,
+void WebView::engineDecidePolicyForNavigationAction(BackendBadge, const NavigationAction& action,
                                                     NavigationActionDecision decisionHandler) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
@@ -175,7 +175,7 @@ void WebView::engineDecidePolicyForNavigationAction(const NavigationAction& acti
         .decidePolicyForNavigationAction(*this, action, callOnce(std::move(decisionHandler)));
 }
 
-void WebView::engineDecidePolicyForNavigationResponse(const NavigationResponse& response,
+void WebView::engineDecidePolicyForNavigationResponse(BackendBadge, const NavigationResponse& response,
                                                       NavigationResponseDecision decisionHandler) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
@@ -184,7 +184,7 @@ void WebView::engineDecidePolicyForNavigationResponse(const NavigationResponse& 
         .decidePolicyForNavigationResponse(*this, response, callOnce(std::move(decisionHandler)));
 }
 
-void WebView::engineDidReceiveAuthenticationChallenge(const AuthenticationChallenge& challenge,
+void WebView::engineDidReceiveAuthenticationChallenge(BackendBadge, const AuthenticationChallenge& challenge,
                                                       AuthenticationDecision completionHandler) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
@@ -193,63 +193,63 @@ void WebView::engineDidReceiveAuthenticationChallenge(const AuthenticationChalle
         .didReceiveAuthenticationChallenge(*this, challenge, callOnce(std::move(completionHandler)));
 }
 
-void WebView::engineDidStartProvisionalNavigation(NavigationId navigation) {
+void WebView::engineDidStartProvisionalNavigation(BackendBadge, NavigationId navigation) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didStartProvisionalNavigation(*this, navigation);
 }
 
-void WebView::engineDidReceiveServerRedirect(NavigationId navigation) {
+void WebView::engineDidReceiveServerRedirect(BackendBadge, NavigationId navigation) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didReceiveServerRedirectForProvisionalNavigation(*this, navigation);
 }
 
-void WebView::engineDidFailProvisionalNavigation(NavigationId navigation, const WebError& error) {
+void WebView::engineDidFailProvisionalNavigation(BackendBadge, NavigationId navigation, const WebError& error) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didFailProvisionalNavigation(*this, navigation, error);
 }
 
-void WebView::engineDidCommitNavigation(NavigationId navigation) {
+void WebView::engineDidCommitNavigation(BackendBadge, NavigationId navigation) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didCommitNavigation(*this, navigation);
 }
 
-void WebView::engineDidFinishNavigation(NavigationId navigation) {
+void WebView::engineDidFinishNavigation(BackendBadge, NavigationId navigation) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didFinishNavigation(*this, navigation);
 }
 
-void WebView::engineDidFailNavigation(NavigationId navigation, const WebError& error) {
+void WebView::engineDidFailNavigation(BackendBadge, NavigationId navigation, const WebError& error) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->didFailNavigation(*this, navigation, error);
 }
 
-void WebView::engineWebContentProcessDidTerminate() {
+void WebView::engineWebContentProcessDidTerminate(BackendBadge) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = navigationDelegate()) delegate->webContentProcessDidTerminate(*this);
 }
 
-void WebView::engineDidChangeUrl(std::string url) {
+void WebView::engineDidChangeUrl(BackendBadge, std::string url) {
     KIT_ASSERT_MAIN_THREAD();
     if (url == url_) return;
     url_ = std::move(url);
     notify(WebViewProperty::Url);
 }
 
-void WebView::engineDidChangeTitle(std::string title) {
+void WebView::engineDidChangeTitle(BackendBadge, std::string title) {
     KIT_ASSERT_MAIN_THREAD();
     if (title == title_) return;
     title_ = std::move(title);
     notify(WebViewProperty::Title);
 }
 
-void WebView::engineDidChangeEstimatedProgress(double progress) {
+void WebView::engineDidChangeEstimatedProgress(BackendBadge, double progress) {
     KIT_ASSERT_MAIN_THREAD();
     if (progress < 0) progress = 0;
     if (progress > 1) progress = 1;
@@ -258,14 +258,14 @@ void WebView::engineDidChangeEstimatedProgress(double progress) {
     notify(WebViewProperty::EstimatedProgress);
 }
 
-void WebView::engineDidChangeLoading(bool loading) {
+void WebView::engineDidChangeLoading(BackendBadge, bool loading) {
     KIT_ASSERT_MAIN_THREAD();
     if (loading == loading_) return;
     loading_ = loading;
     notify(WebViewProperty::Loading);
 }
 
-std::shared_ptr<WebView> WebView::engineCreateWebView(const NavigationAction& action, const WindowFeatures& features) {
+std::shared_ptr<WebView> WebView::engineCreateWebView(BackendBadge, const NavigationAction& action, const WindowFeatures& features) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     auto delegate = uiDelegate();
@@ -273,13 +273,13 @@ std::shared_ptr<WebView> WebView::engineCreateWebView(const NavigationAction& ac
     return delegate->createWebView(*this, configuration_, action, features);
 }
 
-void WebView::engineDidClose() {
+void WebView::engineDidClose(BackendBadge) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
     if (auto delegate = uiDelegate()) delegate->webViewDidClose(*this);
 }
 
-void WebView::engineRunJavaScriptAlertPanel(const std::string& message, const FrameInfo& frame,
+void WebView::engineRunJavaScriptAlertPanel(BackendBadge, const std::string& message, const FrameInfo& frame,
                                             std::function<void()> completionHandler) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
@@ -288,7 +288,7 @@ void WebView::engineRunJavaScriptAlertPanel(const std::string& message, const Fr
         .runJavaScriptAlertPanel(*this, message, frame, callOnce(std::move(completionHandler)));
 }
 
-void WebView::engineRunJavaScriptConfirmPanel(const std::string& message, const FrameInfo& frame,
+void WebView::engineRunJavaScriptConfirmPanel(BackendBadge, const std::string& message, const FrameInfo& frame,
                                               std::function<void(bool)> completionHandler) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
@@ -297,7 +297,7 @@ void WebView::engineRunJavaScriptConfirmPanel(const std::string& message, const 
         .runJavaScriptConfirmPanel(*this, message, frame, callOnce(std::move(completionHandler)));
 }
 
-void WebView::engineRunJavaScriptTextInputPanel(const std::string& prompt, const std::string& defaultText,
+void WebView::engineRunJavaScriptTextInputPanel(BackendBadge, const std::string& prompt, const std::string& defaultText,
                                                 const FrameInfo& frame,
                                                 std::function<void(std::optional<std::string>)> completionHandler) {
     KIT_ASSERT_MAIN_THREAD();
@@ -307,7 +307,7 @@ void WebView::engineRunJavaScriptTextInputPanel(const std::string& prompt, const
         .runJavaScriptTextInputPanel(*this, prompt, defaultText, frame, callOnce(std::move(completionHandler)));
 }
 
-void WebView::engineRunOpenPanel(const OpenPanelParameters& parameters, const FrameInfo& frame,
+void WebView::engineRunOpenPanel(BackendBadge, const OpenPanelParameters& parameters, const FrameInfo& frame,
                                  std::function<void(std::optional<std::vector<std::string>>)> completionHandler) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();

@@ -18,6 +18,7 @@
 
 #include "kit/base/Result.h"
 #include "kit/base/Value.h"
+#include "kit/ui/BackendBadge.h"
 #include "kit/ui/View.h"
 #include "kit/web/UrlRequest.h"
 #include "kit/web/WebEngine.h"
@@ -82,39 +83,39 @@ public:
     // the page then shows no context menu (see engineAllowsContextMenu).
     void rightMouseDown(const Event& event) override;
 
-    // ---- For engines: what the page did. --------------------------------------------------
+    // ---- For engines: what the page did (only an engine holds the badge). ------------------
     // Decisions go to the delegate, or take the default without one; a handler answers once.
-    void engineDecidePolicyForNavigationAction(const NavigationAction& action, NavigationActionDecision decisionHandler);
-    void engineDecidePolicyForNavigationResponse(const NavigationResponse& response,
+    void engineDecidePolicyForNavigationAction(BackendBadge, const NavigationAction& action, NavigationActionDecision decisionHandler);
+    void engineDecidePolicyForNavigationResponse(BackendBadge, const NavigationResponse& response,
                                                  NavigationResponseDecision decisionHandler);
-    void engineDidReceiveAuthenticationChallenge(const AuthenticationChallenge& challenge,
+    void engineDidReceiveAuthenticationChallenge(BackendBadge, const AuthenticationChallenge& challenge,
                                                  AuthenticationDecision completionHandler);
-    void engineDidStartProvisionalNavigation(NavigationId navigation);
-    void engineDidReceiveServerRedirect(NavigationId navigation);
-    void engineDidFailProvisionalNavigation(NavigationId navigation, const WebError& error);
-    void engineDidCommitNavigation(NavigationId navigation);
-    void engineDidFinishNavigation(NavigationId navigation);
-    void engineDidFailNavigation(NavigationId navigation, const WebError& error);
-    void engineWebContentProcessDidTerminate();
-    void engineDidChangeUrl(std::string url);
-    void engineDidChangeTitle(std::string title);
-    void engineDidChangeEstimatedProgress(double progress);
-    void engineDidChangeLoading(bool loading);
-    void engineScriptDidFinish(std::uint64_t scriptId, ScriptResult result);
+    void engineDidStartProvisionalNavigation(BackendBadge, NavigationId navigation);
+    void engineDidReceiveServerRedirect(BackendBadge, NavigationId navigation);
+    void engineDidFailProvisionalNavigation(BackendBadge, NavigationId navigation, const WebError& error);
+    void engineDidCommitNavigation(BackendBadge, NavigationId navigation);
+    void engineDidFinishNavigation(BackendBadge, NavigationId navigation);
+    void engineDidFailNavigation(BackendBadge, NavigationId navigation, const WebError& error);
+    void engineWebContentProcessDidTerminate(BackendBadge);
+    void engineDidChangeUrl(BackendBadge, std::string url);
+    void engineDidChangeTitle(BackendBadge, std::string title);
+    void engineDidChangeEstimatedProgress(BackendBadge, double progress);
+    void engineDidChangeLoading(BackendBadge, bool loading);
+    void engineScriptDidFinish(BackendBadge, std::uint64_t scriptId, ScriptResult result);
     // The page was right-clicked: true when the click reaches the page (see rightMouseDown), so
     // that the engine may show the page's context menu.
-    bool engineAllowsContextMenu(const Event& rightMouseDown);
+    bool engineAllowsContextMenu(BackendBadge, const Event& rightMouseDown);
     // UI: a new window (nullptr: refused), window.close(), dialogs and file inputs.
-    std::shared_ptr<WebView> engineCreateWebView(const NavigationAction& action, const WindowFeatures& features);
-    void engineDidClose();
-    void engineRunJavaScriptAlertPanel(const std::string& message, const FrameInfo& frame,
+    std::shared_ptr<WebView> engineCreateWebView(BackendBadge, const NavigationAction& action, const WindowFeatures& features);
+    void engineDidClose(BackendBadge);
+    void engineRunJavaScriptAlertPanel(BackendBadge, const std::string& message, const FrameInfo& frame,
                                        std::function<void()> completionHandler);
-    void engineRunJavaScriptConfirmPanel(const std::string& message, const FrameInfo& frame,
+    void engineRunJavaScriptConfirmPanel(BackendBadge, const std::string& message, const FrameInfo& frame,
                                          std::function<void(bool)> completionHandler);
-    void engineRunJavaScriptTextInputPanel(const std::string& prompt, const std::string& defaultText,
+    void engineRunJavaScriptTextInputPanel(BackendBadge, const std::string& prompt, const std::string& defaultText,
                                            const FrameInfo& frame,
                                            std::function<void(std::optional<std::string>)> completionHandler);
-    void engineRunOpenPanel(const OpenPanelParameters& parameters, const FrameInfo& frame,
+    void engineRunOpenPanel(BackendBadge, const OpenPanelParameters& parameters, const FrameInfo& frame,
                             std::function<void(std::optional<std::vector<std::string>>)> completionHandler);
 
 private:

@@ -14,6 +14,7 @@
 #include "peers/common/SharedSettings.h"
 #include "peers/host/HostCommands.h"
 #include "peers/text-tool/TextToolCommands.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace peers {
 namespace {
@@ -241,13 +242,9 @@ TEST(TextToolCommands, AnswerPanelSizesWithFramesAtTheLastOrigin) {
 
 class SharedSettingsTest : public ::testing::Test {
 protected:
-    std::filesystem::path folder;
-    void SetUp() override {
-        char pattern[] = "/tmp/quarn-peers-settings-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
+    kit::testing::TempFolder temp{"quarn-peers-settings"};
+    const std::filesystem::path& folder = temp.path();
+    void SetUp() override { ASSERT_FALSE(folder.empty()); }
 };
 
 TEST_F(SharedSettingsTest, WritesOneKeyAndKeepsTheOthers) {

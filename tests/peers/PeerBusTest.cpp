@@ -22,6 +22,8 @@
 #include "kit/sys/DBusDistributedNotificationCenter.h"
 #include "kit/sys/DBusWorkspace.h"
 #include "tests/kit/sys/PrivateBus.h"
+#include "tests/support/RunLoopWait.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace peers {
 namespace {
@@ -30,14 +32,7 @@ constexpr double kDeadline = 20;
 
 // Runs the main loop until the condition holds or the deadline passes.
 bool waitFor(const std::function<bool()>& condition, double seconds = kDeadline) {
-    bool expired = false;
-    auto& loop = kit::RunLoop::main();
-    kit::TaskId timeout = loop.postAfter(seconds, [&] { expired = true; });
-    auto ticker = loop.scheduleTimer(0.02, true, [](kit::Timer&) {});
-    loop.runNested([&] { return expired || condition(); });
-    ticker->invalidate();
-    loop.cancel(timeout);
-    return condition();
+    return kit::testing::runLoopUntil(condition, seconds);
 }
 
 // A stand-in process with its standard input and output on pipes; output lines are collected on
@@ -185,7 +180,8 @@ protected:
     std::shared_ptr<kit::DBusWorkspace> workspace;
     std::shared_ptr<void> observer;
     std::vector<kit::DistributedNotification> heard;
-    std::filesystem::path home;
+    kit::testing::TempFolder homeFolder{"quarn-peers-home"};
+    const std::filesystem::path& home = homeFolder.path();
     gchar** environment = nullptr;
     std::vector<std::unique_ptr<PeerChild>> children;
 
@@ -203,9 +199,7 @@ protected:
         observer = center->addObserver({}, std::nullopt, [this](const kit::DistributedNotification& n) { heard.push_back(n); });
         center->flush();
 
-        char pattern[] = "/tmp/quarn-peers-home-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        home = pattern;
+        ASSERT_FALSE(home.empty());
         environment = g_get_environ();
         environment = g_environ_setenv(environment, "DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), TRUE);
         environment = g_environ_setenv(environment, "HOME", home.c_str(), TRUE);
@@ -222,7 +216,6 @@ protected:
         workspace.reset();
         if (previousLoop) kit::RunLoop::setMain(previousLoop);
         g_strfreev(environment);
-        if (!home.empty()) std::filesystem::remove_all(home);
     }
 
     static std::string program(const char* name) { return std::string(QUARN_PEERS_BIN_DIR) + "/" + name; }

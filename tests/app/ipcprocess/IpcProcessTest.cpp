@@ -23,6 +23,7 @@
 #include "kit/base/PropertyList.h"
 #include "tests/kit/sys/PrivateBus.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessTree.h"
 
 namespace {
 
@@ -44,18 +45,8 @@ struct Received {
 class IpcProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/quarn-ipc-process-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        home_ = root_ / "home";
-        system_ = root_ / "system";
-        // The application writes its log into an existing folder only.
-        fs::create_directories(home_ / "Library/Logs");
-        fs::create_directories(system_ / "Library/Logs");
-
         std::string whyNot;
-        bus_ = kit::testing::PrivateBus::start(&whyNot);
-        ASSERT_TRUE(bus_) << whyNot;
+        ASSERT_TRUE(tree_.make("quarn-ipc-process", &whyNot)) << whyNot;
 
         const std::string layout = "bash '" QUARN_LAYOUT_SCRIPT "' '" + system_.string() + "' --bin '" +
                                    fs::path(QUARN_HOST_PATH).parent_path().string() + "' >'" +
@@ -67,24 +58,12 @@ protected:
     void TearDown() override {
         app_.reset();
         host_.reset();
-        bus_.reset();
-        std::error_code ec;
-        if (HasFailure()) {
-            std::fprintf(stderr, "kept %s for inspection\n", root_.c_str());
-        } else if (!std::getenv("QUARN_KEEP_PROCESS_TREES")) {
-            fs::remove_all(root_, ec);
-        }
+        tree_.finish(HasFailure());
     }
 
     std::vector<std::string> environment() const {
-        std::vector<std::string> env{"HOME=" + home_.string(),
-                                     "QUARN_SYSTEM_ROOT=" + system_.string(),
-                                     "DBUS_SESSION_BUS_ADDRESS=" + bus_->address(),
-                                     "QUARN_RESOURCES_DIR=" QUARN_RESOURCES_PATH,
-                                     "LANG=C.UTF-8",
-                                     "GIO_USE_VFS=local",
-                                     "GSETTINGS_BACKEND=memory"};
-        if (const char* path = std::getenv("PATH")) env.push_back(std::string("PATH=") + path);
+        std::vector<std::string> env = tree_.environment();
+        env.push_back("QUARN_RESOURCES_DIR=" QUARN_RESOURCES_PATH);
         return env;
     }
 
@@ -160,8 +139,11 @@ protected:
         EXPECT_TRUE(exitedCleanly(app_->waitExit())) << appLog();
     }
 
-    fs::path root_, home_, system_;
-    std::optional<kit::testing::PrivateBus> bus_;
+    kit::testing::ProcessTree tree_;
+    const fs::path& root_ = tree_.root;
+    const fs::path& home_ = tree_.home;
+    const fs::path& system_ = tree_.system;
+    std::optional<kit::testing::PrivateBus>& bus_ = tree_.bus;
     std::unique_ptr<Child> host_;
     std::unique_ptr<Child> app_;
 };

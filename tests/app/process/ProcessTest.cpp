@@ -20,6 +20,7 @@
 #include "kit/base/PropertyList.h"
 #include "tests/kit/sys/PrivateBus.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessTree.h"
 
 namespace {
 
@@ -48,34 +49,14 @@ std::size_t countOf(const std::string& text, const std::string& needle) {
 class AppProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/quarn-process-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        home_ = root_ / "home";
-        system_ = root_ / "system";
-        fs::create_directories(home_ / "Library/Logs");
-        fs::create_directories(system_ / "Library/Logs");
-
         std::string whyNot;
-        bus_ = kit::testing::PrivateBus::start(&whyNot);
-        ASSERT_TRUE(bus_.has_value()) << whyNot;
+        ASSERT_TRUE(tree_.make("quarn-process", &whyNot)) << whyNot;
     }
-    void TearDown() override {
-        bus_.reset();
-        std::error_code ec;
-        if (HasFailure()) {
-            std::fprintf(stderr, "kept %s for inspection\n", root_.c_str());
-        } else if (!std::getenv("QUARN_KEEP_PROCESS_TREES")) {
-            fs::remove_all(root_, ec);
-        }
-    }
+    void TearDown() override { tree_.finish(HasFailure()); }
 
     std::vector<std::string> environment() const {
-        std::vector<std::string> env{"HOME=" + home_.string(), "QUARN_SYSTEM_ROOT=" + system_.string(),
-                                     "DBUS_SESSION_BUS_ADDRESS=" + bus_->address(), "LANG=C.UTF-8",
-                                     "GIO_USE_VFS=local", "GSETTINGS_BACKEND=memory"};
-        for (const char* name : {"PATH", "QUARN_RESOURCES_DIR"})
-            if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+        std::vector<std::string> env = tree_.environment();
+        if (const char* value = std::getenv("QUARN_RESOURCES_DIR")) env.push_back(std::string("QUARN_RESOURCES_DIR=") + value);
         return env;
     }
     std::unique_ptr<Child> startApp(const std::string& outputName) {
@@ -123,8 +104,11 @@ protected:
     }
     bool reportedAllFive() { return settingsReports().size() >= 5; }
 
-    fs::path root_, home_, system_;
-    std::optional<kit::testing::PrivateBus> bus_;
+    kit::testing::ProcessTree tree_;
+    const fs::path& root_ = tree_.root;
+    const fs::path& home_ = tree_.home;
+    const fs::path& system_ = tree_.system;
+    std::optional<kit::testing::PrivateBus>& bus_ = tree_.bus;
 };
 
 TEST_F(AppProcessTest, WithoutTheHostItWritesItsFilesAndQuitsAtTheFirstTick) {

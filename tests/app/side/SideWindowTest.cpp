@@ -184,7 +184,7 @@ TEST_F(SideWindowTest, AnInterruptedSlideStillEnds) {
     makeReady(webView());
     // A window manager that places the window itself as it maps it (at the top left, with the
     // window's fixed size).
-    auto windowManagerPlacesIt = [&] { sideWindow().userResize({0, 100, 10, 10}); };
+    auto windowManagerPlacesIt = [&] { ui.userResize(sideWindow(), {0, 100, 10, 10}); };
     struct Case {
         const char* name;
         bool closeFirst;  // the close button's slide-out is running when `interrupt` comes

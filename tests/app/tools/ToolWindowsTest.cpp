@@ -124,7 +124,7 @@ TEST_F(ToolWindowsTest, ResizingKeepsTheStripAsWideAsTheWindowAndTheSelectedTabI
     env.advance(1);
     for (double width : {1000.0, 1250.0, 1600.0}) {
         SCOPED_TRACE(width);
-        w.userResize({100, 100, width, 700});
+        ui.userResize(w, {100, 100, width, 700});
         env.advance(1);
         EXPECT_EQ(window->titleBgView()->frame().width(), w.contentView()->bounds().width());
         auto& strip = *window->titleTabBar();

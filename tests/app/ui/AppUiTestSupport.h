@@ -17,6 +17,7 @@
 #include "kit/ui/Create.h"
 #include "kit/ui/View.h"
 #include "kit/ui/Window.h"
+#include "tests/support/TestOutput.h"
 
 namespace quarn::testing {
 
@@ -44,17 +45,7 @@ protected:
         return window;
     }
 
-    // Where test pictures go: the build tree when known (to look at), else the temporary folder.
-    std::filesystem::path outputDirectory() {
-        std::filesystem::path dir;
-        if (const char* binary = std::getenv("QUARN_BINARY_DIR")) {
-            dir = std::filesystem::path(binary) / "test-output" / "app_ui";
-        } else {
-            dir = env.root() / "test-output";
-        }
-        std::filesystem::create_directories(dir);
-        return dir;
-    }
+    std::filesystem::path outputDirectory() { return kit::testing::testOutputDirectory("app_ui", env.root()); }
 
     kit::TestEnvironment env;
     kit::HeadlessUi ui;

@@ -27,6 +27,7 @@
 #include "kit/headless/TestEnvironment.h"
 #include "kit/ui/Image.h"
 #include "kit/web/WebView.h"
+#include "tests/support/TestOutput.h"
 
 namespace webtest {
 
@@ -74,17 +75,7 @@ protected:
         return *engine;
     }
 
-    // Where pictures of the tests go: the build tree when known, else the temporary folder.
-    std::filesystem::path outputDirectory() {
-        std::filesystem::path dir;
-        if (const char* binary = std::getenv("QUARN_BINARY_DIR")) {
-            dir = std::filesystem::path(binary) / "test-output" / "app_webview";
-        } else {
-            dir = env.root() / "test-output";
-        }
-        std::filesystem::create_directories(dir);
-        return dir;
-    }
+    std::filesystem::path outputDirectory() { return kit::testing::testOutputDirectory("app_webview", env.root()); }
 
     kit::TestEnvironment env;
     kit::HeadlessUi ui;

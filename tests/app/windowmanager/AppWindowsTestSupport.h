@@ -47,6 +47,7 @@
 #include "kit/ui/Create.h"
 #include "kit/ui/StatusItem.h"
 #include "kit/ui/Window.h"
+#include "tests/support/TestOutput.h"
 
 namespace apptest {
 
@@ -161,16 +162,8 @@ protected:
         return count;
     }
 
-    // Where pictures of the tests go: the build tree when known, else the temporary folder.
     std::filesystem::path outputDirectory(const std::string& area) {
-        std::filesystem::path dir;
-        if (const char* binary = std::getenv("QUARN_BINARY_DIR")) {
-            dir = std::filesystem::path(binary) / "test-output" / area;
-        } else {
-            dir = env.root() / "test-output";
-        }
-        std::filesystem::create_directories(dir);
-        return dir;
+        return kit::testing::testOutputDirectory(area, env.root());
     }
 
     kit::TestEnvironment env;

@@ -169,7 +169,7 @@ TEST_F(KZBaseWindowControllerTest, TitleBarButtonsSitRightAndLowerThanTheDefault
     controller->__windowButtonOffset();
     controller->__windowButtonOffset();
     expectShifted("after repeated shifts");
-    window->userResize({0, 0, 280, 180});
+    ui.userResize(*window, {0, 0, 280, 180});
     expectShifted("after a user resize");
 }
 

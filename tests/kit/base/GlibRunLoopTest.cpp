@@ -4,10 +4,13 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <glib.h>
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -194,6 +197,50 @@ TEST_F(GlibRunLoopTest, ThrowingTaskIsLoggedAndTheLoopGoesOn) {
     loop->run();
     EXPECT_TRUE(after);
     EXPECT_EQ(capture.count("boom"), 1u);
+}
+
+// A worker thread's loop on a context of its own: tasks posted from here run there, GLib sources
+// its tasks attach to the thread's default context belong to it, and what is due there when it
+// quits still runs before run() returns. The main loop's context is not touched meanwhile.
+TEST_F(GlibRunLoopTest, AWorkerLoopRunsOnItsOwnContextAndFinishesWhatIsDueThere) {
+    std::promise<std::shared_ptr<RunLoop>> made;
+    std::vector<std::string> seen;  // worker thread only until joined
+    std::thread worker([&] {
+        auto own = makeGlibRunLoopWithOwnContext();
+        EXPECT_TRUE(own->isOwnThread());
+        made.set_value(own);
+        own->run();
+        seen.push_back(g_main_context_get_thread_default() == nullptr ? "default back" : "context still pushed");
+    });
+    std::shared_ptr<RunLoop> workerLoop = made.get_future().get();
+    EXPECT_FALSE(workerLoop->isOwnThread());
+    const std::thread::id mainThread = std::this_thread::get_id();
+    workerLoop->post([&] {
+        GMainContext* context = g_main_context_get_thread_default();
+        seen.push_back(std::this_thread::get_id() != mainThread ? "on worker" : "on main");
+        seen.push_back(context && context != g_main_context_default() ? "own context" : "shared context");
+        workerLoop->postAfter(0, [&] { seen.push_back("delayed"); });
+    });
+    workerLoop->post([&] {
+        // An idle callback attached as a GIO object would attach its clean-up, then quit at once.
+        GSource* idle = g_idle_source_new();
+        g_source_set_callback(
+            idle,
+            [](gpointer data) -> gboolean {
+                static_cast<std::vector<std::string>*>(data)->push_back("clean-up");
+                return G_SOURCE_REMOVE;
+            },
+            &seen, nullptr);
+        g_source_attach(idle, g_main_context_get_thread_default());
+        g_source_unref(idle);
+        workerLoop->quit();
+    });
+    worker.join();
+    EXPECT_EQ(seen, (std::vector<std::string>{"on worker", "own context", "delayed", "clean-up", "default back"}));
+    // Released here, on another thread than its own, after its thread ended; a post then is kept
+    // and released with it.
+    workerLoop->post([] {});
+    workerLoop.reset();
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "TestEnvironment.h"
 #include "kit/base/Log.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace kit {
 namespace {
@@ -84,7 +84,7 @@ TEST(Log, PrefixHasDateTimeNameAndIds) {
 }
 
 TEST(Log, EachLineIsWrittenWholeToStandardError) {
-    test::TempFolder folder;
+    testing::TempFolder folder;
     auto file = folder.path() / "stderr.txt";
     constexpr int kThreads = 4, kEach = 200;
     {

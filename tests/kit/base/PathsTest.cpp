@@ -2,9 +2,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "TestEnvironment.h"
 #include "kit/base/Paths.h"
 #include "kit/base/ProcessInfo.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace kit {
 namespace {
@@ -12,31 +12,31 @@ namespace fs = std::filesystem;
 
 TEST(Paths, HomeFollowsTheEnvironmentOnEveryCall) {
     {
-        test::ScopedEnv home("HOME", "/tmp/first-home");
+        testing::ScopedEnv home("HOME", "/tmp/first-home");
         EXPECT_EQ(paths::home(), fs::path("/tmp/first-home"));
         EXPECT_EQ(paths::applicationSupport(), fs::path("/tmp/first-home/Library/Application Support"));
     }
-    test::ScopedEnv home("HOME", "/tmp/second-home");
+    testing::ScopedEnv home("HOME", "/tmp/second-home");
     EXPECT_EQ(paths::home(), fs::path("/tmp/second-home"));
 }
 
 TEST(Paths, HomeFallsBackToThePasswordDatabase) {
-    test::ScopedEnv home("HOME", std::nullopt);
+    testing::ScopedEnv home("HOME", std::nullopt);
     const passwd* entry = ::getpwuid(::getuid());
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(paths::home(), fs::path(entry->pw_dir));
-    test::ScopedEnv empty("HOME", "");
+    testing::ScopedEnv empty("HOME", "");
     EXPECT_EQ(paths::home(), fs::path(entry->pw_dir));
 }
 
 TEST(Paths, SystemPathsResolveUnderTheSystemRoot) {
     {
-        test::ScopedEnv root("QUARN_SYSTEM_ROOT", std::nullopt);
+        testing::ScopedEnv root("QUARN_SYSTEM_ROOT", std::nullopt);
         EXPECT_EQ(paths::systemRoot(), fs::path("/"));
         EXPECT_EQ(paths::resolveSystemPath("/Applications/Morvane Quarn.app"),
                   fs::path("/Applications/Morvane Quarn.app"));
     }
-    test::ScopedEnv root("QUARN_SYSTEM_ROOT", "/tmp/sysroot");
+    testing::ScopedEnv root("QUARN_SYSTEM_ROOT", "/tmp/sysroot");
     EXPECT_EQ(paths::systemRoot(), fs::path("/tmp/sysroot"));
     EXPECT_EQ(paths::resolveSystemPath("/Applications/Morvane Quarn.app"),
               fs::path("/tmp/sysroot/Applications/Morvane Quarn.app"));
@@ -46,7 +46,7 @@ TEST(Paths, SystemPathsResolveUnderTheSystemRoot) {
 }
 
 TEST(Paths, DotDotNeverEscapesTheSystemRoot) {
-    test::ScopedEnv root("QUARN_SYSTEM_ROOT", "/tmp/sysroot");
+    testing::ScopedEnv root("QUARN_SYSTEM_ROOT", "/tmp/sysroot");
     EXPECT_EQ(paths::resolveSystemPath("/../etc/passwd"), fs::path("/tmp/sysroot/etc/passwd"));
     EXPECT_EQ(paths::resolveSystemPath("/Applications/../../../etc"), fs::path("/tmp/sysroot/etc"));
     EXPECT_EQ(paths::resolveSystemPath("/Applications/X.app/../Y.app"), fs::path("/tmp/sysroot/Applications/Y.app"));
@@ -64,10 +64,10 @@ TEST(Paths, ExecutableIsThisTestProgram) {
 
 TEST(Paths, ResourcesComeFromTheEnvironmentOrBesideTheExecutable) {
     {
-        test::ScopedEnv dir("QUARN_RESOURCES_DIR", "/tmp/some-resources");
+        testing::ScopedEnv dir("QUARN_RESOURCES_DIR", "/tmp/some-resources");
         EXPECT_EQ(paths::resourcesDirectory(), fs::path("/tmp/some-resources"));
     }
-    test::ScopedEnv dir("QUARN_RESOURCES_DIR", std::nullopt);
+    testing::ScopedEnv dir("QUARN_RESOURCES_DIR", std::nullopt);
     auto found = paths::resourcesDirectory();
     // The installed layout, <prefix>/share/quarnai beside <prefix>/bin, comes first; a build
     // folder links it to the sources' resources folder.

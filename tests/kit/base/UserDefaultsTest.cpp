@@ -2,11 +2,11 @@
 
 #include <fstream>
 
-#include "TestEnvironment.h"
 #include "kit/base/Log.h"
 #include "kit/base/ProcessInfo.h"
 #include "kit/base/PropertyList.h"
 #include "kit/base/UserDefaults.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace kit {
 namespace {
@@ -27,7 +27,7 @@ std::vector<std::string> folderEntries(const fs::path& folder) {
 
 class UserDefaultsTest : public ::testing::Test {
 protected:
-    test::TempHome home;
+    testing::TempHome home;
     fs::path file() const { return home.path() / "Library/Preferences" / (std::string(kBundle) + ".plist"); }
 };
 

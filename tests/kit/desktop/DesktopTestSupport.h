@@ -1,7 +1,6 @@
 #pragma once
-// Fixture for tests on a real X server: installs the desktop backend once per process, resets
-// the application between tests, pumps the GLib loop until a condition holds, and asks outside
-// tools (xdotool, xwininfo, xprop, import) about the display.
+// Fixture for tests on a real X server (see tests/support/DesktopLoop.h): resets the application
+// between tests, shows windows and asks outside tools (xwininfo) about the display.
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -19,23 +18,9 @@
 #include "kit/ui/Application.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/Window.h"
+#include "tests/support/DesktopLoop.h"
 
 namespace kit::testing {
-
-// Runs a command line; its standard output, or nullopt when it failed.
-inline std::optional<std::string> runTool(const std::string& commandLine) {
-    gchar* out = nullptr;
-    gchar* err = nullptr;
-    gint status = 0;
-    GError* error = nullptr;
-    const gboolean ran = g_spawn_command_line_sync(commandLine.c_str(), &out, &err, &status, &error);
-    std::optional<std::string> result;
-    if (ran && g_spawn_check_wait_status(status, nullptr)) result = std::string(out ? out : "");
-    if (error) g_error_free(error);
-    g_free(out);
-    g_free(err);
-    return result;
-}
 
 // Geometry of an X window as xwininfo reports it.
 struct OutsideGeometry {
@@ -62,16 +47,11 @@ inline std::optional<OutsideGeometry> xwininfo(unsigned long xid) {
     return g;
 }
 
-class DesktopTest : public ::testing::Test {
+class DesktopTest : public DesktopBackendTest {
 protected:
-    static void SetUpTestSuite() {
-        if (!g_getenv("DISPLAY")) return;
-        auto status = desktop::install();
-        ASSERT_TRUE(status.ok()) << status.error();
-    }
-
     void SetUp() override {
-        if (!desktop::isInstalled()) GTEST_SKIP() << "no X display (run through run-under-xvfb.sh)";
+        DesktopBackendTest::SetUp();
+        if (IsSkipped()) return;
         Application::shared().reset();
         pump(0.05);
     }
@@ -80,21 +60,6 @@ protected:
         if (!desktop::isInstalled()) return;
         Application::shared().reset();
         pump(0.05);
-    }
-
-    // Runs the main loop until `done` answers true or `seconds` of real time have passed.
-    static bool waitFor(const std::function<bool()>& done, double seconds = 5) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-
-    // Runs the main loop for a while.
-    static void pump(double seconds) {
-        waitFor([] { return false; }, seconds);
     }
 
     static std::shared_ptr<Window> showWindow(Rect frame, unsigned style = WindowStyleTitled | WindowStyleClosable) {

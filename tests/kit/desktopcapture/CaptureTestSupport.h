@@ -1,7 +1,6 @@
 #pragma once
-// Fixture for the capture and drag tests on a real X server: installs the desktop backend once
-// per process, pumps the GLib loop until a condition holds, runs outside tools (xdotool,
-// xwininfo, xprop) and shows windows of known pixels.
+// Fixture for the capture and drag tests on a real X server (see tests/support/DesktopLoop.h):
+// the pointer out of the way, and windows of known pixels.
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -15,50 +14,17 @@
 #include <thread>
 
 #include "kit/desktop/Desktop.h"
+#include "tests/support/DesktopLoop.h"
 
 namespace kit::testing {
 
-// Runs a command line; its standard output, or nullopt when it failed.
-inline std::optional<std::string> runTool(const std::string& commandLine) {
-    gchar* out = nullptr;
-    gchar* err = nullptr;
-    gint status = 0;
-    GError* error = nullptr;
-    const gboolean ran = g_spawn_command_line_sync(commandLine.c_str(), &out, &err, &status, &error);
-    std::optional<std::string> result;
-    if (ran && g_spawn_check_wait_status(status, nullptr)) result = std::string(out ? out : "");
-    if (error) g_error_free(error);
-    g_free(out);
-    g_free(err);
-    return result;
-}
-
-class CaptureDesktopTest : public ::testing::Test {
+class CaptureDesktopTest : public DesktopBackendTest {
 protected:
-    static void SetUpTestSuite() {
-        if (!g_getenv("DISPLAY")) return;
-        auto status = desktop::install();
-        ASSERT_TRUE(status.ok()) << status.error();
-    }
-
     void SetUp() override {
-        if (!desktop::isInstalled()) GTEST_SKIP() << "no X display (run through run-under-xvfb.sh)";
+        DesktopBackendTest::SetUp();
+        if (IsSkipped()) return;
         runTool("xdotool mousemove 1400 880");
         pump(0.05);
-    }
-
-    // Runs the main loop until `done` answers true or `seconds` of real time have passed.
-    static bool waitFor(const std::function<bool()>& done, double seconds = 5) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-
-    static void pump(double seconds) {
-        waitFor([] { return false; }, seconds);
     }
 };
 

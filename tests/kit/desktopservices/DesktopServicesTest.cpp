@@ -22,6 +22,7 @@
 #include "tests/kit/desktop/DesktopTestSupport.h"
 #include "tests/kit/sys/PrivateBus.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedEnvironment.h"
 
 extern char** environ;
 
@@ -76,9 +77,7 @@ protected:
     void SetUp() override {
         DesktopTest::SetUp();
         if (IsSkipped()) return;
-        char pattern[] = "/tmp/kit-desktop-services.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        ASSERT_FALSE(folder_.empty());
         bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         ASSERT_NE(bus_, nullptr);
     }
@@ -88,7 +87,6 @@ protected:
         while (!bar.items().empty()) bar.removeStatusItem(bar.items().back());
         bare_.reset();
         if (bus_) g_object_unref(bus_);
-        if (!folder_.empty()) fs::remove_all(folder_);
         DesktopTest::TearDown();
     }
 
@@ -176,7 +174,8 @@ protected:
         return owned;
     }
 
-    fs::path folder_;
+    TempFolder temp_{"kit-desktop-services"};
+    const fs::path& folder_ = temp_.path();
     std::optional<PrivateBus> bare_;
     GDBusConnection* bus_ = nullptr;
     int started_ = 0;

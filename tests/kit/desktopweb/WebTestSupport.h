@@ -26,22 +26,13 @@
 #include "kit/ui/Create.h"
 #include "kit/web/WebView.h"
 #include "kit/web/WebsiteDataStore.h"
+#include "tests/support/DesktopLoop.h"
 
 namespace kit::testing {
 
-// Runs the main loop until `done` answers true or `seconds` of real time have passed.
-inline bool waitFor(const std::function<bool()>& done, double seconds = 15) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-inline void pump(double seconds) {
-    waitFor([] { return false; }, seconds);
-}
+// The loop is pumped with a longer deadline here: pages load in their own processes.
+inline bool waitFor(const std::function<bool()>& done, double seconds = 15) { return pumpUntil(done, seconds); }
+inline void pump(double seconds) { pumpFor(seconds); }
 
 // A local server on 127.0.0.1 with fixed answers per path; it records every request.
 class TestServer {

@@ -23,6 +23,8 @@
 #include "kit/sys/DBusDistributedNotificationCenter.h"
 #include "kit/sys/DBusWorkspace.h"
 #include "tests/kit/sys/PrivateBus.h"
+#include "tests/support/RunLoopWait.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace kit {
 namespace {
@@ -98,14 +100,7 @@ protected:
 
     // Runs the main loop until the condition holds or the deadline passes.
     bool waitFor(const std::function<bool()>& condition, double seconds = kDeadline) {
-        bool expired = false;
-        TaskId timeout = RunLoop::main().postAfter(seconds, [&] { expired = true; });
-        // Wakes the loop now and then for conditions that no bus message brings (a process exit).
-        auto ticker = RunLoop::main().scheduleTimer(0.02, true, [](Timer&) {});
-        RunLoop::main().runNested([&] { return expired || condition(); });
-        ticker->invalidate();
-        RunLoop::main().cancel(timeout);
-        return condition();
+        return testing::runLoopUntil(condition, seconds);
     }
 
     static std::filesystem::path peerPath() {
@@ -286,12 +281,10 @@ TEST_F(DBusSysTest, aNameWeHoldIsRefusedToAnotherProcessAndActivationReachesIt) 
 }
 
 TEST_F(DBusSysTest, launchApplicationStartsABundleLaidOutUnderTheSystemRoot) {
-    std::string pattern = "/tmp/quarn-sys-launch-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    std::filesystem::path root = pattern;
-    const char* oldRoot = std::getenv("QUARN_SYSTEM_ROOT");
-    std::optional<std::string> savedRoot = oldRoot ? std::optional<std::string>(oldRoot) : std::nullopt;
-    ::setenv("QUARN_SYSTEM_ROOT", root.c_str(), 1);
+    testing::TempFolder folder("quarn-sys-launch");
+    ASSERT_FALSE(folder.path().empty());
+    const std::filesystem::path& root = folder.path();
+    testing::ScopedEnv systemRoot("QUARN_SYSTEM_ROOT", root.string());
 
     auto macos = root / "Applications" / "Peer App.app" / "Contents" / "MacOS";
     std::filesystem::create_directories(macos);
@@ -330,11 +323,6 @@ TEST_F(DBusSysTest, launchApplicationStartsABundleLaidOutUnderTheSystemRoot) {
     // The launched process is not our child; tell it to go and wait until its name is released.
     center->post("test.peer.exit", "launched");
     EXPECT_TRUE(waitFor([&] { return workspace->runningApplications("com.test.Launched").empty(); }));
-
-    if (savedRoot) ::setenv("QUARN_SYSTEM_ROOT", savedRoot->c_str(), 1);
-    else ::unsetenv("QUARN_SYSTEM_ROOT");
-    std::error_code error;
-    std::filesystem::remove_all(root, error);
 }
 
 TEST_F(DBusSysTest, signalsPostedFromAShellAreReadAndMalformedOnesIgnored) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Alert.h"
 #include "kit/ui/Control.h"
@@ -11,6 +13,9 @@ namespace kit::testing {
 namespace {
 
 class WindowTest : public UiTest {};
+
+// What a user did to a window reaches it only through a backend: nothing else makes the key.
+static_assert(!std::is_default_constructible_v<BackendBadge>);
 
 struct Delegate : WindowDelegate {
     bool allowClose = true;
@@ -45,7 +50,7 @@ TEST_F(WindowTest, CodeMaySetAnyFrameButTheUserIsBoundByMinAndMaxSize) {
     window->setFrame({1420, 20, 0, 835}, false);
     EXPECT_EQ(window->frame(), (Rect{1420, 20, 0, 835}));
     EXPECT_EQ(window->contentView()->frame().width(), 0);
-    window->userResize({100, 100, 1000, 300});
+    ui.userResize(*window, {100, 100, 1000, 300});
     EXPECT_EQ(window->frame(), (Rect{100, 100, 420, 800}));
 }
 
@@ -263,7 +268,7 @@ TEST_F(WindowTest, OcclusionFollowsVisibility) {
     window->orderFront();
     EXPECT_NE(window->occlusionState() & kWindowOcclusionStateVisible, 0u);
     Recorder recorder(window.get());
-    window->setOcclusionState(0);
+    ui.setOcclusionState(*window, 0);
     EXPECT_EQ(recorder.count(kWindowDidChangeOcclusionStateNotification), 1u);
 }
 

@@ -19,6 +19,7 @@
 
 #include "kit/base/Json.h"
 #include "kit/base/PropertyList.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace kit {
 namespace {
@@ -88,7 +89,7 @@ Value everyKind() {
 
 enum class Form { Xml, Binary };
 
-class PropertyListRoundTrip : public testing::TestWithParam<Form> {
+class PropertyListRoundTrip : public ::testing::TestWithParam<Form> {
 protected:
     std::string bytesOf(const Value& value) {
         auto xml = propertyListXml(value);
@@ -131,7 +132,7 @@ TEST_P(PropertyListRoundTrip, LargeDictionaryKeepsOrder) {
     EXPECT_EQ(*parsed, original);
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, PropertyListRoundTrip, testing::Values(Form::Xml, Form::Binary),
+INSTANTIATE_TEST_SUITE_P(Forms, PropertyListRoundTrip, ::testing::Values(Form::Xml, Form::Binary),
                          [](const auto& info) { return info.param == Form::Xml ? "Xml" : "Binary"; });
 
 TEST(PropertyListDates, BinaryKeepsFractionsXmlWholeSeconds) {
@@ -196,7 +197,7 @@ TEST(PropertyListParse, KeyedArchiveReferencesReadAsDictionaries) {
     EXPECT_EQ(*parsed, Value(Array{Value(Dictionary{{"CF$UID", Value(3)}})}));
 }
 
-class PropertyListCorrupt : public testing::TestWithParam<std::string> {};
+class PropertyListCorrupt : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(PropertyListCorrupt, GivesAClearError) {
     auto parsed = parsePropertyList(GetParam());
@@ -260,7 +261,7 @@ std::string deepXmlArrays(int depth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, PropertyListCorrupt,
-    testing::Values("", "   \n\t", "\xef\xbb\xbf", "garbage", "<plist>", "</plist>", "<?xml version=\"1.0\"?>",
+    ::testing::Values("", "   \n\t", "\xef\xbb\xbf", "garbage", "<plist>", "</plist>", "<?xml version=\"1.0\"?>",
                     "<plist><dict><key>a</key><string>1</string>", "<plist><array><true/>",
                     "<plist><array><string>x</string>", "<plist><dict><string>x</string></dict></plist>",
                     "<plist><string>a&#0;b</string></plist>", "<plist><string>\xff\xfe</string></plist>",
@@ -347,17 +348,13 @@ TEST(PropertyListWrite, ValuesWithoutAPropertyListForm) {
     EXPECT_NE(propertyListXml(rows[3]).error().find("inner"), std::string::npos);
 }
 
-class PropertyListFiles : public testing::Test {
+class PropertyListFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kit_values_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
+    void SetUp() override { ASSERT_FALSE(dir_.empty()); }
+    // A test may take the folder's permissions away; it is removed with them back.
     void TearDown() override {
         std::error_code ec;
         fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir_, ec);
     }
 
     static std::string contents(const fs::path& path) {
@@ -371,7 +368,8 @@ protected:
         return names;
     }
 
-    fs::path dir_;
+    kit::testing::TempFolder temp_{"kit_values"};
+    const fs::path& dir_ = temp_.path();
 };
 
 TEST_F(PropertyListFiles, WriteThenRead) {

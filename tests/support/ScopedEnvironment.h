@@ -1,5 +1,6 @@
 #pragma once
-// Scoped environment variables and temporary folders, so no test touches the real HOME.
+// Scoped environment variables and temporary folders, so no test touches the real HOME and
+// none leaves a folder or a changed variable behind, whichever way it ends.
 
 #include <stdlib.h>
 
@@ -9,7 +10,7 @@
 #include <system_error>
 #include <utility>
 
-namespace kit::test {
+namespace kit::testing {
 
 class ScopedEnv {
 public:
@@ -35,10 +36,12 @@ private:
     std::optional<std::string> old_;
 };
 
+// A fresh, empty folder under the temporary folder, named <prefix>-XXXXXX, removed with its
+// contents when the object goes. The path is empty when it could not be made.
 class TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kit-base-XXXXXX").string();
+    explicit TempFolder(const std::string& prefix = "kit-base") {
+        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
         if (::mkdtemp(pattern.data())) path_ = pattern;
     }
     ~TempFolder() {
@@ -65,4 +68,4 @@ private:
     ScopedEnv home_;
 };
 
-}  // namespace kit::test
+}  // namespace kit::testing
