@@ -276,7 +276,7 @@ def launch(bin_dir, root):
         env.pop(key, None)
     processes = []
     try:
-        service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in"], env, root / "service.log")
+        service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in", "--no-commands"], env, root / "service.log")
         processes.append(service)
         listening = service.wait_for(r"^listening (\{.*\})$", "the AI service to listen")
         env["QUARN_AI_BASE_URL"] = json.loads(listening.group(1))["baseAddress"]
@@ -298,7 +298,7 @@ def launch_reference(bin_dir, root):
     last."""
     root.mkdir(parents=True)
     env = dict(os.environ, HOME=str(root))
-    service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in"], env, root / "service.log")
+    service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in", "--no-commands"], env, root / "service.log")
     try:
         listening = service.wait_for(r"^listening (\{.*\})$", "the AI service to listen")
         base = json.loads(listening.group(1))["baseAddress"].rstrip("/") + "/"
