@@ -157,6 +157,8 @@ void KZSideMainWindowController::setupViews() {
     });
     __layoutWebView();
     singleWebView_->loadRequestWithURL(currentWebviewURL());
+    // A hot key brings the window in: what can be made ahead of its first showing is made now.
+    window()->prepareForDisplay();
 }
 
 void KZSideMainWindowController::__layoutWebView() {

@@ -113,6 +113,14 @@ TEST_F(SideWindowTest, TheScreenUnderTheMouseOwnsItsBottomAndLeftEdgesOnly) {
     }
 }
 
+// Made at launch for a hot key to bring in, the window is readied for display then, unshown.
+TEST_F(SideWindowTest, ItsWindowIsReadiedForDisplayWhenMade) {
+    EXPECT_EQ(ui.peer(sideWindow()).count(kit::WindowChange::Prepare), 1u);
+    EXPECT_FALSE(sideWindow().isVisible());
+    showAndSettle();
+    EXPECT_EQ(ui.peer(sideWindow()).count(kit::WindowChange::Prepare), 1u);
+}
+
 // The second's tick asks where the pointer is only when there is a screen to choose.
 TEST_F(SideWindowTest, TheTickAsksForThePointerOnlyWithSeveralScreens) {
     const auto main = kit::HeadlessUi::makeScreen("main", {0, 0, 1440, 900});
