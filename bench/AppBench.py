@@ -3,6 +3,8 @@
 the side window's slide-in, and the resident memory with the side window loaded.
 
 Runs on the X display and session bus of its environment (AppBench.sh provides private ones).
+The service runs with --no-commands for the application and the floor alike: its pages do not ask
+for test commands four times a second, so a loaded page is idle, as the real service's pages are.
 The application runs with a temporary home and system root (peers/layout-sysroot.sh), the AI
 service stand-in, the host stand-in and a saved side-window shortcut, and with
 QUARN_TRACE_FRAMES=1 so that it logs when the hot key arrives and when a window draws its first
