@@ -3,6 +3,8 @@
 the side window's slide-in, and the resident memory with the side window loaded.
 
 Runs on the X display and session bus of its environment (AppBench.sh provides private ones).
+The service runs with --no-commands for the application and the floor alike: its pages do not ask
+for test commands four times a second, so a loaded page is idle, as the real service's pages are.
 The application runs with a temporary home and system root (peers/layout-sysroot.sh), the AI
 service stand-in, the host stand-in and a saved side-window shortcut, and with
 QUARN_TRACE_FRAMES=1 so that it logs when the hot key arrives and when a window draws its first
@@ -276,7 +278,7 @@ def launch(bin_dir, root):
         env.pop(key, None)
     processes = []
     try:
-        service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in"], env, root / "service.log")
+        service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in", "--no-commands"], env, root / "service.log")
         processes.append(service)
         listening = service.wait_for(r"^listening (\{.*\})$", "the AI service to listen")
         env["QUARN_AI_BASE_URL"] = json.loads(listening.group(1))["baseAddress"]
@@ -298,7 +300,7 @@ def launch_reference(bin_dir, root):
     last."""
     root.mkdir(parents=True)
     env = dict(os.environ, HOME=str(root))
-    service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in"], env, root / "service.log")
+    service = Process([bin_dir / "QuarnAIService", "--port", "0", "--logged-in", "--no-commands"], env, root / "service.log")
     try:
         listening = service.wait_for(r"^listening (\{.*\})$", "the AI service to listen")
         base = json.loads(listening.group(1))["baseAddress"].rstrip("/") + "/"

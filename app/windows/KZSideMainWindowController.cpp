@@ -157,6 +157,8 @@ void KZSideMainWindowController::setupViews() {
     });
     __layoutWebView();
     singleWebView_->loadRequestWithURL(currentWebviewURL());
+    // A hot key brings the window in: what can be made ahead of its first showing is made now.
+    window()->prepareForDisplay();
 }
 
 void KZSideMainWindowController::__layoutWebView() {
@@ -188,9 +190,16 @@ float KZSideMainWindowController::windowsHeight() const {
 }
 
 void KZSideMainWindowController::__findMouseLocationScreen() {
+    const auto screens = kit::Screen::screens();
+    // One screen (or none) is the answer wherever the pointer is: asking the display where the
+    // pointer is would cost a round trip to it every second for nothing.
+    if (screens.size() <= 1) {
+        currentMouseLocationScreen_ = kit::Screen::mainScreen();
+        return;
+    }
     const kit::Point mouse = kit::Event::mouseLocation();
     std::shared_ptr<kit::Screen> found;
-    for (const auto& screen : kit::Screen::screens()) {
+    for (const auto& screen : screens) {
         if (screen->frame().containsPointWithMinimumEdges(mouse)) {
             found = screen;
             break;
@@ -259,28 +268,39 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
 
     kit::updateConstraints(singleWebView(), [&](kit::ConstraintMaker& make) { make.width().equalTo(double(width)); });
 
-    const std::uint64_t generation = ++slideGeneration_;
+    ++slideGeneration_;
     // Placed before it is ordered in: shown first, it would flash where it was last.
     w->setFrame(kit::Rect{double(x) + double(width), double(y), 0, double(height)}, false);
     w->makeKeyAndOrderFront();
     latestWindowShowInScreen_ = currentMouseLocationScreen_;
 
-    std::weak_ptr<KZSideMainWindowController> weak = self();
     const kit::Rect target{double(x), double(y), double(width), double(height)};
+    slideWindowTo(target, true, [handler, target](KZSideMainWindowController& s, bool finished) {
+        // Stopped early by a frame change that is not ours (the window manager placing the
+        // window as it maps it): the window still ends where the slide was going.
+        if (!finished) s.window()->setFrame(target);
+        s.onSideWindowShow();
+        if (handler) handler();
+    });
+}
+
+void KZSideMainWindowController::slideWindowTo(const kit::Rect& target, bool slidingIn,
+                                               std::function<void(KZSideMainWindowController&, bool)> done) {
+    auto w = window();
+    const std::uint64_t generation = slideGeneration_;
+    std::weak_ptr<KZSideMainWindowController> weak = self();
     kit::AnimationContext::runAnimationGroup(
         [&](kit::AnimationContext& context) {
             context.duration = kSlideDuration;
             context.timingFunction = kit::TimingFunction::EaseInEaseOut;
+            // Sliding in from nothing, the first sliver is drawn now rather than a frame later.
+            context.firstFrameAtOnce = slidingIn;
             w->animator().setFrame(target);
         },
-        [weak, generation, handler, target](bool finished) {
+        [weak, generation, done = std::move(done)](bool finished) {
             auto s = weak.lock();
             if (!s || s->slideGeneration_ != generation) return;
-            // Stopped early by a frame change that is not ours (the window manager placing the
-            // window as it maps it): the window still ends where the slide was going.
-            if (!finished) s->window()->setFrame(target);
-            s->onSideWindowShow();
-            if (handler) handler();
+            done(*s, finished);
         });
 }
 
@@ -299,20 +319,11 @@ void KZSideMainWindowController::hideWithCompletionHandler(Handler handler) {
     const float height = static_cast<float>(frame.height());
     const kit::Rect target{double(x) + double(width), double(y), 0, double(height)};
 
-    const std::uint64_t generation = ++slideGeneration_;
-    std::weak_ptr<KZSideMainWindowController> weak = self();
-    kit::AnimationContext::runAnimationGroup(
-        [&](kit::AnimationContext& context) {
-            context.duration = kSlideDuration;
-            context.timingFunction = kit::TimingFunction::EaseInEaseOut;
-            w->animator().setFrame(target);
-        },
-        [weak, generation](bool) {
-            auto s = weak.lock();
-            if (!s || s->slideGeneration_ != generation) return;
-            s->window()->close();
-            s->__finishSlideOut();
-        });
+    ++slideGeneration_;
+    slideWindowTo(target, false, [](KZSideMainWindowController& s, bool) {
+        s.window()->close();
+        s.__finishSlideOut();
+    });
 }
 
 bool KZSideMainWindowController::windowShouldClose(kit::Window&) {

@@ -158,6 +158,10 @@ private:
     void __closeWindowAtOnce();
     // The end of a slide-out, once the window is closed.
     void __finishSlideOut();
+    // Slides the window to `target` (both slides: in from and out to zero width at the right
+    // edge). `done` runs when the slide ends, finished or stopped by a frame change that is not
+    // its own, unless a later slide or close took over. A slide in shows its first frame at once.
+    void slideWindowTo(const kit::Rect& target, bool slidingIn, std::function<void(KZSideMainWindowController&, bool)> done);
     void __layoutWebView();
     void __onDragStart(const std::vector<std::string>& paths);
     void __onDrop(bool inside);

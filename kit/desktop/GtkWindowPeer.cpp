@@ -244,6 +244,11 @@ void GtkWindowPeer::windowDidChange(WindowChange change) {
         case WindowChange::Closed:
             syncVisibility();
             break;
+        case WindowChange::Prepare:
+            // The display's window, the drawing set-up and the web views' back ends exist from
+            // now on; showing only maps them.
+            gtk_widget_realize(window_);
+            break;
         case WindowChange::Order:
             // Raised only: focus follows key status, so a panel that can never be key stays
             // out of the focus.

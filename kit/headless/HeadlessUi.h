@@ -47,7 +47,10 @@ public:
 class HeadlessBackend final : public UiBackend {
 public:
     std::unique_ptr<WindowPeer> makeWindowPeer(Window& window) override;
-    Point mouseLocation() const override { return mouse; }
+    Point mouseLocation() const override {
+        ++mouseQueries;
+        return mouse;
+    }
     unsigned pressedMouseButtons() const override { return buttons; }
     unsigned modifierFlags() const override { return modifiers; }
     Appearance systemAppearance() const override { return appearance; }
@@ -66,6 +69,8 @@ public:
     void setSystemAppearance(Appearance systemAppearance);
 
     Point mouse;
+    // Times the pointer was asked for (a round trip to the display on the desktop).
+    mutable std::size_t mouseQueries = 0;
     unsigned buttons = 0;
     unsigned modifiers = 0;
     Appearance appearance = Appearance::Light;

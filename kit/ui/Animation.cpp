@@ -137,13 +137,16 @@ void startAnimation(const void* object, Property property, std::function<void(do
     AnimationContext* context = AnimationContext::current();
     const double duration = context ? context->duration : 0.25;
     const TimingFunction timing = context ? context->timingFunction : TimingFunction::Default;
+    const double frame = 1.0 / AnimationContext::kFrameRate;
+    // Begun a frame ago: its first frame is applied now, and the timer goes on from there.
+    const double head = context && context->firstFrameAtOnce && duration > frame ? frame : 0.0;
     auto group = context ? context->group : std::make_shared<AnimationContext::Group>();
     if (!context) group->building = false;
 
     auto running = std::make_shared<Running>();
     running->object = object;
     running->property = property;
-    running->start = RunLoop::main().now();
+    running->start = RunLoop::main().now() - head;
     running->duration = duration;
     running->timing = timing;
     running->step = std::move(step);
@@ -160,12 +163,13 @@ void startAnimation(const void* object, Property property, std::function<void(do
     // The end is its own task, due exactly at the end, so that the final value and the
     // completion never wait for a frame tick after the duration.
     std::weak_ptr<Running> weak = running;
-    running->endTask = RunLoop::main().postAfter(duration, [weak] {
+    running->endTask = RunLoop::main().postAfter(duration - head, [weak] {
         if (auto strong = weak.lock()) endAnimation(strong, true);
     });
     if (!r.timer) {
-        r.timer = RunLoop::main().scheduleTimer(1.0 / AnimationContext::kFrameRate, true, [](Timer&) { tick(); });
+        r.timer = RunLoop::main().scheduleTimer(frame, true, [](Timer&) { tick(); });
     }
+    if (head > 0 && running->step) running->step(evaluateTimingFunction(timing, head / duration));
 }
 
 template <class T>

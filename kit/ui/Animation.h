@@ -38,6 +38,10 @@ public:
 
     double duration = 0.25;
     TimingFunction timingFunction = TimingFunction::Default;
+    // The group's animations apply their first frame (one frame interval into the curve) as
+    // they start instead of at the frame timer's first tick, and end one interval sooner: what
+    // appears (a window sliding in from nothing) is on screen a frame earlier.
+    bool firstFrameAtOnce = false;
 
     static void runAnimationGroup(const std::function<void(AnimationContext&)>& changes,
                                   Completion completion = {});

@@ -37,6 +37,8 @@ enum class WindowChange {
     Closed,
     // A window already on screen was ordered to the front of its level.
     Order,
+    // A window that will be shown soon: the backend readies what it can ahead (nothing is shown).
+    Prepare,
 };
 
 class WindowPeer {

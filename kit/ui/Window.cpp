@@ -742,6 +742,8 @@ void Window::updateTracking(Point screenPoint, bool topmost, const Event* cause)
     }
 }
 
+void Window::prepareForDisplay() { tellPeer(WindowChange::Prepare); }
+
 void Window::postNotification(const char* name) { NotificationCenter::defaultCenter().post(name, this); }
 
 void Window::tellPeer(WindowChange change) {

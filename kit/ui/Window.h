@@ -158,6 +158,9 @@ public:
     Rect frameRectForContentRect(const Rect& content) const;
     // Centres the window horizontally on its screen's visible frame, a little above the middle.
     void center();
+    // Readies the window on the display ahead of its first showing, which then costs less;
+    // nothing is shown and nothing of the model changes.
+    void prepareForDisplay();
     // The screen holding most of the window; nullptr when off every screen.
     std::shared_ptr<Screen> screen() const;
     Size minSize() const { return minSize_; }

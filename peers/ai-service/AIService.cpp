@@ -310,6 +310,7 @@ HttpResponse AIService::page(const PageRoute& route, const HttpRequest& request)
         {"autoLoginMs", options_.autoLoginMs >= 0 ? kit::Value(options_.autoLoginMs) : kit::Value()},
         {"sampleImage", sample},
         {"workSaved", options_.workSavedAtFirst},
+        {"commands", options_.pagesTakeCommands},
     };
     auto standalone = query.find("standalone");
     HttpResponse response;

@@ -54,6 +54,9 @@ struct ServiceOptions {
     // Whether the image and document pages' "work saved" box starts checked (their answer to
     // "IsSaved").
     bool workSavedAtFirst = true;
+    // Whether the pages ask for commands (GET /__api/commands, four times a second); without
+    // them a page is idle once loaded, as the real service's pages are.
+    bool pagesTakeCommands = true;
 };
 
 struct HttpRequest {

@@ -22,12 +22,13 @@ void printUsage() {
     std::printf(
         "usage: QuarnAIService [--port <port>] [--ready-delay <ms>] [--auto-login <ms>] [--logged-in]\n"
         "                      [--user <name>] [--avatar <address>] [--bridge-script <file>] [--output <file>]\n"
-        "                      [--work-unsaved]\n"
+        "                      [--work-unsaved] [--no-commands]\n"
         "Serves the AI pages on http://127.0.0.1:<port>/ (default 8765; 0 picks a free port).\n"
         "  --ready-delay    the pages signal that they are ready this long after the bridge is there\n"
         "  --auto-login     the login page logs in by itself this long after it is ready\n"
         "  --logged-in      start with the test user logged in\n"
         "  --work-unsaved   the image and document pages start with their work not saved\n"
+        "  --no-commands    the pages never ask for commands: idle once loaded (benchmarks)\n"
         "  --user, --avatar the test user's name and avatar address\n"
         "  --bridge-script  the bridge's page script served to pages opened with standalone=1\n"
         "                   (default: bridge/WebViewJavascriptBridge.js in the resources folder)\n"
@@ -75,6 +76,8 @@ int main(int argc, char** argv) {
             options.startLoggedIn = true;
         } else if (a == "--work-unsaved") {
             options.workSavedAtFirst = false;
+        } else if (a == "--no-commands") {
+            options.pagesTakeCommands = false;
         } else if (a == "--user" || a == "--avatar" || a == "--bridge-script" || a == "--output") {
             const std::string* v = value();
             if (!v) {

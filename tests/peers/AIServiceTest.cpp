@@ -216,12 +216,16 @@ TEST(AIService, HandsCommandsToTheirPageOnceAndTellsTheToolPagesWhetherWorkIsSav
     EXPECT_EQ((*picture.asArray())[0]["saved"], kit::Value(false));
     EXPECT_EQ(service.status()["requests"].asArray()->size(), requestsBefore);
 
-    // The tool pages' "work saved" answer starts as the service was told.
-    for (bool saved : {true, false}) {
+    // The tool pages' "work saved" answer starts as the service was told, and the pages ask for
+    // commands unless told not to.
+    for (bool told : {true, false}) {
         ServiceOptions options;
-        options.workSavedAtFirst = saved;
+        options.workSavedAtFirst = told;
+        options.pagesTakeCommands = told;
         AIService tool(options);
-        EXPECT_EQ(pageConfig(tool.handle(get("/thirdParty/dorvaka/picture", "version=6")).body)["workSaved"], kit::Value(saved));
+        const auto config = pageConfig(tool.handle(get("/thirdParty/dorvaka/picture", "version=6")).body);
+        EXPECT_EQ(config["workSaved"], kit::Value(told));
+        EXPECT_EQ(config["commands"], kit::Value(told));
     }
 }
 

@@ -462,5 +462,5 @@
   build();
   acceptDrops();
   setupWebViewJavascriptBridge(start);
-  pollCommands();
+  if (config.commands !== false) pollCommands();
 })();

@@ -2,6 +2,7 @@
 
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
 #include "kit/base/NotificationCenter.h"
+#include "kit/ui/Animation.h"
 #include "kit/ui/Layout.h"
 #include "kit/ui/Screen.h"
 #include "tests/app/windowmanager/AppWindowsTestSupport.h"
@@ -18,6 +19,19 @@ protected:
     void showAndSettle() {
         side().showWithCompletionHandler();
         env.advance(kAfterSlide);
+    }
+
+    // The slide-in's first frame, drawn as it starts: a sliver of the final frame at its right edge.
+    static Rect firstSliverOf(Rect target) {
+        const double progress = (1 / kit::AnimationContext::kFrameRate) / KZSideMainWindowController::kSlideDuration;
+        const double width = target.width() * kit::evaluateTimingFunction(kit::TimingFunction::EaseInEaseOut, progress);
+        return {target.maxX() - width, target.minY(), width, target.height()};
+    }
+    static void expectFrameNear(const Rect& actual, const Rect& expected) {
+        EXPECT_NEAR(actual.minX(), expected.minX(), 1e-6);
+        EXPECT_NEAR(actual.maxX(), expected.maxX(), 1e-6);
+        EXPECT_EQ(actual.minY(), expected.minY());
+        EXPECT_EQ(actual.height(), expected.height());
     }
 
     // The width the web view's constraint gives it.
@@ -39,7 +53,7 @@ TEST_F(SideWindowTest, SlidesInAtTheTopRightOfTheScreenUnderTheMouse) {
     bool done = false;
     side().showWithCompletionHandler([&] { done = true; });
     EXPECT_TRUE(sideWindow().isVisible());
-    EXPECT_EQ(sideWindow().frame(), (Rect{1420, 20, 0, 835}));  // zero width at the final right edge
+    expectFrameNear(sideWindow().frame(), firstSliverOf({1030, 20, 390, 835}));  // at once, no frame later
     EXPECT_EQ(webViewWidthConstraint(), 390);
     env.advance(0.1);
     EXPECT_FALSE(done);
@@ -99,6 +113,40 @@ TEST_F(SideWindowTest, TheScreenUnderTheMouseOwnsItsBottomAndLeftEdgesOnly) {
     }
 }
 
+// Made at launch for a hot key to bring in, the window is readied for display then, unshown.
+TEST_F(SideWindowTest, ItsWindowIsReadiedForDisplayWhenMade) {
+    EXPECT_EQ(ui.peer(sideWindow()).count(kit::WindowChange::Prepare), 1u);
+    EXPECT_FALSE(sideWindow().isVisible());
+    showAndSettle();
+    EXPECT_EQ(ui.peer(sideWindow()).count(kit::WindowChange::Prepare), 1u);
+}
+
+// The second's tick asks where the pointer is only when there is a screen to choose.
+TEST_F(SideWindowTest, TheTickAsksForThePointerOnlyWithSeveralScreens) {
+    const auto main = kit::HeadlessUi::makeScreen("main", {0, 0, 1440, 900});
+    const auto right = kit::HeadlessUi::makeScreen("right", {1440, 0, 1920, 1080});
+    struct Case {
+        std::vector<kit::ScreenDescription> screens;
+        kit::Point mouse;
+        std::size_t queries;
+        const char* screen;
+    };
+    const Case cases[] = {
+        {{main}, {700, 400}, 0, "main"},
+        {{main}, {5000, 400}, 0, "main"},  // outside every screen: the main one
+        {{main, right}, {2000, 400}, 3, "right"},
+        {{main, right}, {700, 400}, 3, "main"},
+    };
+    for (const auto& c : cases) {
+        ui.setScreens(c.screens);
+        ui.setMouseLocation(c.mouse);
+        ui.backend().mouseQueries = 0;
+        env.advance(3);
+        EXPECT_EQ(ui.backend().mouseQueries, c.queries) << c.screens.size() << " screens";
+        EXPECT_EQ(side().currentMouseLocationScreen()->identifier(), c.screen) << kit::stringFromPoint(c.mouse);
+    }
+}
+
 TEST_F(SideWindowTest, NoScreenGivesNoNegativeHeight) {
     ui.setScreens({});
     side().__findMouseLocationScreen();
@@ -143,7 +191,7 @@ TEST_F(SideWindowTest, ShowWhileVisibleOnAnotherScreenClosesAndSlidesInThere) {
     side().showWithCompletionHandler();
     EXPECT_EQ(closes, 1);  // closed at once, no slide-out
     EXPECT_TRUE(sideWindow().isVisible());
-    EXPECT_EQ(sideWindow().frame(), (Rect{3340, 20, 0, 1015}));
+    expectFrameNear(sideWindow().frame(), firstSliverOf({2950, 20, 390, 1015}));
     env.advance(kAfterSlide);
     EXPECT_EQ(sideWindow().frame(), (Rect{2950, 20, 390, 1015}));
     EXPECT_EQ(side().latestWindowShowInScreen()->identifier(), "right");

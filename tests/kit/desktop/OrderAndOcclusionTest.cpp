@@ -1,6 +1,7 @@
 // Stacking and occlusion as the X server sees them: ordering a window that is already on screen
 // to the front raises it, and whether a window can be seen comes from the server.
 
+#include <functional>
 #include <vector>
 
 #include "DesktopTestSupport.h"
@@ -131,6 +132,51 @@ TEST_F(OrderAndOcclusionTest, OcclusionFollowsWhatTheServerShows) {
     EXPECT_FALSE(seen(*window));
     pump(0.1);
     EXPECT_FALSE(seen(*window));
+}
+
+// Another program's windows cover or uncover a window as they are created, restacked, moved,
+// unmapped and destroyed; an input-only window covers nothing.
+TEST_F(OrderAndOcclusionTest, OcclusionFollowsAnotherProgramsWindows) {
+    auto window = showWindow({300, 300, 200, 100});
+    ASSERT_TRUE(waitUntilShown(*window));
+    ASSERT_TRUE(waitFor([&] { return seen(*window); }));
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    XWindowAttributes placed;
+    ASSERT_TRUE(XGetWindowAttributes(gdk_x11_get_default_xdisplay(), desktop::xWindowFor(*window), &placed));
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    auto make = [&](unsigned windowClass) {
+        return XCreateWindow(other, DefaultRootWindow(other), placed.x - 10, placed.y - 10, placed.width + 20,
+                             placed.height + 20, 0, windowClass == InputOnly ? 0 : CopyFromParent, windowClass,
+                             CopyFromParent, CWOverrideRedirect, &attributes);
+    };
+    const ::Window cover = make(InputOutput);
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        bool seen;
+    };
+    const Step steps[] = {
+        {"mapped over it", [&] { XMapWindow(other, cover); }, false},
+        {"lowered", [&] { XLowerWindow(other, cover); }, true},
+        {"raised", [&] { XRaiseWindow(other, cover); }, false},
+        {"moved away", [&] { XMoveWindow(other, cover, placed.x + placed.width + 50, placed.y); }, true},
+        {"moved back", [&] { XMoveWindow(other, cover, placed.x - 10, placed.y - 10); }, false},
+        {"unmapped", [&] { XUnmapWindow(other, cover); }, true},
+        {"mapped again", [&] { XMapWindow(other, cover); }, false},
+        {"destroyed", [&] { XDestroyWindow(other, cover); }, true},
+        {"an input-only window over it", [&] { XMapWindow(other, make(InputOnly)); }, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        XSync(other, False);
+        EXPECT_TRUE(waitFor([&] { return seen(*window) == step.seen; }));
+        pump(0.2);  // and it stays so
+        EXPECT_EQ(seen(*window), step.seen);
+    }
+    XCloseDisplay(other);
 }
 
 }  // namespace kit::testing

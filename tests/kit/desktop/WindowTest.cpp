@@ -37,6 +37,32 @@ TEST_F(WindowOnScreenTest, AppearsAtTheModelFrame) {
     EXPECT_EQ(window->frame(), (Rect{400, 100, 250, 120}));
 }
 
+// Readied ahead, a window exists on the server without being seen; ordered in, that same server
+// window appears where the model puts it.
+TEST_F(WindowOnScreenTest, APreparedWindowWaitsUnseenOnTheServer) {
+    auto window = create<Window>(Rect{100, 200, 300, 150}, WindowStyleTitled);
+    EXPECT_EQ(desktop::xWindowFor(*window), 0u);
+    window->prepareForDisplay();
+    const unsigned long xid = desktop::xWindowFor(*window);
+    ASSERT_NE(xid, 0u);
+    pump(0.2);
+    auto seen = xwininfo(xid);
+    ASSERT_TRUE(seen);
+    EXPECT_FALSE(seen->viewable);
+    EXPECT_FALSE(window->isVisible());
+    window->makeKeyAndOrderFront();
+    ASSERT_TRUE(waitUntilShown(*window));
+    EXPECT_EQ(desktop::xWindowFor(*window), xid);
+    seen = xwininfo(xid);
+    ASSERT_TRUE(seen);
+    EXPECT_TRUE(seen->viewable);
+    const Rect frame = window->frame();  // the content rectangle and the title bar
+    EXPECT_EQ(seen->x, frame.minX());
+    EXPECT_EQ(seen->y, 900 - frame.maxY());
+    EXPECT_EQ(seen->width, frame.width());
+    EXPECT_EQ(seen->height, frame.height());
+}
+
 TEST_F(WindowOnScreenTest, ZeroWidthIsUnmappedWhileTheModelKeepsIt) {
     auto window = showWindow({50, 50, 200, 100});
     ASSERT_TRUE(waitUntilShown(*window));

@@ -51,6 +51,45 @@ TEST_F(AnimationTest, FrameAnimationFollowsTheClockAndCompletes) {
     EXPECT_EQ(AnimationContext::runningAnimationCount(), 0u);
 }
 
+// A group asked for its first frame at once shows it before the clock moves and runs one frame
+// ahead from there; a group too short for a frame simply ends at its end.
+TEST_F(AnimationTest, TheFirstFrameAtOnceComesBeforeTheClockMoves) {
+    const double frame = 1 / AnimationContext::kFrameRate;
+    const double firstWidth = 390 * evaluateTimingFunction(TimingFunction::EaseInEaseOut, frame / 0.2);
+    struct Case {
+        double duration;
+        double widthAtOnce;
+        double endsAfter;  // the completion has run after this long, not one frame before
+    };
+    for (const Case& c : {Case{0.2, firstWidth, 0.2 - frame}, Case{frame / 2, 0, frame / 2}}) {
+        SCOPED_TRACE(c.duration);
+        window->setFrame({1420, 20, 0, 835});
+        std::vector<bool> results;
+        AnimationContext::runAnimationGroup(
+            [&](AnimationContext& context) {
+                context.duration = c.duration;
+                context.timingFunction = TimingFunction::EaseInEaseOut;
+                context.firstFrameAtOnce = true;
+                window->animator().setFrame({1030, 20, 390, 835});
+            },
+            [&results](bool finished) { results.push_back(finished); });
+        EXPECT_NEAR(window->frame().width(), c.widthAtOnce, 1e-6);
+        EXPECT_NEAR(window->frame().maxX(), 1420, 1e-9);
+        if (c.widthAtOnce > 0) {
+            env.advance(frame);  // the timer's first tick: the second frame
+            EXPECT_GT(window->frame().width(), c.widthAtOnce);
+            env.advance(c.endsAfter - 2 * frame);
+            EXPECT_TRUE(results.empty());
+            env.advance(frame);
+        } else {
+            env.advance(c.endsAfter);
+        }
+        env.runUntilIdle();
+        EXPECT_EQ(window->frame(), (Rect{1030, 20, 390, 835}));
+        EXPECT_EQ(results, (std::vector<bool>{true}));
+    }
+}
+
 TEST_F(AnimationTest, ANewerAnimationSupersedesTheOlder) {
     std::vector<bool> first, second;
     slide({1030, 20, 390, 835}, 0.2, first);
