@@ -487,7 +487,7 @@ void KZAIWebView::decidePolicyForNavigationAction(kit::WebView& webView, const k
         decisionHandler(baseDecision.value_or(kit::NavigationActionPolicy::Cancel));
         return;
     }
-    if (__divertNavigationAction(action)) {
+    if (divertNavigationAction(action)) {
         decisionHandler(kit::NavigationActionPolicy::Cancel);
         return;
     }
@@ -500,7 +500,7 @@ std::shared_ptr<kit::WebView> KZAIWebView::createWebView(kit::WebView& webView,
                                                          const kit::WindowFeatures& features) {
     kit::logf("[WebView] createWebViewWithConfiguration origin url: %s, to url: %s", logText(rootURL()).c_str(),
               logText(kit::asciiLowercase(action.request.url)).c_str());
-    if (__divertNewWindowAction(action)) return nullptr;
+    if (divertNewWindowAction(action)) return nullptr;
     return KZBaseWebView::createWebView(webView, configuration, action, features);
 }
 

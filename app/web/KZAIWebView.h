@@ -107,7 +107,7 @@ public:
     // ---- Downloads, saved images and the open panel. -------------------------------------------
     // Address classification, case aside: image data ("data:image...;base64,") and addresses that
     // end in a download suffix (before any query).
-    static bool __isImageDataAddress(const std::string& url);
+    static bool isImageDataAddress(const std::string& url);
     static bool __canDownload(const std::string& url);
     // The image subtype of a data address ("^data:image/(\w+);base64,", case kept); "png" when
     // it does not match.
@@ -142,8 +142,8 @@ protected:
 
     // Downloads, image data and the tool windows' addresses: true when the address was taken and
     // the navigation must not go on.
-    virtual bool __divertNavigationAction(const kit::NavigationAction& action);
-    virtual bool __divertNewWindowAction(const kit::NavigationAction& action);
+    virtual bool divertNavigationAction(const kit::NavigationAction& action);
+    virtual bool divertNewWindowAction(const kit::NavigationAction& action);
 
 private:
     friend class KZAIWebViewBridge;

@@ -169,7 +169,7 @@ protected:
 
 private:
     void __createNetworkErrorViewHasFlushButton(bool hasFlushButton);
-    void __updateProgress(double progress);
+    void updateProgress(double progress);
     void observeNotifications();
 
     std::shared_ptr<KZWKWebView> webView_;

@@ -155,11 +155,11 @@ void KZSideMainWindowController::setupViews() {
         make.top().bottom().right().equalTo(titleBgView_);
         make.width().equalTo(p_Right_Bg_View_Width);
     });
-    __layoutWebView();
+    layoutWebView();
     singleWebView_->loadRequestWithURL(currentWebviewURL());
 }
 
-void KZSideMainWindowController::__layoutWebView() {
+void KZSideMainWindowController::layoutWebView() {
     auto content = window()->contentView();
     const double width = windowsWidth();
     kit::makeConstraints(singleWebView_, [&](kit::ConstraintMaker& make) {
@@ -217,14 +217,14 @@ bool KZSideMainWindowController::isShowSystemPanel() { return singleWebView()->i
 
 // ---- Showing and hiding ---------------------------------------------------------------------------
 
-void KZSideMainWindowController::__closeWindowAtOnce() {
+void KZSideMainWindowController::closeWindowAtOnce() {
     ++slideGeneration_;
     const bool wasClosing = isWindowClosing_;
     window()->close();
-    if (wasClosing) __finishSlideOut();
+    if (wasClosing) finishSlideOut();
 }
 
-void KZSideMainWindowController::__finishSlideOut() {
+void KZSideMainWindowController::finishSlideOut() {
     isWindowClosing_ = false;
     if (auto handler = std::exchange(slideOutHandler_, nullptr)) handler();
     char seconds[32];
@@ -247,7 +247,7 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
             return;
         }
         // A slide-out cut short here reports the time since the earlier show.
-        __closeWindowAtOnce();
+        closeWindowAtOnce();
     }
     beginShowWindowDate_ = now;
 
@@ -311,7 +311,7 @@ void KZSideMainWindowController::hideWithCompletionHandler(Handler handler) {
             auto s = weak.lock();
             if (!s || s->slideGeneration_ != generation) return;
             s->window()->close();
-            s->__finishSlideOut();
+            s->finishSlideOut();
         });
 }
 
@@ -395,7 +395,7 @@ void KZSideMainWindowController::onScreenDidChange(const kit::Notification& noti
 
 void KZSideMainWindowController::delayReshowSideWindowWhenScreensDidChanged() {
     if (!window()->isVisible()) return;
-    __closeWindowAtOnce();
+    closeWindowAtOnce();
     auto& loop = kit::RunLoop::main();
     loop.cancelPerforms(this, kDelayReshowSelector);
     std::weak_ptr<KZSideMainWindowController> weak = self();
@@ -455,14 +455,14 @@ void KZSideMainWindowController::registerDragDrop() {
     drag.setFileExtensions(extensions);
     std::weak_ptr<KZSideMainWindowController> weak = self();
     drag.setShowDropViewBlock([weak](const std::vector<std::string>& paths) {
-        if (auto s = weak.lock()) s->__onDragStart(paths);
+        if (auto s = weak.lock()) s->onDragStart(paths);
     });
     drag.setDropCompletionBlock([weak](bool inside) {
-        if (auto s = weak.lock()) s->__onDrop(inside);
+        if (auto s = weak.lock()) s->onDrop(inside);
     });
 }
 
-void KZSideMainWindowController::__onDragStart(const std::vector<std::string>& paths) {
+void KZSideMainWindowController::onDragStart(const std::vector<std::string>& paths) {
     if (!paths.empty()) {
         const std::string extension = std::filesystem::path(paths.front()).extension().string();
         draggedFileExtension_ = extension.empty() ? std::string() : extension.substr(1);
@@ -477,7 +477,7 @@ void KZSideMainWindowController::__onDragStart(const std::vector<std::string>& p
     }
 }
 
-void KZSideMainWindowController::__onDrop(bool inside) {
+void KZSideMainWindowController::onDrop(bool inside) {
     // Whether the side window is visible now does not matter: a drop window opened for this drag
     // has the web view, which must come back (the window may have been shown during the drag).
     if (!dropWindowOpenedForDrag_) {
@@ -514,7 +514,7 @@ void KZSideMainWindowController::giveBackWebView() {
     kit::removeConstraints(webView);
     webView->removeFromSuperview();
     window()->contentView()->addSubview(webView, kit::View::Ordering::Below, nullptr);
-    __layoutWebView();
+    layoutWebView();
 }
 
 // ---- Page actions ---------------------------------------------------------------------------------

@@ -155,12 +155,12 @@ private:
     std::shared_ptr<KZSideMainWindowController> self();
     // Closes the window at once, superseding any running slide; a running slide-out still
     // finishes (its handler runs and its time is reported).
-    void __closeWindowAtOnce();
+    void closeWindowAtOnce();
     // The end of a slide-out, once the window is closed.
-    void __finishSlideOut();
-    void __layoutWebView();
-    void __onDragStart(const std::vector<std::string>& paths);
-    void __onDrop(bool inside);
+    void finishSlideOut();
+    void layoutWebView();
+    void onDragStart(const std::vector<std::string>& paths);
+    void onDrop(bool inside);
 
     std::shared_ptr<KZWindowTitleTabBarBackgroundView> titleBgView_;
     std::shared_ptr<KZSideWindowRightView> rightView_;
