@@ -7,7 +7,7 @@
 
 #include "kit/ui/StatusItem.h"
 
-typedef struct _GtkStatusIcon GtkStatusIcon;
+typedef struct _GtkStatusIcon GtkStatusIcon;  // NOLINT(bugprone-reserved-identifier): GTK's own tag, declared ahead
 
 namespace kit::desktop {
 

@@ -12,7 +12,7 @@
 #include "kit/ui/Image.h"
 #include "kit/ui/Text.h"
 
-typedef struct _cairo cairo_t;
+typedef struct _cairo cairo_t;  // NOLINT(bugprone-reserved-identifier): cairo's own tag, declared ahead
 
 namespace kit {
 
