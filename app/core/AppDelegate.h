@@ -39,7 +39,7 @@ public:
 
     // The application's delegate, reached by the window-controller manager.
     static std::shared_ptr<AppDelegate> current();
-    static void setCurrent(std::shared_ptr<AppDelegate> delegate);
+    static void setCurrent(const std::shared_ptr<AppDelegate>& delegate);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();

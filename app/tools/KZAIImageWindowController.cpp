@@ -171,8 +171,8 @@ const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIImageWindowCont
     return confirmCloseWindowController_;
 }
 
-void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(std::function<void(bool)> handler,
-                                                                    const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
+void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(
+    const std::function<void(bool)>& handler, const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
     auto dialog = confirmCloseWindowController();
     std::weak_ptr<KZAIImageWindowController> weak = self<KZAIImageWindowController>();
     dialog->setOnClickHandler([weak, handler](bool confirmed) {

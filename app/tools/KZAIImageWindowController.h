@@ -70,7 +70,7 @@ private:
     void forget(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
     // Shows the sheet for the oldest unsaved tab waiting for one, unless a sheet is up.
     void showNextConfirmSheet();
-    void __showConfirmCloseWindowWithHandler(std::function<void(bool)> handler,
+    void __showConfirmCloseWindowWithHandler(const std::function<void(bool)>& handler,
                                              const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
     void destroyWindow();
 

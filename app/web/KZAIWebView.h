@@ -73,7 +73,7 @@ public:
     void native2js_commitContinueAsk(int windowType, const std::optional<std::string>& sessionID);
     void native2js_systemDragFile(bool dragging);
     // The block is not used: the page's answer is only logged.
-    void native2js_currentPageIsSaved(std::function<void(bool)> block = {});
+    void native2js_currentPageIsSaved(const std::function<void(bool)>& block = {});
     void native2js_loginEventNotify(bool isLogin);
     void native2js_clientUserChange(bool isLogin, bool webViewVisible);
     void native2js_cancelLogin();
@@ -162,7 +162,7 @@ private:
                                            const std::function<void(const kit::Value&)>& answer)>;
     void registJSBridge();
     void registerJ2NHandler(const char* name, HandlerWork work);
-    void callPage(const char* handlerName, kit::Value data, std::string answerLog = {});
+    void callPage(const char* handlerName, const kit::Value& data, std::string answerLog = {});
 
     void handleReportData(const kit::Dictionary& data, const std::function<void(const kit::Value&)>& answer);
     void handleSetFileMediaType(const kit::Dictionary& data);

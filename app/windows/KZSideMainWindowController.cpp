@@ -232,7 +232,7 @@ void KZSideMainWindowController::finishSlideOut() {
     HXReport::reportCommonKeyValue(24024, seconds);
 }
 
-void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
+void KZSideMainWindowController::showWithCompletionHandler(const Handler& handler) {
     const double now = kit::RunLoop::main().now();
     kit::Application::shared().activate(true);
 
@@ -540,7 +540,8 @@ void KZSideMainWindowController::webviewDidReceiveWebRequestLogin(KZAIWebView&) 
 void KZSideMainWindowController::webviewDidNotifyStartCapture(KZAIWebView&) {
     HXReport::reportCommonKeyValue(24060, "1");
     std::weak_ptr<KZSideMainWindowController> weak = self();
-    KZScreenshotManager::shared().startScreenshotWithCompleteHandler([weak](std::shared_ptr<kit::Image> image, int) {
+    KZScreenshotManager::shared().startScreenshotWithCompleteHandler([weak](const std::shared_ptr<kit::Image>& image,
+                                                                            int) {
         auto s = weak.lock();
         if (!s || !image || image->isNull()) return;
         s->singleWebView()->native2js_fileForAnalyze(*image);

@@ -550,7 +550,8 @@ gboolean WebKitWebEngine::onLoadFailedWithTlsErrors(const char* failingUri, GTls
     certificateError_ = untrustedCertificateError(uri, trust->failureReason);
     // The delegate hears of it; whatever it answers, a certificate that does not validate is not
     // trusted and the load fails.
-    view_.engineDidReceiveAuthenticationChallenge(challenge, [](AuthChallengeDisposition, std::shared_ptr<const Credential>) {});
+    view_.engineDidReceiveAuthenticationChallenge(
+        challenge, [](AuthChallengeDisposition, const std::shared_ptr<const Credential>&) {});
     return FALSE;
 }
 
@@ -663,7 +664,7 @@ gboolean WebKitWebEngine::onRunFileChooser(WebKitFileChooserRequest* request) {
         for (; *types; ++types) parameters.acceptedTypes.emplace_back(*types);
     }
     view_.engineRunOpenPanel(parameters, mainFrameInfo(),
-                             [answer](std::optional<std::vector<std::string>> files) { answer->answer(files); });
+                             [answer](const std::optional<std::vector<std::string>>& files) { answer->answer(files); });
     return TRUE;
 }
 
@@ -686,7 +687,7 @@ gboolean WebKitWebEngine::onAuthenticate(WebKitAuthenticationRequest* request) {
     space.authenticationMethod = authenticationMethodFor(webkit_authentication_request_get_scheme(request));
     challenge.previousFailureCount = webkit_authentication_request_is_retry(request) ? 1 : 0;
     view_.engineDidReceiveAuthenticationChallenge(
-        challenge, [answer](AuthChallengeDisposition disposition, std::shared_ptr<const Credential>) {
+        challenge, [answer](AuthChallengeDisposition disposition, const std::shared_ptr<const Credential>&) {
             if (answer->answered) return;
             answer->answered = true;
             switch (disposition) {

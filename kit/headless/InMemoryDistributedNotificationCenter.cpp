@@ -38,7 +38,7 @@ const DistributedNotification* InMemoryDistributedBus::lastPost(std::string_view
     return nullptr;
 }
 
-void InMemoryDistributedBus::broadcast(const std::string& process, DistributedNotification notification) {
+void InMemoryDistributedBus::broadcast(const std::string& process, const DistributedNotification& notification) {
     posts_.push_back({process, notification});
     auto& loop = RunLoop::main();
     for (const auto& weak : centers_) {

@@ -10,7 +10,8 @@ namespace kit {
 
 StackView::StackView(Rect frame) : View(frame) {}
 
-std::shared_ptr<StackView> StackView::withViews(std::vector<std::shared_ptr<View>> views, StackOrientation orientation) {
+std::shared_ptr<StackView> StackView::withViews(const std::vector<std::shared_ptr<View>>& views,
+                                                StackOrientation orientation) {
     auto stack = create<StackView>();
     stack->setOrientation(orientation);
     for (auto& view : views) stack->addArrangedSubview(view);

@@ -356,7 +356,7 @@ TEST_F(KZAIWebViewDownloadsTest, OpenPanelOffersTheDeclaredTypesAndAlwaysAnswers
     const std::size_t panels = backend().openPanelsRun;
     {
         auto webView = view->webView();
-        webView->engineRunOpenPanel({}, {}, [&](std::optional<std::vector<std::string>> files) {
+        webView->engineRunOpenPanel({}, {}, [&](const std::optional<std::vector<std::string>>& files) {
             ++answers;
             EXPECT_FALSE(files.has_value());
         });
