@@ -296,9 +296,9 @@ TEST_F(ImageLoaderTest, OnlyHttpHttpsAndDataAddressesAreFetched) {
     ASSERT_TRUE(kit::Image::filled(4, 4, kit::Color::black()).writeToFile(file).ok());
     KZImageLoader loader;
     auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
-    for (std::string address : {"file://" + file.string(), file.string(), std::string("ftp://127.0.0.1/a.png"),
-                                std::string("javascript:alert(1)"), std::string(""), std::string(":nothing"),
-                                std::string("about:blank")}) {
+    for (const std::string& address :
+         {"file://" + file.string(), file.string(), std::string("ftp://127.0.0.1/a.png"),
+          std::string("javascript:alert(1)"), std::string(""), std::string(":nothing"), std::string("about:blank")}) {
         SCOPED_TRACE(address);
         EXPECT_FALSE(KZImageLoader::isFetchableAddress(address));
         loader.setImage(view, address, placeholder);

@@ -230,8 +230,9 @@ TEST_F(KZAIWebViewTest, ReportAuthUserPassesOnlyAnIntegerState) {
 TEST_F(KZAIWebViewTest, ReportAuthUserWithoutAUsableStateIsIgnored) {
     openPage();
     view->native2js_requestAuthUser();
-    for (Value bad : {Value(Dictionary{{"userName", "Lin"}}), Value(Dictionary{{"state", "0"}}),
-                      Value(Dictionary{{"state", Value()}}), Value(Dictionary{{"state", 1.5}}), Value("state")}) {
+    for (const Value& bad :
+         {Value(Dictionary{{"userName", "Lin"}}), Value(Dictionary{{"state", "0"}}),
+          Value(Dictionary{{"state", Value()}}), Value(Dictionary{{"state", 1.5}}), Value("state")}) {
         SCOPED_TRACE(kit::toJson(bad));
         EXPECT_EQ(call("ReportAuthUser", bad), ok());
     }
