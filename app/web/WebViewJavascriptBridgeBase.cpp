@@ -70,7 +70,7 @@ void WebViewJavascriptBridgeBase::removeHandler(const std::string& handlerName) 
 }
 
 bool WebViewJavascriptBridgeBase::hasHandler(const std::string& handlerName) const {
-    return messageHandlers_.count(handlerName) != 0;
+    return messageHandlers_.contains(handlerName);
 }
 
 void WebViewJavascriptBridgeBase::reset() {

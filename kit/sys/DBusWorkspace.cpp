@@ -328,7 +328,7 @@ std::vector<RunningApplication> DBusWorkspace::runningApplications(const std::st
 
 void DBusWorkspace::activate(const std::string& bundleIdentifier, unsigned options) {
     const std::string& ours = process::bundleIdentifier();
-    if ((!ours.empty() && bundleIdentifier == ours) || impl_->ownedNames.count(bundleIdentifier)) {
+    if ((!ours.empty() && bundleIdentifier == ours) || impl_->ownedNames.contains(bundleIdentifier)) {
         postActivateRequest(options);
         return;
     }

@@ -128,7 +128,7 @@ protected:
             return 0;
         }
         peers.push_back(pid);
-        if (!waitFor([&] { return ready.count(label) > 0; })) {
+        if (!waitFor([&] { return ready.contains(label); })) {
             ADD_FAILURE() << "the peer " << label << " did not get ready";
             return 0;
         }
