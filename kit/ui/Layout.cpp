@@ -358,7 +358,7 @@ struct Solver {
             if (!violated) continue;
             const double delta = item.value - value;
             const bool isMaxEdge = item.attribute == LayoutAttribute::Right || item.attribute == LayoutAttribute::Bottom;
-            if (!sizeFree && positions.size() >= 1 && !positions.empty() && size) {
+            if (!sizeFree && !positions.empty() && !positions.empty() && size) {
                 min += delta;
             } else if (positions.empty()) {
                 min += delta;
