@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
         if (a == "--help" || a == "-h") {
             printUsage();
             return 0;
-        } else if (a == "--port") {
+        }
+        if (a == "--port") {
             if (!integer(port, 0, 65535)) return 2;
         } else if (a == "--ready-delay") {
             if (!integer(number, 0, 600000)) return 2;
