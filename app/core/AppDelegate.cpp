@@ -216,7 +216,7 @@ std::string AppDelegate::logFilePath() {
     return kit::paths::resolveSystemPath(relative).string();
 }
 
-void AppDelegate::redirctNSlog() {
+void AppDelegate::redirctNSlog() const {
     kit::logLine("Appdelegate -> redirctNSlog ...");
     std::string path = logFilePath();
     // Created empty when missing; the folder is not created.

@@ -63,7 +63,7 @@ public:
 
     // home/Library/Logs/<executable>.log (the system root's /Library/Logs for user id 0).
     static std::string logFilePath();
-    void redirctNSlog();
+    void redirctNSlog() const;
 
     // Called with each launch step's name just before it runs (tests look at the state there).
     void setLaunchStepObserver(std::function<void(std::string_view)> observer) {

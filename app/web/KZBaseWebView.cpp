@@ -442,7 +442,7 @@ void KZBaseWebView::_reportWebViewDidFailLoadWithError(const kit::WebError& erro
     kit::logf("[KZBaseWebView] WebViewDidFailLoad: %s", address.c_str());
 }
 
-void KZBaseWebView::_reportWebViewDidTerminate(long reason) {
+void KZBaseWebView::_reportWebViewDidTerminate(long reason) const {
     _reportWithKey(24004, {reportAddress(), std::to_string(reason)});
     kit::logf("[KZBaseWebView] WebViewDidTerminate: %ld", reason);
 }

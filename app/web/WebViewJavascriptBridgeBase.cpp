@@ -172,7 +172,7 @@ void WebViewJavascriptBridgeBase::dropQueued(const OutgoingMessage& message, con
     if (!message.callbackId.empty()) responseCallbacks_.erase(message.callbackId);
 }
 
-void WebViewJavascriptBridgeBase::_dispatchMessage(const OutgoingMessage& message) {
+void WebViewJavascriptBridgeBase::_dispatchMessage(const OutgoingMessage& message) const {
     _log("SEND", std::string_view(message.json));
     if (delegate) delegate->_evaluateJavascript(message.script);
 }

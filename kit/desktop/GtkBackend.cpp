@@ -214,7 +214,7 @@ std::vector<ScreenDescription> GtkBackend::describeScreens(CoordinateSpace& spac
     return screens;
 }
 
-void GtkBackend::refreshScreens() {
+void GtkBackend::refreshScreens() const {
     CoordinateSpace space;
     auto screens = describeScreens(space);
     const bool moved = !(space.mainScreen() == CoordinateSpace::current().mainScreen());

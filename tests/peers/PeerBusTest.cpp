@@ -76,7 +76,7 @@ public:
         g_spawn_close_pid(pid_);
     }
 
-    void send(const std::string& line) {
+    void send(const std::string& line) const {
         std::string text = line + "\n";
         ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
