@@ -23,8 +23,6 @@
 #include "tests/kit/sys/PrivateBus.h"
 #include "tests/support/ChildProcess.h"
 
-extern char** environ;
-
 namespace kit::testing {
 namespace {
 
