@@ -56,7 +56,7 @@ public:
     void beginPath();
     void moveTo(Point p);
     void lineTo(Point p);
-    void curveTo(Point control1, Point control2, Point end);
+    void curveTo(Point c1, Point c2, Point end);
     void arc(Point center, double radius, double startAngle, double endAngle);
     void closePath();
     void addRect(const Rect& rect);
