@@ -172,6 +172,7 @@ std::optional<DisplayRect> GtkBackend::workAreaFromProperty(const DisplayRect& m
 std::vector<ScreenDescription> GtkBackend::describeScreens(CoordinateSpace& space) const {
     const int count = gdk_display_get_n_monitors(display_);
     std::vector<GdkMonitor*> monitors;
+    monitors.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) monitors.push_back(gdk_display_get_monitor(display_, i));
     GdkMonitor* primary = gdk_display_get_primary_monitor(display_);
     if (!primary && !monitors.empty()) primary = monitors.front();

@@ -100,6 +100,7 @@ struct FileChoiceAnswer {
             return;
         }
         std::vector<const gchar*> list;
+        list.reserve(paths.size() + 1);
         for (const auto& path : paths) list.push_back(path.c_str());
         list.push_back(nullptr);
         webkit_file_chooser_request_select_files(request.get(), list.data());

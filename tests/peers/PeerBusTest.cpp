@@ -48,6 +48,7 @@ public:
         std::unique_ptr<PeerChild> child(new PeerChild());
         std::vector<std::string> args = arguments;
         std::vector<gchar*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         GError* error = nullptr;

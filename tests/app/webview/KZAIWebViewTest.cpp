@@ -564,6 +564,7 @@ TEST_F(KZAIWebViewTest, CallsReachOnlyAPageOfTheService) {
     };
     auto names = [](const std::vector<Value>& sent) {
         std::vector<std::string> out;
+        out.reserve(sent.size());
         for (const Value& message : sent) out.push_back(message["handlerName"].asString() ? *message["handlerName"].asString() : "?");
         return out;
     };

@@ -118,6 +118,7 @@ protected:
         std::vector<std::string> args{peerPath().string(), label};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<gchar*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         GPid pid = 0;
@@ -351,6 +352,7 @@ TEST_F(DBusSysTest, signalsPostedFromAShellAreReadAndMalformedOnesIgnored) {
                                       "com.morvane.DistributedNotification.Posted"};
         args.insert(args.end(), arguments.begin(), arguments.end());
         std::vector<gchar*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         gint status = -1;
