@@ -486,7 +486,7 @@ TEST(DBusDefaults, aCentreAndAWorkspaceWithoutABusStillWorkWithinTheProcess) {
     EXPECT_FALSE(center->isConnected());
     int heard = 0;
     auto token = center->addObserver("local", std::nullopt, [&](const DistributedNotification& n) {
-        heard += n.userInfo["n"].integerValue();
+        heard += static_cast<int>(n.userInfo["n"].integerValue());
     });
     center->post("local", "", Value(Dictionary{{"n", Value(2)}}));
     EXPECT_EQ(heard, 0);
