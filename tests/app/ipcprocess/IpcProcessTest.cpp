@@ -80,7 +80,7 @@ protected:
         std::vector<std::string> env{"HOME=" + home_.string(),
                                      "QUARN_SYSTEM_ROOT=" + system_.string(),
                                      "DBUS_SESSION_BUS_ADDRESS=" + bus_->address(),
-                                     "QUARN_RESOURCES_DIR=" QUARN_RESOURCES_PATH,
+                                     std::string("QUARN_RESOURCES_DIR=") + QUARN_RESOURCES_PATH,
                                      "LANG=C.UTF-8",
                                      "GIO_USE_VFS=local",
                                      "GSETTINGS_BACKEND=memory"};

@@ -397,7 +397,7 @@ TEST_F(PropertyListFiles, ReadErrorsNameThePath) {
     ASSERT_FALSE(missing.ok());
     EXPECT_NE(missing.error().find("missing.plist"), std::string::npos);
     EXPECT_FALSE(readPropertyListFile(dir_).ok());
-    std::ofstream(dir_ / "empty.plist");
+    std::ofstream(dir_ / "empty.plist").close();
     EXPECT_FALSE(readPropertyListFile(dir_ / "empty.plist").ok());
 }
 
