@@ -36,7 +36,9 @@ void printUsage() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// A library exception here ends the stand-in through std::terminate, with its message: a failed
+// start that the tests see at once.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     std::vector<std::string> arguments(argv, argv + argc);
     kit::process::setArguments(arguments);
     ::signal(SIGPIPE, SIG_IGN);
