@@ -232,7 +232,7 @@ void KZSideMainWindowController::finishSlideOut() {
     HXReport::reportCommonKeyValue(24024, seconds);
 }
 
-void KZSideMainWindowController::showWithCompletionHandler(const Handler& handler) {
+void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
     const double now = kit::RunLoop::main().now();
     kit::Application::shared().activate(true);
 
@@ -273,7 +273,7 @@ void KZSideMainWindowController::showWithCompletionHandler(const Handler& handle
             context.timingFunction = kit::TimingFunction::EaseInEaseOut;
             w->animator().setFrame(target);
         },
-        [weak, generation, handler, target](bool finished) {
+        [weak, generation, handler = std::move(handler), target](bool finished) {
             auto s = weak.lock();
             if (!s || s->slideGeneration_ != generation) return;
             // Stopped early by a frame change that is not ours (the window manager placing the

@@ -68,7 +68,7 @@ public:
     void onWindowFrameChanged() override {}
 
     // ---- Showing and hiding. --------------------------------------------------------------------
-    void showWithCompletionHandler(const Handler& handler = {});
+    void showWithCompletionHandler(Handler handler = {});
     void hideWithCompletionHandler(Handler handler = {});
     void showWithText(const std::optional<std::string>& text, Handler handler = {});
     // A null image is "no image".

@@ -65,7 +65,7 @@ void InMemoryDistributedNotificationCenter::post(const std::string& name, const 
     DistributedNotification notification{wire::sanitizedString(name), wire::sanitizedString(object),
                                           wire::normalizedUserInfo(userInfo, &problems)};
     for (const auto& problem : problems) logf("[DistributedNotification] %s: %s", name.c_str(), problem.c_str());
-    bus_->broadcast(processLabel_, std::move(notification));
+    bus_->broadcast(processLabel_, notification);
 }
 
 std::shared_ptr<void> InMemoryDistributedNotificationCenter::addObserver(std::string name,
