@@ -323,7 +323,7 @@ TEST_F(DBusSysTest, launchApplicationStartsABundleLaidOutUnderTheSystemRoot) {
     center->flush();
     EXPECT_TRUE(workspace->launchApplication("/Applications/Peer App.app/", {"2", "two words"},
                                              LaunchWithoutAddingToRecents));
-    EXPECT_TRUE(waitFor([&] { return ready.count("launched") && !launches.empty(); }));
+    EXPECT_TRUE(waitFor([&] { return ready.contains("launched") && !launches.empty(); }));
     EXPECT_EQ(ready["launched"]["arguments"], Value(Array{Value("2"), Value("two words")}));
     ASSERT_FALSE(launches.empty());
     EXPECT_EQ(launches[0], ready["launched"]["pid"].integerValue());
