@@ -184,8 +184,8 @@ void BM_ResidentMemory(benchmark::State& state) {
             return std::all_of(windows.begin(), windows.end(), [](auto& w) { return kit::desktop::framesDrawn(*w) > 0; });
         }, 5);
     }
-    state.counters["rss_mb"] = residentKilobytes() / 1024.0;
-    state.counters["rss_before_windows_mb"] = before / 1024.0;
+    state.counters["rss_mb"] = static_cast<double>(residentKilobytes()) / 1024.0;
+    state.counters["rss_before_windows_mb"] = static_cast<double>(before) / 1024.0;
     for (auto& window : windows) window->close();
     pumpUntil([] { return false; }, 0.1);
 }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,7 +33,7 @@ std::int64_t nowNanoseconds() {
 double percentile(std::vector<double> samples, double fraction) {
     if (samples.empty()) return 0;
     std::sort(samples.begin(), samples.end());
-    auto index = static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5);
+    auto index = static_cast<std::size_t>(std::lround(fraction * static_cast<double>(samples.size() - 1)));
     return samples[std::min(index, samples.size() - 1)];
 }
 

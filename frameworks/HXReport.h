@@ -44,7 +44,7 @@ public:
     // before the call are not written. When the next lines would take the file past
     // `sizeLimit` bytes it is renamed to `file` + ".1" (replacing the one old generation) and
     // a new file begins.
-    static constexpr std::uintmax_t kFileSizeLimit = 5 * 1024 * 1024;
+    static constexpr std::uintmax_t kFileSizeLimit = std::uintmax_t{5} * 1024 * 1024;
     static void startFileLog(const std::filesystem::path& file, std::uintmax_t sizeLimit = kFileSizeLimit);
     // Waits until every event handed to the writer is on disk.
     static void flush();

@@ -206,7 +206,8 @@ struct KZImageLoader::Worker {
     }
 
     void readMore(Job* job) {
-        g_input_stream_read_bytes_async(job->stream.get(), 64 * 1024, G_PRIORITY_DEFAULT, job->cancellable.get(), &Worker::onRead, job);
+        g_input_stream_read_bytes_async(job->stream.get(), gsize{64} * 1024, G_PRIORITY_DEFAULT, job->cancellable.get(),
+                                        &Worker::onRead, job);
     }
 
     static void onRead(GObject* source, GAsyncResult* result, gpointer data) {

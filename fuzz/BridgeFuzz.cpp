@@ -34,11 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (injectFirst) engine.injectJavascriptFile();
 
     WVJBResponseCallback kept;
-    engine.registerHandler("h", [&](const kit::Value& value, WVJBResponseCallback answer) {
+    engine.registerHandler("h", [&](const kit::Value& value, const WVJBResponseCallback& answer) {
         answer(value);
         kept = answer;
     });
-    engine.registerHandler("reset", [&](const kit::Value&, WVJBResponseCallback answer) {
+    engine.registerHandler("reset", [&](const kit::Value&, const WVJBResponseCallback& answer) {
         engine.reset();
         answer(kit::Value("stale"));
     });

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto byte = static_cast<unsigned char>(c);
         if (c == '/' || byte < 0x20 || byte == 0x7F) std::abort();
     }
-    (void)KZAIWebView::__isImageDataAddress(text);
+    (void)KZAIWebView::isImageDataAddress(text);
     (void)KZAIWebView::__canDownload(text);
     (void)KZAIWebView::__extractImageFormatFromBase64String(text);
     (void)KZAIWebView::__imageDataFromBase64String(text);

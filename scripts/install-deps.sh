@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config ccache git
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-tidy clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libplist-dev nlohmann-json3-dev
   libglib2.0-dev libglib2.0-bin dbus dbus-daemon dbus-x11

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test:
 #   1. the normal build (warnings as errors) and all its tests, end-to-end ones included;
-#   2. the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) and the unit tests;
-#   3. the fuzz targets (clang, libFuzzer), each for a short bounded time.
+#   2. clang-tidy on every translation unit (scripts/lint.sh --all), no finding allowed;
+#   3. the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) and the unit tests;
+#   4. the fuzz targets (clang, libFuzzer), each for a short bounded time.
 # Options: --quick runs only step 1. FUZZ_SECONDS sets the time per fuzz target (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +26,9 @@ echo "== tests"
 (cd build && ctest --output-on-failure -j"$jobs")
 
 if [ "$quick" -eq 1 ]; then exit 0; fi
+
+echo "== lint"
+bash scripts/lint.sh --all
 
 echo "== sanitizer build"
 cmake --preset asan >/dev/null

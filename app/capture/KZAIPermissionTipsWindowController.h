@@ -41,7 +41,7 @@ public:
     void setTipsType(int type);
     // Activates the application, ends an earlier showing, and 0.1 s later begins a sheet on the
     // window or, without one, brings its own window to the front.
-    void showOnWindow(const std::shared_ptr<kit::Window>& window);
+    void showOnWindow(const std::shared_ptr<kit::Window>& parent);
     // Closes the window and ends the sheet; true when a sheet was up. A showing still waiting
     // for its 0.1 s is called off.
     bool endWindow();

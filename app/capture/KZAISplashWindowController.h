@@ -61,7 +61,7 @@ public:
     void showWindow() override;
 
     void setWindowWillCloseBlock(WillCloseBlock block) { windowWillCloseBlock_ = std::move(block); }
-    void windowWillClose(kit::Window& window) override;
+    void windowWillClose(kit::Window& closing) override;
 
     // ---- Pages. --------------------------------------------------------------------------------
     int currentPage() const { return currentPage_; }

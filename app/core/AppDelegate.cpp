@@ -67,7 +67,7 @@ AppDelegate::~AppDelegate() {
 
 std::shared_ptr<AppDelegate> AppDelegate::current() { return currentSlot().lock(); }
 
-void AppDelegate::setCurrent(std::shared_ptr<AppDelegate> delegate) { currentSlot() = delegate; }
+void AppDelegate::setCurrent(const std::shared_ptr<AppDelegate>& delegate) { currentSlot() = delegate; }
 
 void AppDelegate::step(std::string_view name) {
     if (stepObserver_) stepObserver_(name);
@@ -216,7 +216,7 @@ std::string AppDelegate::logFilePath() {
     return kit::paths::resolveSystemPath(relative).string();
 }
 
-void AppDelegate::redirctNSlog() {
+void AppDelegate::redirctNSlog() const {
     kit::logLine("Appdelegate -> redirctNSlog ...");
     std::string path = logFilePath();
     // Created empty when missing; the folder is not created.

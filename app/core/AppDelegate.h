@@ -39,7 +39,7 @@ public:
 
     // The application's delegate, reached by the window-controller manager.
     static std::shared_ptr<AppDelegate> current();
-    static void setCurrent(std::shared_ptr<AppDelegate> delegate);
+    static void setCurrent(const std::shared_ptr<AppDelegate>& delegate);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -63,7 +63,7 @@ public:
 
     // home/Library/Logs/<executable>.log (the system root's /Library/Logs for user id 0).
     static std::string logFilePath();
-    void redirctNSlog();
+    void redirctNSlog() const;
 
     // Called with each launch step's name just before it runs (tests look at the state there).
     void setLaunchStepObserver(std::function<void(std::string_view)> observer) {

@@ -116,6 +116,7 @@ void KZAIIPCClient::registerObservers() {
 
 void KZAIIPCClient::unregisterObservers() { observers_.clear(); }
 
+// NOLINTNEXTLINE(readability-make-member-function-const): one of a table of handlers of one type.
 void KZAIIPCClient::handleShowAIStatusItemChangedNotification(const kit::DistributedNotification& notification) {
     kit::logf("AIIPC-- Received notification: %s", kit::describe(notification.userInfo).c_str());
     const auto* info = notification.userInfo.asDictionary();

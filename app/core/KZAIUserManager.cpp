@@ -141,7 +141,7 @@ void KZAIUserManager::native2js_Logout() {
     if (keepAliveBridge_) keepAliveBridge_->native2js_requestLogout();
 }
 
-void KZAIUserManager::__tellKeepAlivePage() {
+void KZAIUserManager::tellKeepAlivePage() {
     if (!keepAliveBridge_) return;
     keepAliveBridge_->native2js_loginEventNotify(isUserLogin_);
     keepAliveBridge_->native2js_clientUserChange(isUserLogin_, true);
@@ -185,7 +185,7 @@ void KZAIUserManager::onLoginStateChanged(const kit::Dictionary& info) {
     // The manager may be replaced by an observer; keep it for the last step.
     auto self = shared_from_this();
     kit::NotificationCenter::defaultCenter().post(kKZAIUserLoginStateChangedNotification);
-    __tellKeepAlivePage();
+    tellKeepAlivePage();
 }
 
 // ---- Login window ---------------------------------------------------------------------------------

@@ -124,7 +124,7 @@ public:
 
 private:
     void __distoryLoginWindow();
-    void __tellKeepAlivePage();
+    void tellKeepAlivePage();
 
     bool isUserLogin_ = false;
     std::string userAvatar_;

@@ -63,5 +63,5 @@ void KZShortcutScreenshotReceiver::hotKeyAction() {
         kit::logLine("[Shortcut] no screenshot tool");
         return;
     }
-    start([](std::shared_ptr<kit::Image> image, int) { screenshotFinished(image); });
+    start([](const std::shared_ptr<kit::Image>& image, int) { screenshotFinished(image); });
 }

@@ -73,7 +73,7 @@ void onTerminationSignal(int) {
     [[maybe_unused]] auto written = write(terminationPipe[1], &byte, 1);
 }
 
-void startSignalWatcher(std::weak_ptr<AppDelegate> delegate) {
+void startSignalWatcher(const std::weak_ptr<AppDelegate>& delegate) {
     if (pipe2(terminationPipe, O_CLOEXEC) != 0) {
         kit::logf("[AppDelegate] no termination pipe: %s", std::strerror(errno));
         return;

@@ -222,13 +222,13 @@ void KZAIBrowserWindowController::didClickRereshButton() {
         if (auto web = model->associateWebView()) web->reload();
 }
 
-void KZAIBrowserWindowController::didClickCopyButton() {
+void KZAIBrowserWindowController::didClickCopyButton() const {
     auto& pasteboard = kit::Pasteboard::general();
     pasteboard.clearContents();
     pasteboard.setString(selectedPageAddress());
 }
 
-void KZAIBrowserWindowController::didClickExternalButton() {
+void KZAIBrowserWindowController::didClickExternalButton() const {
     const std::string address = selectedPageAddress();
     if (address.empty()) return;
     kit::Workspace::shared().openURL(address);

@@ -104,8 +104,8 @@ public:
     void __removeAllItemsAndModels();
 
     void didClickRereshButton();
-    void didClickCopyButton();
-    void didClickExternalButton();
+    void didClickCopyButton() const;
+    void didClickExternalButton() const;
     // The hover state of the copy and open-in-browser buttons; nothing is shown for it.
     void showCopyGuideBubble(bool hovered) { (void)hovered; }
     void showExternalGuideBubble(bool hovered) { (void)hovered; }

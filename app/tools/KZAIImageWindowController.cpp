@@ -131,10 +131,10 @@ void KZAIImageWindowController::recieveJSIsSavedResult(bool saved, const std::sh
         return;
     }
     pending->state = PendingState::WaitingForSheet;
-    __showNextConfirmSheet();
+    showNextConfirmSheet();
 }
 
-void KZAIImageWindowController::__showNextConfirmSheet() {
+void KZAIImageWindowController::showNextConfirmSheet() {
     auto w = window();
     if (!w || w->isClosed() || w->attachedSheet()) return;
     std::erase_if(pending_, [&](const PendingClose& p) {
@@ -171,8 +171,8 @@ const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIImageWindowCont
     return confirmCloseWindowController_;
 }
 
-void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(std::function<void(bool)> handler,
-                                                                    const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
+void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(
+    const std::function<void(bool)>& handler, const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
     auto dialog = confirmCloseWindowController();
     std::weak_ptr<KZAIImageWindowController> weak = self<KZAIImageWindowController>();
     dialog->setOnClickHandler([weak, handler](bool confirmed) {
@@ -195,7 +195,7 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(std::functio
         }
         // Other tabs may wait for their own sheet: after this one has closed.
         kit::RunLoop::main().post([weak] {
-            if (auto again = weak.lock()) again->__showNextConfirmSheet();
+            if (auto again = weak.lock()) again->showNextConfirmSheet();
         });
     });
     const std::string text = confirmTextFor(model ? model->title() : std::string());

@@ -69,8 +69,8 @@ private:
     PendingClose* pendingFor(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
     void forget(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
     // Shows the sheet for the oldest unsaved tab waiting for one, unless a sheet is up.
-    void __showNextConfirmSheet();
-    void __showConfirmCloseWindowWithHandler(std::function<void(bool)> handler,
+    void showNextConfirmSheet();
+    void __showConfirmCloseWindowWithHandler(const std::function<void(bool)>& handler,
                                              const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
     void destroyWindow();
 

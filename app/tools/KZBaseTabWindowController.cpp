@@ -251,11 +251,11 @@ void KZBaseTabWindowController::showTipViewWithText(const std::optional<std::str
     // Every tip stays its full time: a newer one re-arms the removal.
     kit::RunLoop::main().cancelPerforms(this, kHideTipSelector);
     kit::RunLoop::main().performAfterDelay(this, kHideTipSelector, kTipDuration, [weak] {
-        if (auto me = weak.lock()) me->__hideTipView();
+        if (auto me = weak.lock()) me->hideTipView();
     });
 }
 
-void KZBaseTabWindowController::__hideTipView() {
+void KZBaseTabWindowController::hideTipView() {
     auto tip = tipView();
     kit::AnimationContext::runAnimationGroup([&](kit::AnimationContext& context) {
         context.duration = 0.25;

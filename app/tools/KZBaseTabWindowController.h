@@ -62,7 +62,7 @@ public:
     static constexpr double kTipDelay = 0.1;
     static constexpr double kTipDuration = 3.0;
     static constexpr const char* kTabLimitTip = "已达到最大标签页数";
-    static constexpr const char* kHideTipSelector = "__hideTipView";
+    static constexpr const char* kHideTipSelector = "hideTipView";
 
     // initWithTabBarStyle:windowSize:
     KZBaseTabWindowController(bool tabBarStyle, kit::Size windowSize);
@@ -134,7 +134,7 @@ protected:
     void removeAllTabsWithoutStrip();
 
 private:
-    void __hideTipView();
+    void hideTipView();
 
     bool hasTabBar_;
     KZTabViewController tabViewController_;

@@ -23,7 +23,7 @@ void KZWindowTitleTabBarItemModel::setIsSelected(bool selected) {
     refreshItem();
 }
 
-void KZWindowTitleTabBarItemModel::refreshItem() {
+void KZWindowTitleTabBarItemModel::refreshItem() const {
     if (auto item = associateTabBarItem()) item->refresh();
 }
 

@@ -52,7 +52,7 @@ public:
     void didRemove();
 
 private:
-    void refreshItem();
+    void refreshItem() const;
 
     std::string iconName_;
     std::string iconURL_;

@@ -70,7 +70,7 @@ const std::shared_ptr<KZAcceptsFirstMouseTextField>& KZCustomViewButton::titleLa
     return titleLabel_;
 }
 
-void KZCustomViewButton::_setupSubviews() {
+void KZCustomViewButton::_setupSubviews() {  // NOLINT(bugprone-virtual-near-miss): see the declaration
     addSubview(hoverView());
     addSubview(imageView());
     hoverView_->addSubview(titleLabel());

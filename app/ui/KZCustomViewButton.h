@@ -141,7 +141,7 @@ private:
     void _setupButtonStyleIconText();
     void _setupButtonStyleAvatar();
     void _setupButtonStyleIconWhite();
-    void _setupSubviews();
+    void _setupSubviews();  // NOLINT(bugprone-virtual-near-miss): the button's own step, no override
     void _layoutSubviews();
     void _layoutImageView();
     void _layoutTitleLabel();

@@ -192,7 +192,7 @@ void KZAIWebView::mainFrameDidCommit() {
 
 void KZAIWebView::registerJ2NHandler(const char* name, HandlerWork work) {
     std::weak_ptr<KZAIWebView> weak = std::static_pointer_cast<KZAIWebView>(shared_from_this());
-    bridge_->registerHandler(name, [weak, name, work = std::move(work)](const kit::Value& data, Answer answer) {
+    bridge_->registerHandler(name, [weak, name, work = std::move(work)](const kit::Value& data, const Answer& answer) {
         auto self = weak.lock();
         if (!self) return;
         if (!self->isTrustedPage()) {
@@ -330,7 +330,7 @@ void KZAIWebView::handleSetFileMediaType(const kit::Dictionary& data) {
 
 // ---- Application-to-page calls --------------------------------------------------------------------
 
-void KZAIWebView::callPage(const char* handlerName, kit::Value data, std::string answerLog) {
+void KZAIWebView::callPage(const char* handlerName, const kit::Value& data, std::string answerLog) {
     if (answerLog.empty()) answerLog = std::string("[WebView] N2J_") + handlerName + " Get Callback : ";
     bridge_->callHandler(handlerName, data, [answerLog = std::move(answerLog)](const kit::Value& response) {
         kit::logf("%s%s", answerLog.c_str(), describeAnswer(response).c_str());
@@ -381,7 +381,7 @@ void KZAIWebView::native2js_systemDragFile(bool dragging) {
     callPage(KZN2JHandlerName::SystemDragFile, kit::Dictionary{{"onDrag", dragging ? 1 : 0}});
 }
 
-void KZAIWebView::native2js_currentPageIsSaved(std::function<void(bool)>) {
+void KZAIWebView::native2js_currentPageIsSaved(const std::function<void(bool)>&) {
     if (auto d = aiDelegate()) d->webviewDidSendPageIsSaved(*this);
     _reportWebViewDidSendJSMessage(KZWebJSMessageTypePageSaved);
     kit::logf("[WebView] native2js_currentPageIsSaved, url : %s", logText(rootURL()).c_str());
@@ -487,7 +487,7 @@ void KZAIWebView::decidePolicyForNavigationAction(kit::WebView& webView, const k
         decisionHandler(baseDecision.value_or(kit::NavigationActionPolicy::Cancel));
         return;
     }
-    if (__divertNavigationAction(action)) {
+    if (divertNavigationAction(action)) {
         decisionHandler(kit::NavigationActionPolicy::Cancel);
         return;
     }
@@ -500,7 +500,7 @@ std::shared_ptr<kit::WebView> KZAIWebView::createWebView(kit::WebView& webView,
                                                          const kit::WindowFeatures& features) {
     kit::logf("[WebView] createWebViewWithConfiguration origin url: %s, to url: %s", logText(rootURL()).c_str(),
               logText(kit::asciiLowercase(action.request.url)).c_str());
-    if (__divertNewWindowAction(action)) return nullptr;
+    if (divertNewWindowAction(action)) return nullptr;
     return KZBaseWebView::createWebView(webView, configuration, action, features);
 }
 

@@ -73,7 +73,7 @@ public:
     void native2js_commitContinueAsk(int windowType, const std::optional<std::string>& sessionID);
     void native2js_systemDragFile(bool dragging);
     // The block is not used: the page's answer is only logged.
-    void native2js_currentPageIsSaved(std::function<void(bool)> block = {});
+    void native2js_currentPageIsSaved(const std::function<void(bool)>& block = {});
     void native2js_loginEventNotify(bool isLogin);
     void native2js_clientUserChange(bool isLogin, bool webViewVisible);
     void native2js_cancelLogin();
@@ -107,7 +107,7 @@ public:
     // ---- Downloads, saved images and the open panel. -------------------------------------------
     // Address classification, case aside: image data ("data:image...;base64,") and addresses that
     // end in a download suffix (before any query).
-    static bool __isImageDataAddress(const std::string& url);
+    static bool isImageDataAddress(const std::string& url);
     static bool __canDownload(const std::string& url);
     // The image subtype of a data address ("^data:image/(\w+);base64,", case kept); "png" when
     // it does not match.
@@ -142,8 +142,8 @@ protected:
 
     // Downloads, image data and the tool windows' addresses: true when the address was taken and
     // the navigation must not go on.
-    virtual bool __divertNavigationAction(const kit::NavigationAction& action);
-    virtual bool __divertNewWindowAction(const kit::NavigationAction& action);
+    virtual bool divertNavigationAction(const kit::NavigationAction& action);
+    virtual bool divertNewWindowAction(const kit::NavigationAction& action);
 
 private:
     friend class KZAIWebViewBridge;
@@ -162,7 +162,7 @@ private:
                                            const std::function<void(const kit::Value&)>& answer)>;
     void registJSBridge();
     void registerJ2NHandler(const char* name, HandlerWork work);
-    void callPage(const char* handlerName, kit::Value data, std::string answerLog = {});
+    void callPage(const char* handlerName, const kit::Value& data, std::string answerLog = {});
 
     void handleReportData(const kit::Dictionary& data, const std::function<void(const kit::Value&)>& answer);
     void handleSetFileMediaType(const kit::Dictionary& data);

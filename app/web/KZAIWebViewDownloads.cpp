@@ -104,7 +104,7 @@ private:
 
 // ---- Classification ----------------------------------------------------------------------------------
 
-bool KZAIWebView::__isImageDataAddress(const std::string& url) {
+bool KZAIWebView::isImageDataAddress(const std::string& url) {
     const std::string lower = kit::asciiLowercase(url);
     return lower.rfind("data:image", 0) == 0 && lower.find(";base64,") != std::string::npos;
 }
@@ -161,9 +161,9 @@ std::optional<std::vector<std::uint8_t>> KZAIWebView::__imageDataFromBase64Strin
 
 // ---- Navigation and new windows ---------------------------------------------------------------------
 
-bool KZAIWebView::__divertNavigationAction(const kit::NavigationAction& action) {
+bool KZAIWebView::divertNavigationAction(const kit::NavigationAction& action) {
     const std::string& url = action.request.url;
-    if (__isImageDataAddress(url)) {
+    if (isImageDataAddress(url)) {
         kit::logLine("[WebView] cancel base64 download");
         __startDownloadBase64Picture(url);
         return true;
@@ -176,10 +176,10 @@ bool KZAIWebView::__divertNavigationAction(const kit::NavigationAction& action) 
     return false;
 }
 
-bool KZAIWebView::__divertNewWindowAction(const kit::NavigationAction& action) {
+bool KZAIWebView::divertNewWindowAction(const kit::NavigationAction& action) {
     const std::string& url = action.request.url;
     const std::string lower = kit::asciiLowercase(url);
-    if (__isImageDataAddress(url)) {
+    if (isImageDataAddress(url)) {
         __startDownloadBase64Picture(url);
         return true;
     }

@@ -95,7 +95,7 @@ std::shared_ptr<KZWKWebView> KZBaseWebView::createWebView() {
     std::weak_ptr<KZBaseWebView> weak = self;
     observationTokens_.push_back(webView->observe(kit::WebViewProperty::EstimatedProgress, [weak](kit::WebView& view) {
         auto strong = weak.lock();
-        if (strong && strong->isOwnWebView(view)) strong->__updateProgress(view.estimatedProgress());
+        if (strong && strong->isOwnWebView(view)) strong->updateProgress(view.estimatedProgress());
     }));
     observationTokens_.push_back(webView->observe(kit::WebViewProperty::Url, [weak](kit::WebView& view) {
         auto strong = weak.lock();
@@ -229,7 +229,7 @@ kit::Rect KZBaseWebView::progressRectForProgress(double progress) const {
     return rect;
 }
 
-void KZBaseWebView::__updateProgress(double progress) {
+void KZBaseWebView::updateProgress(double progress) {
     auto bar = progressView();
     const kit::Rect rect = progressRectForProgress(progress);
     if (progress < 1.0) {
@@ -252,7 +252,7 @@ void KZBaseWebView::__updateProgress(double progress) {
 
 void KZBaseWebView::resizeSubviewsWithOldSize(kit::Size oldSize) {
     kit::View::resizeSubviewsWithOldSize(oldSize);
-    if (webView_) __updateProgress(webView_->estimatedProgress());
+    if (webView_) updateProgress(webView_->estimatedProgress());
 }
 
 // ---- Error view -------------------------------------------------------------------------------------
@@ -442,7 +442,7 @@ void KZBaseWebView::_reportWebViewDidFailLoadWithError(const kit::WebError& erro
     kit::logf("[KZBaseWebView] WebViewDidFailLoad: %s", address.c_str());
 }
 
-void KZBaseWebView::_reportWebViewDidTerminate(long reason) {
+void KZBaseWebView::_reportWebViewDidTerminate(long reason) const {
     _reportWithKey(24004, {reportAddress(), std::to_string(reason)});
     kit::logf("[KZBaseWebView] WebViewDidTerminate: %ld", reason);
 }

@@ -158,7 +158,7 @@ protected:
     virtual void _reportWebViewDidStartLoad();
     void _reportWebViewDidFinishLoad();
     void _reportWebViewDidFailLoadWithError(const kit::WebError& error);
-    void _reportWebViewDidTerminate(long reason);
+    void _reportWebViewDidTerminate(long reason) const;
 
     std::shared_ptr<KZWKWebView> createWebView();
     bool isOwnWebView(const kit::WebView& webView) const;
@@ -169,7 +169,7 @@ protected:
 
 private:
     void __createNetworkErrorViewHasFlushButton(bool hasFlushButton);
-    void __updateProgress(double progress);
+    void updateProgress(double progress);
     void observeNotifications();
 
     std::shared_ptr<KZWKWebView> webView_;

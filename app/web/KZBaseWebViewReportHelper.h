@@ -23,7 +23,7 @@ public:
     // Whole milliseconds since a time of the main loop's clock, truncated.
     static long millisecondsSince(double monotonicTime);
 
-    bool hasRecordedSend(long type) const { return dates_.count(type) != 0; }
+    bool hasRecordedSend(long type) const { return dates_.contains(type); }
     // Forgets the recorded times (tests).
     void resetForTesting() { dates_.clear(); }
 

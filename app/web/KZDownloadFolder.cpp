@@ -58,7 +58,8 @@ bool isValidUtf8(std::string_view text) {
         if (c < 0x80) {
             ++i;
             continue;
-        } else if ((c & 0xE0) == 0xC0) {
+        }
+        if ((c & 0xE0) == 0xC0) {
             length = 2, code = c & 0x1F;
         } else if ((c & 0xF0) == 0xE0) {
             length = 3, code = c & 0x0F;

@@ -1,8 +1,8 @@
 #include "app/web/WebViewJavascriptBridgeBase.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -70,7 +70,7 @@ void WebViewJavascriptBridgeBase::removeHandler(const std::string& handlerName) 
 }
 
 bool WebViewJavascriptBridgeBase::hasHandler(const std::string& handlerName) const {
-    return messageHandlers_.count(handlerName) != 0;
+    return messageHandlers_.contains(handlerName);
 }
 
 void WebViewJavascriptBridgeBase::reset() {
@@ -172,7 +172,7 @@ void WebViewJavascriptBridgeBase::dropQueued(const OutgoingMessage& message, con
     if (!message.callbackId.empty()) responseCallbacks_.erase(message.callbackId);
 }
 
-void WebViewJavascriptBridgeBase::_dispatchMessage(const OutgoingMessage& message) {
+void WebViewJavascriptBridgeBase::_dispatchMessage(const OutgoingMessage& message) const {
     _log("SEND", std::string_view(message.json));
     if (delegate) delegate->_evaluateJavascript(message.script);
 }
@@ -202,13 +202,15 @@ void WebViewJavascriptBridgeBase::appendEscapedForJavascriptString(std::string_v
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned char c = in[i];
         const char escape = kEscapeLetter[c];
-        if (!escape) {
+        // Plain bytes first, the common case; a 0xE2 that starts no line or paragraph
+        // separator is plain too (the last branch).
+        if (!escape) {  // NOLINT(bugprone-branch-clone)
             *p++ = static_cast<char>(c);
         } else if (escape != 'u') {
             *p++ = '\\';
             *p++ = escape;
         } else if (i + 2 < n && in[i + 1] == 0x80 && (in[i + 2] == 0xA8 || in[i + 2] == 0xA9)) {
-            std::memcpy(p, in[i + 2] == 0xA8 ? "\\u2028" : "\\u2029", 6);
+            std::copy_n(in[i + 2] == 0xA8 ? "\\u2028" : "\\u2029", 6, p);
             p += 6;
             i += 2;
         } else {

@@ -113,7 +113,7 @@ private:
     void dropQueued(const OutgoingMessage& message, const char* why);
     class MessageWriter;
     void queueMessage(OutgoingMessage message);
-    void _dispatchMessage(const OutgoingMessage& message);
+    void _dispatchMessage(const OutgoingMessage& message) const;
     void flushMessage(const kit::Value& element, const kit::LifetimeWatch& alive);
     static void _log(std::string_view action, const kit::Value& json);
     static void _log(std::string_view action, std::string_view text);

@@ -38,7 +38,7 @@ public:
     std::string loginPageURL() const;
 
     void onUserLoginStateChanged();
-    void windowWillClose(kit::Window& window) override;
+    void windowWillClose(kit::Window& closing) override;
     void onClickFlushButtonAction(KZCustomViewButton& sender);
 
     const std::shared_ptr<kit::ImageView>& topImageView();

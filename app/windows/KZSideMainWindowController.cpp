@@ -155,13 +155,13 @@ void KZSideMainWindowController::setupViews() {
         make.top().bottom().right().equalTo(titleBgView_);
         make.width().equalTo(p_Right_Bg_View_Width);
     });
-    __layoutWebView();
+    layoutWebView();
     singleWebView_->loadRequestWithURL(currentWebviewURL());
     // A hot key brings the window in: what can be made ahead of its first showing is made now.
     window()->prepareForDisplay();
 }
 
-void KZSideMainWindowController::__layoutWebView() {
+void KZSideMainWindowController::layoutWebView() {
     auto content = window()->contentView();
     const double width = windowsWidth();
     kit::makeConstraints(singleWebView_, [&](kit::ConstraintMaker& make) {
@@ -226,14 +226,14 @@ bool KZSideMainWindowController::isShowSystemPanel() { return singleWebView()->i
 
 // ---- Showing and hiding ---------------------------------------------------------------------------
 
-void KZSideMainWindowController::__closeWindowAtOnce() {
+void KZSideMainWindowController::closeWindowAtOnce() {
     ++slideGeneration_;
     const bool wasClosing = isWindowClosing_;
     window()->close();
-    if (wasClosing) __finishSlideOut();
+    if (wasClosing) finishSlideOut();
 }
 
-void KZSideMainWindowController::__finishSlideOut() {
+void KZSideMainWindowController::finishSlideOut() {
     isWindowClosing_ = false;
     if (auto handler = std::exchange(slideOutHandler_, nullptr)) handler();
     char seconds[32];
@@ -256,7 +256,7 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
             return;
         }
         // A slide-out cut short here reports the time since the earlier show.
-        __closeWindowAtOnce();
+        closeWindowAtOnce();
     }
     beginShowWindowDate_ = now;
 
@@ -275,7 +275,7 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
     latestWindowShowInScreen_ = currentMouseLocationScreen_;
 
     const kit::Rect target{double(x), double(y), double(width), double(height)};
-    slideWindowTo(target, true, [handler, target](KZSideMainWindowController& s, bool finished) {
+    slideWindowTo(target, true, [handler = std::move(handler), target](KZSideMainWindowController& s, bool finished) {
         // Stopped early by a frame change that is not ours (the window manager placing the
         // window as it maps it): the window still ends where the slide was going.
         if (!finished) s.window()->setFrame(target);
@@ -322,7 +322,7 @@ void KZSideMainWindowController::hideWithCompletionHandler(Handler handler) {
     ++slideGeneration_;
     slideWindowTo(target, false, [](KZSideMainWindowController& s, bool) {
         s.window()->close();
-        s.__finishSlideOut();
+        s.finishSlideOut();
     });
 }
 
@@ -406,7 +406,7 @@ void KZSideMainWindowController::onScreenDidChange(const kit::Notification& noti
 
 void KZSideMainWindowController::delayReshowSideWindowWhenScreensDidChanged() {
     if (!window()->isVisible()) return;
-    __closeWindowAtOnce();
+    closeWindowAtOnce();
     auto& loop = kit::RunLoop::main();
     loop.cancelPerforms(this, kDelayReshowSelector);
     std::weak_ptr<KZSideMainWindowController> weak = self();
@@ -466,14 +466,14 @@ void KZSideMainWindowController::registerDragDrop() {
     drag.setFileExtensions(extensions);
     std::weak_ptr<KZSideMainWindowController> weak = self();
     drag.setShowDropViewBlock([weak](const std::vector<std::string>& paths) {
-        if (auto s = weak.lock()) s->__onDragStart(paths);
+        if (auto s = weak.lock()) s->onDragStart(paths);
     });
     drag.setDropCompletionBlock([weak](bool inside) {
-        if (auto s = weak.lock()) s->__onDrop(inside);
+        if (auto s = weak.lock()) s->onDrop(inside);
     });
 }
 
-void KZSideMainWindowController::__onDragStart(const std::vector<std::string>& paths) {
+void KZSideMainWindowController::onDragStart(const std::vector<std::string>& paths) {
     if (!paths.empty()) {
         const std::string extension = std::filesystem::path(paths.front()).extension().string();
         draggedFileExtension_ = extension.empty() ? std::string() : extension.substr(1);
@@ -488,7 +488,7 @@ void KZSideMainWindowController::__onDragStart(const std::vector<std::string>& p
     }
 }
 
-void KZSideMainWindowController::__onDrop(bool inside) {
+void KZSideMainWindowController::onDrop(bool inside) {
     // Whether the side window is visible now does not matter: a drop window opened for this drag
     // has the web view, which must come back (the window may have been shown during the drag).
     if (!dropWindowOpenedForDrag_) {
@@ -525,7 +525,7 @@ void KZSideMainWindowController::giveBackWebView() {
     kit::removeConstraints(webView);
     webView->removeFromSuperview();
     window()->contentView()->addSubview(webView, kit::View::Ordering::Below, nullptr);
-    __layoutWebView();
+    layoutWebView();
 }
 
 // ---- Page actions ---------------------------------------------------------------------------------
@@ -551,7 +551,8 @@ void KZSideMainWindowController::webviewDidReceiveWebRequestLogin(KZAIWebView&) 
 void KZSideMainWindowController::webviewDidNotifyStartCapture(KZAIWebView&) {
     HXReport::reportCommonKeyValue(24060, "1");
     std::weak_ptr<KZSideMainWindowController> weak = self();
-    KZScreenshotManager::shared().startScreenshotWithCompleteHandler([weak](std::shared_ptr<kit::Image> image, int) {
+    KZScreenshotManager::shared().startScreenshotWithCompleteHandler([weak](const std::shared_ptr<kit::Image>& image,
+                                                                            int) {
         auto s = weak.lock();
         if (!s || !image || image->isNull()) return;
         s->singleWebView()->native2js_fileForAnalyze(*image);

@@ -155,16 +155,16 @@ private:
     std::shared_ptr<KZSideMainWindowController> self();
     // Closes the window at once, superseding any running slide; a running slide-out still
     // finishes (its handler runs and its time is reported).
-    void __closeWindowAtOnce();
+    void closeWindowAtOnce();
     // The end of a slide-out, once the window is closed.
-    void __finishSlideOut();
+    void finishSlideOut();
     // Slides the window to `target` (both slides: in from and out to zero width at the right
     // edge). `done` runs when the slide ends, finished or stopped by a frame change that is not
     // its own, unless a later slide or close took over. A slide in shows its first frame at once.
     void slideWindowTo(const kit::Rect& target, bool slidingIn, std::function<void(KZSideMainWindowController&, bool)> done);
-    void __layoutWebView();
-    void __onDragStart(const std::vector<std::string>& paths);
-    void __onDrop(bool inside);
+    void layoutWebView();
+    void onDragStart(const std::vector<std::string>& paths);
+    void onDrop(bool inside);
 
     std::shared_ptr<KZWindowTitleTabBarBackgroundView> titleBgView_;
     std::shared_ptr<KZSideWindowRightView> rightView_;

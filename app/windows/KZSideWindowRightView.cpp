@@ -276,6 +276,7 @@ void KZSideWindowRightView::__destorySettingsWindowIfNeeded() {
 
 // ---- Refresh and pin ------------------------------------------------------------------------------
 
+// NOLINTNEXTLINE(readability-make-member-function-const): a button action, taken as a member pointer.
 void KZSideWindowRightView::onClickFlushButtonAction(KZCustomViewButton*) {
     kit::logLine("[Tab] Click Flush Button");
     report(21074);

@@ -397,7 +397,7 @@ kit::Rect KZWindowControllerManager::__calulateFrameWithFunctionWindow(const std
             fallback.width, fallback.height};
 }
 
-void KZWindowControllerManager::placeFunctionWindow(const std::shared_ptr<kit::WindowController>& controller) {
+void KZWindowControllerManager::placeFunctionWindow(const std::shared_ptr<kit::WindowController>& controller) const {
     if (!controller || !controller->window()) return;
     controller->window()->setFrame(__calulateFrameWithFunctionWindow(controller->window()), false);
 }

@@ -179,7 +179,7 @@ private:
     void __createWritingWindowIfNeed();
     void __createImageWindowControllerIfNeed();
     void __createBrowserWindowControllerIfNeed();
-    void placeFunctionWindow(const std::shared_ptr<kit::WindowController>& controller);
+    void placeFunctionWindow(const std::shared_ptr<kit::WindowController>& controller) const;
 
     bool p_useShowStatusBarItem_ = false;
     std::weak_ptr<kit::StatusItem> statusItem_;

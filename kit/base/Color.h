@@ -22,6 +22,8 @@ struct Color {
     constexpr Color withAlpha(double a) const { return {red, green, blue, a}; }
     // 0xRRGGBB, components rounded.
     constexpr std::uint32_t hex() const {
+        // Components are 0...1, where adding a half rounds; std::lround is not constexpr.
+        // NOLINTNEXTLINE(bugprone-incorrect-roundings)
         auto c = [](double v) { return static_cast<std::uint32_t>(v * 255.0 + 0.5) & 0xFF; };
         return (c(red) << 16) | (c(green) << 8) | c(blue);
     }

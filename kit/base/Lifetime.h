@@ -24,7 +24,8 @@ public:
     Lifetime() : token_(std::make_shared<char>(0)) {}
     // A copy is another object with a lifetime of its own.
     Lifetime(const Lifetime&) : Lifetime() {}
-    Lifetime& operator=(const Lifetime&) { return *this; }
+    // Assignment keeps this object's own lifetime: nothing is taken from the other.
+    Lifetime& operator=(const Lifetime&) { return *this; }  // NOLINT(bugprone-unhandled-self-assignment)
 
     LifetimeWatch watch() const { return LifetimeWatch(token_); }
     // Ends the lifetime now, before the owner's other members go: every watch is expired from here.

@@ -17,7 +17,7 @@
 
 #include "kit/base/Result.h"
 
-typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWidget GtkWidget;  // NOLINT(bugprone-reserved-identifier): GTK's own tag, declared ahead
 
 namespace kit {
 class Window;

@@ -7,7 +7,7 @@
 #include "kit/ui/Image.h"
 #include "kit/ui/Panels.h"
 
-typedef struct _GdkPixbuf GdkPixbuf;
+typedef struct _GdkPixbuf GdkPixbuf;  // NOLINT(bugprone-reserved-identifier): GDK's own tag, declared ahead
 
 namespace kit::desktop {
 

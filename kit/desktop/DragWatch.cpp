@@ -60,7 +60,7 @@ struct DragWatch::State : std::enable_shared_from_this<DragWatch::State> {
     void ownerChanged(const XFixesSelectionNotifyEvent& event);
     void selectionArrived(const XSelectionEvent& event);
     void propertyChanged(const XPropertyEvent& event);
-    bool readProperty(std::string& into, Atom* type);
+    bool readProperty(std::string& into, Atom* type) const;
     void conversionDone();
     void stopConverting();
 
@@ -225,7 +225,7 @@ void DragWatch::State::stopConverting() {
     conversionTimeout = 0;
 }
 
-bool DragWatch::State::readProperty(std::string& into, Atom* typeOut) {
+bool DragWatch::State::readProperty(std::string& into, Atom* typeOut) const {
     long offset = 0;
     for (;;) {
         Atom type = None;

@@ -165,6 +165,7 @@ std::optional<DisplayRect> GtkBackend::workAreaFromProperty(const DisplayRect& m
 std::vector<ScreenDescription> GtkBackend::describeScreens(CoordinateSpace& space) const {
     const int count = gdk_display_get_n_monitors(display_);
     std::vector<GdkMonitor*> monitors;
+    monitors.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) monitors.push_back(gdk_display_get_monitor(display_, i));
     GdkMonitor* primary = gdk_display_get_primary_monitor(display_);
     if (!primary && !monitors.empty()) primary = monitors.front();
@@ -207,7 +208,7 @@ std::vector<ScreenDescription> GtkBackend::describeScreens(CoordinateSpace& spac
     return screens;
 }
 
-void GtkBackend::refreshScreens() {
+void GtkBackend::refreshScreens() const {
     CoordinateSpace space;
     auto screens = describeScreens(space);
     const bool moved = !(space.mainScreen() == CoordinateSpace::current().mainScreen());

@@ -37,7 +37,7 @@ public:
 
     GdkDisplay* display() const { return display_; }
     // Reads the monitors again and tells kit/ui (Screen::updateScreens) and every window.
-    void refreshScreens();
+    void refreshScreens() const;
     // The screens as the display describes them now, main screen first.
     std::vector<ScreenDescription> describeScreens(CoordinateSpace& space) const;
 

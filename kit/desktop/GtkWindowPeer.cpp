@@ -23,7 +23,7 @@ namespace {
 // Points scrolled per step of a mouse wheel.
 constexpr double kPointsPerWheelStep = 16;
 // A requested geometry that the display has not confirmed in this time is given up on.
-constexpr std::int64_t kConfigureWaitMicroseconds = 500 * 1000;
+constexpr std::int64_t kConfigureWaitMicroseconds = std::int64_t{500} * 1000;
 
 std::vector<GtkWindowPeer*>& registry() {
     static std::vector<GtkWindowPeer*> peers;

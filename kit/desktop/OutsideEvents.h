@@ -21,7 +21,7 @@ public:
 
 private:
     OutsideEvents(GdkDisplay* display, int opcode);
-    static GdkFilterReturn filter(GdkXEvent* xevent, GdkEvent* event, gpointer self);
+    static GdkFilterReturn filter(GdkXEvent* xevent, GdkEvent* event, gpointer data);
     void handleRaw(int type, int button);
 
     GdkDisplay* display_;

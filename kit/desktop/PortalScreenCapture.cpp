@@ -30,7 +30,7 @@ void PortalScreenCapture::selectRegion(Completion completion) {
         });
         return;
     }
-    completion_ = completion ? std::move(completion) : [](std::optional<std::vector<std::uint8_t>>) {};
+    completion_ = completion ? std::move(completion) : [](const std::optional<std::vector<std::uint8_t>>&) {};
     const std::string token = portal::newToken();
     request_ = portal::requestPath(bus_.get(), token);
     // Subscribed before the call, so an answer that comes at once is not missed.

@@ -24,7 +24,7 @@ void ScreenCaptureX11::selectRegion(Completion completion) {
         return;
     }
     LifetimeWatch alive = alive_.watch();
-    auto overlay = CaptureOverlay::begin(display_, [this, alive, completion](Image image) {
+    auto overlay = CaptureOverlay::begin(display_, [this, alive, completion](const Image& image) {
         // On a later turn of the loop than the overlay's own handlers: it can go now.
         if (!alive.expired()) overlay_.reset();
         std::optional<std::vector<std::uint8_t>> png;

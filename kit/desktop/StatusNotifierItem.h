@@ -50,9 +50,9 @@ public:
 private:
     StatusNotifierItem(GDBusConnection* bus, StatusItem& item) : bus_(bus), item_(item) {}
     static void methodCall(GDBusConnection*, const char*, const char*, const char*, const char* method,
-                           GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
+                           GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data);
     static GVariant* property(GDBusConnection*, const char*, const char*, const char*, const char* name, GError**,
-                              gpointer self);
+                              gpointer data);
     GVariant* pixmaps() const;
     GVariant* toolTip() const;
     std::string title() const;

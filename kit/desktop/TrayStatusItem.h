@@ -9,7 +9,7 @@
 #include "kit/base/GSignal.h"
 #include "kit/ui/StatusItem.h"
 
-typedef struct _GtkStatusIcon GtkStatusIcon;
+typedef struct _GtkStatusIcon GtkStatusIcon;  // NOLINT(bugprone-reserved-identifier): GTK's own tag, declared ahead
 
 namespace kit::desktop {
 

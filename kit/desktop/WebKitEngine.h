@@ -8,7 +8,7 @@
 
 #include "kit/base/Result.h"
 
-typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWidget GtkWidget;  // NOLINT(bugprone-reserved-identifier): GTK's own tag, declared ahead
 
 namespace kit {
 class WebView;

@@ -14,7 +14,7 @@ long urlCodeForIoError(int code) {
     switch (code) {
         case G_IO_ERROR_CANCELLED: return kURLErrorCancelled;
         case G_IO_ERROR_TIMED_OUT: return kURLErrorTimedOut;
-        case G_IO_ERROR_CONNECTION_REFUSED: return kURLErrorCannotConnectToHost;
+        case G_IO_ERROR_CONNECTION_REFUSED:
         case G_IO_ERROR_HOST_UNREACHABLE: return kURLErrorCannotConnectToHost;
         case G_IO_ERROR_NETWORK_UNREACHABLE: return kURLErrorNotConnectedToInternet;
         case G_IO_ERROR_CONNECTION_CLOSED: return kURLErrorNetworkConnectionLost;

@@ -100,6 +100,7 @@ struct FileChoiceAnswer {
             return;
         }
         std::vector<const gchar*> list;
+        list.reserve(paths.size() + 1);
         for (const auto& path : paths) list.push_back(path.c_str());
         list.push_back(nullptr);
         webkit_file_chooser_request_select_files(request.get(), list.data());
@@ -489,7 +490,8 @@ gboolean WebKitWebEngine::onLoadFailedWithTlsErrors(const char* failingUri, GTls
     certificateError_ = untrustedCertificateError(uri, trust->failureReason);
     // The delegate hears of it; whatever it answers, a certificate that does not validate is not
     // trusted and the load fails.
-    view_.engineDidReceiveAuthenticationChallenge(backendBadge(), challenge, [](AuthChallengeDisposition, std::shared_ptr<const Credential>) {});
+    view_.engineDidReceiveAuthenticationChallenge(
+        backendBadge(), challenge, [](AuthChallengeDisposition, const std::shared_ptr<const Credential>&) {});
     return FALSE;
 }
 
@@ -602,7 +604,7 @@ gboolean WebKitWebEngine::onRunFileChooser(WebKitFileChooserRequest* request) {
         for (; *types; ++types) parameters.acceptedTypes.emplace_back(*types);
     }
     view_.engineRunOpenPanel(backendBadge(), parameters, mainFrameInfo(),
-                             [answer](std::optional<std::vector<std::string>> files) { answer->answer(files); });
+                             [answer](const std::optional<std::vector<std::string>>& files) { answer->answer(files); });
     return TRUE;
 }
 
@@ -624,8 +626,8 @@ gboolean WebKitWebEngine::onAuthenticate(WebKitAuthenticationRequest* request) {
     }
     space.authenticationMethod = authenticationMethodFor(webkit_authentication_request_get_scheme(request));
     challenge.previousFailureCount = webkit_authentication_request_is_retry(request) ? 1 : 0;
-    view_.engineDidReceiveAuthenticationChallenge(backendBadge(), 
-        challenge, [answer](AuthChallengeDisposition disposition, std::shared_ptr<const Credential>) {
+    view_.engineDidReceiveAuthenticationChallenge(
+        backendBadge(), challenge, [answer](AuthChallengeDisposition disposition, const std::shared_ptr<const Credential>&) {
             if (answer->answered) return;
             answer->answered = true;
             switch (disposition) {

@@ -23,7 +23,7 @@ std::filesystem::path sharedWebDataDirectory();
 
 // The context of the store's web views (the shared persistent one for nullptr), made on first
 // use. It also gives the store a cookie store that reads and writes WebKit's cookie jar.
-WebKitWebContext* webKitContextFor(const std::shared_ptr<WebsiteDataStore>& store);
+WebKitWebContext* webKitContextFor(const std::shared_ptr<WebsiteDataStore>& given);
 
 // The folder of the page processes' extension (QUARN_WEBKIT_EXTENSIONS_DIR, else
 // "webkit-extensions" beside the executable); nullopt when the module is not there, and then

@@ -39,7 +39,7 @@ private:
         unsigned numLock = 0;
     };
 
-    static GdkFilterReturn filter(GdkXEvent* xevent, GdkEvent* event, gpointer self);
+    static GdkFilterReturn filter(GdkXEvent* xevent, GdkEvent* event, gpointer data);
     void readModifierMasks();
     Result<Grab> resolve(const HotKeyCombination& combination) const;
     bool grabKey(const Grab& grab);

@@ -63,7 +63,7 @@ bool HeadlessWorkspace::registerApplication(const std::string& bundleIdentifier)
         logf("[Workspace] cannot register \"%s\": not a bus name", bundleIdentifier.c_str());
         return false;
     }
-    if (registered_.count(bundleIdentifier)) return true;
+    if (registered_.contains(bundleIdentifier)) return true;
     // A bus name has one owner: any running application with the identifier holds it.
     for (const auto& application : running_)
         if (application.bundleIdentifier == bundleIdentifier) return false;
@@ -86,7 +86,7 @@ std::vector<RunningApplication> HeadlessWorkspace::runningApplications(const std
 void HeadlessWorkspace::activate(const std::string& bundleIdentifier, unsigned options) {
     activations_.push_back({bundleIdentifier, options});
     const std::string& ours = process::bundleIdentifier();
-    if ((!ours.empty() && bundleIdentifier == ours) || registered_.count(bundleIdentifier))
+    if ((!ours.empty() && bundleIdentifier == ours) || registered_.contains(bundleIdentifier))
         NotificationCenter::defaultCenter().post(kApplicationActivateRequest, nullptr,
                                                  Value(Dictionary{{"options", Value(options)}}));
 }

@@ -38,7 +38,7 @@ const DistributedNotification* InMemoryDistributedBus::lastPost(std::string_view
     return nullptr;
 }
 
-void InMemoryDistributedBus::broadcast(const std::string& process, DistributedNotification notification) {
+void InMemoryDistributedBus::broadcast(const std::string& process, const DistributedNotification& notification) {
     posts_.push_back({process, notification});
     auto& loop = RunLoop::main();
     for (const auto& weak : centers_) {
@@ -65,7 +65,7 @@ void InMemoryDistributedNotificationCenter::post(const std::string& name, const 
     DistributedNotification notification{wire::sanitizedString(name), wire::sanitizedString(object),
                                           wire::normalizedUserInfo(userInfo, &problems)};
     for (const auto& problem : problems) logf("[DistributedNotification] %s: %s", name.c_str(), problem.c_str());
-    bus_->broadcast(processLabel_, std::move(notification));
+    bus_->broadcast(processLabel_, notification);
 }
 
 std::shared_ptr<void> InMemoryDistributedNotificationCenter::addObserver(std::string name,

@@ -41,7 +41,7 @@ public:
 private:
     friend class InMemoryDistributedNotificationCenter;
     InMemoryDistributedBus() = default;
-    void broadcast(const std::string& process, DistributedNotification notification);
+    void broadcast(const std::string& process, const DistributedNotification& notification);
 
     std::vector<std::weak_ptr<InMemoryDistributedNotificationCenter>> centers_;
     std::vector<Post> posts_;

@@ -8,7 +8,7 @@ public:
     void stop() override { handler = nullptr; }
     bool isRunning() const override { return static_cast<bool>(handler); }
 
-    void send(GlobalDragEvent::Type type, Point at) {
+    void send(GlobalDragEvent::Type type, Point at) const {
         if (!handler) return;
         GlobalDragEvent event;
         event.type = type;

@@ -21,7 +21,7 @@ public:
         }
         ++started;
         pending = std::move(completion);
-        if (!pending) pending = [](std::optional<std::vector<std::uint8_t>>) {};
+        if (!pending) pending = [](const std::optional<std::vector<std::uint8_t>>&) {};
     }
     void cancelSelection() override { end(std::nullopt); }
     bool isSelecting() const override { return static_cast<bool>(pending); }

@@ -152,7 +152,7 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
             if (int pid = dbus::processIdOfName(connection.get(), name)) knownProcessIds[name] = pid;
     }
 
-    std::vector<std::string> listNames() {
+    std::vector<std::string> listNames() const {
         std::vector<std::string> names;
         GError* error = nullptr;
         auto reply = VariantRef::adopt(g_dbus_connection_call_sync(connection.get(), kBusName, kBusPath,
@@ -174,7 +174,7 @@ struct DBusWorkspace::Impl : std::enable_shared_from_this<Impl> {
     }
 
     // The unique name owning a well-known name; empty when it has no owner.
-    std::string ownerOf(const std::string& name) {
+    std::string ownerOf(const std::string& name) const {
         auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
             connection.get(), kBusName, kBusPath, kBusInterface, "GetNameOwner", g_variant_new("(s)", name.c_str()),
             G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
@@ -328,7 +328,7 @@ std::vector<RunningApplication> DBusWorkspace::runningApplications(const std::st
 
 void DBusWorkspace::activate(const std::string& bundleIdentifier, unsigned options) {
     const std::string& ours = process::bundleIdentifier();
-    if ((!ours.empty() && bundleIdentifier == ours) || impl_->ownedNames.count(bundleIdentifier)) {
+    if ((!ours.empty() && bundleIdentifier == ours) || impl_->ownedNames.contains(bundleIdentifier)) {
         postActivateRequest(options);
         return;
     }

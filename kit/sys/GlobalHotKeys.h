@@ -183,7 +183,7 @@ protected:
     virtual void ungrab(const HotKeyCombination& combination) = 0;
     // A registered combination was pressed (implementations call this on the main thread);
     // answers whether one was registered.
-    bool combinationPressed(const HotKeyCombination& combination);
+    bool combinationPressed(const HotKeyCombination& pressed);
 
 private:
     std::map<std::uint32_t, HotKeyCombination> registered_;

@@ -12,7 +12,7 @@
 #include "kit/ui/Image.h"
 #include "kit/ui/Text.h"
 
-typedef struct _cairo cairo_t;
+typedef struct _cairo cairo_t;  // NOLINT(bugprone-reserved-identifier): cairo's own tag, declared ahead
 
 namespace kit {
 
@@ -56,7 +56,7 @@ public:
     void beginPath();
     void moveTo(Point p);
     void lineTo(Point p);
-    void curveTo(Point control1, Point control2, Point end);
+    void curveTo(Point c1, Point c2, Point end);
     void arc(Point center, double radius, double startAngle, double endAngle);
     void closePath();
     void addRect(const Rect& rect);

@@ -41,8 +41,8 @@ std::shared_ptr<Image::Data> dataFromPixbuf(GdkPixbuf* pixbuf, double scale) {
     if (!target || cairo_surface_status(data->surface) != CAIRO_STATUS_SUCCESS) return nullptr;
     const int targetStride = cairo_image_surface_get_stride(data->surface);
     for (int y = 0; y < height; ++y) {
-        const guchar* in = source + y * sourceStride;
-        auto* out = reinterpret_cast<std::uint32_t*>(target + y * targetStride);
+        const guchar* in = source + static_cast<std::ptrdiff_t>(y) * sourceStride;
+        auto* out = reinterpret_cast<std::uint32_t*>(target + static_cast<std::ptrdiff_t>(y) * targetStride);
         for (int x = 0; x < width; ++x, in += channels) {
             const unsigned a = alpha ? in[3] : 255;
             auto premultiply = [a](unsigned c) { return (c * a + 127) / 255; };
@@ -65,8 +65,8 @@ GdkPixbuf* pixbufFromData(const Image::Data& data) {
     guchar* target = gdk_pixbuf_get_pixels(pixbuf);
     const int targetStride = gdk_pixbuf_get_rowstride(pixbuf);
     for (int y = 0; y < height; ++y) {
-        const auto* in = reinterpret_cast<const std::uint32_t*>(source + y * sourceStride);
-        guchar* out = target + y * targetStride;
+        const auto* in = reinterpret_cast<const std::uint32_t*>(source + static_cast<std::ptrdiff_t>(y) * sourceStride);
+        guchar* out = target + static_cast<std::ptrdiff_t>(y) * targetStride;
         for (int x = 0; x < width; ++x, out += 4) {
             const std::uint32_t p = in[x];
             const unsigned a = p >> 24;
@@ -140,7 +140,7 @@ Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     });
     GError* error = nullptr;
     // In pieces, so that a refused image stops the writing at once.
-    constexpr std::size_t kPiece = 64 * 1024;
+    constexpr std::size_t kPiece = std::size_t{64} * 1024;
     bool ok = true;
     for (std::size_t offset = 0; ok && !check.refused && offset < bytes.size(); offset += kPiece) {
         const std::size_t length = std::min(kPiece, bytes.size() - offset);
@@ -260,7 +260,7 @@ Color Image::pixelAt(int x, int y) const {
     cairo_surface_flush(data_->surface);
     const unsigned char* pixels = cairo_image_surface_get_data(data_->surface);
     const int stride = cairo_image_surface_get_stride(data_->surface);
-    const std::uint32_t p = reinterpret_cast<const std::uint32_t*>(pixels + y * stride)[x];
+    const std::uint32_t p = reinterpret_cast<const std::uint32_t*>(pixels + static_cast<std::ptrdiff_t>(y) * stride)[x];
     const double a = (p >> 24) / 255.0;
     if (a == 0) return Color::clear();
     auto channel = [a](std::uint32_t c) { return std::min(1.0, (c / 255.0) / a); };

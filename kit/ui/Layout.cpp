@@ -358,9 +358,7 @@ struct Solver {
             if (!violated) continue;
             const double delta = item.value - value;
             const bool isMaxEdge = item.attribute == LayoutAttribute::Right || item.attribute == LayoutAttribute::Bottom;
-            if (!sizeFree && positions.size() >= 1 && !positions.empty() && size) {
-                min += delta;
-            } else if (positions.empty()) {
+            if (positions.empty() || (!sizeFree && size)) {
                 min += delta;
             } else if (isMaxEdge) {
                 length = std::max(0.0, length + delta);

@@ -10,7 +10,8 @@ namespace kit {
 
 StackView::StackView(Rect frame) : View(frame) {}
 
-std::shared_ptr<StackView> StackView::withViews(std::vector<std::shared_ptr<View>> views, StackOrientation orientation) {
+std::shared_ptr<StackView> StackView::withViews(const std::vector<std::shared_ptr<View>>& views,
+                                                StackOrientation orientation) {
     auto stack = create<StackView>();
     stack->setOrientation(orientation);
     for (auto& view : views) stack->addArrangedSubview(view);
@@ -139,7 +140,7 @@ void StackView::layout() {
     if (distribution_ == StackDistribution::FillEqually && !views.empty()) {
         double spacing = total;
         for (double l : lengths) spacing -= l;
-        const double each = std::max(0.0, (availableAlong - spacing) / views.size());
+        const double each = std::max(0.0, (availableAlong - spacing) / static_cast<double>(views.size()));
         std::fill(lengths.begin(), lengths.end(), each);
         extra = 0;
     } else if (extra != 0 && !views.empty()) {
@@ -163,7 +164,7 @@ void StackView::layout() {
     }
     double spacingExtra = 0;
     if (distribution_ == StackDistribution::EqualSpacing && views.size() > 1 && extra > 0) {
-        spacingExtra = extra / (views.size() - 1);
+        spacingExtra = extra / static_cast<double>(views.size() - 1);
         extra = 0;
     }
 

@@ -25,7 +25,7 @@ public:
     explicit StackView(Rect frame = {});
     std::string className() const override { return "StackView"; }
 
-    static std::shared_ptr<StackView> withViews(std::vector<std::shared_ptr<View>> views,
+    static std::shared_ptr<StackView> withViews(const std::vector<std::shared_ptr<View>>& views,
                                                 StackOrientation orientation = StackOrientation::Horizontal);
 
     StackOrientation orientation() const { return orientation_; }

@@ -12,7 +12,7 @@ void StatusItem::updateButton(const std::function<void(StatusItemButton&)>& chan
     if (peer_ && !removed_) peer_->statusItemChanged(*this);
 }
 
-void StatusItem::performClick() {
+void StatusItem::performClick() const {
     // Copied: the action may remove this item.
     auto action = button_.action;
     if (action && !removed_) action();

@@ -47,7 +47,7 @@ public:
     // Changes the button and tells the backend.
     void updateButton(const std::function<void(StatusItemButton&)>& change);
     // The button's click, as the backend delivers it.
-    void performClick();
+    void performClick() const;
 
     // The window that holds the button, as the backend reports it: it exists once the desktop
     // shows the item; its occlusion state says whether it can be seen.

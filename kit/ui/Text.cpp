@@ -16,6 +16,7 @@
 #endif
 #endif
 #ifdef KIT_UI_ASAN
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name the sanitizer runtime looks up.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 #endif
 

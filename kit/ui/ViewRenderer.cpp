@@ -102,8 +102,9 @@ void drawViewTree(View& view, GraphicsContext& context) {
                 bounds.minX() + mask.startPoint.x * bounds.width(), bounds.minY() + mask.startPoint.y * bounds.height(),
                 bounds.minX() + mask.endPoint.x * bounds.width(), bounds.minY() + mask.endPoint.y * bounds.height());
             for (std::size_t i = 0; i < mask.colors.size(); ++i) {
-                const double location =
-                    i < mask.locations.size() ? mask.locations[i] : static_cast<double>(i) / (mask.colors.size() - 1);
+                const double location = i < mask.locations.size()
+                                            ? mask.locations[i]
+                                            : static_cast<double>(i) / static_cast<double>(mask.colors.size() - 1);
                 cairo_pattern_add_color_stop_rgba(pattern, location, 0, 0, 0, mask.colors[i].alpha * alpha);
             }
             cairo_mask(cr, pattern);

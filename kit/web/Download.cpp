@@ -83,7 +83,7 @@ void DownloadTask::serviceDidFinishDownloadingTo(const std::filesystem::path& lo
     std::filesystem::remove(location, ignored);
 }
 
-void DownloadTask::serviceDidComplete(std::optional<WebError> error) {
+void DownloadTask::serviceDidComplete(const std::optional<WebError>& error) {
     if (state_ == State::Completed) return;
     state_ = State::Completed;
     auto keep = shared_from_this();

@@ -47,7 +47,7 @@ public:
     void serviceDidWriteData(std::int64_t bytesWritten, std::int64_t totalBytesExpectedToWrite);
     // Removes the file afterwards when the delegate left it there.
     void serviceDidFinishDownloadingTo(const std::filesystem::path& location);
-    void serviceDidComplete(std::optional<WebError> error);
+    void serviceDidComplete(const std::optional<WebError>& error);
 
     DownloadTask(std::uint64_t identifier, UrlRequest request, std::weak_ptr<DownloadDelegate> delegate);
 

@@ -2,6 +2,10 @@
 
 namespace kit {
 
+// The default answers of the delegates' virtual operations. Overrides keep or move their
+// decision blocks, so the blocks are taken by value.
+// NOLINTBEGIN(performance-unnecessary-value-param)
+
 void WebNavigationDelegate::decidePolicyForNavigationAction(WebView&, const NavigationAction&,
                                                             NavigationActionDecision decisionHandler) {
     decisionHandler(NavigationActionPolicy::Allow);
@@ -52,5 +56,7 @@ void WebUIDelegate::runOpenPanel(WebView&, const OpenPanelParameters&, const Fra
                                  std::function<void(std::optional<std::vector<std::string>>)> completionHandler) {
     completionHandler(std::nullopt);
 }
+
+// NOLINTEND(performance-unnecessary-value-param)
 
 }  // namespace kit

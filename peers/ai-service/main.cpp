@@ -37,7 +37,9 @@ void printUsage() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// A library exception here ends the stand-in through std::terminate, with its message: a failed
+// start that the tests see at once.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     std::vector<std::string> arguments(argv, argv + argc);
     kit::process::setArguments(arguments);
     ::signal(SIGPIPE, SIG_IGN);
@@ -64,7 +66,8 @@ int main(int argc, char** argv) {
         if (a == "--help" || a == "-h") {
             printUsage();
             return 0;
-        } else if (a == "--port") {
+        }
+        if (a == "--port") {
             if (!integer(port, 0, 65535)) return 2;
         } else if (a == "--ready-delay") {
             if (!integer(number, 0, 600000)) return 2;

@@ -70,6 +70,7 @@ protected:
         std::string address = service->address(path);
         std::vector<std::string> args{node, QUARN_PAGE_HARNESS, address, QUARN_BRIDGE_SCRIPT, scenario};
         std::vector<gchar*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         gchar* out = nullptr;

@@ -43,6 +43,7 @@ public:
         std::unique_ptr<PeerChild> child(new PeerChild());
         std::vector<std::string> args = arguments;
         std::vector<gchar*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         GError* error = nullptr;
@@ -71,7 +72,7 @@ public:
         g_spawn_close_pid(pid_);
     }
 
-    void send(const std::string& line) {
+    void send(const std::string& line) const {
         std::string text = line + "\n";
         ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }

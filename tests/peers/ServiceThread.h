@@ -16,7 +16,7 @@ namespace peers::testing {
 
 class ServiceThread {
 public:
-    explicit ServiceThread(aiservice::ServiceOptions options, int port = 0) {
+    explicit ServiceThread(const aiservice::ServiceOptions& options, int port = 0) {
         std::promise<std::string> started;
         auto result = started.get_future();
         thread_ = std::thread([this, options, port, &started] {

@@ -21,7 +21,8 @@ bool iterateUntil(const std::function<bool()>& done, std::chrono::seconds deadli
 }
 
 TEST(GioReachabilityTest, ReportsOnceAfterStartForAnAddressAndAName) {
-    for (auto target : {kit::ReachabilityTarget::address(0x7F000001, 80), kit::ReachabilityTarget::host("localhost")}) {
+    for (const auto& target :
+         {kit::ReachabilityTarget::address(0x7F000001, 80), kit::ReachabilityTarget::host("localhost")}) {
         auto watch = kit::makeGioReachability(target);
         ASSERT_NE(watch, nullptr);
         EXPECT_FALSE(watch->flags().has_value());  // nothing known before the first check

@@ -63,7 +63,7 @@ protected:
 
     std::vector<std::string> environment() const {
         std::vector<std::string> env = tree_.environment();
-        env.push_back("QUARN_RESOURCES_DIR=" QUARN_RESOURCES_PATH);
+        env.push_back(std::string("QUARN_RESOURCES_DIR=") + QUARN_RESOURCES_PATH);
         return env;
     }
 

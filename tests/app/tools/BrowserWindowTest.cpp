@@ -22,7 +22,7 @@ protected:
         return *kit::ScriptedWebEngine::of(*model->associateWebView()->webView());
     }
     // The page answers the icon script with `icon` (a string, null, or an error).
-    static void pageIcon(const tooltest::ModelPtr& model, kit::ScriptResult icon) {
+    static void pageIcon(const tooltest::ModelPtr& model, const kit::ScriptResult& icon) {
         engineOf(model).setResponder([icon](const std::string& script) {
             return script == KZAIBrowserWebView::kFaviconScript ? icon : kit::ScriptResult(kit::Value());
         });

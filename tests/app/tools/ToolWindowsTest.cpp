@@ -68,7 +68,7 @@ TEST_F(ToolWindowsTest, NewTabsAreAppendedSelectedAndRemovalSelectsANeighbour) {
         auto shownPage = abc[static_cast<std::size_t>(c.selected)]->associateWebView();
         w->removeTabBarModel(abc[static_cast<std::size_t>(c.removed)]);
         env.advance(1);
-        auto expected = abc[static_cast<std::size_t>(c.expected)];
+        const auto& expected = abc[static_cast<std::size_t>(c.expected)];
         EXPECT_EQ(w->selectedTitleBarItemModel(), expected);
         std::size_t selectedCount = 0;
         for (const auto& m : w->titleBarItemModels()) selectedCount += m->isSelected() ? 1 : 0;

@@ -20,7 +20,8 @@ protected:
     static constexpr kit::Color kDarkPage = kit::Color::fromHex(0x202020);
 
     static kit::Rect frameOf(int style) {
-        return {20.0 + (style % 2) * 140, 20.0 + (style / 2) * 50, 100, 32};
+        const int row = style / 2;  // two styles a row
+        return {20.0 + (style % 2) * 140, 20.0 + row * 50, 100, 32};
     }
 
     void build() {

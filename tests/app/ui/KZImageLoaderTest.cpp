@@ -296,9 +296,9 @@ TEST_F(ImageLoaderTest, OnlyHttpHttpsAndDataAddressesAreFetched) {
     ASSERT_TRUE(kit::Image::filled(4, 4, kit::Color::black()).writeToFile(file).ok());
     KZImageLoader loader;
     auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10});
-    for (std::string address : {"file://" + file.string(), file.string(), std::string("ftp://127.0.0.1/a.png"),
-                                std::string("javascript:alert(1)"), std::string(""), std::string(":nothing"),
-                                std::string("about:blank")}) {
+    for (const std::string& address :
+         {"file://" + file.string(), file.string(), std::string("ftp://127.0.0.1/a.png"),
+          std::string("javascript:alert(1)"), std::string(""), std::string(":nothing"), std::string("about:blank")}) {
         SCOPED_TRACE(address);
         EXPECT_FALSE(KZImageLoader::isFetchableAddress(address));
         loader.setImage(view, address, placeholder);
@@ -309,7 +309,7 @@ TEST_F(ImageLoaderTest, OnlyHttpHttpsAndDataAddressesAreFetched) {
     EXPECT_EQ(loader.startedCount(), 0u);
 
     bool failed = false;
-    auto handle = loader.load("file:///etc/passwd", [&](kit::Result<kit::Image> r) { failed = !r.ok(); });
+    auto handle = loader.load("file:///etc/passwd", [&](const kit::Result<kit::Image>& r) { failed = !r.ok(); });
     env.runUntilIdle();
     EXPECT_TRUE(failed);
 }
@@ -473,7 +473,7 @@ TEST_F(ImageLoaderTest, ALoaderGoingAwayCancelsItsRunningLoads) {
     bool called = false;
     {
         KZImageLoader loader;
-        auto handle = loader.load(server.url("/never.png"), [&](kit::Result<kit::Image>) { called = true; });
+        auto handle = loader.load(server.url("/never.png"), [&](const kit::Result<kit::Image>&) { called = true; });
         ASSERT_TRUE(pumpUntil([&] { return server.requests("/never.png") == 1; }));
     }
     // Getting here means the worker stopped although the server never answered.
@@ -503,8 +503,8 @@ TEST_F(ImageLoaderTest, LoadsDroppedAtAnyStageSettleAndLeakNothing) {
     KZImageLoader loader;
     int completed = 0;
     for (int round = 0; round < 1500; ++round) {
-        auto fast = loader.load(server.url("/red.png"), [&](kit::Result<kit::Image>) { ++completed; });
-        auto held = loader.load(server.url("/held.png"), [&](kit::Result<kit::Image>) { ++completed; });
+        auto fast = loader.load(server.url("/red.png"), [&](const kit::Result<kit::Image>&) { ++completed; });
+        auto held = loader.load(server.url("/held.png"), [&](const kit::Result<kit::Image>&) { ++completed; });
         // Vary the moment of the drop so it meets the worker in different states.
         for (int spin = 0; spin < round % 7; ++spin) std::this_thread::sleep_for(std::chrono::microseconds(50));
         fast.reset();

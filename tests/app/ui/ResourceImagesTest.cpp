@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -101,8 +102,8 @@ TEST(ResourceImagesTest, DrawnArtworkIsRenderedAtOneAndTwoTimes) {
         std::smatch m;
         const std::string svg = readFile(entry.path());
         ASSERT_TRUE(std::regex_search(svg, m, declared)) << "no width and height on <svg>";
-        const auto width = static_cast<std::uint32_t>(std::stod(m[1].str()) + 0.5);
-        const auto height = static_cast<std::uint32_t>(std::stod(m[2].str()) + 0.5);
+        const auto width = static_cast<std::uint32_t>(std::lround(std::stod(m[1].str())));
+        const auto height = static_cast<std::uint32_t>(std::lround(std::stod(m[2].str())));
         EXPECT_EQ(pngSize(images / (name + ".png")), std::make_pair(width, height))
             << "render it again: bash scripts/render-images.sh " << name;
         EXPECT_EQ(pngSize(images / (name + "@2x.png")), std::make_pair(2 * width, 2 * height))

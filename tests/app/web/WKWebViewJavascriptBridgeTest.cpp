@@ -120,7 +120,7 @@ TEST_F(BridgeFacadeTest, PageScriptThenStartupQueueOnBridgeLoaded) {
 TEST_F(BridgeFacadeTest, QueueSignalFetchesAndFlushesThePageQueue) {
     loadBridge();
     std::vector<Value> received;
-    bridge->registerHandler("WebIsReady", [&](const Value& data, WVJBResponseCallback answer) {
+    bridge->registerHandler("WebIsReady", [&](const Value& data, const WVJBResponseCallback& answer) {
         received.push_back(data);
         answer(Value(kit::Dictionary{{"code", 0}}));
     });
@@ -261,7 +261,7 @@ TEST_F(BridgeFacadeTest, SafetyTimeoutSwitchIsAMessageWithOnlyItsHandlerName) {
 TEST_F(BridgeFacadeTest, AFetchAnsweredAfterTheBridgeIsGoneDoesNothing) {
     loadBridge();
     int calls = 0;
-    bridge->registerHandler("h", [&](const Value&, WVJBResponseCallback) { ++calls; });
+    bridge->registerHandler("h", [&](const Value&, const WVJBResponseCallback&) { ++calls; });
     page->queueBridgeMessage(kit::Dictionary{{"handlerName", "h"}});
     page->signalBridgeQueue();
     bridge.reset();
@@ -274,7 +274,7 @@ TEST_F(BridgeFacadeTest, AFetchAnsweredAfterTheBridgeIsGoneDoesNothing) {
 TEST_F(BridgeFacadeTest, AHandlerMayReleaseTheBridgeWhileItsQueueIsFlushed) {
     loadBridge();
     int calls = 0;
-    bridge->registerHandler("Close", [&](const Value&, WVJBResponseCallback answer) {
+    bridge->registerHandler("Close", [&](const Value&, const WVJBResponseCallback& answer) {
         ++calls;
         bridge.reset();
         answer(Value("late"));
@@ -321,7 +321,7 @@ TEST(LegacyBridge, TakesOnlyThePolicyDecisionAndPassesEverythingElseOn) {
                                                           "commit", "finish", "redirect", "terminate"}));
 
     std::vector<Value> received;
-    bridge->registerHandler("h", [&](const Value& data, WVJBResponseCallback) { received.push_back(data); });
+    bridge->registerHandler("h", [&](const Value& data, const WVJBResponseCallback&) { received.push_back(data); });
     page.queueBridgeMessage(kit::Dictionary{{"handlerName", "h"}, {"data", 5}});
     EXPECT_EQ(page.signalBridgeQueue(), NavigationActionPolicy::Cancel);
     env.runUntilIdle();

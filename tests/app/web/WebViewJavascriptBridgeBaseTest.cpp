@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kit/base/Json.h"
@@ -150,12 +151,12 @@ TEST_F(BridgeEngineTest, ResetMakesANewStartupQueueAndDropsWaitingCallbacks) {
 TEST_F(BridgeEngineTest, PageCallsReachHandlersAndAnswersGoBack) {
     inject();
     std::vector<Value> received;
-    engine.registerHandler("Echo", [&](const Value& data, WVJBResponseCallback answer) {
+    engine.registerHandler("Echo", [&](const Value& data, const WVJBResponseCallback& answer) {
         received.push_back(data);
         answer(data);
     });
-    engine.registerHandler("AnswersNil", [&](const Value&, WVJBResponseCallback answer) { answer(Value()); });
-    engine.registerHandler("NoAnswerWanted", [&](const Value& data, WVJBResponseCallback answer) {
+    engine.registerHandler("AnswersNil", [&](const Value&, const WVJBResponseCallback& answer) { answer(Value()); });
+    engine.registerHandler("NoAnswerWanted", [&](const Value& data, const WVJBResponseCallback& answer) {
         received.push_back(data);
         answer(Value("ignored"));
     });
@@ -194,7 +195,7 @@ TEST_F(BridgeEngineTest, AnUnhandledMessageDoesNotStopTheRestOfTheQueue) {
     inject();
     kit::LogCapture log;
     int calls = 0;
-    engine.registerHandler("Known", [&](const Value&, WVJBResponseCallback) { ++calls; });
+    engine.registerHandler("Known", [&](const Value&, const WVJBResponseCallback&) { ++calls; });
     engine.flushMessageQueue(R"([{"handlerName":"Unknown","callbackId":"cb_1_1"},{"handlerName":"Known"}])");
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(log.contains("WVJBNoHandlerException, No handler for message from JS:"));
@@ -204,7 +205,7 @@ TEST_F(BridgeEngineTest, AnUnhandledMessageDoesNotStopTheRestOfTheQueue) {
 TEST_F(BridgeEngineTest, MalformedQueuesAreLoggedAndIgnored) {
     inject();
     int calls = 0;
-    engine.registerHandler("h", [&](const Value&, WVJBResponseCallback answer) {
+    engine.registerHandler("h", [&](const Value&, const WVJBResponseCallback& answer) {
         ++calls;
         answer(Value(1));
     });
@@ -269,7 +270,7 @@ TEST(BridgeEngineLifetime, AHandlerMayReleaseTheEngineInTheMiddleOfAQueue) {
     WVJBResponseCallback kept;
     engine->registerHandler("Close", [&](const Value&, WVJBResponseCallback answer) {
         ++calls;
-        kept = answer;
+        kept = std::move(answer);
         engine.reset();
     });
     engine->flushMessageQueue(R"([{"handlerName":"Close","callbackId":"cb_1_1"},{"handlerName":"Close"}])");
@@ -317,7 +318,7 @@ TEST(BridgeEngineLogging, TrafficIsLoggedOnlyOnceEnabledAndCutToTheMaximumLength
     WebViewJavascriptBridgeBase engine;
     engine.delegate = &page;
     engine.injectJavascriptFile();
-    engine.registerHandler("h", [](const Value&, WVJBResponseCallback) {});
+    engine.registerHandler("h", [](const Value&, const WVJBResponseCallback&) {});
     {
         kit::LogCapture log;
         engine.sendData(Value("quiet"), nullptr, "Quiet");

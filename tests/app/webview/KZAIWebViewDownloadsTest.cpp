@@ -94,7 +94,7 @@ TEST_F(KZAIWebViewDownloadsTest, AddressesAreSavedInsteadOfNavigatedTo) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
-        EXPECT_EQ(KZAIWebView::__isImageDataAddress(c.url), c.image);
+        EXPECT_EQ(KZAIWebView::isImageDataAddress(c.url), c.image);
         EXPECT_EQ(KZAIWebView::__canDownload(c.url), c.download);
         const std::size_t tasks = web.downloads().tasks().size();
         const std::size_t panels = backend().savePanelsRun;
@@ -356,7 +356,7 @@ TEST_F(KZAIWebViewDownloadsTest, OpenPanelOffersTheDeclaredTypesAndAlwaysAnswers
     const std::size_t panels = backend().openPanelsRun;
     {
         auto webView = view->webView();
-        page().runOpenPanel({}, [&](std::optional<std::vector<std::string>> files) {
+        page().runOpenPanel({}, [&](const std::optional<std::vector<std::string>>& files) {
             ++answers;
             EXPECT_FALSE(files.has_value());
         });

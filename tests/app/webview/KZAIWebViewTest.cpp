@@ -230,8 +230,9 @@ TEST_F(KZAIWebViewTest, ReportAuthUserPassesOnlyAnIntegerState) {
 TEST_F(KZAIWebViewTest, ReportAuthUserWithoutAUsableStateIsIgnored) {
     openPage();
     view->native2js_requestAuthUser();
-    for (Value bad : {Value(Dictionary{{"userName", "Lin"}}), Value(Dictionary{{"state", "0"}}),
-                      Value(Dictionary{{"state", Value()}}), Value(Dictionary{{"state", 1.5}}), Value("state")}) {
+    for (const Value& bad :
+         {Value(Dictionary{{"userName", "Lin"}}), Value(Dictionary{{"state", "0"}}),
+          Value(Dictionary{{"state", Value()}}), Value(Dictionary{{"state", 1.5}}), Value("state")}) {
         SCOPED_TRACE(kit::toJson(bad));
         EXPECT_EQ(call("ReportAuthUser", bad), ok());
     }
@@ -563,6 +564,7 @@ TEST_F(KZAIWebViewTest, CallsReachOnlyAPageOfTheService) {
     };
     auto names = [](const std::vector<Value>& sent) {
         std::vector<std::string> out;
+        out.reserve(sent.size());
         for (const Value& message : sent) out.push_back(message["handlerName"].asString() ? *message["handlerName"].asString() : "?");
         return out;
     };

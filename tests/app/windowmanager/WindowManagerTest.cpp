@@ -536,7 +536,9 @@ TEST_F(WindowManagerTest, PermissionTipsAsSheetOrAlone) {
 
 TEST_F(WindowManagerTest, ScreenshotResultPaths) {
     std::vector<std::pair<bool, int>> results;
-    auto handler = [&](std::shared_ptr<kit::Image> image, int code) { results.emplace_back(image != nullptr, code); };
+    auto handler = [&](const std::shared_ptr<kit::Image>& image, int code) {
+        results.emplace_back(image != nullptr, code);
+    };
     auto& tool = KZScreenshotManager::shared();
 
     tool.startScreenshotWithCompleteHandler(handler);

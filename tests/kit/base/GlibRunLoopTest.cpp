@@ -75,6 +75,7 @@ TEST_F(GlibRunLoopTest, DelayedTasksRunAfterTheirDelayInDueOrder) {
         loop->run();
         std::sort(due.begin(), due.end());
         std::vector<int> expected;
+        expected.reserve(due.size());
         for (const auto& entry : due) expected.push_back(entry.second);
         EXPECT_EQ(order, expected);
         EXPECT_GE(ranAt - start, 0.03);
@@ -176,6 +177,7 @@ TEST_F(GlibRunLoopTest, ManyThreadsPostingLoseNothing) {
     std::atomic<int> done{0};
     int ran = 0;
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < kEach; ++i) loop->post([&] { ++ran; });

@@ -91,6 +91,7 @@ TEST(Log, EachLineIsWrittenWholeToStandardError) {
         StderrToFile redirect(file);
         LogCapture loud(false);
         std::vector<std::thread> threads;
+        threads.reserve(kThreads);
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([t] {
                 for (int i = 0; i < kEach; ++i) logf("[T%d] line %d of a log that others write too", t, i);

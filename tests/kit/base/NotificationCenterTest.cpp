@@ -22,7 +22,7 @@ protected:
     NotificationCenter center;
     std::vector<std::string> calls;
 
-    NotificationCenter::Handler record(std::string who) {
+    NotificationCenter::Handler record(const std::string& who) {
         return [this, who](const Notification& n) { calls.push_back(who + ":" + n.name); };
     }
 };

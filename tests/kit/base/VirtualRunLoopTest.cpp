@@ -94,6 +94,7 @@ TEST_F(VirtualRunLoopTest, CancelledTasksNeverRunAndStaleIdsAreIgnored) {
 TEST_F(VirtualRunLoopTest, ManyCancelledTasksDoNotDisturbTheRest) {
     std::vector<TaskId> ids;
     int ran = 0;
+    ids.reserve(1000);
     for (int i = 0; i < 1000; ++i) ids.push_back(loop->postAfter(1000 + i, [&] { ++ran; }));
     for (int i = 0; i < 1000; i += 2) loop->cancel(ids[i]);
     EXPECT_EQ(loop->pendingTaskCount(), 500u);
@@ -117,6 +118,7 @@ TEST_F(VirtualRunLoopTest, WallTimeStartsAtTheRealTime) {
 TEST_F(VirtualRunLoopTest, PostFromOtherThreadsIsSafe) {
     std::atomic<int> ran{0};
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < 500; ++i) loop->post([&] { ++ran; });

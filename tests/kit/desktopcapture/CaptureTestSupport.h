@@ -50,7 +50,7 @@ public:
         unsigned char* data = cairo_image_surface_get_data(surface_);
         const int stride = cairo_image_surface_get_stride(surface_);
         for (int row = 0; row < height; ++row) {
-            auto* pixels = reinterpret_cast<std::uint32_t*>(data + row * stride);
+            auto* pixels = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(row) * stride);
             for (int column = 0; column < width; ++column) pixels[column] = patternColor(column, row);
         }
         cairo_surface_mark_dirty(surface_);

@@ -26,6 +26,7 @@ public:
         std::vector<std::string> args{QUARN_DRAG_SOURCE_HELPER, std::to_string(x), std::to_string(y), kind};
         args.insert(args.end(), items.begin(), items.end());
         std::vector<gchar*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
         GError* error = nullptr;

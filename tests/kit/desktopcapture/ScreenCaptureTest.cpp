@@ -275,7 +275,7 @@ TEST_F(ScreenCaptureTest, ASecondSelectionWhileOneIsOpenAnswersNothingAndTheFirs
     auto first = startSelection();
     int secondCalls = 0;
     bool secondHadImage = true;
-    capture_->selectRegion([&](std::optional<std::vector<std::uint8_t>> png) {
+    capture_->selectRegion([&](const std::optional<std::vector<std::uint8_t>>& png) {
         ++secondCalls;
         secondHadImage = png.has_value();
     });

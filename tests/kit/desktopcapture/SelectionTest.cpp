@@ -117,7 +117,7 @@ Image pattern(int width, int height, int blue, double scale = 1) {
     unsigned char* pixels = cairo_image_surface_get_data(data->surface);
     const int stride = cairo_image_surface_get_stride(data->surface);
     for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(pixels + y * stride);
+        auto* row = reinterpret_cast<std::uint32_t*>(pixels + static_cast<std::ptrdiff_t>(y) * stride);
         for (int x = 0; x < width; ++x) row[x] = 0xFF000000u | (std::uint32_t(x & 0xFF) << 16) | (std::uint32_t(y & 0xFF) << 8) | blue;
     }
     cairo_surface_mark_dirty(data->surface);

@@ -24,8 +24,6 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedEnvironment.h"
 
-extern char** environ;
-
 namespace kit::testing {
 namespace {
 
@@ -207,7 +205,7 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
         ASSERT_TRUE(line);
         const auto parts = words(*line);
         ASSERT_EQ(parts.size(), 3u);
-        const std::string service = parts[1];
+        const std::string& service = parts[1];
         EXPECT_EQ(service.rfind("org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-", 0), 0u) << service;
         EXPECT_EQ(parts[2], "/StatusNotifierItem");
 

@@ -47,7 +47,7 @@ TEST_F(BridgeTest, ACallGoesEachWayAndIsAnswered) {
     bridge->setWebViewDelegate(delegate);
 
     std::optional<Value> askedWith;
-    bridge->registerHandler("AskNative", [&](const Value& data, WVJBResponseCallback respond) {
+    bridge->registerHandler("AskNative", [&](const Value& data, const WVJBResponseCallback& respond) {
         askedWith = data;
         respond(Dictionary{{"answer", 42}, {"text", "from native: 'ok' \\ \"done\""}});
     });

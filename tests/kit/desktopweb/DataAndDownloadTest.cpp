@@ -55,7 +55,7 @@ std::string bytes(std::size_t size) {
 }
 
 TEST_F(DownloadTest, AFileArrivesWithItsResponseAndProgressAndTheTaskCompletes) {
-    const std::string body = bytes(300 * 1024);
+    const std::string body = bytes(std::size_t{300} * 1024);
     server.route("/files/r", TestServer::Response{200, "application/pdf", body,
                                                   {{"Content-Disposition", "attachment; filename=\"report 1.pdf\""}}});
     auto delegate = std::make_shared<RecordingDownloadDelegate>();

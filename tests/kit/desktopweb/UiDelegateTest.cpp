@@ -62,7 +62,7 @@ public:
     std::optional<std::vector<std::string>> openPanelAnswer;
 
 private:
-    void later(std::function<void()> answer) {
+    void later(std::function<void()> answer) const {
         if (!answerLater) {
             answer();
             return;

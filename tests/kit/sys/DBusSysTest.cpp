@@ -113,6 +113,7 @@ protected:
         std::vector<std::string> args{peerPath().string(), label};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<gchar*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         GPid pid = 0;
@@ -123,7 +124,7 @@ protected:
             return 0;
         }
         peers.push_back(pid);
-        if (!waitFor([&] { return ready.count(label) > 0; })) {
+        if (!waitFor([&] { return ready.contains(label); })) {
             ADD_FAILURE() << "the peer " << label << " did not get ready";
             return 0;
         }
@@ -315,7 +316,7 @@ TEST_F(DBusSysTest, launchApplicationStartsABundleLaidOutUnderTheSystemRoot) {
     center->flush();
     EXPECT_TRUE(workspace->launchApplication("/Applications/Peer App.app/", {"2", "two words"},
                                              LaunchWithoutAddingToRecents));
-    EXPECT_TRUE(waitFor([&] { return ready.count("launched") && !launches.empty(); }));
+    EXPECT_TRUE(waitFor([&] { return ready.contains("launched") && !launches.empty(); }));
     EXPECT_EQ(ready["launched"]["arguments"], Value(Array{Value("2"), Value("two words")}));
     ASSERT_FALSE(launches.empty());
     EXPECT_EQ(launches[0], ready["launched"]["pid"].integerValue());
@@ -339,6 +340,7 @@ TEST_F(DBusSysTest, signalsPostedFromAShellAreReadAndMalformedOnesIgnored) {
                                       "com.morvane.DistributedNotification.Posted"};
         args.insert(args.end(), arguments.begin(), arguments.end());
         std::vector<gchar*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         gint status = -1;
@@ -472,7 +474,7 @@ TEST(DBusDefaults, aCentreAndAWorkspaceWithoutABusStillWorkWithinTheProcess) {
     EXPECT_FALSE(center->isConnected());
     int heard = 0;
     auto token = center->addObserver("local", std::nullopt, [&](const DistributedNotification& n) {
-        heard += n.userInfo["n"].integerValue();
+        heard += static_cast<int>(n.userInfo["n"].integerValue());
     });
     center->post("local", "", Value(Dictionary{{"n", Value(2)}}));
     EXPECT_EQ(heard, 0);

@@ -47,7 +47,7 @@ TEST_F(MediaTest, RejectsDataThatIsNoImage) {
     EXPECT_FALSE(Image::fromData(std::string_view{"not an image at all"}));
     auto png = Image::filled(8, 8, Color::white()).encode();
     ASSERT_TRUE(png);
-    std::vector<std::uint8_t> truncated(png->begin(), png->begin() + png->size() / 2);
+    std::vector<std::uint8_t> truncated(png->begin(), png->begin() + static_cast<std::ptrdiff_t>(png->size() / 2));
     EXPECT_FALSE(Image::fromData(truncated));
     EXPECT_FALSE(Image::fromFile("/nonexistent/picture.png"));
 }

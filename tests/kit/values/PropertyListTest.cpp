@@ -239,6 +239,7 @@ std::string ref(std::uint64_t index, unsigned size) {
 // Object i is a one-element array holding object i + 1; the last is an empty array.
 std::string nestedArrays(int depth) {
     std::vector<std::string> objects;
+    objects.reserve(static_cast<std::size_t>(depth));
     for (int i = 0; i < depth - 1; ++i) objects.push_back("\xa1" + ref(i + 1, 4));
     objects.push_back("\xa0"s);
     return bplist(objects, 4);
@@ -247,6 +248,7 @@ std::string nestedArrays(int depth) {
 // Each array holds the next one twice: a small file that stands for 2^levels objects.
 std::string doublingArrays(int levels) {
     std::vector<std::string> objects;
+    objects.reserve(static_cast<std::size_t>(levels) + 1);
     for (int i = 0; i < levels; ++i) objects.push_back("\xa2" + ref(i + 1, 2) + ref(i + 1, 2));
     objects.push_back("\x09"s);
     return bplist(objects, 2);
@@ -393,7 +395,7 @@ TEST_F(PropertyListFiles, ReadErrorsNameThePath) {
     ASSERT_FALSE(missing.ok());
     EXPECT_NE(missing.error().find("missing.plist"), std::string::npos);
     EXPECT_FALSE(readPropertyListFile(dir_).ok());
-    std::ofstream(dir_ / "empty.plist");
+    std::ofstream(dir_ / "empty.plist").close();
     EXPECT_FALSE(readPropertyListFile(dir_ / "empty.plist").ok());
 }
 

@@ -57,12 +57,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "flush") {
-        engine.registerHandler("NativeEcho", [](const kit::Value& data, WVJBResponseCallback answer) {
+        engine.registerHandler("NativeEcho", [](const kit::Value& data, const WVJBResponseCallback& answer) {
             answer(kit::Value(kit::Dictionary{{"echo", data}}));
         });
-        engine.registerHandler("NativeSilent", [](const kit::Value&, WVJBResponseCallback answer) {
-            answer(kit::Value());
-        });
+        engine.registerHandler("NativeSilent",
+                               [](const kit::Value&, const WVJBResponseCallback& answer) { answer(kit::Value()); });
         engine.flushMessageQueue(input);
         return 0;
     }

@@ -60,6 +60,7 @@ gboolean inputClosed(GIOChannel*, GIOCondition, gpointer) {
 }  // namespace
 
 // GTK keeps its caches until the process ends; in sanitizer builds they are no leak of ours.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name the sanitizer runtime looks up.
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
 int main(int argc, char** argv) {
