@@ -268,7 +268,6 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
 
     kit::updateConstraints(singleWebView(), [&](kit::ConstraintMaker& make) { make.width().equalTo(double(width)); });
 
-    ++slideGeneration_;
     // Placed before it is ordered in: shown first, it would flash where it was last.
     w->setFrame(kit::Rect{double(x) + double(width), double(y), 0, double(height)}, false);
     w->makeKeyAndOrderFront();
@@ -287,7 +286,8 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
 void KZSideMainWindowController::slideWindowTo(const kit::Rect& target, bool slidingIn,
                                                std::function<void(KZSideMainWindowController&, bool)> done) {
     auto w = window();
-    const std::uint64_t generation = slideGeneration_;
+    // A slide or close begun later takes over: this one's end then does nothing.
+    const std::uint64_t generation = ++slideGeneration_;
     std::weak_ptr<KZSideMainWindowController> weak = self();
     kit::AnimationContext::runAnimationGroup(
         [&](kit::AnimationContext& context) {
@@ -319,7 +319,6 @@ void KZSideMainWindowController::hideWithCompletionHandler(Handler handler) {
     const float height = static_cast<float>(frame.height());
     const kit::Rect target{double(x) + double(width), double(y), 0, double(height)};
 
-    ++slideGeneration_;
     slideWindowTo(target, false, [](KZSideMainWindowController& s, bool) {
         s.window()->close();
         s.finishSlideOut();
