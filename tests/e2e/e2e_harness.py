@@ -70,6 +70,34 @@ def output_root():
     return Path(os.environ.get("QUARN_E2E_OUTPUT", binary_dir() / "test-output" / "e2e"))
 
 
+def write_control_line(fifo, line, owner, deadline=10.0):
+    """Writes one command line to a stand-in's control FIFO once the stand-in reads it."""
+    end = time.monotonic() + deadline
+    while True:
+        try:
+            fd = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+            break
+        except OSError:
+            if time.monotonic() >= end:
+                raise E2EError(f"the control FIFO {fifo} of {owner} has no reader")
+            time.sleep(0.05)
+    try:
+        os.write(fd, (line + "\n").encode())
+    finally:
+        os.close(fd)
+
+
+def notification_lines(output, kind, name):
+    """User information of every `kind` ("sent" or "received") notification `name` that a
+    stand-in printed as "<kind> <name> <json>"."""
+    found = []
+    for line in output.splitlines():
+        parts = line.split(" ", 2)
+        if len(parts) == 3 and parts[0] == kind and parts[1] == name:
+            found.append(json.loads(parts[2]))
+    return found
+
+
 def wait_until(condition, what, deadline=DEADLINE, interval=0.1):
     """Polls until condition() answers something true and returns it; fails naming `what`."""
     end = time.monotonic() + deadline
@@ -384,8 +412,7 @@ class Session:
         self.desktop_services.wait_for_line(r"^ready$", "the desktop services to own their names")
 
     def desktop_services_command(self, line):
-        with open(self.desktop_services_fifo, "w") as fifo:
-            fifo.write(line + "\n")
+        write_control_line(self.desktop_services_fifo, line, "the desktop services")
 
     def desktop_services_lines(self, verb):
         """The words of every line of the desktop services that begins with `verb`."""
@@ -457,31 +484,14 @@ class Session:
     # -- the host stand-in
 
     def host_command(self, line, deadline=10.0):
-        end = time.monotonic() + deadline
-        while True:
-            try:
-                fd = os.open(self.host_fifo, os.O_WRONLY | os.O_NONBLOCK)
-                break
-            except (FileNotFoundError, OSError):
-                if time.monotonic() >= end:
-                    raise E2EError(f"the host stand-in's control FIFO {self.host_fifo} has no reader")
-                time.sleep(0.05)
-        try:
-            os.write(fd, (line + "\n").encode())
-        finally:
-            os.close(fd)
+        write_control_line(self.host_fifo, line, "the host stand-in", deadline)
 
     def host_output(self):
         return self.host.text() if self.host else ""
 
     def host_lines(self, kind, name):
         """User information of every `kind` ("sent" or "received") notification `name`."""
-        found = []
-        for line in self.host_output().splitlines():
-            parts = line.split(" ", 2)
-            if len(parts) == 3 and parts[0] == kind and parts[1] == name:
-                found.append(json.loads(parts[2]))
-        return found
+        return notification_lines(self.host_output(), kind, name)
 
     def set_hotkey(self, hotkey_type, hotkey):
         key_code, modifiers, _ = hotkey

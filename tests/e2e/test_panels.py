@@ -7,19 +7,17 @@ Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_panels.py 
 """
 
 import configparser
-import json
 import os
 import plistlib
 import shlex
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
-    APP_EXECUTABLE, E2EError, Session, click, find_colour, program, screen_size, settings_dictionary,
-    visible_windows, wait_drawn, wait_until)
+    APP_EXECUTABLE, Session, click, find_colour, program, screen_size, settings_dictionary,
+    notification_lines, visible_windows, wait_drawn, wait_until, write_control_line)
 
 AI_ID = "com.morvane.QuarnAIAssistant"
 TOOL_ID = "com.morvane.QuarnGetText"
@@ -51,28 +49,11 @@ class Panels(unittest.TestCase):
         tool.wait_for_line(r"^ready ", "the text-tool stand-in to own its bus name")
         return tool, fifo
 
-    def tool_command(self, fifo, line, deadline=10.0):
-        end = time.monotonic() + deadline
-        while True:
-            try:
-                fd = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
-                break
-            except OSError:
-                if time.monotonic() >= end:
-                    raise E2EError(f"the text tool's control FIFO {fifo} has no reader")
-                time.sleep(0.05)
-        try:
-            os.write(fd, (line + "\n").encode())
-        finally:
-            os.close(fd)
+    def tool_command(self, fifo, line):
+        write_control_line(fifo, line, "the text tool")
 
     def received_by_tool(self, tool, name):
-        found = []
-        for line in tool.text().splitlines():
-            parts = line.split(" ", 2)
-            if len(parts) == 3 and parts[0] == "received" and parts[1] == name:
-                found.append(json.loads(parts[2]))
-        return found
+        return notification_lines(tool.text(), "received", name)
 
     def panel_window(self, x, y, width, height):
         """The panel at a frame in the application's coordinates (origin bottom left)."""
