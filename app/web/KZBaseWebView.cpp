@@ -81,6 +81,8 @@ std::shared_ptr<KZWKWebView> KZBaseWebView::createWebView() {
     configuration.preferences.elementFullscreenEnabled = true;
     configuration.preferences.javaScriptCanOpenWindowsAutomatically = true;
     configuration.preferences.developerExtrasEnabled = true;
+    // Every page is the AI service's: one page process holds them all.
+    configuration.sharedProcessName = "ai-service";
 
     auto webView = kit::create<KZWKWebView>(kit::Rect{}, configuration);
     webView->setDisableRightMenu(true);

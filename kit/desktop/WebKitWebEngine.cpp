@@ -1,6 +1,8 @@
 #include "kit/desktop/WebKitWebEngine.h"
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "kit/base/Log.h"
 #include "kit/desktop/KeyCodes.h"
@@ -28,6 +30,32 @@ public:
 private:
     WebKitWebView* previous_;
 };
+
+// The live widgets of each shared page process, by name and web context; the first one still
+// alive is the one a new member is made related to.
+struct SharedProcess {
+    std::string name;
+    WebKitWebContext* context;
+    std::vector<WebKitWebView*> members;
+};
+
+std::vector<SharedProcess>& sharedProcesses() {
+    static std::vector<SharedProcess> all;
+    return all;
+}
+
+SharedProcess& sharedProcessFor(const std::string& name, WebKitWebContext* context) {
+    auto& all = sharedProcesses();
+    for (auto& shared : all)
+        if (shared.name == name && shared.context == context) return shared;
+    return all.emplace_back(SharedProcess{name, context, {}});
+}
+
+void leaveSharedProcess(WebKitWebView* widget) {
+    auto& all = sharedProcesses();
+    for (auto& shared : all) std::erase(shared.members, widget);
+    std::erase_if(all, [](const SharedProcess& shared) { return shared.members.empty(); });
+}
 
 // Answers held by a delegate. WebKit waits for each until it is given, so an answer that the
 // delegate drops unanswered is given the safe way: a navigation is not allowed, a dialog is
@@ -147,8 +175,18 @@ WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& conf
         widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", relatedView, nullptr));
         relatedToPage_ = true;
     } else {
-        widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                         webKitContextFor(configuration_.websiteDataStore), nullptr));
+        WebKitWebContext* context = webKitContextFor(configuration_.websiteDataStore);
+        SharedProcess* shared = nullptr;
+        if (!configuration_.sharedProcessName.empty()) {
+            shared = &sharedProcessFor(configuration_.sharedProcessName, context);
+        }
+        if (shared && !shared->members.empty()) {
+            // Related to a live member: WebKit puts its pages in that member's process.
+            widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", shared->members.front(), nullptr));
+        } else {
+            widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr));
+        }
+        if (shared) shared->members.push_back(WEBKIT_WEB_VIEW(widget));
     }
     widget_ = GRef<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
     webkit_web_view_set_settings(widget_.get(), settings_.get());
@@ -170,6 +208,7 @@ WebKitWebEngine::~WebKitWebEngine() {
     g_cancellable_cancel(cancellable_.get());
     signals_.disconnectAll();
     GtkWidget* widget = GTK_WIDGET(widget_.get());
+    leaveSharedProcess(widget_.get());
     WebViewHost::remove(widget);
     // Destroying the widget closes its page; the last reference goes with widget_.
     gtk_widget_destroy(widget);

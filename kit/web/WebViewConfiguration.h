@@ -22,6 +22,9 @@ struct WebViewConfiguration {
     WebPreferences preferences;
     // Cookies and storage; the shared persistent store when not set.
     std::shared_ptr<WebsiteDataStore> websiteDataStore;
+    // Views made with the same non-empty name and the same store share one page process (and
+    // its memory) while one of them lives; a crash of that process ends the pages of all.
+    std::string sharedProcessName;
 };
 
 }  // namespace kit

@@ -234,5 +234,40 @@ TEST_F(NavigationTest, ADeadContentProcessIsReported) {
     EXPECT_TRUE(waitFor([&] { return delegate->has("terminated"); }));
 }
 
+// Views named alike share one page process, so ending it ends both pages; others keep their own.
+TEST_F(NavigationTest, ViewsOfOneSharedProcessLiveAndEndInIt) {
+    server.page("/page.html", "<title>alive</title>");
+    struct Case {
+        const char* first;
+        const char* second;
+        bool shared;
+    };
+    for (const Case& c : {Case{"pages", "pages", true}, Case{"", "", false}, Case{"pages", "others", false}}) {
+        SCOPED_TRACE(std::string(c.first) + "/" + c.second);
+        WebViewConfiguration a, b;
+        a.sharedProcessName = c.first;
+        b.sharedProcessName = c.second;
+        auto firstView = makeWebView(a);
+        auto secondView = makeWebView(b);
+        auto first = std::make_shared<RecordingNavigationDelegate>();
+        auto second = std::make_shared<RecordingNavigationDelegate>();
+        firstView->setNavigationDelegate(first);
+        secondView->setNavigationDelegate(second);
+        ASSERT_TRUE(loadAndWait(*firstView, server.url("/page.html"), *first));
+        ASSERT_TRUE(loadAndWait(*secondView, server.url("/page.html"), *second));
+        webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(desktop::webKitWidgetFor(*firstView)));
+        ASSERT_TRUE(waitFor([&] { return first->has("terminated"); }));
+        if (c.shared) {
+            EXPECT_TRUE(waitFor([&] { return second->has("terminated"); }));
+        } else {
+            pump(0.5);
+            EXPECT_FALSE(second->has("terminated"));
+            auto title = evaluate(*secondView, "document.title");
+            ASSERT_TRUE(title && title->ok());
+            EXPECT_EQ(title->value(), Value("alive"));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kit::testing
