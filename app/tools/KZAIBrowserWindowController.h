@@ -45,6 +45,10 @@ public:
     // taken as relative to it); empty when it cannot be.
     static std::string resolveAddress(const std::string& reference, const std::string& base);
 
+protected:
+    // Other sites' pages stay out of the AI service's page process.
+    std::string sharedPageProcessName() const override { return {}; }
+
 private:
     std::string currentFaviconURLString_;
     std::function<void()> faviconDidChange_;

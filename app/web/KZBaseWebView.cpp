@@ -81,8 +81,7 @@ std::shared_ptr<KZWKWebView> KZBaseWebView::createWebView() {
     configuration.preferences.elementFullscreenEnabled = true;
     configuration.preferences.javaScriptCanOpenWindowsAutomatically = true;
     configuration.preferences.developerExtrasEnabled = true;
-    // Every page is the AI service's: one page process holds them all.
-    configuration.sharedProcessName = "ai-service";
+    configuration.sharedProcessName = sharedPageProcessName();
 
     auto webView = kit::create<KZWKWebView>(kit::Rect{}, configuration);
     webView->setDisableRightMenu(true);

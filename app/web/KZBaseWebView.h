@@ -161,6 +161,9 @@ protected:
     void _reportWebViewDidTerminate(long reason) const;
 
     std::shared_ptr<KZWKWebView> createWebView();
+    // The page process this view shares with others of the same name; the AI service's pages
+    // share one. Empty for a process of its own.
+    virtual std::string sharedPageProcessName() const { return "ai-service"; }
     bool isOwnWebView(const kit::WebView& webView) const;
     // "(null)" for an empty address, as log lines print a missing one.
     static std::string logText(const std::string& text);

@@ -6,6 +6,7 @@
 
 #include "kit/base/Log.h"
 #include "kit/desktop/KeyCodes.h"
+#include "kit/desktop/SharedPageProcess.h"
 #include "kit/desktop/WebKitConversions.h"
 #include "kit/desktop/WebKitErrors.h"
 #include "kit/desktop/WebKitWebsiteData.h"
@@ -30,32 +31,6 @@ public:
 private:
     WebKitWebView* previous_;
 };
-
-// The live widgets of each shared page process, by name and web context; the first one still
-// alive is the one a new member is made related to.
-struct SharedProcess {
-    std::string name;
-    WebKitWebContext* context;
-    std::vector<WebKitWebView*> members;
-};
-
-std::vector<SharedProcess>& sharedProcesses() {
-    static std::vector<SharedProcess> all;
-    return all;
-}
-
-SharedProcess& sharedProcessFor(const std::string& name, WebKitWebContext* context) {
-    auto& all = sharedProcesses();
-    for (auto& shared : all)
-        if (shared.name == name && shared.context == context) return shared;
-    return all.emplace_back(SharedProcess{name, context, {}});
-}
-
-void leaveSharedProcess(WebKitWebView* widget) {
-    auto& all = sharedProcesses();
-    for (auto& shared : all) std::erase(shared.members, widget);
-    std::erase_if(all, [](const SharedProcess& shared) { return shared.members.empty(); });
-}
 
 // Answers held by a delegate. WebKit waits for each until it is given, so an answer that the
 // delegate drops unanswered is given the safe way: a navigation is not allowed, a dialog is
@@ -176,17 +151,14 @@ WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& conf
         relatedToPage_ = true;
     } else {
         WebKitWebContext* context = webKitContextFor(configuration_.websiteDataStore);
-        SharedProcess* shared = nullptr;
-        if (!configuration_.sharedProcessName.empty()) {
-            shared = &sharedProcessFor(configuration_.sharedProcessName, context);
-        }
-        if (shared && !shared->members.empty()) {
+        if (!configuration_.sharedProcessName.empty()) shared_ = &SharedPageProcess::named(configuration_.sharedProcessName, context);
+        if (WebKitWebView* member = shared_ ? shared_->relatedView() : nullptr) {
             // Related to a live member: WebKit puts its pages in that member's process.
-            widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", shared->members.front(), nullptr));
+            widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", member, nullptr));
         } else {
             widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr));
         }
-        if (shared) shared->members.push_back(WEBKIT_WEB_VIEW(widget));
+        if (shared_) shared_->join(WEBKIT_WEB_VIEW(widget));
     }
     widget_ = GRef<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
     webkit_web_view_set_settings(widget_.get(), settings_.get());
@@ -208,7 +180,8 @@ WebKitWebEngine::~WebKitWebEngine() {
     g_cancellable_cancel(cancellable_.get());
     signals_.disconnectAll();
     GtkWidget* widget = GTK_WIDGET(widget_.get());
-    leaveSharedProcess(widget_.get());
+    if (shared_) shared_->withdraw(this);
+    SharedPageProcess::leave(widget_.get());
     WebViewHost::remove(widget);
     // Destroying the widget closes its page; the last reference goes with widget_.
     gtk_widget_destroy(widget);
@@ -277,15 +250,30 @@ void WebKitWebEngine::loadRequest(const UrlRequest& request) {
         logf("The web view loads %s with GET: WebKitGTK loads pages only with GET (asked: %s)", request.url.c_str(),
              request.httpMethod.c_str());
     }
-    webkit_web_view_load_request(widget_.get(), uriRequest.get());
+    startLoad([this, uriRequest] { webkit_web_view_load_request(widget_.get(), uriRequest.get()); });
     armTimeout(request.timeoutInterval, request.url);
 }
 
-void WebKitWebEngine::reload() { webkit_web_view_reload(widget_.get()); }
+void WebKitWebEngine::reload() {
+    startLoad([this] { webkit_web_view_reload(widget_.get()); });
+}
 
 void WebKitWebEngine::stopLoading() {
     cancelTimeout();
+    if (shared_) shared_->withdraw(this);
     webkit_web_view_stop_loading(widget_.get());
+}
+
+void WebKitWebEngine::startLoad(std::function<void()> start) {
+    if (shared_) {
+        shared_->admit(this, std::move(start));
+    } else {
+        start();
+    }
+}
+
+void WebKitWebEngine::loadDidStart() {
+    if (shared_) shared_->started(this);
 }
 
 void WebKitWebEngine::armTimeout(double seconds, const std::string& url) {
@@ -296,6 +284,7 @@ void WebKitWebEngine::armTimeout(double seconds, const std::string& url) {
         timeoutTask_ = 0;
         logf("The load of %s timed out", url.c_str());
         timedOut_ = true;
+        if (shared_) shared_->withdraw(this);
         webkit_web_view_stop_loading(widget_.get());
     });
 }
@@ -447,13 +436,17 @@ gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitP
     const NavigationAction action =
         navigationActionFrom(webkit_navigation_policy_decision_get_navigation_action(navigationDecision),
                              type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
-    view_.engineDecidePolicyForNavigationAction(backendBadge(), action, [answer](NavigationActionPolicy policy) {
-        answer->answer(policy == NavigationActionPolicy::Allow, policy == NavigationActionPolicy::Download);
-    });
+    view_.engineDecidePolicyForNavigationAction(
+        backendBadge(), action, [this, alive = lifetime_.watch(), answer](NavigationActionPolicy policy) {
+            answer->answer(policy == NavigationActionPolicy::Allow, policy == NavigationActionPolicy::Download);
+            // A refused load never starts: the next one of the process may go.
+            if (policy != NavigationActionPolicy::Allow && !alive.expired()) loadDidStart();
+        });
     return TRUE;
 }
 
 void WebKitWebEngine::onLoadChanged(WebKitLoadEvent event) {
+    loadDidStart();
     switch (event) {
         case WEBKIT_LOAD_STARTED:
             navigation_ = nextNavigation_++;
@@ -484,6 +477,7 @@ void WebKitWebEngine::onLoadChanged(WebKitLoadEvent event) {
 }
 
 gboolean WebKitWebEngine::onLoadFailed(WebKitLoadEvent event, const char* failingUri, GError* error) {
+    loadDidStart();
     const std::string uri = failingUri ? failingUri : "";
     // A failure of an earlier navigation (replaced by a new load) leaves the new load's timer be.
     const bool timedNavigation = timeoutNavigation_ && navigation_ == timeoutNavigation_;
@@ -537,6 +531,7 @@ gboolean WebKitWebEngine::onLoadFailedWithTlsErrors(const char* failingUri, GTls
 void WebKitWebEngine::onWebProcessTerminated(WebKitWebProcessTerminationReason reason) {
     logf("The web content process of %s ended (reason %d)", view_.url().c_str(), static_cast<int>(reason));
     cancelTimeout();
+    loadDidStart();
     navigationActive_ = false;
     view_.engineDidChangeLoading(backendBadge(), false);
     view_.engineWebContentProcessDidTerminate(backendBadge());

@@ -34,6 +34,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,8 @@
 #include "kit/web/WebView.h"
 
 namespace kit::desktop {
+
+class SharedPageProcess;
 
 class WebKitWebEngine final : public WebEngine {
 public:
@@ -84,6 +87,9 @@ private:
     void scriptDidFinish(std::uint64_t scriptId, ScriptResult result);
     void armTimeout(double seconds, const std::string& url);
     void cancelTimeout();
+    // Loads of a view in a shared page process go through its queue (see SharedPageProcess).
+    void startLoad(std::function<void()> start);
+    void loadDidStart();
     FrameInfo mainFrameInfo() const;
     NavigationAction navigationActionFrom(WebKitNavigationAction* action, bool newWindow) const;
 
@@ -111,6 +117,7 @@ private:
     SignalConnections signals_;
     // Made for a window that a page opened, and not yet handed to WebKit.
     bool relatedToPage_ = false;
+    SharedPageProcess* shared_ = nullptr;
 
     std::deque<PendingScript> scripts_;
     GRef<GCancellable> cancellable_;

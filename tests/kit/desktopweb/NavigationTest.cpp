@@ -269,5 +269,67 @@ TEST_F(NavigationTest, ViewsOfOneSharedProcessLiveAndEndInIt) {
     }
 }
 
+// The views of one shared process, loaded at once as the application does at start: every
+// page loads, and a view's navigation is asked for only after the one before it has started
+// (a page that loads a site before the network process knows its process may, gets the
+// process ended). A stopped or refused load, or a view that goes, does not hold the others up.
+TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
+    server.page("/page.html", "<title>page</title>");
+    // One log for all views: "<view> action" when a navigation is asked for, "<view> start".
+    struct Logging : RecordingNavigationDelegate {
+        Logging(std::vector<std::string>& log, std::string name) : log(log), name(std::move(name)) {}
+        void decidePolicyForNavigationAction(WebView& view, const NavigationAction& action,
+                                             NavigationActionDecision decision) override {
+            log.push_back(name + " action");
+            RecordingNavigationDelegate::decidePolicyForNavigationAction(view, action, std::move(decision));
+        }
+        void didStartProvisionalNavigation(WebView& view, NavigationId id) override {
+            log.push_back(name + " start");
+            RecordingNavigationDelegate::didStartProvisionalNavigation(view, id);
+        }
+        std::vector<std::string>& log;
+        std::string name;
+    };
+    enum class Twist { None, StopSecond, RefuseFirst, DropSecond };
+    for (Twist twist : {Twist::None, Twist::StopSecond, Twist::RefuseFirst, Twist::DropSecond}) {
+        SCOPED_TRACE(static_cast<int>(twist));
+        std::vector<std::string> log;
+        std::vector<std::shared_ptr<WebView>> views;
+        std::vector<std::shared_ptr<Logging>> delegates;
+        WebViewConfiguration configuration;
+        configuration.sharedProcessName = "pages-" + std::to_string(static_cast<int>(twist));
+        for (int i = 0; i < 4; ++i) {
+            views.push_back(makeWebView(configuration));
+            delegates.push_back(std::make_shared<Logging>(log, std::to_string(i)));
+            views.back()->setNavigationDelegate(delegates.back());
+        }
+        if (twist == Twist::RefuseFirst) delegates[0]->actionPolicy = NavigationActionPolicy::Cancel;
+        for (auto& view : views) view->loadRequest(UrlRequest(server.url("/page.html")));
+        if (twist == Twist::StopSecond) views[1]->stopLoading();
+        if (twist == Twist::DropSecond) views[1].reset();
+
+        std::vector<int> expected;
+        for (int i = 0; i < 4; ++i) {
+            const bool loads = !(i == 1 && (twist == Twist::StopSecond || twist == Twist::DropSecond)) &&
+                               !(i == 0 && twist == Twist::RefuseFirst);
+            if (loads) expected.push_back(i);
+        }
+        ASSERT_TRUE(waitFor([&] {
+            return std::all_of(expected.begin(), expected.end(), [&](int i) { return delegates[i]->has("finish"); });
+        }, 20));
+        // Between a view's action and its start, no other view's action.
+        std::string open;
+        for (const auto& entry : log) {
+            const std::string who = entry.substr(0, entry.find(' '));
+            if (entry.ends_with(" action")) {
+                EXPECT_TRUE(open.empty() || open == who) << "view " << who << " asked while " << open << " had not started";
+                open = (twist == Twist::RefuseFirst && who == "0") ? "" : who;
+            } else if (who == open) {
+                open.clear();
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kit::testing
