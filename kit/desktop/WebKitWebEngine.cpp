@@ -151,7 +151,8 @@ WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& conf
         relatedToPage_ = true;
     } else {
         WebKitWebContext* context = webKitContextFor(configuration_.websiteDataStore);
-        if (!configuration_.sharedProcessName.empty()) shared_ = &SharedPageProcess::named(configuration_.sharedProcessName, context);
+        if (!configuration_.sharedProcessName.empty())
+            shared_ = &SharedPageProcess::named(configuration_.sharedProcessName, context);
         if (WebKitWebView* member = shared_ ? shared_->relatedView() : nullptr) {
             // Related to a live member: WebKit puts its pages in that member's process.
             widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", member, nullptr));

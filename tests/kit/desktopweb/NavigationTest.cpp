@@ -314,15 +314,19 @@ TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
                                !(i == 0 && twist == Twist::RefuseFirst);
             if (loads) expected.push_back(i);
         }
-        ASSERT_TRUE(waitFor([&] {
-            return std::all_of(expected.begin(), expected.end(), [&](int i) { return delegates[i]->has("finish"); });
-        }, 20));
+        ASSERT_TRUE(waitFor(
+            [&] {
+                return std::all_of(expected.begin(), expected.end(),
+                                   [&](int i) { return delegates[i]->has("finish"); });
+            },
+            20));
         // Between a view's action and its start, no other view's action.
         std::string open;
         for (const auto& entry : log) {
             const std::string who = entry.substr(0, entry.find(' '));
             if (entry.ends_with(" action")) {
-                EXPECT_TRUE(open.empty() || open == who) << "view " << who << " asked while " << open << " had not started";
+                EXPECT_TRUE(open.empty() || open == who)
+                    << "view " << who << " asked while " << open << " had not started";
                 open = (twist == Twist::RefuseFirst && who == "0") ? "" : who;
             } else if (who == open) {
                 open.clear();
