@@ -181,6 +181,7 @@ WebKitWebEngine::~WebKitWebEngine() {
     g_cancellable_cancel(cancellable_.get());
     signals_.disconnectAll();
     GtkWidget* widget = GTK_WIDGET(widget_.get());
+    RunLoop::main().cancel(loadStartTask_);
     if (shared_) shared_->withdraw(this);
     SharedPageProcess::leave(widget_.get());
     WebViewHost::remove(widget);
@@ -266,15 +267,28 @@ void WebKitWebEngine::stopLoading() {
 }
 
 void WebKitWebEngine::startLoad(std::function<void()> start) {
-    if (shared_) {
-        shared_->admit(this, std::move(start));
-    } else {
+    if (!shared_) {
         start();
+        return;
     }
+    shared_->admit(this, [this, start = std::move(start)] {
+        // Should WebKit never tell that the load started (a process that ends without a word),
+        // the next view's load goes after a while all the same.
+        RunLoop::main().cancel(loadStartTask_);
+        loadStartTask_ = RunLoop::main().postAfter(kLoadStartPatience, [this, alive = lifetime_.watch()] {
+            if (alive.expired()) return;
+            loadStartTask_ = 0;
+            if (shared_) shared_->started(this);
+        });
+        start();
+    });
 }
 
 void WebKitWebEngine::loadDidStart() {
-    if (shared_) shared_->started(this);
+    if (!shared_) return;
+    RunLoop::main().cancel(loadStartTask_);
+    loadStartTask_ = 0;
+    shared_->started(this);
 }
 
 void WebKitWebEngine::armTimeout(double seconds, const std::string& url) {

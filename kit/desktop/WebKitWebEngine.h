@@ -130,6 +130,9 @@ private:
     // The load timer, the navigation it belongs to (0 until that load starts) and whether it
     // fired.
     TaskId timeoutTask_ = 0;
+    // How long a load of a shared process may keep the next one waiting without starting.
+    static constexpr double kLoadStartPatience = 5.0;
+    TaskId loadStartTask_ = 0;
     NavigationId timeoutNavigation_ = 0;
     bool timedOut_ = false;
     std::optional<WebError> certificateError_;

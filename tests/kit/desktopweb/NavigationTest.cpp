@@ -272,7 +272,8 @@ TEST_F(NavigationTest, ViewsOfOneSharedProcessLiveAndEndInIt) {
 // The views of one shared process, loaded at once as the application does at start: every
 // page loads, and a view's navigation is asked for only after the one before it has started
 // (a page that loads a site before the network process knows its process may, gets the
-// process ended). A stopped or refused load, or a view that goes, does not hold the others up.
+// process ended). A stopped or refused load, a view that goes, or a load that never starts (its
+// decision held) does not hold the others up for good.
 TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
     server.page("/page.html", "<title>page</title>");
     // One log for all views: "<view> action" when a navigation is asked for, "<view> start".
@@ -281,6 +282,10 @@ TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
         void decidePolicyForNavigationAction(WebView& view, const NavigationAction& action,
                                              NavigationActionDecision decision) override {
             log.push_back(name + " action");
+            if (hold) {
+                held = std::move(decision);
+                return;
+            }
             RecordingNavigationDelegate::decidePolicyForNavigationAction(view, action, std::move(decision));
         }
         void didStartProvisionalNavigation(WebView& view, NavigationId id) override {
@@ -289,9 +294,11 @@ TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
         }
         std::vector<std::string>& log;
         std::string name;
+        bool hold = false;
+        NavigationActionDecision held;
     };
-    enum class Twist { None, StopSecond, RefuseFirst, DropSecond };
-    for (Twist twist : {Twist::None, Twist::StopSecond, Twist::RefuseFirst, Twist::DropSecond}) {
+    enum class Twist { None, StopSecond, RefuseFirst, DropSecond, HoldFirst };
+    for (Twist twist : {Twist::None, Twist::StopSecond, Twist::RefuseFirst, Twist::DropSecond, Twist::HoldFirst}) {
         SCOPED_TRACE(static_cast<int>(twist));
         std::vector<std::string> log;
         std::vector<std::shared_ptr<WebView>> views;
@@ -304,6 +311,7 @@ TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
             views.back()->setNavigationDelegate(delegates.back());
         }
         if (twist == Twist::RefuseFirst) delegates[0]->actionPolicy = NavigationActionPolicy::Cancel;
+        delegates[0]->hold = twist == Twist::HoldFirst;
         for (auto& view : views) view->loadRequest(UrlRequest(server.url("/page.html")));
         if (twist == Twist::StopSecond) views[1]->stopLoading();
         if (twist == Twist::DropSecond) views[1].reset();
@@ -311,7 +319,7 @@ TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
         std::vector<int> expected;
         for (int i = 0; i < 4; ++i) {
             const bool loads = !(i == 1 && (twist == Twist::StopSecond || twist == Twist::DropSecond)) &&
-                               !(i == 0 && twist == Twist::RefuseFirst);
+                               !(i == 0 && (twist == Twist::RefuseFirst || twist == Twist::HoldFirst));
             if (loads) expected.push_back(i);
         }
         ASSERT_TRUE(waitFor(
@@ -320,6 +328,11 @@ TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
                                    [&](int i) { return delegates[i]->has("finish"); });
             },
             20));
+        if (twist == Twist::HoldFirst) {
+            delegates[0]->held(NavigationActionPolicy::Allow);
+            ASSERT_TRUE(waitFor([&] { return delegates[0]->has("finish"); }));
+            continue;
+        }
         // Between a view's action and its start, no other view's action.
         std::string open;
         for (const auto& entry : log) {
