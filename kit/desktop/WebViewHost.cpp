@@ -395,6 +395,18 @@ Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking
     return *raw;
 }
 
+// GTK sizes a widget only once its window is shown, and WebKit lays a page out at the size its
+// widget was given: a page in a window not shown yet, or parked, would be laid out at no size at
+// all, its content overflowing and its overlay scroll bars fading in and out at 60 frames a
+// second. Until its window is shown it gets the size of its view.
+void layOutUnshown(GtkWidget* widget, Size size) {
+    if (gtk_widget_get_mapped(widget)) return;
+    GtkAllocation allocation{0, 0, std::max(1, static_cast<int>(std::lround(size.width))),
+                             std::max(1, static_cast<int>(std::lround(size.height)))};
+    gtk_widget_get_preferred_size(widget, nullptr, nullptr);
+    gtk_widget_size_allocate(widget, &allocation);
+}
+
 }  // namespace
 
 void WebViewHost::place(WebView& view, GtkWidget* widget, GtkWidget* parking) {
@@ -410,10 +422,11 @@ void WebViewHost::place(WebView& view, GtkWidget* widget, GtkWidget* parking) {
         const Size size = view.frame().size;
         gtk_widget_set_size_request(widget, std::max(1, static_cast<int>(std::lround(size.width))),
                                     std::max(1, static_cast<int>(std::lround(size.height))));
-        return;
+    } else {
+        if (!entry) entry = &attach(layerFor(toplevel), view, widget, parking);
+        sync(*entry);
     }
-    if (!entry) entry = &attach(layerFor(toplevel), view, widget, parking);
-    sync(*entry);
+    layOutUnshown(widget, view.frame().size);
 }
 
 void WebViewHost::remove(GtkWidget* widget) {

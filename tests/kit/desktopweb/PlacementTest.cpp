@@ -128,6 +128,27 @@ TEST_F(PlacementTest, ThePageShowsInTheWindowUnderTheViewsAboveIt) {
         << std::hex << pixelAt(toplevel, 50, 50).value_or(0);
 }
 
+// A page whose window is not shown yet, or that has no window, is laid out at its view's size
+// (at no size its content would overflow, and its overlay scroll bars animate while hidden).
+TEST_F(PlacementTest, AnUnshownPageIsLaidOutAtItsViewsSize) {
+    server.page("/page.html", "<p>text</p>");
+    for (bool inWindow : {false, true}) {
+        SCOPED_TRACE(inWindow ? "in a window not shown" : "parked");
+        std::shared_ptr<Window> window;
+        auto view = create<WebView>(Rect{0, 0, 320, 240});
+        if (inWindow) {
+            window = create<Window>(Rect{100, 100, 400, 300}, WindowStyleBorderless);
+            window->contentView()->addSubview(view);
+        }
+        auto delegate = std::make_shared<RecordingNavigationDelegate>();
+        view->setNavigationDelegate(delegate);
+        ASSERT_TRUE(loadAndWait(*view, server.url("/page.html"), *delegate));
+        auto size = evaluate(*view, "innerWidth + 'x' + innerHeight");
+        ASSERT_TRUE(size && size->ok());
+        EXPECT_EQ(**size, Value("320x240"));
+    }
+}
+
 TEST_F(PlacementTest, TheWidgetGoesWithItsViewEvenFromAClosedWindow) {
     Scene scene = makeScene({0, 0, 200, 100});
     GtkWidget* widget = desktop::webKitWidgetFor(*scene.webView);
