@@ -12,7 +12,11 @@ for bench in build-release/bin/bench_*; do
   echo "== $(basename "$bench")"
   "$bench" "$@"
 done
-echo "== the application: hot key to first frame; memory, launch, CPU and idle against the floor"
-cmake --build build-release --target bench_app_run
+# Both ways pages can be composited: in shared memory (what a display without direct rendering
+# gets) and through GPU buffers (what one with it gets; here through a software GL if need be).
+for rendering in software accelerated; do
+  echo "== the application, $rendering compositing: hot key to first frame; memory, launch, CPU and idle against the floor"
+  QUARN_WEB_RENDERING=$rendering cmake --build build-release --target bench_app_run
+done
 echo "== the application: memory per tool-window tab"
 cmake --build build-release --target bench_tool_tabs_run
