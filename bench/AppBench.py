@@ -26,7 +26,7 @@ alternately with the application in the same run, each figure the median of the 
   proportional set size of the program and all its processes, the side window loaded
   launch until settled: from the start of the process until its processes use less than
                SETTLED_CPU of CPU in every SETTLED_WINDOW seconds up to OBSERVED_SECONDS
-  CPU in the first 8 s: user and system time of the program and all its processes
+  CPU in the first 8 s: run time of every thread of the program and all its processes
   idle: wakeups of the main thread (context switches) per second and CPU of all processes over
                IDLE_SECONDS after OBSERVED_SECONDS
 """
@@ -57,10 +57,10 @@ XDOTOOL_KEYS = "ctrl+alt+k"
 FRAME_BUDGET_MS = 1000.0 / 60
 CHAT_PATH = "thirdParty/dorvaka/pmChat?version=6"
 KEEP_ALIVE_PATH = "thirdParty/dorvaka/pmChatHome?version=6"
-CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 SAMPLE_SECONDS = 0.05
 SETTLED_WINDOW = 1.0
-SETTLED_CPU = 0.03  # three clock ticks: a page timer or the once-a-second tick is idle, not launch
+SETTLED_CPU = 0.03  # 3% of a core: a page timer or the once-a-second tick is idle, not launch
+BUSY_SAMPLE_CPU = 0.001  # a sample in which the processes ran this long was not idle
 FIRST_SECONDS = 8.0
 OBSERVED_SECONDS = 12.0
 IDLE_SECONDS = 6.0
@@ -137,15 +137,27 @@ def process_tree(pid):
     return [pid] + descendants(pid)
 
 
-def cpu_seconds(pids):
-    total = 0
-    for pid in pids:
-        try:
-            fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        total += int(fields[11]) + int(fields[12])
-    return total / CLOCK_TICKS
+class CpuMeter:
+    """CPU time of a process tree to the nanosecond: the scheduler's run time of every thread
+    (/proc/<pid>/stat counts whole clock ticks of 10 ms, which makes a few short wakeups look like
+    30 ms in one second and none at all in the next). A thread that has ended keeps the time last
+    read of it."""
+
+    def __init__(self):
+        self.threads = {}
+
+    def seconds(self, pids):
+        for pid in pids:
+            try:
+                tids = os.listdir(f"/proc/{pid}/task")
+            except OSError:
+                continue
+            for tid in tids:
+                try:
+                    self.threads[(pid, tid)] = int(Path(f"/proc/{pid}/task/{tid}/schedstat").read_text().split()[0])
+                except (OSError, ValueError, IndexError):
+                    continue
+        return sum(self.threads.values()) / 1e9
 
 
 def pss_kib(pid):
@@ -172,10 +184,11 @@ def main_thread_switches(pid):
 def launch_figures(pid, started):
     """Samples the CPU of the process tree from its start: (seconds until settled, CPU seconds in the
     first 8 s, main-thread wakeups per second and CPU seconds per second while idle after that)."""
+    meter = CpuMeter()
     samples = []
     while True:
         now = time.monotonic() - started
-        samples.append((now, cpu_seconds(process_tree(pid))))
+        samples.append((now, meter.seconds(process_tree(pid))))
         if now >= OBSERVED_SECONDS:
             break
         time.sleep(SAMPLE_SECONDS)
@@ -189,13 +202,14 @@ def launch_figures(pid, started):
         if samples[end][0] < samples[start][0] + SETTLED_WINDOW:
             continue
         if samples[end][1] - samples[start][1] >= SETTLED_CPU:
-            settled = next(samples[k][0] for k in range(end, start, -1) if samples[k][1] > samples[k - 1][1])
+            settled = next((samples[k][0] for k in range(end, start, -1)
+                            if samples[k][1] - samples[k - 1][1] >= BUSY_SAMPLE_CPU), samples[end][0])
             break
     switches = main_thread_switches(pid)
-    cpu = cpu_seconds(process_tree(pid))
+    cpu = meter.seconds(process_tree(pid))
     time.sleep(IDLE_SECONDS)
     wakeups = (main_thread_switches(pid) - switches) / IDLE_SECONDS
-    idle_cpu = (cpu_seconds(process_tree(pid)) - cpu) / IDLE_SECONDS
+    idle_cpu = (meter.seconds(process_tree(pid)) - cpu) / IDLE_SECONDS
     return settled if settled is not None else float("nan"), first, wakeups, idle_cpu
 
 
