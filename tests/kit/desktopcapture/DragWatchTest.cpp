@@ -53,12 +53,9 @@ public:
     }
 
     // Whether it has said that its window is on screen.
-    bool isReady() {
-        char buffer[64];
-        ssize_t count = 0;
-        while (output_ >= 0 && (count = read(output_, buffer, sizeof buffer)) > 0) said_.append(buffer, static_cast<std::size_t>(count));
-        return said_.find("ready") != std::string::npos;
-    }
+    bool isReady() { return hasSaid("ready"); }
+    // Whether it has said that a drag from it is over.
+    bool hasEndedADrag() { return hasSaid("drag ended"); }
 
     void quit() {
         if (input_ >= 0) close(input_);
@@ -66,6 +63,13 @@ public:
     }
 
 private:
+    bool hasSaid(const std::string& line) {
+        char buffer[64];
+        ssize_t count = 0;
+        while (output_ >= 0 && (count = read(output_, buffer, sizeof buffer)) > 0) said_.append(buffer, static_cast<std::size_t>(count));
+        return said_.find(line) != std::string::npos;
+    }
+
     GPid pid_ = 0;
     int input_ = -1;
     int output_ = -1;
@@ -149,7 +153,9 @@ TEST_F(DragWatchTest, AFileDragInAnotherApplicationIsSeenWithItsPathThenFollowed
     EXPECT_EQ(events_.back().location, (Point{700, 600}));
     EXPECT_FALSE(watch_->isDragging());
 
-    // The next drag is a new change of the drag pasteboard.
+    // The next drag is a new change of the drag pasteboard; it starts once the source is done
+    // with the first.
+    ASSERT_TRUE(waitFor([&] { return source.hasEndedADrag(); }));
     events_.clear();
     beginDragFromSource();
     ASSERT_TRUE(waitFor([&] { return !events_.empty(); }));

@@ -86,6 +86,12 @@ int main(int argc, char** argv) {
     gtk_drag_source_set(area, GDK_BUTTON1_MASK, source.uris ? &uriTarget : &textTarget, 1, GDK_ACTION_COPY);
     g_signal_connect(area, "drag-data-get", G_CALLBACK(dataGet), &source);
     g_signal_connect(area, "draw", G_CALLBACK(draw), &source);
+    // A new drag can start from here once this one is over.
+    g_signal_connect(area, "drag-end", G_CALLBACK(+[](GtkWidget*, GdkDragContext*, gpointer) {
+                         std::printf("drag ended\n");
+                         std::fflush(stdout);
+                     }),
+                     nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     GIOChannel* input = g_io_channel_unix_new(0);
     g_io_add_watch(input, GIOCondition(G_IO_HUP | G_IO_ERR | G_IO_IN), inputClosed, nullptr);
