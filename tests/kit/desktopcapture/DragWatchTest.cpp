@@ -66,7 +66,8 @@ private:
     bool hasSaid(const std::string& line) {
         char buffer[64];
         ssize_t count = 0;
-        while (output_ >= 0 && (count = read(output_, buffer, sizeof buffer)) > 0) said_.append(buffer, static_cast<std::size_t>(count));
+        while (output_ >= 0 && (count = read(output_, buffer, sizeof buffer)) > 0)
+            said_.append(buffer, static_cast<std::size_t>(count));
         return said_.find(line) != std::string::npos;
     }
 
