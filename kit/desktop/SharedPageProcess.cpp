@@ -1,6 +1,5 @@
 #include "kit/desktop/SharedPageProcess.h"
 
-#include <algorithm>
 #include <list>
 
 namespace kit::desktop {
@@ -47,10 +46,6 @@ void SharedPageProcess::started(Loader loader) {
 void SharedPageProcess::withdraw(Loader loader) {
     std::erase_if(waiting_, [loader](const auto& entry) { return entry.first == loader; });
     started(loader);
-}
-
-bool SharedPageProcess::isWaiting(Loader loader) const {
-    return std::any_of(waiting_.begin(), waiting_.end(), [loader](const auto& entry) { return entry.first == loader; });
 }
 
 void SharedPageProcess::next() {

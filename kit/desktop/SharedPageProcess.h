@@ -39,8 +39,6 @@ public:
     // The loader's load is stopped or the loader is gone: its waiting load is dropped too.
     void withdraw(Loader loader);
 
-    bool isWaiting(Loader loader) const;
-
 private:
     SharedPageProcess(std::string name, WebKitWebContext* context) : name_(std::move(name)), context_(context) {}
     void next();

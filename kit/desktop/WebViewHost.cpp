@@ -395,14 +395,16 @@ Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking
     return *raw;
 }
 
+// A length of a view in whole pixels of its widget, which is never empty.
+int widgetPixels(double length) { return std::max(1, static_cast<int>(std::lround(length))); }
+
 // GTK sizes a widget only once its window is shown, and WebKit lays a page out at the size its
 // widget was given: a page in a window not shown yet, or parked, would be laid out at no size at
 // all, its content overflowing and its overlay scroll bars fading in and out at 60 frames a
 // second. Until its window is shown it gets the size of its view.
 void layOutUnshown(GtkWidget* widget, Size size) {
     if (gtk_widget_get_mapped(widget)) return;
-    GtkAllocation allocation{0, 0, std::max(1, static_cast<int>(std::lround(size.width))),
-                             std::max(1, static_cast<int>(std::lround(size.height)))};
+    GtkAllocation allocation{0, 0, widgetPixels(size.width), widgetPixels(size.height)};
     gtk_widget_get_preferred_size(widget, nullptr, nullptr);
     gtk_widget_size_allocate(widget, &allocation);
 }
@@ -420,8 +422,7 @@ void WebViewHost::place(WebView& view, GtkWidget* widget, GtkWidget* parking) {
     if (!toplevel) {
         reparent(widget, parking);
         const Size size = view.frame().size;
-        gtk_widget_set_size_request(widget, std::max(1, static_cast<int>(std::lround(size.width))),
-                                    std::max(1, static_cast<int>(std::lround(size.height))));
+        gtk_widget_set_size_request(widget, widgetPixels(size.width), widgetPixels(size.height));
     } else {
         if (!entry) entry = &attach(layerFor(toplevel), view, widget, parking);
         sync(*entry);
