@@ -135,6 +135,45 @@ TEST_F(ToolWindowsTest, ResizingKeepsTheStripAsWideAsTheWindowAndTheSelectedTabI
     }
 }
 
+TEST_F(ToolWindowsTest, AnOrdinaryWheelReachesEveryTabAtTheSmallestWidth) {
+    for (int i = 0; i < 8; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto window = document();
+    kit::Window& w = *window->window();
+    ui.userResize(w, {100, 100, 100, 100});
+    env.advance(1);
+    ASSERT_EQ(w.frame().width(), 1000);
+    auto& strip = *window->titleTabBar();
+    const auto& models = window->titleBarItemModels();
+    struct Case {
+        const char* what;
+        double dx, dy;
+        unsigned modifiers;
+    };
+    for (const Case& c : {Case{"wheel notches towards the user", 0, -16, 0},
+                          Case{"the same with Shift", 0, -16, kit::ModifierShift},
+                          Case{"sideways notches", -16, 0, 0}}) {
+        SCOPED_TRACE(c.what);
+        window->selectTabBarModel(models[0]);
+        env.advance(1);
+        ASSERT_EQ(strip.scrollOffset(), 0);
+        const kit::Point pointer = ui.centerOf(*strip.scrollView());
+        auto last = models[7]->associateTabBarItem();
+        auto shownWhole = [&] {
+            const kit::Rect item = last->frame();
+            return item.minX() >= strip.scrollOffset() && item.maxX() <= strip.scrollOffset() + strip.scrollView()->frame().width();
+        };
+        int notches = 0;
+        for (; !shownWhole() && notches < 100; ++notches) ui.scroll(w, pointer, c.dx, c.dy, c.modifiers, false);
+        EXPECT_TRUE(shownWhole()) << notches << " notches";
+        ui.clickView(*last);
+        env.advance(1);
+        EXPECT_EQ(window->selectedTitleBarItemModel(), models[7]);
+        // And back to the first, the other way.
+        for (notches = 0; strip.scrollOffset() > 0 && notches < 100; ++notches) ui.scroll(w, pointer, -c.dx, -c.dy, c.modifiers, false);
+        EXPECT_EQ(strip.scrollOffset(), 0);
+    }
+}
+
 TEST_F(ToolWindowsTest, TheHundredthTabIsTheLastAndEveryTipStaysItsFullTime) {
     manager().showAIImageWindowControllerAndCreateNewTab();
     auto window = image();
