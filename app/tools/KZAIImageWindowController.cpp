@@ -11,6 +11,7 @@
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
+#include "kit/ui/Text.h"
 
 void KZAIImageWindowController::createDefaultTab(const std::optional<std::string>& url,
                                                  const std::optional<kit::Dictionary>& actionInfo) {
@@ -30,7 +31,7 @@ std::string KZAIImageWindowController::confirmTextFor(const std::string& title) 
     const std::string_view format = kConfirmFormat;
     const std::size_t at = format.find("%@");
     std::string text(format.substr(0, at));
-    text += title;
+    text += kit::isolatedText(title);
     text += format.substr(at + 2);
     return text;
 }

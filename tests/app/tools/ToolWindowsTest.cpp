@@ -19,6 +19,11 @@ using tooltest::ModelPtr;
 
 class ToolWindowsTest : public tooltest::ToolWindowsTest {};
 
+// The close question about a file, its name set apart from the sentence.
+std::string question(const std::string& name) {
+    return "是否关闭 " + tooltest::isolated(name) + " 文件？关闭后将无法继续操作。";
+}
+
 std::string text(const kit::Value& value) {
     const std::string* s = value.asString();
     return s ? *s : std::string();
@@ -281,7 +286,7 @@ TEST_F(ToolWindowsTest, PendingActionWaitsForTheToolPageAndFilesNameTheTab) {
     // The page's report names the tab; saving an image proposes the tab's title.
     pageCalls(page, "OpenFileNotify", kit::Dictionary{{"path", "/home/u/Cat.JPEG"}});
     EXPECT_EQ(model->title(), "Cat");
-    EXPECT_EQ(model->associateTabBarItem()->titleLabel()->stringValue(), "Cat");
+    EXPECT_EQ(model->associateTabBarItem()->titleLabel()->stringValue(), tooltest::isolated("Cat"));
     EXPECT_EQ(model->iconName(), "title_bar_tab_icon_jpg");
     auto delegate = std::dynamic_pointer_cast<KZAIWebViewDelegate>(page.aiDelegate());
     EXPECT_EQ(delegate->recommendedImageSaveNameForWebview(page), std::optional<std::string>("Cat"));
@@ -316,7 +321,7 @@ TEST_F(ToolWindowsTest, ImageWindowClosesUnsavedTabsOneByOneAndCancelStops) {
     answerSaved(tabs[2], false);
     auto sheet = sheetOf(w);
     ASSERT_NE(sheet, nullptr);
-    EXPECT_EQ(sheet->titleLabel()->stringValue(), "是否关闭 three 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheet->titleLabel()->stringValue(), question("three"));
     answerSheet(w, true);
     EXPECT_EQ(titles(*window), (std::vector<std::string>{"one", "two"}));
     // The next tab 0.5 s after the OK.
@@ -327,7 +332,7 @@ TEST_F(ToolWindowsTest, ImageWindowClosesUnsavedTabsOneByOneAndCancelStops) {
     // No answer within 3 s counts as unsaved: the user decides, and cancels.
     env.advance(3);
     ASSERT_NE(sheetOf(w), nullptr);
-    EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(), "是否关闭 two 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(), question("two"));
     answerSheet(w, false);
     env.advance(2);
     EXPECT_EQ(titles(*window), (std::vector<std::string>{"one", "two"}));
@@ -381,7 +386,7 @@ TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
     // B answers unsaved: the user is asked about B, never silently.
     answerSaved(tabs[1], false);
     ASSERT_NE(sheetOf(*window->window()), nullptr);
-    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 b 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), question("b"));
     // A second close of B while it is pending starts nothing new; an answer from a tab that is
     // not being closed is ignored.
     tabs[1]->didRemove();
@@ -395,11 +400,11 @@ TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
     tabs[2]->didRemove();
     answerSaved(tabs[2], false);
     answerSaved(tabs[1], false);
-    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 c 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), question("c"));
     answerSheet(*window->window(), true);
     EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
     ASSERT_NE(sheetOf(*window->window()), nullptr);
-    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 b 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), question("b"));
     answerSheet(*window->window(), false);
     EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
 
@@ -428,6 +433,35 @@ TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
     answerSaved(tabs[1], false);
     ui.keyDown(*sheetOf(*window->window())->window(), kit::kVK_Return, "\r");
     EXPECT_EQ(image(), nullptr);
+}
+
+TEST_F(ToolWindowsTest, FileNamesCannotTurnTabTitlesOrTheCloseQuestionAround) {
+    const std::string rlo = "\u202E", pdi = "\u2069";
+    struct Case {
+        std::string path, title, shown;
+    };
+    const Case cases[] = {
+        {"/p/photo" + rlo + "gnp.exe.png", "photo" + rlo + "gnp.exe", "\u2068photo" + rlo + "gnp.exe" + pdi},
+        {"/p/two\nlines.png", "two\nlines", "\u2068two lines" + pdi},
+        {"/p/" + pdi + rlo + "x\r.png", pdi + rlo + "x\r", "\u2068" + rlo + "x " + pdi},
+    };
+    std::vector<std::string> files;
+    for (const Case& c : cases) files.push_back(c.path);
+    auto window = openImageTabs(files);
+    const auto tabs = window->titleBarItemModels();
+    kit::Window& w = *window->window();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        // The model keeps the name as it is (it is also the name offered for saving).
+        EXPECT_EQ(tabs[i]->title(), cases[i].title);
+        EXPECT_EQ(tabs[i]->associateTabBarItem()->titleLabel()->stringValue(), cases[i].shown);
+        tabs[i]->didRemove();
+        answerSaved(tabs[i], false);
+        ASSERT_NE(sheetOf(w), nullptr);
+        EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(), "是否关闭 " + cases[i].shown + " 文件？关闭后将无法继续操作。");
+        answerSheet(w, false);
+    }
+    EXPECT_EQ(window->titleBarItemModels().size(), std::size(cases));
 }
 
 TEST_F(ToolWindowsTest, TheUnsavedFallbackBelongsToItsOwnQuestion) {
