@@ -345,7 +345,7 @@ class EndToEnd(unittest.TestCase):
             click(*tab_close)
             wait_until(lambda: s.events("picture", "n2j", "IsSaved"), "the page to be asked whether it saved")
             sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet")[0]
-            s.wait_app_log(r"\[IMG\] confirm close: 是否关闭 quarn-sample 文件？关闭后将无法继续操作。",
+            s.wait_app_log(r"\[IMG\] confirm close: 是否关闭 \u2068quarn-sample\u2069 文件？关闭后将无法继续操作。",
                            "the sheet to name the tab's file")
             wait_drawn(sheet)
             time.sleep(0.3)
