@@ -331,6 +331,49 @@ class EndToEnd(unittest.TestCase):
             self.assertEqual(self.messages_to(s, "write", "HandleFile"), [])
             self.assertEqual(len(self.tool_windows(s)), 3)
 
+    def test_wheel_over_tab_strips_scrolls_them_and_never_ends_the_application(self):
+        white = (lambda r, g, b: r > 250 and g > 250 and b > 250)
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            s.wait_page_ready("chat")
+            for button, page, opened in (("action-picture", "picture", ("j2n", "OpenFileNotify")),
+                                         ("action-file", "file", ("n2j", "HandleFile"))):
+                window = self.open_tool(s, button, page)
+                # At the smallest width the strip shows fewer than four of five tabs.
+                xdotool("windowsize", window.id, 1000, 700)
+                for count in range(2, 6):
+                    s.page_command("chat", click=button)
+                    wait_until(lambda: len(s.events(page, *opened)) >= count, f"{page} tab {count} to open")
+                time.sleep(1)
+                window = next(w for w in self.tool_windows(s) if w.id == window.id)
+                self.assertEqual(window.width, 1000, page)
+                # The selected (newest) tab's white face, in the strip's top rows.
+                strip = (window.x + 100, window.y + 3, window.width - 200, 6)
+
+                def face():
+                    return find_colour(strip, white, 20)
+
+                at_end = wait_until(face, f"the {page} window's selected tab")
+                s.screenshot(f"{page}-strip-at-end")
+                xdotool("mousemove", window.x + 300, window.y + 20)
+                # Vertical notches, sideways notches and Shift with a vertical wheel each move the
+                # strip to its start (the selected tab leaves its place) and back again.
+                for away, back, keys in (("4", "5", ()), ("6", "7", ()), ("4", "5", ("shift",))):
+                    for key in keys:
+                        xdotool("keydown", key)
+                    xdotool("click", "--repeat", 12, "--delay", 30, away)
+                    time.sleep(0.5)
+                    moved = face()
+                    s.screenshot(f"{page}-strip-wheel-{away}{'-' + '-'.join(keys) if keys else ''}")
+                    xdotool("click", "--repeat", 12, "--delay", 30, back)
+                    for key in keys:
+                        xdotool("keyup", key)
+                    time.sleep(0.5)
+                    self.assertTrue(s.app.running(), f"the application ended under wheel {away} over the {page} strip")
+                    self.assertNotEqual(moved, at_end, f"wheel {away} {keys} did not move the {page} strip")
+                    wait_until(lambda: face() == at_end, f"the {page} strip to come back under wheel {back}")
+            self.assertTrue(s.app.running())
+            self.assertEqual(len(self.tool_windows(s)), 2)
+
     def test_unsaved_image_tab_asks_before_closing(self):
         with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
                           service_args=["--work-unsaved"]) as s:
