@@ -166,8 +166,7 @@ void HeadlessUi::rightClick(Window& window, Point point) {
     send(mouseEvent(EventType::RightMouseUp, window, point, 0, 1));
 }
 
-void HeadlessUi::scroll(Window& window, Point point, double deltaX, double deltaY, unsigned modifiers,
-                        bool precise) {
+void HeadlessUi::scroll(Window& window, Point point, double deltaX, double deltaY, unsigned modifiers, bool precise) {
     moveMouse(window.convertPointToScreen(point));
     Event event = mouseEvent(EventType::ScrollWheel, window, point, modifiers, 0);
     event.scrollingDeltaX = deltaX;

@@ -38,29 +38,29 @@ void setColor(cairo_t* cr, Color c) { cairo_set_source_rgba(cr, c.red, c.green, 
 // Blurs an alpha-only image nearly as a Gaussian of deviation `sigma` (pixels) does: three box
 // passes across and three down.
 void blurAlpha(cairo_surface_t* surface, double sigma) {
-    const int boxWidth = static_cast<int>(std::lround(std::sqrt(4 * sigma * sigma + 1)));
-    const int reach = boxWidth / 2;
+    const auto boxWidth = static_cast<std::size_t>(std::lround(std::sqrt(4 * sigma * sigma + 1)));
+    const std::size_t reach = boxWidth / 2;
     if (reach < 1) return;
     cairo_surface_flush(surface);
     unsigned char* data = cairo_image_surface_get_data(surface);
-    const int width = cairo_image_surface_get_width(surface);
-    const int height = cairo_image_surface_get_height(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    std::vector<int> line(static_cast<std::size_t>(std::max(width, height)));
-    const int span = 2 * reach + 1;
-    auto pass = [&](unsigned char* start, int count, int step) {
-        for (int i = 0; i < count; ++i) line[static_cast<std::size_t>(i)] = start[static_cast<std::ptrdiff_t>(i) * step];
-        int sum = 0;
-        for (int i = 0; i <= reach && i < count; ++i) sum += line[static_cast<std::size_t>(i)];
-        for (int i = 0; i < count; ++i) {
-            start[static_cast<std::ptrdiff_t>(i) * step] = static_cast<unsigned char>((sum + span / 2) / span);
-            if (i + reach + 1 < count) sum += line[static_cast<std::size_t>(i + reach + 1)];
-            if (i - reach >= 0) sum -= line[static_cast<std::size_t>(i - reach)];
+    const auto width = static_cast<std::size_t>(cairo_image_surface_get_width(surface));
+    const auto height = static_cast<std::size_t>(cairo_image_surface_get_height(surface));
+    const auto stride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
+    std::vector<unsigned> line(std::max(width, height));
+    const auto span = static_cast<unsigned>(2 * reach + 1);
+    auto pass = [&](unsigned char* start, std::size_t count, std::size_t step) {
+        for (std::size_t i = 0; i < count; ++i) line[i] = start[i * step];
+        unsigned sum = 0;
+        for (std::size_t i = 0; i <= reach && i < count; ++i) sum += line[i];
+        for (std::size_t i = 0; i < count; ++i) {
+            start[i * step] = static_cast<unsigned char>((sum + span / 2) / span);
+            if (i + reach + 1 < count) sum += line[i + reach + 1];
+            if (i >= reach) sum -= line[i - reach];
         }
     };
     for (int round = 0; round < 3; ++round) {
-        for (int y = 0; y < height; ++y) pass(data + static_cast<std::ptrdiff_t>(y) * stride, width, 1);
-        for (int x = 0; x < width; ++x) pass(data + x, height, stride);
+        for (std::size_t y = 0; y < height; ++y) pass(data + y * stride, width, 1);
+        for (std::size_t x = 0; x < width; ++x) pass(data + x, height, stride);
     }
     cairo_surface_mark_dirty(surface);
 }

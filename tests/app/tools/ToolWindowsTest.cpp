@@ -154,18 +154,19 @@ TEST_F(ToolWindowsTest, AnOrdinaryWheelReachesEveryTabAtTheSmallestWidth) {
         double dx, dy;
         unsigned modifiers;
     };
-    for (const Case& c : {Case{"wheel notches towards the user", 0, -16, 0},
-                          Case{"the same with Shift", 0, -16, kit::ModifierShift},
-                          Case{"sideways notches", -16, 0, 0}}) {
+    for (const Case& c :
+         {Case{"wheel notches towards the user", 0, -16, 0}, Case{"the same with Shift", 0, -16, kit::ModifierShift},
+          Case{"sideways notches", -16, 0, 0}}) {
         SCOPED_TRACE(c.what);
         window->selectTabBarModel(models[0]);
         env.advance(1);
         ASSERT_EQ(strip.scrollOffset(), 0);
-        const kit::Point pointer = ui.centerOf(*strip.scrollView());
+        const kit::Point pointer = kit::HeadlessUi::centerOf(*strip.scrollView());
         auto last = models[7]->associateTabBarItem();
         auto shownWhole = [&] {
             const kit::Rect item = last->frame();
-            return item.minX() >= strip.scrollOffset() && item.maxX() <= strip.scrollOffset() + strip.scrollView()->frame().width();
+            return item.minX() >= strip.scrollOffset() &&
+                   item.maxX() <= strip.scrollOffset() + strip.scrollView()->frame().width();
         };
         int notches = 0;
         for (; !shownWhole() && notches < 100; ++notches) ui.scroll(w, pointer, c.dx, c.dy, c.modifiers, false);
@@ -174,7 +175,8 @@ TEST_F(ToolWindowsTest, AnOrdinaryWheelReachesEveryTabAtTheSmallestWidth) {
         env.advance(1);
         EXPECT_EQ(window->selectedTitleBarItemModel(), models[7]);
         // And back to the first, the other way.
-        for (notches = 0; strip.scrollOffset() > 0 && notches < 100; ++notches) ui.scroll(w, pointer, -c.dx, -c.dy, c.modifiers, false);
+        for (notches = 0; strip.scrollOffset() > 0 && notches < 100; ++notches)
+            ui.scroll(w, pointer, -c.dx, -c.dy, c.modifiers, false);
         EXPECT_EQ(strip.scrollOffset(), 0);
     }
 }
@@ -458,7 +460,8 @@ TEST_F(ToolWindowsTest, FileNamesCannotTurnTabTitlesOrTheCloseQuestionAround) {
         tabs[i]->didRemove();
         answerSaved(tabs[i], false);
         ASSERT_NE(sheetOf(w), nullptr);
-        EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(), "是否关闭 " + cases[i].shown + " 文件？关闭后将无法继续操作。");
+        EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(),
+                  "是否关闭 " + cases[i].shown + " 文件？关闭后将无法继续操作。");
         answerSheet(w, false);
     }
     EXPECT_EQ(window->titleBarItemModels().size(), std::size(cases));

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <random>
 #include <set>
-#include <typeinfo>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "AppWindowsTestSupport.h"
@@ -35,17 +35,22 @@ protected:
         if (!started_) {
             makeReady(*side().singleWebView());
             // Logged out, the panels and the avatar open the login window instead.
-            if (loggedIn_) KZAIUserManager::shared().onLoginStateChanged(kit::Dictionary{{"state", 0}, {"userName", "ann"}});
+            if (loggedIn_)
+                KZAIUserManager::shared().onLoginStateChanged(kit::Dictionary{{"state", 0}, {"userName", "ann"}});
             started_ = true;
         }
         KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr);
-        if (!shown(side().rightView()->loginStateWindowController())) side().rightView()->onClickAvatarButtonAction(nullptr);
-        if (!shown(side().rightView()->settingsWindowController())) side().rightView()->onClickSettingsButtonAction(nullptr);
-        for (int i = 0; i < 2 && !shown(manager().imageWindowController()); ++i) manager().showAIImageWindowControllerAndCreateNewTab();
+        if (!shown(side().rightView()->loginStateWindowController()))
+            side().rightView()->onClickAvatarButtonAction(nullptr);
+        if (!shown(side().rightView()->settingsWindowController()))
+            side().rightView()->onClickSettingsButtonAction(nullptr);
+        for (int i = 0; i < 2 && !shown(manager().imageWindowController()); ++i)
+            manager().showAIImageWindowControllerAndCreateNewTab();
         for (int i = 0; i < 2 && !shown(manager().documentWindowController()); ++i)
             manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
         if (!shown(manager().writingWindowController())) manager().showAIWritingWindowControllerFromSideWindow();
-        if (!shown(manager().browserWindowController())) manager().showBrowserWindowControllerAndCreateNewTab("https://example.test/");
+        if (!shown(manager().browserWindowController()))
+            manager().showBrowserWindowControllerAndCreateNewTab("https://example.test/");
         manager().__showAISpliashWindowController();
         manager().showGuideEnableWindowController();
         manager().showPermissionWindowAlone();
@@ -61,7 +66,9 @@ protected:
 
     static std::string kindOf(const kit::Window& window) {
         auto controller = window.windowController();
-        return controller ? typeid(*controller).name() : "a window of its own";
+        if (!controller) return "a window of its own";
+        const kit::WindowController& held = *controller;
+        return typeid(held).name();
     }
 
     static void collect(const std::shared_ptr<kit::View>& view, std::vector<std::weak_ptr<kit::View>>& out) {
@@ -72,20 +79,25 @@ protected:
     // A few random events at a random point of the view (in its window), or of the window when the
     // view shows nothing of itself.
     void shake(kit::Window& window, const kit::View& view, std::mt19937& random) {
-        auto uniform = [&](double low, double high) { return std::uniform_real_distribution<double>(low, high)(random); };
+        auto uniform = [&](double low, double high) {
+            return std::uniform_real_distribution<double>(low, high)(random);
+        };
         auto pick = [&](std::size_t count) { return std::uniform_int_distribution<std::size_t>(0, count - 1)(random); };
         const kit::Rect whole = {{0, 0}, window.frame().size};
         kit::Rect area = view.convertRectToView(view.bounds(), nullptr).intersection(whole);
         if (area.width() < 1 || area.height() < 1) area = whole;
-        auto somewhere = [&](const kit::Rect& r) { return kit::Point{uniform(r.minX(), r.maxX()), uniform(r.minY(), r.maxY())}; };
-        const unsigned modifiers[] = {0, kit::ModifierShift, kit::ModifierControl, kit::ModifierOption, kit::ModifierCommand};
+        auto somewhere = [&](const kit::Rect& r) {
+            return kit::Point{uniform(r.minX(), r.maxX()), uniform(r.minY(), r.maxY())};
+        };
+        const unsigned modifiers[] = {0, kit::ModifierShift, kit::ModifierControl, kit::ModifierOption,
+                                      kit::ModifierCommand};
         struct Key {
             std::uint16_t code;
             const char* characters;
         };
-        const Key keys[] = {{kit::kVK_Return, "\r"},   {kit::kVK_Escape, "\x1b"},    {kit::kVK_Tab, "\t"},
-                            {kit::kVK_Space, " "},     {kit::kVK_Delete, "\x7f"},    {kit::kVK_LeftArrow, ""},
-                            {kit::kVK_DownArrow, ""},  {kit::kVK_ANSI_A, "a"},       {kit::kVK_ANSI_W, "w"}};
+        const Key keys[] = {{kit::kVK_Return, "\r"},  {kit::kVK_Escape, "\x1b"}, {kit::kVK_Tab, "\t"},
+                            {kit::kVK_Space, " "},    {kit::kVK_Delete, "\x7f"}, {kit::kVK_LeftArrow, ""},
+                            {kit::kVK_DownArrow, ""}, {kit::kVK_ANSI_A, "a"},    {kit::kVK_ANSI_W, "w"}};
         for (int n = 0; n < 4; ++n) {
             const kit::Point at = somewhere(area);
             switch (pick(8)) {

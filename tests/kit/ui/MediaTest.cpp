@@ -160,13 +160,17 @@ TEST_F(MediaTest, OutsideTextIsIsolatedFromTheSentenceAroundIt) {
         const char* what;
         std::string in, out;
     };
-    for (const Case& c : {Case{"plain", "cat", fsi + "cat" + pdi},
-                          Case{"an override stays inside", "a" + rlo + "gnp.exe", fsi + "a" + rlo + "gnp.exe" + pdi},
-                          Case{"a stray closer cannot end the isolate", "x" + pdi + rlo + "y", fsi + "x" + rlo + "y" + pdi},
-                          Case{"an isolate left open is closed", rli + "abc", fsi + rli + "abc" + pdi + pdi},
-                          Case{"breaks and controls become spaces", "1\n2\r\t3\u2029\u0085\x7F", fsi + "1 2  3   " + pdi},
-                          Case{"bytes that are not UTF-8", "a\xFF" "b", fsi + "a\uFFFDb" + pdi},
-                          Case{"empty", "", fsi + pdi}}) {
+    for (const Case& c :
+         {Case{"plain", "cat", fsi + "cat" + pdi},
+          Case{"an override stays inside", "a" + rlo + "gnp.exe", fsi + "a" + rlo + "gnp.exe" + pdi},
+          Case{"a stray closer cannot end the isolate", "x" + pdi + rlo + "y", fsi + "x" + rlo + "y" + pdi},
+          Case{"an isolate left open is closed", rli + "abc", fsi + rli + "abc" + pdi + pdi},
+          Case{"breaks and controls become spaces", "1\n2\r\t3\u2029\u0085\x7F", fsi + "1 2  3   " + pdi},
+          Case{"bytes that are not UTF-8",
+               "a\xFF"
+               "b",
+               fsi + "a\uFFFDb" + pdi},
+          Case{"empty", "", fsi + pdi}}) {
         EXPECT_EQ(isolatedText(c.in), c.out) << c.what;
     }
 
@@ -182,10 +186,12 @@ TEST_F(MediaTest, OutsideTextIsIsolatedFromTheSentenceAroundIt) {
         single.maximumNumberOfLines = 1;
         pangotext::configure(layout.get(), sentence, Font::systemFont(12), single);
         std::vector<int> indices;
-        for (std::size_t i = 0; i < head.size(); i = static_cast<std::size_t>(g_utf8_next_char(head.data() + i) - head.data()))
+        for (std::size_t i = 0; i < head.size();
+             i = static_cast<std::size_t>(g_utf8_next_char(head.data() + i) - head.data()))
             indices.push_back(static_cast<int>(i));
         const std::size_t tailStart = head.size() + middle.size();
-        for (std::size_t i = 0; i < tail.size(); i = static_cast<std::size_t>(g_utf8_next_char(tail.data() + i) - tail.data()))
+        for (std::size_t i = 0; i < tail.size();
+             i = static_cast<std::size_t>(g_utf8_next_char(tail.data() + i) - tail.data()))
             indices.push_back(static_cast<int>(tailStart + i));
         int previous = -1;
         for (int index : indices) {

@@ -122,10 +122,10 @@ TEST_F(RenderTest, AShadowFallsFromWhatTheLayerShows) {
         bool flipped, ownBackground;
         double scale;
     };
-    for (const Case& c : {Case{"a clear layer showing a rounded white view", false, false, 1},
-                          Case{"the same, flipped", true, false, 1},
-                          Case{"the same at twice the scale", false, false, 2},
-                          Case{"a white layer of its own", false, true, 1}}) {
+    for (const Case& c :
+         {Case{"a clear layer showing a rounded white view", false, false, 1},
+          Case{"the same, flipped", true, false, 1}, Case{"the same at twice the scale", false, false, 2},
+          Case{"a white layer of its own", false, true, 1}}) {
         SCOPED_TRACE(c.what);
         auto box = c.flipped ? std::static_pointer_cast<View>(create<Flipped>(Rect{60, 40, 80, 40}))
                              : create<View>(Rect{60, 40, 80, 40});

@@ -238,7 +238,11 @@ TEST_F(ViewTest, WheelEventsScrollWhereTheyMayAndOtherwiseGoUpOnce) {
         {"notch down", 0, -16, 0, false, {Point{100, 84}, Point{100, 116}, Point{100, 84}, Point{116, 100}, up}},
         {"notch right", -16, 0, 0, false, {Point{116, 100}, Point{116, 100}, up, Point{116, 100}, up}},
         {"diagonal swipe", -12, 5, 0, true, {Point{112, 105}, Point{112, 95}, Point{100, 105}, Point{112, 100}, up}},
-        {"smooth, mostly vertical", 0.5, 2.25, 0, true,
+        {"smooth, mostly vertical",
+         0.5,
+         2.25,
+         0,
+         true,
          {Point{99.5, 102.25}, Point{99.5, 97.75}, Point{100, 102.25}, Point{97.75, 100}, up}},
         {"shift, notch up", 0, 16, ModifierShift, false, {Point{84, 100}, Point{84, 100}, up, Point{84, 100}, up}},
     };
@@ -249,8 +253,9 @@ TEST_F(ViewTest, WheelEventsScrollWhereTheyMayAndOtherwiseGoUpOnce) {
         auto scroll = create<ScrollView>(Rect{50, 50, 200, 100});
         scroll->setScrollsHorizontally(config.horizontal);
         scroll->setScrollsVertically(config.vertical);
-        std::shared_ptr<View> document = config.flipped ? std::static_pointer_cast<View>(create<FlippedView>(Rect{0, 0, 1000, 1000}))
-                                                        : create<View>(Rect{0, 0, 1000, 1000});
+        std::shared_ptr<View> document =
+            config.flipped ? std::static_pointer_cast<View>(create<FlippedView>(Rect{0, 0, 1000, 1000}))
+                           : create<View>(Rect{0, 0, 1000, 1000});
         document->addSubview(create<View>(Rect{0, 0, 1000, 1000}));
         scroll->setDocumentView(document);
         outer->addSubview(scroll);
