@@ -620,6 +620,12 @@ TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDeskto
             const kit::Color menu = ui.render(*popover->window(), 1.0).pixelAt(195, 5);
             EXPECT_TRUE(near(menu, step.dark ? kit::Color::fromHex(0x272835) : kit::Color::white())) << name;
         }
+        // The menu's entries are written in the text colour of the appearance now, not of the
+        // one the menu was made in.
+        EXPECT_EQ(bar().settingsWindowController()->settingsButton()->titleLabel()->textColor(),
+                  step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
+        EXPECT_EQ(bar().loginStateWindowController()->logoutButton()->titleLabel()->textColor(),
+                  step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
     }
     KZAppearanceFollower::stop();
 }
