@@ -11,8 +11,8 @@
 #include "kit/desktop/Dialogs.h"
 #include "kit/desktop/GtkWindowPeer.h"
 #include "kit/desktop/KeyCodes.h"
-#include "kit/ui/Application.h"
 #include "kit/desktop/X11.h"
+#include "kit/ui/Application.h"
 
 namespace kit::desktop {
 
@@ -59,7 +59,8 @@ GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_d
     for (const char* signal : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"}) {
         signals_.connect(settings, signal, [](GObject*, GParamSpec*) { Application::shared().systemAppearanceDidChange(backendBadge()); });
     }
-    if (auto scheme = PortalColorScheme::make([] { Application::shared().systemAppearanceDidChange(backendBadge()); })) {
+    if (auto scheme =
+            PortalColorScheme::make([] { Application::shared().systemAppearanceDidChange(backendBadge()); })) {
         colorScheme_ = std::move(*scheme);
     } else {
         logf("The desktop's colour scheme is read from GTK's settings alone: %s", scheme.error().c_str());

@@ -44,7 +44,7 @@ private:
     PortalColorScheme(dbus::BusConnection bus, Changed changed);
     struct ReadCall;
     void read(const char* method);
-    static void answered(GObject* source, GAsyncResult* result, gpointer call);
+    static void answered(GObject* source, GAsyncResult* result, gpointer data);
     void set(std::optional<Appearance> preference);
 
     dbus::BusConnection bus_;

@@ -232,9 +232,7 @@ void screenshotCall(const char* sender, GVariant* parameters, GDBusMethodInvocat
 constexpr const char* kAppearance = "org.freedesktop.appearance";
 
 // The color-scheme's value: 1 prefers dark, 2 prefers light, 0 states no preference.
-GVariant* schemeValue() {
-    return g_variant_new_uint32(state.scheme == "dark" ? 1 : state.scheme == "light" ? 2 : 0);
-}
+GVariant* schemeValue() { return g_variant_new_uint32(state.scheme == "dark" ? 1 : state.scheme == "light" ? 2 : 0); }
 
 void settingsCall(const char* method, GVariant* parameters, GDBusMethodInvocation* invocation) {
     const char* space = nullptr;
@@ -390,11 +388,13 @@ int main(int argc, char** argv) {
         else if (arg == "--shortcuts") state.shortcuts = true;
         else if (arg == "--shortcuts=refuse") state.shortcuts = state.refuseShortcuts = true;
         else if (arg.rfind("--screenshot=", 0) == 0) state.screenshot = arg.substr(13);
-        else if (arg == "--settings=dark" || arg == "--settings=light" || arg == "--settings=none") state.scheme = arg.substr(11);
+        else if (arg == "--settings=dark" || arg == "--settings=light" || arg == "--settings=none")
+            state.scheme = arg.substr(11);
         else if (arg == "--control" && i + 1 < argc) control = argv[++i];
         else {
-            std::fprintf(stderr, "usage: QuarnDesktopServices [--watcher] [--shortcuts[=refuse]] "
-                                 "[--screenshot=<file>|cancel|fail] [--settings=dark|light|none] [--control <fifo>]\n");
+            std::fprintf(stderr,
+                         "usage: QuarnDesktopServices [--watcher] [--shortcuts[=refuse]] "
+                         "[--screenshot=<file>|cancel|fail] [--settings=dark|light|none] [--control <fifo>]\n");
             return 2;
         }
     }

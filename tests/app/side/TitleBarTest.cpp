@@ -587,7 +587,9 @@ TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDeskto
     auto host = [](kit::AppearancePreference preference) {
         return [preference] { JWAppThemeHelper::setApplicationAppearance(preference); };
     };
-    auto desktop = [this](kit::Appearance appearance) { return [this, appearance] { ui.backend().setSystemAppearance(appearance); }; };
+    auto desktop = [this](kit::Appearance appearance) {
+        return [this, appearance] { ui.backend().setSystemAppearance(appearance); };
+    };
     struct Step {
         const char* what;
         std::function<void()> change;
@@ -597,10 +599,12 @@ TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDeskto
         {"the desktop turns dark", desktop(kit::Appearance::Dark), true},
         {"the desktop turns light", desktop(kit::Appearance::Light), false},
         {"the host picks dark", host(kit::AppearancePreference::Dark), true},
-        {"the desktop turns dark and light under the host's dark", [&] {
+        {"the desktop turns dark and light under the host's dark",
+         [&] {
              desktop(kit::Appearance::Dark)();
              desktop(kit::Appearance::Light)();
-         }, true},
+         },
+         true},
         {"the host follows the desktop again", host(kit::AppearancePreference::System), false},
         {"the desktop turns dark once more", desktop(kit::Appearance::Dark), true},
         {"the host picks light", host(kit::AppearancePreference::Light), false},

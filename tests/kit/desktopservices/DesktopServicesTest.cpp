@@ -394,10 +394,11 @@ TEST_F(DesktopServicesTest, CaptureThroughTheScreenshotPortal) {
         bool image;
         std::string logged;  // what the log tells of it
     };
-    const Case cases[] = {{{"--screenshot=" + picture.string()}, true, ""},
-                          {{"--screenshot=cancel"}, false, "The screenshot was cancelled in the desktop portal's dialog (response 1)"},
-                          {{"--screenshot=fail"}, false, "The desktop portal could not take the screenshot: it failed (response 2)"},
-                          {{}, false, "The screen cannot be captured through the desktop portal"}};
+    const Case cases[] = {
+        {{"--screenshot=" + picture.string()}, true, ""},
+        {{"--screenshot=cancel"}, false, "The screenshot was cancelled in the desktop portal's dialog (response 1)"},
+        {{"--screenshot=fail"}, false, "The desktop portal could not take the screenshot: it failed (response 2)"},
+        {{}, false, "The screen cannot be captured through the desktop portal"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.standIn.empty() ? "no portal" : c.standIn[0]);
         std::unique_ptr<StandIn> portal;
@@ -437,7 +438,9 @@ TEST_F(DesktopServicesTest, CaptureThroughTheScreenshotPortal) {
 
 TEST_F(DesktopServicesTest, TheDesktopsAppearanceIsThePortalsColourSchemeElseGtks) {
     GtkSettings* settings = gtk_settings_get_default();
-    auto preferDark = [&](gboolean dark) { g_object_set(settings, "gtk-application-prefer-dark-theme", dark, nullptr); };
+    auto preferDark = [&](gboolean dark) {
+        g_object_set(settings, "gtk-application-prefer-dark-theme", dark, nullptr);
+    };
     preferDark(FALSE);
     std::optional<ScopedEnv> gtkTheme;
     std::unique_ptr<StandIn> portal;
@@ -451,20 +454,25 @@ TEST_F(DesktopServicesTest, TheDesktopsAppearanceIsThePortalsColourSchemeElseGtk
         bool toldByDesktop;  // GTK_THEME is read when asked: nothing tells of it
     };
     const Step steps[] = {
-        {"GTK_THEME names a dark variant", [&] { gtkTheme.emplace("GTK_THEME", "Adwaita:dark"); }, Appearance::Dark, false},
+        {"GTK_THEME names a dark variant", [&] { gtkTheme.emplace("GTK_THEME", "Adwaita:dark"); }, Appearance::Dark,
+         false},
         {"GTK_THEME names a light theme", [&] { gtkTheme.emplace("GTK_THEME", "Adwaita"); }, Appearance::Light, false},
         {"GTK prefers dark", [&] { preferDark(TRUE); }, Appearance::Dark, true},
         {"a portal prefers light", [&] { portal = startStandIn({"--settings=light"}); }, Appearance::Light, true},
         {"the portal switches to dark", [&] { portal->command("scheme dark"); }, Appearance::Dark, true},
-        {"the portal states no preference", [&] {
+        {"the portal states no preference",
+         [&] {
              preferDark(FALSE);
              portal->command("scheme none");
-         }, Appearance::Light, true},
+         },
+         Appearance::Light, true},
         {"the portal prefers dark again", [&] { portal->command("scheme dark"); }, Appearance::Dark, true},
-        {"GTK prefers dark, the portal light", [&] {
+        {"GTK prefers dark, the portal light",
+         [&] {
              preferDark(TRUE);
              portal->command("scheme light");
-         }, Appearance::Light, true},
+         },
+         Appearance::Light, true},
         {"the portal goes", [&] { portal->stop(); }, Appearance::Dark, true},
     };
     Appearance before = UiBackend::current().systemAppearance();
