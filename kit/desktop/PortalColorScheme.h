@@ -52,8 +52,8 @@ private:
     std::optional<Appearance> preference_;
     guint nameWatch_ = 0;
     guint subscription_ = 0;
-    // Counts the changes the portal signalled, so that an answer to a read sent before one of
-    // them does not undo it.
+    // Counts the changes the portal signalled and its departures, so that an answer to a read
+    // sent before one of them does not undo it.
     unsigned changes_ = 0;
     Lifetime alive_;
 };
