@@ -42,7 +42,9 @@ PortalColorScheme::PortalColorScheme(dbus::BusConnection bus, Changed changed)
     // Started on demand: on many desktops the portal is activated by its first caller.
     nameWatch_ = g_bus_watch_name_on_connection(
         bus_.get(), portal::kBusName, G_BUS_NAME_WATCHER_FLAGS_AUTO_START,
-        +[](GDBusConnection*, const char*, const char*, gpointer data) { static_cast<PortalColorScheme*>(data)->read("ReadOne"); },
+        +[](GDBusConnection*, const char*, const char*, gpointer data) {
+            static_cast<PortalColorScheme*>(data)->read("ReadOne");
+        },
         +[](GDBusConnection*, const char*, gpointer data) {
             // A read still on its way answers for a portal that is gone.
             auto* self = static_cast<PortalColorScheme*>(data);
