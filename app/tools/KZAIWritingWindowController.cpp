@@ -24,8 +24,11 @@ void KZAIWritingWindowController::createDefaultTab(const std::optional<std::stri
 }
 
 std::shared_ptr<KZAITabWebViewController> KZAIWritingWindowController::tab() {
-    const auto& tabs = tabViewController().childViewControllers();
-    return tabs.empty() ? nullptr : std::dynamic_pointer_cast<KZAITabWebViewController>(tabs.front());
+    // The page shown: the selected tab's.
+    const auto selected = selectedTitleBarItemModel();
+    for (const auto& child : tabViewController().childViewControllers())
+        if (child->currentModel() == selected) return std::dynamic_pointer_cast<KZAITabWebViewController>(child);
+    return nullptr;
 }
 
 bool KZAIWritingWindowController::hasUnsavedWork() {
