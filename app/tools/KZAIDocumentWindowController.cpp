@@ -94,6 +94,7 @@ void KZAIDocumentWindowController::__showConfirmCloseWindow() {
     auto w = window();
     if (!w || w->attachedSheet()) return;
     askedTabs_.assign(titleBarItemModels().begin(), titleBarItemModels().end());
+    kit::logf("[DOC] confirm close: %s", kConfirmText);
     w->beginSheet(confirmCloseWindowController()->window());
 }
 

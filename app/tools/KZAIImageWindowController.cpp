@@ -144,10 +144,6 @@ void KZAIImageWindowController::endWindowClose(bool closedAll) {
     for (auto& waiter : close.waiters) kit::RunLoop::main().post([waiter = std::move(waiter), closedAll] { waiter(closedAll); });
 }
 
-bool KZAIImageWindowController::isClosingInWindowClose(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) const {
-    return windowClose_ && model && windowClose_->current.lock() == model;
-}
-
 void KZAIImageWindowController::__removeModelNext() {
     if (!windowClose_) return;
     WindowClose& close = *windowClose_;
@@ -158,8 +154,13 @@ void KZAIImageWindowController::__removeModelNext() {
         return !m || !indexOf(m);
     });
     if (close.remaining.empty()) {
-        // Tabs opened meanwhile keep the window open.
-        endWindowClose(true);
+        // Done once the tabs the user closed meanwhile have had their answers too (a kept one ends
+        // it as kept). Tabs opened meanwhile keep the window open.
+        std::erase_if(pending_, [&](const PendingClose& p) {
+            auto m = p.model.lock();
+            return !m || !indexOf(m);
+        });
+        if (pending_.empty()) endWindowClose(true);
         return;
     }
     // The selected tab first, as before the user; else the first of the strip.
@@ -184,9 +185,8 @@ void KZAIImageWindowController::recieveJSIsSavedResult(bool saved, const std::sh
         return;
     }
     if (saved) {
-        const bool inWindowClose = isClosingInWindowClose(model);
         removeTabBarModel(model);
-        if (inWindowClose) __removeModelNext();
+        __removeModelNext();
         return;
     }
     pending->state = PendingState::WaitingForSheet;
@@ -213,7 +213,6 @@ void KZAIImageWindowController::showNextConfirmSheet() {
                 auto me = weak.lock();
                 auto model = weakModel.lock();
                 if (!me || !model) return;
-                const bool inWindowClose = me->isClosingInWindowClose(model);
                 me->forget(model);
                 if (!confirmed) {
                     // Cancel anywhere ends a window close: the user keeps this tab, and the ones
@@ -222,7 +221,7 @@ void KZAIImageWindowController::showNextConfirmSheet() {
                     return;
                 }
                 me->removeTabBarModel(model);
-                if (!inWindowClose || !me->windowClose_) return;
+                if (!me->windowClose_) return;
                 const std::uint64_t id = me->windowClose_->id;
                 kit::RunLoop::main().postAfter(kNextCloseDelay, [weak, id] {
                     auto again = weak.lock();

@@ -92,7 +92,6 @@ private:
     void destroyWindow();
     void beginWindowClose(std::function<void(bool closedAll)> done);
     void endWindowClose(bool closedAll);
-    bool isClosingInWindowClose(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) const;
 
     std::shared_ptr<KZTabWndConfirmCloseWindowController> confirmCloseWindowController_;
     std::vector<PendingClose> pending_;

@@ -61,6 +61,7 @@ void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved, const std::
         answerQuit(false);
         return;
     }
+    kit::logf("[WRITE] confirm close: %s", kConfirmText);
     w->beginSheet(confirmCloseWindowController()->window());
 }
 

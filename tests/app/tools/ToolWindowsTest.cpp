@@ -469,6 +469,20 @@ TEST_F(ToolWindowsTest, AQuitInProgressHasOneAnswerWhateverTheUserDoesMeanwhile)
              answerSheet(w, false);
          },
          {"a", "b"}},
+        {"quit, OK, the user closes both other tabs, the pause ends under the question of one, Cancel",
+         [&](AppDelegate& app, kit::Window& w, const std::vector<ModelPtr>& tabs) {
+             app.terminate();
+             answerSaved(tabs[2], false);
+             answerSheet(w, true);
+             tabs[0]->didRemove();
+             tabs[1]->didRemove();
+             answerSaved(tabs[0], false);
+             env.advance(1);
+             answerSheet(w, false);
+             answerSaved(tabs[1], false);
+             answerSheet(w, true);
+         },
+         {"a"}},
         {"quit, the user closes another tab while the page is asked, Cancel, then OK on the user's own",
          [&](AppDelegate& app, kit::Window& w, const std::vector<ModelPtr>& tabs) {
              app.terminate();
