@@ -10,6 +10,7 @@
 #
 #   bash scripts/run.sh                         # against the local AI service stand-in
 #   QUARN_SERVICE_PORT=0 bash scripts/run.sh    # the stand-in on a free port instead of 8765
+#   QUARN_SERVICE_ARGS=--work-unsaved bash scripts/run.sh   # more arguments for the stand-in
 #   QUARN_AI_BASE_URL=https://... bash scripts/run.sh   # against another AI service
 #   bash scripts/run.sh --no-build              # skip installing and building
 #   QUARN_BUILD_DIR=build-x bash scripts/run.sh --no-build   # the programs of another build folder
@@ -166,7 +167,8 @@ fi
 if [ -z "${QUARN_AI_BASE_URL:-}" ]; then
   service_port="${QUARN_SERVICE_PORT:-8765}"
   fresh_log service.log
-  setsid "$bin/QuarnAIService" --port "$service_port" >"$logs/service.log" 2>&1 &
+  read -r -a service_args <<<"${QUARN_SERVICE_ARGS:-}"
+  setsid "$bin/QuarnAIService" --port "$service_port" "${service_args[@]}" >"$logs/service.log" 2>&1 &
   started $! QuarnAIService
   wait_line "$logs/service.log" '^listening ' "${pids[-1]}" "the AI service stand-in (port $service_port busy?)"
   QUARN_AI_BASE_URL="$(sed -n 's/^listening .*"baseAddress":"\([^"]*\)".*/\1/p' "$logs/service.log" | head -n1)"
@@ -231,7 +233,9 @@ run:   echo "side 2 what is a stand-in" > "$tool_fifo"
 run: Ctrl-C asks QuarnAI to quit (as its Quit menu item does); Ctrl-C again ends everything at once.
 EOF
 
-# A Ctrl-C interrupts the wait (status above 128) while the application goes on asking.
+# A Ctrl-C interrupts the wait (status above 128) while the application goes on asking. Without
+# errexit: with it, bash ends the script when a trap interrupts wait.
+set +e
 status=0
 while :; do
   if wait "$app_pid"; then status=0; else status=$?; fi
