@@ -7,8 +7,8 @@
 #include "app/tools/KZBaseTabWebViewController.h"
 #include "app/tools/KZTabWndConfirmCloseWindowController.h"
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
-#include "app/web/KZWebTypes.h"
 #include "app/web/KZAIWebView.h"
+#include "app/web/KZWebTypes.h"
 #include "app/windows/KZWindowControllerManager.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -72,7 +72,8 @@ const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIDocumentWindowC
             if (auto w = me->window()) w->endSheet(me->confirmCloseWindowController_->window());
             auto asked = std::exchange(me->askedTabs_, {});
             auto waiters = std::exchange(me->answerWaiters_, {});
-            for (auto& waiter : waiters) kit::RunLoop::main().post([waiter = std::move(waiter), confirmed] { waiter(confirmed); });
+            for (auto& waiter : waiters)
+                kit::RunLoop::main().post([waiter = std::move(waiter), confirmed] { waiter(confirmed); });
             if (!confirmed) return;
             const bool onlyAskedTabs = std::ranges::all_of(me->titleBarItemModels(), [&](const auto& model) {
                 return std::ranges::any_of(asked, [&](const auto& weakModel) { return weakModel.lock() == model; });

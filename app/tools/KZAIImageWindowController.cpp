@@ -141,7 +141,8 @@ void KZAIImageWindowController::endWindowClose(bool closedAll) {
         }
     }
     kit::logf("[IMG] window close %s", closedAll ? "done" : "cancelled");
-    for (auto& waiter : close.waiters) kit::RunLoop::main().post([waiter = std::move(waiter), closedAll] { waiter(closedAll); });
+    for (auto& waiter : close.waiters)
+        kit::RunLoop::main().post([waiter = std::move(waiter), closedAll] { waiter(closedAll); });
 }
 
 void KZAIImageWindowController::__removeModelNext() {

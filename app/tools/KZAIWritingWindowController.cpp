@@ -19,7 +19,8 @@ void KZAIWritingWindowController::createDefaultTab(const std::optional<std::stri
     auto controller = kit::create<KZAIWritingWebViewController>();
     controller->setTempWebActionInfo(actionInfo);
     controller->setCurrentModel(model);
-    controller->setDelegate(std::static_pointer_cast<KZAIImageWebViewControllerDelegate>(self<KZAIWritingWindowController>()));
+    controller->setDelegate(
+        std::static_pointer_cast<KZAIImageWebViewControllerDelegate>(self<KZAIWritingWindowController>()));
     addTab(model, controller);
 }
 
@@ -48,7 +49,8 @@ void KZAIWritingWindowController::closeUnsavedWorkBeforeQuit(std::function<void(
     page->aiWebView()->native2js_currentPageIsSaved();
 }
 
-void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved, const std::shared_ptr<KZWindowTitleTabBarItemModel>&) {
+void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved,
+                                                         const std::shared_ptr<KZWindowTitleTabBarItemModel>&) {
     if (quitWaiters_.empty()) return;
     if (saved) {
         answerQuit(true);
@@ -65,7 +67,8 @@ void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved, const std::
     w->beginSheet(confirmCloseWindowController()->window());
 }
 
-const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIWritingWindowController::confirmCloseWindowController() {
+const std::shared_ptr<KZTabWndConfirmCloseWindowController>&
+KZAIWritingWindowController::confirmCloseWindowController() {
     if (!confirmCloseWindowController_) {
         confirmCloseWindowController_ =
             kit::create<KZTabWndConfirmCloseWindowController>(false, KZTabWndConfirmCloseWindowController::kSize);

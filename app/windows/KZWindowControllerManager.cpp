@@ -577,7 +577,7 @@ bool KZWindowControllerManager::askNextBeforeQuit() {
         std::weak_ptr<KZWindowControllerManager> weak = weak_from_this();
         // The tabs asked about; one opened while the question is up is asked about after it.
         std::vector<std::weak_ptr<KZWindowTitleTabBarItemModel>> asked(tool->titleBarItemModels().begin(),
-                                                                         tool->titleBarItemModels().end());
+                                                                       tool->titleBarItemModels().end());
         const std::uint64_t id = quit_->id;
         tool->closeUnsavedWorkBeforeQuit([weak, id, asked = std::move(asked)](bool proceed) {
             auto self = weak.lock();

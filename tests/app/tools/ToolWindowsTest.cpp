@@ -557,13 +557,31 @@ TEST_F(ToolWindowsTest, QuittingAsksEveryToolWindowAboutItsUnsavedWorkInTurn) {
     for (const Case& c : {
              Case{"Cancel on the writing question", false, false, "/p/pic.png", 2, {false}, {writingQuestion}, 0},
              Case{"Cancel on the image question", true, false, "/p/pic.png", 2, {false}, {imageQuestion}, 0},
-             Case{"Cancel on the document question", false, false, "/p/pic.png", 2, {true, true, false},
-                  {writingQuestion, imageQuestion, documentQuestion}, 0},
-             Case{"OK to every question", false, false, "/p/pic.png", 3, {true, true, true},
-                  {writingQuestion, imageQuestion, documentQuestion}, 1},
+             Case{"Cancel on the document question",
+                  false,
+                  false,
+                  "/p/pic.png",
+                  2,
+                  {true, true, false},
+                  {writingQuestion, imageQuestion, documentQuestion},
+                  0},
+             Case{"OK to every question",
+                  false,
+                  false,
+                  "/p/pic.png",
+                  3,
+                  {true, true, true},
+                  {writingQuestion, imageQuestion, documentQuestion},
+                  1},
              Case{"saved pages, an image tab without a file, one document: no question", true, true, "", 1, {}, {}, 1},
-             Case{"saved pages, two documents: only the documents' question", true, true, "/p/pic.png", 2, {true},
-                  {documentQuestion}, 1},
+             Case{"saved pages, two documents: only the documents' question",
+                  true,
+                  true,
+                  "/p/pic.png",
+                  2,
+                  {true},
+                  {documentQuestion},
+                  1},
          }) {
         SCOPED_TRACE(c.what);
         manager().showAIWritingWindowControllerFromSideWindow();
@@ -573,7 +591,8 @@ TEST_F(ToolWindowsTest, QuittingAsksEveryToolWindowAboutItsUnsavedWorkInTurn) {
         openImageTabs({c.imageFile});
         for (int i = 0; i < c.documentTabs; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
         for (const auto& tab : document()->titleBarItemModels()) makeReady(pageView(tab), "document");
-        pageCalls(pageView(document()->titleBarItemModels()[0]), "OpenFileNotify", kit::Dictionary{{"path", "/d/report.pdf"}});
+        pageCalls(pageView(document()->titleBarItemModels()[0]), "OpenFileNotify",
+                  kit::Dictionary{{"path", "/d/report.pdf"}});
 
         int exits = 0;
         auto app = countingExits(exits);
@@ -585,7 +604,8 @@ TEST_F(ToolWindowsTest, QuittingAsksEveryToolWindowAboutItsUnsavedWorkInTurn) {
                 for (const auto& tab : image()->titleBarItemModels())
                     if (wasAskedIfSaved(tab)) answerSaved(tab, c.imageSaved);
             for (const std::shared_ptr<kit::WindowController>& tool :
-                 {manager().writingWindowController(), manager().imageWindowController(), manager().documentWindowController()}) {
+                 {manager().writingWindowController(), manager().imageWindowController(),
+                  manager().documentWindowController()}) {
                 if (!tool || !sheetOf(*tool->window())) continue;
                 EXPECT_TRUE(tool->window()->isVisible());
                 questions.push_back(sheetOf(*tool->window())->titleLabel()->stringValue());
@@ -643,7 +663,8 @@ TEST_F(ToolWindowsTest, ATabOpenedWhileItsWindowClosesStaysWithTheWindow) {
     window->window()->performClose();
     answerSaved(tabs[1], false);
     answerSheet(*window->window(), true);
-    manager().showAIImageWindowFromSideWindowWithActionInfo(kit::Dictionary{{"type", "picture"}, {"path", "/p/new.png"}});
+    manager().showAIImageWindowFromSideWindowWithActionInfo(
+        kit::Dictionary{{"type", "picture"}, {"path", "/p/new.png"}});
     const ModelPtr arrived = window->titleBarItemModels().back();
     env.advance(0.5);
     EXPECT_TRUE(wasAskedIfSaved(tabs[0]));
