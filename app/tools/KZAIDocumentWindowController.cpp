@@ -14,6 +14,10 @@
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
 
+KZAIDocumentWindowController::~KZAIDocumentWindowController() {
+    for (auto& waiter : answerWaiters_) kit::RunLoop::main().post([waiter = std::move(waiter)] { waiter(false); });
+}
+
 void KZAIDocumentWindowController::customInit() {
     KZAITabWindowController::customInit();
     confirmCloseWindow_ = false;

@@ -24,6 +24,8 @@ public:
     static constexpr const char* kConfirmText = "关闭当前打开的所有文件？";
 
     using KZAITabWindowController::KZAITabWindowController;
+    // Whoever still waits for an answer hears that nothing was closed.
+    ~KZAIDocumentWindowController() override;
 
     bool confirmCloseWindow() const { return confirmCloseWindow_; }
     // Made on first use.

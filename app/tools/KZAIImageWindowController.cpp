@@ -12,6 +12,8 @@
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
 
+KZAIImageWindowController::~KZAIImageWindowController() { endWindowClose(false); }
+
 void KZAIImageWindowController::createDefaultTab(const std::optional<std::string>& url,
                                                  const std::optional<kit::Dictionary>& actionInfo) {
     auto model = std::make_shared<KZAIWindowTitleTabBarItemModel>();

@@ -39,6 +39,8 @@ public:
     enum CloseType : int { CloseTypeTab = 1, CloseTypeWindow = 2 };
 
     using KZAITabWindowController::KZAITabWindowController;
+    // Whoever still waits for an answer hears that nothing was closed.
+    ~KZAIImageWindowController() override;
 
     // Whether a window close is in progress.
     bool isClosingByClickWindowClose() const { return windowClose_.has_value(); }

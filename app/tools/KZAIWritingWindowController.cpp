@@ -12,6 +12,10 @@
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
 
+KZAIWritingWindowController::~KZAIWritingWindowController() {
+    for (auto& waiter : quitWaiters_) kit::RunLoop::main().post([waiter = std::move(waiter)] { waiter(false); });
+}
+
 void KZAIWritingWindowController::createDefaultTab(const std::optional<std::string>& url,
                                                    const std::optional<kit::Dictionary>& actionInfo) {
     auto model = std::make_shared<KZAIWindowTitleTabBarItemModel>();

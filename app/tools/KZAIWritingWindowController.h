@@ -25,6 +25,8 @@ public:
     static constexpr const char* kConfirmText = "写作内容尚未保存，是否关闭？关闭后将无法继续操作。";
 
     using KZAITabWindowController::KZAITabWindowController;
+    // Whoever still waits for an answer hears that nothing was closed.
+    ~KZAIWritingWindowController() override;
 
     void createDefaultTab(const std::optional<std::string>& url, const std::optional<kit::Dictionary>& actionInfo) override;
 
