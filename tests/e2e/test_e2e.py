@@ -10,6 +10,7 @@ Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_e2e.py End
 import base64
 import json
 import os
+import re
 import shutil
 import signal
 import struct
@@ -451,6 +452,86 @@ class EndToEnd(unittest.TestCase):
                 s.screenshot("still-running")
                 self.fail("the application did not end after the user let the file go")
             self.assertIn("[AppDelegate] applicationWillTerminate", s.app_log())
+
+    def answer_question(self, s, tag, count, ok, label=None):
+        """Waits for the `count`th confirm question logged with `tag` ("IMG", "DOC", "WRITE") and
+        answers it."""
+        pattern = re.compile(r"\[" + tag + r"\] confirm close: ")
+        wait_until(lambda: len(pattern.findall(s.app_log())) >= count, f"{tag} question {count}")
+        sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), f"the sheet of {tag} question {count}")[0]
+        wait_drawn(sheet)
+        time.sleep(0.3)
+        if label:
+            s.screenshot(label)
+        button = CONFIRM_OK if ok else CONFIRM_CANCEL
+        click(sheet.x + button[0], sheet.y + button[1])
+
+    def wait_quit_cancelled(self, s, count):
+        wait_until(lambda: s.app_log().count("terminate cancelled: the user kept open files") >= count,
+                   f"quit {count} to be cancelled")
+        time.sleep(1)
+        self.assertTrue(s.app.running(), "the application ended although the user kept work")
+
+    def wait_app_end(self, s):
+        try:
+            s.app.popen.wait(20)
+        except Exception:
+            s.screenshot("still-running")
+            self.fail("the application did not end after the user let every piece of work go")
+        self.assertIn("[AppDelegate] applicationWillTerminate", s.app_log())
+
+    def test_quitting_asks_about_unsaved_writing_image_and_document_work(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--work-unsaved"]) as s:
+            s.wait_page_ready("chat")
+            self.open_tool(s, "action-write", "write")
+            self.open_tool(s, "action-picture", "picture")
+            self.open_tool(s, "action-file", "file")
+            s.page_command("chat", click="action-file")
+            wait_until(lambda: len(s.events("file", "j2n", "OpenFileNotify")) >= 2, "two documents to be open")
+            wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to report its file")
+
+            # Cancel on the first question keeps everything.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "WRITE", 1, ok=False, label="writing-question")
+            self.wait_quit_cancelled(s, 1)
+            self.assertEqual(len(self.tool_windows(s)), 3)
+
+            # Each piece of work is asked about in turn; Cancel on the last keeps the documents.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "WRITE", 2, ok=True)
+            self.answer_question(s, "IMG", 1, ok=True, label="image-question")
+            self.answer_question(s, "DOC", 1, ok=False, label="document-question")
+            self.wait_quit_cancelled(s, 2)
+            self.assertEqual(len(self.tool_windows(s)), 2)  # the writing and the document windows
+
+            # Let go, the application ends.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "WRITE", 3, ok=True)
+            self.answer_question(s, "DOC", 2, ok=True)
+            self.wait_app_end(s)
+
+    def test_a_tab_closed_during_a_quit_leaves_the_quit_answerable(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--work-unsaved"]) as s:
+            s.wait_page_ready("chat")
+            window = self.open_tool(s, "action-picture", "picture")
+            s.page_command("chat", click="action-picture")
+            wait_until(lambda: len(s.events("picture", "j2n", "OpenFileNotify")) >= 2, "two images to be open")
+            time.sleep(1)
+            first_tab_close = (window.x + 100 + 200 - 12 - 10, window.y + 20)
+
+            # Quit, OK on the selected tab, at once the user closes the other tab, Cancel on its question.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "IMG", 1, ok=True)
+            click(*first_tab_close)
+            self.answer_question(s, "IMG", 2, ok=False, label="own-tab-question")
+            self.wait_quit_cancelled(s, 1)
+
+            # A later quit asks again, and ends the application once the user lets the file go.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "IMG", 3, ok=True, label="asked-again")
+            self.wait_app_end(s)
 
     # -- status item
 
