@@ -65,6 +65,66 @@ std::string defaultSaveFolder() {
     return "/";
 }
 
+// Places a dialog over the middle of its parent (the pointer's monitor without one), whole inside
+// that monitor's work area (the screen less panels and docks), before it shows.
+void placeInsideWorkArea(GtkWindow* dialog) {
+    GtkWindow* parent = gtk_window_get_transient_for(dialog);
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(dialog));
+    GdkRectangle over{};
+    GdkMonitor* monitor = nullptr;
+    if (parent && gtk_widget_get_realized(GTK_WIDGET(parent))) {
+        GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(parent));
+        gdk_window_get_frame_extents(window, &over);
+        monitor = gdk_display_get_monitor_at_window(display, window);
+    }
+    if (!monitor) {
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+        int x = 0;
+        int y = 0;
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+        monitor = gdk_display_get_monitor_at_point(display, x, y);
+        if (!monitor) return;
+        over = {x, y, 0, 0};
+    }
+    GdkRectangle area{};
+    gdk_monitor_get_workarea(monitor, &area);
+    if (area.width <= 0 || area.height <= 0) return;
+    GtkRequisition natural{};
+    gtk_widget_get_preferred_size(GTK_WIDGET(dialog), nullptr, &natural);
+    int width = 0;
+    int height = 0;
+    gtk_window_get_default_size(dialog, &width, &height);
+    width = std::min(std::max(width, natural.width), area.width);
+    height = std::min(std::max(height, natural.height), area.height);
+    gtk_window_set_default_size(dialog, width, height);
+    const int x = std::clamp(over.x + (over.width - width) / 2, area.x, area.x + area.width - width);
+    const int y = std::clamp(over.y + (over.height - height) / 2, area.y, area.y + area.height - height);
+    gtk_window_set_position(dialog, GTK_WIN_POS_NONE);
+    gtk_window_move(dialog, x, y);
+}
+
+// Runs a dialog modally until it answers, or until a termination request ends it (then the
+// dialog answers `endedResponse`, as a close by the user would). Dialogs it left transient
+// for it (a question of its own) end first.
+gint runDialog(GtkDialog* dialog, gint endedResponse) {
+    ModalDialogScope scope([dialog, endedResponse] {
+        GList* toplevels = gtk_window_list_toplevels();
+        for (GList* it = toplevels; it; it = it->next) {
+            auto* window = static_cast<GtkWindow*>(it->data);
+            if (GTK_IS_DIALOG(window) && window != GTK_WINDOW(dialog) &&
+                gtk_window_get_transient_for(window) == GTK_WINDOW(dialog)) {
+                gtk_dialog_response(GTK_DIALOG(window), GTK_RESPONSE_DELETE_EVENT);
+            }
+        }
+        g_list_free(toplevels);
+        gtk_dialog_response(dialog, endedResponse);
+    });
+    if (scope.ended()) return endedResponse;
+    placeInsideWorkArea(GTK_WINDOW(dialog));
+    const gint response = gtk_dialog_run(dialog);
+    return scope.ended() ? endedResponse : response;
+}
+
 }  // namespace
 
 GdkPixbuf* pixbufFromImage(const Image& image) {
@@ -93,7 +153,7 @@ long runAlert(const Alert& alert) {
         gtk_dialog_add_button(GTK_DIALOG(dialog), titles[i].c_str(), static_cast<gint>(kAlertFirstButtonReturn + i));
     }
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), static_cast<gint>(kAlertFirstButtonReturn));
-    const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+    const gint response = runDialog(GTK_DIALOG(dialog), GTK_RESPONSE_DELETE_EVENT);
     gtk_widget_destroy(dialog);
     if (response >= kAlertFirstButtonReturn && response < kAlertFirstButtonReturn + static_cast<long>(titles.size())) {
         return response;
@@ -152,7 +212,7 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
     }
 
     PanelAnswer answer;
-    while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    while (runDialog(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL) == GTK_RESPONSE_ACCEPT) {
         answer.urls.clear();
         GSList* names = gtk_file_chooser_get_filenames(chooser);
         for (GSList* it = names; it; it = it->next) {
@@ -177,7 +237,8 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
                                                             GTK_BUTTONS_NONE, "A file named \"%s\" already exists. Do you want to replace it?",
                                                             path.filename().c_str());
                     gtk_dialog_add_buttons(GTK_DIALOG(ask), "_Cancel", GTK_RESPONSE_CANCEL, "_Replace", GTK_RESPONSE_ACCEPT, nullptr);
-                    confirmed = gtk_dialog_run(GTK_DIALOG(ask)) == GTK_RESPONSE_ACCEPT;
+                    gtk_window_set_transient_for(GTK_WINDOW(ask), GTK_WINDOW(dialog));
+                    confirmed = runDialog(GTK_DIALOG(ask), GTK_RESPONSE_CANCEL) == GTK_RESPONSE_ACCEPT;
                     gtk_widget_destroy(ask);
                 }
             }
