@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "kit/base/GRef.h"
@@ -65,16 +66,45 @@ std::string defaultSaveFolder() {
     return "/";
 }
 
-// Places a dialog over the middle of its parent (the pointer's monitor without one), whole inside
-// that monitor's work area (the screen less panels and docks), before it shows.
+// Where a dialog goes: over the middle of `over`, whole inside `area` (a monitor's work area).
+struct Placement {
+    GdkRectangle over{};
+    GdkRectangle area{};
+    int lastX = G_MININT;
+    int lastY = G_MININT;
+};
+
+void place(GtkWindow* dialog, Placement& placement) {
+    const GdkRectangle& area = placement.area;
+    int width = 0;
+    int height = 0;
+    gtk_window_get_size(dialog, &width, &height);
+    if (width > area.width || height > area.height) {
+        // Larger than the screen's free part (a file chooser sizes itself when it maps).
+        width = std::min(width, area.width);
+        height = std::min(height, area.height);
+        gtk_window_resize(dialog, width, height);
+    }
+    const GdkRectangle& over = placement.over;
+    const int x = std::clamp(over.x + (over.width - width) / 2, area.x, area.x + area.width - width);
+    const int y = std::clamp(over.y + (over.height - height) / 2, area.y, area.y + area.height - height);
+    if (x == placement.lastX && y == placement.lastY) return;
+    placement.lastX = x;
+    placement.lastY = y;
+    gtk_window_move(dialog, x, y);
+}
+
+// Places a dialog over the middle of its parent (at the pointer without one), whole inside that
+// monitor's work area (the screen less panels and docks), and keeps it there when it takes its
+// size on showing.
 void placeInsideWorkArea(GtkWindow* dialog) {
     GtkWindow* parent = gtk_window_get_transient_for(dialog);
     GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(dialog));
-    GdkRectangle over{};
+    auto placement = std::make_unique<Placement>();
     GdkMonitor* monitor = nullptr;
     if (parent && gtk_widget_get_realized(GTK_WIDGET(parent))) {
         GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(parent));
-        gdk_window_get_frame_extents(window, &over);
+        gdk_window_get_frame_extents(window, &placement->over);
         monitor = gdk_display_get_monitor_at_window(display, window);
     }
     if (!monitor) {
@@ -84,23 +114,17 @@ void placeInsideWorkArea(GtkWindow* dialog) {
         gdk_device_get_position(pointer, nullptr, &x, &y);
         monitor = gdk_display_get_monitor_at_point(display, x, y);
         if (!monitor) return;
-        over = {x, y, 0, 0};
+        placement->over = {x, y, 0, 0};
     }
-    GdkRectangle area{};
-    gdk_monitor_get_workarea(monitor, &area);
-    if (area.width <= 0 || area.height <= 0) return;
-    GtkRequisition natural{};
-    gtk_widget_get_preferred_size(GTK_WIDGET(dialog), nullptr, &natural);
-    int width = 0;
-    int height = 0;
-    gtk_window_get_default_size(dialog, &width, &height);
-    width = std::min(std::max(width, natural.width), area.width);
-    height = std::min(std::max(height, natural.height), area.height);
-    gtk_window_set_default_size(dialog, width, height);
-    const int x = std::clamp(over.x + (over.width - width) / 2, area.x, area.x + area.width - width);
-    const int y = std::clamp(over.y + (over.height - height) / 2, area.y, area.y + area.height - height);
+    gdk_monitor_get_workarea(monitor, &placement->area);
+    if (placement->area.width <= 0 || placement->area.height <= 0) return;
     gtk_window_set_position(dialog, GTK_WIN_POS_NONE);
-    gtk_window_move(dialog, x, y);
+    g_signal_connect_data(
+        dialog, "size-allocate",
+        G_CALLBACK(+[](GtkWidget* widget, GdkRectangle*, gpointer data) {
+            place(GTK_WINDOW(widget), *static_cast<Placement*>(data));
+        }),
+        placement.release(), +[](gpointer data, GClosure*) { delete static_cast<Placement*>(data); }, G_CONNECT_AFTER);
 }
 
 // Runs a dialog modally until it answers, or until a termination request ends it (then the
