@@ -64,9 +64,9 @@ void installWorkspace() {
 }
 
 // Termination requests from outside (SIGTERM, SIGINT, SIGHUP) end the application the way its
-// own quit does, on the main loop, after open panels and alerts have ended as cancelled. Libraries start threads of their own with whatever signal mask
-// they like, so the signals are not blocked: a handler, which may run on any thread, writes to a
-// pipe that a watcher thread reads.
+// own quit does, on the main loop, after open panels and alerts have ended as cancelled. Libraries start threads of
+// their own with whatever signal mask they like, so the signals are not blocked: a handler, which may run on any
+// thread, writes to a pipe that a watcher thread reads.
 int terminationPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {

@@ -293,8 +293,8 @@ void KZAIWebView::URLSessionDidFinishDownloadingTo(const kit::DownloadTask& task
     }
     // A file of its own while it waits ("report (2).pdf" beside a waiting "report.pdf"); the panel
     // still proposes the server's name.
-    auto destination =
-        KZDownloadFolder::reserveFreeName(*folder, [&](int attempt) { return KZDownloadFolder::numberedName(fileName, attempt); });
+    auto destination = KZDownloadFolder::reserveFreeName(
+        *folder, [&](int attempt) { return KZDownloadFolder::numberedName(fileName, attempt); });
     if (!destination) {
         kit::logf("[WebView] didFinishDownloadingToURL: %s", destination.error().c_str());
         return;
@@ -384,7 +384,8 @@ void KZAIWebView::runOpenPanel(kit::WebView&, const kit::OpenPanelParameters&, c
             panel->allowedFileTypes = *latest;
         }
         if (self->panelsPending_ >= kMaxPendingPanels) {
-            kit::logf("[WebView] runOpenPanel: %d panels are up or waiting; the page gets no file", self->panelsPending_);
+            kit::logf("[WebView] runOpenPanel: %d panels are up or waiting; the page gets no file",
+                      self->panelsPending_);
             return;  // the answer goes with the task: nothing chosen
         }
         self->panelDidBegin();

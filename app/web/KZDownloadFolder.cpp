@@ -190,7 +190,7 @@ std::string numberedName(const std::string& name, int attempt) {
 }
 
 kit::Result<std::filesystem::path> reserveFreeName(const std::filesystem::path& folder,
-                                                  const std::function<std::string(int attempt)>& nameFor) {
+                                                   const std::function<std::string(int attempt)>& nameFor) {
     constexpr int kMaxAttempts = 10000;
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
         const std::filesystem::path path = folder / nameFor(attempt);

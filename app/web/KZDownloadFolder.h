@@ -39,7 +39,7 @@ std::string numberedName(const std::string& name, int attempt);
 // an empty private file under it (never through a link), so that no other waiting file gets it.
 // The file written or moved there later replaces the empty one.
 kit::Result<std::filesystem::path> reserveFreeName(const std::filesystem::path& folder,
-                                                  const std::function<std::string(int attempt)>& nameFor);
+                                                   const std::function<std::string(int attempt)>& nameFor);
 
 // Writes the bytes to the path (a sibling temporary file, 0600, renamed over it).
 kit::Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);

@@ -120,8 +120,7 @@ void placeInsideWorkArea(GtkWindow* dialog) {
     if (placement->area.width <= 0 || placement->area.height <= 0) return;
     gtk_window_set_position(dialog, GTK_WIN_POS_NONE);
     g_signal_connect_data(
-        dialog, "size-allocate",
-        G_CALLBACK(+[](GtkWidget* widget, GdkRectangle*, gpointer data) {
+        dialog, "size-allocate", G_CALLBACK(+[](GtkWidget* widget, GdkRectangle*, gpointer data) {
             place(GTK_WINDOW(widget), *static_cast<Placement*>(data));
         }),
         placement.release(), +[](gpointer data, GClosure*) { delete static_cast<Placement*>(data); }, G_CONNECT_AFTER);

@@ -152,7 +152,8 @@ Result<std::filesystem::path> WebKitDownloadService::runFolder() {
     }
     if (auto status = ensureStagingRoot(stagingRoot_); !status) return Error{status.error()};
     std::string pattern = (stagingRoot_ / (std::to_string(::getpid()) + ".XXXXXX")).string();
-    if (!::mkdtemp(pattern.data())) return Error{"cannot create a staging folder: " + std::string(std::strerror(errno))};
+    if (!::mkdtemp(pattern.data()))
+        return Error{"cannot create a staging folder: " + std::string(std::strerror(errno))};
     folder_ = pattern;
     return folder_;
 }

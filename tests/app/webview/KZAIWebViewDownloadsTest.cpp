@@ -12,8 +12,8 @@
 #include "app/web/KZWKWebView.h"
 #include "kit/base/ProcessInfo.h"
 #include "kit/headless/ScriptedDownloadService.h"
-#include "kit/ui/Panels.h"
 #include "kit/ui/Create.h"
+#include "kit/ui/Panels.h"
 #include "kit/ui/Window.h"
 #include "tests/app/webview/WebViewTestSupport.h"
 
@@ -166,7 +166,7 @@ TEST_F(KZAIWebViewDownloadsTest, ImagesTakeTheirIndexWhenAskedForAndSaveWithTheU
     const Step steps[] = {
         {kPngData, std::nullopt, true, 022, "DefaultImage(1).png", 0644},
         {"data:image/jpeg;base64,QUJD", std::string(""), false, 022, "DefaultImage(2).jpeg", 0600},  // empty: default
-        {"DATA:IMAGE/WEBP;BASE64,QUJD", std::string("Sunset"), true, 027, "Sunset(4).png", 0640},  // (3) taken: (4)
+        {"DATA:IMAGE/WEBP;BASE64,QUJD", std::string("Sunset"), true, 027, "Sunset(4).png", 0640},    // (3) taken: (4)
         {"data:image/svg+xml;base64,QUJD", std::string("../../evil"), true, 077, "_.._evil(5).png", 0600},
         {kPngData, std::nullopt, false, 022, "DefaultImage(6).png", 0600},
     };
@@ -288,8 +288,9 @@ TEST_F(KZAIWebViewDownloadsTest, WaitingFilesKeepTheirOwnFilesAndPanelsTakeTurns
     // While the second panel is up: the first was answered, two more wait their turn.
     std::vector<std::string> seen;
     kit::RunLoop::main().postAfter(7, [&] {
-        seen.push_back(std::to_string(backend().panelsUp) + " up, " + std::to_string(kit::SavePanel::waitingPanelCount()) +
-                       " waiting, " + (view->isShowPanel() ? "showing" : "not showing"));
+        seen.push_back(std::to_string(backend().panelsUp) + " up, " +
+                       std::to_string(kit::SavePanel::waitingPanelCount()) + " waiting, " +
+                       (view->isShowPanel() ? "showing" : "not showing"));
     });
     env.runUntilIdle();
     env.advance(30);
@@ -302,7 +303,8 @@ TEST_F(KZAIWebViewDownloadsTest, WaitingFilesKeepTheirOwnFilesAndPanelsTakeTurns
     EXPECT_EQ(contents(chosen / "first.pdf"), "%PDF 1");
     EXPECT_EQ(contents(chosen / "second.pdf"), "%PDF 2");
     std::map<std::string, std::string> waiting;
-    for (const auto& entry : fs::directory_iterator(downloads())) waiting[entry.path().filename()] = contents(entry.path());
+    for (const auto& entry : fs::directory_iterator(downloads()))
+        waiting[entry.path().filename()] = contents(entry.path());
     EXPECT_EQ(waiting, (std::map<std::string, std::string>{{"report (3).pdf", "%PDF 3"},
                                                            {"report (4).pdf", "%PDF 4"},
                                                            {"report (5).pdf", "%PDF 5"},

@@ -102,8 +102,10 @@ TEST_F(DownloadTest, ACancelledOrSilentTransferCompletesWithTheMatchingError) {
 
 TEST_F(DownloadTest, TransfersAreStagedWhereOnlyTheUserReaches) {
     namespace fs = std::filesystem;
-    server.route("/files/s", TestServer::Response{200, "application/pdf", "%PDF staged",
-                                                  {{"Content-Disposition", "attachment; filename=\"s.pdf\""}}});
+    server.route(
+        "/files/s",
+        TestServer::Response{
+            200, "application/pdf", "%PDF staged", {{"Content-Disposition", "attachment; filename=\"s.pdf\""}}});
     const auto modeOf = [](const fs::path& path) {
         struct stat info {};
         return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0u;

@@ -232,12 +232,14 @@ TEST_F(MediaTest, ATerminationRequestEndsOpenAndWaitingPanelsThenProceedsOnTheMa
     std::vector<std::string> log;
     auto& app = Application::shared();
     const auto record = [&](const std::string& name) {
-        return [&log, name](ModalResponse r) { log.push_back(name + (r == ModalResponses::OK ? " OK" : " cancelled")); };
+        return
+            [&log, name](ModalResponse r) { log.push_back(name + (r == ModalResponses::OK ? " OK" : " cancelled")); };
     };
     auto window = makeWindow({0, 0, 300, 200});
     RunLoop::main().postAfter(1, [&] {
         log.push_back("quit asked, " + std::to_string(app.modalDialogCount()) + " dialog up");
-        app.requestTermination([&] { log.push_back("proceed, " + std::to_string(app.modalDialogCount()) + " dialogs up"); });
+        app.requestTermination(
+            [&] { log.push_back("proceed, " + std::to_string(app.modalDialogCount()) + " dialogs up"); });
         app.requestTermination([&] { log.push_back("a second request"); });
     });
     // The open panel shows at once and stays up; the two begun meanwhile wait for it.
@@ -253,8 +255,8 @@ TEST_F(MediaTest, ATerminationRequestEndsOpenAndWaitingPanelsThenProceedsOnTheMa
     open->beginSheetModal(window, record("open"));
     env.runUntilIdle();
     env.advance(1);
-    EXPECT_EQ(log, (std::vector<std::string>{"2 waiting", "quit asked, 1 dialog up", "save cancelled", "third cancelled", "open cancelled",
-                                             "proceed, 0 dialogs up"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"2 waiting", "quit asked, 1 dialog up", "save cancelled",
+                                             "third cancelled", "open cancelled", "proceed, 0 dialogs up"}));
     EXPECT_TRUE(open->urls().empty());
     EXPECT_EQ(ui.backend().openPanelsRun + ui.backend().savePanelsRun, 1u);
     EXPECT_FALSE(app.isTerminationRequestPending());
