@@ -11,6 +11,7 @@
 
 #include "app/core/KZBundleInfo.h"
 #include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
 
 namespace KZDownloadFolder {
 
@@ -23,21 +24,15 @@ std::string errnoText(const char* what, const std::filesystem::path& path) {
     return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
 }
 
-// A folder of ours, made when missing; `makePrivate` narrows an existing one to 0700.
-kit::Status ensureFolder(const std::filesystem::path& path, bool makePrivate) {
+// A folder above ours, made (0700) when missing; it must be a folder.
+kit::Status ensureFolder(const std::filesystem::path& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
         if (errno != ENOENT) return kit::Error{errnoText("cannot look at", path)};
         if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return kit::Error{errnoText("cannot create", path)};
         if (::lstat(path.c_str(), &info) != 0) return kit::Error{errnoText("cannot look at", path)};
-        makePrivate = true;
     }
     if (!S_ISDIR(info.st_mode)) return kit::Error{path.string() + " is not a folder"};
-    if (!makePrivate) return kit::Status::success();
-    if (info.st_uid != ::geteuid()) return kit::Error{path.string() + " belongs to another user"};
-    if ((info.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) {
-        return kit::Error{errnoText("cannot make private", path)};
-    }
     return kit::Status::success();
 }
 
@@ -125,9 +120,12 @@ kit::Result<std::filesystem::path> ensure() {
     const std::filesystem::path caches = library / "Caches";
     const std::filesystem::path bundle = caches / KZBundleInfo::kBundleIdentifier;
     const std::filesystem::path downloads = bundle / "downloads";
-    for (const auto& [folder, makePrivate] :
-         {std::pair{library, false}, std::pair{caches, false}, std::pair{bundle, true}, std::pair{downloads, true}}) {
-        if (auto status = ensureFolder(folder, makePrivate); !status) return kit::Error{status.error()};
+    for (const auto& folder : {library, caches}) {
+        if (auto status = ensureFolder(folder); !status) return kit::Error{status.error()};
+    }
+    // Ours: the user's alone, never a link.
+    for (const auto& folder : {bundle, downloads}) {
+        if (auto status = kit::ensureOwnFolder(folder); !status) return kit::Error{status.error()};
     }
     return downloads;
 }
