@@ -95,8 +95,8 @@ void place(GtkWindow* dialog, Placement& placement) {
 }
 
 // Places a dialog over the middle of its parent (at the pointer without one), whole inside that
-// monitor's work area (the screen less panels and docks), and keeps it there when it takes its
-// size on showing.
+// monitor's work area (the screen less panels and docks), and keeps it there until it has shown
+// at its size.
 void placeInsideWorkArea(GtkWindow* dialog) {
     GtkWindow* parent = gtk_window_get_transient_for(dialog);
     GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(dialog));
@@ -118,10 +118,15 @@ void placeInsideWorkArea(GtkWindow* dialog) {
     }
     gdk_monitor_get_workarea(monitor, &placement->area);
     if (placement->area.width <= 0 || placement->area.height <= 0) return;
+    // Once per dialog (a file chooser runs again after a declined question).
+    if (g_object_get_data(G_OBJECT(dialog), "kit-placed")) return;
+    g_object_set_data(G_OBJECT(dialog), "kit-placed", GINT_TO_POINTER(1));
     gtk_window_set_position(dialog, GTK_WIN_POS_NONE);
     g_signal_connect_data(
         dialog, "size-allocate", G_CALLBACK(+[](GtkWidget* widget, GdkRectangle*, gpointer data) {
             place(GTK_WINDOW(widget), *static_cast<Placement*>(data));
+            // Shown at its size: from now on the user moves and sizes it.
+            if (gtk_widget_get_mapped(widget)) g_signal_handlers_disconnect_by_data(widget, data);
         }),
         placement.release(), +[](gpointer data, GClosure*) { delete static_cast<Placement*>(data); }, G_CONNECT_AFTER);
 }

@@ -130,6 +130,7 @@ struct WebKitDownloadService::Transfer {
 WebKitDownloadService::WebKitDownloadService() : WebKitDownloadService(defaultStagingRoot()) {}
 
 WebKitDownloadService::WebKitDownloadService(std::filesystem::path stagingRoot) : stagingRoot_(std::move(stagingRoot)) {
+    removeSharedLeftovers();
     // Left by runs that ended without cleaning up. Only inside a root that is the user's alone:
     // removal never follows a link out of it.
     std::error_code error;
@@ -139,6 +140,21 @@ WebKitDownloadService::WebKitDownloadService(std::filesystem::path stagingRoot) 
     }
     for (const auto& entry : std::filesystem::directory_iterator(stagingRoot_, error)) {
         if (!isLeftover(entry.path().filename().string())) continue;
+        std::error_code ignored;
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
+}
+
+void WebKitDownloadService::removeSharedLeftovers() {
+    // Earlier versions staged in "<temp>/QuarnAI-Downloads-<pid>". Only real folders of this
+    // user's go; anything else there (another user's folder, a link) stays untouched.
+    std::error_code error;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    if (error) return;
+    for (const auto& entry : std::filesystem::directory_iterator(temporary, error)) {
+        if (entry.path().filename().string().rfind("QuarnAI-Downloads-", 0) != 0) continue;
+        struct stat info {};
+        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
         std::error_code ignored;
         std::filesystem::remove_all(entry.path(), ignored);
     }

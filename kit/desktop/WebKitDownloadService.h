@@ -5,7 +5,8 @@
 // refused (and nothing is downloaded) when it or a folder above it up to the home's caches is a
 // link or another user's. The task's delegate gets the file there when it finishes and moves it
 // away. Staging folders that earlier runs left (a crash, a kill) are removed when the service
-// starts. A transfer that receives
+// starts, and so are this user's own folders that earlier versions staged in the shared
+// temporary folder. A transfer that receives
 // nothing for the request's timeout interval is stopped and completes with a time-out error.
 // Everything is reported on the main loop.
 
@@ -40,6 +41,7 @@ private:
     void finish(std::uint64_t identifier);
     // This run's staging folder, made on first use; empty with an error when it cannot be.
     Result<std::filesystem::path> runFolder();
+    void removeSharedLeftovers();
 
     std::filesystem::path stagingRoot_;
     std::filesystem::path folder_;

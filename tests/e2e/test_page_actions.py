@@ -205,6 +205,10 @@ class PageActions(unittest.TestCase):
                 os.lchown(link, other_user, other_user)
             os.chown(planted, other_user, other_user)
             planted.chmod(0o777)
+            # A staging folder of the user's own that an earlier version left: it goes.
+            leftover = shared / "QuarnAI-Downloads-77" / "3"
+            leftover.mkdir(parents=True)
+            (leftover / "old.pdf").write_text("left over")
             with self.session(app_prefix=["unshare", "--pid", "--fork", "--kill-child"],
                               app_env={"TMPDIR": str(shared)}) as s:
                 s.wait_page_ready("chat")
