@@ -262,6 +262,11 @@ void Application::sendOutsideEvent(const Event& event) { EventMonitor::runGlobal
 // Termination.
 
 void Application::terminate() {
+    // Asked from inside a panel's or an alert's nested loop: those end first.
+    if (!modalDialogs_.empty()) {
+        requestTermination();
+        return;
+    }
     if (auto d = delegate(); d && d->applicationShouldTerminate() == TerminateReply::Cancel) return;
     NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification, this);
     if (auto d = delegate()) d->applicationWillTerminate();

@@ -106,7 +106,8 @@ public:
 
     // Termination: asks the delegate, posts kApplicationWillTerminateNotification, tells the
     // delegate, then calls the termination handler that the entry point installed (which ends
-    // its run loop). Nothing is torn down here.
+    // its run loop). Nothing is torn down here. Called while a panel or an alert is up, it is a
+    // termination request (below).
     void terminate();
     bool isTerminationRequested() const { return terminationRequested_; }
     // A request to quit from outside the normal flow of events (a signal, a Quit command): ends

@@ -261,10 +261,11 @@ TEST_F(MediaTest, ATerminationRequestEndsOpenAndWaitingPanelsThenProceedsOnTheMa
     EXPECT_EQ(ui.backend().openPanelsRun + ui.backend().savePanelsRun, 1u);
     EXPECT_FALSE(app.isTerminationRequestPending());
 
-    // A modal window ends with Abort; with no proceed given, the application terminates.
+    // Terminating inside a modal window's loop: the window ends with Abort, then the
+    // application terminates on the main loop.
     bool terminated = false;
     app.setTerminationHandler([&] { terminated = true; });
-    RunLoop::main().postAfter(1, [&] { app.requestTermination(); });
+    RunLoop::main().postAfter(1, [&] { app.terminate(); });
     EXPECT_EQ(app.runModal(window), ModalResponses::Abort);
     EXPECT_FALSE(terminated);
     env.runUntilIdle();
