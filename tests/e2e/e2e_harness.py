@@ -287,7 +287,7 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
-                 desktop_services=None, app_env=None):
+                 desktop_services=None, app_env=None, app_prefix=()):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -309,6 +309,8 @@ class Session:
         self.desktop_services = None
         self.desktop_services_fifo = self.root / "desktop-services.fifo"
         self.app_env = dict(app_env or {})
+        # A command the application runs under ("unshare --pid --fork" for a known process id).
+        self.app_prefix = list(app_prefix)
         self.service = None
         self.host = None
         self.app = None
@@ -438,7 +440,7 @@ class Session:
         return icons
 
     def start_app(self):
-        self.app = Process("QuarnAI", [self.sysroot / APP_EXECUTABLE], {**self.env(), **self.app_env},
+        self.app = Process("QuarnAI", [*self.app_prefix, self.sysroot / APP_EXECUTABLE], {**self.env(), **self.app_env},
                            self.out / "app.log")
         self.wait_app_log(r"\[AppDelegate\] applicationDidFinishLaunching end", "the launch sequence to end")
 
