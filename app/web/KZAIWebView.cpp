@@ -440,8 +440,9 @@ std::string withPlaceholders(std::string format, std::initializer_list<std::stri
 
 // "12.5 MB", "300 KB": sizes as a person reads them, in units of 1024.
 std::string readableSize(std::uintmax_t bytes) {
+    constexpr std::uintmax_t kMegabyte = std::uintmax_t{1024} * 1024;
     char text[32];
-    if (bytes >= 1024 * 1024) {
+    if (bytes >= kMegabyte) {
         std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
     } else {
         std::snprintf(text, sizeof text, "%ju KB", (bytes + 1023) / 1024);
@@ -488,11 +489,12 @@ void KZAIWebView::native2js_droppedFileForAnalyze(const std::filesystem::path& f
                             withPlaceholders(KZLocalizedString("“%@”不是可以读取的文件。"), {name}));
         return;
     }
-    callPage(KZN2JHandlerName::OnFileForAnalyze,
-             kit::Dictionary{{"filePurpose", kAnalyzeFilePurpose},
-                             {"requestUrl", "data:" + kit::mimeTypeForFileName(name) + ";base64," + base64Encode(bytes)},
-                             {"fileSize", static_cast<std::int64_t>(bytes.size())},
-                             {"filePath", name}});
+    callPage(
+        KZN2JHandlerName::OnFileForAnalyze,
+        kit::Dictionary{{"filePurpose", kAnalyzeFilePurpose},
+                        {"requestUrl", "data:" + kit::mimeTypeForFileName(name) + ";base64," + base64Encode(bytes)},
+                        {"fileSize", static_cast<std::int64_t>(bytes.size())},
+                        {"filePath", name}});
 }
 
 void KZAIWebView::didDropFiles(kit::WebView&, const std::vector<std::string>& paths) {

@@ -7,9 +7,9 @@
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/desktop/GtkWindowPeer.h"
 #include "kit/desktop/KeyCodes.h"
+#include "kit/desktop/X11.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Event.h"
-#include "kit/desktop/X11.h"
 
 namespace kit::desktop {
 

@@ -556,11 +556,18 @@ TEST_F(KZAIWebViewTest, DroppedFilesReachThePageWithTheirBytesOrTheUserHearsWhy)
         const char* pageUrl = webtest::kChatPage;
     };
     const std::vector<Case> cases{
-        {"two files, in order", {notes, report}, {{"Notes 1.txt", "text/plain", 20}, {"Report.PDF", "application/pdf", 13}}, {}},
+        {"two files, in order",
+         {notes, report},
+         {{"Notes 1.txt", "text/plain", 20}, {"Report.PDF", "application/pdf", 13}},
+         {}},
         {"exactly at the limit", {justUnder}, {{"big.csv", "text/csv", KZAIWebView::kDroppedFileSizeLimit}}, {}},
-        {"over the limit, beside a small one", {tooLarge, notes}, {{"Notes 1.txt", "text/plain", 20}},
+        {"over the limit, beside a small one",
+         {tooLarge, notes},
+         {{"Notes 1.txt", "text/plain", 20}},
          {"文件太大，无法发送给AI"}},
-        {"a folder and a file gone", {(folder / "a folder.pdf").string(), (folder / "gone.pdf").string()}, {},
+        {"a folder and a file gone",
+         {(folder / "a folder.pdf").string(), (folder / "gone.pdf").string()},
+         {},
          {"无法发送文件", "无法发送文件"}},
         {"a page of another origin", {notes}, {}, {}, "https://evil.example/chat"},
     };
@@ -585,7 +592,8 @@ TEST_F(KZAIWebViewTest, DroppedFilesReachThePageWithTheirBytesOrTheUserHearsWhy)
             ASSERT_EQ(address->substr(0, prefix.size()), prefix);
             const auto bytes = decodeBase64(std::string_view(*address).substr(prefix.size()));
             std::ifstream in(folder / c.sent[i].name, std::ios::binary);
-            const std::vector<std::uint8_t> expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::vector<std::uint8_t> expected((std::istreambuf_iterator<char>(in)),
+                                                     std::istreambuf_iterator<char>());
             EXPECT_TRUE(bytes == expected) << c.sent[i].name << ": " << bytes.size() << " bytes arrived";
         }
         EXPECT_EQ(ui.backend().alertsShown, c.alerts);

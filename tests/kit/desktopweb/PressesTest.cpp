@@ -6,9 +6,9 @@
 #include <sys/wait.h>
 
 #include "WebTestSupport.h"
+#include "kit/desktop/X11.h"
 #include "kit/ui/EventMonitor.h"
 #include "kit/ui/Window.h"
-#include "kit/desktop/X11.h"
 
 namespace kit::testing {
 namespace {
@@ -20,6 +20,7 @@ class OtherProgram {
 public:
     explicit OtherProgram(std::vector<std::string> argv) {
         std::vector<gchar*> args;
+        args.reserve(argv.size() + 1);
         for (auto& arg : argv) args.push_back(arg.data());
         args.push_back(nullptr);
         GError* error = nullptr;
@@ -65,8 +66,9 @@ TEST_F(PressesTest, PressesOnAPageAndInAnotherApplicationReachTheMonitorsAsTheyW
 
     // A window with a page, like the side window, and a small window beside it that takes the
     // keyboard when it opens, like a popover.
-    server.page("/page.html", "<html><body style='margin:0;height:100vh' "
-                              "onmousedown='window.presses=(window.presses||0)+1'></body></html>");
+    server.page("/page.html",
+                "<html><body style='margin:0;height:100vh' "
+                "onmousedown='window.presses=(window.presses||0)+1'></body></html>");
     auto window = create<Window>(Rect{900, 100, 400, 600}, WindowStyleTitled | WindowStyleResizable);
     window->setFrame({900, 100, 400, 600});
     auto page = create<WebView>(Rect{0, 0, 400, 600});
@@ -87,16 +89,19 @@ TEST_F(PressesTest, PressesOnAPageAndInAnotherApplicationReachTheMonitorsAsTheyW
     };
     std::vector<Seen> seen;
     auto record = [&](const char* kind, const Event& e) {
-        const std::string type = e.type == EventType::LeftMouseDown ? "down" : e.type == EventType::LeftMouseUp ? "up" : "other";
-        seen.push_back({std::string(kind) + " " + type, e.windowShared().get(), e.locationInWindow, popover->isKeyWindow(),
-                        Application::shared().isActive()});
+        const std::string type = e.type == EventType::LeftMouseDown ? "down"
+                                 : e.type == EventType::LeftMouseUp ? "up"
+                                                                    : "other";
+        seen.push_back({std::string(kind) + " " + type, e.windowShared().get(), e.locationInWindow,
+                        popover->isKeyWindow(), Application::shared().isActive()});
     };
     auto local = EventMonitor::addLocalMonitor(EventMasks::LeftMouseDown | EventMasks::LeftMouseUp,
                                                [&](const Event& e) -> std::optional<Event> {
                                                    record("local", e);
                                                    return e;
                                                });
-    auto global = EventMonitor::addGlobalMonitor(EventMasks::LeftMouseDown, [&](const Event& e) { record("global", e); });
+    auto global =
+        EventMonitor::addGlobalMonitor(EventMasks::LeftMouseDown, [&](const Event& e) { record("global", e); });
 
     struct Case {
         const char* name;
@@ -118,6 +123,7 @@ TEST_F(PressesTest, PressesOnAPageAndInAnotherApplicationReachTheMonitorsAsTheyW
         ASSERT_TRUE(waitFor([&] { return seen.size() >= c.expected.size(); }));
         pump(0.3);
         std::vector<std::string> what;
+        what.reserve(seen.size());
         for (const auto& s : seen) what.push_back(s.what);
         EXPECT_EQ(what, c.expected);
         for (const auto& s : seen) {
