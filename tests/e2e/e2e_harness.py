@@ -457,12 +457,20 @@ class Session:
 
     def start_window_manager(self):
         """A light window manager (openbox): it frames, stacks and focuses windows as a user's
-        desktop does; without one the X server leaves the focus where it was."""
+        desktop does; without one the X server leaves the focus where it was. A window mapped
+        while the manager is still starting can stay unmapped for good, so this returns once the
+        manager has framed a window that was there before it."""
         if not shutil.which("openbox"):
             raise E2EError("openbox is missing (bash scripts/install-deps.sh)")
+        probe = self.add_process("wm-probe", ["xmessage", "-name", "wm-probe", "-geometry", "+0+0", "probe"])
+
+        def probe_windows():
+            found = run_tool(["xdotool", "search", "--onlyvisible", "--classname", "wm-probe"]).stdout.split()
+            return [int(w) for w in found]
+        wait_until(probe_windows, "a window for the window manager to take in")
         self.add_process("openbox", ["openbox", "--sm-disable"])
-        wait_until(lambda: "window id" in run_tool(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout,
-                   "the window manager to come up")
+        wait_until(lambda: set(probe_windows()) & managed_windows(), "the window manager to frame a window")
+        probe.stop()
 
     def add_process(self, name, args, env=None):
         process = Process(name, args, env or self.env(), self.out / f"{name}.log")
