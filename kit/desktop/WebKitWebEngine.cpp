@@ -433,7 +433,7 @@ void WebKitWebEngine::onDragDataReceived(GdkDragContext* context, GtkSelectionDa
         dragPaths_.reset();
         dropped_ = false;
     }
-    if (dragPaths_ || !data || gtk_selection_data_get_length(data) < 0) return;
+    if (dragPaths_ || !data || gtk_selection_data_get_length(data) < 0 || gtk_drag_get_source_widget(context)) return;
     gchar* target = gdk_atom_name(gtk_selection_data_get_target(data));
     const bool uriList = target && std::string_view(target) == "text/uri-list";
     g_free(target);
@@ -450,6 +450,14 @@ void WebKitWebEngine::onDragDataReceived(GdkDragContext* context, GtkSelectionDa
 }
 
 void WebKitWebEngine::onDragDrop(GdkDragContext* context) {
+    // A drag that began in this program (a page dragging its own links or text) names whatever
+    // the page put in its list: only a drag from another program carries files the user chose.
+    if (gtk_drag_get_source_widget(context)) {
+        dragContext_ = {};
+        dragPaths_.reset();
+        dropped_ = false;
+        return;
+    }
     if (context != dragContext_.get()) {
         dragContext_ = GRef<GdkDragContext>::retain(context);
         dragPaths_.reset();

@@ -24,7 +24,8 @@
 //     (WebView::engineAllowsContextMenu), so subclasses that drop right clicks keep it closed;
 //   - files dropped from another program reach the page's drop event without their contents, so
 //     the engine reads the dropped addresses off the drop itself and reports the local paths
-//     (WebView::engineDidDropFiles) once the drop has happened;
+//     (WebView::engineDidDropFiles) once the drop has happened; drags that began in this program
+//     (a page's own, whose list the page wrote) are never reported;
 //   - which frame a navigation targets is not exposed by WebKitGTK: navigations the engine
 //     started (loads, reloads, back and forward) and page navigations are reported as targeting
 //     the main frame, new windows as not.
