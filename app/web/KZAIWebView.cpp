@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "app/core/KZBundleInfo.h"
 #include "app/web/KZAIWebServices.h"
@@ -10,10 +12,13 @@
 #include "app/web/KZWKWebView.h"
 #include "app/web/WKWebViewJavascriptBridge.h"
 #include "frameworks/HXReport.h"
+#include "frameworks/LanguageHelper.h"
+#include "kit/base/FileTypes.h"
 #include "kit/base/Geometry.h"
 #include "kit/base/Json.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
+#include "kit/ui/Alert.h"
 #include "kit/ui/Window.h"
 #include "kit/web/Url.h"
 
@@ -418,6 +423,86 @@ void KZAIWebView::native2js_fileForAnalyze(const kit::Image& image) {
                              {"requestUrl", "data:image/png;base64," + base64Encode(*png)},
                              {"fileSize", size},
                              {"filePath", kAnalyzeFilePath}});
+}
+
+namespace {
+
+std::string withPlaceholders(std::string format, std::initializer_list<std::string> values) {
+    std::size_t from = 0;
+    for (const auto& value : values) {
+        const auto at = format.find("%@", from);
+        if (at == std::string::npos) break;
+        format.replace(at, 2, value);
+        from = at + value.size();
+    }
+    return format;
+}
+
+// "12.5 MB", "300 KB": sizes as a person reads them, in units of 1024.
+std::string readableSize(std::uintmax_t bytes) {
+    constexpr std::uintmax_t kMegabyte = std::uintmax_t{1024} * 1024;
+    char text[32];
+    if (bytes >= kMegabyte) {
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    } else {
+        std::snprintf(text, sizeof text, "%ju KB", (bytes + 1023) / 1024);
+    }
+    return text;
+}
+
+void tellUserFileNotSent(const std::string& message, const std::string& detail) {
+    kit::Alert alert;
+    alert.iconName = "vx_logo_lightGuide";
+    alert.messageText = message;
+    alert.informativeText = detail;
+    alert.addButtonWithTitle(KZLocalizedString("好的"));
+    alert.runModal();
+}
+
+}  // namespace
+
+void KZAIWebView::native2js_droppedFileForAnalyze(const std::filesystem::path& file) {
+    const std::string name = file.filename().string();
+    kit::logf("[WebView] native2js_droppedFileForAnalyze %s, url : %s", name.c_str(), logText(rootURL()).c_str());
+    std::error_code error;
+    const bool regular = std::filesystem::is_regular_file(file, error);
+    const std::uintmax_t size = regular ? std::filesystem::file_size(file, error) : 0;
+    if (!regular || error) {
+        kit::logf("[WebView] dropped file not sent: %s is not a readable file", name.c_str());
+        tellUserFileNotSent(KZLocalizedString("无法发送文件"),
+                            withPlaceholders(KZLocalizedString("“%@”不是可以读取的文件。"), {name}));
+        return;
+    }
+    if (size > kDroppedFileSizeLimit) {
+        kit::logf("[WebView] dropped file not sent: %s has %ju bytes, more than %ju", name.c_str(), size,
+                  kDroppedFileSizeLimit);
+        tellUserFileNotSent(KZLocalizedString("文件太大，无法发送给AI"),
+                            withPlaceholders(KZLocalizedString("“%@”有 %@，AI助手只能接收不超过 %@ 的文件。"),
+                                             {name, readableSize(size), readableSize(kDroppedFileSizeLimit)}));
+        return;
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad() || bytes.size() != size) {
+        kit::logf("[WebView] dropped file not sent: %s could not be read whole", name.c_str());
+        tellUserFileNotSent(KZLocalizedString("无法发送文件"),
+                            withPlaceholders(KZLocalizedString("“%@”不是可以读取的文件。"), {name}));
+        return;
+    }
+    callPage(
+        KZN2JHandlerName::OnFileForAnalyze,
+        kit::Dictionary{{"filePurpose", kAnalyzeFilePurpose},
+                        {"requestUrl", "data:" + kit::mimeTypeForFileName(name) + ";base64," + base64Encode(bytes)},
+                        {"fileSize", static_cast<std::int64_t>(bytes.size())},
+                        {"filePath", name}});
+}
+
+void KZAIWebView::didDropFiles(kit::WebView&, const std::vector<std::string>& paths) {
+    if (!isTrustedPage()) {
+        kit::logf("[WebView] %zu dropped file(s) not sent: the page shown is not the service's", paths.size());
+        return;
+    }
+    for (const auto& path : paths) native2js_droppedFileForAnalyze(path);
 }
 
 void KZAIWebView::native2js_handleFile(const kit::Dictionary& fileAction) {

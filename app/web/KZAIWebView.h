@@ -79,6 +79,10 @@ public:
     void native2js_cancelLogin();
     // Sends the image as PNG data; an image that cannot be encoded is not sent.
     void native2js_fileForAnalyze(const kit::Image& image);
+    // Sends a file the user dropped on the page as a data address of its type, with its size and
+    // its name as "filePath". A file that cannot be read, or is larger than
+    // kDroppedFileSizeLimit, is not sent: an alert tells the user why.
+    void native2js_droppedFileForAnalyze(const std::filesystem::path& file);
     void native2js_handleFile(const kit::Dictionary& fileAction);
     void native2js_windowHide();
 
@@ -131,6 +135,9 @@ public:
     std::size_t activeDownloadCount() const { return downloadSessions_.size(); }
     void runOpenPanel(kit::WebView& webView, const kit::OpenPanelParameters& parameters, const kit::FrameInfo& frame,
                       std::function<void(std::optional<std::vector<std::string>>)> completionHandler) override;
+    // The engine gives the page the names of files dropped from another program, not their
+    // contents: each file goes to a page of the service with native2js_droppedFileForAnalyze.
+    void didDropFiles(kit::WebView& webView, const std::vector<std::string>& paths) override;
 
     static constexpr double kDownloadTimeout = 10.0;
     static constexpr double kOpenPanelDelay = 0.1;
@@ -138,6 +145,8 @@ public:
     static constexpr const char* kReadyCheckSelector = "__checkIfAIWebReady";
     static constexpr const char* kAnalyzeFilePath = "/mac/screenshot.png";
     static constexpr int kAnalyzeFilePurpose = 14;
+    // The largest dropped file handed to the page (its data address is a third larger again).
+    static constexpr std::uintmax_t kDroppedFileSizeLimit = std::uintmax_t{10} * 1024 * 1024;
 
 protected:
     void __resetRequestStatus() override;

@@ -588,6 +588,12 @@ void KZSideMainWindowController::initAutoHiddenListeners() {
             if (auto s = weak.lock()) ((*s).*method)(note);
         });
     }
+    const kit::EventMask presses =
+        kit::EventMasks::LeftMouseDown | kit::EventMasks::RightMouseDown | kit::EventMasks::OtherMouseDown;
+    pressElsewhereMonitor_ = kit::EventMonitor::addGlobalMonitor(presses, [weak](const kit::Event&) {
+        auto s = weak.lock();
+        if (s && !s->isWindowClosing_) s->__beginDelayWindowDisappear();
+    });
 }
 
 void KZSideMainWindowController::onAppWindowWillClose(const kit::Notification& notification) {

@@ -26,6 +26,7 @@
 #include "app/web/KZAIWebViewDelegate.h"
 #include "app/windows/KZBaseWindowController.h"
 #include "app/windows/KZSideWindowRightView.h"
+#include "kit/ui/EventMonitor.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/Window.h"
 
@@ -183,4 +184,7 @@ private:
     std::optional<std::string> draggedFileExtension_;
     bool dropWindowOpenedForDrag_ = false;
     std::shared_ptr<void> draggingObservation_;
+    // Presses in other applications: the user turned away, even while a popover of this
+    // window had the keyboard (the window itself then resigns nothing).
+    std::shared_ptr<kit::EventMonitor> pressElsewhereMonitor_;
 };

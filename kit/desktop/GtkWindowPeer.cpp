@@ -464,6 +464,45 @@ gboolean GtkWindowPeer::onButton(GdkEventButton* event) {
     return TRUE;
 }
 
+void GtkWindowPeer::pageTookEvent(const GdkEvent* event) {
+    auto keep = model_.weak_from_this().lock();
+    if (!keep) return;
+    GdkWindow* own = gtk_widget_get_window(window_);
+    double rootX = 0;
+    double rootY = 0;
+    if (!own || !gdk_event_get_root_coords(event, &rootX, &rootY)) return;
+    int originX = 0;
+    int originY = 0;
+    gdk_window_get_origin(own, &originX, &originY);
+    Event kitEvent;
+    GdkModifierType state = GdkModifierType(0);
+    gdk_event_get_state(event, &state);
+    if (event->type == GDK_SCROLL) {
+        kitEvent = mouseEvent(EventType::ScrollWheel, rootX - originX, rootY - originY, state);
+    } else if (event->type == GDK_BUTTON_PRESS || event->type == GDK_BUTTON_RELEASE) {
+        const unsigned button = event->button.button;
+        if (button >= 4 && button <= 7) return;
+        const bool down = event->type == GDK_BUTTON_PRESS;
+        kitEvent = mouseEvent(down ? downType(button) : upType(button), rootX - originX, rootY - originY, state);
+        kitEvent.buttonNumber = buttonNumber(button);
+        kitEvent.clickCount = 1;
+    } else {
+        return;
+    }
+    auto& app = Application::shared();
+    app.sendEventTakenByBackend(backendBadge(), kitEvent);
+    // The window kept the focus through a press elsewhere that resigned the application.
+    if (kitEvent.type == EventType::LeftMouseDown && !app.isActive() && gtk_window_is_active(GTK_WINDOW(window_))) {
+        app.setActiveFromBackend(backendBadge(), true);
+        if (model_.isVisible() && !model_.isKeyWindow() && model_.canBecomeKeyWindow()) model_.makeKeyWindow();
+    }
+}
+
+void GtkWindowPeer::pressWentElsewhere() {
+    auto& app = Application::shared();
+    if (app.isActive()) app.setActiveFromBackend(backendBadge(), false);
+}
+
 gboolean GtkWindowPeer::onMotion(GdkEventMotion* event) {
     EventType type = EventType::MouseMoved;
     int button = 0;

@@ -46,6 +46,13 @@ public:
     static void setFrameObserver(std::function<void(Window&)> observer);
     // Whether other windows cover this one completely (see OcclusionWatch).
     void setFullyObscured(bool obscured);
+    // A press, release or scroll that a web page in this window took itself: the application's
+    // local monitors see it, and a left press there brings the application back to the front
+    // as a click on the window's own views does.
+    void pageTookEvent(const GdkEvent* event);
+    // A button went down over another application's window, which takes the focus with it: the
+    // application resigns now, so that what runs for the press sees no key window of ours.
+    static void pressWentElsewhere();
 
 private:
     void applyGeometry();

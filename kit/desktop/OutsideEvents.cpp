@@ -5,10 +5,11 @@
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/CoordinateSpace.h"
+#include "kit/desktop/GtkWindowPeer.h"
 #include "kit/desktop/KeyCodes.h"
+#include "kit/desktop/X11.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Event.h"
-#include "kit/desktop/X11.h"
 
 namespace kit::desktop {
 
@@ -93,6 +94,9 @@ void OutsideEvents::handleRaw(int type, int button) {
     GdkModifierType mask = GdkModifierType(0);
     gdk_window_get_device_position_double(gdk_get_default_root_window(), pointer, &x, &y, &mask);
     const bool down = type == XI_RawButtonPress;
+    // The other application takes the focus with the press (the window manager moves it a few
+    // round trips later); what the monitors check sees the application as it will be.
+    if (down && (button < 4 || button > 7)) GtkWindowPeer::pressWentElsewhere();
     Event event;
     event.locationInWindow = CoordinateSpace::current().toKit(x, y);
     event.timestamp = RunLoop::main().now();

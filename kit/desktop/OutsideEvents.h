@@ -1,7 +1,9 @@
 #pragma once
 // Mouse buttons and scrolling in other applications, for kit's global monitors: XInput2 raw
 // events on the root window, which the server sends whichever client the pointer is over.
-// Presses over this application's own windows are left to those windows.
+// Presses over this application's own windows are left to those windows (a web page's own
+// presses reach the local monitors through GtkWindowPeer::pageTookEvent). A button pressed in
+// another application resigns this one before the monitors run, as the focus goes with it.
 
 #include <gtk/gtk.h>
 

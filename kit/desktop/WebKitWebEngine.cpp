@@ -1,6 +1,7 @@
 #include "kit/desktop/WebKitWebEngine.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "kit/desktop/WebKitErrors.h"
 #include "kit/desktop/WebKitWebsiteData.h"
 #include "kit/desktop/WebViewHost.h"
+#include "kit/desktop/XdndUriList.h"
 #include "kit/ui/Window.h"
 #include "kit/web/Url.h"
 
@@ -398,6 +400,15 @@ void WebKitWebEngine::connectSignals() {
     signals_.connect(
         view, "enter-fullscreen", [this](WebKitWebView*) -> gboolean { return onFullscreen(true); }, TRUE);
     signals_.connect(view, "leave-fullscreen", [this](WebKitWebView*) -> gboolean { return onFullscreen(false); });
+    // Before WebKit's own handlers, which take the data and the drop.
+    signals_.connect(view, "drag-data-received",
+                     [this](GtkWidget*, GdkDragContext* context, gint, gint, GtkSelectionData* data, guint, guint) {
+                         onDragDataReceived(context, data);
+                     });
+    signals_.connect(view, "drag-drop", [this](GtkWidget*, GdkDragContext* context, gint, gint, guint) -> gboolean {
+        onDragDrop(context);
+        return FALSE;
+    });
     signals_.connect(view, "notify::uri", [this](WebKitWebView* webView, GParamSpec*) {
         const char* uri = webkit_web_view_get_uri(webView);
         view_.engineDidChangeUrl(backendBadge(), uri ? uri : "");
@@ -411,6 +422,59 @@ void WebKitWebEngine::connectSignals() {
     });
     signals_.connect(view, "notify::is-loading", [this](WebKitWebView* webView, GParamSpec*) {
         view_.engineDidChangeLoading(backendBadge(), webkit_web_view_is_loading(webView));
+    });
+}
+
+// ---- Files dropped from another program -----------------------------------------------------
+
+void WebKitWebEngine::onDragDataReceived(GdkDragContext* context, GtkSelectionData* data) {
+    if (context != dragContext_.get()) {
+        dragContext_ = GRef<GdkDragContext>::retain(context);
+        dragPaths_.reset();
+        dropped_ = false;
+    }
+    if (dragPaths_ || !data || gtk_selection_data_get_length(data) < 0 || gtk_drag_get_source_widget(context)) return;
+    gchar* target = gdk_atom_name(gtk_selection_data_get_target(data));
+    const bool uriList = target && std::string_view(target) == "text/uri-list";
+    g_free(target);
+    if (!uriList) return;
+    const auto* bytes = reinterpret_cast<const char*>(gtk_selection_data_get_data(data));
+    std::vector<std::string> paths;
+    const auto length = static_cast<std::size_t>(gtk_selection_data_get_length(data));
+    for (const auto& address : parseUriList(std::string_view(bytes, length))) {
+        if (auto path = localPathFromFileUri(address)) paths.push_back(std::move(*path));
+    }
+    dragPaths_ = std::move(paths);
+    // Dropped before its addresses came: they complete the drop.
+    if (dropped_) reportDrop();
+}
+
+void WebKitWebEngine::onDragDrop(GdkDragContext* context) {
+    // A drag that began in this program (a page dragging its own links or text) names whatever
+    // the page put in its list: only a drag from another program carries files the user chose.
+    if (gtk_drag_get_source_widget(context)) {
+        dragContext_ = {};
+        dragPaths_.reset();
+        dropped_ = false;
+        return;
+    }
+    if (context != dragContext_.get()) {
+        dragContext_ = GRef<GdkDragContext>::retain(context);
+        dragPaths_.reset();
+    }
+    dropped_ = true;
+    if (dragPaths_) reportDrop();
+}
+
+void WebKitWebEngine::reportDrop() {
+    auto paths = std::move(*dragPaths_);
+    // Reported once: whatever else arrives for this drag is WebKit's.
+    dragPaths_ = std::vector<std::string>{};
+    dropped_ = false;
+    if (paths.empty()) return;
+    // After the drop has been answered: the application may read files and show alerts.
+    RunLoop::main().post([this, watch = lifetime_.watch(), paths = std::move(paths)] {
+        if (!watch.expired()) view_.engineDidDropFiles(backendBadge(), paths);
     });
 }
 

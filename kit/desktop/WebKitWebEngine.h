@@ -22,6 +22,10 @@
 //     opens a window); a page whose configuration does not allow it is refused when it asks;
 //   - right clicks: the page shows its context menu only when the web view takes the click
 //     (WebView::engineAllowsContextMenu), so subclasses that drop right clicks keep it closed;
+//   - files dropped from another program reach the page's drop event without their contents, so
+//     the engine reads the dropped addresses off the drop itself and reports the local paths
+//     (WebView::engineDidDropFiles) once the drop has happened; drags that began in this program
+//     (a page's own, whose list the page wrote) are never reported;
 //   - which frame a navigation targets is not exposed by WebKitGTK: navigations the engine
 //     started (loads, reloads, back and forward) and page navigations are reported as targeting
 //     the main frame, new windows as not.
@@ -38,6 +42,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "kit/base/Lifetime.h"
 #include "kit/base/RunLoop.h"
@@ -105,6 +110,9 @@ private:
     gboolean onScriptDialog(WebKitScriptDialog* dialog);
     gboolean onRunFileChooser(WebKitFileChooserRequest* request);
     gboolean onAuthenticate(WebKitAuthenticationRequest* request);
+    void onDragDataReceived(GdkDragContext* context, GtkSelectionData* data);
+    void onDragDrop(GdkDragContext* context);
+    void reportDrop();
 
     WebView& view_;
     WebViewConfiguration configuration_;
@@ -136,6 +144,12 @@ private:
     NavigationId timeoutNavigation_ = 0;
     bool timedOut_ = false;
     std::optional<WebError> certificateError_;
+
+    // The last drag from another program over the page (held, so that a new drag never takes its
+    // address), the local paths its address list carried, and whether it was dropped.
+    GRef<GdkDragContext> dragContext_;
+    std::optional<std::vector<std::string>> dragPaths_;
+    bool dropped_ = false;
 
     Lifetime lifetime_;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kit/desktop/Desktop.h"
+#include "kit/desktop/GtkWindowPeer.h"
 #include "kit/desktop/WebKitGlue.h"
 #include "kit/ui/GraphicsContext.h"
 #include "kit/ui/ViewRenderer.h"
@@ -35,6 +36,8 @@ struct Entry {
     std::vector<GdkRectangle> inputRects;
     // On the painter: gone with it when detach() destroys it.
     SignalConnections signals;
+    // On the page's widget, which outlives the entry: disconnected with the entry.
+    SignalConnections pageSignals;
 };
 
 // What one GTK top-level holds for its web views.
@@ -384,6 +387,15 @@ Entry& attach(Layer& layer, WebView& view, GtkWidget* widget, GtkWidget* parking
                          [raw](GtkWidget* painter, GdkEvent* event) -> gboolean { return forwardToCanvas(painter, event, raw); });
     raw->signals.connect(raw->painter, "realize", [raw](GtkWidget* painter) { onPainterRealized(painter, raw); });
     forwardDragsToPage(*raw);
+    // The page takes its clicks and scrolls itself; the application's monitors see them first.
+    for (const char* signal : {"button-press-event", "button-release-event", "scroll-event"}) {
+        raw->pageSignals.connect(raw->widget, signal, [raw](GtkWidget*, GdkEvent* event) -> gboolean {
+            for (GtkWindowPeer* peer : GtkWindowPeer::all()) {
+                if (peer->gtkWindow() == raw->layer->toplevel) peer->pageTookEvent(event);
+            }
+            return FALSE;
+        });
+    }
     raw->signals.connect(
         raw->painter, "draw",
         [raw](GtkWidget*, cairo_t* cr) -> gboolean {

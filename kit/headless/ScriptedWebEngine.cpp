@@ -277,6 +277,10 @@ bool ScriptedWebEngine::runAlertPanel(const std::string& message) {
     return *answered;
 }
 
+void ScriptedWebEngine::dropFiles(const std::vector<std::string>& paths) {
+    view_.engineDidDropFiles(backendBadge(), paths);
+}
+
 std::optional<std::optional<std::vector<std::string>>> ScriptedWebEngine::runOpenPanel(
     const OpenPanelParameters& parameters) {
     auto answer = std::make_shared<std::optional<std::optional<std::vector<std::string>>>>();

@@ -131,6 +131,8 @@ public:
     void runOpenPanel(const OpenPanelParameters& parameters,
                       std::function<void(std::optional<std::vector<std::string>>)> completionHandler);
     std::optional<std::optional<std::vector<std::string>>> lastOpenPanelAnswer() const { return *lastOpenPanelAnswer_; }
+    // The user drops files from another program on the page.
+    void dropFiles(const std::vector<std::string>& paths);
 
     // ---- WebEngine. ------------------------------------------------------------------------------
     void loadRequest(const UrlRequest& request) override;

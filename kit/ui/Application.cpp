@@ -260,6 +260,13 @@ void Application::sendEvent(Event event) {
 
 void Application::sendOutsideEvent(const Event& event) { EventMonitor::runGlobalMonitors(event); }
 
+void Application::sendEventTakenByBackend(BackendBadge, const Event& event) {
+    const Event* previous = currentEvent_;
+    currentEvent_ = &event;
+    EventMonitor::runLocalMonitors(event);
+    currentEvent_ = previous;
+}
+
 // Termination.
 
 void Application::terminate() {

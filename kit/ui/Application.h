@@ -107,6 +107,10 @@ public:
     const Event* currentEvent() const { return currentEvent_; }
     // An event of another application: global monitors only.
     void sendOutsideEvent(const Event& event);
+    // An event in one of the application's windows that a view of the backend's own takes itself
+    // (a web page takes its clicks): the local monitors see it, as they see every event of the
+    // application, and no view of the window gets it. A monitor cannot swallow it.
+    void sendEventTakenByBackend(BackendBadge, const Event& event);
 
     // Termination: asks the delegate, posts kApplicationWillTerminateNotification, tells the
     // delegate, then calls the termination handler that the entry point installed (which ends

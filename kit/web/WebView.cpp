@@ -318,4 +318,11 @@ void WebView::engineRunOpenPanel(BackendBadge, const OpenPanelParameters& parame
         .runOpenPanel(*this, parameters, frame, callOnce(std::move(completionHandler)));
 }
 
+void WebView::engineDidDropFiles(BackendBadge, const std::vector<std::string>& paths) {
+    KIT_ASSERT_MAIN_THREAD();
+    if (paths.empty()) return;
+    auto keep = keepAlive();
+    if (auto delegate = uiDelegate()) delegate->didDropFiles(*this, paths);
+}
+
 }  // namespace kit

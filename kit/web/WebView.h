@@ -121,6 +121,8 @@ public:
                                            std::function<void(std::optional<std::string>)> completionHandler);
     void engineRunOpenPanel(BackendBadge, const OpenPanelParameters& parameters, const FrameInfo& frame,
                             std::function<void(std::optional<std::vector<std::string>>)> completionHandler);
+    // Files dropped on the page from another program (see WebUIDelegate::didDropFiles).
+    void engineDidDropFiles(BackendBadge, const std::vector<std::string>& paths);
 
 private:
     struct Observer;

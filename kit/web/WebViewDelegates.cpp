@@ -57,6 +57,8 @@ void WebUIDelegate::runOpenPanel(WebView&, const OpenPanelParameters&, const Fra
     completionHandler(std::nullopt);
 }
 
+void WebUIDelegate::didDropFiles(WebView&, const std::vector<std::string>&) {}
+
 // NOLINTEND(performance-unnecessary-value-param)
 
 }  // namespace kit

@@ -140,13 +140,26 @@ def window_geometry(window_id):
     return XWindow(window_id, **values)
 
 
+def managed_windows():
+    """The client windows a running window manager lists (empty without one)."""
+    out = run_tool(["xprop", "-root", "_NET_CLIENT_LIST"]).stdout
+    return {int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)}
+
+
 def visible_windows(wm_class="QuarnAI"):
     """The viewable top-level windows of the application (by WM_CLASS), with their frames in X
-    coordinates (origin top-left)."""
-    found = run_tool(["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--class", wm_class])
+    coordinates (origin top-left): children of the root window, and under a window manager the
+    clients it put into frames of its own (not windows embedded in other programs, such as a
+    tray icon)."""
+    def search(*depth):
+        found = run_tool(["xdotool", "search", *depth, "--onlyvisible", "--class", wm_class]).stdout.split()
+        return [int(w) for w in found]
+    top = search("--maxdepth", "1")
+    managed = managed_windows()
+    framed = [w for w in search() if w in managed and w not in top] if managed else []
     windows = []
-    for line in found.stdout.split():
-        geometry = window_geometry(int(line))
+    for window_id in top + framed:
+        geometry = window_geometry(window_id)
         if geometry and geometry.width > 1 and geometry.height > 1:
             windows.append(geometry)
     return windows
@@ -443,6 +456,23 @@ class Session:
         self.app = Process("QuarnAI", [*self.app_prefix, self.sysroot / APP_EXECUTABLE], {**self.env(), **self.app_env},
                            self.out / "app.log")
         self.wait_app_log(r"\[AppDelegate\] applicationDidFinishLaunching end", "the launch sequence to end")
+
+    def start_window_manager(self):
+        """A light window manager (openbox): it frames, stacks and focuses windows as a user's
+        desktop does; without one the X server leaves the focus where it was. A window mapped
+        while the manager is still starting can stay unmapped for good, so this returns once the
+        manager has framed a window that was there before it."""
+        if not shutil.which("openbox"):
+            raise E2EError("openbox is missing (bash scripts/install-deps.sh)")
+        probe = self.add_process("wm-probe", ["xmessage", "-name", "wm-probe", "-geometry", "+0+0", "probe"])
+
+        def probe_windows():
+            found = run_tool(["xdotool", "search", "--onlyvisible", "--classname", "wm-probe"]).stdout.split()
+            return [int(w) for w in found]
+        wait_until(probe_windows, "a window for the window manager to take in")
+        self.add_process("openbox", ["openbox", "--sm-disable"])
+        wait_until(lambda: set(probe_windows()) & managed_windows(), "the window manager to frame a window")
+        probe.stop()
 
     def add_process(self, name, args, env=None):
         process = Process(name, args, env or self.env(), self.out / f"{name}.log")

@@ -6,6 +6,7 @@ onto the drop window reaches the chat page.
 Run one: tests/support/run-under-xvfb.sh python3 tests/e2e/test_page_actions.py PageActions.test_pdf_download
 """
 
+import hashlib
 import os
 import shutil
 import signal
@@ -286,11 +287,20 @@ class PageActions(unittest.TestCase):
             source.wait(5)
         subprocess.run(["xdotool", "mouseup", "1"], capture_output=True)
 
+    def wait_file_received(self, s, path, media_type):
+        """Waits until the chat page has the dropped file's bytes: the page decodes the data address
+        the application sent with "OnFileForAnalyze" and reports their length and digest."""
+        data = path.read_bytes()
+        received = wait_until(lambda: s.events("chat", "dom", "FileReceived"), "the chat page to receive the file")
+        self.assertEqual(received[-1].get("data"), {"filePath": path.name, "fileSize": len(data), "type": media_type,
+                                                    "length": len(data), "sha256": hashlib.sha256(data).hexdigest()})
+        self.assertEqual(len(received), 1, "the file was handed over more than once")
+
     def test_drag_onto_the_visible_side_window_reaches_the_chat(self):
         with self.session(file_drag=True) as s:
             side = self.open_side(s)
-            dropped = s.root / "minutes.docx"
-            dropped.write_bytes(b"PK minutes")
+            dropped = s.root / "minutes 3.docx"
+            dropped.write_bytes(b"PK minutes\x00\xff" + bytes(range(256)) * 40)
             source = self.start_drag_source(s, dropped)
             try:
                 xdotool("mousemove", 200, 400)
@@ -307,6 +317,8 @@ class PageActions(unittest.TestCase):
                                  "a drop window opened beside the visible side window")
                 xdotool("mouseup", 1)
                 wait_until(lambda: s.events("chat", "dom", "FileDropped"), "the drop to land on the chat page")
+                self.wait_file_received(
+                    s, dropped, "application/vnd.openxmlformats-officedocument.wordprocessingml.document")
                 wait_until(lambda: [e for e in s.events("chat", "n2j", "SystemDragFile")
                                     if (e.get("data") or {}).get("onDrag") == 0], "the page to hear the drag end")
                 s.screenshot("dropped-on-side-window")
@@ -316,8 +328,8 @@ class PageActions(unittest.TestCase):
 
     def test_drag_onto_the_drop_window_reaches_the_chat(self):
         """The drop window borrows the chat page while a file from another program is dragged; the
-        drop lands on the page, and the window gives the page back. (The web engine hands the page
-        a drop without the file list for a drag from another program: the names are not checked.)"""
+        drop lands on the page, which gets the file's bytes from the application, and the window
+        gives the page back."""
         with self.session(file_drag=True) as s:
             s.wait_page_ready("chat")
             dropped = s.root / "quarterly report.pdf"
@@ -347,6 +359,7 @@ class PageActions(unittest.TestCase):
                 s.screenshot("drop-window")
                 xdotool("mouseup", 1)
                 wait_until(lambda: s.events("chat", "dom", "FileDropped"), "the drop to land on the chat page")
+                self.wait_file_received(s, dropped, "application/pdf")
                 # The drop window goes, the side window slides in with the page, which was never reloaded.
                 side = s.wait_side_window()
                 wait_until(lambda: not [w for w in visible_windows() if w.width == 420 and w.height == 110],

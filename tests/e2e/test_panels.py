@@ -123,6 +123,28 @@ class Panels(unittest.TestCase):
             s.screenshot("translate-panel")
             self.assert_hides_on_click_elsewhere(s, "translate", panel)
 
+    def test_a_click_into_the_chat_page_hides_the_panel(self):
+        """The chat page takes its clicks itself; the shown explain panel still hears of one and
+        hides, under a window manager as on a user's desktop."""
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            s.start_window_manager()
+            tool, fifo = self.start_text_tool(s)
+            s.wait_page_ready("chat")
+            s.wait_page_ready("explain")
+            s.text_tool("side 1 open")
+            side = s.wait_side_window()
+            wait_drawn(side)
+            panel = self.show_panel(s, tool, fifo, "explain", "a page that takes its own clicks", 200, 300)
+            s.screenshot("panel-beside-the-side-window")
+            before = len(self.messages_to(s, "explain", "SwipeWindowClose"))
+            click(side.x + side.width // 2, side.y + side.height - 120)
+            wait_until(lambda: not [w for w in visible_windows() if w.id == panel.id],
+                       "the explain panel to hide after a click into the chat page", 10)
+            wait_until(lambda: len(self.messages_to(s, "explain", "SwipeWindowClose")) > before,
+                       "the explain page to hear that its panel closed")
+            self.assertIsNotNone(s.side_window(), "the side window went with a click into its own page")
+            s.screenshot("panel-hidden")
+
     def test_text_waits_for_the_panel_page(self):
         # The pages say they are ready 3 s after the bridge comes up; the text waits, is sent
         # once when the page is ready, and the panel then takes the page's size.

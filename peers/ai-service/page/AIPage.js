@@ -256,6 +256,7 @@
     IsSaved: function () { call('ClientIsSaved', { data: page.saved }); },
     OnFileForAnalyze: function (data) {
       setText('answer', 'Looking at ' + (data.filePath || 'an image') + ' (' + (data.fileSize || 0) + ' bytes)');
+      examineFile(data);
     },
     HandleFile: function (data) {
       setText('answer', 'File action: ' + JSON.stringify(summarize(data)));
@@ -365,6 +366,33 @@
     default:
       return [];
     }
+  }
+
+  // What a file handed over for analysis holds: its media type, the length and SHA-256 of the
+  // bytes its data address carries, reported as "dom" "FileReceived".
+  function examineFile(data) {
+    var address = typeof data.requestUrl === 'string' ? data.requestUrl : '';
+    var match = /^data:([^;,]*);base64,(.*)$/.exec(address);
+    if (!match) {
+      tell('dom', 'FileReceived', { filePath: data.filePath, problem: 'not a base64 data address' });
+      return;
+    }
+    var text = window.atob(match[2]);
+    var bytes = new Uint8Array(text.length);
+    for (var i = 0; i < text.length; i++) bytes[i] = text.charCodeAt(i);
+    var report = { filePath: data.filePath, fileSize: data.fileSize, type: match[1], length: bytes.length };
+    var subtle = window.crypto && window.crypto.subtle;
+    if (!subtle) {
+      report.problem = 'no digest in this context';
+      tell('dom', 'FileReceived', report);
+      return;
+    }
+    subtle.digest('SHA-256', bytes).then(function (digest) {
+      report.sha256 = Array.prototype.map.call(new Uint8Array(digest), function (b) {
+        return ('0' + b.toString(16)).slice(-2);
+      }).join('');
+      tell('dom', 'FileReceived', report);
+    }).catch(showProblem);
   }
 
   // A file dropped on the page is the page's: it is listed, reported to the service ("dom"

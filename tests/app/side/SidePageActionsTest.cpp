@@ -4,6 +4,7 @@
 #include "app/windows/KZAILoginWindowController.h"
 #include "app/windows/KZBaseWindowController.h"
 #include "app/windows/KZCanNotBeKeyWnd.h"
+#include "app/windows/KZCustomWindow.h"
 #include "kit/base/Json.h"
 #include "tests/app/windowmanager/AppWindowsTestSupport.h"
 
@@ -191,7 +192,15 @@ TEST_F(SidePageActionsTest, DragFlowAlwaysGivesTheWebViewBack) {
 // ---- Auto-hide ---------------------------------------------------------------------------------------
 
 TEST_F(SidePageActionsTest, AutoHideRules) {
-    enum class Event { OtherWindowKey, ToolWindowCloses, ToolWindowClosesSideTakesKey, DropWindowCloses, ToolWindowMiniaturizes };
+    enum class Event {
+        OtherWindowKey,
+        ToolWindowCloses,
+        ToolWindowClosesSideTakesKey,
+        DropWindowCloses,
+        ToolWindowMiniaturizes,
+        // A popover of the side window has the keyboard; the user clicks another application.
+        PressElsewhereFromPopover,
+    };
     enum class Hold { None, Pinned, PanelOpen, Dragging, ToolWindowVisible, SideHidden };
     struct Case {
         const char* name;
@@ -206,11 +215,15 @@ TEST_F(SidePageActionsTest, AutoHideRules) {
         {"while a file is dragged", Event::OtherWindowKey, Hold::Dragging, false},
         {"while a tool window shows", Event::OtherWindowKey, Hold::ToolWindowVisible, false},
         {"a tool window closes", Event::ToolWindowCloses, Hold::None, true},
-        {"a tool window closes and the side window takes the key", Event::ToolWindowClosesSideTakesKey, Hold::None, false},
+        {"a tool window closes and the side window takes the key", Event::ToolWindowClosesSideTakesKey, Hold::None,
+         false},
         {"the drop window closes", Event::DropWindowCloses, Hold::None, false},
         {"a tool window miniaturises", Event::ToolWindowMiniaturizes, Hold::None, true},
         {"the side window is hidden", Event::OtherWindowKey, Hold::SideHidden, false},
         {"a tool window closes, the side window hidden", Event::ToolWindowCloses, Hold::SideHidden, false},
+        {"a click in another application after a popover", Event::PressElsewhereFromPopover, Hold::None, true},
+        {"the same while pinned", Event::PressElsewhereFromPopover, Hold::Pinned, false},
+        {"the same while a tool window shows", Event::PressElsewhereFromPopover, Hold::ToolWindowVisible, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -234,7 +247,13 @@ TEST_F(SidePageActionsTest, AutoHideRules) {
                 break;
             case Hold::None: break;
         }
-        if (c.event != Event::OtherWindowKey && c.event != Event::DropWindowCloses) {
+        auto popover = kit::create<KZCustomWindow>(Rect{300, 300, 200, 84}, kit::WindowStyleResizable);
+        if (c.event == Event::PressElsewhereFromPopover) {
+            popover->makeKeyAndOrderFront();
+            env.advance(1);
+        }
+        if (c.event != Event::OtherWindowKey && c.event != Event::DropWindowCloses &&
+            c.event != Event::PressElsewhereFromPopover) {
             tool->showWindow();
             if (c.hold != Hold::SideHidden) sideWindow().makeKeyAndOrderFront();
             env.advance(1);
@@ -254,6 +273,11 @@ TEST_F(SidePageActionsTest, AutoHideRules) {
                 break;
             case Event::DropWindowCloses: drop->close(); break;
             case Event::ToolWindowMiniaturizes: tool->window()->miniaturize(); break;
+            case Event::PressElsewhereFromPopover:
+                // The application resigns with the press; the popover resigns the keyboard.
+                ui.outsideMouseDown({5, 5});
+                popover->orderOut();
+                break;
         }
         env.advance(0.5 + 0.1 + kAfterSlide);
         const bool visibleBefore = c.hold != Hold::SideHidden;

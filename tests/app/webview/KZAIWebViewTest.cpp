@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "app/ui/KZNetworkStatusView.h"
 #include "app/web/KZAIWebView.h"
 #include "app/web/KZWKWebView.h"
@@ -522,6 +526,78 @@ TEST_F(KZAIWebViewTest, FileForAnalyzeSendsThePngAsADataAddress) {
     EXPECT_EQ(decoded->pixelWidth(), 7);
     EXPECT_EQ(decoded->pixelHeight(), 5);
     EXPECT_EQ(decoded->pixelAt(3, 2).hex(), 0x3366CCu);
+}
+
+// Files dropped on the page from another program: what the page receives, or what the user is told.
+TEST_F(KZAIWebViewTest, DroppedFilesReachThePageWithTheirBytesOrTheUserHearsWhy) {
+    namespace fs = std::filesystem;
+    const fs::path folder = env.root() / "dropped files";
+    fs::create_directories(folder / "a folder.pdf");
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return (folder / name).string();
+    };
+    const std::string notes = write("Notes 1.txt", std::string("line one\r\nz\xE9ro \0 end", 20));
+    const std::string report = write("Report.PDF", "%PDF-1.4 fake");
+    const std::string justUnder = write("big.csv", "");
+    fs::resize_file(justUnder, KZAIWebView::kDroppedFileSizeLimit);
+    const std::string tooLarge = write("huge.pdf", "");
+    fs::resize_file(tooLarge, KZAIWebView::kDroppedFileSizeLimit + 1);
+    struct Sent {
+        std::string name;
+        std::string type;
+        std::uintmax_t size;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> dropped;
+        std::vector<Sent> sent;
+        std::vector<std::string> alerts;
+        const char* pageUrl = webtest::kChatPage;
+    };
+    const std::vector<Case> cases{
+        {"two files, in order",
+         {notes, report},
+         {{"Notes 1.txt", "text/plain", 20}, {"Report.PDF", "application/pdf", 13}},
+         {}},
+        {"exactly at the limit", {justUnder}, {{"big.csv", "text/csv", KZAIWebView::kDroppedFileSizeLimit}}, {}},
+        {"over the limit, beside a small one",
+         {tooLarge, notes},
+         {{"Notes 1.txt", "text/plain", 20}},
+         {"文件太大，无法发送给AI"}},
+        {"a folder and a file gone",
+         {(folder / "a folder.pdf").string(), (folder / "gone.pdf").string()},
+         {},
+         {"无法发送文件", "无法发送文件"}},
+        {"a page of another origin", {notes}, {}, {}, "https://evil.example/chat"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ui.backend().alertsShown.clear();
+        view = makeView();
+        openPage(c.pageUrl);
+        page().dropFiles(c.dropped);
+        env.runUntilIdle();
+        const auto sent = sentToPage();
+        ASSERT_EQ(sent.size(), c.sent.size());
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            const Value& data = sent[i]["data"];
+            EXPECT_EQ(sent[i]["handlerName"], Value("OnFileForAnalyze"));
+            EXPECT_EQ(data["filePath"], Value(c.sent[i].name));
+            EXPECT_EQ(data["fileSize"], Value(static_cast<long>(c.sent[i].size)));
+            EXPECT_EQ(data["filePurpose"], Value(14));
+            const std::string* address = data["requestUrl"].asString();
+            ASSERT_NE(address, nullptr);
+            const std::string prefix = "data:" + c.sent[i].type + ";base64,";
+            ASSERT_EQ(address->substr(0, prefix.size()), prefix);
+            const auto bytes = decodeBase64(std::string_view(*address).substr(prefix.size()));
+            std::ifstream in(folder / c.sent[i].name, std::ios::binary);
+            const std::vector<std::uint8_t> expected((std::istreambuf_iterator<char>(in)),
+                                                     std::istreambuf_iterator<char>());
+            EXPECT_TRUE(bytes == expected) << c.sent[i].name << ": " << bytes.size() << " bytes arrived";
+        }
+        EXPECT_EQ(ui.backend().alertsShown, c.alerts);
+    }
 }
 
 TEST_F(KZAIWebViewTest, ImageThatCannotBeEncodedIsNotSent) {

@@ -1,5 +1,5 @@
-// The UI delegate over real pages: new windows, window.close(), and the confirm, prompt and alert
-// panels.
+// The UI delegate over real pages: new windows, window.close(), the confirm, prompt and alert
+// panels, and files dropped on a page.
 
 #include <fstream>
 
@@ -214,6 +214,52 @@ TEST_F(UiDelegateTest, AFileInputAsksForFilesThroughTheOpenPanel) {
     ASSERT_TRUE(g_spawn_command_line_sync(click.c_str(), nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(waitFor([&] { return fileName() == Value("chosen file.png"); }));
     std::filesystem::remove_all(folder);
+}
+
+// A page's own drag names whatever the page wrote into it: dropped on a page, it hands the
+// application no files (the page could name any file of the user's otherwise).
+TEST_F(UiDelegateTest, APagesOwnDragOfFileAddressesDropsNoFiles) {
+    struct DropRecorder : WebUIDelegate {
+        std::vector<std::string> dropped;
+        void didDropFiles(WebView&, const std::vector<std::string>& paths) override {
+            dropped.insert(dropped.end(), paths.begin(), paths.end());
+        }
+    };
+    server.page("/drag.html",
+                "<html><body style='margin:0;height:100vh' ondragover='event.preventDefault()' "
+                "ondrop='event.preventDefault();window.drops=(window.drops||0)+1'>"
+                "<div id='handle' draggable='true' style='width:120px;height:60px;background:#36c' "
+                "ondragstart=\"event.dataTransfer.setData('text/uri-list','file:///etc/hostname')\"></div>"
+                "</body></html>");
+    auto window = create<Window>(Rect{300, 200, 400, 400}, WindowStyleTitled | WindowStyleResizable);
+    window->setFrame({300, 200, 400, 400});
+    auto page = create<WebView>(Rect{0, 0, 400, 400});
+    window->contentView()->addSubview(page);
+    auto navigation = std::make_shared<RecordingNavigationDelegate>();
+    auto recorder = std::make_shared<DropRecorder>();
+    page->setNavigationDelegate(navigation);
+    page->setUIDelegate(recorder);
+    window->makeKeyAndOrderFront();
+    ASSERT_TRUE(loadAndWait(*page, server.url("/drag.html"), *navigation));
+    pump(0.5);
+    const std::string target = "--window " + std::to_string(desktop::xWindowFor(*window));
+    ASSERT_TRUE(runTool("xdotool mousemove " + target + " 40 30 mousedown 1"));
+    for (int step = 1; step <= 12; ++step) {
+        ASSERT_TRUE(runTool("xdotool mousemove " + target + " " + std::to_string(40 + 20 * step) + " " +
+                            std::to_string(30 + 20 * step)));
+        pump(0.05);
+    }
+    ASSERT_TRUE(runTool("xdotool mouseup 1"));
+    const bool dropped = waitFor(
+        [&] {
+            auto drops = evaluate(*page, "window.drops || 0");
+            return drops && drops->ok() && **drops == Value(1);
+        },
+        10);
+    ASSERT_TRUE(dropped) << "the page's own drag never reached its drop";
+    pump(0.5);
+    EXPECT_TRUE(recorder->dropped.empty()) << recorder->dropped.front();
+    window->orderOut();
 }
 
 }  // namespace
