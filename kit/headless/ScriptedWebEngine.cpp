@@ -243,8 +243,9 @@ std::optional<ScriptedWebEngine::ChallengeAnswer> ScriptedWebEngine::receiveServ
     return receiveAuthenticationChallenge(challenge);
 }
 
-std::shared_ptr<WebView> ScriptedWebEngine::openNewWindow(const std::string& url, NavigationType type) {
+std::shared_ptr<WebView> ScriptedWebEngine::openNewWindow(const std::string& url, NavigationType type, bool userGesture) {
     NavigationAction action;
+    action.userGesture = userGesture;
     action.request = UrlRequest(url);
     action.navigationType = type;
     action.sourceFrame = mainFrame();

@@ -115,10 +115,12 @@ public:
     std::optional<ChallengeAnswer> receiveServerTrustChallenge(bool certificateValidates, int previousFailureCount = 0);
 
     // ---- UI on command. ------------------------------------------------------------------------
-    // The page opens a new window (target "_blank" or window.open). The web view the UI delegate
-    // made, which then gets the request loaded, or nullptr.
+    // The page opens a new window (target "_blank" or window.open), on a click of the user's or
+    // on the page's own. The web view the UI delegate made, which then gets the request loaded,
+    // or nullptr.
     std::shared_ptr<WebView> openNewWindow(const std::string& url,
-                                           NavigationType type = NavigationType::LinkActivated);
+                                           NavigationType type = NavigationType::LinkActivated,
+                                           bool userGesture = true);
     void closeWindow();
     std::optional<bool> runConfirmPanel(const std::string& message);
     std::optional<std::optional<std::string>> runTextInputPanel(const std::string& prompt,
