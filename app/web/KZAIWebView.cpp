@@ -38,18 +38,6 @@ std::int64_t integerOf(const kit::Dictionary& data, std::string_view key) {
     return value ? value->integerValue() : 0;
 }
 
-// "scheme://host[:port]" with the scheme's default port left out, so that an address that
-// spells the port out has the same origin as one that does not.
-std::string originOf(const kit::Url& url) {
-    if (url.host().empty()) return {};
-    const int port = url.port();
-    const bool defaultPort = (url.scheme() == "http" && port == 80) || (url.scheme() == "https" && port == 443);
-    std::string origin = url.scheme() + "://" + kit::asciiLowercase(url.host());
-    if (port >= 0 && !defaultPort) origin += ":" + std::to_string(port);
-    return origin;
-}
-
-
 std::string describeAnswer(const kit::Value& value) { return value.isNull() ? "(null)" : kit::describe(value); }
 
 std::string base64Encode(const std::vector<std::uint8_t>& bytes) {
@@ -142,6 +130,7 @@ void KZAIWebView::init() {
     registJSBridge();
     bridge_->base().setStartupQueueLimit(kStartupQueueLimit);
     bridge_->base().setStartupQueueSupersedeKey(startupQueueSupersedeKey);
+    bridge_->base().setPageOrigin(serviceOrigin());
     didSendJSMessageDateDictionary_.clear();
 
     std::weak_ptr<KZAIWebView> weak = self;
@@ -167,7 +156,7 @@ bool KZAIWebView::isTrustedPage() const {
 
 std::string KZAIWebView::comparableOrigin(std::string_view address) {
     auto url = kit::Url::parse(address);
-    return url ? originOf(*url) : std::string();
+    return url ? url->webOrigin() : std::string();
 }
 
 std::string KZAIWebView::serviceOrigin() { return comparableOrigin(KZBundleInfo::aiBaseURL()); }
@@ -190,7 +179,7 @@ std::string KZAIWebView::startupQueueSupersedeKey(std::string_view handlerName, 
 
 void KZAIWebView::mainFrameDidCommit() {
     auto page = kit::Url::parse(webView()->url());
-    committedOrigin_ = page ? originOf(*page) : std::string();
+    committedOrigin_ = page ? page->webOrigin() : std::string();
 }
 
 // ---- Page-to-application handlers --------------------------------------------------------------------

@@ -137,21 +137,20 @@ std::string logLinePrefix() {
     return prefix;
 }
 
-void logLine(std::string_view text) {
-    // Text from outside (pages, peers, the selection) must not start lines of its own nor reach
-    // a terminal as control sequences.
-    const std::string message = escapedForLog(text);
+void logLine(std::string_view message) {
     bool toStream = true;
     {
         std::lock_guard lock(captureMutex());
         if (LogCapture* capture = currentCapture()) {
-            capture->lines_.push_back(message);
+            capture->lines_.emplace_back(message);
             toStream = !capture->silent_;
         }
     }
     if (!toStream) return;
     std::string line = logLinePrefix();
-    line.append(message);
+    // Text from outside (pages, peers, the selection) must not start lines of its own nor reach
+    // a terminal as control sequences.
+    line.append(escapedForLog(message));
     line.push_back('\n');
     writeAll(STDERR_FILENO, line.data(), line.size());
 }
