@@ -183,6 +183,10 @@ std::shared_ptr<Image::Data> blankData(PixelSize size, double scale) {
 Result<std::shared_ptr<Image::Data>> decodePngScaledDown(std::string_view bytes, PixelSize size, double scale) {
     const auto source = pngSize(bytes);
     if (!source) return Error{"cannot decode image: no PNG header"};
+    if (source->width > ImageDecodeLimits::kSurfaceSideLimit || source->height > ImageDecodeLimits::kSurfaceSideLimit)
+        return Error{std::string(Image::kTooLargeError) + ": " + std::to_string(source->width) + " x " +
+                     std::to_string(source->height) + " pixels"};
+    if (size.width <= 0 || size.height <= 0) return Error{"cannot decode image: nothing to show"};
     // Sampled at up to twice the size, then filtered down: sharp enough without aliasing much.
     const PixelSize sampled{std::min(source->width, size.width * 2), std::min(source->height, size.height * 2)};
     auto samples = blankData(sampled, scale);
