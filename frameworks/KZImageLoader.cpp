@@ -121,7 +121,8 @@ struct KZImageLoader::State {
 
     // The copy already decoded for `key` if someone still holds it; otherwise `image` becomes it.
     kit::Image share(const std::string& key, kit::Image image) {
-        for (auto it = pictures.begin(); it != pictures.end();) it = it->second.expired() ? pictures.erase(it) : std::next(it);
+        for (auto it = pictures.begin(); it != pictures.end();)
+            it = it->second.expired() ? pictures.erase(it) : std::next(it);
         if (auto held = pictures[key].lock()) return kit::Image::fromDataObject(std::move(held));
         pictures[key] = image.data();
         return image;

@@ -109,7 +109,8 @@ std::string escapedForLog(std::string_view message) {
             // C1 controls, U+0080 to U+009F.
             appendHexEscape(out, "\\u%04X", second);
         } else if (length == 3 && c == 0xE2 && second == 0x80 &&
-                   (static_cast<unsigned char>(message[i + 2]) == 0xA8 || static_cast<unsigned char>(message[i + 2]) == 0xA9)) {
+                   (static_cast<unsigned char>(message[i + 2]) == 0xA8 ||
+                    static_cast<unsigned char>(message[i + 2]) == 0xA9)) {
             appendHexEscape(out, "\\u%04X", static_cast<unsigned char>(message[i + 2]) == 0xA8 ? 0x2028u : 0x2029u);
         } else {
             out.append(message.substr(i, length));

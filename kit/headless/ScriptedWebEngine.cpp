@@ -29,7 +29,8 @@ bool passesOriginGuard(std::string_view& script, const std::string& documentOrig
     if (!script.starts_with(kOriginGuardPrefix)) return true;
     const auto end = script.find(kOriginGuardSuffix, kOriginGuardPrefix.size());
     if (end == std::string_view::npos) return false;
-    auto origin = decodeSingleQuotedJavaScript(script.substr(kOriginGuardPrefix.size(), end - kOriginGuardPrefix.size()));
+    auto origin =
+        decodeSingleQuotedJavaScript(script.substr(kOriginGuardPrefix.size(), end - kOriginGuardPrefix.size()));
     script.remove_prefix(end + kOriginGuardSuffix.size());
     return origin && *origin == documentOrigin;
 }
@@ -270,7 +271,8 @@ std::optional<ScriptedWebEngine::ChallengeAnswer> ScriptedWebEngine::receiveServ
     return receiveAuthenticationChallenge(challenge);
 }
 
-std::shared_ptr<WebView> ScriptedWebEngine::openNewWindow(const std::string& url, NavigationType type, bool userGesture) {
+std::shared_ptr<WebView> ScriptedWebEngine::openNewWindow(const std::string& url, NavigationType type,
+                                                          bool userGesture) {
     NavigationAction action;
     action.userGesture = userGesture;
     action.request = UrlRequest(url);

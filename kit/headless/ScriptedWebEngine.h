@@ -122,8 +122,7 @@ public:
     // The page opens a new window (target "_blank" or window.open), on a click of the user's or
     // on the page's own. The web view the UI delegate made, which then gets the request loaded,
     // or nullptr.
-    std::shared_ptr<WebView> openNewWindow(const std::string& url,
-                                           NavigationType type = NavigationType::LinkActivated,
+    std::shared_ptr<WebView> openNewWindow(const std::string& url, NavigationType type = NavigationType::LinkActivated,
                                            bool userGesture = true);
     void closeWindow();
     std::optional<bool> runConfirmPanel(const std::string& message);

@@ -192,7 +192,8 @@ Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     if (closeError) g_error_free(closeError);
     if (check.refused) {
         if (error) g_error_free(error);
-        if (check.unrecognisedDocument) return Error{"cannot decode image: a document not recognised as one before decoding"};
+        if (check.unrecognisedDocument)
+            return Error{"cannot decode image: a document not recognised as one before decoding"};
         return tooLarge(check.width, check.height);
     }
     if (!ok) {

@@ -154,7 +154,8 @@ bool readSampledRows(png_structp png, png_infop info, PngSampling& sampling) {
             const int y = interlaced ? static_cast<int>(PNG_ROW_FROM_PASS_ROW(r, pass)) : r;
             const int sampleRow = sampling.rowSample[static_cast<std::size_t>(y)];
             if (sampleRow < 0) continue;
-            auto* out = reinterpret_cast<std::uint32_t*>(sampling.target + static_cast<std::ptrdiff_t>(sampleRow) * sampling.targetStride);
+            auto* out = reinterpret_cast<std::uint32_t*>(sampling.target + static_cast<std::ptrdiff_t>(sampleRow) *
+                                                                               sampling.targetStride);
             for (int c = 0; c < columns; ++c) {
                 const int x = interlaced ? static_cast<int>(PNG_COL_FROM_PASS_COL(c, pass)) : c;
                 const int sample = sampling.columnSample[static_cast<std::size_t>(x)];
@@ -234,9 +235,8 @@ namespace {
 constexpr int kMaximumNesting = 3;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return g_ascii_tolower(x) == g_ascii_tolower(y);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return g_ascii_tolower(x) == g_ascii_tolower(y); });
 }
 
 // The payload of a data address; nullopt when `value` is none.
@@ -273,7 +273,8 @@ const char* rasterType(std::string_view bytes) {
     if (startsWith(bytes, "RIFF") && bytes.size() >= 12 && bytes.substr(8, 4) == "WEBP") return "webp";
     if (startsWith(bytes, "BM")) return "bmp";
     if (startsWith(bytes, std::string_view("\0\0\1\0", 4))) return "ico";
-    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4))) return "tiff";
+    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4)))
+        return "tiff";
     return nullptr;
 }
 
@@ -284,11 +285,12 @@ std::int64_t rasterPixels(std::string_view bytes, const char* type) {
     if (!loader) return 0;
     std::int64_t pixels = 0;
     bool told = false;
-    auto connection = SignalConnection::connect(loader.get(), "size-prepared", [&](GdkPixbufLoader* l, int width, int height) {
-        pixels = std::int64_t{width} * height;
-        told = true;
-        gdk_pixbuf_loader_set_size(l, 0, 0);
-    });
+    auto connection =
+        SignalConnection::connect(loader.get(), "size-prepared", [&](GdkPixbufLoader* l, int width, int height) {
+            pixels = std::int64_t{width} * height;
+            told = true;
+            gdk_pixbuf_loader_set_size(l, 0, 0);
+        });
     constexpr std::size_t kPiece = 4096;
     bool ok = true;
     for (std::size_t offset = 0; ok && !told && offset < bytes.size(); offset += kPiece) {
@@ -342,8 +344,9 @@ void countDocument(std::string_view bytes, int nesting, EmbeddedCount& count) {
     }
     // Entities are expanded as the renderer expands them (within the parser's own limits); nothing
     // is fetched from the network.
-    xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), INT32_MAX)), nullptr,
-                                  nullptr, XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    xmlDocPtr doc =
+        xmlReadMemory(bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), INT32_MAX)), nullptr, nullptr,
+                      XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!doc) {
         count.failure = "not a well-formed document";
         return;

@@ -197,9 +197,11 @@ TEST_F(IpcProcessTest, HostAndToolDriveTheApplication) {
 
     // Hostile selected text cannot forge log lines nor reach a terminal as escapes: every line
     // of the log keeps its prefix.
-    toolSends(R"(raw ["QuarnGetText", "1", "2", "a\n2026-01-01 00:00:00.000 QuarnAI[1:1] forged\r\u001b[2J\u0085\u2028\u007fz"])");
+    toolSends(
+        R"(raw ["QuarnGetText", "1", "2", "a\n2026-01-01 00:00:00.000 QuarnAI[1:1] forged\r\u001b[2J\u0085\u2028\u007fz"])");
     ASSERT_TRUE(waitFor([&] {
-        return contains(appLog(), "text: a\\n2026-01-01 00:00:00.000 QuarnAI[1:1] forged\\r\\x1B[2J\\u0085\\u2028\\x7Fz");
+        return contains(appLog(),
+                        "text: a\\n2026-01-01 00:00:00.000 QuarnAI[1:1] forged\\r\\x1B[2J\\u0085\\u2028\\x7Fz");
     })) << appLog();
     {
         std::istringstream lines(appLog());

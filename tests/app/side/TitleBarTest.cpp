@@ -482,7 +482,8 @@ TEST_F(TitleBarTest, TheDefaultAvatarFollowsTheAppearanceWhateverBecameOfTheAvat
         login({{"state", 0}, {"avatar", c.avatar}, {"userName", "Ann"}});
         settleImages();
         for (bool dark : {true, false, true}) {
-            JWAppThemeHelper::setApplicationAppearance(dark ? kit::AppearancePreference::Dark : kit::AppearancePreference::Light);
+            JWAppThemeHelper::setApplicationAppearance(dark ? kit::AppearancePreference::Dark
+                                                            : kit::AppearancePreference::Light);
             const kit::Image& shown = bar().avatarButton()->imageView()->image();
             if (c.loaded) {
                 EXPECT_EQ(shown.pixelAt(0, 0), kit::Color::fromHex(0xFF0000));

@@ -59,9 +59,10 @@ std::string greyPng(std::uint32_t width, std::uint32_t height, bool interlaced =
     struct Pass {
         std::uint32_t row, column, rowStep, columnStep;
     };
-    const std::vector<Pass> passes = interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {0, 4, 8, 8}, {4, 0, 8, 4}, {0, 2, 4, 4},
-                                                                    {2, 0, 4, 2}, {0, 1, 2, 2}, {1, 0, 2, 1}}
-                                                : std::vector<Pass>{{0, 0, 1, 1}};
+    const std::vector<Pass> passes = interlaced
+                                         ? std::vector<Pass>{{0, 0, 8, 8}, {0, 4, 8, 8}, {4, 0, 8, 4}, {0, 2, 4, 4},
+                                                             {2, 0, 4, 2}, {0, 1, 2, 2}, {1, 0, 2, 1}}
+                                         : std::vector<Pass>{{0, 0, 1, 1}};
     GConverter* zlib = G_CONVERTER(g_zlib_compressor_new(G_ZLIB_COMPRESSOR_FORMAT_ZLIB, 9));
     std::vector<char> out(1 << 16);
     std::string compressed;
@@ -87,14 +88,16 @@ std::string greyPng(std::uint32_t width, std::uint32_t height, bool interlaced =
             if (!grey) {
                 pending.append((width - pass.column + pass.columnStep - 1) / pass.columnStep, 0);
             } else {
-                for (std::uint32_t x = pass.column; x < width; x += pass.columnStep) pending.push_back(static_cast<char>(grey(x, y)));
+                for (std::uint32_t x = pass.column; x < width; x += pass.columnStep)
+                    pending.push_back(static_cast<char>(grey(x, y)));
             }
             if (pending.size() >= (1u << 20)) feed(false);
         }
     }
     feed(true);
     g_object_unref(zlib);
-    const std::string header = be32(width) + be32(height) + std::string{8, 0, 0, 0, char(interlaced ? 1 : 0)};  // 8-bit grey
+    const std::string header =
+        be32(width) + be32(height) + std::string{8, 0, 0, 0, char(interlaced ? 1 : 0)};  // 8-bit grey
     return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) + chunk("IEND", "");
 }
 
@@ -446,11 +449,11 @@ TEST_F(ImageLoaderTest, PicturesTooLargeToDrawAreRefusedWithALogLineBeforeTheirP
     };
     const int side = KZImageLoader::targetForView(*kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10})).width;
     const Case cases[] = {
-        {40000, 1, false, 0},         // wider than the drawing library's surfaces: used to crash
-        {1, 32768, false, 0},         // one taller than that
-        {12000, 12000, false, 0},     // 144 megapixels, over the budget: used to take about 1 GB
-        {32767, 1, true, 32767},      // the widest picture that can be drawn, as tall as one pixel
-        {6000, 6000, true, side},     // 36 megapixels, within the budget, decoded at the view's size
+        {40000, 1, false, 0},      // wider than the drawing library's surfaces: used to crash
+        {1, 32768, false, 0},      // one taller than that
+        {12000, 12000, false, 0},  // 144 megapixels, over the budget: used to take about 1 GB
+        {32767, 1, true, 32767},   // the widest picture that can be drawn, as tall as one pixel
+        {6000, 6000, true, side},  // 36 megapixels, within the budget, decoded at the view's size
     };
     KZImageLoader loader;
     for (const auto& c : cases) {
@@ -496,10 +499,13 @@ TEST_F(ImageLoaderTest, PicturesTooLargeToDrawAreRefusedWithALogLineBeforeTheirP
 
 // An SVG document showing one embedded picture (as a data address, or through an entity).
 std::string svgShowing(const std::string& address, bool throughEntity = false, int copies = 1) {
-    std::string svg = throughEntity ? "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [<!ENTITY picture \"" + address + "\">]>\n" : "";
-    svg += R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="64" height="64">)";
+    std::string svg =
+        throughEntity ? "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [<!ENTITY picture \"" + address + "\">]>\n" : "";
+    svg +=
+        R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="64" height="64">)";
     for (int i = 0; i < copies; ++i)
-        svg += R"(<image width="64" height="64" xlink:href=")" + (throughEntity ? std::string("&picture;") : address) + R"("/>)";
+        svg += R"(<image width="64" height="64" xlink:href=")" + (throughEntity ? std::string("&picture;") : address) +
+               R"("/>)";
     return svg + "</svg>";
 }
 
@@ -518,7 +524,8 @@ TEST_F(ImageLoaderTest, HostilePicturesStayWithinTheMemoryBudget) {
          "image too large: embedded pictures of 64000000 pixels"},
         {"SVG embedding it through an entity", dataAddress(svgShowing(huge, true), "image/svg+xml"),
          "image too large: embedded pictures of 64000000 pixels"},
-        {"SVG embedding an SVG embedding it", dataAddress(svgShowing(dataAddress(svgShowing(huge), "image/svg+xml")), "image/svg+xml"),
+        {"SVG embedding an SVG embedding it",
+         dataAddress(svgShowing(dataAddress(svgShowing(huge), "image/svg+xml")), "image/svg+xml"),
          "image too large: embedded pictures of 64000000 pixels"},
         {"SVG embedding a megapixel twenty times", dataAddress(svgShowing(megapixel, false, 20), "image/svg+xml"),
          "image too large: embedded pictures of 20000000 pixels"},
@@ -557,14 +564,32 @@ TEST_F(ImageLoaderTest, PicturesAreDecodedAtTheSizeShownAndSharedPerAddressAndSi
         kit::Color left, right;
     };
     const Case cases[] = {
-        {"PNG", dataAddress(greyPng(600, 300, false, halves)), {0, 0, 30, 15}, kit::Color::black(), kit::Color::white()},
-        {"interlaced PNG", dataAddress(greyPng(600, 300, true, halves)), {0, 0, 30, 15}, kit::Color::black(), kit::Color::white()},
-        {"SVG with a small embedded picture", dataAddress(svgShowing(dataAddress(red)), "image/svg+xml"), {0, 0, 16, 16},
-         kit::Color::fromHex(0xFF0000), kit::Color::fromHex(0xFF0000)},
-        {"JPEG", dataAddress([&] {
-             auto bytes = kit::Image::filled(400, 200, kit::Color::fromHex(0x0000FF)).encode(kit::ImageFormat::Jpeg);
-             return std::string(bytes->begin(), bytes->end());
-         }(), "image/jpeg"), {0, 0, 20, 10}, kit::Color::fromHex(0x0000FF), kit::Color::fromHex(0x0000FF)},
+        {"PNG",
+         dataAddress(greyPng(600, 300, false, halves)),
+         {0, 0, 30, 15},
+         kit::Color::black(),
+         kit::Color::white()},
+        {"interlaced PNG",
+         dataAddress(greyPng(600, 300, true, halves)),
+         {0, 0, 30, 15},
+         kit::Color::black(),
+         kit::Color::white()},
+        {"SVG with a small embedded picture",
+         dataAddress(svgShowing(dataAddress(red)), "image/svg+xml"),
+         {0, 0, 16, 16},
+         kit::Color::fromHex(0xFF0000),
+         kit::Color::fromHex(0xFF0000)},
+        {"JPEG",
+         dataAddress(
+             [&] {
+                 auto bytes =
+                     kit::Image::filled(400, 200, kit::Color::fromHex(0x0000FF)).encode(kit::ImageFormat::Jpeg);
+                 return std::string(bytes->begin(), bytes->end());
+             }(),
+             "image/jpeg"),
+         {0, 0, 20, 10},
+         kit::Color::fromHex(0x0000FF),
+         kit::Color::fromHex(0x0000FF)},
     };
     KZImageLoader loader;
     for (const auto& c : cases) {
@@ -578,8 +603,8 @@ TEST_F(ImageLoaderTest, PicturesAreDecodedAtTheSizeShownAndSharedPerAddressAndSi
         EXPECT_EQ(shown.pixelHeight(), target.height);
         EXPECT_EQ(shown.size(), c.frame.size);
         auto near = [](kit::Color a, kit::Color b) {
-            return std::abs(a.red - b.red) < 0.1 && std::abs(a.green - b.green) < 0.1 && std::abs(a.blue - b.blue) < 0.1 &&
-                   a.alpha > 0.9;
+            return std::abs(a.red - b.red) < 0.1 && std::abs(a.green - b.green) < 0.1 &&
+                   std::abs(a.blue - b.blue) < 0.1 && a.alpha > 0.9;
         };
         EXPECT_TRUE(near(shown.pixelAt(1, target.height / 2), c.left));
         EXPECT_TRUE(near(shown.pixelAt(target.width - 2, target.height / 2), c.right));

@@ -626,8 +626,8 @@ TEST_F(KZAIWebViewTest, CallsCheckTheOriginInThePageTheyReach) {
         bool delivered;
     };
     for (const Case& c : {Case{"https://evil.example/next", false}, Case{"http://ai.quarn.test/chat", false},
-                          Case{"https://ai.quarn.test.evil.example/", false}, Case{"https://ai.quarn.test:443/other", true},
-                          Case{"https://AI.Quarn.test/again", true}}) {
+                          Case{"https://ai.quarn.test.evil.example/", false},
+                          Case{"https://ai.quarn.test:443/other", true}, Case{"https://AI.Quarn.test/again", true}}) {
         SCOPED_TRACE(c.document);
         view = makeView();
         openPage();

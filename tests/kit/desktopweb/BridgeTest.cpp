@@ -211,10 +211,12 @@ std::string pageTakingMessages(const std::string& pretendedOrigin) {
     return R"(<!DOCTYPE html><html><head><title>taker</title><script>
 window.taken = [];
 window.WebViewJavascriptBridge = { _handleMessageFromObjC: function (m) { window.taken.push(JSON.parse(m)); } };
-var pretend = { get: function () { return )" + origin + R"(; } };
+var pretend = { get: function () { return )" +
+           origin + R"(; } };
 try { Object.defineProperty(Location.prototype, 'origin', pretend); } catch (e) {}
 try { Object.defineProperty(location, 'origin', pretend); } catch (e) {}
-try { Object.defineProperty(window, 'location', { get: function () { return { origin: )" + origin + R"( }; } }); } catch (e) {}
+try { Object.defineProperty(window, 'location', { get: function () { return { origin: )" +
+           origin + R"( }; } }); } catch (e) {}
 var frame = document.createElement('iframe');
 frame.style.display = 'none';
 frame.src = 'https://__bridge_loaded__';
@@ -245,8 +247,9 @@ TEST_F(BridgeTest, MessagesReachOnlyADocumentOfThePageOrigin) {
         ASSERT_TRUE(waitFor([&] { return !bridge->base().hasStartupQueue(); }));
         bridge->callHandler("Echo", Value(2));
         const std::string expected =
-            c.delivered ? R"([{"data":{"secret":"selected text"},"handlerName":"Echo"},{"data":2,"handlerName":"Echo"}])"
-                        : "[]";
+            c.delivered
+                ? R"([{"data":{"secret":"selected text"},"handlerName":"Echo"},{"data":2,"handlerName":"Echo"}])"
+                : "[]";
         // Scripts run in the order given: this one runs after the messages' scripts.
         auto answer = evaluate(*view, "JSON.stringify(window.taken)");
         ASSERT_TRUE(answer && answer->ok() && (*answer)->asString());
