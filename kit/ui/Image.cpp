@@ -123,7 +123,9 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, SizeCheck& c
     check.width = width;
     check.height = height;
     GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
-    const std::string name = format ? gdk_pixbuf_format_get_name(format) : "";
+    gchar* formatName = format ? gdk_pixbuf_format_get_name(format) : nullptr;
+    const std::string name = formatName ? formatName : "";
+    g_free(formatName);
     // A document that was not recognised as one before decoding has had its embedded pictures
     // decoded unchecked: it is not shown.
     check.unrecognisedDocument = name == "svg" && !check.checkedAsSvg;
