@@ -8,6 +8,9 @@
 #include <gio/gio.h>
 #include <libsoup/soup.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <future>
 #include <string>
 #include <thread>
@@ -19,6 +22,8 @@
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/ImageView.h"
+#include "kit/ui/Screen.h"
+#include "kit/ui/Window.h"
 
 namespace {
 
@@ -26,7 +31,7 @@ struct Job {
     std::string address;
     kit::GRef<GCancellable> cancellable;
     std::size_t maximumBytes = 0;
-    std::int64_t maximumPixels = 0;
+    kit::Image::DecodeLimits limits;
     std::function<void(kit::Result<kit::Image>)> finish;  // called on the worker thread
     kit::GRef<SoupMessage> message;
     kit::GRef<GInputStream> stream;
@@ -73,6 +78,23 @@ std::string shortAddress(std::string_view address) {
     return std::string(address.substr(0, kLimit)) + "...";
 }
 
+// One decoded copy per address and size: data addresses can be megabytes long, so long
+// addresses are known by their digest.
+std::string pictureKey(std::string_view address, const KZImageLoader::PixelTarget& target) {
+    std::string key;
+    if (address.size() > 512) {
+        gchar* digest = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(address.data()),
+                                                    address.size());
+        key = std::string("sha256:") + digest;
+        g_free(digest);
+    } else {
+        key = address;
+    }
+    char size[64];
+    std::snprintf(size, sizeof size, "\n%dx%d@%g", target.width, target.height, target.scale);
+    return key + size;
+}
+
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -92,8 +114,23 @@ struct KZImageLoader::State {
         std::shared_ptr<void> token;
     };
     std::unordered_map<const kit::View*, ViewRequest> views;
+    // Decoded pictures, held by the images that views show, not here.
+    std::unordered_map<std::string, std::weak_ptr<kit::Image::Data>> pictures;
     std::size_t pending = 0;
     std::size_t started = 0;
+
+    // The copy already decoded for `key` if someone still holds it; otherwise `image` becomes it.
+    kit::Image share(const std::string& key, kit::Image image) {
+        for (auto it = pictures.begin(); it != pictures.end();)
+            it = it->second.expired() ? pictures.erase(it) : std::next(it);
+        if (auto held = pictures[key].lock()) return kit::Image::fromDataObject(std::move(held));
+        pictures[key] = image.data();
+        return image;
+    }
+    std::shared_ptr<kit::Image::Data> shared(const std::string& key) const {
+        auto it = pictures.find(key);
+        return it == pictures.end() ? nullptr : it->second.lock();
+    }
 };
 
 struct KZImageLoader::Worker {
@@ -242,9 +279,7 @@ struct KZImageLoader::Worker {
             fail(job, "cancelled");
             return;
         }
-        kit::Image::DecodeLimits limits;
-        limits.maximumPixels = job->maximumPixels;
-        auto image = kit::Image::fromData(job->body, limits);
+        auto image = kit::Image::fromData(job->body, job->limits);
         job->body = {};
         if (image) {
             done(job, std::move(image));
@@ -287,9 +322,34 @@ bool KZImageLoader::isFetchableAddress(std::string_view address) {
 
 std::size_t KZImageLoader::pendingCount() const { return state_->pending; }
 std::size_t KZImageLoader::startedCount() const { return state_->started; }
+std::size_t KZImageLoader::sharedPictureCount() const {
+    std::size_t n = 0;
+    for (const auto& [key, picture] : state_->pictures) n += picture.expired() ? 0 : 1;
+    return n;
+}
+
+KZImageLoader::PixelTarget KZImageLoader::targetForView(const kit::View& view) {
+    double scale = 0;
+    if (auto window = view.window())
+        if (auto screen = window->screen()) scale = screen->backingScaleFactor();
+    if (scale <= 0) {
+        for (const auto& screen : kit::Screen::screens()) scale = std::max(scale, screen->backingScaleFactor());
+    }
+    if (scale <= 0) scale = 1;
+    const kit::Size size = view.bounds().size;
+    return {static_cast<int>(std::ceil(size.width * scale)), static_cast<int>(std::ceil(size.height * scale)), scale};
+}
 
 std::shared_ptr<void> KZImageLoader::load(std::string_view address, Completion completion) {
+    return load(address, PixelTarget{}, std::move(completion));
+}
+
+std::shared_ptr<void> KZImageLoader::load(std::string_view address, PixelTarget target, Completion completion) {
     auto loop = kit::RunLoop::mainShared();
+    if (target.width <= 0 || target.height <= 0) {
+        target.width = target.height = worker_->options.defaultPixelSide;
+    }
+    if (target.scale <= 0) target.scale = 1;
     if (!isFetchableAddress(address)) {
         auto token = std::make_shared<int>(0);
         std::weak_ptr<int> weakToken = token;
@@ -299,17 +359,36 @@ std::shared_ptr<void> KZImageLoader::load(std::string_view address, Completion c
         });
         return token;
     }
+    std::string key = pictureKey(address, target);
+    std::weak_ptr<State> weakState = state_;
+    if (auto held = state_->shared(key)) {
+        // Already decoded at this size and still shown somewhere: no download, no decoding.
+        auto token = std::make_shared<int>(0);
+        std::weak_ptr<int> weakToken = token;
+        ++state_->pending;
+        loop->post([weakToken, weakState, completion = std::move(completion), held = std::move(held)] {
+            if (auto state = weakState.lock()) --state->pending;
+            if (weakToken.lock() && completion) completion(kit::Image::fromDataObject(held));
+        });
+        return token;
+    }
     auto* job = new Job;
     job->address = std::string(address);
     job->cancellable = kit::GRef<GCancellable>::adopt(g_cancellable_new());
     job->maximumBytes = worker_->options.maximumBytes;
-    job->maximumPixels = worker_->options.maximumPixels;
+    job->limits.maximumPixels = worker_->options.maximumPixels;
+    job->limits.targetPixelWidth = target.width;
+    job->limits.targetPixelHeight = target.height;
+    job->limits.targetScale = target.scale;
     auto token = std::make_shared<LoadToken>(worker_->loop, job->cancellable.get());
     std::weak_ptr<LoadToken> weakToken = token;
-    std::weak_ptr<State> weakState = state_;
-    job->finish = [loop, weakToken, weakState, completion = std::move(completion)](kit::Result<kit::Image> result) {
-        loop->post([weakToken, weakState, completion, result = std::move(result)]() mutable {
-            if (auto state = weakState.lock()) --state->pending;
+    job->finish = [loop, weakToken, weakState, key = std::move(key),
+                   completion = std::move(completion)](kit::Result<kit::Image> result) {
+        loop->post([weakToken, weakState, key, completion, result = std::move(result)]() mutable {
+            auto state = weakState.lock();
+            if (state) --state->pending;
+            // Two loads of one picture that ran at once: the first decoded copy is kept.
+            if (state && result) result = state->share(key, std::move(result.value()));
             if (weakToken.lock() && completion) completion(std::move(result));
         });
     };
@@ -331,7 +410,7 @@ void KZImageLoader::setImage(const std::shared_ptr<kit::ImageView>& view, std::s
     const kit::View* key = view.get();
     std::weak_ptr<kit::ImageView> weakView = view;
     std::weak_ptr<State> weakState = state_;
-    auto token = load(address, [weakView, weakState, key](kit::Result<kit::Image> result) {
+    auto token = load(address, targetForView(*view), [weakView, weakState, key](kit::Result<kit::Image> result) {
         auto target = weakView.lock();
         if (auto state = weakState.lock()) state->views.erase(key);
         if (target && result) target->setImage(std::move(result.value()));

@@ -2,8 +2,12 @@
 // Loads images from addresses for image views, in place of the usual web-image library. A view
 // shows its placeholder at once and the loaded image once it has arrived; the latest request for
 // a view wins; a failed load leaves the placeholder. Only http, https and data addresses are
-// fetched; a picture too large to draw is refused with a log line. Downloading and decoding run on a worker thread; results are set on the main run
-// loop of the moment the request was made.
+// fetched; a picture too large to draw is refused with a log line. Downloading and decoding run on
+// a worker thread; results are set on the main run loop of the moment the request was made.
+//
+// Pictures cost what they show: each is decoded at most at the size it is shown (the view's size
+// times the screen's scale), and views showing the same address at the same size share one
+// decoded copy while any of them holds it.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +36,14 @@ public:
         // compressed data can describe gigabytes of pixels). Pictures wider or taller than the
         // drawing library can hold are always refused.
         std::int64_t maximumPixels = 64'000'000;
+        // The size, in pixels, of a load for no view, and of a view not laid out yet.
+        int defaultPixelSide = 512;
+    };
+    // The pixels a picture is decoded at, at most (0 x 0: the loader's default), and its scale.
+    struct PixelTarget {
+        int width = 0;
+        int height = 0;
+        double scale = 1;
     };
 
     KZImageLoader();
@@ -54,6 +66,10 @@ public:
     // Loads an image; `completion` runs on the main run loop unless the returned handle has been
     // released first (which also stops the download).
     [[nodiscard]] std::shared_ptr<void> load(std::string_view address, Completion completion);
+    [[nodiscard]] std::shared_ptr<void> load(std::string_view address, PixelTarget target, Completion completion);
+    // What a view shows a picture at: its size times the scale of its window's screen (or the
+    // largest scale of any screen when it has no window).
+    static PixelTarget targetForView(const kit::View& view);
 
     // http, https or data (the scheme, case-insensitively).
     static bool isFetchableAddress(std::string_view address);
@@ -62,6 +78,8 @@ public:
     std::size_t pendingCount() const;
     // Requests handed to the worker since the loader was made.
     std::size_t startedCount() const;
+    // Decoded pictures still held by someone, one per address and size.
+    std::size_t sharedPictureCount() const;
 
 private:
     struct State;

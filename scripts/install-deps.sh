@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libplist-dev nlohmann-json3-dev
   libglib2.0-dev libglib2.0-bin dbus dbus-daemon dbus-x11
-  libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev webp-pixbuf-loader librsvg2-common
+  libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev webp-pixbuf-loader librsvg2-common libpng-dev libxml2-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxi-dev libxfixes-dev libxtst-dev
   libayatana-appindicator3-dev libkeybinder-3.0-dev libsoup-3.0-dev
   xvfb xauth xdotool x11-utils imagemagick trayer openbox

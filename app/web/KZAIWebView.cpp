@@ -43,18 +43,6 @@ std::int64_t integerOf(const kit::Dictionary& data, std::string_view key) {
     return value ? value->integerValue() : 0;
 }
 
-// "scheme://host[:port]" with the scheme's default port left out, so that an address that
-// spells the port out has the same origin as one that does not.
-std::string comparableOrigin(const kit::Url& url) {
-    if (url.host().empty()) return {};
-    const int port = url.port();
-    const bool defaultPort = (url.scheme() == "http" && port == 80) || (url.scheme() == "https" && port == 443);
-    std::string origin = url.scheme() + "://" + kit::asciiLowercase(url.host());
-    if (port >= 0 && !defaultPort) origin += ":" + std::to_string(port);
-    return origin;
-}
-
-
 std::string describeAnswer(const kit::Value& value) { return value.isNull() ? "(null)" : kit::describe(value); }
 
 std::string base64Encode(const std::vector<std::uint8_t>& bytes) {
@@ -147,6 +135,7 @@ void KZAIWebView::init() {
     registJSBridge();
     bridge_->base().setStartupQueueLimit(kStartupQueueLimit);
     bridge_->base().setStartupQueueSupersedeKey(startupQueueSupersedeKey);
+    bridge_->base().setPageOrigin(serviceOrigin());
     didSendJSMessageDateDictionary_.clear();
 
     std::weak_ptr<KZAIWebView> weak = self;
@@ -166,11 +155,16 @@ std::shared_ptr<KZAIWebViewDelegate> KZAIWebView::aiDelegate() const {
 }
 
 bool KZAIWebView::isTrustedPage() const {
-    auto service = kit::Url::parse(KZBundleInfo::aiBaseURL());
-    if (!service) return false;
-    const std::string origin = comparableOrigin(*service);
+    const std::string origin = serviceOrigin();
     return !origin.empty() && origin == committedOrigin_;
 }
+
+std::string KZAIWebView::comparableOrigin(std::string_view address) {
+    auto url = kit::Url::parse(address);
+    return url ? url->webOrigin() : std::string();
+}
+
+std::string KZAIWebView::serviceOrigin() { return comparableOrigin(KZBundleInfo::aiBaseURL()); }
 
 // Calls that state something (visible or not, dragging or not, logged in or not, the text to
 // show) waiting for the page: only the latest of each is worth delivering. The side window's
@@ -190,7 +184,7 @@ std::string KZAIWebView::startupQueueSupersedeKey(std::string_view handlerName, 
 
 void KZAIWebView::mainFrameDidCommit() {
     auto page = kit::Url::parse(webView()->url());
-    committedOrigin_ = page ? comparableOrigin(*page) : std::string();
+    committedOrigin_ = page ? page->webOrigin() : std::string();
 }
 
 // ---- Page-to-application handlers --------------------------------------------------------------------

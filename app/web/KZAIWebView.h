@@ -61,6 +61,11 @@ public:
 
     // Whether the document now shown may use the handlers.
     bool isTrustedPage() const;
+    // "scheme://host[:port]" of an address, the scheme's default port left out; empty when the
+    // address has no host.
+    static std::string comparableOrigin(std::string_view address);
+    // The AI service's origin in that form.
+    static std::string serviceOrigin();
     // The origin of the document now shown; empty before the first commit.
     const std::string& committedOrigin() const { return committedOrigin_; }
 

@@ -21,6 +21,10 @@ std::atomic<int> gLogMaxLength{500};
 constexpr kit::JsonWriteOptions kJsonOptions{.escapeSlashes = true};
 constexpr std::string_view kScriptPrefix = "WebViewJavascriptBridge._handleMessageFromObjC('";
 constexpr std::string_view kScriptSuffix = "');";
+// Location and its origin cannot be redefined by a page (they are unforgeable), so the check
+// holds whatever the page's own scripts did.
+constexpr std::string_view kOriginGuardPrefix = "if (location.origin === '";
+constexpr std::string_view kOriginGuardSuffix = "') ";
 
 // The letter after the backslash of each escape; 'u' marks the lead byte of U+2028/U+2029.
 constexpr std::array<char, 256> makeEscapeLetterTable() {
@@ -174,7 +178,18 @@ void WebViewJavascriptBridgeBase::dropQueued(const OutgoingMessage& message, con
 
 void WebViewJavascriptBridgeBase::_dispatchMessage(const OutgoingMessage& message) const {
     _log("SEND", std::string_view(message.json));
-    if (delegate) delegate->_evaluateJavascript(message.script);
+    if (delegate) delegate->_evaluateJavascript(deliveryScript(message.script));
+}
+
+std::string WebViewJavascriptBridgeBase::deliveryScript(std::string_view messageScript) const {
+    if (pageOrigin_.empty()) return std::string(messageScript);
+    std::string script;
+    script.reserve(kOriginGuardPrefix.size() + pageOrigin_.size() + kOriginGuardSuffix.size() + messageScript.size());
+    script.append(kOriginGuardPrefix);
+    appendEscapedForJavascriptString(pageOrigin_, script);
+    script.append(kOriginGuardSuffix);
+    script.append(messageScript);
+    return script;
 }
 
 std::string WebViewJavascriptBridgeBase::javascriptForMessage(const kit::Value& message) {

@@ -66,6 +66,15 @@ public:
     using SupersedeKey = std::function<std::string(std::string_view handlerName, const kit::Value& data)>;
     void setStartupQueueSupersedeKey(SupersedeKey key) { supersedeKey_ = std::move(key); }
 
+    // The origin ("scheme://host[:port]", as the page's location.origin writes it) of the only
+    // documents that may receive messages; empty: any. The script that carries a message checks
+    // it in the page itself, so a message evaluated after the page process has moved on to a
+    // document of another origin, before the application hears of it, goes nowhere.
+    void setPageOrigin(std::string origin) { pageOrigin_ = std::move(origin); }
+    const std::string& pageOrigin() const { return pageOrigin_; }
+    // The script evaluated in the page for a message's script: guarded by the page origin.
+    std::string deliveryScript(std::string_view messageScript) const;
+
     // Handles the queue text fetched from the page. Any text is safe: what is not a well-formed
     // message is logged and skipped.
     void flushMessageQueue(const std::optional<std::string>& messageQueueString);
@@ -124,6 +133,7 @@ private:
     std::int64_t uniqueId_ = 0;
     std::size_t startupQueueLimit_ = kDefaultStartupQueueLimit;
     SupersedeKey supersedeKey_;
+    std::string pageOrigin_;
     // Bumped by reset(): answers made for an earlier page check it.
     std::uint64_t generation_ = 0;
     // Expires with the engine; callbacks handed out hold it weakly.

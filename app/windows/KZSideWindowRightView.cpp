@@ -155,11 +155,18 @@ void KZSideWindowRightView::setupSubviewsColorWithDark(bool dark) {
     if (settingsButton_) settingsButton_->setButtonImage(imageNamedForAppearance("title_bar_settings", dark));
     if (flushButton_) flushButton_->setButtonImage(imageNamedForAppearance("title_bar_webview_flush", dark));
     if (pinButton_) __flushPinButtonImage();
-    if (avatarButton_ && avatarShowsDefault_)
+    if (avatarButton_ && showsDefaultAvatar())
         avatarButton_->setButtonImage(imageNamedForAppearance(kDefaultAvatarImage, dark), kit::EdgeInsets{1, 1, 1, 1});
 }
 
 // ---- Avatar and login -----------------------------------------------------------------------------
+
+// The default picture stays while a load runs and after it failed: the picture shown tells.
+bool KZSideWindowRightView::showsDefaultAvatar() const {
+    if (avatarShowsDefault_) return true;
+    const std::string& shown = avatarButton_->imageView()->image().name();
+    return shown == kDefaultAvatarImage || shown == std::string(kDefaultAvatarImage) + "_dark";
+}
 
 void KZSideWindowRightView::setUserAvatar(const std::optional<std::string>& address) {
     kit::logf("[Tab] Set User Avatar: %s", address ? address->c_str() : "(null)");

@@ -106,6 +106,7 @@ private:
                                                        void (KZSideWindowRightView::*action)(KZCustomViewButton*));
     // The picture the avatar shows while no loaded one replaces it.
     bool avatarShowsDefault_ = true;
+    bool showsDefaultAvatar() const;
 
     std::weak_ptr<KZSideWindowRightViewDelegate> delegate_;
     bool isPinned_ = false;

@@ -44,7 +44,81 @@ void writeAll(int fd, const char* data, std::size_t size) {
     }
 }
 
+bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// The length of the well-formed UTF-8 sequence at `at` (overlong forms, surrogates and values
+// past U+10FFFF are not), or 0.
+std::size_t sequenceLength(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t left = text.size() - at;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return left >= 2 && isContinuation(byte(1)) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (left < 3 || !isContinuation(byte(1)) || !isContinuation(byte(2))) return 0;
+        if (lead == 0xE0 && byte(1) < 0xA0) return 0;
+        if (lead == 0xED && byte(1) >= 0xA0) return 0;
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (left < 4 || !isContinuation(byte(1)) || !isContinuation(byte(2)) || !isContinuation(byte(3))) return 0;
+        if (lead == 0xF0 && byte(1) < 0x90) return 0;
+        if (lead == 0xF4 && byte(1) >= 0x90) return 0;
+        return 4;
+    }
+    return 0;
+}
+
+void appendHexEscape(std::string& out, const char* form, unsigned value) {
+    char buffer[12];
+    const int n = std::snprintf(buffer, sizeof buffer, form, value);
+    out.append(buffer, static_cast<std::size_t>(n));
+}
+
 }  // namespace
+
+std::string escapedForLog(std::string_view message) {
+    std::string out;
+    out.reserve(message.size());
+    for (std::size_t i = 0; i < message.size();) {
+        const auto c = static_cast<unsigned char>(message[i]);
+        const std::size_t length = sequenceLength(message, i);
+        if (length == 0) {
+            // Not UTF-8: a stray byte could still mean something to a terminal.
+            appendHexEscape(out, "\\x%02X", c);
+            ++i;
+            continue;
+        }
+        if (length == 1) {
+            if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else if (c == '\t') {
+                out += "\\t";
+            } else if (c < 0x20 || c == 0x7F) {
+                appendHexEscape(out, "\\x%02X", c);
+            } else {
+                out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        const auto second = static_cast<unsigned char>(message[i + 1]);
+        if (length == 2 && c == 0xC2 && second < 0xA0) {
+            // C1 controls, U+0080 to U+009F.
+            appendHexEscape(out, "\\u%04X", second);
+        } else if (length == 3 && c == 0xE2 && second == 0x80 &&
+                   (static_cast<unsigned char>(message[i + 2]) == 0xA8 ||
+                    static_cast<unsigned char>(message[i + 2]) == 0xA9)) {
+            appendHexEscape(out, "\\u%04X", static_cast<unsigned char>(message[i + 2]) == 0xA8 ? 0x2028u : 0x2029u);
+        } else {
+            out.append(message.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
 
 std::string logLinePrefix() {
     timespec ts{};
@@ -75,7 +149,9 @@ void logLine(std::string_view message) {
     }
     if (!toStream) return;
     std::string line = logLinePrefix();
-    line.append(message);
+    // Text from outside (pages, peers, the selection) must not start lines of its own nor reach
+    // a terminal as control sequences.
+    line.append(escapedForLog(message));
     line.push_back('\n');
     writeAll(STDERR_FILENO, line.data(), line.size());
 }

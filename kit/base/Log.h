@@ -11,8 +11,11 @@
 
 namespace kit {
 
-// Logs a message as one line.
+// Logs a message as one line: control characters (C0, DEL, C1, U+2028, U+2029) and bytes that
+// are not UTF-8 are written as escapes ("\n", "\x1B", "\u0085", "\u2028"); the rest as it is.
 void logLine(std::string_view message);
+// The message as logLine writes it. (Captures below see the message as it was given.)
+std::string escapedForLog(std::string_view message);
 // printf-style formatting, then logLine.
 void logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void vlogf(const char* format, va_list args);

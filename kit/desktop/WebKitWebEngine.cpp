@@ -493,6 +493,7 @@ NavigationAction WebKitWebEngine::navigationActionFrom(WebKitNavigationAction* a
     out.sourceFrame = mainFrameInfo();
     out.targetsMainFrame = !newWindow;
     out.targetsNewWindow = newWindow;
+    out.userGesture = webkit_navigation_action_is_user_gesture(action) != FALSE;
     return out;
 }
 

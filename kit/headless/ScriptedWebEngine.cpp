@@ -16,6 +16,24 @@ namespace {
 constexpr std::string_view kFetchScript = "WebViewJavascriptBridge._fetchQueue();";
 constexpr std::string_view kMessagePrefix = "WebViewJavascriptBridge._handleMessageFromObjC('";
 constexpr std::string_view kMessageSuffix = "');";
+constexpr std::string_view kOriginGuardPrefix = "if (location.origin === '";
+constexpr std::string_view kOriginGuardSuffix = "') ";
+
+std::string webOriginOf(const std::string& address) {
+    auto url = Url::parse(address);
+    return url ? url->webOrigin() : std::string();
+}
+
+// Runs the origin check a message script may start with: false when it is there and fails.
+bool passesOriginGuard(std::string_view& script, const std::string& documentOrigin) {
+    if (!script.starts_with(kOriginGuardPrefix)) return true;
+    const auto end = script.find(kOriginGuardSuffix, kOriginGuardPrefix.size());
+    if (end == std::string_view::npos) return false;
+    auto origin =
+        decodeSingleQuotedJavaScript(script.substr(kOriginGuardPrefix.size(), end - kOriginGuardPrefix.size()));
+    script.remove_prefix(end + kOriginGuardSuffix.size());
+    return origin && *origin == documentOrigin;
+}
 
 }  // namespace
 
@@ -40,6 +58,7 @@ std::vector<Value> ScriptedWebEngine::takeBridgeMessages() {
     std::vector<Value> out;
     for (std::size_t i = messagesTaken_; i < scripts_.size(); ++i) {
         std::string_view script = scripts_[i];
+        if (!passesOriginGuard(script, scriptOrigins_[i])) continue;
         if (!script.starts_with(kMessagePrefix)) continue;
         Value message;
         if (script.size() >= kMessagePrefix.size() + kMessageSuffix.size() && script.ends_with(kMessageSuffix)) {
@@ -85,6 +104,11 @@ void ScriptedWebEngine::customUserAgentDidChange(const std::string& userAgent) {
 
 void ScriptedWebEngine::evaluateJavaScript(std::uint64_t scriptId, const std::string& script) {
     scripts_.push_back(script);
+    // The document shown: not the address being loaded, which the view already names.
+    const std::string& document = !documentAhead_.empty()       ? documentAhead_
+                                  : !committedDocument_.empty() ? committedDocument_
+                                                                : view_.url();
+    scriptOrigins_.push_back(webOriginOf(document));
     LifetimeWatch alive = alive_.watch();
     // Answered on a later turn, after the scripts given before it.
     RunLoop::main().post([this, alive, scriptId, script] {
@@ -147,7 +171,11 @@ void ScriptedWebEngine::receiveServerRedirect(const std::string& url) {
     view_.engineDidReceiveServerRedirect(backendBadge(), navigation_);
 }
 
+void ScriptedWebEngine::commitInPageProcessOnly(const std::string& url) { documentAhead_ = url; }
+
 void ScriptedWebEngine::commitNavigation() {
+    documentAhead_.clear();
+    committedDocument_ = view_.url();
     view_.engineDidChangeTitle(backendBadge(), "");
     view_.engineDidChangeEstimatedProgress(backendBadge(), 0.5);
     view_.engineDidCommitNavigation(backendBadge(), navigation_);
@@ -243,8 +271,10 @@ std::optional<ScriptedWebEngine::ChallengeAnswer> ScriptedWebEngine::receiveServ
     return receiveAuthenticationChallenge(challenge);
 }
 
-std::shared_ptr<WebView> ScriptedWebEngine::openNewWindow(const std::string& url, NavigationType type) {
+std::shared_ptr<WebView> ScriptedWebEngine::openNewWindow(const std::string& url, NavigationType type,
+                                                          bool userGesture) {
     NavigationAction action;
+    action.userGesture = userGesture;
     action.request = UrlRequest(url);
     action.navigationType = type;
     action.sourceFrame = mainFrame();

@@ -57,7 +57,8 @@ public:
     std::vector<std::string> takeEvaluatedScripts();
     // The bridge messages carried into the page ("WebViewJavascriptBridge._handleMessageFromObjC"
     // scripts, decoded) since the last take, in order. A script that cannot be decoded gives a
-    // null value.
+    // null value. A message guarded by "if (location.origin === '...') " counts only when the
+    // document shown when it was evaluated had that origin.
     std::vector<Value> takeBridgeMessages();
 
     // ---- Scripts. ----------------------------------------------------------------------------
@@ -92,6 +93,9 @@ public:
     NavigationId startProvisionalNavigation(const std::string& url);
     void receiveServerRedirect(const std::string& url);
     void commitNavigation();
+    // The page process has committed a document of `url` that the web view has not heard of yet:
+    // scripts evaluated from now run in it, until commitNavigation() tells the view.
+    void commitInPageProcessOnly(const std::string& url);
     void finishNavigation(const std::string& title = {});
     void failProvisionalNavigation(const WebError& error);
     void failNavigation(const WebError& error);
@@ -115,10 +119,11 @@ public:
     std::optional<ChallengeAnswer> receiveServerTrustChallenge(bool certificateValidates, int previousFailureCount = 0);
 
     // ---- UI on command. ------------------------------------------------------------------------
-    // The page opens a new window (target "_blank" or window.open). The web view the UI delegate
-    // made, which then gets the request loaded, or nullptr.
-    std::shared_ptr<WebView> openNewWindow(const std::string& url,
-                                           NavigationType type = NavigationType::LinkActivated);
+    // The page opens a new window (target "_blank" or window.open), on a click of the user's or
+    // on the page's own. The web view the UI delegate made, which then gets the request loaded,
+    // or nullptr.
+    std::shared_ptr<WebView> openNewWindow(const std::string& url, NavigationType type = NavigationType::LinkActivated,
+                                           bool userGesture = true);
     void closeWindow();
     std::optional<bool> runConfirmPanel(const std::string& message);
     std::optional<std::optional<std::string>> runTextInputPanel(const std::string& prompt,
@@ -152,6 +157,10 @@ private:
     int stopCount_ = 0;
     std::string customUserAgent_;
     std::vector<std::string> scripts_;
+    // The origin of the document each script ran in.
+    std::vector<std::string> scriptOrigins_;
+    std::string documentAhead_;
+    std::string committedDocument_;
     std::size_t scriptsTaken_ = 0;
     std::size_t messagesTaken_ = 0;
     Responder responder_;

@@ -14,6 +14,7 @@
 #include "kit/base/GSignal.h"
 #include "kit/base/Paths.h"
 #include "kit/ui/ImageData.h"
+#include "kit/ui/ImageDecoders.h"
 #include "kit/ui/Screen.h"
 
 namespace kit {
@@ -102,9 +103,13 @@ namespace {
 
 struct SizeCheck {
     Image::DecodeLimits limits;
+    std::string_view bytes;
+    bool checkedAsSvg = false;
     int width = 0;
     int height = 0;
     bool refused = false;
+    bool scaled = false;
+    bool unrecognisedDocument = false;
 
     bool fits(int w, int h) const {
         if (w > limits.maximumSide || h > limits.maximumSide) return false;
@@ -117,7 +122,25 @@ struct SizeCheck {
 void onSizePrepared(GdkPixbufLoader* loader, int width, int height, SizeCheck& check) {
     check.width = width;
     check.height = height;
-    if (!check.fits(width, height)) {
+    GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
+    gchar* formatName = format ? gdk_pixbuf_format_get_name(format) : nullptr;
+    const std::string name = formatName ? formatName : "";
+    g_free(formatName);
+    // A document that was not recognised as one before decoding has had its embedded pictures
+    // decoded unchecked: it is not shown.
+    check.unrecognisedDocument = name == "svg" && !check.checkedAsSvg;
+    bool refuse = !check.fits(width, height) || check.unrecognisedDocument;
+    const imagedecode::PixelSize shown = imagedecode::decodedSize({width, height}, check.limits);
+    if (!refuse && shown != imagedecode::PixelSize{width, height}) {
+        const bool scalesOnLoad = name == "svg" || (name == "jpeg" && imagedecode::isSequentialJpeg(check.bytes));
+        refuse = !scalesOnLoad && check.limits.maximumWholePixels > 0 &&
+                 std::int64_t{width} * height > check.limits.maximumWholePixels;
+        if (!refuse) {
+            gdk_pixbuf_loader_set_size(loader, shown.width, shown.height);
+            check.scaled = true;
+        }
+    }
+    if (refuse) {
         check.refused = true;
         gdk_pixbuf_loader_set_size(loader, 0, 0);
     }
@@ -132,9 +155,23 @@ Error tooLarge(int width, int height) {
 
 Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     if (bytes.empty()) return Error{"empty image data"};
+    if (imagedecode::isGzip(bytes)) return Error{"cannot decode image: compressed data"};
+    SizeCheck check{limits, bytes};
+    if (const auto png = imagedecode::pngSize(bytes)) {
+        if (!check.fits(png->width, png->height)) return tooLarge(png->width, png->height);
+        const imagedecode::PixelSize shown = imagedecode::decodedSize(*png, limits);
+        if (shown != *png) {
+            auto data = imagedecode::decodePngScaledDown(bytes, shown, limits.targetScale);
+            if (!data) return Error{data.error()};
+            return fromDataObject(std::move(*data));
+        }
+    } else if (imagedecode::looksLikeXml(bytes)) {
+        auto embedded = imagedecode::checkSvgEmbeddedPictures(bytes, limits.maximumEmbeddedPixels);
+        if (!embedded.ok()) return Error{embedded.error()};
+        check.checkedAsSvg = true;
+    }
     auto ownedLoader = GRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
     GdkPixbufLoader* loader = ownedLoader.get();
-    SizeCheck check{limits};
     auto sizeCheck = SignalConnection::connect(loader, "size-prepared", [&check](GdkPixbufLoader* loader, int width, int height) {
         onSizePrepared(loader, width, height, check);
     });
@@ -157,6 +194,8 @@ Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     if (closeError) g_error_free(closeError);
     if (check.refused) {
         if (error) g_error_free(error);
+        if (check.unrecognisedDocument)
+            return Error{"cannot decode image: a document not recognised as one before decoding"};
         return tooLarge(check.width, check.height);
     }
     if (!ok) {
@@ -171,7 +210,7 @@ Result<Image> Image::fromData(std::string_view bytes, DecodeLimits limits) {
     if (!check.fits(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf)))
         return tooLarge(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf));
     auto oriented = GRef<GdkPixbuf>::adopt(gdk_pixbuf_apply_embedded_orientation(pixbuf));
-    auto data = dataFromPixbuf(oriented ? oriented.get() : pixbuf, 1.0);
+    auto data = dataFromPixbuf(oriented ? oriented.get() : pixbuf, check.scaled ? limits.targetScale : 1.0);
     if (!data) return Error{"cannot decode image: no memory for its pixels"};
     return fromDataObject(std::move(data));
 }

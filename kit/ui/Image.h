@@ -21,10 +21,25 @@ enum class ImageFormat { Png, Jpeg, Bmp, Ico, WebP };
 // What a decoder accepts. The side limit is the drawing library's largest surface; an image
 // beyond it, or above the pixel budget (0: none), is refused as soon as its header is read,
 // before any pixel memory is taken.
+//
+// With a target size (the pixels it is shown at: points times the screen's scale) a larger
+// picture is decoded scaled down, proportions kept, to just cover the target, and gets
+// `targetScale` as its scale. PNG pictures are sampled down as they stream and SVG documents are
+// rendered at that size; JPEG pictures with sequential frames scale on load; a picture of
+// another kind must be decoded whole first, so it may then have at most `maximumWholePixels`.
+//
+// An SVG document's embedded pictures are decoded at their own size whatever the document is
+// drawn at: together they may have at most `maximumEmbeddedPixels` (0: no limit), and a
+// document embedding data of a kind that cannot be checked is refused.
 struct ImageDecodeLimits {
     static constexpr int kSurfaceSideLimit = 32767;
     int maximumSide = kSurfaceSideLimit;
     std::int64_t maximumPixels = 0;
+    int targetPixelWidth = 0;
+    int targetPixelHeight = 0;
+    double targetScale = 1;
+    std::int64_t maximumWholePixels = std::int64_t{8} << 20;
+    std::int64_t maximumEmbeddedPixels = std::int64_t{4} << 20;
 };
 
 class Image {

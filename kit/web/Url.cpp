@@ -54,4 +54,13 @@ std::string Url::origin() const {
     return out;
 }
 
+std::string Url::webOrigin() const {
+    if ((scheme_ == "http" && port_ == 80) || (scheme_ == "https" && port_ == 443)) {
+        Url defaultPort = *this;
+        defaultPort.port_ = -1;
+        return defaultPort.origin();
+    }
+    return origin();
+}
+
 }  // namespace kit

@@ -25,6 +25,9 @@ public:
 
     // "scheme://host[:port]" with scheme and host lower-cased; empty when there is no host.
     std::string origin() const;
+    // The same with the scheme's default port (80 for http, 443 for https) left out, as a page's
+    // location.origin writes it; addresses that differ only in spelling the port out compare equal.
+    std::string webOrigin() const;
 
     friend bool operator==(const Url& a, const Url& b) { return a.absolute_ == b.absolute_; }
 

@@ -39,6 +39,8 @@ struct NavigationAction {
     bool targetsMainFrame = true;
     // True when the action asks for a new window (target "_blank", window.open).
     bool targetsNewWindow = false;
+    // True when the user's click or key press started the action, not a script on its own.
+    bool userGesture = false;
 };
 
 enum class NavigationActionPolicy : int { Cancel = 0, Allow = 1, Download = 2 };

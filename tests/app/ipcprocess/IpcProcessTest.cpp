@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -193,6 +194,28 @@ TEST_F(IpcProcessTest, HostAndToolDriveTheApplication) {
     toolSends("side 2 what is a stand-in");
     ASSERT_TRUE(waitFor([&] { return contains(appLog(), "[WndCtrl] Show AI Side Window, type: 2, text: what is a stand-in"); }))
         << appLog();
+
+    // Hostile selected text cannot forge log lines nor reach a terminal as escapes: it stays on
+    // its own line, escaped, and no raw control character reaches the log.
+    toolSends(
+        R"(raw ["QuarnGetText", "1", "2", "a\n2026-01-01 00:00:00.000 QuarnAI[1:1] forged\r\u001b[2J\u0085\u2028\u007fz"])");
+    ASSERT_TRUE(waitFor([&] {
+        return contains(appLog(),
+                        "text: a\\n2026-01-01 00:00:00.000 QuarnAI[1:1] forged\\r\\x1B[2J\\u0085\\u2028\\x7Fz");
+    })) << appLog();
+    {
+        const std::string log = appLog();
+        EXPECT_EQ(log.find_first_of(std::string("\r\x1b\x7f", 3)), std::string::npos);
+        EXPECT_EQ(log.find("\u0085"), std::string::npos);
+        EXPECT_EQ(log.find("\u2028"), std::string::npos);
+        std::istringstream lines(log);
+        const std::regex prefixed(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} QuarnAI\[\d+:\d+\] .*)");
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("forged") == std::string::npos) continue;
+            EXPECT_TRUE(std::regex_match(line, prefixed)) << line;
+            EXPECT_EQ(line.rfind("2026-01-01 00:00:00.000 QuarnAI[1:1] forged", 0), std::string::npos) << line;
+        }
+    }
 
     // The search sidebar opens the side window, with its reports.
     toolSends("sidebar");

@@ -462,6 +462,39 @@ TEST_F(TitleBarTest, PinStoresTheStateBeforeTheDelegateHearsAndOnlyPinningIsRepo
     EXPECT_EQ(imageName(bar().pinButton()), "title_bar_pin_select");
 }
 
+TEST_F(TitleBarTest, TheDefaultAvatarFollowsTheAppearanceWhateverBecameOfTheAvatarLoad) {
+    KZAppearanceFollower::start();
+    showSide();
+    struct Case {
+        const char* what;
+        std::string avatar;
+        bool loaded;
+    };
+    const Case cases[] = {
+        {"no avatar", "", false},
+        {"undecodable avatar", "data:image/png;base64,AAAA", false},
+        {"unreachable avatar", "http://127.0.0.1:1/avatar.png", false},
+        {"loaded avatar", redPngAddress(), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        JWAppThemeHelper::setApplicationAppearance(kit::AppearancePreference::Light);
+        login({{"state", 0}, {"avatar", c.avatar}, {"userName", "Ann"}});
+        settleImages();
+        for (bool dark : {true, false, true}) {
+            JWAppThemeHelper::setApplicationAppearance(dark ? kit::AppearancePreference::Dark
+                                                            : kit::AppearancePreference::Light);
+            const kit::Image& shown = bar().avatarButton()->imageView()->image();
+            if (c.loaded) {
+                EXPECT_EQ(shown.pixelAt(0, 0), kit::Color::fromHex(0xFF0000));
+            } else {
+                EXPECT_EQ(shown.name(), dark ? "title_bar_user_avatar_default_dark" : "title_bar_user_avatar_default");
+            }
+        }
+    }
+    KZAppearanceFollower::stop();
+}
+
 // ---- Tips -----------------------------------------------------------------------------------------
 
 TEST_F(TitleBarTest, TipsSizeToTheirTextAndRepaintTheirBubbleButNotTheirText) {

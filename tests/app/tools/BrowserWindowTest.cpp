@@ -121,4 +121,46 @@ TEST_F(BrowserWindowTest, ButtonsActOnTheSelectedPageAndClosingReleasesTheWindow
     EXPECT_EQ(browser(), nullptr);
 }
 
+TEST_F(BrowserWindowTest, OtherSitesOpenTheBrowserOnlyOnTheUsersClickAndAtMostOnceASecond) {
+    manager().showBrowserWindowControllerAndCreateNewTab("https://popups.test/");
+    auto window = browser();
+    auto foreign = window->titleBarItemModels()[0];
+    ASSERT_TRUE(engineOf(foreign).loadPage("https://popups.test/", "Pop-ups"));
+    manager().showBrowserWindowControllerAndCreateNewTab("https://ai.quarn.test/chat");
+    auto service = window->titleBarItemModels()[1];
+    ASSERT_TRUE(engineOf(service).loadPage("https://ai.quarn.test:443/chat", "Chat"));
+    env.runUntilIdle();
+
+    struct Step {
+        const tooltest::ModelPtr& tab;
+        const char* url;
+        bool click;
+        double after;  // seconds before the request
+        bool opens;
+    };
+    const std::vector<Step> steps{
+        // Scripts of another site open nothing, however often they try.
+        {foreign, "https://ad.test/1", false, 0, false},
+        {foreign, "https://ad.test/2", false, 0, false},
+        {foreign, "https://ad.test/3", false, 2, false},
+        // A click opens one; a second within the second does not.
+        {foreign, "https://popups.test/a", true, 0, true},
+        {foreign, "https://popups.test/b", true, 0.5, false},
+        {foreign, "https://popups.test/c", true, 0.6, true},
+        // The AI service's pages keep opening windows with or without a click.
+        {service, "https://docs.test/x", false, 0, true},
+        {service, "https://docs.test/y", false, 0, true},
+        {service, "https://docs.test/z", true, 0, true},
+    };
+    std::vector<std::string> expected;
+    for (const Step& step : steps) {
+        env.advance(step.after);
+        EXPECT_EQ(engineOf(step.tab).openNewWindow(step.url, kit::NavigationType::Other, step.click), nullptr);
+        if (step.opens) expected.emplace_back(step.url);
+        EXPECT_EQ(env.workspace().openedURLs(), expected) << step.url;
+    }
+    EXPECT_EQ(env.log().count("[WebView] new window dropped, not asked for by the user: https://ad.test/"), 3u);
+    EXPECT_EQ(env.log().count("[WebView] new window dropped, another one was opened just before"), 1u);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -31,9 +32,11 @@ std::string dataAddress(const std::string& bytes, const char* type = "image/png"
     return address;
 }
 
-// A greyscale PNG of the given size, all black, built by hand: compressed zeros stay tiny however
-// many pixels they describe (40000 x 1 is under 200 bytes, 12000 x 12000 about 140 KB).
-std::string blackGreyPng(std::uint32_t width, std::uint32_t height) {
+// A greyscale PNG of the given size built by hand, row by row, `grey(x, y)` giving each pixel
+// (all black when absent), interlaced or not: compressed runs stay tiny however many pixels they
+// describe (40000 x 1 is under 200 bytes, 12000 x 12000 about 140 KB).
+std::string greyPng(std::uint32_t width, std::uint32_t height, bool interlaced = false,
+                    const std::function<std::uint8_t(std::uint32_t, std::uint32_t)>& grey = {}) {
     static const auto table = [] {
         std::array<std::uint32_t, 256> t{};
         for (std::uint32_t n = 0; n < 256; ++n) {
@@ -51,24 +54,50 @@ std::string blackGreyPng(std::uint32_t width, std::uint32_t height) {
         for (unsigned char byte : type + data) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
         return be32(static_cast<std::uint32_t>(data.size())) + type + data + be32(crc ^ 0xFFFFFFFFu);
     };
-    // Each row: filter byte 0, then one zero byte per pixel.
+    // Each row: filter byte 0, then one byte per pixel. Interlaced pictures are seven smaller
+    // ones (Adam7: first row and column, and steps, of each pass).
+    struct Pass {
+        std::uint32_t row, column, rowStep, columnStep;
+    };
+    const std::vector<Pass> passes = interlaced
+                                         ? std::vector<Pass>{{0, 0, 8, 8}, {0, 4, 8, 8}, {4, 0, 8, 4}, {0, 2, 4, 4},
+                                                             {2, 0, 4, 2}, {0, 1, 2, 2}, {1, 0, 2, 1}}
+                                         : std::vector<Pass>{{0, 0, 1, 1}};
     GConverter* zlib = G_CONVERTER(g_zlib_compressor_new(G_ZLIB_COMPRESSOR_FORMAT_ZLIB, 9));
-    const std::vector<char> zeros(1 << 20, 0);
     std::vector<char> out(1 << 16);
     std::string compressed;
-    std::uint64_t left = std::uint64_t{height} * (width + 1);
-    for (;;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
-        gsize read = 0, written = 0;
-        const auto flags = n == left ? G_CONVERTER_INPUT_AT_END : G_CONVERTER_NO_FLAGS;
-        const auto result = g_converter_convert(zlib, zeros.data(), n, out.data(), out.size(), flags, &read, &written, nullptr);
-        if (result == G_CONVERTER_ERROR) break;
-        compressed.append(out.data(), written);
-        left -= read;
-        if (result == G_CONVERTER_FINISHED) break;
+    std::string pending;
+    auto feed = [&](bool last) {
+        std::size_t offset = 0;
+        for (;;) {
+            gsize read = 0, written = 0;
+            const auto flags = last ? G_CONVERTER_INPUT_AT_END : G_CONVERTER_NO_FLAGS;
+            const auto result = g_converter_convert(zlib, pending.data() + offset, pending.size() - offset, out.data(),
+                                                    out.size(), flags, &read, &written, nullptr);
+            if (result == G_CONVERTER_ERROR) break;
+            compressed.append(out.data(), written);
+            offset += read;
+            if (result == G_CONVERTER_FINISHED || (!last && offset == pending.size())) break;
+        }
+        pending.clear();
+    };
+    for (const Pass& pass : passes) {
+        if (pass.column >= width || pass.row >= height) continue;
+        for (std::uint32_t y = pass.row; y < height; y += pass.rowStep) {
+            pending.push_back(0);
+            if (!grey) {
+                pending.append((width - pass.column + pass.columnStep - 1) / pass.columnStep, 0);
+            } else {
+                for (std::uint32_t x = pass.column; x < width; x += pass.columnStep)
+                    pending.push_back(static_cast<char>(grey(x, y)));
+            }
+            if (pending.size() >= (1u << 20)) feed(false);
+        }
     }
+    feed(true);
     g_object_unref(zlib);
-    const std::string header = be32(width) + be32(height) + std::string{8, 0, 0, 0, 0};  // 8-bit grey
+    const std::string header =
+        be32(width) + be32(height) + std::string{8, 0, 0, 0, char(interlaced ? 1 : 0)};  // 8-bit grey
     return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) + chunk("IEND", "");
 }
 
@@ -416,17 +445,19 @@ TEST_F(ImageLoaderTest, PicturesTooLargeToDrawAreRefusedWithALogLineBeforeTheirP
     struct Case {
         std::uint32_t width, height;
         bool shown;
+        int shownWidth;  // in a view of 10 x 10 points
     };
+    const int side = KZImageLoader::targetForView(*kit::create<kit::ImageView>(kit::Rect{0, 0, 10, 10})).width;
     const Case cases[] = {
-        {40000, 1, false},     // wider than the drawing library's surfaces: used to crash
-        {1, 32768, false},     // one taller than that
-        {12000, 12000, false}, // 144 megapixels, over the budget: used to take about 1 GB
-        {32767, 1, true},      // the widest picture that can be drawn
-        {6000, 6000, true},    // 36 megapixels, within the budget
+        {40000, 1, false, 0},      // wider than the drawing library's surfaces: used to crash
+        {1, 32768, false, 0},      // one taller than that
+        {12000, 12000, false, 0},  // 144 megapixels, over the budget: used to take about 1 GB
+        {32767, 1, true, 32767},   // the widest picture that can be drawn, as tall as one pixel
+        {6000, 6000, true, side},  // 36 megapixels, within the budget, decoded at the view's size
     };
     KZImageLoader loader;
     for (const auto& c : cases) {
-        const std::string png = blackGreyPng(c.width, c.height);
+        const std::string png = greyPng(c.width, c.height);
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " + std::to_string(png.size()) +
                      " bytes");
         env.log().clear();
@@ -438,8 +469,8 @@ TEST_F(ImageLoaderTest, PicturesTooLargeToDrawAreRefusedWithALogLineBeforeTheirP
         const long grown = peakResidentKiB() - before;
         const std::string size = std::to_string(c.width) + " x " + std::to_string(c.height) + " pixels";
         if (c.shown) {
-            EXPECT_EQ(view->image().pixelWidth(), int(c.width));
-            EXPECT_EQ(view->image().pixelAt(int(c.width) - 1, int(c.height) - 1), kit::Color::black());
+            EXPECT_EQ(view->image().pixelWidth(), c.shownWidth);
+            EXPECT_EQ(view->image().pixelAt(c.shownWidth - 1, view->image().pixelHeight() - 1), kit::Color::black());
             EXPECT_FALSE(env.log().contains("[Image] refused"));
         } else {
             EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
@@ -464,6 +495,140 @@ TEST_F(ImageLoaderTest, PicturesTooLargeToDrawAreRefusedWithALogLineBeforeTheirP
     ASSERT_TRUE(settle(tight));
     EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
     EXPECT_TRUE(env.log().contains("image too large: 10 x 11 pixels"));
+}
+
+// An SVG document showing one embedded picture (as a data address, or through an entity).
+std::string svgShowing(const std::string& address, bool throughEntity = false, int copies = 1) {
+    std::string svg =
+        throughEntity ? "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [<!ENTITY picture \"" + address + "\">]>\n" : "";
+    svg +=
+        R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="64" height="64">)";
+    for (int i = 0; i < copies; ++i)
+        svg += R"(<image width="64" height="64" xlink:href=")" + (throughEntity ? std::string("&picture;") : address) +
+               R"("/>)";
+    return svg + "</svg>";
+}
+
+TEST_F(ImageLoaderTest, HostilePicturesStayWithinTheMemoryBudget) {
+    const std::string huge = dataAddress(greyPng(8000, 8000));
+    const std::string megapixel = dataAddress(greyPng(1000, 1000));
+    struct Case {
+        const char* what;
+        std::string address;
+        const char* refusal;  // nullptr: shown
+    };
+    const Case cases[] = {
+        {"8000 x 8000 PNG", huge, nullptr},
+        {"8000 x 8000 interlaced PNG", dataAddress(greyPng(8000, 8000, true)), nullptr},
+        {"SVG embedding the 8000 x 8000 PNG", dataAddress(svgShowing(huge), "image/svg+xml"),
+         "image too large: embedded pictures of 64000000 pixels"},
+        {"SVG embedding it through an entity", dataAddress(svgShowing(huge, true), "image/svg+xml"),
+         "image too large: embedded pictures of 64000000 pixels"},
+        {"SVG embedding an SVG embedding it",
+         dataAddress(svgShowing(dataAddress(svgShowing(huge), "image/svg+xml")), "image/svg+xml"),
+         "image too large: embedded pictures of 64000000 pixels"},
+        {"SVG embedding a megapixel twenty times", dataAddress(svgShowing(megapixel, false, 20), "image/svg+xml"),
+         "image too large: embedded pictures of 20000000 pixels"},
+        {"40000 x 1 PNG", dataAddress(greyPng(40000, 1)), "image too large: 40000 x 1 pixels"},
+        {"12000 x 12000 PNG", dataAddress(greyPng(12000, 12000)), "image too large: 12000 x 12000 pixels"},
+    };
+    KZImageLoader loader;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        env.log().clear();
+        auto view = kit::create<kit::ImageView>(kit::Rect{0, 0, 40, 40});
+        ASSERT_TRUE(resetPeakResident());
+        const long before = peakResidentKiB();
+        loader.setImage(view, c.address, placeholder);
+        ASSERT_TRUE(settle(loader));
+        EXPECT_LT(peakResidentKiB() - before, 64 * 1024) << "KiB at the peak";
+        if (c.refusal) {
+            EXPECT_TRUE(view->image().sharesPixelsWith(placeholder));
+            EXPECT_TRUE(env.log().contains(c.refusal)) << ::testing::PrintToString(env.log().lines());
+        } else {
+            EXPECT_EQ(view->image().pixelWidth(), KZImageLoader::targetForView(*view).width);
+            EXPECT_EQ(view->image().size(), (kit::Size{40, 40}));
+            EXPECT_EQ(view->image().pixelAt(5, 5), kit::Color::black());
+        }
+    }
+}
+
+TEST_F(ImageLoaderTest, PicturesAreDecodedAtTheSizeShownAndSharedPerAddressAndSize) {
+    // Black on the left half, white on the right: sampled down, each half keeps its colour.
+    auto halves = [](std::uint32_t x, std::uint32_t) -> std::uint8_t { return x < 300 ? 0 : 255; };
+    const std::string red = pngOf(100, 100, kit::Color::fromHex(0xFF0000));
+    struct Case {
+        const char* what;
+        std::string address;
+        kit::Rect frame;
+        kit::Color left, right;
+    };
+    const Case cases[] = {
+        {"PNG",
+         dataAddress(greyPng(600, 300, false, halves)),
+         {0, 0, 30, 15},
+         kit::Color::black(),
+         kit::Color::white()},
+        {"interlaced PNG",
+         dataAddress(greyPng(600, 300, true, halves)),
+         {0, 0, 30, 15},
+         kit::Color::black(),
+         kit::Color::white()},
+        {"SVG with a small embedded picture",
+         dataAddress(svgShowing(dataAddress(red)), "image/svg+xml"),
+         {0, 0, 16, 16},
+         kit::Color::fromHex(0xFF0000),
+         kit::Color::fromHex(0xFF0000)},
+        {"JPEG",
+         dataAddress(
+             [&] {
+                 auto bytes =
+                     kit::Image::filled(400, 200, kit::Color::fromHex(0x0000FF)).encode(kit::ImageFormat::Jpeg);
+                 return std::string(bytes->begin(), bytes->end());
+             }(),
+             "image/jpeg"),
+         {0, 0, 20, 10},
+         kit::Color::fromHex(0x0000FF),
+         kit::Color::fromHex(0x0000FF)},
+    };
+    KZImageLoader loader;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto view = kit::create<kit::ImageView>(c.frame);
+        loader.setImage(view, c.address, placeholder);
+        ASSERT_TRUE(settle(loader));
+        const kit::Image& shown = view->image();
+        const auto target = KZImageLoader::targetForView(*view);
+        EXPECT_EQ(shown.pixelWidth(), target.width);
+        EXPECT_EQ(shown.pixelHeight(), target.height);
+        EXPECT_EQ(shown.size(), c.frame.size);
+        auto near = [](kit::Color a, kit::Color b) {
+            return std::abs(a.red - b.red) < 0.1 && std::abs(a.green - b.green) < 0.1 &&
+                   std::abs(a.blue - b.blue) < 0.1 && a.alpha > 0.9;
+        };
+        EXPECT_TRUE(near(shown.pixelAt(1, target.height / 2), c.left));
+        EXPECT_TRUE(near(shown.pixelAt(target.width - 2, target.height / 2), c.right));
+    }
+
+    // Views of one address at one size share a copy, with no second download; another size is
+    // another copy; the copy goes with the last view showing it.
+    const std::string address = dataAddress(greyPng(600, 300, false, halves));
+    const std::size_t started = loader.startedCount();
+    auto first = kit::create<kit::ImageView>(kit::Rect{0, 0, 30, 15});
+    auto second = kit::create<kit::ImageView>(kit::Rect{0, 0, 30, 15});
+    auto larger = kit::create<kit::ImageView>(kit::Rect{0, 0, 60, 30});
+    loader.setImage(first, address, placeholder);
+    ASSERT_TRUE(settle(loader));
+    loader.setImage(second, address, placeholder);
+    loader.setImage(larger, address, placeholder);
+    ASSERT_TRUE(settle(loader));
+    EXPECT_TRUE(second->image().sharesPixelsWith(first->image()));
+    EXPECT_FALSE(larger->image().sharesPixelsWith(first->image()));
+    EXPECT_EQ(loader.startedCount(), started + 2);
+    EXPECT_EQ(loader.sharedPictureCount(), 2u);
+    first.reset();
+    second.reset();
+    EXPECT_EQ(loader.sharedPictureCount(), 1u);
 }
 
 TEST_F(ImageLoaderTest, ALoaderGoingAwayCancelsItsRunningLoads) {

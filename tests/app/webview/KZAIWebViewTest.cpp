@@ -694,6 +694,30 @@ TEST_F(KZAIWebViewTest, CallsReachOnlyAPageOfTheService) {
     EXPECT_TRUE(env.log().contains("[WebView] dropped 3 waiting call(s): the page shown is not the AI service's, origin: https://evil.example"));
 }
 
+TEST_F(KZAIWebViewTest, CallsCheckTheOriginInThePageTheyReach) {
+    // The page process has moved on to another document before the view hears of the commit:
+    // calls made in between run in that document, and only the service's may take them.
+    struct Case {
+        const char* document;
+        bool delivered;
+    };
+    for (const Case& c : {Case{"https://evil.example/next", false}, Case{"http://ai.quarn.test/chat", false},
+                          Case{"https://ai.quarn.test.evil.example/", false},
+                          Case{"https://ai.quarn.test:443/other", true}, Case{"https://AI.Quarn.test/again", true}}) {
+        SCOPED_TRACE(c.document);
+        view = makeView();
+        openPage();
+        page().commitInPageProcessOnly(c.document);
+        view->native2js_sendMessageToJSWithType(KZWebWindowTypeExplain, std::string("selected secret"));
+        view->native2js_handleFile(Dictionary{{"path", "/home/user/private.pdf"}});
+        const auto sent = sentToPage();
+        ASSERT_EQ(sent.size(), c.delivered ? 2u : 0u);
+        if (c.delivered) {
+            EXPECT_EQ(sent[0]["data"]["message"], Value("selected secret"));
+        }
+    }
+}
+
 TEST_F(KZAIWebViewTest, CallsWaitingForThePageAreBoundedAndKeepTheLatestState) {
     using Call = std::function<void(KZAIWebView&)>;
     auto webShow = [](int type, bool visible) -> Call { return [=](KZAIWebView& v) { v.native2js_webShow(type, visible); }; };

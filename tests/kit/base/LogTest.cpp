@@ -75,6 +75,42 @@ TEST(Log, LongFormattedMessagesAreWhole) {
     EXPECT_EQ(capture.lines()[0], "<" + big + ">");
 }
 
+TEST(Log, ControlCharactersAreEscapedSoEachMessageStaysOneLine) {
+    struct Case {
+        std::string text;
+        std::string logged;
+    };
+    const std::vector<Case> cases{
+        {"plain text, \\ and \"quotes\" stay", "plain text, \\ and \"quotes\" stay"},
+        {"a\nforged line\r\tx", "a\\nforged line\\r\\tx"},
+        {std::string("nul\0bell\a", 9) + "\x7F", "nul\\x00bell\\x07\\x7F"},
+        {"\x1B[31mred\x1B]0;title\x07", "\\x1B[31mred\\x1B]0;title\\x07"},
+        {"next\u0085line csi\u009B2J", "next\\u0085line csi\\u009B2J"},
+        {"sep\u2028par\u2029end", "sep\\u2028par\\u2029end"},
+        {"\u00A0\u00E9\u4E2D\U0001F600\u2027\u202A", "\u00A0\u00E9\u4E2D\U0001F600\u2027\u202A"},
+        {"raw \x9B and \xC0\x80 \xED\xA0\x80 \xE2\x80", "raw \\x9B and \\xC0\\x80 \\xED\\xA0\\x80 \\xE2\\x80"},
+    };
+    testing::TempFolder folder;
+    auto file = folder.path() / "stderr.txt";
+    {
+        StderrToFile redirect(file);
+        LogCapture loud(false);
+        for (const auto& c : cases) logLine(c.text);
+        logf("[Text] %s|%s", "one\ntwo", "\u2029");
+        ASSERT_EQ(loud.lines().size(), cases.size() + 1);
+        EXPECT_EQ(loud.lines()[1], cases[1].text);
+    }
+    auto lines = readLines(file);
+    ASSERT_EQ(lines.size(), cases.size() + 1);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(lines[i], match, kLinePattern)) << lines[i];
+        EXPECT_EQ(match[3].str(), cases[i].logged);
+        EXPECT_EQ(escapedForLog(cases[i].text), cases[i].logged);
+    }
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex(R"(.*\] \[Text\] one\\ntwo\|\\u2029$)"))) << lines.back();
+}
+
 TEST(Log, PrefixHasDateTimeNameAndIds) {
     std::smatch match;
     std::string line = logLinePrefix() + "message";

@@ -204,5 +204,58 @@ TEST_F(BridgeTest, TheAIWebViewGivesNothingToAPageOfAnotherOrigin) {
     }
 }
 
+// A page that takes the carrier's entry point for itself and tries to pass for another origin,
+// then asks for the bridge.
+std::string pageTakingMessages(const std::string& pretendedOrigin) {
+    const std::string origin = toJson(Value(pretendedOrigin));
+    return R"(<!DOCTYPE html><html><head><title>taker</title><script>
+window.taken = [];
+window.WebViewJavascriptBridge = { _handleMessageFromObjC: function (m) { window.taken.push(JSON.parse(m)); } };
+var pretend = { get: function () { return )" +
+           origin + R"(; } };
+try { Object.defineProperty(Location.prototype, 'origin', pretend); } catch (e) {}
+try { Object.defineProperty(location, 'origin', pretend); } catch (e) {}
+try { Object.defineProperty(window, 'location', { get: function () { return { origin: )" +
+           origin + R"( }; } }); } catch (e) {}
+var frame = document.createElement('iframe');
+frame.style.display = 'none';
+frame.src = 'https://__bridge_loaded__';
+document.documentElement.appendChild(frame);
+</script></head><body>taker</body></html>)";
+}
+
+TEST_F(BridgeTest, MessagesReachOnlyADocumentOfThePageOrigin) {
+    TestServer foreign;
+    ASSERT_TRUE(foreign.ok());
+    const std::string serviceOrigin = Url::parse(server.url("/"))->webOrigin();
+    server.page("/taker.html", pageTakingMessages(serviceOrigin));
+    foreign.page("/taker.html", pageTakingMessages(serviceOrigin));
+    struct Case {
+        TestServer& host;
+        bool delivered;
+    };
+    for (const Case& c : {Case{foreign, false}, Case{server, true}}) {
+        SCOPED_TRACE(c.host.url("/taker.html"));
+        auto view = makeWebView();
+        auto bridge = WKWebViewJavascriptBridge::bridgeForWebView(view);
+        bridge->base().setPageOrigin(serviceOrigin);
+        bridge->callHandler("Echo", Dictionary{{"secret", "selected text"}});
+        auto navigation = std::make_shared<RecordingNavigationDelegate>();
+        bridge->setWebViewDelegate(navigation);
+        ASSERT_TRUE(loadAndWait(*view, c.host.url("/taker.html"), *navigation));
+        // The start-up queue goes out once the page has asked for the bridge.
+        ASSERT_TRUE(waitFor([&] { return !bridge->base().hasStartupQueue(); }));
+        bridge->callHandler("Echo", Value(2));
+        const std::string expected =
+            c.delivered
+                ? R"([{"data":{"secret":"selected text"},"handlerName":"Echo"},{"data":2,"handlerName":"Echo"}])"
+                : "[]";
+        // Scripts run in the order given: this one runs after the messages' scripts.
+        auto answer = evaluate(*view, "JSON.stringify(window.taken)");
+        ASSERT_TRUE(answer && answer->ok() && (*answer)->asString());
+        EXPECT_EQ(*(*answer)->asString(), expected);
+    }
+}
+
 }  // namespace
 }  // namespace kit::testing

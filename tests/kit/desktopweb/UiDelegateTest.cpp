@@ -97,6 +97,14 @@ TEST_F(UiDelegateTest, ANewWindowGetsTheViewTheDelegateMadeOrNothing) {
     EXPECT_EQ(ui->newWindowActions[0].request.url, server.url("/child.html?refused"));
     EXPECT_TRUE(ui->newWindowActions[0].targetsNewWindow);
     EXPECT_FALSE(ui->newWindowActions[0].targetsMainFrame);
+    // What the application runs in the page counts as the user's doing; the page's own script
+    // on load does not.
+    EXPECT_TRUE(ui->newWindowActions[0].userGesture);
+    server.page("/popper.html", "<title>popper</title><script>window.open('/child.html?popped');</script>");
+    ASSERT_TRUE(loadAndWait(*view, server.url("/popper.html"), *navigation));
+    ASSERT_TRUE(waitFor([&] { return ui->newWindowActions.size() == 2; }));
+    EXPECT_EQ(ui->newWindowActions[1].request.url, server.url("/child.html?popped"));
+    EXPECT_FALSE(ui->newWindowActions[1].userGesture);
 
     // Accepted: the new view shows the page, and the page can close it again.
     ui->openWindows = true;
