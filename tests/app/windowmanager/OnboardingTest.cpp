@@ -245,6 +245,42 @@ TEST_F(OnboardingTest, TextToolPageTurnsTheToolOnThroughSettingsAndTheTool) {
     EXPECT_TRUE(splash.window()->isVisible()) << "the switches leave the onboarding open";
 }
 
+// On the text tool's page the keyboard alone gets through the permission tip: Space brings it up
+// and it takes the keyboard; Escape closes it, Return confirms it; either way the keyboard is back
+// on the onboarding, whose keys work again.
+TEST_F(OnboardingTest, KeyboardGetsThroughThePermissionTip) {
+    auto& splash = showSplash();
+    splash.window()->makeKeyAndOrderFront();
+    key(splash, kit::kVK_Return);
+    key(splash, kit::kVK_Return);
+    ASSERT_EQ(splash.currentPage(), Splash::PageTextTool);
+    auto& app = kit::Application::shared();
+    const struct {
+        const char* key;
+        unsigned short code;
+        const char* characters;
+        std::size_t prompts;
+    } cases[] = {{"Escape", kit::kVK_Escape, "\x1b", 0}, {"Return", kit::kVK_Return, "\r", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        ASSERT_FALSE(splash.textToolSwitch()->isOn());
+        key(splash, kit::kVK_Space);
+        env.advance(KZAIPermissionTipsWindowController::kShowDelay + 0.05);
+        auto tip = manager().permissionWndController()->window();
+        ASSERT_TRUE(tip->isVisible());
+        ASSERT_EQ(app.keyWindow(), tip) << "the tip has the keyboard";
+        ui.keyDown(*tip, c.code, c.characters);
+        env.runUntilIdle();
+        EXPECT_FALSE(tip->isVisible());
+        EXPECT_EQ(env.distributedBus().postCount(KZAIIPCNotificationName::kShowAccessibilityPrompt), c.prompts);
+        EXPECT_EQ(app.keyWindow(), splash.window()) << "the keyboard is back on the onboarding";
+        key(splash, kit::kVK_Space);
+        EXPECT_FALSE(splash.textToolSwitch()->isOn()) << "Space works on the onboarding again";
+    }
+    key(splash, kit::kVK_Return);
+    EXPECT_EQ(splash.currentPage(), Splash::PageDone);
+}
+
 // Every text of every page lies inside the window, uncut, in Chinese and in English, with each
 // of the last page's hints; the pictures are the product's own. Pictures of the pages go to
 // test-output/app_onboarding for a look.
