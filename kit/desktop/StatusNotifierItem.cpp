@@ -326,15 +326,19 @@ void StatusNotifierItem::emit(const char* signal, GVariant* arguments) {
 }
 
 void StatusNotifierItem::reportWindow() {
-    // The host does not say where it shows the item: the last click's place, else the top-right
-    // corner of the main screen, where panels keep their trays.
+    // The host does not say where it shows the item: the last click's place, else the end of the
+    // main screen's panel, on the side the work area leaves to it (the top right without one).
     Rect frame;
     if (hasClickPoint_) {
         const Point p = CoordinateSpace::current().toKit(clickX_, clickY_);
         frame = Rect{p.x - kItemSide / 2, p.y - kItemSide / 2, kItemSide, kItemSide};
     } else if (auto screen = Screen::mainScreen()) {
         const Rect s = screen->frame();
-        frame = Rect{s.maxX() - kItemSide, s.maxY() - kItemSide, kItemSide, kItemSide};
+        const Rect v = screen->visibleFrame();
+        const bool bottomPanel = v.minY() > s.minY() && v.maxY() >= s.maxY();
+        const bool leftPanel = v.minX() > s.minX() && v.maxY() >= s.maxY() && v.minY() <= s.minY();
+        frame = Rect{leftPanel ? s.minX() : s.maxX() - kItemSide, bottomPanel ? s.minY() : s.maxY() - kItemSide,
+                     kItemSide, kItemSide};
     }
     item_.setWindowState(true, kWindowOcclusionStateVisible, frame);
 }

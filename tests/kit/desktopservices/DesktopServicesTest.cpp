@@ -19,6 +19,7 @@
 #include "kit/desktop/PortalScreenCapture.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/Pasteboard.h"
+#include "kit/ui/Screen.h"
 #include "kit/ui/StatusItem.h"
 #include "tests/kit/desktop/DesktopTestSupport.h"
 #include "tests/kit/sys/PrivateBus.h"
@@ -306,6 +307,32 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
         EXPECT_FALSE(fs::exists(symbolicFile));
         EXPECT_EQ(clicks, 1);
     }
+}
+
+// The host says where the item is only when it is activated; until then the item is taken to
+// be at the end of the panel the work area leaves room for.
+TEST_F(DesktopServicesTest, TheStatusItemIsWhereTheHostClickedElseAtTheEndOfThePanel) {
+    auto watcher = startStandIn({"--watcher"});
+    // A panel of 30 pixels along the bottom of the display.
+    ASSERT_TRUE(runTool("xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA 0,0,1440,870"));
+    ASSERT_TRUE(waitFor([] { return Screen::screens().at(0)->visibleFrame() == Rect(0, 30, 1440, 870); }));
+    auto& bar = StatusBar::system();
+    auto item = bar.statusItemWithLength(kStatusItemSquareLength);
+    item->updateButton([&](StatusItemButton& button) { button.imageName = "test/swatch"; });
+    auto line = waitLine(*watcher, "registered ");
+    ASSERT_TRUE(line);
+    const std::string service = words(*line).at(1);
+    EXPECT_EQ(item->windowFrame(), (Rect{1416, 0, 24, 24}));
+
+    GVariant* reply =
+        call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 700, 880));
+    ASSERT_NE(reply, nullptr);
+    g_variant_unref(reply);
+    EXPECT_TRUE(waitFor([&] { return item->windowFrame() == Rect(688, 8, 24, 24); }))
+        << stringFromRect(item->windowFrame());
+    bar.removeStatusItem(item);
+    ASSERT_TRUE(runTool("xprop -root -remove _NET_WORKAREA"));
+    EXPECT_TRUE(waitFor([] { return Screen::screens().at(0)->visibleFrame() == Rect(0, 0, 1440, 900); }));
 }
 
 TEST_F(DesktopServicesTest, TheStatusItemFollowsTheWatcherToTheTrayAndBack) {
