@@ -19,19 +19,20 @@
 #include <webkit2/webkit2.h>
 
 static void choose_rendering_path(void) {
-    const char *chosen = g_getenv("QUARN_WEB_RENDERING");
+    const char* chosen = g_getenv("QUARN_WEB_RENDERING");
     gboolean gpu = TRUE;
-    const char *reason = "QUARN_WEB_RENDERING=accelerated";
+    const char* reason = "QUARN_WEB_RENDERING=accelerated";
     if (chosen && strcmp(chosen, "software") == 0) {
         gpu = FALSE;
         reason = "QUARN_WEB_RENDERING=software";
     } else if (!(chosen && strcmp(chosen, "accelerated") == 0)) {
-        GdkDisplay *display = gdk_display_get_default();
+        GdkDisplay* display = gdk_display_get_default();
         reason = "not an X display";
         if (display && GDK_IS_X11_DISPLAY(display)) {
-            Display *x = gdk_x11_display_get_xdisplay(display);
+            Display* x = gdk_x11_display_get_xdisplay(display);
             int opcode = 0, event = 0, error = 0;
-            gpu = XQueryExtension(x, "DRI3", &opcode, &event, &error) || XQueryExtension(x, "DRI2", &opcode, &event, &error);
+            gpu = XQueryExtension(x, "DRI3", &opcode, &event, &error) ||
+                  XQueryExtension(x, "DRI2", &opcode, &event, &error);
             reason = gpu ? "the display has direct rendering" : "no direct rendering";
         }
     }

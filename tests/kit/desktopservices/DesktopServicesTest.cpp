@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -252,9 +253,10 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
             EXPECT_TRUE(recoloured);
             const int channels = gdk_pixbuf_get_n_channels(drawn);
             ASSERT_EQ(channels, 4);
-            const guchar* centre = gdk_pixbuf_get_pixels(drawn) +
-                                   gdk_pixbuf_get_height(drawn) / 2 * gdk_pixbuf_get_rowstride(drawn) +
-                                   gdk_pixbuf_get_width(drawn) / 2 * channels;
+            const std::ptrdiff_t at =
+                static_cast<std::ptrdiff_t>(gdk_pixbuf_get_height(drawn) / 2) * gdk_pixbuf_get_rowstride(drawn) +
+                static_cast<std::ptrdiff_t>(gdk_pixbuf_get_width(drawn) / 2) * channels;
+            const guchar* centre = gdk_pixbuf_get_pixels(drawn) + at;
             EXPECT_NEAR(centre[0], 51, 8);
             EXPECT_NEAR(centre[1], 204, 8);
             EXPECT_NEAR(centre[2], 102, 8);
