@@ -96,6 +96,8 @@ std::optional<std::string> KZAIPowerBoot::autostartEntryForProgram(const fs::pat
         std::error_code ec;
         command.push_back("QUARN_RESOURCES_DIR=" + fs::absolute(resources, ec).lexically_normal().string());
     }
+    // env(1) would take a program path with "=" for one more variable.
+    if (program.string().find('=') != std::string::npos) return std::nullopt;
     command.push_back(program.string());
     std::string exec;
     for (const auto& argument : command) {
@@ -158,6 +160,7 @@ void KZAIPowerBoot::setupQuarnAiHelperLaunchAgent(const std::string& bundleID, c
     const fs::path program =
         bundleID == kAIBundleIdentifier ? kit::paths::executablePath() : kit::paths::resolveSystemPath(appPath);
     const auto text = autostartEntryForProgram(program);
+    if (!text) kit::logf("[PowerBoot] no autostart entry: its command cannot hold %s", program.c_str());
     if (text && makePrivateFolders(home, ".config/autostart"))
         makePrivate(entry, kit::writeFileAtomically(entry, *text));
 }

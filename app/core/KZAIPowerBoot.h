@@ -44,7 +44,7 @@ public:
     static std::filesystem::path autostartEntryPathForBundleID(const std::string& bundleID);
     // The desktop entry that starts a program (a real path) through env(1), with the system root
     // and the resources folder this process resolved when they are not the defaults; nullopt
-    // when a path cannot be written into one (control characters, not UTF-8).
+    // when a path cannot be written into one (control characters, not UTF-8, "=" in the program's).
     static std::optional<std::string> autostartEntryForProgram(const std::filesystem::path& program);
     // The tool's program path, from the format.
     static std::string getTextProgramPath();

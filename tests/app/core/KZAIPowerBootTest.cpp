@@ -160,6 +160,7 @@ TEST_F(PowerBootTest, AutostartEntriesLaunchThroughGLibWhateverThePaths) {
         {"new\nline", false},
         {"tab\t", false},
         {"latin1 \xff", false},
+        {"a=b", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);
