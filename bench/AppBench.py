@@ -22,13 +22,20 @@ press of the hot key does not hide the side window.
 
 Against the floor (QuarnReferenceWindow, bench/ReferenceWindow.c: one 390 x 860 window with the
 same chat page from the same service and an unshown web view with the keep-alive page), launched
-alternately with the application in the same run, each figure the median of the launches:
+alternately with the application in the same run, on the same compositing path (both follow
+QUARN_WEB_RENDERING and the display; the run stops when their logs disagree), each figure the
+median of the launches:
   proportional set size of the program and all its processes, the side window loaded
   launch until settled: from the start of the process until its processes use less than
                SETTLED_CPU of CPU in every SETTLED_WINDOW seconds up to OBSERVED_SECONDS
-  CPU in the first 8 s: run time of every thread of the program and all its processes
-  idle: wakeups of the main thread (context switches) per second and CPU of all processes over
-               IDLE_SECONDS after OBSERVED_SECONDS
+  CPU in the first 8 s: CPU time of the program and all its processes
+  idle, shown and hidden: wakeups of the main thread (context switches) per second and CPU of all
+               processes over IDLE_SECONDS, first with the window shown and its page loaded, then
+               after it was hidden (the application's side window by losing the focus, the
+               reference's window on SIGUSR1)
+CPU time is each process's own total (its CPU-time clock), which keeps the time of threads that
+have ended: the web processes start and end threads while idle, which a sum over the live threads
+misses.
 """
 
 import argparse
@@ -137,27 +144,33 @@ def process_tree(pid):
     return [pid] + descendants(pid)
 
 
+def process_cpu_clock(pid):
+    """The CPU-time clock of another process (clock_getcpuclockid(3) as Linux numbers it): the run
+    time of all its threads, ended ones included, to the nanosecond (/proc/<pid>/stat counts whole
+    clock ticks of 10 ms, which makes a few short wakeups look like 30 ms in one second and none at
+    all in the next)."""
+    return ((~pid) << 3) | 2
+
+
 class CpuMeter:
-    """CPU time of a process tree to the nanosecond: the scheduler's run time of every thread
-    (/proc/<pid>/stat counts whole clock ticks of 10 ms, which makes a few short wakeups look like
-    30 ms in one second and none at all in the next). A thread that has ended keeps the time last
-    read of it."""
+    """CPU time of a process tree: each process's own total. A process that has ended keeps the
+    time last read of it."""
 
     def __init__(self):
-        self.threads = {}
+        self.processes = {}
 
     def seconds(self, pids):
         for pid in pids:
             try:
-                tids = os.listdir(f"/proc/{pid}/task")
+                self.processes[pid] = time.clock_gettime_ns(process_cpu_clock(pid))
             except OSError:
                 continue
-            for tid in tids:
-                try:
-                    self.threads[(pid, tid)] = int(Path(f"/proc/{pid}/task/{tid}/schedstat").read_text().split()[0])
-                except (OSError, ValueError, IndexError):
-                    continue
-        return sum(self.threads.values()) / 1e9
+        return sum(self.processes.values()) / 1e9
+
+
+def root_window():
+    out = subprocess.run(["xwininfo", "-root"], capture_output=True, text=True, check=True).stdout
+    return int(re.search(r"Window id: (0x[0-9a-f]+)", out).group(1), 16)
 
 
 def pss_kib(pid):
@@ -183,7 +196,7 @@ def main_thread_switches(pid):
 
 def launch_figures(pid, started):
     """Samples the CPU of the process tree from its start: (seconds until settled, CPU seconds in the
-    first 8 s, main-thread wakeups per second and CPU seconds per second while idle after that)."""
+    first 8 s)."""
     meter = CpuMeter()
     samples = []
     while True:
@@ -205,12 +218,26 @@ def launch_figures(pid, started):
             settled = next((samples[k][0] for k in range(end, start, -1)
                             if samples[k][1] - samples[k - 1][1] >= BUSY_SAMPLE_CPU), samples[end][0])
             break
+    return settled if settled is not None else float("nan"), first
+
+
+def idle_figures(pid):
+    """(main-thread wakeups per second, CPU seconds per second of the process tree) over IDLE_SECONDS."""
+    meter = CpuMeter()
     switches = main_thread_switches(pid)
     cpu = meter.seconds(process_tree(pid))
     time.sleep(IDLE_SECONDS)
     wakeups = (main_thread_switches(pid) - switches) / IDLE_SECONDS
-    idle_cpu = (meter.seconds(process_tree(pid)) - cpu) / IDLE_SECONDS
-    return settled if settled is not None else float("nan"), first, wakeups, idle_cpu
+    return wakeups, (meter.seconds(process_tree(pid)) - cpu) / IDLE_SECONDS
+
+
+COMPOSITED_LINE = re.compile(r"pages composited (.*) \((.*)\)$", re.M)
+
+
+def compositing(process):
+    """(path, what chose it) from a program's "pages composited" line."""
+    m = process.wait_for(COMPOSITED_LINE.pattern, "the compositing path to be chosen", 20)
+    return m.group(1), m.group(2)
 
 
 def tree_pss(pid):
@@ -336,8 +363,10 @@ def print_floor_table(product, reference):
     rows = [("proportional set size, all processes (MB)", "pss", 1 / 1024),
             ("launch until settled (s)", "launch", 1),
             ("CPU in the first 8 s (s)", "first", 1),
-            ("idle main-thread wakeups (/s)", "wakeups", 1),
-            ("idle CPU, all processes (ms/s)", "idle", 1000)]
+            ("idle shown: main-thread wakeups (/s)", "wakeups", 1),
+            ("idle shown: CPU, all processes (ms/s)", "idle", 1000),
+            ("idle hidden: main-thread wakeups (/s)", "hidden_wakeups", 1),
+            ("idle hidden: CPU, all processes (ms/s)", "hidden_idle", 1000)]
     for label, key, scale in rows:
         a, b = median_of(product[key]) * scale, median_of(reference[key]) * scale
         ratio = f"{a / b:7.2f}" if b else "      -"
@@ -360,7 +389,8 @@ def main():
     top = Path(tempfile.mkdtemp(prefix="quarn-appbench-"))
     app_side, end_to_end, reference, windows = [], [], [], []
     memory = None
-    product = {"pss": [], "launch": [], "first": [], "wakeups": [], "idle": []}
+    product = {key: [] for key in ("pss", "launch", "first", "wakeups", "idle", "hidden_wakeups", "hidden_idle")}
+    paths = set()
     floor = {key: [] for key in product}
     pss_parts = {}
     try:
@@ -369,12 +399,19 @@ def main():
                 processes = launch_reference(bin_dir, top / f"reference{run}")
                 floor_program = processes[-1]
                 try:
-                    settled, first, wakeups, idle = launch_figures(floor_program.popen.pid, floor_program.started)
+                    pid = floor_program.popen.pid
+                    settled, first = launch_figures(pid, floor_program.started)
+                    paths.add(("reference", *compositing(floor_program)))
                     floor_program.wait_for(r"^loaded chat$", "the reference's chat page", 20)
                     floor_program.wait_for(r"^loaded keep-alive$", "the reference's keep-alive page", 20)
-                    total, parts = tree_pss(floor_program.popen.pid)
-                    for key, value in zip(("launch", "first", "wakeups", "idle", "pss"),
-                                          (settled, first, wakeups, idle, total)):
+                    total, parts = tree_pss(pid)
+                    wakeups, idle = idle_figures(pid)
+                    os.kill(pid, signal.SIGUSR1)
+                    floor_program.wait_for(r"^hidden$", "the reference's window to hide", 10)
+                    time.sleep(1.0)
+                    hidden_wakeups, hidden_idle = idle_figures(pid)
+                    for key, value in zip(("launch", "first", "wakeups", "idle", "pss", "hidden_wakeups", "hidden_idle"),
+                                          (settled, first, wakeups, idle, total, hidden_wakeups, hidden_idle)):
                         floor[key].append(value)
                     pss_parts.setdefault("reference", parts)
                 finally:
@@ -383,9 +420,10 @@ def main():
             processes = launch(bin_dir, top / f"run{run}")
             app = processes[-1]
             try:
-                settled, first, wakeups, idle = launch_figures(app.popen.pid, app.started)
-                for key, value in zip(("launch", "first", "wakeups", "idle"), (settled, first, wakeups, idle)):
-                    product[key].append(value)
+                settled, first = launch_figures(app.popen.pid, app.started)
+                product["launch"].append(settled)
+                product["first"].append(first)
+                paths.add(("product", *compositing(app)))
                 launched = app.wait_for(r"\[AppDelegate\] applicationDidFinishLaunching end", "the launch to end", 60)
                 time.sleep(2.0)
                 before_kib = resident_kib(app.popen.pid)
@@ -412,6 +450,18 @@ def main():
                     loaded_kib = resident_kib(app.popen.pid)
                     children = [(pid, process_name(pid), resident_kib(pid)) for pid in descendants(app.popen.pid)]
                     memory = (before_kib, loaded_kib, children)
+                wakeups, idle = idle_figures(app.popen.pid)
+                product["wakeups"].append(wakeups)
+                product["idle"].append(idle)
+                # Hidden as a user leaves it: another window takes the focus, the side window slides out.
+                hide_from = app.text().rfind("[SD] Side Window Show")
+                subprocess.run(["xdotool", "windowfocus", str(root_window())], check=True)
+                app.wait_for(r"\[SD\] Side Window Close", "the side window to hide when it lost the focus", 10,
+                             hide_from)
+                time.sleep(1.0)
+                hidden_wakeups, hidden_idle = idle_figures(app.popen.pid)
+                product["hidden_wakeups"].append(hidden_wakeups)
+                product["hidden_idle"].append(hidden_idle)
             finally:
                 for process in reversed(processes):
                     process.stop()
@@ -441,6 +491,12 @@ def main():
             print(f"proportional set size, {who} (first launch): " +
                   ", ".join(f"{name} {kib / 1024:.1f}" for _, name, kib in parts if kib) + " MB")
         if not options.no_reference:
+            chosen = {(path, reason) for _, path, reason in paths}
+            if len({path for path, _ in chosen}) != 1:
+                raise BenchError("the application and the reference composited on different paths: " +
+                                 "; ".join(f"{who} {path} ({reason})" for who, path, reason in sorted(paths)))
+            print("pages composited " + ", ".join(f"{path} ({reason})" for path, reason in sorted(chosen)) +
+                  " in both programs")
             print_floor_table(product, floor)
         return 0
     finally:

@@ -49,6 +49,12 @@ void KZAIPermissionTipsWindowController::setupViews() {
         if (auto self = weak.lock()) self->onClickConfirm();
     });
     content->addSubview(confirmButton_);
+    // For the keyboard: Return confirms, Escape closes the tip, and the keyboard goes back to the
+    // window below (the onboarding, or the sheet's window).
+    window()->setDefaultButton(confirmButton_);
+    window()->setCancelOperation([weak] {
+        if (auto self = weak.lock()) self->endWindow();
+    });
     setTipsType(tipsType_);
 }
 

@@ -2,12 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #include "app/core/KZSharedPlistManager.h"
 #include "kit/base/Log.h"
 #include "kit/base/Paths.h"
 #include "kit/base/PropertyList.h"
+#include "kit/base/Value.h"
 #include "kit/sys/Workspace.h"
 
 namespace fs = std::filesystem;
@@ -79,15 +82,40 @@ fs::path KZAIPowerBoot::autostartEntryPathForBundleID(const std::string& bundleI
     return kit::paths::home() / ".config/autostart" / (bundleID + ".desktop");
 }
 
-std::optional<std::string> KZAIPowerBoot::autostartEntryForProgram(const std::string& appPath) {
-    const std::string program = kit::paths::resolveSystemPath(appPath).string();
-    for (unsigned char c : program)
-        if (c < 0x20 || c == 0x7f) return std::nullopt;
-    const std::string name = fs::path(appPath).filename().string();
+std::optional<std::string> KZAIPowerBoot::autostartEntryForProgram(const fs::path& program) {
+    // A login session starts the entry without the environment this process has: the locations
+    // it resolved travel with the command, through env(1). With env as the first word, the
+    // program's own path is an argument, which is also the only place the format lets a "%"
+    // stand as "%%".
+    std::vector<std::string> command{"env"};
+    if (const fs::path root = kit::paths::systemRoot(); root != "/") {
+        std::error_code ec;
+        command.push_back("QUARN_SYSTEM_ROOT=" + fs::absolute(root, ec).lexically_normal().string());
+    }
+    if (const char* resources = std::getenv("QUARN_RESOURCES_DIR"); resources && *resources) {
+        std::error_code ec;
+        command.push_back("QUARN_RESOURCES_DIR=" + fs::absolute(resources, ec).lexically_normal().string());
+    }
+    // env(1) would take a program path with "=" for one more variable.
+    if (program.string().find('=') != std::string::npos) return std::nullopt;
+    command.push_back(program.string());
+    std::string exec;
+    for (const auto& argument : command) {
+        if (!kit::isValidUtf8(argument)) return std::nullopt;
+        for (unsigned char c : argument)
+            if (c < 0x20 || c == 0x7f) return std::nullopt;
+        if (!exec.empty()) exec += ' ';
+        exec += argument == "env" ? argument : quotedExecArgument(argument);
+    }
+    const std::string name = program.filename().string();
     return "[Desktop Entry]\n"
            "Type=Application\n"
-           "Name=" + escapedEntryValue(name) + "\n"
-           "Exec=" + escapedEntryValue(quotedExecArgument(program)) + "\n"
+           "Name=" +
+           escapedEntryValue(name) +
+           "\n"
+           "Exec=" +
+           escapedEntryValue(exec) +
+           "\n"
            "Terminal=false\n"
            "NoDisplay=true\n"
            "X-GNOME-Autostart-enabled=true\n";
@@ -119,16 +147,20 @@ void KZAIPowerBoot::setupQuarnAiHelperLaunchAgent(const std::string& bundleID, c
     const fs::path agent = agentPlistPathForBundleID(bundleID);
     if (!fileExists(agent)) {
         kit::logf("[PowerBoot] setupQuarnAiHelperLaunchAgent: %s", bundleID.c_str());
-        const kit::Dictionary contents{{"RunAtLoad", true},
-                                       {"Label", bundleID},
-                                       {"ProgramArguments", kit::Array{kit::Value(appPath)}}};
+        const kit::Dictionary contents{
+            {"RunAtLoad", true}, {"Label", bundleID}, {"ProgramArguments", kit::Array{kit::Value(appPath)}}};
         if (makePrivateFolders(home, "Library/LaunchAgents"))
             makePrivate(agent, kit::writePropertyListFile(agent, kit::Value(contents)));
     }
 
     const fs::path entry = autostartEntryPathForBundleID(bundleID);
     if (fileExists(entry)) return;
-    const auto text = autostartEntryForProgram(appPath);
+    // This application starts as the program the user runs (an installed program lives in its
+    // prefix, not in the host's bundle); the text tool lives in the host's bundle.
+    const fs::path program =
+        bundleID == kAIBundleIdentifier ? kit::paths::executablePath() : kit::paths::resolveSystemPath(appPath);
+    const auto text = autostartEntryForProgram(program);
+    if (!text) kit::logf("[PowerBoot] no autostart entry: its command cannot hold %s", program.c_str());
     if (text && makePrivateFolders(home, ".config/autostart"))
         makePrivate(entry, kit::writeFileAtomically(entry, *text));
 }

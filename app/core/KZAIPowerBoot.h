@@ -2,8 +2,9 @@
 // Starting at login. Two per-user launch agents follow the shared settings: one starts this
 // application while the user wants both the status item and start at login, one starts the
 // text-grabbing tool while the user has it enabled. On this desktop the same decision writes or
-// removes an XDG autostart entry (~/.config/autostart/<bundle identifier>.desktop) that starts
-// the same program, which is what the session actually runs at login. Turning a process on also
+// removes an XDG autostart entry (~/.config/autostart/<bundle identifier>.desktop), which is what
+// the session actually runs at login: for this application the running executable, for the tool
+// its program in the host's bundle. Turning a process on also
 // starts it at once when it is not running.
 //
 // Called by the settings setters after a change was written. No state; main thread. An existing
@@ -41,9 +42,10 @@ public:
 
     // <home>/.config/autostart/<bundle identifier>.desktop
     static std::filesystem::path autostartEntryPathForBundleID(const std::string& bundleID);
-    // The desktop entry that starts the program at a platform path (resolved under the system
-    // root); nullopt when the path cannot be written into one (control characters).
-    static std::optional<std::string> autostartEntryForProgram(const std::string& appPath);
+    // The desktop entry that starts a program (a real path) through env(1), with the system root
+    // and the resources folder this process resolved when they are not the defaults; nullopt
+    // when a path cannot be written into one (control characters, not UTF-8, "=" in the program's).
+    static std::optional<std::string> autostartEntryForProgram(const std::filesystem::path& program);
     // The tool's program path, from the format.
     static std::string getTextProgramPath();
 

@@ -20,12 +20,6 @@ bool isFinite(const kit::Rect& r) {
     return isFinite(r.origin) && std::isfinite(r.size.width) && std::isfinite(r.size.height);
 }
 
-double distanceTo(const kit::Rect& rect, kit::Point p) {
-    const double dx = std::max({rect.minX() - p.x, 0.0, p.x - rect.maxX()});
-    const double dy = std::max({rect.minY() - p.y, 0.0, p.y - rect.maxY()});
-    return std::hypot(dx, dy);
-}
-
 // Within [low, high - length], or at `low` when the length does not fit.
 double clampStart(double start, double length, double low, double high) {
     return std::max(low, std::min(start, high - length));
@@ -76,8 +70,7 @@ bool KZBasePanelController::shouldOrderOutForLocalEvent(const kit::Event& event)
 }
 
 void KZBasePanelController::addListenEvents() {
-    std::weak_ptr<KZBasePanelController> weak =
-        std::static_pointer_cast<KZBasePanelController>(shared_from_this());
+    std::weak_ptr<KZBasePanelController> weak = std::static_pointer_cast<KZBasePanelController>(shared_from_this());
     auto global = [weak](const kit::Event& event) {
         auto self = weak.lock();
         if (self && self->shouldOrderOutForGlobalEvent(event)) self->window()->orderOut();
@@ -97,15 +90,7 @@ void KZBasePanelController::addListenEvents() {
 
 std::optional<kit::Rect> KZBasePanelController::frameKeptOnScreen(const kit::Rect& frame, kit::Point anchor) {
     if (!isFinite(frame) || !isFinite(anchor)) return std::nullopt;
-    std::shared_ptr<kit::Screen> screen;
-    double nearest = std::numeric_limits<double>::infinity();
-    for (const auto& candidate : kit::Screen::screens()) {
-        const double distance = distanceTo(candidate->frame(), anchor);
-        if (distance < nearest) {
-            nearest = distance;
-            screen = candidate;
-        }
-    }
+    const auto screen = kit::Screen::screenNearest(anchor);
     if (!screen) return frame;
     const kit::Rect visible = screen->visibleFrame();
     kit::Rect kept = frame;

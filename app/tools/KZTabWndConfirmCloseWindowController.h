@@ -12,14 +12,14 @@
 #include <string>
 
 #include "app/windows/KZBaseWindowController.h"
-#include "kit/ui/Window.h"
 #include "kit/ui/Label.h"
+#include "kit/ui/Window.h"
 
 class KZCustomViewButton;
 namespace kit {
 class ImageView;
 class View;
-}
+}  // namespace kit
 
 // The message: always 312 points wide, as high as its text (at most four lines) plus 12.
 class KZTabWndConfirmCloseTextView : public kit::Label {
@@ -35,6 +35,7 @@ public:
     void setString(std::string text);
     void calculateTextSize();
     kit::Size intrinsicContentSize() const override { return size_; }
+    double intrinsicHeightForWidth(double) const override { return size_.height; }
     // The text laid out in the font at the width, at most four lines, rounded up to whole points.
     static kit::Size calculateTextSize(const std::string& text, const kit::Font& font, double width);
     // Told when the measured size changes (the dialog places its views anew).

@@ -9,11 +9,11 @@
 #include "app/core/KZBundleInfo.h"
 #include "app/core/KZSharedPlistManager.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
-#include "app/windows/KZCanNotBeKeyWnd.h"
-#include "app/windows/KZCustomWindow.h"
 #include "app/web/KZAIWebView.h"
 #include "app/web/KZSharedWebData.h"
 #include "app/web/KZWebTypes.h"
+#include "app/windows/KZCanNotBeKeyWnd.h"
+#include "app/windows/KZCustomWindow.h"
 #include "app/windows/KZWindowControllerManager.h"
 #include "frameworks/HXReport.h"
 #include "kit/base/Log.h"
@@ -35,8 +35,8 @@ constexpr unsigned kUnpinnedCollectionBehavior = kit::CollectionFullScreenPrimar
 constexpr int kPinnedLevel = 20;
 
 const std::vector<std::string>& defaultDragExtensions() {
-    static const std::vector<std::string> extensions{"txt",  "pdf", "doc",  "docx", "ppt", "pptx", "xls",
-                                                     "xlsx", "csv", "jpg",  "jpeg", "png", "bmp",  "webp"};
+    static const std::vector<std::string> extensions{"txt",  "pdf", "doc", "docx", "ppt", "pptx", "xls",
+                                                     "xlsx", "csv", "jpg", "jpeg", "png", "bmp",  "webp"};
     return extensions;
 }
 
@@ -126,8 +126,8 @@ const std::shared_ptr<KZWindowTitleTabBarBackgroundView>& KZSideMainWindowContro
 
 const std::shared_ptr<KZSideWindowRightView>& KZSideMainWindowController::rightView() {
     if (!rightView_) {
-        rightView_ = kit::create<KZSideWindowRightView>(
-            std::weak_ptr<KZSideWindowRightViewDelegate>(std::static_pointer_cast<KZSideWindowRightViewDelegate>(self())));
+        rightView_ = kit::create<KZSideWindowRightView>(std::weak_ptr<KZSideWindowRightViewDelegate>(
+            std::static_pointer_cast<KZSideWindowRightViewDelegate>(self())));
     }
     return rightView_;
 }
@@ -197,14 +197,7 @@ void KZSideMainWindowController::__findMouseLocationScreen() {
         currentMouseLocationScreen_ = kit::Screen::mainScreen();
         return;
     }
-    const kit::Point mouse = kit::Event::mouseLocation();
-    std::shared_ptr<kit::Screen> found;
-    for (const auto& screen : screens) {
-        if (screen->frame().containsPointWithMinimumEdges(mouse)) {
-            found = screen;
-            break;
-        }
-    }
+    const auto found = kit::Screen::screenContaining(kit::Event::mouseLocation());
     currentMouseLocationScreen_ = found ? found : kit::Screen::mainScreen();
 }
 
@@ -381,7 +374,9 @@ void KZSideMainWindowController::onCommitContinueAsk(int type, const std::option
     singleWebView()->native2js_commitContinueAsk(type, sessionID);
 }
 
-void KZSideMainWindowController::onSystemDragFile(bool dragging) { singleWebView()->native2js_systemDragFile(dragging); }
+void KZSideMainWindowController::onSystemDragFile(bool dragging) {
+    singleWebView()->native2js_systemDragFile(dragging);
+}
 
 void KZSideMainWindowController::onSideWindowShow() { kit::logLine("[SD] Side Window Show"); }
 
@@ -454,7 +449,6 @@ void KZSideMainWindowController::onPinStatusChangedFromRightView(KZSideWindowRig
 std::shared_ptr<kit::Window> KZSideMainWindowController::getWindow() { return window(); }
 
 // ---- Drag to the AI -------------------------------------------------------------------------------
-
 
 void KZSideMainWindowController::registerDragDrop() {
     auto extensions = KZSharedWebData::shared().supportedNativeDragTypes();
@@ -550,18 +544,19 @@ void KZSideMainWindowController::webviewDidReceiveWebRequestLogin(KZAIWebView&) 
 void KZSideMainWindowController::webviewDidNotifyStartCapture(KZAIWebView&) {
     HXReport::reportCommonKeyValue(24060, "1");
     std::weak_ptr<KZSideMainWindowController> weak = self();
-    KZScreenshotManager::shared().startScreenshotWithCompleteHandler([weak](const std::shared_ptr<kit::Image>& image,
-                                                                            int) {
-        auto s = weak.lock();
-        if (!s || !image || image->isNull()) return;
-        s->singleWebView()->native2js_fileForAnalyze(*image);
-        kit::RunLoop::main().post([weak] {
-            if (auto again = weak.lock()) again->showWithCompletionHandler();
+    KZScreenshotManager::shared().startScreenshotWithCompleteHandler(
+        [weak](const std::shared_ptr<kit::Image>& image, int) {
+            auto s = weak.lock();
+            if (!s || !image || image->isNull()) return;
+            s->singleWebView()->native2js_fileForAnalyze(*image);
+            kit::RunLoop::main().post([weak] {
+                if (auto again = weak.lock()) again->showWithCompletionHandler();
+            });
         });
-    });
 }
 
-void KZSideMainWindowController::webviewElementWillEnterFullScreen(KZAIWebView&, const kit::Notification& notification) {
+void KZSideMainWindowController::webviewElementWillEnterFullScreen(KZAIWebView&,
+                                                                   const kit::Notification& notification) {
     kit::logf("side -- enter --- %s", windowDescription(notification.object).c_str());
 }
 
@@ -578,12 +573,11 @@ void KZSideMainWindowController::initAutoHiddenListeners() {
     auto& center = kit::NotificationCenter::defaultCenter();
     const std::shared_ptr<kit::WindowController> observer = self();
     using Method = void (KZSideMainWindowController::*)(const kit::Notification&);
-    for (const auto& [name, method] : {std::pair<const char*, Method>{kit::kWindowWillCloseNotification,
-                                                                      &KZSideMainWindowController::onAppWindowWillClose},
-                                       {kit::kWindowDidMiniaturizeNotification,
-                                        &KZSideMainWindowController::onAppWindowDidMiniaturize},
-                                       {kit::kWindowDidBecomeKeyNotification,
-                                        &KZSideMainWindowController::onAppWindowDidBecomeKey}}) {
+    for (const auto& [name, method] :
+         {std::pair<const char*, Method>{kit::kWindowWillCloseNotification,
+                                         &KZSideMainWindowController::onAppWindowWillClose},
+          {kit::kWindowDidMiniaturizeNotification, &KZSideMainWindowController::onAppWindowDidMiniaturize},
+          {kit::kWindowDidBecomeKeyNotification, &KZSideMainWindowController::onAppWindowDidBecomeKey}}) {
         center.addObserver(observer, name, nullptr, [weak, method = method](const kit::Notification& note) {
             if (auto s = weak.lock()) ((*s).*method)(note);
         });

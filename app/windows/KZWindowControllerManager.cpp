@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <utility>
 
 #include "app/capture/KZAIPermissionTipsWindowController.h"
@@ -35,13 +36,13 @@
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DistributedNotificationCenter.h"
 #include "kit/sys/Workspace.h"
-#include "kit/web/Url.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/Screen.h"
 #include "kit/ui/StatusItem.h"
 #include "kit/ui/Window.h"
 #include "kit/ui/WindowController.h"
+#include "kit/web/Url.h"
 
 namespace {
 
@@ -58,7 +59,9 @@ bool isVisible(const std::shared_ptr<kit::WindowController>& controller) {
     return controller && controller->window() && controller->window()->isVisible();
 }
 
-[[maybe_unused]] void logUnavailable(const char* what) { kit::logf("[WndCtrl] %s is not available in this build", what); }
+[[maybe_unused]] void logUnavailable(const char* what) {
+    kit::logf("[WndCtrl] %s is not available in this build", what);
+}
 
 }  // namespace
 
@@ -149,12 +152,15 @@ void KZWindowControllerManager::installServices() {
         };
     }
     if (!shortcut.showLoginWindowRelateToWindow)
-        shortcut.showLoginWindowRelateToWindow = [] { KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr); };
+        shortcut.showLoginWindowRelateToWindow = [] {
+            KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr);
+        };
     KZShortcutScreenshotReceiver::setServices(std::move(shortcut));
 
     KZAIWebServices::setLoginStateChangedHandler(
         [](const kit::Dictionary& info) { KZAIUserManager::shared().onLoginStateChanged(info); });
-    KZAIWebServices::setShowLoginWindowHandler([] { KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr); });
+    KZAIWebServices::setShowLoginWindowHandler(
+        [] { KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr); });
     KZAIWebServices::setShowImageWindowHandler([] { manager().showAIImageWindowControllerAndCreateNewTab(); });
     KZAIWebServices::setShowDocumentWindowHandler(
         [](const std::string& url) { manager().showAIDocumentWindowControllerAndCreateNewTab(url); });
@@ -169,7 +175,8 @@ std::shared_ptr<KZSideMainWindowController> KZWindowControllerManager::makeSideW
 }
 
 std::shared_ptr<KZAIPermissionTipsWindowController> KZWindowControllerManager::makePermissionTip() {
-    auto tip = kit::create<KZAIPermissionTipsWindowController>(false, kit::Size{kPermissionTipWidth, kPermissionTipHeight});
+    auto tip =
+        kit::create<KZAIPermissionTipsWindowController>(false, kit::Size{kPermissionTipWidth, kPermissionTipHeight});
     tip->window()->center();
     return tip;
 }
@@ -255,7 +262,8 @@ void KZWindowControllerManager::showAISpliashWindowController() {
 
 const std::shared_ptr<KZAISplashWindowController>& KZWindowControllerManager::splashWindowController() {
     if (!splashWindowController_) {
-        splashWindowController_ = kit::create<KZAISplashWindowController>(false, kit::Size{kSplashWidth, kSplashHeight});
+        splashWindowController_ =
+            kit::create<KZAISplashWindowController>(false, kit::Size{kSplashWidth, kSplashHeight});
         splashWindowController_->window()->center();
     }
     return splashWindowController_;
@@ -283,15 +291,13 @@ void KZWindowControllerManager::showGuideEnableWindowController() {
     kit::logLine("[WndCtrl] Show Guide Enable Window");
     const bool chinese = LanguageHelper::getCurrentSystemLanguageType() == 1;
     const double width = chinese ? 328 : 490;
-    auto tip = kit::create<KZStatusGuideTipWindowController>(kit::Size{width, kGuideTipHeight},
-                                                             kit::EdgeInsets{0, 10, 0, 10});
+    auto tip =
+        kit::create<KZStatusGuideTipWindowController>(kit::Size{width, kGuideTipHeight}, kit::EdgeInsets{0, 10, 0, 10});
     kit::Rect buttonWindow;
     if (auto item = statusItem(); item && item->hasWindow()) buttonWindow = item->windowFrame();
     const double offset = chinese ? 40 : 60;
-    const double x = buttonWindow.minX() + buttonWindow.width() - width + offset;
-    const double y = buttonWindow.minY() - 6 - kGuideTipHeight;
     auto w = tip->window();
-    w->setFrameOrigin({x, y});
+    w->setFrameOrigin(guideTipOrigin(buttonWindow, {width, kGuideTipHeight}, offset));
     w->setLevel(kit::WindowLevel::Floating);
     tip->showWindow();
     viewControllers_.push_back(tip);
@@ -299,6 +305,36 @@ void KZWindowControllerManager::showGuideEnableWindowController() {
     kit::RunLoop::main().postAfter(kGuideTipDuration, [weak] {
         if (auto self = weak.lock()) self->closeGuideEnableWindowController();
     });
+}
+
+kit::Point KZWindowControllerManager::guideTipOrigin(const kit::Rect& item, kit::Size size, double offset) {
+    constexpr double kGap = 6;
+    const double x = item.maxX() - size.width + offset;
+    const auto screen = kit::Screen::screenNearest({item.midX(), item.midY()});
+    if (!screen) return {x, item.minY() - kGap - size.height};
+    const kit::Rect visible = screen->visibleFrame();
+    // Under the item when there is room (a panel at the top), else over it (at the bottom), else
+    // beside it (a panel at a side); then kept inside the visible frame.
+    const kit::Point candidates[] = {
+        {x, item.minY() - kGap - size.height},
+        {x, item.maxY() + kGap},
+        {item.minX() - kGap - size.width, item.midY() - size.height / 2},
+        {item.maxX() + kGap, item.midY() - size.height / 2},
+    };
+    kit::Point origin = candidates[0];
+    for (std::size_t i = 0; i < std::size(candidates); ++i) {
+        const kit::Point& c = candidates[i];
+        const bool vertical = i < 2;
+        const bool fits = vertical ? c.y >= visible.minY() && c.y + size.height <= visible.maxY()
+                                   : c.x >= visible.minX() && c.x + size.width <= visible.maxX();
+        if (fits) {
+            origin = c;
+            break;
+        }
+    }
+    origin.x = std::max(visible.minX(), std::min(origin.x, visible.maxX() - size.width));
+    origin.y = std::max(visible.minY(), std::min(origin.y, visible.maxY() - size.height));
+    return origin;
 }
 
 void KZWindowControllerManager::closeGuideEnableWindowController() {
@@ -345,9 +381,7 @@ void KZWindowControllerManager::showAISideWindowController(int type, const std::
     switch (type) {
         case KZAISideWindowSourceTypeOpen:
         case KZAISideWindowSourceTypeContinueAsk:
-        case KZAISideWindowSourceTypeScreenshot:
-            sideMainWindowController_->showWithText(std::nullopt);
-            break;
+        case KZAISideWindowSourceTypeScreenshot: sideMainWindowController_->showWithText(std::nullopt); break;
         case KZAISideWindowSourceTypeSearch:
             if (KZAIUserManager::shared().isLogin()) {
                 sideMainWindowController_->showWithText(text);
@@ -355,8 +389,7 @@ void KZWindowControllerManager::showAISideWindowController(int type, const std::
                 KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr);
             }
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -610,8 +643,8 @@ void KZWindowControllerManager::destoryBrowserWindowController() {
 }
 
 bool KZWindowControllerManager::isAllFunctionWindowNotVisiable() const {
-    for (const auto& controller : {imageWindowController_, writingWindowController_, documentWindowController_,
-                                   browserWindowController_})
+    for (const auto& controller :
+         {imageWindowController_, writingWindowController_, documentWindowController_, browserWindowController_})
         if (isVisible(controller)) return false;
     if (isVisible(permissionWndController_) || isVisible(permissionWndControllerForSheet_)) return false;
     const auto& login = KZAIUserManager::shared().loginWindowController();
@@ -665,7 +698,8 @@ void KZWindowControllerManager::showScreenshotPermissionWindowOnWindow(const std
 
 void KZWindowControllerManager::showDropWindowController() {
     if (!dropWindowController_)
-        dropWindowController_ = kit::create<KZDropWindController>(false, kit::Size{kDropWindowWidth, kDropWindowHeight});
+        dropWindowController_ =
+            kit::create<KZDropWindController>(false, kit::Size{kDropWindowWidth, kDropWindowHeight});
     if (sideMainWindowController_) dropWindowController_->injectWebView(sideMainWindowController_->singleWebView());
 
     std::shared_ptr<kit::Screen> screen =

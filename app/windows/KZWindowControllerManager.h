@@ -31,7 +31,7 @@ namespace kit {
 class StatusItem;
 class Window;
 class WindowController;
-}
+}  // namespace kit
 class JWTipModel;
 class KZSideMainWindowController;
 class KZAISplashWindowController;
@@ -65,6 +65,10 @@ public:
     static constexpr double kPanelWidth = 400;
     static constexpr double kPanelHeight = 324;
     static constexpr double kGuideTipHeight = 42;
+    // Where the guide tip of a size goes for the status item's frame: under it, its right end
+    // `offset` past the item's, or where the item's screen has no room for that, above it, else
+    // beside it; always inside the visible frame of the item's screen.
+    static kit::Point guideTipOrigin(const kit::Rect& item, kit::Size size, double offset);
     static constexpr double kGuideTipDuration = 5;
     static constexpr int kDropWindowLevel = 3;
 
@@ -104,7 +108,9 @@ public:
     const std::vector<std::shared_ptr<kit::WindowController>>& viewControllers() const { return viewControllers_; }
 
     // ---- Side window. ------------------------------------------------------------------------
-    const std::shared_ptr<KZSideMainWindowController>& sideMainWindowController() const { return sideMainWindowController_; }
+    const std::shared_ptr<KZSideMainWindowController>& sideMainWindowController() const {
+        return sideMainWindowController_;
+    }
     void loadSideWindowController() override;
     void showSideMainWindowController() override;
     void hotkeyShowSideMainWindowController() override;
@@ -145,10 +151,16 @@ public:
     const std::shared_ptr<kit::WindowController>& imageWindowController() const { return imageWindowController_; }
     const std::shared_ptr<kit::WindowController>& browserWindowController() const { return browserWindowController_; }
     // Tool windows made elsewhere are handed over here (their classes call this).
-    void setDocumentWindowController(std::shared_ptr<kit::WindowController> c) { documentWindowController_ = std::move(c); }
-    void setWritingWindowController(std::shared_ptr<kit::WindowController> c) { writingWindowController_ = std::move(c); }
+    void setDocumentWindowController(std::shared_ptr<kit::WindowController> c) {
+        documentWindowController_ = std::move(c);
+    }
+    void setWritingWindowController(std::shared_ptr<kit::WindowController> c) {
+        writingWindowController_ = std::move(c);
+    }
     void setImageWindowController(std::shared_ptr<kit::WindowController> c) { imageWindowController_ = std::move(c); }
-    void setBrowserWindowController(std::shared_ptr<kit::WindowController> c) { browserWindowController_ = std::move(c); }
+    void setBrowserWindowController(std::shared_ptr<kit::WindowController> c) {
+        browserWindowController_ = std::move(c);
+    }
 
     // ---- Panels. -----------------------------------------------------------------------------
     void showExplainPanelControllerWindowWithText(const std::string& text, kit::Point origin);
@@ -165,7 +177,9 @@ public:
     void showPermissionWindowOnWindow(const std::shared_ptr<kit::Window>& window);
     void showPermissionWindowAlone() override;
     void showScreenshotPermissionWindowOnWindow(const std::shared_ptr<kit::Window>& window);
-    const std::shared_ptr<KZAIPermissionTipsWindowController>& permissionWndController() const { return permissionWndController_; }
+    const std::shared_ptr<KZAIPermissionTipsWindowController>& permissionWndController() const {
+        return permissionWndController_;
+    }
     const std::shared_ptr<KZAIPermissionTipsWindowController>& permissionWndControllerForSheet() const {
         return permissionWndControllerForSheet_;
     }

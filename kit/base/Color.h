@@ -27,6 +27,14 @@ struct Color {
         auto c = [](double v) { return static_cast<std::uint32_t>(v * 255.0 + 0.5) & 0xFF; };
         return (c(red) << 16) | (c(green) << 8) | c(blue);
     }
+    // Relative luminance of the sRGB components, 0 (black) to 1 (white); alpha is ignored.
+    double luminance() const;
+    // (lighter + 0.05) / (darker + 0.05) of two luminances: 1 for equals, 21 for black on white.
+    static double contrastRatio(Color a, Color b);
+    // Black or white, whichever contrasts more with the background (a shape tinted with it stays
+    // readable on any background).
+    static Color readableOn(Color background);
+
     friend constexpr bool operator==(const Color&, const Color&) = default;
 };
 

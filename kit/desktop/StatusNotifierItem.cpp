@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "kit/base/GRef.h"
 #include "kit/base/Log.h"
@@ -68,15 +70,16 @@ GDBusInterfaceInfo* itemInterface() {
     return node->interfaces[0];
 }
 
+// The theme's text colour, which template images take where the host does not recolour them.
+Color themeTextColour() { return Application::shared().isDarkMode() ? Color::white() : Color::black(); }
+
 // The button's image as the panel shows it: resized to `pixels` (0: as it is), template images
 // tinted with the theme's text colour.
 Image buttonImage(const StatusItemButton& button, int pixels) {
     Image image = Image::named(button.imageName);
     if (!image) return image;
     if (pixels > 0) image = image.resized({pixels / image.scale(), pixels / image.scale()});
-    if (button.imageIsTemplate || image.isTemplate()) {
-        image = image.tinted(Application::shared().isDarkMode() ? Color::white() : Color::black());
-    }
+    if (button.imageIsTemplate || image.isTemplate()) image = image.tinted(themeTextColour());
     return image;
 }
 
@@ -118,34 +121,76 @@ std::string iconNameFor(std::string imageName) {
     return imageName + "-" + std::to_string(::getpid());
 }
 
+constexpr std::string_view kSymbolicSuffix = "-symbolic";
+
 // Removes the icons that processes which ended without their clean-up left behind.
 void removeStaleIcons(const std::string& folder) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string stem = entry.path().stem().string();
+        std::string stem = entry.path().stem().string();
+        if (stem.ends_with(kSymbolicSuffix)) stem.resize(stem.size() - kSymbolicSuffix.size());
         const auto dash = stem.rfind('-');
-        if (entry.path().extension() != ".png" || dash == std::string::npos) continue;
+        const auto extension = entry.path().extension();
+        if ((extension != ".png" && extension != ".svg") || dash == std::string::npos) continue;
         const long pid = std::strtol(stem.c_str() + dash + 1, nullptr, 10);
-        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) std::filesystem::remove(entry.path(), error);
+        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(entry.path(), error);
     }
 }
 
-// Writes the image as <folder>/<name>.png, readable by the user alone; false when it cannot.
-bool writeIconFile(const std::string& folder, const std::string& name, const Image& image) {
-    if (name.empty() || name.front() == '.' || !image) return false;
+// Writes <folder>/<file>, readable by the user alone; false when it cannot.
+bool writePrivateIcon(const std::string& folder, const std::string& file, const char* bytes, std::size_t size) {
     if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) return false;
     g_chmod(folder.c_str(), 0700);
-    auto png = image.encode(ImageFormat::Png);
-    if (!png) return false;
-    const std::string path = folder + "/" + name + ".png";
+    const std::string path = folder + "/" + file;
     GError* error = nullptr;
     // Written beside and renamed over: a host reading the file never sees half of it.
-    if (!g_file_set_contents_full(path.c_str(), reinterpret_cast<const char*>(png->data()),
-                                  static_cast<gssize>(png->size()), G_FILE_SET_CONTENTS_CONSISTENT, 0600, &error)) {
+    if (!g_file_set_contents_full(path.c_str(), bytes, static_cast<gssize>(size), G_FILE_SET_CONTENTS_CONSISTENT, 0600,
+                                  &error)) {
         logf("The status item's icon cannot be written: %s", dbus::takeError(error).c_str());
         return false;
     }
     return true;
+}
+
+// Writes the image as <folder>/<name>.png; false when it cannot.
+bool writeIconFile(const std::string& folder, const std::string& name, const Image& image) {
+    if (name.empty() || name.front() == '.' || !image) return false;
+    auto png = image.encode(ImageFormat::Png);
+    if (!png) return false;
+    return writePrivateIcon(folder, name + ".png", reinterpret_cast<const char*>(png->data()), png->size());
+}
+
+// Writes a template image's shape as <folder>/<name>-symbolic.svg: one rectangle in the text
+// colour, masked by the shape. Hosts recolour a symbolic icon's rectangles and paths to their
+// panel's text (GTK's icon themes) or set its ColorScheme-Text colour (Plasma); others draw it in
+// `tint`. False when it cannot be written.
+bool writeSymbolicIconFile(const std::string& folder, const std::string& name, const Image& shape, Color tint) {
+    if (name.empty() || name.front() == '.' || !shape) return false;
+    auto png = shape.tinted(Color::white()).encode(ImageFormat::Png);
+    if (!png) return false;
+    gchar* base64 = g_base64_encode(png->data(), png->size());
+    const std::string w = std::to_string(shape.pixelWidth());
+    const std::string h = std::to_string(shape.pixelHeight());
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "#%06x", tint.hex());
+    const std::string svg =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"" + w +
+        "\" height=\"" + h + "\" viewBox=\"0 0 " + w + " " + h +
+        "\">\n"
+        "  <style type=\"text/css\" id=\"current-color-scheme\">.ColorScheme-Text { color: " +
+        colour +
+        "; }</style>\n"
+        "  <defs><mask id=\"shape\" maskUnits=\"userSpaceOnUse\" x=\"0\" y=\"0\" width=\"" +
+        w + "\" height=\"" + h + "\"><image width=\"" + w + "\" height=\"" + h +
+        "\" xlink:href=\"data:image/png;base64," + base64 +
+        "\"/></mask></defs>\n"
+        "  <rect class=\"ColorScheme-Text\" width=\"" +
+        w + "\" height=\"" + h +
+        "\" style=\"fill:currentColor\" mask=\"url(#shape)\"/>\n"
+        "</svg>\n";
+    g_free(base64);
+    return writePrivateIcon(folder, name + std::string(kSymbolicSuffix) + ".svg", svg.data(), svg.size());
 }
 
 int nextItemNumber() {
@@ -157,12 +202,14 @@ int nextItemNumber() {
 
 Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::make(GDBusConnection* bus, StatusItem& item) {
     std::unique_ptr<StatusNotifierItem> self(new StatusNotifierItem(bus, item));
-    static const GDBusInterfaceVTable vtable{&StatusNotifierItem::methodCall, &StatusNotifierItem::property, nullptr, {}};
+    static const GDBusInterfaceVTable vtable{
+        &StatusNotifierItem::methodCall, &StatusNotifierItem::property, nullptr, {}};
     GError* error = nullptr;
     self->registration_ =
         g_dbus_connection_register_object(bus, kObjectPath, itemInterface(), &vtable, self.get(), nullptr, &error);
     if (!self->registration_) return Error{"cannot export the status item: " + dbus::takeError(error)};
-    self->serviceName_ = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" + std::to_string(nextItemNumber());
+    self->serviceName_ =
+        "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" + std::to_string(nextItemNumber());
     auto reply = VariantRef::adopt(g_dbus_connection_call_sync(
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
         g_variant_new("(su)", self->serviceName_.c_str(), 4u /* DO_NOT_QUEUE */), G_VARIANT_TYPE("(u)"),
@@ -191,7 +238,18 @@ StatusNotifierItem::~StatusNotifierItem() {
                                "ReleaseName", g_variant_new("(s)", serviceName_.c_str()), nullptr,
                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
     }
-    if (!iconName_.empty()) g_unlink((iconFolder_ + "/" + iconName_ + ".png").c_str());
+    removeIconFiles();
+}
+
+void StatusNotifierItem::removeIconFiles() {
+    if (iconName_.empty()) return;
+    g_unlink((iconFolder_ + "/" + iconName_ + ".png").c_str());
+    if (symbolic_) g_unlink((iconFolder_ + "/" + iconName_ + std::string(kSymbolicSuffix) + ".svg").c_str());
+}
+
+std::string StatusNotifierItem::iconNameForHosts() const {
+    if (iconName_.empty()) return kFallbackThemeIcon;
+    return symbolic_ ? iconName_ + std::string(kSymbolicSuffix) : iconName_;
 }
 
 void StatusNotifierItem::registerWithWatcher() {
@@ -233,7 +291,8 @@ GVariant* StatusNotifierItem::pixmaps() const {
 
 GVariant* StatusNotifierItem::toolTip() const {
     GVariant* noPixmaps = g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
-    return g_variant_new("(s@a(iiay)ss)", iconName_.c_str(), noPixmaps, title_.c_str(), "");
+    return g_variant_new("(s@a(iiay)ss)", iconName_.empty() ? "" : iconNameForHosts().c_str(), noPixmaps,
+                         title_.c_str(), "");
 }
 
 void StatusNotifierItem::update() {
@@ -250,9 +309,13 @@ void StatusNotifierItem::update() {
     shown_ = image;
     title_ = title;
     if (iconChanged) {
-        if (!iconName_.empty()) g_unlink((iconFolder_ + "/" + iconName_ + ".png").c_str());
+        removeIconFiles();
         const std::string name = iconNameFor(button.imageName);
-        iconName_ = writeIconFile(iconFolder_, name, buttonImage(button, 64)) ? name : "";
+        const Image large = buttonImage(button, 64);
+        iconName_ = writeIconFile(iconFolder_, name, large) ? name : "";
+        const bool isTemplate = button.imageIsTemplate || (image && image.isTemplate());
+        symbolic_ =
+            !iconName_.empty() && isTemplate && writeSymbolicIconFile(iconFolder_, name, large, themeTextColour());
         emit("NewIcon");
     }
     if (titleChanged) emit("NewTitle");
@@ -265,15 +328,19 @@ void StatusNotifierItem::emit(const char* signal, GVariant* arguments) {
 }
 
 void StatusNotifierItem::reportWindow() {
-    // The host does not say where it shows the item: the last click's place, else the top-right
-    // corner of the main screen, where panels keep their trays.
+    // The host does not say where it shows the item: the last click's place, else the end of the
+    // main screen's panel, on the side the work area leaves to it (the top right without one).
     Rect frame;
     if (hasClickPoint_) {
         const Point p = CoordinateSpace::current().toKit(clickX_, clickY_);
         frame = Rect{p.x - kItemSide / 2, p.y - kItemSide / 2, kItemSide, kItemSide};
     } else if (auto screen = Screen::mainScreen()) {
         const Rect s = screen->frame();
-        frame = Rect{s.maxX() - kItemSide, s.maxY() - kItemSide, kItemSide, kItemSide};
+        const Rect v = screen->visibleFrame();
+        const bool bottomPanel = v.minY() > s.minY() && v.maxY() >= s.maxY();
+        const bool leftPanel = v.minX() > s.minX() && v.maxY() >= s.maxY() && v.minY() <= s.minY();
+        frame = Rect{leftPanel ? s.minX() : s.maxX() - kItemSide, bottomPanel ? s.minY() : s.maxY() - kItemSide,
+                     kItemSide, kItemSide};
     }
     item_.setWindowState(true, kWindowOcclusionStateVisible, frame);
 }
@@ -316,9 +383,10 @@ GVariant* StatusNotifierItem::property(GDBusConnection*, const char*, const char
     if (property == "Title") return g_variant_new_string(self->title_.c_str());
     if (property == "Status") return g_variant_new_string("Active");
     if (property == "WindowId") return g_variant_new_int32(0);
-    if (property == "IconThemePath") return g_variant_new_string(self->iconName_.empty() ? "" : self->iconFolder_.c_str());
+    if (property == "IconThemePath")
+        return g_variant_new_string(self->iconName_.empty() ? "" : self->iconFolder_.c_str());
     // Without its image the item still shows, as the tray's does, with the theme's program icon.
-    if (property == "IconName") return g_variant_new_string(self->iconName_.empty() ? kFallbackThemeIcon : self->iconName_.c_str());
+    if (property == "IconName") return g_variant_new_string(self->iconNameForHosts().c_str());
     if (property == "IconPixmap") return self->pixmaps();
     if (property == "ToolTip") return self->toolTip();
     if (property == "ItemIsMenu") return g_variant_new_boolean(FALSE);
@@ -349,7 +417,9 @@ DesktopStatusItemPeer::DesktopStatusItemPeer(StatusItem& item) : item_(item) {
         +[](GDBusConnection*, const char*, const char* owner, gpointer self) {
             static_cast<DesktopStatusItemPeer*>(self)->watcherAppeared(owner);
         },
-        +[](GDBusConnection*, const char*, gpointer self) { static_cast<DesktopStatusItemPeer*>(self)->watcherVanished(); },
+        +[](GDBusConnection*, const char*, gpointer self) {
+            static_cast<DesktopStatusItemPeer*>(self)->watcherVanished();
+        },
         this, nullptr);
 }
 

@@ -63,8 +63,14 @@ private:
     StatusItem& item_;
     std::string serviceName_;
     guint registration_ = 0;
-    // What the hosts were last given.
+    void removeIconFiles();
+    // The name the hosts look the icon up by: a template image's recolourable variant.
+    std::string iconNameForHosts() const;
+
+    // What the hosts were last given: <iconName_>.png, and for a template image also
+    // <iconName_>-symbolic.svg, which a host recolours to its panel's text.
     std::string iconName_;
+    bool symbolic_ = false;
     std::string iconFolder_;
     std::string title_;
     std::string iconKey_;

@@ -8,10 +8,12 @@
 
 #include "kit/base/GRef.h"
 #include "kit/base/Log.h"
+#include "kit/base/RunLoop.h"
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/desktop/Dialogs.h"
-#include "kit/ui/Application.h"
+#include "kit/desktop/TrayColors.h"
 #include "kit/desktop/X11.h"
+#include "kit/ui/Application.h"
 
 // GtkStatusIcon is deprecated in GTK 3 but remains the tray protocol X11 panels speak.
 G_GNUC_BEGIN_IGNORE_DEPRECATIONS
@@ -19,6 +21,10 @@ G_GNUC_BEGIN_IGNORE_DEPRECATIONS
 namespace kit::desktop {
 
 namespace {
+// The tray's colours are read this often after an embedding, this many times.
+constexpr double kTraySampleInterval = 0.4;
+constexpr int kTraySamples = 5;
+
 bool& loggedNoTray() {
     static bool logged = false;
     return logged;
@@ -50,7 +56,8 @@ bool TrayStatusItemPeer::trayAvailable() {
     return XGetSelectionOwner(xdisplay, XInternAtom(xdisplay, selection.c_str(), False)) != None;
 }
 
-TrayStatusItemPeer::TrayStatusItemPeer(StatusItem& item) : item_(item), icon_(GRef<GtkStatusIcon>::adopt(gtk_status_icon_new())) {
+TrayStatusItemPeer::TrayStatusItemPeer(StatusItem& item)
+    : item_(item), icon_(GRef<GtkStatusIcon>::adopt(gtk_status_icon_new())) {
     quietTrayMapReport();
     gtk_status_icon_set_visible(icon_.get(), FALSE);
     signals_.connect(icon_.get(), "activate", [this](GtkStatusIcon*) {
@@ -62,24 +69,49 @@ TrayStatusItemPeer::TrayStatusItemPeer(StatusItem& item) : item_(item), icon_(GR
 }
 
 TrayStatusItemPeer::~TrayStatusItemPeer() {
+    alive_.end();
     signals_.disconnectAll();
     gtk_status_icon_set_visible(icon_.get(), FALSE);
 }
 
-void TrayStatusItemPeer::statusItemChanged(StatusItem& item) {
-    if (removed_) return;
-    const auto& button = item.button();
+void TrayStatusItemPeer::applyImage() {
+    const auto& button = item_.button();
     Image image = Image::named(button.imageName);
     if (image && button.imageSize.width > 0 && button.imageSize.height > 0) image = image.resized(button.imageSize);
     if (image && (button.imageIsTemplate || image.isTemplate())) {
-        // Template images take the colour of the panel's text.
-        image = image.tinted(Application::shared().isDarkMode() ? Color::white() : Color::black());
+        const Color theme = Application::shared().isDarkMode() ? Color::white() : Color::black();
+        image = image.tinted(trayTint_.value_or(theme));
     }
     if (auto pixbuf = GRef<GdkPixbuf>::adopt(pixbufFromImage(image))) {
         gtk_status_icon_set_from_pixbuf(icon_.get(), pixbuf.get());
     } else {
         gtk_status_icon_set_from_icon_name(icon_.get(), "application-x-executable");
     }
+}
+
+void TrayStatusItemPeer::sampleTrayColours(int remaining) {
+    if (removed_ || !gtk_status_icon_is_embedded(icon_.get())) return;
+    GdkScreen* screen = gtk_status_icon_get_screen(icon_.get());
+    GdkDisplay* display = screen ? gdk_screen_get_display(screen) : nullptr;
+    if (display && GDK_IS_X11_DISPLAY(display)) {
+        const auto tint = trayTemplateTint(GDK_DISPLAY_XDISPLAY(display), gdk_x11_screen_get_screen_number(screen),
+                                           static_cast<::Window>(gtk_status_icon_get_x11_window_id(icon_.get())));
+        if (tint && tint != trayTint_) {
+            trayTint_ = tint;
+            applyImage();
+        }
+    }
+    if (remaining <= 1) return;
+    LifetimeWatch alive = alive_.watch();
+    RunLoop::main().postAfter(kTraySampleInterval, [this, alive, remaining] {
+        if (!alive.expired()) sampleTrayColours(remaining - 1);
+    });
+}
+
+void TrayStatusItemPeer::statusItemChanged(StatusItem& item) {
+    if (removed_) return;
+    const auto& button = item.button();
+    applyImage();
     gtk_status_icon_set_tooltip_text(icon_.get(), button.toolTip.empty() ? nullptr : button.toolTip.c_str());
     gtk_status_icon_set_title(icon_.get(), button.toolTip.c_str());
     if (!gtk_status_icon_get_visible(icon_.get())) {
@@ -100,8 +132,17 @@ void TrayStatusItemPeer::statusItemRemoved(StatusItem&) {
 void TrayStatusItemPeer::reportState() {
     if (removed_) return;
     if (!gtk_status_icon_is_embedded(icon_.get())) {
+        embedded_ = false;
         item_.setWindowState(false, 0);
         return;
+    }
+    if (!embedded_) {
+        // Newly embedded, perhaps in another tray: its colours are read afresh.
+        embedded_ = true;
+        LifetimeWatch alive = alive_.watch();
+        RunLoop::main().postAfter(kTraySampleInterval, [this, alive] {
+            if (!alive.expired()) sampleTrayColours(kTraySamples);
+        });
     }
     GdkRectangle area{};
     Rect frame;

@@ -31,22 +31,29 @@ public:
 // server with direct rendering (DRI3 or DRI2). Without it GL is a software rasteriser, and the
 // page processes composite into shared memory instead, which costs them far less memory.
 // QUARN_WEB_RENDERING=software or =accelerated chooses either path. Chosen before the first
-// page process starts, which inherits it.
+// page process starts, which inherits it. The log line says which path and what chose it (the
+// benchmark's reference window makes the same choice and compares).
 void chooseRenderingPath() {
     const char* chosen = std::getenv("QUARN_WEB_RENDERING");
+    const std::string_view variable = chosen ? chosen : "";
     bool gpu = true;
-    if (chosen && std::string_view(chosen) == "software") {
+    const char* reason = "QUARN_WEB_RENDERING=accelerated";
+    if (variable == "software") {
         gpu = false;
-    } else if (!(chosen && std::string_view(chosen) == "accelerated")) {
+        reason = "QUARN_WEB_RENDERING=software";
+    } else if (variable != "accelerated") {
+        reason = "not an X display";
         GdkDisplay* display = gdk_display_get_default();
         if (display && GDK_IS_X11_DISPLAY(display)) {
             Display* x = gdk_x11_display_get_xdisplay(display);
             int opcode = 0, event = 0, error = 0;
-            gpu = XQueryExtension(x, "DRI3", &opcode, &event, &error) || XQueryExtension(x, "DRI2", &opcode, &event, &error);
+            gpu = XQueryExtension(x, "DRI3", &opcode, &event, &error) ||
+                  XQueryExtension(x, "DRI2", &opcode, &event, &error);
+            reason = gpu ? "the display has direct rendering" : "no direct rendering";
         }
     }
     if (!gpu) g_setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", FALSE);
-    logf("[WebKit] pages composited %s", gpu ? "through GPU buffers" : "in shared memory (no direct rendering)");
+    logf("[WebKit] pages composited %s (%s)", gpu ? "through GPU buffers" : "in shared memory", reason);
 }
 
 struct Installation {

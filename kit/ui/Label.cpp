@@ -101,7 +101,8 @@ TextLayoutOptions Label::layoutOptions(double width) const {
     options.alignment = alignment_;
     options.lineBreakMode = lineBreakMode_;
     options.maximumNumberOfLines = singleLine_ ? 1 : maximumLines_;
-    if (singleLine_ && (lineBreakMode_ == LineBreakMode::WordWrapping || lineBreakMode_ == LineBreakMode::CharWrapping)) {
+    if (singleLine_ &&
+        (lineBreakMode_ == LineBreakMode::WordWrapping || lineBreakMode_ == LineBreakMode::CharWrapping)) {
         options.lineBreakMode = LineBreakMode::Clipping;
     }
     return options;
@@ -130,9 +131,15 @@ Size Label::intrinsicContentSize() const {
     return {preferredMaxWidth_ > 0 ? fitted.width : kNoIntrinsicMetric, fitted.height};
 }
 
+double Label::intrinsicHeightForWidth(double width) const {
+    if (pangotextSingleLine() || preferredMaxWidth_ > 0 || width <= 0) return intrinsicContentSize().height;
+    return sizeThatFits(width).height;
+}
+
 bool Label::pangotextSingleLine() const {
     const auto options = layoutOptions(0);
-    const bool wraps = options.lineBreakMode == LineBreakMode::WordWrapping || options.lineBreakMode == LineBreakMode::CharWrapping;
+    const bool wraps =
+        options.lineBreakMode == LineBreakMode::WordWrapping || options.lineBreakMode == LineBreakMode::CharWrapping;
     return !wraps && options.maximumNumberOfLines <= 1;
 }
 

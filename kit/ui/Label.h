@@ -68,6 +68,8 @@ public:
     TextLayoutOptions layoutOptions(double width) const;
 
     Size intrinsicContentSize() const override;
+    // A wrapping label without a preferred wrapping width wraps at the width it is given.
+    double intrinsicHeightForWidth(double width) const override;
     void draw(GraphicsContext& context, const Rect& dirtyRect) override;
     std::string accessibilityLabel() const override;
 

@@ -78,7 +78,9 @@ ConstraintItem& ConstraintItem::lessThanOrEqualTo(const LayoutAnchor& a) {
 ConstraintItem& ConstraintItem::greaterThanOrEqualTo(const LayoutAnchor& a) {
     return relate(LayoutRelation::GreaterThanOrEqual, a.view.lock(), a.attribute, 0);
 }
-ConstraintItem& ConstraintItem::equalTo(double constant) { return relate(LayoutRelation::Equal, nullptr, std::nullopt, constant); }
+ConstraintItem& ConstraintItem::equalTo(double constant) {
+    return relate(LayoutRelation::Equal, nullptr, std::nullopt, constant);
+}
 ConstraintItem& ConstraintItem::lessThanOrEqualTo(double constant) {
     return relate(LayoutRelation::LessThanOrEqual, nullptr, std::nullopt, constant);
 }
@@ -184,8 +186,9 @@ void updateConstraints(const std::shared_ptr<View>& view, const std::function<vo
     block(maker);
     auto& list = Layout::mutableConstraints(*view);
     for (const auto& c : maker.build()) {
-        auto it = std::find_if(list.begin(), list.end(),
-                               [&](const LayoutConstraint& e) { return e.attribute == c.attribute && e.relation == c.relation; });
+        auto it = std::find_if(list.begin(), list.end(), [&](const LayoutConstraint& e) {
+            return e.attribute == c.attribute && e.relation == c.relation;
+        });
         if (it != list.end()) {
             *it = c;
         } else {
@@ -279,7 +282,8 @@ struct Solver {
             if (isHorizontal(c.attribute) != horizontal) continue;
             if (auto v = wanted(c, otherAxisDone)) items.push_back({c.attribute, c.relation, *v, c.priority});
         }
-        std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.priority > b.priority; });
+        std::stable_sort(items.begin(), items.end(),
+                         [](const Item& a, const Item& b) { return a.priority > b.priority; });
 
         std::optional<double> size;
         std::vector<std::pair<LayoutAttribute, double>> positions;
@@ -289,7 +293,8 @@ struct Solver {
             if (fixed >= 2) break;
             if (item.attribute == sizeAttr) {
                 if (!size) size = item.value;
-            } else if (std::none_of(positions.begin(), positions.end(), [&](auto& p) { return p.first == item.attribute; })) {
+            } else if (std::none_of(positions.begin(), positions.end(),
+                                    [&](auto& p) { return p.first == item.attribute; })) {
                 positions.emplace_back(item.attribute, item.value);
             }
         }
@@ -298,7 +303,10 @@ struct Solver {
         const double currentSize = horizontal ? current.width : current.height;
         double natural = currentSize;
         const Size intrinsic = view.intrinsicContentSize();
-        const double intrinsicValue = horizontal ? intrinsic.width : intrinsic.height;
+        double intrinsicValue = horizontal ? intrinsic.width : intrinsic.height;
+        // The height follows the width just solved, not the frame's width before this layout
+        // (zero before the first one, which would leave wrapped text one line high).
+        if (!horizontal && otherAxisDone) intrinsicValue = view.intrinsicHeightForWidth(result.width);
         if (intrinsicValue >= 0) natural = intrinsicValue;
 
         auto minFrom = [](LayoutAttribute a, double value, double length) {
@@ -346,7 +354,11 @@ struct Solver {
                 const double bounded = atMost ? std::min(length, item.value) : std::max(length, item.value);
                 if (bounded != length) {
                     // Keep the anchored position where it was.
-                    const double anchorValue = positions.empty() ? min : attributeValue(horizontal ? Visual{min, 0, length, 0} : Visual{0, min, 0, length}, positions[0].first);
+                    const double anchorValue =
+                        positions.empty()
+                            ? min
+                            : attributeValue(horizontal ? Visual{min, 0, length, 0} : Visual{0, min, 0, length},
+                                             positions[0].first);
                     length = bounded;
                     min = positions.empty() ? min : minFrom(positions[0].first, anchorValue, length);
                 }
@@ -357,7 +369,8 @@ struct Solver {
             const bool violated = atMost ? value > item.value : value < item.value;
             if (!violated) continue;
             const double delta = item.value - value;
-            const bool isMaxEdge = item.attribute == LayoutAttribute::Right || item.attribute == LayoutAttribute::Bottom;
+            const bool isMaxEdge =
+                item.attribute == LayoutAttribute::Right || item.attribute == LayoutAttribute::Bottom;
             if (positions.empty() || (!sizeFree && size)) {
                 min += delta;
             } else if (isMaxEdge) {

@@ -1,5 +1,9 @@
 #include "kit/ui/Screen.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 #include "kit/base/NotificationCenter.h"
 #include "kit/ui/Application.h"
 
@@ -29,10 +33,26 @@ std::shared_ptr<Screen> Screen::mainScreen() {
 
 std::shared_ptr<Screen> Screen::screenContaining(Point point) {
     for (const auto& screen : list()) {
-        const Rect f = screen->frame();
-        if (point.x >= f.minX() && point.x < f.maxX() && point.y >= f.minY() && point.y < f.maxY()) return screen;
+        if (screen->frame().containsPointWithMinimumEdges(point)) return screen;
     }
     return nullptr;
+}
+
+std::shared_ptr<Screen> Screen::screenNearest(Point point) {
+    if (auto containing = screenContaining(point)) return containing;
+    std::shared_ptr<Screen> nearest;
+    double nearestDistance = std::numeric_limits<double>::infinity();
+    for (const auto& screen : list()) {
+        const Rect f = screen->frame();
+        const double dx = std::max({f.minX() - point.x, 0.0, point.x - f.maxX()});
+        const double dy = std::max({f.minY() - point.y, 0.0, point.y - f.maxY()});
+        const double distance = std::hypot(dx, dy);
+        if (distance < nearestDistance) {
+            nearestDistance = distance;
+            nearest = screen;
+        }
+    }
+    return nearest;
 }
 
 void Screen::updateScreens(BackendBadge, const std::vector<ScreenDescription>& descriptions) {
@@ -56,7 +76,9 @@ void Screen::updateScreens(BackendBadge, const std::vector<ScreenDescription>& d
         }
     }
     screens = std::move(next);
-    if (changed) NotificationCenter::defaultCenter().post(kApplicationDidChangeScreenParametersNotification, &Application::shared());
+    if (changed)
+        NotificationCenter::defaultCenter().post(kApplicationDidChangeScreenParametersNotification,
+                                                 &Application::shared());
 }
 
 }  // namespace kit

@@ -29,6 +29,9 @@ public:
     static std::shared_ptr<Screen> mainScreen();
     // The first screen whose frame contains the point (minimum edges in, maximum edges out).
     static std::shared_ptr<Screen> screenContaining(Point point);
+    // The screen containing the point by the rule above, else the one whose frame lies nearest to
+    // it; nullptr when there is no screen.
+    static std::shared_ptr<Screen> screenNearest(Point point);
 
     const std::string& identifier() const { return description_.identifier; }
     const std::string& localizedName() const { return description_.name; }

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "kit/base/NotificationCenter.h"
-#include "kit/ui/AnimationInternal.h"
 #include "kit/ui/Animation.h"
+#include "kit/ui/AnimationInternal.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/Layout.h"
@@ -23,9 +23,7 @@ View::~View() {
 
 void View::init() { initialized_ = true; }
 
-std::shared_ptr<View> View::superviewShared() const {
-    return superview_ ? superview_->shared_from_this() : nullptr;
-}
+std::shared_ptr<View> View::superviewShared() const { return superview_ ? superview_->shared_from_this() : nullptr; }
 
 Window* View::windowPointer() const { return window_.lock().get(); }
 
@@ -67,7 +65,8 @@ void View::removeFromSuperview() {
                    siblings.end());
     superview_ = nullptr;
     if (auto window = window_.lock()) {
-        if (auto responder = window->firstResponder(); responder && (responder.get() == this || responder->isDescendantOf(*this)))
+        if (auto responder = window->firstResponder();
+            responder && (responder.get() == this || responder->isDescendantOf(*this)))
             window->makeFirstResponder(nullptr);
         // A view removed while it is being clicked is kept by the window until the mouse-up.
         Application::shared().releaseLater(self);
@@ -344,6 +343,8 @@ void View::layout() { Layout::applyConstraints(*this); }
 
 Size View::intrinsicContentSize() const { return {kNoIntrinsicMetric, kNoIntrinsicMetric}; }
 
+double View::intrinsicHeightForWidth(double) const { return intrinsicContentSize().height; }
+
 void View::invalidateIntrinsicContentSize() {
     setNeedsLayout();
     if (superview_) superview_->setNeedsLayout();
@@ -360,7 +361,9 @@ void View::setContentHuggingPriority(double priority, Axis axis) {
     hugging_[axis == Axis::Horizontal ? 0 : 1] = priority;
     if (superview_) superview_->setNeedsLayout();
 }
-double View::contentCompressionResistancePriority(Axis axis) const { return compression_[axis == Axis::Horizontal ? 0 : 1]; }
+double View::contentCompressionResistancePriority(Axis axis) const {
+    return compression_[axis == Axis::Horizontal ? 0 : 1];
+}
 void View::setContentCompressionResistancePriority(double priority, Axis axis) {
     compression_[axis == Axis::Horizontal ? 0 : 1] = priority;
     if (superview_) superview_->setNeedsLayout();
@@ -432,7 +435,8 @@ void View::keyUp(const Event& event) { passUp(*this, event, &View::keyUp); }
 void View::addTrackingArea(const std::shared_ptr<TrackingArea>& area) {
     if (!area) return;
     if (area->owner_.expired()) area->owner_ = weak_from_this();
-    if (std::find(trackingAreas_.begin(), trackingAreas_.end(), area) == trackingAreas_.end()) trackingAreas_.push_back(area);
+    if (std::find(trackingAreas_.begin(), trackingAreas_.end(), area) == trackingAreas_.end())
+        trackingAreas_.push_back(area);
 }
 
 void View::removeTrackingArea(const std::shared_ptr<TrackingArea>& area) {

@@ -185,6 +185,9 @@ public:
     virtual void layout();
     // Natural size; a negative component means none (kNoIntrinsicMetric).
     virtual Size intrinsicContentSize() const;
+    // The natural height once the layout has settled the width (wrapped text grows as the width
+    // shrinks); the intrinsic height by default.
+    virtual double intrinsicHeightForWidth(double width) const;
     void invalidateIntrinsicContentSize();
     Size fittingSize() const;
     static constexpr double kNoIntrinsicMetric = -1;

@@ -4,13 +4,13 @@
 #include <cmath>
 
 #include "kit/base/NotificationCenter.h"
+#include "kit/base/RunLoop.h"
 #include "kit/ui/AnimationInternal.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/Button.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/GraphicsContext.h"
-#include "kit/base/RunLoop.h"
 #include "kit/ui/Screen.h"
 #include "kit/ui/View.h"
 
@@ -566,9 +566,7 @@ void Window::sendEvent(const Event& event) {
         case EventType::OtherMouseUp:
         case EventType::LeftMouseDragged:
         case EventType::RightMouseDragged:
-        case EventType::OtherMouseDragged:
-            dispatchMouse(event);
-            break;
+        case EventType::OtherMouseDragged: dispatchMouse(event); break;
         case EventType::ScrollWheel:
             if (ignoresMouseEvents_) break;
             if (auto hit = frameView_->hitTest(event.locationInWindow)) hit->scrollWheel(event);
@@ -656,8 +654,19 @@ void Window::dispatchMouse(const Event& event) {
 }
 
 void Window::unhandledEvent(const Event& event) {
+    if (event.type == EventType::KeyDown) {
+        auto self = shared_from_this();
+        if (event.characters == "\r") {
+            if (auto button = defaultButton(); button && !button->isHiddenOrHasHiddenAncestor())
+                button->accessibilityPerformPress();
+        } else if (event.characters == "\x1b") {
+            if (auto operation = cancelOperation_) operation();
+        }
+        return;
+    }
     if (event.type != EventType::LeftMouseDown || !isMovable()) return;
-    const bool inTitleBar = hasTitleBar() && !isFullScreen() && event.locationInWindow.y >= frame_.height() - kTitleBarHeight;
+    const bool inTitleBar =
+        hasTitleBar() && !isFullScreen() && event.locationInWindow.y >= frame_.height() - kTitleBarHeight;
     const bool canMove = mouseDownView_ && mouseDownView_->mouseDownCanMoveWindow();
     if (inTitleBar || (movableByBackground_ && canMove)) {
         draggingWindow_ = true;

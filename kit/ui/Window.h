@@ -46,8 +46,7 @@ inline constexpr const char* kWindowWillEnterFullScreenNotification = "NSWindowW
 inline constexpr const char* kWindowDidEnterFullScreenNotification = "NSWindowDidEnterFullScreenNotification";
 inline constexpr const char* kWindowWillExitFullScreenNotification = "NSWindowWillExitFullScreenNotification";
 inline constexpr const char* kWindowDidExitFullScreenNotification = "NSWindowDidExitFullScreenNotification";
-inline constexpr const char* kWindowDidChangeOcclusionStateNotification =
-    "NSWindowDidChangeOcclusionStateNotification";
+inline constexpr const char* kWindowDidChangeOcclusionStateNotification = "NSWindowDidChangeOcclusionStateNotification";
 
 // The platform's style mask bits.
 enum WindowStyleMask : unsigned {
@@ -113,7 +112,10 @@ inline constexpr double kTitleBarHeight = 28;
 class WindowDelegate {
 public:
     virtual ~WindowDelegate() = default;
-    virtual bool windowShouldClose(Window& window) { (void)window; return true; }
+    virtual bool windowShouldClose(Window& window) {
+        (void)window;
+        return true;
+    }
     virtual void windowWillClose(Window& window) { (void)window; }
     virtual void windowDidBecomeKey(Window& window) { (void)window; }
     virtual void windowDidResignKey(Window& window) { (void)window; }
@@ -129,7 +131,10 @@ public:
     virtual void windowDidExitFullScreen(Window& window) { (void)window; }
     virtual void windowDidChangeOcclusionState(Window& window) { (void)window; }
     // The user is resizing to `proposed` (frame size); answers the size to use.
-    virtual Size windowWillResize(Window& window, Size proposed) { (void)window; return proposed; }
+    virtual Size windowWillResize(Window& window, Size proposed) {
+        (void)window;
+        return proposed;
+    }
 };
 
 class Window : public std::enable_shared_from_this<Window> {
@@ -276,8 +281,14 @@ public:
     // Events: routes a mouse, scroll or key event to its view (the application calls this after
     // its local monitors).
     virtual void sendEvent(const Event& event);
-    // A view passed an event up past the top view.
+    // A view passed an event up past the top view. Return (and Enter) left to the window press
+    // its default button; Escape performs its cancel operation.
     virtual void unhandledEvent(const Event& event);
+    // The button Return presses when no view took the key (the platform's default button).
+    std::shared_ptr<View> defaultButton() const { return defaultButton_.lock(); }
+    void setDefaultButton(const std::shared_ptr<View>& button) { defaultButton_ = button; }
+    // What Escape does when no view took the key; nothing by default.
+    void setCancelOperation(std::function<void()> operation) { cancelOperation_ = std::move(operation); }
     // Tracking areas: the mouse is at this screen point; `topmost` tells whether this window is
     // the one under it.
     void updateTracking(Point screenPoint, bool topmost, const Event* cause);
@@ -339,6 +350,8 @@ private:
     std::shared_ptr<View> titleBarView_;
     std::shared_ptr<Control> buttons_[3];
     std::weak_ptr<View> firstResponder_;
+    std::weak_ptr<View> defaultButton_;
+    std::function<void()> cancelOperation_;
     std::weak_ptr<WindowDelegate> delegate_;
     std::weak_ptr<WindowController> controller_;
     std::shared_ptr<Window> sheet_;

@@ -300,7 +300,7 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
-                 desktop_services=None, app_env=None, app_prefix=()):
+                 tray_background=None, desktop_services=None, app_env=None, app_prefix=()):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -315,6 +315,8 @@ class Session:
         self.service_args = list(service_args)
         self.start_host = start_host
         self.tray = tray
+        # The tray's background as 0xRRGGBB, None for trayer's own (its theme's).
+        self.tray_background = tray_background
         self.tray_process = None
         # QuarnDesktopServices' arguments (the status-item watcher, the portals), None for none;
         # variables only the application gets (XDG_SESSION_TYPE=wayland).
@@ -413,10 +415,12 @@ class Session:
         """A system tray (an XEmbed tray manager) in the top-right corner of the screen."""
         if not shutil.which("trayer"):
             raise E2EError("trayer is missing (bash scripts/install-deps.sh)")
+        background = (["--transparent", "false"] if self.tray_background is None else
+                      ["--transparent", "true", "--alpha", "0", "--tint", f"0x{self.tray_background:06x}"])
         self.tray_process = self.add_process("trayer", ["trayer", "--edge", "top", "--align", "right",
                                                         "--widthtype", "pixel", "--width", "120",
                                                         "--heighttype", "pixel", "--height", "32",
-                                                        "--expand", "false", "--transparent", "false"])
+                                                        "--expand", "false", *background])
         wait_until(self.tray_window, "the system tray to come up")
 
     def start_desktop_services(self):
@@ -613,10 +617,9 @@ class Session:
         wait_until(gone, "the side window to slide out", deadline)
 
 
-def find_colour(region, matches, min_pixels=4):
-    """The centre, in root coordinates, of the pixels inside region (x, y, width, height) whose
-    (r, g, b) satisfy matches; None when fewer than min_pixels match. Used to find controls drawn
-    in a known colour (a close button, a page's button) the way a user would see them."""
+def screen_pixels(region):
+    """(x0, y0, width, [(r, g, b), ...] row by row) of the screen inside region (x, y, width,
+    height), clipped to the screen; None when nothing of it is on the screen or it cannot be read."""
     x, y, width, height = region
     screen_w, screen_h = screen_size()
     x0, y0 = max(0, x), max(0, y)
@@ -628,9 +631,19 @@ def find_colour(region, matches, min_pixels=4):
                          capture_output=True, timeout=30).stdout
     if len(raw) < w * h * 3:
         return None
+    return x0, y0, w, [(raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]) for i in range(w * h)]
+
+
+def find_colour(region, matches, min_pixels=4):
+    """The centre, in root coordinates, of the pixels inside region (x, y, width, height) whose
+    (r, g, b) satisfy matches; None when fewer than min_pixels match. Used to find controls drawn
+    in a known colour (a close button, a page's button) the way a user would see them."""
+    read = screen_pixels(region)
+    if not read:
+        return None
+    x0, y0, w, pixels = read
     sum_x = sum_y = count = 0
-    for index in range(w * h):
-        r, g, b = raw[3 * index], raw[3 * index + 1], raw[3 * index + 2]
+    for index, (r, g, b) in enumerate(pixels):
         if matches(r, g, b):
             sum_x += index % w
             sum_y += index // w
@@ -638,6 +651,18 @@ def find_colour(region, matches, min_pixels=4):
     if count < min_pixels:
         return None
     return x0 + sum_x // count, y0 + sum_y // count
+
+
+def contrast_ratio(a, b):
+    """The contrast of two (r, g, b) colours of 0...255 by their relative luminance, 1 to 21."""
+    def luminance(rgb):
+        def linear(c):
+            c /= 255
+            return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+        r, g, b = (linear(c) for c in rgb)
+        return 0.2126 * r + 0.7152 * g + 0.0722 * b
+    la, lb = luminance(a), luminance(b)
+    return (max(la, lb) + 0.05) / (min(la, lb) + 0.05)
 
 
 def is_close_red(r, g, b):

@@ -22,8 +22,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
     HOST_BUNDLE, SCREENSHOT_HOTKEY, SHORTCUT_FOLDER_RELATIVE, SIDE_HOTKEY, Session,
-    click, close_button, find_colour, screen_size, settings_dictionary, visible_windows, wait_drawn, wait_until,
-    windows_sized, xdotool)
+    click, close_button, contrast_ratio, find_colour, screen_pixels, screen_size, settings_dictionary, visible_windows, wait_drawn, wait_until,
+    window_geometry, windows_sized, xdotool)
 
 ONBOARDING_SIZE = (780, 482)
 CONFIRM_SIZE = (412, 140)
@@ -564,6 +564,26 @@ class EndToEnd(unittest.TestCase):
                 lambda: [r for r in s.host_lines("received", "kA2M_KZAIIPCShowAIStatusItemChangedNotification")
                          if r.get("data") is False], "the application to tell the host it is off")
             s.screenshot("tray-off")
+
+    def test_status_item_readable_on_dark_and_light_trays(self):
+        # trayer publishes no colours for its icons: the icon's tint comes from the panel's pixels.
+        for background in (0x202020, 0xF0F0F0):
+            label = f"tray-{background:06x}"
+            with self.subTest(label), Session(f"{self.id().split('.')[-1]}-{label}", tray=True, tray_background=background,
+                                              settings=settings_dictionary(status_item=True)) as s:
+                icon = wait_until(s.tray_icons, "the tray icon")[-1]
+                tray = window_geometry(s.tray_window())
+                _, _, _, corner = screen_pixels((tray.x, tray.y, 1, 1))
+                behind = corner[0]
+
+                def best_contrast():
+                    read = screen_pixels((icon.x, icon.y, icon.width, icon.height))
+                    best = max(contrast_ratio(p, behind) for p in read[3]) if read else 0
+                    return best if best >= 3 else None
+                try:
+                    wait_until(best_contrast, f"the icon to contrast 3:1 with the tray's {behind}")
+                finally:
+                    s.screenshot(label)
 
     def test_status_item_click_opens_side_window(self):
         with self.session(settings=settings_dictionary(status_item=True, logged_in=True), logged_in=True,

@@ -19,6 +19,7 @@ from e2e_harness import (  # noqa: E402
     Session, click, find_colour, run_tool, screen_size, wait_drawn, wait_until, windows_sized, xdotool)
 
 ONBOARDING_SIZE = (780, 482)
+PERMISSION_TIP_SIZE = (380, 441)
 TOOLKIT_COMPLAINT = re.compile(r"^\(QuarnAI:\d+\): [\w-]+-(WARNING|CRITICAL) \*\*.*$", re.M)
 
 
@@ -98,6 +99,20 @@ class Onboarding(unittest.TestCase):
 
             self.key(s, window, "Return", page=3)
             s.screenshot("page3-text-tool")
+            # Space turns the text tool on; without the permission its tip comes up and answers the
+            # keyboard: Escape closes it, and after Space off and on again, Return confirms it.
+            for answer in ("Escape", "Return"):
+                if answer == "Return":
+                    self.key(s, window, "space")
+                    wait_until(lambda: (s.read_settings() or {}).get("kQuarn_AI_UD_UseSelectTextTool") is False,
+                               "the text tool to be stored off")
+                self.key(s, window, "space")
+                tip = wait_until(lambda: windows_sized(*PERMISSION_TIP_SIZE, tolerance=40), "the permission tip")[0]
+                wait_drawn(tip)
+                s.screenshot(f"page3-permission-tip-before-{answer}")
+                self.key(s, tip, answer)
+                wait_until(lambda: not windows_sized(*PERMISSION_TIP_SIZE, tolerance=40),
+                           f"{answer} to close the permission tip")
             self.key(s, window, "Return", page=4)
             s.screenshot("page4-done")
             self.assertFalse((s.read_settings() or {}).get("kQuarn_AI_UD_HasShowGuideWindow"))

@@ -9,20 +9,34 @@ Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_panels.py 
 import configparser
 import os
 import plistlib
+import re
 import shlex
+import signal
+import subprocess
 import sys
+import time
 import unittest
+from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
-    APP_EXECUTABLE, Session, click, find_colour, program, screen_size, settings_dictionary,
+    Session, click, find_colour, program, screen_size, settings_dictionary,
     notification_lines, visible_windows, wait_drawn, wait_until, write_control_line)
 
 AI_ID = "com.morvane.QuarnAIAssistant"
 TOOL_ID = "com.morvane.QuarnGetText"
 AI_PROGRAM = "/Applications/Morvane Quarn.app/Contents/Frameworks/QuarnAI.app/Contents/MacOS/QuarnAI"
 SIZE_CHANGED = "A2T_KZAIIPCPanelWindowSizeChangedNotification"
+
+
+def bus_name_pid(name):
+    """The process that owns a name on the session bus, or None."""
+    reply = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                            "/org/freedesktop/DBus", "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                            f"string:{name}"], capture_output=True, text=True, timeout=10)
+    m = re.search(r"uint32 (\d+)", reply.stdout)
+    return int(m.group(1)) if reply.returncode == 0 and m else None
 
 
 def panel_height(text):
@@ -201,10 +215,12 @@ class Panels(unittest.TestCase):
             section = desktop["Desktop Entry"]
             self.assertEqual(section["Type"], "Application")
             self.assertEqual(section["X-GNOME-Autostart-enabled"], "true")
-            # The entry starts the same program: the application's executable in this system.
+            # The entry starts the program that runs, with the system root it resolved.
             command = shlex.split(section["Exec"])
-            self.assertEqual(command, [str(s.sysroot / APP_EXECUTABLE)])
-            self.assertTrue(os.access(command[0], os.X_OK))
+            self.assertEqual(command[0], "env")
+            self.assertIn(f"QUARN_SYSTEM_ROOT={s.sysroot}", command)
+            self.assertEqual(Path(command[-1]).resolve(), program("QuarnAI").resolve())
+            entry_text = entry.read_text()
             for path in (agent, entry):
                 self.assertEqual(path.stat().st_mode & 0o777, 0o600, path)
             # The text tool's start at login follows its own setting, which is off.
@@ -215,6 +231,29 @@ class Panels(unittest.TestCase):
             wait_until(lambda: not agent.exists() and not entry.exists(),
                        "the launch agent and the autostart entry to go")
             self.assertFalse((s.read_settings() or {}).get("kQuarn_AI_UD_ShowStatusBarItem"))
+
+            # A login session: GLib's desktop-entry code launches the entry in an environment
+            # without the session's locations, and with no host running: only the host's bundle
+            # in the system root keeps the application up.
+            s.app.stop()
+            s.host.stop()
+            login_entry = s.out / f"{AI_ID}.desktop"
+            login_entry.write_text(entry_text)
+            login_env = {k: v for k, v in os.environ.items() if not k.startswith("QUARN_")}
+            login_env["HOME"] = str(s.home)
+            with open(s.out / "login-app.log", "wb") as out:
+                launched = subprocess.run(["gio", "launch", str(login_entry)], env=login_env, stdin=subprocess.DEVNULL,
+                                          stdout=out, stderr=subprocess.STDOUT, timeout=30)
+            self.assertEqual(launched.returncode, 0)
+            pid = wait_until(lambda: bus_name_pid(AI_ID), "the application started at login to own its name")
+            try:
+                self.assertEqual(Path(f"/proc/{pid}/exe").resolve(), program("QuarnAI").resolve())
+                time.sleep(4)  # past the ticks that end it when it finds no host
+                self.assertEqual(bus_name_pid(AI_ID), pid, (s.out / "login-app.log").read_text(errors="replace"))
+            finally:
+                os.kill(pid, signal.SIGTERM)
+            wait_until(lambda: not Path(f"/proc/{pid}").exists() or bus_name_pid(AI_ID) is None,
+                       "the application started at login to quit")
 
 
 if __name__ == "__main__":

@@ -1,9 +1,15 @@
+#include <gio/gdesktopappinfo.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <optional>
 
 #include "CoreTestSupport.h"
 #include "app/core/KZAIPowerBoot.h"
+#include "kit/base/Paths.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace {
 
@@ -18,9 +24,15 @@ protected:
         struct stat st {};
         return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
     }
-    std::string program(const std::string& platformPath) {
-        return (env().systemRoot() / platformPath.substr(1)).string();
+    // The Exec value for a program without awkward characters: through env(1), with the system
+    // root and the resources folder of this process.
+    std::string execOf(const std::string& program) {
+        std::string exec = "env \"QUARN_SYSTEM_ROOT=" + env().systemRoot().string() + "\"";
+        if (const char* resources = std::getenv("QUARN_RESOURCES_DIR"); resources && *resources)
+            exec += " \"QUARN_RESOURCES_DIR=" + std::string(resources) + "\"";
+        return exec + " \"" + program + "\"";
     }
+    std::string toolProgram() { return (env().systemRoot() / KZAIPowerBoot::getTextProgramPath().substr(1)).string(); }
     std::string expectedEntry(const std::string& name, const std::string& exec) {
         return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec +
                "\nTerminal=false\nNoDisplay=true\nX-GNOME-Autostart-enabled=true\n";
@@ -59,10 +71,10 @@ TEST_F(PowerBootTest, ThisApplicationStartsAtLoginWhileStatusItemAndStartAtLogin
                                          {"Label", id},
                                          {"ProgramArguments", kit::Array{kit::Value(KZAIPowerBoot::kAIProgramPath)}}}));
     EXPECT_EQ(entry(id), env().home() / ".config/autostart/com.morvane.QuarnAIAssistant.desktop");
-    EXPECT_EQ(readFile(entry(id)), expectedEntry("QuarnAI", "\"" + program(KZAIPowerBoot::kAIProgramPath) + "\""));
+    EXPECT_EQ(readFile(entry(id)), expectedEntry(kit::paths::executableName(), execOf(kit::paths::executablePath())));
     for (const auto& path : {agent(id), entry(id)}) EXPECT_EQ(modeOf(path), 0600u) << path;
-    for (const auto& folder : {env().home() / "Library/LaunchAgents", env().home() / ".config",
-                               env().home() / ".config/autostart"})
+    for (const auto& folder :
+         {env().home() / "Library/LaunchAgents", env().home() / ".config", env().home() / ".config/autostart"})
         EXPECT_EQ(modeOf(folder), 0700u) << folder;
 }
 
@@ -80,8 +92,7 @@ TEST_F(PowerBootTest, TextToolStartsAtLoginWhileEnabledAndIsLaunchedWhenNotRunni
                       {"ProgramArguments",
                        kit::Array{kit::Value("/Applications/Morvane Quarn.app/Contents/Frameworks/QuarnAITool.app/"
                                              "Contents/MacOS/QuarnAITool")}}}));
-        EXPECT_EQ(readFile(entry(id)),
-                  expectedEntry("QuarnAITool", "\"" + program(KZAIPowerBoot::getTextProgramPath()) + "\""));
+        EXPECT_EQ(readFile(entry(id)), expectedEntry("QuarnAITool", execOf(toolProgram())));
         const auto& launches = env().workspace().launches();
         if (running) {
             EXPECT_TRUE(launches.empty());
@@ -127,31 +138,68 @@ TEST_F(PowerBootTest, ExistingFilesAreLeftAsTheyAre) {
             EXPECT_EQ(readFile(entry(id)), *c.entryBefore);
         } else {
             EXPECT_EQ(readFile(entry(id)),
-                      expectedEntry("QuarnAI", "\"" + program(KZAIPowerBoot::kAIProgramPath) + "\""));
+                      expectedEntry(kit::paths::executableName(), execOf(kit::paths::executablePath())));
         }
     }
 }
 
-TEST_F(PowerBootTest, AutostartEntryQuotesTheProgramPath) {
+// The entry as a login session runs it: loaded and launched by GLib's desktop-entry code in an
+// environment without this process's locations. The program, a script in a folder with the
+// awkward name, records its path and the system root it got, then stays up.
+TEST_F(PowerBootTest, AutostartEntriesLaunchThroughGLibWhateverThePaths) {
     const struct {
-        std::string path;
-        std::optional<std::string> exec;
+        const char* folder;
+        bool written;
     } cases[] = {
-        {"/Applications/A B.app/Contents/MacOS/A B", "\"ROOT/Applications/A B.app/Contents/MacOS/A B\""},
-        {"/Apps/it's $HOME `x` \"q\".app/x", "\"ROOT/Apps/it's \\\\$HOME \\\\`x\\\\` \\\\\"q\\\\\".app/x\""},
-        {"/Apps/back\\slash/100%/x", "\"ROOT/Apps/back\\\\\\\\slash/100%%/x\""},
-        {"/Apps/new\nline/x", std::nullopt},
-        {"/Apps/tab\t/x", std::nullopt},
+        {"A B", true},
+        {"it's $HOME `x` \"q\"", true},
+        {"back\\slash 100% %f %%", true},
+        {"\xc3\x9cnic\xc3\xb6"
+         "de \xe6\x97\xa5\xe6\x9c\xac",
+         true},
+        {"new\nline", false},
+        {"tab\t", false},
+        {"latin1 \xff", false},
+        {"a=b", false},
     };
-    const std::string root = env().systemRoot().string();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        const auto text = KZAIPowerBoot::autostartEntryForProgram(c.path);
-        ASSERT_EQ(text.has_value(), c.exec.has_value());
+        SCOPED_TRACE(c.folder);
+        const fs::path folder = env().root() / c.folder;
+        const fs::path root = folder / "system root";
+        const fs::path program = folder / "bin" / "Quarn Tool";
+        fs::create_directories(root);
+        fs::create_directories(program.parent_path());
+        writeFile(program,
+                  "#!/bin/sh\nprintf '%s\\n%s\\n' \"$0\" \"$QUARN_SYSTEM_ROOT\" > \"${0%/*}/started\"\n"
+                  "exec sleep 120\n");
+        fs::permissions(program, fs::perms::owner_all);
+        kit::testing::ScopedEnv systemRoot("QUARN_SYSTEM_ROOT", root.string());
+        const auto text = KZAIPowerBoot::autostartEntryForProgram(program);
+        ASSERT_EQ(text.has_value(), c.written);
         if (!text) continue;
-        std::string exec = *c.exec;
-        exec.replace(exec.find("ROOT"), 4, root);
-        EXPECT_EQ(*text, expectedEntry(fs::path(c.path).filename().string(), exec));
+
+        const fs::path entryFile = env().root() / "entry.desktop";
+        writeFile(entryFile, *text);
+        GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(entryFile.c_str());
+        ASSERT_NE(info, nullptr) << *text;
+        GAppLaunchContext* login = g_app_launch_context_new();
+        for (const char* name : {"QUARN_SYSTEM_ROOT", "QUARN_RESOURCES_DIR"})
+            g_app_launch_context_unsetenv(login, name);
+        GPid pid = 0;
+        GError* error = nullptr;
+        const gboolean launched = g_desktop_app_info_launch_uris_as_manager(
+            info, nullptr, login, G_SPAWN_DEFAULT, nullptr, nullptr,
+            [](GDesktopAppInfo*, GPid launchedPid, gpointer out) { *static_cast<GPid*>(out) = launchedPid; }, &pid,
+            &error);
+        g_object_unref(login);
+        g_object_unref(info);
+        ASSERT_TRUE(launched) << (error ? error->message : "");
+        ASSERT_GT(pid, 0);
+        const fs::path started = program.parent_path() / "started";
+        const std::string expected = program.string() + "\n" + root.string() + "\n";
+        EXPECT_TRUE(kit::testing::waitFor([&] { return readFile(started) == expected; })) << readFile(started);
+        EXPECT_EQ(::kill(pid, 0), 0) << "the program stays up";
+        ::kill(pid, SIGKILL);
     }
 }
 

@@ -54,9 +54,7 @@ protected:
     static std::string msg(const std::string& handler, const Dictionary& data) {
         return handler + " " + kit::describe(Value(data));
     }
-    static std::string hidden(const char* type) {
-        return msg("SwipeWindowClose", {{"type", type}});
-    }
+    static std::string hidden(const char* type) { return msg("SwipeWindowClose", {{"type", type}}); }
     static std::string webShow(const char* type, bool visible) {
         return msg("WebShow", {{"type", type}, {"visible", visible}});
     }
@@ -98,7 +96,8 @@ TEST_F(PanelTest, PanelsAreNonActivatingFloatingPanelsWithTheirPages) {
         EXPECT_EQ(e.panel->buttonClickedType(), e.type);
         EXPECT_EQ(e.panel->webViewScene(), e.scene);
         EXPECT_FALSE(pageView(*e.panel).showsRefreshButtonInErrorView());
-        EXPECT_EQ(pageView(*e.panel).errorTextOfWaitingReadyTimeout(), "抱歉，查询超时，暂时无法查询到结果，请稍后再试");
+        EXPECT_EQ(pageView(*e.panel).errorTextOfWaitingReadyTimeout(),
+                  "抱歉，查询超时，暂时无法查询到结果，请稍后再试");
         // The page fills the panel; the top bar takes no room.
         w.layoutIfNeeded();
         EXPECT_EQ(pageView(*e.panel).frame(), (Rect{0, 0, 420, 324}));
@@ -198,13 +197,10 @@ TEST_F(PanelTest, PanelsStayOnTheScreenThatHoldsTheirPoint) {
         const char* origin;
         std::optional<Point> placed;
     } shows[] = {
-        {"{100, 200}", Point{100, 200}},
-        {"{1300, 700}", Point{1020, 551}},
-        {"{1430, 100}", Point{1020, 100}},
-        {"{3300, 1000}", Point{2940, 731}},
-        {"{1e12, -1e12}", Point{2940, 0}},
-        {"{-1e300, 5}", Point{0, 5}},
-        {"{1e400, 5}", std::nullopt},  // refused by the IPC client
+        {"{100, 200}", Point{100, 200}},     {"{1300, 700}", Point{1020, 551}},  {"{1430, 100}", Point{1020, 100}},
+        {"{1440, 100}", Point{1440, 100}},  // the shared edge belongs to the right-hand screen
+        {"{1439.5, 100}", Point{1020, 100}}, {"{3300, 1000}", Point{2940, 731}}, {"{1e12, -1e12}", Point{2940, 0}},
+        {"{-1e300, 5}", Point{0, 5}},        {"{1e400, 5}", std::nullopt},  // refused by the IPC client
     };
     for (const auto& s : shows) {
         SCOPED_TRACE(s.origin);
@@ -239,6 +235,25 @@ TEST_F(PanelTest, PanelsStayOnTheScreenThatHoldsTheirPoint) {
     EXPECT_EQ(windowOf(translate()).frame(), (Rect{0, 0, 420, 324}));
     toolPlaces(2, "{{1500, 40}, {400, 200}}");
     EXPECT_EQ(windowOf(translate()).frame(), (Rect{1500, 40, 400, 200}));
+
+    // Stacked screens: the shared edge belongs to the upper one, as for every other screen test.
+    ui.setScreens({kit::HeadlessUi::makeScreen("main", {0, 0, 1440, 900}),
+                   kit::HeadlessUi::makeScreen("top", {0, 900, 1440, 900})});
+    toolPlaces(1, "{{0, 0}, {420, 324}}");
+    const struct {
+        const char* origin;
+        Point placed;
+    } stacked[] = {
+        {"{100, 900}", {100, 900}},
+        {"{100, 899}", {100, 551}},
+        {"{100, 1800}", {100, 1451}},  // above the top screen: its nearest edge
+    };
+    for (const auto& s : stacked) {
+        SCOPED_TRACE(s.origin);
+        windowOf(explain()).orderOut();
+        toolShows(1, "x", s.origin);
+        EXPECT_EQ(windowOf(explain()).frame(), (Rect{s.placed, {420, 324}}));
+    }
 }
 
 // ---- Hiding ------------------------------------------------------------------------------------
@@ -256,14 +271,42 @@ TEST_F(PanelTest, OutsideEventsHideThePanelAndTellThePage) {
         std::function<void()> act;
         bool hides;
     } cases[] = {
-        {"click in another application", [&] { ui.outsideMouseDown({5, 5}); }, true},
-        {"scroll in another application", [&] { ui.outsideScroll({5, 5}, 0, 3); }, true},
-        {"click in another window", [&] { ui.click(*other, {10, 10}); }, true},
+        {"click in another application",
+         [&] {
+             ui.outsideMouseDown({5, 5});
+         },
+         true},
+        {"scroll in another application",
+         [&] {
+             ui.outsideScroll({5, 5}, 0, 3);
+         },
+         true},
+        {"click in another window",
+         [&] {
+             ui.click(*other, {10, 10});
+         },
+         true},
         {"key in another window", [&] { ui.keyDown(*other, 0, "a"); }, true},
-        {"scroll in another window", [&] { ui.scroll(*other, {10, 10}, 0, 3); }, true},
-        {"mouse up elsewhere", [&] { ui.outsideMouseUp({5, 5}); }, false},
-        {"click in the explain panel", [&] { ui.click(e, {30, 30}); }, false},
-        {"scroll in the translate panel", [&] { ui.scroll(t, {30, 30}, 0, 3); }, false},
+        {"scroll in another window",
+         [&] {
+             ui.scroll(*other, {10, 10}, 0, 3);
+         },
+         true},
+        {"mouse up elsewhere",
+         [&] {
+             ui.outsideMouseUp({5, 5});
+         },
+         false},
+        {"click in the explain panel",
+         [&] {
+             ui.click(e, {30, 30});
+         },
+         false},
+        {"scroll in the translate panel",
+         [&] {
+             ui.scroll(t, {30, 30}, 0, 3);
+         },
+         false},
         {"key in the translate panel", [&] { ui.keyDown(t, 0, "a"); }, false},
     };
     for (const auto& c : cases) {
@@ -372,8 +415,8 @@ TEST_F(PanelTest, LoginNotificationsReachBothPages) {
     };
     for (const auto& c : cases) {
         c.act();
-        for (KZWebPanelController* panel : {static_cast<KZWebPanelController*>(&explain()),
-                                            static_cast<KZWebPanelController*>(&translate())})
+        for (KZWebPanelController* panel :
+             {static_cast<KZWebPanelController*>(&explain()), static_cast<KZWebPanelController*>(&translate())})
             EXPECT_EQ(traffic(pageView(*panel)), c.expected) << panel->panelTitle();
     }
     const auto loads = pageOf(pageView(translate())).loadedRequests().size();

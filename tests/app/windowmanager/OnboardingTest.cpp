@@ -3,11 +3,15 @@
 // places in both languages.
 
 #include <fstream>
+#include <functional>
 
 #include "AppWindowsTestSupport.h"
 #include "app/capture/KZAIPermissionTipsWindowController.h"
 #include "app/capture/KZAISplashWindowController.h"
 #include "app/capture/KZStatusGuideTipWindowController.h"
+#include "app/tools/KZAIDocumentWindowController.h"
+#include "app/tools/KZAIImageWindowController.h"
+#include "app/tools/KZTabWndConfirmCloseWindowController.h"
 #include "app/ui/KZAcceptsFirstMouseViews.h"
 #include "app/ui/KZCustomViewButton.h"
 #include "frameworks/COSwitch.h"
@@ -196,7 +200,8 @@ TEST_F(OnboardingTest, StatusItemPageSwitchesTheStatusItemThroughTheManager) {
     press(*splash.nextButton());
     press(*splash.nextButton());
     ASSERT_EQ(splash.currentPage(), Splash::PageDone);
-    EXPECT_EQ(splash.labelsOfPage(Splash::PageDone)[1]->stringValue(), "点击状态栏中的AI助手图标，即可随时打开AI助手。");
+    EXPECT_EQ(splash.labelsOfPage(Splash::PageDone)[1]->stringValue(),
+              "点击状态栏中的AI助手图标，即可随时打开AI助手。");
     // Coming back shows the switch as the manager has it, whoever changed it meanwhile.
     manager().setShowAIStatusBarItem(false);
     press(*splash.backButton());
@@ -240,6 +245,42 @@ TEST_F(OnboardingTest, TextToolPageTurnsTheToolOnThroughSettingsAndTheTool) {
     EXPECT_TRUE(splash.window()->isVisible()) << "the switches leave the onboarding open";
 }
 
+// On the text tool's page the keyboard alone gets through the permission tip: Space brings it up
+// and it takes the keyboard; Escape closes it, Return confirms it; either way the keyboard is back
+// on the onboarding, whose keys work again.
+TEST_F(OnboardingTest, KeyboardGetsThroughThePermissionTip) {
+    auto& splash = showSplash();
+    splash.window()->makeKeyAndOrderFront();
+    key(splash, kit::kVK_Return);
+    key(splash, kit::kVK_Return);
+    ASSERT_EQ(splash.currentPage(), Splash::PageTextTool);
+    auto& app = kit::Application::shared();
+    const struct {
+        const char* key;
+        unsigned short code;
+        const char* characters;
+        std::size_t prompts;
+    } cases[] = {{"Escape", kit::kVK_Escape, "\x1b", 0}, {"Return", kit::kVK_Return, "\r", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        ASSERT_FALSE(splash.textToolSwitch()->isOn());
+        key(splash, kit::kVK_Space);
+        env.advance(KZAIPermissionTipsWindowController::kShowDelay + 0.05);
+        auto tip = manager().permissionWndController()->window();
+        ASSERT_TRUE(tip->isVisible());
+        ASSERT_EQ(app.keyWindow(), tip) << "the tip has the keyboard";
+        ui.keyDown(*tip, c.code, c.characters);
+        env.runUntilIdle();
+        EXPECT_FALSE(tip->isVisible());
+        EXPECT_EQ(env.distributedBus().postCount(KZAIIPCNotificationName::kShowAccessibilityPrompt), c.prompts);
+        EXPECT_EQ(app.keyWindow(), splash.window()) << "the keyboard is back on the onboarding";
+        key(splash, kit::kVK_Space);
+        EXPECT_FALSE(splash.textToolSwitch()->isOn()) << "Space works on the onboarding again";
+    }
+    key(splash, kit::kVK_Return);
+    EXPECT_EQ(splash.currentPage(), Splash::PageDone);
+}
+
 // Every text of every page lies inside the window, uncut, in Chinese and in English, with each
 // of the last page's hints; the pictures are the product's own. Pictures of the pages go to
 // test-output/app_onboarding for a look.
@@ -252,7 +293,8 @@ TEST_F(OnboardingTest, TextsFitTheirPlacesInBothLanguages) {
         const char* chinese;
     };
     const Hint hints[] = {
-        {"nothing", false, false, "还没有打开AI助手的方式：请返回上一步在状态栏显示图标，或在Quarn的设置中设置快捷键。"},
+        {"nothing", false, false,
+         "还没有打开AI助手的方式：请返回上一步在状态栏显示图标，或在Quarn的设置中设置快捷键。"},
         {"status item", false, true, "点击状态栏中的AI助手图标，即可随时打开AI助手。"},
         {"hot key and status item", true, true, "按 Ctrl+Alt+K 或点击状态栏图标，即可打开AI助手。"},
         {"hot key", true, false, "按 Ctrl+Alt+K 即可随时打开AI助手。"},
@@ -289,8 +331,10 @@ TEST_F(OnboardingTest, TextsFitTheirPlacesInBothLanguages) {
                 EXPECT_GE(above.minY(), splash.nextButton()->frame().maxY());
                 if (page == Splash::PageStatusItem || page == Splash::PageTextTool) {
                     // The switch row is centred: its label on the left, the switch on the right.
-                    const auto& control = page == Splash::PageStatusItem ? splash.statusItemSwitch() : splash.textToolSwitch();
-                    const auto knob = control->convertRectToView(control->bounds(), splash.window()->contentView().get());
+                    const auto& control =
+                        page == Splash::PageStatusItem ? splash.statusItemSwitch() : splash.textToolSwitch();
+                    const auto knob =
+                        control->convertRectToView(control->bounds(), splash.window()->contentView().get());
                     EXPECT_NEAR((above.minX() + knob.maxX()) / 2, content.midX(), 1.5);
                     EXPECT_GT(knob.minX(), above.maxX());
                 }
@@ -314,6 +358,68 @@ TEST_F(OnboardingTest, TextsFitTheirPlacesInBothLanguages) {
         tip.window()->layoutIfNeeded();
         EXPECT_FALSE(tip.tipLabel()->isTruncated()) << tip.tipLabel()->stringValue();
         EXPECT_EQ(containsChinese(tip.tipLabel()->stringValue()), !english);
+    }
+    BundleLanguage::resetForTesting();
+}
+
+// Every shown text of a window: uncut, inside the window. Returns how many texts were seen.
+int expectTextsFit(kit::Window& window) {
+    window.layoutIfNeeded();
+    auto content = window.contentView();
+    const kit::Rect bounds = content->bounds();
+    int seen = 0;
+    std::function<void(const std::shared_ptr<kit::View>&)> visit = [&](const std::shared_ptr<kit::View>& view) {
+        if (view->isHidden()) return;
+        if (auto label = std::dynamic_pointer_cast<kit::Label>(view); label && !label->stringValue().empty()) {
+            ++seen;
+            SCOPED_TRACE(label->stringValue());
+            const auto frame = label->convertRectToView(label->bounds(), content.get());
+            EXPECT_FALSE(label->isTruncated()) << kit::stringFromRect(frame);
+            EXPECT_TRUE(bounds.contains(frame)) << kit::stringFromRect(frame) << " in " << kit::stringFromRect(bounds);
+        }
+        for (const auto& child : view->subviews()) visit(child);
+    };
+    visit(content);
+    return seen;
+}
+
+// The tips and dialogs with wrapped text, in both languages, laid out once as they first show.
+TEST_F(OnboardingTest, EveryTipAndDialogFitsItsTextInBothLanguages) {
+    for (const char* language : {"zh-Hans", "en"}) {
+        BundleLanguage::setLanguage(language);
+        SCOPED_TRACE(language);
+        for (int type : {KZPermissionTipsTypeAccessibility, KZPermissionTipsTypeScreenRecording}) {
+            SCOPED_TRACE(type);
+            auto tip = kit::create<KZAIPermissionTipsWindowController>(
+                true,
+                kit::Size{KZAIPermissionTipsWindowController::kWidth, KZAIPermissionTipsWindowController::kHeight});
+            tip->setTipsType(type);
+            tip->showOnWindow(nullptr);
+            env.advance(KZAIPermissionTipsWindowController::kShowDelay + 0.05);
+            ASSERT_TRUE(tip->window()->isVisible());
+            EXPECT_GE(expectTextsFit(*tip->window()), 2);
+            EXPECT_EQ(containsChinese(tip->detailLabel()->stringValue()), std::string(language) != "en");
+            tip->endWindow();
+        }
+        for (const std::string& text : {std::string(KZAIDocumentWindowController::kConfirmText),
+                                        KZAIImageWindowController::confirmTextFor(
+                                            "Quarterly report with a rather long name, final version 3.png")}) {
+            SCOPED_TRACE(text);
+            auto dialog =
+                kit::create<KZTabWndConfirmCloseWindowController>(false, KZTabWndConfirmCloseWindowController::kSize);
+            dialog->titleLabel()->setString(text);
+            dialog->window()->makeKeyAndOrderFront();
+            EXPECT_GE(expectTextsFit(*dialog->window()), 1);
+            dialog->window()->close();
+        }
+        manager().showGuideEnableWindowController();
+        ASSERT_FALSE(manager().viewControllers().empty());
+        EXPECT_EQ(expectTextsFit(*manager().viewControllers().back()->window()), 1);
+        KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr);
+        ASSERT_TRUE(KZAIUserManager::shared().loginWindowController());
+        expectTextsFit(*KZAIUserManager::shared().loginWindowController()->window());
+        KZAIUserManager::shared().loginWindowController()->close();
+        KZWindowControllerManager::resetManager();
     }
     BundleLanguage::resetForTesting();
 }

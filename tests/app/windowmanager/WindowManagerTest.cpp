@@ -83,7 +83,8 @@ TEST_F(WindowManagerTest, HotKeyAndContinueAskShowTheSideWindow) {
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(std::make_pair(events[events.size() - 2].key, events[events.size() - 2].value),
               std::make_pair(std::int64_t{24023}, std::string("2")));
-    EXPECT_EQ(std::make_pair(events.back().key, events.back().value), std::make_pair(std::int64_t{24020}, std::string("32")));
+    EXPECT_EQ(std::make_pair(events.back().key, events.back().value),
+              std::make_pair(std::int64_t{24020}, std::string("32")));
     env.advance(kAfterSlide);
     EXPECT_TRUE(manager().isVisibleSideMainWindow());
 
@@ -112,7 +113,8 @@ TEST_F(WindowManagerTest, ScreenshotHotKeyHandsTheImageToTheChat) {
 
 TEST_F(WindowManagerTest, FunctionWindowEndsAtTheSideWindowsLeftEdge) {
     sideWindow().setFrame({1300, 50, 420, 800});
-    EXPECT_EQ(manager().__calulateFrameWithFunctionWindow(nullptr), (Rect{157.142822265625, 50, 1142.857177734375, 800}));
+    EXPECT_EQ(manager().__calulateFrameWithFunctionWindow(nullptr),
+              (Rect{157.142822265625, 50, 1142.857177734375, 800}));
     // Less room than 10/7 of the height but more than the default width: from the left margin.
     sideWindow().setFrame({1100, 50, 420, 800});
     EXPECT_EQ(manager().__calulateFrameWithFunctionWindow(nullptr), (Rect{20, 50, 1080, 800}));
@@ -313,8 +315,8 @@ TEST_F(WindowManagerTest, DragManagerQualifiesDrags) {
 
     drag.setEnable(true);
     drags.beginFileDrag({"/a/x.pdf", "/a/y.txt"}, {0, 0});  // two files, one allowed
-    drags.beginFileDrag({"/a/x.jpg"}, {0, 0});               // not an accepted kind
-    drags.beginFileDrag({}, {0, 0});                         // no files at all
+    drags.beginFileDrag({"/a/x.jpg"}, {0, 0});              // not an accepted kind
+    drags.beginFileDrag({}, {0, 0});                        // no files at all
     drags.release({120, 120});
     EXPECT_TRUE(events.empty());
 
@@ -357,9 +359,9 @@ TEST_F(WindowManagerTest, StatusItemFlagAndTheOrderOfItsEffects) {
     });
     manager().setShowAIStatusBarItem(true);
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_TRUE(seen[0].stored);       // stored first,
-    EXPECT_EQ(seen[0].posts, 0u);      // the host told last,
-    EXPECT_EQ(seen[0].reports, 0u);    // the report right after the item
+    EXPECT_TRUE(seen[0].stored);     // stored first,
+    EXPECT_EQ(seen[0].posts, 0u);    // the host told last,
+    EXPECT_EQ(seen[0].reports, 0u);  // the report right after the item
     EXPECT_EQ(clicks(21000), 1u);
     const auto* post = env.distributedBus().lastPost("kA2M_KZAIIPCShowAIStatusItemChangedNotification");
     ASSERT_NE(post, nullptr);
@@ -453,7 +455,8 @@ TEST_F(WindowManagerTest, GuideTipSitsUnderTheStatusItemForFiveSeconds) {
         double width;
         double x;
     };
-    for (const Case c : {Case{"zh_CN.UTF-8", 328, 1200 + 24 - 328 + 40}, Case{"en_US.UTF-8", 490, 1200 + 24 - 490 + 60}}) {
+    for (const Case c :
+         {Case{"zh_CN.UTF-8", 328, 1200 + 24 - 328 + 40}, Case{"en_US.UTF-8", 490, 1200 + 24 - 490 + 60}}) {
         ::setenv("LC_ALL", c.locale, 1);
         manager().showGuideEnableWindowController();
         ::unsetenv("LC_ALL");
@@ -471,6 +474,47 @@ TEST_F(WindowManagerTest, GuideTipSitsUnderTheStatusItemForFiveSeconds) {
         EXPECT_TRUE(manager().viewControllers().empty());
     }
     EXPECT_EQ(env.log().count("[WndCtrl] Close Guide Enable Window"), 2u);
+}
+
+// The tip goes where the item's screen has room for it: under a top panel's item, over a bottom
+// tray's, beside a side panel's, and never past the visible frame.
+TEST_F(WindowManagerTest, GuideTipSitsOnTheSideOfTheStatusItemWithRoom) {
+    auto item = kit::StatusBar::system().statusItemWithLength(kit::kStatusItemSquareLength);
+    manager().setStatusItem(item);
+    const auto topPanel = kit::HeadlessUi::makeScreen("top panel", {0, 0, 1440, 900}, 25, 0);
+    const auto bottomPanel = kit::HeadlessUi::makeScreen("bottom panel", {0, 0, 1440, 900}, 0, 25);
+    auto rightPanel = kit::HeadlessUi::makeScreen("right panel", {0, 0, 1440, 900}, 0, 0);
+    rightPanel.visibleFrame = {0, 0, 1400, 900};
+    const auto second = kit::HeadlessUi::makeScreen("second, bottom panel", {1440, 0, 1920, 1080}, 0, 30);
+    const struct {
+        const char* what;
+        std::vector<kit::ScreenDescription> screens;
+        Rect item;
+        kit::Point tip;  // 328 x 42
+    } cases[] = {
+        {"top panel", {topPanel}, {1200, 875, 24, 25}, {936, 827}},
+        {"top panel, far right", {topPanel}, {1416, 875, 24, 25}, {1112, 827}},
+        {"bottom panel", {bottomPanel}, {1200, 0, 24, 25}, {936, 31}},
+        {"bottom panel, far left", {bottomPanel}, {0, 0, 24, 25}, {0, 31}},
+        {"right panel", {rightPanel}, {1410, 876, 24, 24}, {1072, 828}},
+        {"bottom panel of a second screen", {topPanel, second}, {1440, 0, 24, 30}, {1440, 36}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ui.setScreens(c.screens);
+        item->setWindowState(true, kit::kWindowOcclusionStateVisible, c.item);
+        ::setenv("LC_ALL", "zh_CN.UTF-8", 1);
+        manager().showGuideEnableWindowController();
+        ::unsetenv("LC_ALL");
+        ASSERT_FALSE(manager().viewControllers().empty());
+        const Rect frame = manager().viewControllers().back()->window()->frame();
+        EXPECT_EQ(frame, (Rect{c.tip, {328, 42}}));
+        const auto screen = kit::Screen::screenNearest({c.item.midX(), c.item.midY()});
+        ASSERT_TRUE(screen);
+        EXPECT_TRUE(screen->visibleFrame().contains(frame));
+        EXPECT_FALSE(frame.intersects(c.item)) << "covers the item";
+        manager().closeGuideEnableWindowController();
+    }
 }
 
 TEST_F(WindowManagerTest, CloseWindowControllerClosesTheFirstOfExactlyThatClass) {
@@ -635,7 +679,8 @@ TEST_F(WindowManagerTest, PageAddressesAreBuiltFromOneBaseAddress) {
     EXPECT_EQ(pageOf(chat()).loadedRequests().at(0).url, "https://other.test/ai/thirdParty/dorvaka/pmChat?version=6");
     KZAIUserManager::resetShared();
     KZAIUserManager::shared().showLoginWindowRelateToWindow(nullptr);
-    auto login = std::dynamic_pointer_cast<KZAILoginWindowController>(KZAIUserManager::shared().loginWindowController());
+    auto login =
+        std::dynamic_pointer_cast<KZAILoginWindowController>(KZAIUserManager::shared().loginWindowController());
     ASSERT_NE(login, nullptr);
     EXPECT_EQ(pageOf(*login->loginWebView()).loadedRequests().at(0).url,
               "https://other.test/ai/thirdParty/quarn/login?version=6");

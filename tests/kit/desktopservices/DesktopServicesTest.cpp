@@ -3,10 +3,12 @@
 // portal's GlobalShortcuts and Screenshot interfaces of Wayland sessions, and its Settings
 // interface's colour scheme.
 
+#include <gtk/gtk.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -21,6 +23,7 @@
 #include "kit/ui/Backend.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/Pasteboard.h"
+#include "kit/ui/Screen.h"
 #include "kit/ui/StatusItem.h"
 #include "tests/kit/desktop/DesktopTestSupport.h"
 #include "tests/kit/sys/PrivateBus.h"
@@ -52,9 +55,7 @@ public:
         for (std::string line; std::getline(in, line);) out.push_back(line);
         return out;
     }
-    void command(const std::string& line) const {
-        std::ofstream(control_) << line << "\n";
-    }
+    void command(const std::string& line) const { std::ofstream(control_) << line << "\n"; }
     void stop() {
         child_->signal(SIGTERM);
         child_->waitExit();
@@ -92,7 +93,8 @@ protected:
     }
 
     // The first line of the stand-in beginning with `prefix` (after `skip` such lines).
-    static std::optional<std::string> waitLine(const StandIn& standIn, const std::string& prefix, std::size_t skip = 0) {
+    static std::optional<std::string> waitLine(const StandIn& standIn, const std::string& prefix,
+                                               std::size_t skip = 0) {
         std::optional<std::string> found;
         waitFor(
             [&] {
@@ -161,8 +163,9 @@ protected:
     std::string stringProperty(const std::string& service, const char* name) {
         GVariant* value = itemProperty(service, name);
         if (!value) return "<none>";
-        std::string out = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) ? (g_variant_get_boolean(value) ? "true" : "false")
-                                                                             : g_variant_get_string(value, nullptr);
+        std::string out = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN)
+                              ? (g_variant_get_boolean(value) ? "true" : "false")
+                              : g_variant_get_string(value, nullptr);
         g_variant_unref(value);
         return out;
     }
@@ -236,15 +239,47 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
         } else {
             ADD_FAILURE() << "no tooltip";
         }
-        // By name: a private PNG file in the theme path.
+        // By name: a private PNG file in the theme path, and for a template image a symbolic
+        // variant that a host's icon theme recolours to its panel's text.
         const std::string iconName = "test-swatch-" + std::to_string(::getpid());
-        EXPECT_EQ(stringProperty(service, "IconName"), iconName);
-        const fs::path iconFile = fs::path(stringProperty(service, "IconThemePath")) / (iconName + ".png");
+        const std::string themePath = stringProperty(service, "IconThemePath");
+        EXPECT_EQ(stringProperty(service, "IconName"), c.isTemplate ? iconName + "-symbolic" : iconName);
+        const fs::path iconFile = fs::path(themePath) / (iconName + ".png");
+        const fs::path symbolicFile = fs::path(themePath) / (iconName + "-symbolic.svg");
         struct stat info {};
         ASSERT_EQ(::stat(iconFile.c_str(), &info), 0) << iconFile;
         EXPECT_EQ(info.st_mode & 0777, 0600u);
         auto fromFile = Image::fromFile(iconFile);
         ASSERT_TRUE(fromFile.ok());
+        EXPECT_EQ(fs::exists(symbolicFile), c.isTemplate);
+        if (c.isTemplate) {
+            GtkIconTheme* theme = gtk_icon_theme_new();
+            gtk_icon_theme_append_search_path(theme, themePath.c_str());
+            GtkIconInfo* found =
+                gtk_icon_theme_lookup_icon(theme, (iconName + "-symbolic").c_str(), 32, GtkIconLookupFlags(0));
+            ASSERT_NE(found, nullptr);
+            EXPECT_EQ(fs::path(gtk_icon_info_get_filename(found)), symbolicFile);
+            const GdkRGBA panelText{0.2, 0.8, 0.4, 1};
+            gboolean recoloured = FALSE;
+            GError* error = nullptr;
+            GdkPixbuf* drawn =
+                gtk_icon_info_load_symbolic(found, &panelText, nullptr, nullptr, nullptr, &recoloured, &error);
+            ASSERT_NE(drawn, nullptr) << (error ? error->message : "");
+            EXPECT_TRUE(recoloured);
+            const int channels = gdk_pixbuf_get_n_channels(drawn);
+            ASSERT_EQ(channels, 4);
+            const std::ptrdiff_t at =
+                static_cast<std::ptrdiff_t>(gdk_pixbuf_get_height(drawn) / 2) * gdk_pixbuf_get_rowstride(drawn) +
+                static_cast<std::ptrdiff_t>(gdk_pixbuf_get_width(drawn) / 2) * channels;
+            const guchar* centre = gdk_pixbuf_get_pixels(drawn) + at;
+            EXPECT_NEAR(centre[0], 51, 8);
+            EXPECT_NEAR(centre[1], 204, 8);
+            EXPECT_NEAR(centre[2], 102, 8);
+            EXPECT_GT(centre[3], 230);
+            g_object_unref(drawn);
+            g_object_unref(found);
+            g_object_unref(theme);
+        }
 
         // As pixmaps: ARGB in network byte order, template images tinted for the theme.
         GVariant* pixmaps = itemProperty(service, "IconPixmap");
@@ -262,7 +297,8 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
             const auto* argb = static_cast<const guint8*>(g_variant_get_fixed_array(bytes, &length, 1));
             ASSERT_EQ(length, static_cast<gsize>(width * height * 4));
             const int at = (height / 2 * width + width / 2) * 4;
-            const Color expected = c.isTemplate ? tint : fromFile->pixelAt(fromFile->pixelWidth() / 2, fromFile->pixelHeight() / 2);
+            const Color expected =
+                c.isTemplate ? tint : fromFile->pixelAt(fromFile->pixelWidth() / 2, fromFile->pixelHeight() / 2);
             const Color seen{argb[at + 1] / 255.0, argb[at + 2] / 255.0, argb[at + 3] / 255.0, argb[at] / 255.0};
             EXPECT_GT(seen.alpha, 0.9) << width;
             EXPECT_NEAR(seen.red, expected.red, 0.1) << width;
@@ -275,7 +311,8 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
         EXPECT_TRUE(item->hasWindow());
 
         // A primary click is the button's click.
-        GVariant* reply = call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0));
+        GVariant* reply =
+            call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0));
         ASSERT_NE(reply, nullptr);
         g_variant_unref(reply);
         EXPECT_TRUE(waitFor([&] { return clicks == 1; }));
@@ -284,8 +321,35 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
         bar.removeStatusItem(item);
         EXPECT_TRUE(waitFor([&] { return !nameHasOwner(service); }));
         EXPECT_FALSE(fs::exists(iconFile));
+        EXPECT_FALSE(fs::exists(symbolicFile));
         EXPECT_EQ(clicks, 1);
     }
+}
+
+// The host says where the item is only when it is activated; until then the item is taken to
+// be at the end of the panel the work area leaves room for.
+TEST_F(DesktopServicesTest, TheStatusItemIsWhereTheHostClickedElseAtTheEndOfThePanel) {
+    auto watcher = startStandIn({"--watcher"});
+    // A panel of 30 pixels along the bottom of the display.
+    ASSERT_TRUE(runTool("xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA 0,0,1440,870"));
+    ASSERT_TRUE(waitFor([] { return Screen::screens().at(0)->visibleFrame() == Rect(0, 30, 1440, 870); }));
+    auto& bar = StatusBar::system();
+    auto item = bar.statusItemWithLength(kStatusItemSquareLength);
+    item->updateButton([&](StatusItemButton& button) { button.imageName = "test/swatch"; });
+    auto line = waitLine(*watcher, "registered ");
+    ASSERT_TRUE(line);
+    const std::string service = words(*line).at(1);
+    EXPECT_EQ(item->windowFrame(), (Rect{1416, 0, 24, 24}));
+
+    GVariant* reply =
+        call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 700, 880));
+    ASSERT_NE(reply, nullptr);
+    g_variant_unref(reply);
+    EXPECT_TRUE(waitFor([&] { return item->windowFrame() == Rect(688, 8, 24, 24); }))
+        << stringFromRect(item->windowFrame());
+    bar.removeStatusItem(item);
+    ASSERT_TRUE(runTool("xprop -root -remove _NET_WORKAREA"));
+    EXPECT_TRUE(waitFor([] { return Screen::screens().at(0)->visibleFrame() == Rect(0, 0, 1440, 900); }));
 }
 
 TEST_F(DesktopServicesTest, TheStatusItemFollowsTheWatcherToTheTrayAndBack) {
@@ -314,12 +378,14 @@ TEST_F(DesktopServicesTest, TheStatusItemFollowsTheWatcherToTheTrayAndBack) {
     EXPECT_EQ(second->rfind("registered org.kde.StatusNotifierItem-", 0), 0u) << *second;
     EXPECT_TRUE(item->hasWindow());
     const std::string service = words(*second)[1];
-    GVariant* reply = call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 700, 10));
+    GVariant* reply =
+        call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 700, 10));
     ASSERT_NE(reply, nullptr);
     g_variant_unref(reply);
     EXPECT_TRUE(waitFor([&] { return clicks == 1; }));
     // The click's place is where the item is taken to be (y up from the bottom of the screen).
-    EXPECT_TRUE(item->windowFrame().contains({700, 890})) << item->windowFrame().origin.x << "," << item->windowFrame().origin.y;
+    EXPECT_TRUE(item->windowFrame().contains({700, 890}))
+        << item->windowFrame().origin.x << "," << item->windowFrame().origin.y;
     bar.removeStatusItem(item);
 }
 
@@ -336,7 +402,8 @@ TEST_F(DesktopServicesTest, PreferredTriggersOfCombinations) {
         {{kVK_Return, 0}, "Return"},
         {{0x7F, HotKeyModifier::Control}, std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(PortalGlobalHotKeys::triggerFor(c.combination), c.trigger) << c.combination.keyCode;
+    for (const auto& c : cases)
+        EXPECT_EQ(PortalGlobalHotKeys::triggerFor(c.combination), c.trigger) << c.combination.keyCode;
 }
 
 TEST_F(DesktopServicesTest, HotKeysThroughTheGlobalShortcutsPortal) {

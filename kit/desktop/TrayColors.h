@@ -1,0 +1,26 @@
+#pragma once
+// The colours an XEmbed tray shows its icons on. A tray may publish the colour it wants icons
+// drawn in (_NET_SYSTEM_TRAY_COLORS on the window that owns its selection); most do not, and then
+// the panel's own pixels say what the icon stands on. Main thread; X11 displays only.
+
+#include <optional>
+
+#include "kit/base/Color.h"
+#include "kit/desktop/X11.h"
+
+namespace kit::desktop {
+
+// The foreground colour the tray of the screen publishes for its icons; nullopt when there is no
+// tray or it publishes none.
+std::optional<Color> publishedTrayForeground(Display* display, int screen);
+
+// The colour behind an icon: the commonest brightness among the pixels of the top-level window
+// that holds the icon's X window, outside the icon itself; nullopt when they cannot be read
+// (not embedded, not mapped).
+std::optional<Color> trayBackgroundBehind(Display* display, ::Window icon);
+
+// The tint for a shape-only (template) icon in that tray: the published foreground, else black or
+// white by the better contrast with the background, else nullopt.
+std::optional<Color> trayTemplateTint(Display* display, int screen, ::Window icon);
+
+}  // namespace kit::desktop
