@@ -48,6 +48,8 @@ public:
     void setFullyObscured(bool obscured);
 
 private:
+    // The window's type and size limits for the window manager.
+    void applyWindowManagerHints();
     void applyGeometry();
     void applyStyle();
     void applyLevel();
@@ -77,6 +79,14 @@ private:
     Window& model_;
     GtkWidget* window_ = nullptr;
     GtkWidget* canvas_ = nullptr;
+    struct SizeHints {
+        int minWidth = 0;
+        int minHeight = 0;
+        int maxWidth = 0;
+        int maxHeight = 0;
+        friend bool operator==(const SizeHints&, const SizeHints&) = default;
+    };
+    std::optional<SizeHints> sizeHints_;
     std::optional<DisplayRect> requested_;
     std::vector<DisplayRect> pendingConfigures_;
     std::int64_t lastRequestTime_ = 0;

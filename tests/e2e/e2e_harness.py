@@ -140,10 +140,11 @@ def window_geometry(window_id):
     return XWindow(window_id, **values)
 
 
-def visible_windows(wm_class="QuarnAI"):
+def visible_windows(wm_class="QuarnAI", framed=False):
     """The viewable top-level windows of the application (by WM_CLASS), with their frames in X
-    coordinates (origin top-left)."""
-    found = run_tool(["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--class", wm_class])
+    coordinates (origin top-left); `framed`: also those a window manager put into frames of its own."""
+    depth = [] if framed else ["--maxdepth", "1"]
+    found = run_tool(["xdotool", "search", *depth, "--onlyvisible", "--class", wm_class])
     windows = []
     for line in found.stdout.split():
         geometry = window_geometry(int(line))
@@ -152,8 +153,8 @@ def visible_windows(wm_class="QuarnAI"):
     return windows
 
 
-def windows_sized(width, height, tolerance=0):
-    return [w for w in visible_windows()
+def windows_sized(width, height, tolerance=0, framed=False):
+    return [w for w in visible_windows(framed=framed)
             if abs(w.width - width) <= tolerance and abs(w.height - height) <= tolerance]
 
 
@@ -287,7 +288,7 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
-                 desktop_services=None, app_env=None):
+                 desktop_services=None, app_env=None, window_manager=None):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -309,6 +310,9 @@ class Session:
         self.desktop_services = None
         self.desktop_services_fifo = self.root / "desktop-services.fifo"
         self.app_env = dict(app_env or {})
+        # A window manager's command line, started before the application: ["i3"] runs i3 with
+        # a configuration of its defaults (no bar, no start-up wizard).
+        self.window_manager = window_manager
         self.service = None
         self.host = None
         self.app = None
@@ -363,6 +367,8 @@ class Session:
             self.start_tray()
         if self.desktop_services_args is not None:
             self.start_desktop_services()
+        if self.window_manager:
+            self.start_window_manager()
         if self.start_host:
             self.start_host_standin()
         self.start_app()
@@ -403,6 +409,18 @@ class Session:
                                                         "--heighttype", "pixel", "--height", "32",
                                                         "--expand", "false", "--transparent", "false"])
         wait_until(self.tray_window, "the system tray to come up")
+
+    def start_window_manager(self):
+        args = list(self.window_manager)
+        if not shutil.which(args[0]):
+            raise E2EError(f"{args[0]} is missing (bash scripts/install-deps.sh)")
+        if args == ["i3"]:
+            config = self.root / "i3.config"
+            config.write_text("# i3 config file (v4)\nfont pango:DejaVu Sans 8\n")
+            args += ["-c", str(config)]
+        self.add_process(args[0], args)
+        wait_until(lambda: "window id" in run_tool(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout,
+                   f"{args[0]} to come up")
 
     def start_desktop_services(self):
         """The desktop's services on the bus, as QuarnDesktopServices stands in for them."""
@@ -567,7 +585,7 @@ class Session:
         """The side window: 390 to 420 wide and as high as the screen less 40, once it has slid
         in completely."""
         _, screen_h = screen_size()
-        for w in visible_windows():
+        for w in visible_windows(framed=True):
             if 390 <= w.width <= 420 and w.height == min(screen_h - 40, 2160):
                 return w
         return None

@@ -18,7 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
     SCREENSHOT_HOTKEY, SIDE_HOTKEY, E2EError, Session, run_tool, screen_size, settings_dictionary,
-    wait_until)
+    find_colour, wait_drawn, wait_until, windows_sized)
 from test_e2e import png_size  # noqa: E402
 
 WAYLAND = {"XDG_SESSION_TYPE": "wayland"}
@@ -90,6 +90,27 @@ class Desktops(unittest.TestCase):
             s.host_command("status off")
             wait_until(lambda: not s.tray_icons(), "the tray icon to go")
             wait_until(lambda: not name_has_owner(service), "the item's bus name to go")
+
+    def test_windows_float_under_a_tiling_window_manager(self):
+        # i3 tiles normal windows over the whole screen and floats the others where and as large
+        # as they ask.
+        with self.session(settings=settings_dictionary(logged_in=True, guide_shown=False), logged_in=True,
+                          window_manager=["i3"]) as s:
+            onboarding = wait_until(lambda: windows_sized(780, 482, framed=True), "the onboarding window")[0]
+            wait_drawn(onboarding)
+            s.wait_page_ready("chat")
+            s.text_tool("side 1 open")
+            side = self.assert_side_window_at_top_right(s)
+            width, _ = screen_size()
+            self.assertLessEqual(width - (side.x + side.width), 40, "the side window is not at the right edge")
+            # Drawn all over, the page included (a window drawn at another size than it has is
+            # black where nothing was drawn).
+            wait_drawn(side)
+            page = (side.x, side.y + 60, side.width, side.height - 60)
+            self.assertTrue(find_colour(page, lambda r, g, b: r + g + b > 600, side.width * (side.height - 60) // 2),
+                            "the page is not drawn across the side window")
+            s.screenshot("side-window-and-onboarding")
+            self.assertEqual(len(windows_sized(780, 482, framed=True)), 1, "the onboarding changed its size")
 
     def test_wayland_hot_keys_and_capture_through_the_portal(self):
         folder = tempfile.TemporaryDirectory(prefix="quarn-e2e-portal-")
