@@ -112,6 +112,20 @@ class Desktops(unittest.TestCase):
             s.screenshot("side-window-and-onboarding")
             self.assertEqual(len(windows_sized(780, 482, framed=True)), 1, "the onboarding changed its size")
 
+    def test_gdk_backend_wayland_runs_on_xwayland(self):
+        # A Wayland session's GDK_BACKEND: the application shows its status item and windows on
+        # the X display, and its pages draw (their processes start with the session's variables).
+        env = {"GDK_BACKEND": "wayland", "WAYLAND_DISPLAY": "wayland-quarn-none"}
+        with self.session(settings=settings_dictionary(logged_in=True, status_item=True), logged_in=True,
+                          tray=True, app_env=env) as s:
+            wait_until(s.tray_icons, "the status item in the tray")
+            s.wait_page_ready("chat")
+            s.text_tool("side 1 open")
+            side = self.assert_side_window_at_top_right(s)
+            wait_drawn(side)
+            s.screenshot("side-window")
+            self.assertNotIn("cannot open", s.app_log())
+
     def test_wayland_hot_keys_and_capture_through_the_portal(self):
         folder = tempfile.TemporaryDirectory(prefix="quarn-e2e-portal-")
         self.addCleanup(folder.cleanup)
