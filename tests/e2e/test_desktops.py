@@ -17,9 +17,10 @@ from pathlib import Path
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
-    SCREENSHOT_HOTKEY, SIDE_HOTKEY, E2EError, Session, run_tool, screen_size, settings_dictionary,
-    find_colour, wait_drawn, wait_until, windows_sized)
+    SCREENSHOT_HOTKEY, SIDE_HOTKEY, E2EError, Session, click, find_colour, run_tool, screen_size,
+    settings_dictionary, wait_drawn, wait_until, windows_sized)
 from test_e2e import png_size  # noqa: E402
+from test_titlebar import SETTINGS, SETTINGS_SIZE  # noqa: E402
 
 WAYLAND = {"XDG_SESSION_TYPE": "wayland"}
 
@@ -111,6 +112,13 @@ class Desktops(unittest.TestCase):
                             "the page is not drawn across the side window")
             s.screenshot("side-window-and-onboarding")
             self.assertEqual(len(windows_sized(780, 482, framed=True)), 1, "the onboarding changed its size")
+
+            # A popover floats at its own size under the button that opened it.
+            click(int(side.x + side.width - 165 + SETTINGS), side.y + 20)
+            popover = wait_until(lambda: windows_sized(*SETTINGS_SIZE, framed=True), "the settings popover")[0]
+            self.assertLess(abs(popover.x + popover.width // 2 - (side.x + side.width - 165 + SETTINGS)), 120)
+            self.assertLess(popover.y - side.y, 100)
+            s.screenshot("settings-popover")
 
     def test_gdk_backend_wayland_runs_on_xwayland(self):
         # A Wayland session's GDK_BACKEND: the application shows its status item and windows on
