@@ -51,8 +51,8 @@ std::string noDisplayReason() {
         return "no X11 display: DISPLAY is not set (the desktop backend needs X11; on a Wayland session it runs "
                "on XWayland, which sets DISPLAY)";
     }
-    return std::string("cannot open the X11 display \"") + display + "\" that DISPLAY names (no X server or XWayland "
-           "answers there, or it refuses this user)";
+    return std::string("cannot open the X11 display \"") + display +
+           "\" that DISPLAY names (no X server or XWayland answers there, or it refuses this user)";
 }
 
 }  // namespace

@@ -162,7 +162,7 @@ TEST_F(AppProcessTest, ItRunsOnTheXDisplayWhateverGdkBackendSaysAndStopsWithoutO
     ASSERT_TRUE(own) << "run through run-under-xvfb.sh";
     struct Case {
         const char* name;
-        const char* display;  // nullptr: none
+        const char* display;      // nullptr: none
         const char* stopsSaying;  // nullptr: it runs
     };
     const Case cases[] = {

@@ -118,7 +118,8 @@ std::shared_ptr<Window> paintedWindow(Rect frame) {
 
 // What the screen shows at a place, as another program takes it (rows count from the top).
 Result<Image> screenshotOf(const desktop::DisplayRect& place) {
-    const auto path = std::filesystem::temp_directory_path() / ("kit-desktop-shot-" + std::to_string(::getpid()) + ".png");
+    const auto path =
+        std::filesystem::temp_directory_path() / ("kit-desktop-shot-" + std::to_string(::getpid()) + ".png");
     if (!runTool("import -window root -crop " + std::to_string(place.width) + "x" + std::to_string(place.height) + "+" +
                  std::to_string(place.x) + "+" + std::to_string(place.y) + " +repage " + path.string())) {
         return Error{"import failed"};
@@ -129,7 +130,8 @@ Result<Image> screenshotOf(const desktop::DisplayRect& place) {
 }
 
 bool near(Color c, Color want) {
-    return std::abs(c.red - want.red) < 0.05 && std::abs(c.green - want.green) < 0.05 && std::abs(c.blue - want.blue) < 0.05;
+    return std::abs(c.red - want.red) < 0.05 && std::abs(c.green - want.green) < 0.05 &&
+           std::abs(c.blue - want.blue) < 0.05;
 }
 
 TEST_F(WindowOnScreenTest, AScreenshotShowsTheDrawnViews) {

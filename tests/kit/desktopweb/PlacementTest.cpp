@@ -162,9 +162,10 @@ TEST_F(PlacementTest, DISABLED_MeasuresAPageForTheTestBelow) {
     scene.webView->setNavigationDelegate(delegate);
     ASSERT_TRUE(loadAndWait(*scene.webView, server.url("/text.html"), *delegate));
     ASSERT_TRUE(waitFor([&] { return placementOf(*scene.webView).has_value(); }));
-    auto measured = evaluate(*scene.webView,
-                             "var r = document.getElementById('t').getBoundingClientRect();"
-                             "[devicePixelRatio * 400 / innerWidth, r.width.toFixed(2), r.height.toFixed(2)].join(' ')");
+    auto measured =
+        evaluate(*scene.webView,
+                 "var r = document.getElementById('t').getBoundingClientRect();"
+                 "[devicePixelRatio * 400 / innerWidth, r.width.toFixed(2), r.height.toFixed(2)].join(' ')");
     ASSERT_TRUE(measured && measured->ok());
     const std::string* text = (*measured)->asString();
     ASSERT_TRUE(text);
@@ -190,13 +191,14 @@ TEST_F(PlacementTest, PagesKeepTheirSizeHoweverADesktopGivesItsResolution) {
     std::optional<std::string> first;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string resources = c.xftDpi ? std::string("-f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER 'Xft.dpi: ") +
-                                                     c.xftDpi + "'"
-                                               : "-remove RESOURCE_MANAGER";
+        const std::string resources =
+            c.xftDpi ? std::string("-f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER 'Xft.dpi: ") + c.xftDpi + "'"
+                     : "-remove RESOURCE_MANAGER";
         ASSERT_TRUE(runTool("xprop -root " + resources));
         gchar** env = g_get_environ();
         env = g_environ_setenv(env, "GDK_SCALE", "2", TRUE);
-        env = c.fontScale ? g_environ_setenv(env, "GDK_DPI_SCALE", c.fontScale, TRUE) : g_environ_unsetenv(env, "GDK_DPI_SCALE");
+        env = c.fontScale ? g_environ_setenv(env, "GDK_DPI_SCALE", c.fontScale, TRUE)
+                          : g_environ_unsetenv(env, "GDK_DPI_SCALE");
         const char* argv[] = {"/proc/self/exe", "--gtest_also_run_disabled_tests",
                               "--gtest_filter=PlacementTest.DISABLED_MeasuresAPageForTheTestBelow", nullptr};
         gchar* out = nullptr;
