@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, lays out the sibling bundles under a system root in the build
 # folder, starts the AI service stand-in and the host and text-tool stand-ins, and starts the
-# application on the current X11 display (on a virtual one when there is none). Ctrl-C stops
-# everything this script started.
+# application on the current X11 display (on a virtual one when there is none).
+#
+# Every program it starts runs in a session of its own, so a Ctrl-C in this terminal reaches only
+# the script: the first asks the application to quit the way its menu's Quit does (its pages stay
+# alive, so that it can ask about unsaved work, and the script waits for it), a second ends
+# everything at once. When the application has ended, the script stops what it started.
 #
 #   bash scripts/run.sh                         # against the local AI service stand-in
+#   QUARN_SERVICE_PORT=0 bash scripts/run.sh    # the stand-in on a free port instead of 8765
+#   QUARN_SERVICE_ARGS=--work-unsaved bash scripts/run.sh   # more arguments for the stand-in
 #   QUARN_AI_BASE_URL=https://... bash scripts/run.sh   # against another AI service
 #   bash scripts/run.sh --no-build              # skip installing and building
 #   QUARN_BUILD_DIR=build-x bash scripts/run.sh --no-build   # the programs of another build folder
@@ -71,26 +77,51 @@ names=()
 started() { pids+=("$1"); names+=("$2"); }
 
 stopping=0
+at_once=0
 cleanup() {
   [ "$stopping" -eq 1 ] && return
   stopping=1
   trap - INT TERM
-  echo
-  say "stopping"
   local i
-  for (( i=${#pids[@]}-1; i>=0; i-- )); do
-    kill -TERM "${pids[$i]}" 2>/dev/null || true
-    for _ in $(seq 1 50); do
-      kill -0 "${pids[$i]}" 2>/dev/null || break
-      sleep 0.1
+  if [ "$at_once" -eq 1 ]; then
+    # Each program with everything it started (the application's web processes among them).
+    for (( i=${#pids[@]}-1; i>=0; i-- )); do
+      kill -KILL -- "-${pids[$i]}" 2>/dev/null || kill -KILL "${pids[$i]}" 2>/dev/null || true
     done
-    kill -KILL "${pids[$i]}" 2>/dev/null || true
-  done
+  else
+    say "stopping"
+    for (( i=${#pids[@]}-1; i>=0; i-- )); do
+      kill -TERM "${pids[$i]}" 2>/dev/null || true
+      for _ in $(seq 1 50); do
+        kill -0 "${pids[$i]}" 2>/dev/null || break
+        sleep 0.1
+      done
+      kill -KILL "${pids[$i]}" 2>/dev/null || true
+    done
+  fi
   wait 2>/dev/null || true
   rm -f "$host_fifo" "$tool_fifo"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+
+# The first Ctrl-C while the application runs asks it to quit; any other ends everything now.
+app_pid=""
+quit_asked=0
+interrupted() {
+  echo
+  if [ "$quit_asked" -eq 0 ] && [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
+    quit_asked=1
+    say "asking QuarnAI to quit, as its Quit menu item does; waiting for it to end"
+    say "  (it may ask about unsaved work in its windows; Ctrl-C again ends everything at once)"
+    kill -TERM "$app_pid" 2>/dev/null || true
+    return
+  fi
+  say "ending everything at once"
+  at_once=1
+  exit 130
+}
+trap interrupted INT
+trap 'exit 143' TERM
 
 # Waits until the file has a line matching the pattern, or the process ends.
 wait_line() {
@@ -127,18 +158,21 @@ fi
 
 # The session bus: the current one, or a private one.
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  eval "$(dbus-launch --sh-syntax)"
+  eval "$(setsid dbus-launch --sh-syntax)"
   started "$DBUS_SESSION_BUS_PID" dbus-daemon
   say "no session bus: started a private one ($DBUS_SESSION_BUS_ADDRESS)"
 fi
 
 # The AI service: the stand-in unless another one is named.
 if [ -z "${QUARN_AI_BASE_URL:-}" ]; then
+  service_port="${QUARN_SERVICE_PORT:-8765}"
   fresh_log service.log
-  "$bin/QuarnAIService" --port 8765 >"$logs/service.log" 2>&1 &
+  read -r -a service_args <<<"${QUARN_SERVICE_ARGS:-}"
+  setsid "$bin/QuarnAIService" --port "$service_port" "${service_args[@]}" >"$logs/service.log" 2>&1 &
   started $! QuarnAIService
-  wait_line "$logs/service.log" '^listening ' "${pids[-1]}" "the AI service stand-in (port 8765 busy?)"
-  export QUARN_AI_BASE_URL="http://127.0.0.1:8765/"
+  wait_line "$logs/service.log" '^listening ' "${pids[-1]}" "the AI service stand-in (port $service_port busy?)"
+  QUARN_AI_BASE_URL="$(sed -n 's/^listening .*"baseAddress":"\([^"]*\)".*/\1/p' "$logs/service.log" | head -n1)"
+  export QUARN_AI_BASE_URL
   say "AI service stand-in at $QUARN_AI_BASE_URL (its pages, and ${QUARN_AI_BASE_URL}__status)"
 else
   say "AI service at $QUARN_AI_BASE_URL (QUARN_AI_BASE_URL; no stand-in started)"
@@ -147,16 +181,16 @@ fi
 # The host and the text tool, each with a control FIFO.
 rm -f "$host_fifo" "$tool_fifo"
 fresh_log host.log
-"$host_executable" --control "$host_fifo" --no-stdin >"$logs/host.log" 2>&1 &
+setsid "$host_executable" --control "$host_fifo" --no-stdin >"$logs/host.log" 2>&1 &
 started $! QuarnHost
 wait_line "$logs/host.log" '^ready ' "${pids[-1]}" "the host stand-in (is another host running on this bus?)"
 fresh_log text-tool.log
-"$bin/QuarnGetText" --control "$tool_fifo" --no-stdin >"$logs/text-tool.log" 2>&1 &
+setsid "$bin/QuarnGetText" --control "$tool_fifo" --no-stdin >"$logs/text-tool.log" 2>&1 &
 started $! QuarnGetText
 wait_line "$logs/text-tool.log" '^ready ' "${pids[-1]}" "the text-tool stand-in"
 
 fresh_log QuarnAI.log
-"$app_executable" >"$logs/QuarnAI.log" 2>&1 &
+setsid "$app_executable" >"$logs/QuarnAI.log" 2>&1 &
 app_pid=$!
 started "$app_pid" QuarnAI
 
@@ -196,10 +230,17 @@ run:   echo "status on" > "$host_fifo"                              # the status
 run:   echo "shortcut side 0x28 control+option" > "$host_fifo"     # another side-window hot key (here Ctrl+Alt+K)
 run: commands for the text-tool stand-in:
 run:   echo "side 2 what is a stand-in" > "$tool_fifo"
-run: Ctrl-C stops everything.
+run: Ctrl-C asks QuarnAI to quit (as its Quit menu item does); Ctrl-C again ends everything at once.
 EOF
 
+# A Ctrl-C interrupts the wait (status above 128) while the application goes on asking. Without
+# errexit: with it, bash ends the script when a trap interrupts wait.
+set +e
 status=0
-wait "$app_pid" || status=$?
+while :; do
+  if wait "$app_pid"; then status=0; else status=$?; fi
+  if [ "$status" -gt 128 ] && kill -0 "$app_pid" 2>/dev/null; then continue; fi
+  break
+done
 say "QuarnAI ended (status $status)"
 exit "$status"

@@ -152,27 +152,28 @@ bool AppDelegate::applicationSupportsSecureRestorableState() {
 }
 
 void AppDelegate::terminate() {
-    if (terminating_ || terminationHeld_) return;
-    // Files opened in the tool windows are closed first, with their questions; the user's
-    // answers decide whether the application ends.
-    {
-        std::weak_ptr<AppDelegate> weak = weak_from_this();
-        const bool held = KZCoreHooks::holdTermination([weak](bool proceed) {
-            auto self = weak.lock();
-            if (!self) return;
-            self->terminationHeld_ = false;
-            if (proceed) {
-                self->terminate();
-            } else {
-                kit::logLine("[AppDelegate] terminate cancelled: the user kept open files");
-            }
-        });
-        if (held) {
-            kit::logLine("[AppDelegate] terminate held: tool windows have open files");
-            terminationHeld_ = true;
-            return;
+    if (terminating_) return;
+    // Unsaved work in the tool windows is asked about first; the quit in progress is the window
+    // layer's, which answers it once (a request while it asks joins it).
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    const bool held = KZCoreHooks::holdTermination([weak](bool proceed) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (proceed) {
+            self->terminateNow();
+        } else {
+            kit::logLine("[AppDelegate] terminate cancelled: the user kept open files");
         }
+    });
+    if (held) {
+        kit::logLine("[AppDelegate] terminate held: tool windows have open files");
+        return;
     }
+    terminateNow();
+}
+
+void AppDelegate::terminateNow() {
+    if (terminating_) return;
     terminating_ = true;
     applicationWillTerminate();
     if (options_.quit) {

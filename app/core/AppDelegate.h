@@ -44,7 +44,9 @@ public:
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
     bool applicationSupportsSecureRestorableState();
-    // Logs applicationWillTerminate and ends the main loop; later calls do nothing.
+    // Logs applicationWillTerminate and ends the main loop, once the tool windows have asked
+    // about unsaved work (KZCoreHooks::holdTermination); later calls do nothing. A request while
+    // they ask joins that question; the user's Cancel leaves the application running.
     void terminate();
     bool isTerminating() const { return terminating_; }
 
@@ -72,6 +74,7 @@ public:
 
 private:
     void step(std::string_view name);
+    void terminateNow();
     bool __isSingleInstance();
     void addObservers();
     void __listenQuarnProcessLaunch();
@@ -90,8 +93,6 @@ private:
     std::shared_ptr<kit::StatusItem> statusItem_;
     bool statusTipWillShow_ = false;
     bool terminating_ = false;
-    // The tool windows are closing their open files before the application ends.
-    bool terminationHeld_ = false;
     std::function<void(std::string_view)> stepObserver_;
     std::shared_ptr<void> themeObserver_;
     std::shared_ptr<void> languageObserver_;

@@ -41,10 +41,12 @@ public:
     static bool isScreenshotSelecting();
     static void setScreenshotSelecting(std::function<bool()> query);
 
-    // Before the application ends: when tool windows hold opened files, they are closed the way
-    // the user closes them (asking about unsaved work) and this answers true; `decided` then gets
-    // true once they are all closed, false when the user kept one open. Answers false when
-    // nothing holds the termination (also when no window exists yet: none is made for asking).
+    // Before the application ends: when tool windows hold unsaved work, they run their own close
+    // questions and this answers true; `decided` then gets true once the work is closed or let
+    // go, false when the user kept some. While a quit is asking, a new request answers true and
+    // its `decided` is dropped: the quit in progress has one answer, given to its first caller.
+    // Answers false when nothing holds the termination (also when no window exists yet: none is
+    // made for asking).
     using TerminationGuard = std::function<bool(std::function<void(bool proceed)> decided)>;
     static bool holdTermination(std::function<void(bool proceed)> decided);
     static void setTerminationGuard(TerminationGuard guard);

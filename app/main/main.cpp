@@ -21,6 +21,7 @@
 #include "app/core/AppDelegate.h"
 #include "app/core/KZBundleInfo.h"
 #include "app/core/KZCoreHooks.h"
+#include "app/ui/KZAppearanceFollower.h"
 #include "app/windows/KZWindowControllerManager.h"
 #include "frameworks/HXReport.h"
 #include "kit/base/Log.h"
@@ -149,6 +150,9 @@ int main(int argc, char** argv) {
     // The login-state manager's page and window, the web views' login services, and the core's
     // services that reach the windows, panels and capture.
     KZWindowControllerManager::installServices();
+    // Every window, popover, panel and tip follows the theme: the host's setting, or the desktop's
+    // light or dark appearance while that setting says to follow the system.
+    KZAppearanceFollower::start();
     HXReport::startFileLog(HXReport::defaultFilePath());
 
     auto delegate = std::make_shared<AppDelegate>();

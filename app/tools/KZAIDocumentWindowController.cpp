@@ -1,12 +1,22 @@
 #include "app/tools/KZAIDocumentWindowController.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "app/core/KZBundleInfo.h"
 #include "app/tools/KZBaseTabWebViewController.h"
 #include "app/tools/KZTabWndConfirmCloseWindowController.h"
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
+#include "app/web/KZAIWebView.h"
 #include "app/web/KZWebTypes.h"
 #include "app/windows/KZWindowControllerManager.h"
+#include "kit/base/Log.h"
+#include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
+
+KZAIDocumentWindowController::~KZAIDocumentWindowController() {
+    for (auto& waiter : answerWaiters_) kit::RunLoop::main().post([waiter = std::move(waiter)] { waiter(false); });
+}
 
 void KZAIDocumentWindowController::customInit() {
     KZAITabWindowController::customInit();
@@ -64,7 +74,22 @@ const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIDocumentWindowC
             me->confirmCloseWindow_ = confirmed;
             if (!confirmed) me->tabCountAtCloseRequest_.reset();
             if (auto w = me->window()) w->endSheet(me->confirmCloseWindowController_->window());
-            if (confirmed) me->__removeAllItemsAndModels();
+            auto asked = std::exchange(me->askedTabs_, {});
+            auto waiters = std::exchange(me->answerWaiters_, {});
+            for (auto& waiter : waiters)
+                kit::RunLoop::main().post([waiter = std::move(waiter), confirmed] { waiter(confirmed); });
+            if (!confirmed) return;
+            const bool onlyAskedTabs = std::ranges::all_of(me->titleBarItemModels(), [&](const auto& model) {
+                return std::ranges::any_of(asked, [&](const auto& weakModel) { return weakModel.lock() == model; });
+            });
+            if (onlyAskedTabs) {
+                me->__removeAllItemsAndModels();
+                return;
+            }
+            // Tabs opened while the question was up stay, and so does the window.
+            me->confirmCloseWindow_ = false;
+            for (const auto& weakModel : asked)
+                if (auto model = weakModel.lock(); model && me->indexOf(model)) me->removeTabBarModel(model);
         });
     }
     return confirmCloseWindowController_;
@@ -73,7 +98,36 @@ const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIDocumentWindowC
 void KZAIDocumentWindowController::__showConfirmCloseWindow() {
     auto w = window();
     if (!w || w->attachedSheet()) return;
+    askedTabs_.assign(titleBarItemModels().begin(), titleBarItemModels().end());
+    kit::logf("[DOC] confirm close: %s", kConfirmText);
     w->beginSheet(confirmCloseWindowController()->window());
+}
+
+bool KZAIDocumentWindowController::hasUnsavedWork() {
+    const auto& models = titleBarItemModels();
+    return models.size() >= 2 && std::ranges::any_of(models, [](const auto& model) {
+               auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
+               return web && web->hasOpenFile() && !web->isContentProcessTerminated();
+           });
+}
+
+void KZAIDocumentWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done) {
+    kit::logLine("[DOC] asking about the open files before quitting");
+    auto w = window();
+    if (!w || titleBarItemModels().size() < 2) {
+        KZAITabWindowController::closeUnsavedWorkBeforeQuit(std::move(done));
+        return;
+    }
+    showWindow();
+    answerWaiters_.push_back(std::move(done));
+    if (!askedTabs_.empty()) return;
+    tabCountAtCloseRequest_ = titleBarItemModels().size();
+    __showConfirmCloseWindow();
+    if (!askedTabs_.empty()) return;
+    // Another sheet is up on the window: the user is busy with it, and the quit does not go on.
+    kit::logLine("[DOC] another sheet is up: the files stay open");
+    for (auto& waiter : std::exchange(answerWaiters_, {}))
+        kit::RunLoop::main().post([waiter = std::move(waiter)] { waiter(false); });
 }
 
 bool KZAIDocumentWindowController::windowShouldClose(kit::Window&) {

@@ -11,6 +11,9 @@
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
+#include "kit/ui/Text.h"
+
+KZAIImageWindowController::~KZAIImageWindowController() { endWindowClose(false); }
 
 void KZAIImageWindowController::createDefaultTab(const std::optional<std::string>& url,
                                                  const std::optional<kit::Dictionary>& actionInfo) {
@@ -30,17 +33,22 @@ std::string KZAIImageWindowController::confirmTextFor(const std::string& title) 
     const std::string_view format = kConfirmFormat;
     const std::size_t at = format.find("%@");
     std::string text(format.substr(0, at));
-    text += title;
+    text += kit::isolatedText(title);
     text += format.substr(at + 2);
     return text;
 }
 
+namespace {
+
+bool pageHasOpenFile(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
+    auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
+    return web && web->hasOpenFile() && !web->isContentProcessTerminated();
+}
+
+}  // namespace
+
 bool KZAIImageWindowController::hasOpenFiles() const {
-    for (const auto& model : titleBarItemModels()) {
-        auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
-        if (web && web->hasOpenFile()) return true;
-    }
-    return false;
+    return std::ranges::any_of(titleBarItemModels(), pageHasOpenFile);
 }
 
 // ---- Pending closes -------------------------------------------------------------------------------
@@ -69,7 +77,9 @@ std::vector<std::shared_ptr<KZWindowTitleTabBarItemModel>> KZAIImageWindowContro
 // ---- Closing tabs ---------------------------------------------------------------------------------
 
 void KZAIImageWindowController::removeTabBarModelByClickWindowClose(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
-    isClosingByClickWindowClose_ = false;
+    // The user's own close of one tab: it leaves a window close in progress (unless that is
+    // closing it right now) and goes its own way, with its own question.
+    if (windowClose_) std::erase_if(windowClose_->remaining, [&](const auto& m) { return m.lock() == model; });
     __removeModel(model, CloseTypeTab);
 }
 
@@ -78,7 +88,10 @@ void KZAIImageWindowController::removeTabBarModel(const std::shared_ptr<KZWindow
     const auto model = modelReference;
     forget(model);
     KZAITabWindowController::removeTabBarModel(model);
-    if (titleBarItemModels().empty()) destroyWindow();
+    if (titleBarItemModels().empty()) {
+        endWindowClose(true);
+        destroyWindow();
+    }
 }
 
 void KZAIImageWindowController::destroyWindow() {
@@ -93,24 +106,75 @@ void KZAIImageWindowController::destroyWindow() {
 void KZAIImageWindowController::__removeModel(const std::shared_ptr<KZWindowTitleTabBarItemModel>& modelReference, int closeType) {
     const auto model = modelReference;
     if (!indexOf(model)) return;
-    if (auto* pending = pendingFor(model)) {
-        // Already being closed: no second question. Closing the window takes it into its sequence.
-        if (closeType == CloseTypeWindow) pending->closeType = CloseTypeWindow;
-        return;
-    }
-    auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
-    if (web && web->hasOpenFile()) {
-        pending_.push_back({model, closeType, PendingState::AskingPage});
-        web->native2js_currentPageIsSaved();
+    // Already being closed: no second question. A window close reaching it waits for its end.
+    if (pendingFor(model)) return;
+    if (pageHasOpenFile(model)) {
+        pending_.push_back({model, PendingState::AskingPage});
+        std::static_pointer_cast<KZAIWebView>(model->associateWebView())->native2js_currentPageIsSaved();
         return;
     }
     removeTabBarModel(model);
     if (closeType == CloseTypeWindow) __removeModelNext();
 }
 
+// ---- Window close ---------------------------------------------------------------------------------
+
+void KZAIImageWindowController::beginWindowClose(std::function<void(bool closedAll)> done) {
+    if (windowClose_) {
+        if (done) windowClose_->waiters.push_back(std::move(done));
+        return;
+    }
+    WindowClose close;
+    close.id = ++lastWindowCloseId_;
+    for (const auto& model : titleBarItemModels()) close.remaining.push_back(model);
+    if (done) close.waiters.push_back(std::move(done));
+    windowClose_ = std::move(close);
+    __removeModelNext();
+}
+
+void KZAIImageWindowController::endWindowClose(bool closedAll) {
+    if (!windowClose_) return;
+    WindowClose close = std::move(*windowClose_);
+    windowClose_.reset();
+    if (!closedAll) {
+        // The tab it was closing stays; a question still on its way to the user goes with it.
+        if (auto current = close.current.lock()) {
+            auto* pending = pendingFor(current);
+            if (pending && pending->state != PendingState::Confirming) forget(current);
+        }
+    }
+    kit::logf("[IMG] window close %s", closedAll ? "done" : "cancelled");
+    for (auto& waiter : close.waiters)
+        kit::RunLoop::main().post([waiter = std::move(waiter), closedAll] { waiter(closedAll); });
+}
+
 void KZAIImageWindowController::__removeModelNext() {
-    if (titleBarItemModels().empty()) return;
-    if (auto selected = selectedTitleBarItemModel()) __removeModel(selected, CloseTypeWindow);
+    if (!windowClose_) return;
+    WindowClose& close = *windowClose_;
+    if (auto current = close.current.lock(); current && indexOf(current) && pendingFor(current)) return;
+    close.current.reset();
+    std::erase_if(close.remaining, [&](const auto& weak) {
+        auto m = weak.lock();
+        return !m || !indexOf(m);
+    });
+    if (close.remaining.empty()) {
+        // Done once the tabs the user closed meanwhile have had their answers too (a kept one ends
+        // it as kept). Tabs opened meanwhile keep the window open.
+        std::erase_if(pending_, [&](const PendingClose& p) {
+            auto m = p.model.lock();
+            return !m || !indexOf(m);
+        });
+        if (pending_.empty()) endWindowClose(true);
+        return;
+    }
+    // The selected tab first, as before the user; else the first of the strip.
+    auto next = close.remaining.front().lock();
+    if (auto selected = selectedTitleBarItemModel())
+        for (const auto& weak : close.remaining)
+            if (weak.lock() == selected) next = selected;
+    std::erase_if(close.remaining, [&](const auto& weak) { return weak.lock() == next; });
+    close.current = next;
+    __removeModel(next, CloseTypeWindow);
 }
 
 void KZAIImageWindowController::recieveJSIsSavedResult(bool saved, const std::shared_ptr<KZWindowTitleTabBarItemModel>& modelReference) {
@@ -125,9 +189,8 @@ void KZAIImageWindowController::recieveJSIsSavedResult(bool saved, const std::sh
         return;
     }
     if (saved) {
-        const int closeType = pending->closeType;
         removeTabBarModel(model);
-        if (closeType == CloseTypeWindow) __removeModelNext();
+        __removeModelNext();
         return;
     }
     pending->state = PendingState::WaitingForSheet;
@@ -155,7 +218,19 @@ void KZAIImageWindowController::showNextConfirmSheet() {
                 auto model = weakModel.lock();
                 if (!me || !model) return;
                 me->forget(model);
-                if (confirmed) me->removeTabBarModel(model);
+                if (!confirmed) {
+                    // Cancel anywhere ends a window close: the user keeps this tab, and the ones
+                    // not reached yet stay.
+                    me->endWindowClose(false);
+                    return;
+                }
+                me->removeTabBarModel(model);
+                if (!me->windowClose_) return;
+                const std::uint64_t id = me->windowClose_->id;
+                kit::RunLoop::main().postAfter(kNextCloseDelay, [weak, id] {
+                    auto again = weak.lock();
+                    if (again && again->windowClose_ && again->windowClose_->id == id) again->__removeModelNext();
+                });
             },
             p.model.lock());
         return;
@@ -181,18 +256,6 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(
         // The sheet ends first: the tab's removal may take the whole window away.
         if (auto w = me->window()) w->endSheet(me->confirmCloseWindowController_->window());
         if (handler) handler(confirmed);
-        if (confirmed && me->isClosingByClickWindowClose_) {
-            kit::RunLoop::main().postAfter(kNextCloseDelay, [me] { me->__removeModelNext(); });
-        } else if (!confirmed) {
-            // Cancel stops a window close where it is; the tabs not yet reached stay.
-            const bool wasClosingWindow = me->isClosingByClickWindowClose_;
-            me->isClosingByClickWindowClose_ = false;
-            for (auto& p : me->pending_) p.closeType = CloseTypeTab;
-            if (wasClosingWindow && me->windowCloseCancelled_) {
-                auto block = me->windowCloseCancelled_;
-                block();
-            }
-        }
         // Other tabs may wait for their own sheet: after this one has closed.
         kit::RunLoop::main().post([weak] {
             if (auto again = weak.lock()) again->showNextConfirmSheet();
@@ -209,9 +272,14 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(
 bool KZAIImageWindowController::windowShouldClose(kit::Window&) {
     report(24053, std::to_string(titleBarItemModels().size()));
     if (titleBarItemModels().empty()) return true;
-    isClosingByClickWindowClose_ = true;
-    __removeModelNext();
+    beginWindowClose(nullptr);
     return false;
+}
+
+void KZAIImageWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done) {
+    kit::logLine("[IMG] closing the window's files before quitting");
+    showWindow();
+    beginWindowClose(std::move(done));
 }
 
 void KZAIImageWindowController::windowWillClose(kit::Window& window) {

@@ -8,10 +8,19 @@
 // Each tab keeps its own pending close: an answer acts only on the tab it came from and only while
 // that tab's close is pending, a second request for a pending tab does not start another, and
 // sheets for several unsaved tabs come one after the other. Unsaved work is never closed without
-// the user's OK.
+// the user's OK. A page whose content process has ended has nothing left to save: its tab closes
+// without waiting for an answer.
+//
+// A window close works on the tabs that were open when it began: a tab opened meanwhile stays
+// (and the window with it), a tab the user closes meanwhile leaves the sequence and is closed on
+// its own. Cancel on any sheet ends the window close, and it answers false to whoever waits for
+// it (a quit); it answers true once every tab it began with is gone.
 //
 // Made by the manager with kit::create<KZAIImageWindowController>(true, kit::Size{1000, 700}).
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "app/tools/KZBaseTabWebViewController.h"
@@ -30,12 +39,16 @@ public:
     enum CloseType : int { CloseTypeTab = 1, CloseTypeWindow = 2 };
 
     using KZAITabWindowController::KZAITabWindowController;
+    // Whoever still waits for an answer hears that nothing was closed.
+    ~KZAIImageWindowController() override;
 
-    bool isClosingByClickWindowClose() const { return isClosingByClickWindowClose_; }
-    // Whether a tab's page has reported an opened file.
+    // Whether a window close is in progress.
+    bool isClosingByClickWindowClose() const { return windowClose_.has_value(); }
+    // Whether a tab's page has reported an opened file (and can still be asked about it).
     bool hasOpenFiles() const;
-    // Told when the user cancels closing the window (a tab is kept).
-    void setWindowCloseCancelledBlock(std::function<void()> block) { windowCloseCancelled_ = std::move(block); }
+    bool hasUnsavedWork() override { return hasOpenFiles(); }
+    // Shows the window and closes it as its close button does, joining a close in progress.
+    void closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done) override;
     // Made on first use.
     const std::shared_ptr<KZTabWndConfirmCloseWindowController>& confirmCloseWindowController();
     // The tabs whose close waits for the page or for the user, oldest first.
@@ -62,8 +75,14 @@ private:
     enum class PendingState { AskingPage, WaitingForSheet, Confirming };
     struct PendingClose {
         std::weak_ptr<KZWindowTitleTabBarItemModel> model;
-        int closeType;
         PendingState state;
+    };
+    struct WindowClose {
+        std::uint64_t id = 0;
+        // The tabs it began with that it has not reached yet, and the one it is closing.
+        std::vector<std::weak_ptr<KZWindowTitleTabBarItemModel>> remaining;
+        std::weak_ptr<KZWindowTitleTabBarItemModel> current;
+        std::vector<std::function<void(bool closedAll)>> waiters;
     };
 
     PendingClose* pendingFor(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
@@ -73,9 +92,11 @@ private:
     void __showConfirmCloseWindowWithHandler(const std::function<void(bool)>& handler,
                                              const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
     void destroyWindow();
+    void beginWindowClose(std::function<void(bool closedAll)> done);
+    void endWindowClose(bool closedAll);
 
     std::shared_ptr<KZTabWndConfirmCloseWindowController> confirmCloseWindowController_;
-    bool isClosingByClickWindowClose_ = false;
     std::vector<PendingClose> pending_;
-    std::function<void()> windowCloseCancelled_;
+    std::optional<WindowClose> windowClose_;
+    std::uint64_t lastWindowCloseId_ = 0;
 };

@@ -7,6 +7,7 @@
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
 #include "app/web/KZAIWebView.h"
 #include "app/web/KZBaseWebView.h"
+#include "app/web/KZWKWebView.h"
 #include "app/web/KZWebTypes.h"
 #include "frameworks/HXReport.h"
 #include "kit/base/Log.h"
@@ -94,15 +95,66 @@ void KZAITabWebViewController::webviewIsReadyFrom(KZAIWebView& webview, const st
     webview.native2js_handleFile(action);
 }
 
+KZAITabWebViewController::~KZAITabWebViewController() {
+    if (fallback_) kit::RunLoop::main().cancel(fallback_);
+}
+
+bool KZAITabWebViewController::canAskPage() {
+    auto web = aiWebView();
+    return web->isAIWebReady() && !web->isContentProcessTerminated();
+}
+
+void KZAITabWebViewController::webviewDidSendPageIsSaved(KZAIWebView& webview) {
+    if (isAskingStatus_ != 0) {
+        kit::logf("[IMG] is in asking: %d", isAskingStatus_);
+        return;
+    }
+    isAskingStatus_ = 1;
+    const std::uint64_t question = ++question_;
+    std::weak_ptr<KZBaseTabWebViewController> weak = weak_from_this();
+    auto answer = [weak, question](bool saved) {
+        auto self = std::static_pointer_cast<KZAITabWebViewController>(weak.lock());
+        if (!self || self->question_ != question || self->isAskingStatus_ != 1) return;
+        self->webviewClientIsSavedFromJS(*self->aiWebView(), saved);
+    };
+    // The fallback belongs to this question only: a later question is not answered by it.
+    fallback_ = kit::RunLoop::main().postAfter(kIsSavedTimeout, [weak, answer] {
+        if (auto self = std::static_pointer_cast<KZAITabWebViewController>(weak.lock())) self->fallback_ = 0;
+        answer(false);
+    });
+    // A page whose process has ended never answers: nothing of it is left to save. Answered on
+    // the next turn, after the question has been sent.
+    const auto& platformView = webview.webView();
+    auto answerIfGone = [answer](kit::WebView& view) {
+        if (!view.isContentProcessTerminated()) return;
+        kit::logLine("[IMG] the page's content process has ended: nothing left to save");
+        kit::RunLoop::main().post([answer] { answer(true); });
+    };
+    processObservation_ = platformView->observe(kit::WebViewProperty::ContentProcessTerminated, answerIfGone);
+    answerIfGone(*platformView);
+}
+
+void KZAITabWebViewController::webviewClientIsSavedFromJS(KZAIWebView&, bool saved) {
+    if (isAskingStatus_ != 1) {
+        kit::logf("[IMG] not in asking: %d", isAskingStatus_);
+        return;
+    }
+    isAskingStatus_ = 0;
+    processObservation_.reset();
+    if (fallback_) {
+        kit::RunLoop::main().cancel(fallback_);
+        fallback_ = 0;
+    }
+    // The answer names its own tab: the window acts only on a close pending for it.
+    auto keep = shared_from_this();
+    if (auto d = delegate()) d->recieveJSIsSavedResult(saved, currentModel());
+}
+
 void KZAIWritingWebViewController::webviewDidReceiveWebRequestLogin(KZAIWebView&) {
     HXReport::reportCommonKeyValue(24022, "9");
 }
 
 // ---- Image tabs -----------------------------------------------------------------------------------
-
-KZAIImageWebViewController::~KZAIImageWebViewController() {
-    if (fallback_) kit::RunLoop::main().cancel(fallback_);
-}
 
 void KZAIImageWebViewController::webviewIsReadyFrom(KZAIWebView& webview, const std::optional<std::string>& from) {
     if (from && *from == KZWebReadyFrom::Image) KZAITabWebViewController::webviewIsReadyFrom(webview, from);
@@ -134,39 +186,6 @@ std::string KZAIImageWebViewController::__iconNameFromPath(const std::string& pa
 std::optional<std::string> KZAIImageWebViewController::recommendedImageSaveNameForWebview(KZAIWebView&) {
     auto model = currentModel();
     return model ? model->title() : std::string();
-}
-
-void KZAIImageWebViewController::webviewDidSendPageIsSaved(KZAIWebView&) {
-    if (isAskingStatus_ != 0) {
-        kit::logf("[IMG] is in asking: %d", isAskingStatus_);
-        return;
-    }
-    isAskingStatus_ = 1;
-    const std::uint64_t question = ++question_;
-    std::weak_ptr<KZBaseTabWebViewController> weak = weak_from_this();
-    // A page that does not answer in time is taken as unsaved, so that the user decides. The
-    // fallback belongs to this question only: a later question is not answered by it.
-    fallback_ = kit::RunLoop::main().postAfter(kIsSavedTimeout, [weak, question] {
-        auto self = std::static_pointer_cast<KZAIImageWebViewController>(weak.lock());
-        if (!self || self->question_ != question || self->isAskingStatus_ != 1) return;
-        self->fallback_ = 0;
-        self->webviewClientIsSavedFromJS(*self->aiWebView(), false);
-    });
-}
-
-void KZAIImageWebViewController::webviewClientIsSavedFromJS(KZAIWebView&, bool saved) {
-    if (isAskingStatus_ != 1) {
-        kit::logf("[IMG] not in asking: %d", isAskingStatus_);
-        return;
-    }
-    isAskingStatus_ = 0;
-    if (fallback_) {
-        kit::RunLoop::main().cancel(fallback_);
-        fallback_ = 0;
-    }
-    // The answer names its own tab: the window acts only on a close pending for it.
-    auto keep = shared_from_this();
-    if (auto d = delegate()) d->recieveJSIsSavedResult(saved, currentModel());
 }
 
 void KZAIImageWebViewController::webviewDidReceiveWebRequestLogin(KZAIWebView&) {

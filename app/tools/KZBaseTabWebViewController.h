@@ -5,9 +5,10 @@
 //
 //   KZBaseTabWebViewController      a KZBaseWebView           base of all
 //   KZAITabWebViewController        a KZAIWebView             base of the AI tabs: hands a pending
-//                                                             file action to the page once ready
+//                                                             file action to the page once ready,
+//                                                             asks the page whether it is saved
 //   KZAIWritingWebViewController                              writing window
-//   KZAIImageWebViewController                                image window: the saved question
+//   KZAIImageWebViewController                                image window
 //   KZAIDocumentWebViewController                             document window
 //
 // Made with kit::create<Class>(). Each controller is the delegate of its own web view (held weakly
@@ -65,8 +66,19 @@ private:
     std::shared_ptr<kit::View> view_;
 };
 
+// Hears a page's answer to "is your work saved?", with the tab it is about.
+class KZAIImageWebViewControllerDelegate {
+public:
+    virtual ~KZAIImageWebViewControllerDelegate() = default;
+    virtual void recieveJSIsSavedResult(bool saved, const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) = 0;
+};
+
 class KZAITabWebViewController : public KZBaseTabWebViewController {
 public:
+    static constexpr double kIsSavedTimeout = 3.0;
+
+    ~KZAITabWebViewController() override;
+
     std::shared_ptr<KZAIWebView> aiWebView();
     std::shared_ptr<KZAIWindowTitleTabBarItemModel> currentAIModel() const;
 
@@ -74,13 +86,33 @@ public:
     const std::optional<kit::Dictionary>& tempWebActionInfo() const { return tempWebActionInfo_; }
     void setTempWebActionInfo(std::optional<kit::Dictionary> info) { tempWebActionInfo_ = std::move(info); }
 
+    // The saved question ("IsSaved"): the delegate hears the page's answer. A page that does not
+    // answer within kIsSavedTimeout counts as unsaved, so that the user decides; a page whose
+    // content process has ended cannot answer and has nothing left to save: it counts as saved
+    // at once, without waiting.
+    std::shared_ptr<KZAIImageWebViewControllerDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(std::weak_ptr<KZAIImageWebViewControllerDelegate> delegate) { delegate_ = std::move(delegate); }
+    // 1 while a saved question to the page is open, 0 otherwise.
+    int isAskingStatus() const { return isAskingStatus_; }
+    // Whether the page can be asked: loaded, ready and with a live content process.
+    bool canAskPage();
+
     void webviewIsReadyFrom(KZAIWebView& webview, const std::optional<std::string>& from) override;
+    void webviewDidSendPageIsSaved(KZAIWebView& webview) override;
+    void webviewClientIsSavedFromJS(KZAIWebView& webview, bool saved) override;
 
 protected:
     std::shared_ptr<KZBaseWebView> makeWebView() override;
 
 private:
     std::optional<kit::Dictionary> tempWebActionInfo_;
+    std::weak_ptr<KZAIImageWebViewControllerDelegate> delegate_;
+    int isAskingStatus_ = 0;
+    // The open question's own fallback: an answer cancels it, and it answers only its question.
+    kit::TaskId fallback_ = 0;
+    std::uint64_t question_ = 0;
+    // While a question is open: told when the page's content process ends.
+    std::shared_ptr<void> processObservation_;
 };
 
 class KZAIWritingWebViewController : public KZAITabWebViewController {
@@ -88,42 +120,18 @@ public:
     void webviewDidReceiveWebRequestLogin(KZAIWebView& webview) override;
 };
 
-// Hears the image page's answer to "is your work saved?", with the tab it is about.
-class KZAIImageWebViewControllerDelegate {
-public:
-    virtual ~KZAIImageWebViewControllerDelegate() = default;
-    virtual void recieveJSIsSavedResult(bool saved, const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) = 0;
-};
-
 class KZAIImageWebViewController : public KZAITabWebViewController {
 public:
-    static constexpr double kIsSavedTimeout = 3.0;
     static constexpr const char* kDefaultTitle = "打开新图片";
     static constexpr const char* kDefaultIconName = "title_bar_tab_icon_default_image";
-
-    ~KZAIImageWebViewController() override;
-
-    std::shared_ptr<KZAIImageWebViewControllerDelegate> delegate() const { return delegate_.lock(); }
-    void setDelegate(std::weak_ptr<KZAIImageWebViewControllerDelegate> delegate) { delegate_ = std::move(delegate); }
-    // 1 while a saved question to the page is open, 0 otherwise.
-    int isAskingStatus() const { return isAskingStatus_; }
 
     void webviewIsReadyFrom(KZAIWebView& webview, const std::optional<std::string>& from) override;
     void webviewDidOpenFilePath(KZAIWebView& webview, const std::optional<std::string>& path) override;
     std::optional<std::string> recommendedImageSaveNameForWebview(KZAIWebView& webview) override;
-    void webviewDidSendPageIsSaved(KZAIWebView& webview) override;
-    void webviewClientIsSavedFromJS(KZAIWebView& webview, bool saved) override;
     void webviewDidReceiveWebRequestLogin(KZAIWebView& webview) override;
 
     static std::string __iconNameFromPath(const std::string& path);
     static std::string __titleFromPath(const std::string& path);
-
-private:
-    std::weak_ptr<KZAIImageWebViewControllerDelegate> delegate_;
-    int isAskingStatus_ = 0;
-    // The open question's own fallback: an answer cancels it, and it answers only its question.
-    kit::TaskId fallback_ = 0;
-    std::uint64_t question_ = 0;
 };
 
 class KZAIDocumentWebViewController : public KZAITabWebViewController {

@@ -346,6 +346,10 @@ void KZAITabWindowController::onForceReloadWebview() {
         if (auto web = model->associateWebView()) web->reloadOriginUrl();
 }
 
+void KZAITabWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done) {
+    kit::RunLoop::main().post([done = std::move(done)] { done(true); });
+}
+
 void KZAITabWindowController::report(std::int64_t key, const std::string& value) {
     HXReport::reportCommonKeyValue(key, value);
 }

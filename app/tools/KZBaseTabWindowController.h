@@ -14,6 +14,7 @@
 // released on a later turn of the run loop. Main thread only.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -164,6 +165,15 @@ public:
     void onUserLoginStateChanged();
     void onUserCancelLogin();
     void onForceReloadWebview();
+
+    // ---- Before the application ends (the window-controller manager asks each window in turn).
+    // Whether the window holds work the user is to be asked about before the application ends.
+    virtual bool hasUnsavedWork() { return false; }
+    // Runs the window's own close question for the quit, bringing the window forward when the
+    // user is asked: `done(true)` once the work is closed or given up, `done(false)` when the
+    // user keeps it. Answers once, on a later turn of the run loop. A call while the window is
+    // already asking joins that question.
+    virtual void closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done);
 
     void setupViews() override;
     void setupViewsLayout() override;

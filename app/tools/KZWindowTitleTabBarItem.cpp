@@ -13,6 +13,7 @@
 #include "kit/ui/Application.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/ImageView.h"
+#include "kit/ui/Text.h"
 
 // ---- Colour views ---------------------------------------------------------------------------------
 
@@ -255,7 +256,7 @@ void KZWindowTitleTabBarItem::refresh() {
     // Icon: the resource image at once, the remote one (when there is one) once it has loaded.
     kit::Image placeholder = model_->iconName().empty() ? kit::Image{} : kit::Image::named(model_->iconName());
     sd_setImageWithURL(iconView(), model_->iconURL(), std::move(placeholder));
-    titleLabel()->setStringValue(model_->title());
+    titleLabel()->setStringValue(kit::isolatedText(model_->title()));
     const bool selected = model_->isSelected();
     lineView()->setHidden(selected);
     hoverView()->setHidden(selected);

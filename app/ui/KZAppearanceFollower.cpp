@@ -1,6 +1,7 @@
 #include "app/ui/KZAppearanceFollower.h"
 
 #include <memory>
+#include <vector>
 
 #include "frameworks/JWAppThemeHelper.h"
 #include "kit/base/NotificationCenter.h"
@@ -8,9 +9,14 @@
 #include "kit/ui/Backend.h"
 
 namespace {
-std::shared_ptr<void>& observerToken() {
-    static std::shared_ptr<void> token;
-    return token;
+// While running: the observers of the theme's changes and of the desktop's.
+std::vector<std::shared_ptr<void>>& observerTokens() {
+    static std::vector<std::shared_ptr<void>> tokens;
+    return tokens;
+}
+
+void readSystemAppearance() {
+    JWAppThemeHelper::setSystemDarkMode(kit::UiBackend::current().systemAppearance() == kit::Appearance::Dark);
 }
 }  // namespace
 
@@ -22,17 +28,20 @@ void KZAppearanceFollower::sync() {
 }
 
 void KZAppearanceFollower::start() {
-    // The desktop's theme as the backend knows it at launch; later changes of it reach the
-    // helper through setSystemDarkMode.
-    JWAppThemeHelper::setSystemDarkMode(kit::UiBackend::current().systemAppearance() == kit::Appearance::Dark);
-    auto& token = observerToken();
-    if (!token) {
-        token = kit::NotificationCenter::defaultCenter().addObserverForName(
-            JWAppThemeHelper::kAppearanceDidChangeNotification, nullptr, [](const kit::Notification&) { sync(); });
+    auto& tokens = observerTokens();
+    if (tokens.empty()) {
+        auto& center = kit::NotificationCenter::defaultCenter();
+        tokens.push_back(center.addObserverForName(JWAppThemeHelper::kAppearanceDidChangeNotification, nullptr,
+                                                   [](const kit::Notification&) { sync(); }));
+        // The application is pinned to the theme's answer, so the desktop's changes reach the
+        // theme here (it re-colours through the observer above when its answer changes).
+        tokens.push_back(center.addObserverForName(kit::kApplicationDidChangeSystemAppearanceNotification, nullptr,
+                                                   [](const kit::Notification&) { readSystemAppearance(); }));
     }
+    readSystemAppearance();
     sync();
 }
 
-void KZAppearanceFollower::stop() { observerToken().reset(); }
+void KZAppearanceFollower::stop() { observerTokens().clear(); }
 
-bool KZAppearanceFollower::isRunning() { return observerToken() != nullptr; }
+bool KZAppearanceFollower::isRunning() { return !observerTokens().empty(); }

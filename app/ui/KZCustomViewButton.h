@@ -75,6 +75,10 @@ public:
     void setBorderCornerRadius(float radius);
     void setBorderWidth(float width);
     void setDefaultTitleColor(OptionalColor color);
+    // The title's colour at rest is the theme's colour `index` (JWAppThemeHelper::getColor), as
+    // the styles' are: fetched again on every appearance change, so an open menu never keeps
+    // the text colour of the appearance it was made in.
+    void setDefaultTitleThemeColor(int index) { setThemeColors({index, std::nullopt, std::nullopt}); }
     void setTitleAlignment(kit::TextAlignment alignment);
     void setTitleFont(kit::Font font);
     // Stored; they take effect at the next state change.

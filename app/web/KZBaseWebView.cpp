@@ -151,6 +151,8 @@ void KZBaseWebView::reloadOriginUrl() {
     loadRequestWithURL(rootURL_);
 }
 
+bool KZBaseWebView::isContentProcessTerminated() const { return webView_ && webView_->isContentProcessTerminated(); }
+
 void KZBaseWebView::reloadIfTerminate() {
     const std::string& pageTitle = webView_->title();
     const std::string& pageURL = webView_->url();

@@ -71,6 +71,8 @@ public:
 
     // ---- State. -------------------------------------------------------------------------------
     const std::shared_ptr<KZWKWebView>& webView() const { return webView_; }
+    // The page's content process has ended (until the next load starts): it cannot answer.
+    bool isContentProcessTerminated() const;
     // The address last given to loadRequestWithURL ("origin url"); empty when none.
     const std::string& rootURL() const { return rootURL_; }
     const std::string& currentURL() const { return currentURL_; }

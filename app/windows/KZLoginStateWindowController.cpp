@@ -80,7 +80,7 @@ const std::shared_ptr<KZCustomViewButton>& KZLoginStateWindowController::logoutB
         logoutButton_->setButtonImage(imageNamedForAppearance("title_bar_user_logout", JWAppThemeHelper::isDarkMode()),
                                       kit::EdgeInsets{4, 2, 4, 2});
         logoutButton_->setButtonTitle(KZLocalizedString("退出登录"));
-        logoutButton_->setDefaultTitleColor(JWAppThemeHelper::getColor(11));
+        logoutButton_->setDefaultTitleThemeColor(11);
         logoutButton_->setDownTitleColor(JWAppThemeHelper::getColor(12, true));
         auto& hover = logoutButton_->hoverView();
         hover->setGetHoverColor([](bool) { return JWAppThemeHelper::getColor(15); });

@@ -21,7 +21,7 @@ std::shared_ptr<KZCustomViewButton> KZSideSettingsWindowController::makeEntry(
     button->setButtonTitle(KZLocalizedString(title));
     button->setTitleFont(kit::Font::systemFont(14));
     button->setTitleAlignment(kit::TextAlignment::Left);
-    button->setDefaultTitleColor(JWAppThemeHelper::getColor(11));
+    button->setDefaultTitleThemeColor(11);
     button->setDownTitleColor(JWAppThemeHelper::getColor(12, true));
     auto& hover = button->hoverView();
     hover->setGetDefaultColor(nullptr);

@@ -1,5 +1,6 @@
 #include "app/windows/KZWindowControllerManager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -545,23 +546,59 @@ void KZWindowControllerManager::destoryAIImageWindowController() {
     imageWindowController_->close();
     kit::Application::shared().releaseLater(std::move(imageWindowController_));
     imageWindowController_.reset();
-    // Every file closed: an application waiting for that ends now (on the next turn, outside
-    // the callbacks of the window that went).
-    if (auto decided = std::exchange(terminationDecided_, nullptr))
-        kit::RunLoop::main().post([decided] { decided(true); });
 }
 
 bool KZWindowControllerManager::holdTerminationForOpenFiles(std::function<void(bool proceed)> decided) {
-    auto image = std::dynamic_pointer_cast<KZAIImageWindowController>(imageWindowController_);
-    if (!image || !image->hasOpenFiles()) return false;
-    kit::logLine("[WndCtrl] Close AI Image Window before quitting");
-    terminationDecided_ = std::move(decided);
-    image->setWindowCloseCancelledBlock([] {
-        if (auto decided = std::exchange(manager().terminationDecided_, nullptr)) decided(false);
-    });
-    image->showWindow();
-    image->window()->performClose();
-    return true;
+    if (quit_) {
+        kit::logLine("[WndCtrl] quit requested again: its question stands");
+        if (auto asking = quit_->asking.lock())
+            if (auto w = asking->window(); w && w->isVisible()) w->makeKeyAndOrderFront();
+        return true;
+    }
+    quit_ = Quit{++lastQuitId_, std::move(decided), {}, {}};
+    if (askNextBeforeQuit()) return true;
+    quit_.reset();
+    return false;
+}
+
+bool KZWindowControllerManager::askNextBeforeQuit() {
+    for (const auto& controller : {writingWindowController_, imageWindowController_, documentWindowController_}) {
+        auto tool = std::dynamic_pointer_cast<KZAITabWindowController>(controller);
+        if (!tool || !tool->hasUnsavedWork()) continue;
+        const bool settled = std::ranges::all_of(tool->titleBarItemModels(), [&](const auto& model) {
+            return std::ranges::any_of(quit_->settled, [&](const auto& weak) { return weak.lock() == model; });
+        });
+        if (settled) continue;
+        kit::logf("[WndCtrl] asking the %s window about unsaved work before quitting",
+                  controller == writingWindowController_ ? "writing"
+                  : controller == imageWindowController_ ? "image"
+                                                         : "document");
+        quit_->asking = tool;
+        std::weak_ptr<KZWindowControllerManager> weak = weak_from_this();
+        // The tabs asked about; one opened while the question is up is asked about after it.
+        std::vector<std::weak_ptr<KZWindowTitleTabBarItemModel>> asked(tool->titleBarItemModels().begin(),
+                                                                       tool->titleBarItemModels().end());
+        const std::uint64_t id = quit_->id;
+        tool->closeUnsavedWorkBeforeQuit([weak, id, asked = std::move(asked)](bool proceed) {
+            auto self = weak.lock();
+            if (!self || !self->quit_ || self->quit_->id != id) return;
+            if (!proceed) {
+                self->finishQuit(false);
+                return;
+            }
+            self->quit_->settled.insert(self->quit_->settled.end(), asked.begin(), asked.end());
+            if (!self->askNextBeforeQuit()) self->finishQuit(true);
+        });
+        return true;
+    }
+    return false;
+}
+
+void KZWindowControllerManager::finishQuit(bool proceed) {
+    if (!quit_) return;
+    auto decided = std::move(quit_->decided);
+    quit_.reset();
+    if (decided) decided(proceed);
 }
 
 void KZWindowControllerManager::destoryBrowserWindowController() {

@@ -14,6 +14,7 @@
 // The writing, image, document and browser windows (app/tools) are made here on first use and
 // placed against the side window.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +39,8 @@ class KZDropWindController;
 class KZAIPermissionTipsWindowController;
 class KZExplainPanelController;
 class KZTranslatePanelController;
+class KZAITabWindowController;
+class KZWindowTitleTabBarItemModel;
 
 // Where a request to show the side window came from.
 enum KZAISideWindowSourceType : int {
@@ -124,9 +127,14 @@ public:
     void destoryAIImageWindowController();
     void destoryBrowserWindowController();
     bool isAllFunctionWindowNotVisiable() const;
-    // Before the application ends: an image window holding opened files is closed the way its
-    // close button closes it (see KZCoreHooks::holdTermination).
+    // Before the application ends (see KZCoreHooks::holdTermination): the quit is held while the
+    // writing, image and document windows, in this order, run their own close questions about
+    // unsaved work. It owns the one quit in progress and answers it once: false at the first
+    // Cancel, true once no window holds unsaved work the user has not let go (a window that gets
+    // new work meanwhile is asked again). A request while one runs joins it, with its question
+    // brought forward. Answers false when no window holds unsaved work.
     bool holdTerminationForOpenFiles(std::function<void(bool proceed)> decided);
+    bool isQuitting() const { return quit_.has_value(); }
     // The frame of a tool window: up against the side window's left edge, 10/7 as wide as it is
     // high; the centred default size when the side window leaves less room than that.
     kit::Rect __calulateFrameWithFunctionWindow(const std::shared_ptr<kit::Window>& window) const;
@@ -197,6 +205,17 @@ private:
     std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndController_;
     std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndControllerForSheet_;
     std::shared_ptr<void> languageObserver_;
-    // The application waits for the image window's files to be closed.
-    std::function<void(bool proceed)> terminationDecided_;
+    struct Quit {
+        std::uint64_t id = 0;
+        std::function<void(bool proceed)> decided;
+        std::weak_ptr<KZAITabWindowController> asking;
+        // The tabs whose work was let go in this quit (a window keeping them is not asked again).
+        std::vector<std::weak_ptr<KZWindowTitleTabBarItemModel>> settled;
+    };
+    // Asks the next window holding unsaved work; false when none is left.
+    bool askNextBeforeQuit();
+    void finishQuit(bool proceed);
+
+    std::optional<Quit> quit_;
+    std::uint64_t lastQuitId_ = 0;
 };

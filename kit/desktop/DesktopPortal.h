@@ -15,9 +15,11 @@ namespace kit::desktop::portal {
 inline constexpr const char* kBusName = "org.freedesktop.portal.Desktop";
 inline constexpr const char* kObjectPath = "/org/freedesktop/portal/desktop";
 
-// Response codes of a request.
+// Response codes of a request: done; cancelled by the user; ended otherwise (the portal or its
+// backend failed).
 inline constexpr guint32 kResponseSuccess = 0;
 inline constexpr guint32 kResponseCancelled = 1;
+inline constexpr guint32 kResponseFailed = 2;
 
 // WAYLAND_DISPLAY is set, or the session says it is a Wayland one (XDG_SESSION_TYPE).
 bool isWaylandSession();

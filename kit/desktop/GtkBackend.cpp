@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <string>
 
+#include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/DesktopClipboard.h"
 #include "kit/desktop/Dialogs.h"
 #include "kit/desktop/GtkWindowPeer.h"
 #include "kit/desktop/KeyCodes.h"
-#include "kit/ui/Application.h"
 #include "kit/desktop/X11.h"
+#include "kit/ui/Application.h"
 
 namespace kit::desktop {
 
@@ -34,6 +36,10 @@ std::string lowercase(std::string text) {
     return text;
 }
 
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 }  // namespace
 
 GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_default_root_window()) {
@@ -52,6 +58,12 @@ GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_d
     GtkSettings* settings = gtk_settings_get_for_screen(screen);
     for (const char* signal : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"}) {
         signals_.connect(settings, signal, [](GObject*, GParamSpec*) { Application::shared().systemAppearanceDidChange(backendBadge()); });
+    }
+    if (auto scheme =
+            PortalColorScheme::make([] { Application::shared().systemAppearanceDidChange(backendBadge()); })) {
+        colorScheme_ = std::move(*scheme);
+    } else {
+        logf("The desktop's colour scheme is read from GTK's settings alone: %s", scheme.error().c_str());
     }
 }
 
@@ -87,13 +99,20 @@ unsigned GtkBackend::modifierFlags() const {
 }
 
 Appearance GtkBackend::systemAppearance() const {
+    // The portal speaks for the desktop where it states a preference; GTK's settings otherwise.
+    if (colorScheme_) {
+        if (auto preference = colorScheme_->preference()) return *preference;
+    }
     GtkSettings* settings = gtk_settings_get_for_screen(gdk_display_get_default_screen(display_));
     gboolean preferDark = FALSE;
     gchar* theme = nullptr;
     g_object_get(settings, "gtk-application-prefer-dark-theme", &preferDark, "gtk-theme-name", &theme, nullptr);
     const std::string name = theme ? lowercase(theme) : std::string();
     g_free(theme);
-    const bool darkTheme = name.size() >= 5 && name.compare(name.size() - 5, 5, "-dark") == 0;
+    // GTK_THEME names a theme and, after a colon, its variant: "Adwaita:dark".
+    const char* forced = std::getenv("GTK_THEME");
+    const std::string forcedName = forced ? lowercase(forced) : std::string();
+    const bool darkTheme = endsWith(name, "-dark") || endsWith(forcedName, ":dark") || endsWith(forcedName, "-dark");
     return preferDark || darkTheme ? Appearance::Dark : Appearance::Light;
 }
 

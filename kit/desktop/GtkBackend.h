@@ -12,6 +12,7 @@
 #include "kit/base/GSignal.h"
 #include "kit/base/Lifetime.h"
 #include "kit/desktop/CoordinateSpace.h"
+#include "kit/desktop/PortalColorScheme.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/Screen.h"
 
@@ -30,6 +31,8 @@ public:
     Point mouseLocation() const override;
     unsigned pressedMouseButtons() const override;
     unsigned modifierFlags() const override;
+    // The desktop portal's colour scheme where it states one; else GTK's preference for dark, a
+    // theme named "...-dark", or GTK_THEME naming a dark theme or variant ("Adwaita:dark").
     Appearance systemAppearance() const override;
     PanelAnswer runOpenPanel(const OpenPanel& panel) override;
     PanelAnswer runSavePanel(const SavePanel& panel) override;
@@ -52,6 +55,7 @@ private:
     SignalConnections signals_;
     bool refreshScheduled_ = false;
     std::unique_ptr<DesktopClipboard> clipboard_;
+    std::unique_ptr<PortalColorScheme> colorScheme_;
     Lifetime alive_;
 };
 

@@ -81,8 +81,12 @@ void PortalScreenCapture::answered(guint32 response, GVariant* results) {
             pasteboard.setData(*png, kPasteboardTypePNG);
         }
         g_free(path);
-    } else if (response != portal::kResponseSuccess && response != portal::kResponseCancelled) {
-        logf("The desktop portal refused the screenshot (response %u)", response);
+    } else if (response == portal::kResponseCancelled) {
+        logLine("The screenshot was cancelled in the desktop portal's dialog (response 1)");
+    } else if (response == portal::kResponseFailed) {
+        logLine("The desktop portal could not take the screenshot: it failed (response 2)");
+    } else if (response != portal::kResponseSuccess) {
+        logf("The desktop portal ended the screenshot with an unknown response %u", response);
     }
     finish(std::move(png));
 }

@@ -2,8 +2,8 @@
 // Screen capture on Wayland sessions, where the X root window holds only the XWayland windows:
 // the XDG desktop portal's Screenshot interface, interactive, so the desktop's own tool lets the
 // user pick the region. The file it answers with is read and handed on as PNG data, and put on
-// the general pasteboard, as the X11 capture does; a cancel, a refusal or a missing portal ends
-// the selection with nothing (logged).
+// the general pasteboard, as the X11 capture does; the user's cancel, the portal's failure and a
+// missing portal each end the selection with nothing, and each is logged as what it is.
 //
 // Main thread only.
 

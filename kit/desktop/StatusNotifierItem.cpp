@@ -26,6 +26,9 @@ namespace {
 constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
 constexpr const char* kFallbackThemeIcon = "application-x-executable";
 
+// The item has no menu, so it has no Menu property: hosts make a menu client for any path they
+// are given ("/" and "/NO_DBUSMENU" alike) and warn when nothing there answers its GetLayout; a
+// right click is the ContextMenu method.
 const char* kItemXml = R"xml(<node><interface name="org.kde.StatusNotifierItem">
   <property name="Category" type="s" access="read"/>
   <property name="Id" type="s" access="read"/>
@@ -42,7 +45,6 @@ const char* kItemXml = R"xml(<node><interface name="org.kde.StatusNotifierItem">
   <property name="AttentionMovieName" type="s" access="read"/>
   <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
   <property name="ItemIsMenu" type="b" access="read"/>
-  <property name="Menu" type="o" access="read"/>
   <method name="ContextMenu"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
   <method name="Activate"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
   <method name="SecondaryActivate"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
@@ -320,7 +322,6 @@ GVariant* StatusNotifierItem::property(GDBusConnection*, const char*, const char
     if (property == "IconPixmap") return self->pixmaps();
     if (property == "ToolTip") return self->toolTip();
     if (property == "ItemIsMenu") return g_variant_new_boolean(FALSE);
-    if (property == "Menu") return g_variant_new_object_path("/NO_DBUSMENU");
     if (property.ends_with("Pixmap")) return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
     return g_variant_new_string("");
 }

@@ -166,12 +166,12 @@ void HeadlessUi::rightClick(Window& window, Point point) {
     send(mouseEvent(EventType::RightMouseUp, window, point, 0, 1));
 }
 
-void HeadlessUi::scroll(Window& window, Point point, double deltaX, double deltaY) {
+void HeadlessUi::scroll(Window& window, Point point, double deltaX, double deltaY, unsigned modifiers, bool precise) {
     moveMouse(window.convertPointToScreen(point));
-    Event event = mouseEvent(EventType::ScrollWheel, window, point, 0, 0);
+    Event event = mouseEvent(EventType::ScrollWheel, window, point, modifiers, 0);
     event.scrollingDeltaX = deltaX;
     event.scrollingDeltaY = deltaY;
-    event.hasPreciseScrollingDeltas = true;
+    event.hasPreciseScrollingDeltas = precise;
     send(event);
 }
 

@@ -130,7 +130,8 @@ public:
     // Down at `from`, `steps` dragged events on the way, up at `to`.
     void drag(Window& window, Point from, Point to, int steps = 4);
     void rightClick(Window& window, Point point);
-    void scroll(Window& window, Point point, double deltaX, double deltaY);
+    // A wheel: precise deltas come from a touchpad, the others from a mouse wheel's notches.
+    void scroll(Window& window, Point point, double deltaX, double deltaY, unsigned modifiers = 0, bool precise = true);
     void keyDown(Window& window, unsigned short keyCode, std::string characters, unsigned modifiers = 0);
     void keyUp(Window& window, unsigned short keyCode, std::string characters, unsigned modifiers = 0);
     // The middle of a view, in its window's base coordinates.

@@ -184,6 +184,7 @@ void Application::setAppearancePreference(AppearancePreference preference) {
 void Application::systemAppearanceDidChange(BackendBadge) {
     const Appearance now = effectiveAppearance();
     if (now != lastAppearance_) appearanceChanged(lastAppearance_);
+    NotificationCenter::defaultCenter().post(kApplicationDidChangeSystemAppearanceNotification, this);
 }
 
 void Application::appearanceChanged(Appearance) {

@@ -23,6 +23,10 @@ inline constexpr const char* kApplicationWillTerminateNotification = "NSApplicat
 // Posted after every view has been told of an effective appearance change.
 inline constexpr const char* kApplicationDidChangeEffectiveAppearanceNotification =
     "kit.ApplicationDidChangeEffectiveAppearance";
+// Posted whenever the backend tells of a change of the system's appearance, also while the
+// application's own preference hides it (UiBackend::systemAppearance() answers the new one).
+inline constexpr const char* kApplicationDidChangeSystemAppearanceNotification =
+    "kit.ApplicationDidChangeSystemAppearance";
 
 enum class TerminateReply { Cancel = 0, Now = 1 };
 

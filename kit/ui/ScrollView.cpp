@@ -1,6 +1,8 @@
 #include "kit/ui/ScrollView.h"
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include "kit/ui/Create.h"
 #include "kit/ui/GraphicsContext.h"
@@ -62,20 +64,36 @@ void ClipView::resizeSubviewsWithOldSize(Size oldSize) {
     reclamp();
 }
 
-void ClipView::scrollWheel(const Event& event) {
-    auto* scroll = dynamic_cast<ScrollView*>(superview());
-    const double dx = scroll && !scroll->scrollsHorizontally() ? 0 : event.scrollingDeltaX;
-    const double dy = scroll && !scroll->scrollsVertically() ? 0 : event.scrollingDeltaY;
-    if (dx == 0 && dy == 0) {
-        View::scrollWheel(event);
-        return;
-    }
+namespace {
+// How far a wheel event scrolls a view that scrolls in the axes given. Shift turns a plain
+// vertical wheel sideways, as everywhere on the desktop; a view that scrolls only sideways takes
+// the larger of the two deltas sideways (a vertical wheel moves a tab strip).
+Point wheelDelta(const Event& event, bool horizontal, bool vertical) {
+    double dx = event.scrollingDeltaX;
+    double dy = event.scrollingDeltaY;
+    if ((event.modifierFlags & ModifierShift) && dx == 0) std::swap(dx, dy);
+    if (horizontal && !vertical && std::abs(dy) > std::abs(dx)) dx = dy;
+    return {horizontal ? dx : 0, vertical ? dy : 0};
+}
+}  // namespace
+
+void ClipView::scrollByWheelDelta(Point delta) {
     // Positive deltas move the content towards its start (up, or left), as a wheel turned away
     // from the user does.
     Point origin = bounds().origin;
-    origin.x -= dx;
-    origin.y += isFlipped() ? -dy : dy;
+    origin.x -= delta.x;
+    origin.y += isFlipped() ? -delta.y : delta.y;
     scrollToPoint(origin);
+}
+
+void ClipView::scrollWheel(const Event& event) {
+    // Inside a scroll view, the scroll view decides (the event goes up to it, never back here).
+    const Point delta = dynamic_cast<ScrollView*>(superview()) ? Point{} : wheelDelta(event, true, true);
+    if (delta == Point{}) {
+        View::scrollWheel(event);
+        return;
+    }
+    scrollByWheelDelta(delta);
 }
 
 ScrollView::ScrollView(Rect frame) : View(frame) {}
@@ -99,7 +117,15 @@ void ScrollView::setScrollBackgroundColor(Color color) {
     setNeedsDisplay();
 }
 
-void ScrollView::scrollWheel(const Event& event) { clip_->scrollWheel(event); }
+void ScrollView::scrollWheel(const Event& event) {
+    const Point delta = wheelDelta(event, scrollsHorizontally_, scrollsVertically_);
+    if (delta == Point{}) {
+        // Nothing to scroll here: the views around may scroll.
+        View::scrollWheel(event);
+        return;
+    }
+    clip_->scrollByWheelDelta(delta);
+}
 
 void ScrollView::draw(GraphicsContext& context, const Rect&) {
     if (!drawsBackground_) return;

@@ -32,6 +32,8 @@ public:
     Point constrainBoundsOrigin(Point proposed) const;
     // Re-applies the clamp (after size changes).
     void reclamp();
+    // Scrolls by a wheel's deltas (positive x towards the left end, positive y towards the top).
+    void scrollByWheelDelta(Point delta);
 
     void subviewFrameDidChange(View& subview) override;
     void scrollWheel(const Event& event) override;
@@ -65,7 +67,9 @@ public:
     void setDrawsBackground(bool draws);
     Color backgroundColor() const { return background_; }
     void setScrollBackgroundColor(Color color);
-    // Whether wheel events in an axis scroll; both by default.
+    // Whether wheel events in an axis scroll; both by default. Shift turns a vertical wheel
+    // sideways, and a scroll view that scrolls only sideways takes a vertical wheel sideways too.
+    // A wheel that scrolls nothing here goes on to the superview.
     bool scrollsHorizontally() const { return scrollsHorizontally_; }
     void setScrollsHorizontally(bool scrolls) { scrollsHorizontally_ = scrolls; }
     bool scrollsVertically() const { return scrollsVertically_; }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kit/base/GRef.h"
+#include "kit/base/Utf8.h"
 #include "kit/ui/PangoText.h"
 
 // Font lookups leave fontconfig's pattern caches allocated for the life of the process, which the
@@ -156,6 +157,33 @@ TextMetrics measureText(std::string_view text, const Font& font, const TextLayou
     }
     metrics.size = {std::ceil(width - 0.001), std::ceil(height - 0.001)};
     return metrics;
+}
+
+std::string isolatedText(std::string_view text) {
+    constexpr char32_t kFirstStrongIsolate = 0x2068;
+    constexpr char32_t kPopDirectionalIsolate = 0x2069;
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    std::string out;
+    out.reserve(text.size() + 8);
+    appendUtf8(out, kFirstStrongIsolate);
+    int open = 0;
+    for (const gchar* p = valid; *p != 0; p = g_utf8_next_char(p)) {
+        const gunichar c = g_utf8_get_char(p);
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029) {
+            out += ' ';
+            continue;
+        }
+        if (c >= 0x2066 && c <= 0x2068) ++open;
+        if (c == kPopDirectionalIsolate) {
+            if (open == 0) continue;
+            --open;
+        }
+        appendUtf8(out, c);
+    }
+    g_free(valid);
+    for (; open > 0; --open) appendUtf8(out, kPopDirectionalIsolate);
+    appendUtf8(out, kPopDirectionalIsolate);
+    return out;
 }
 
 }  // namespace kit

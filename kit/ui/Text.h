@@ -1,6 +1,7 @@
 #pragma once
 // Measuring text laid out with pango, as labels and views that draw text need it.
 
+#include <string>
 #include <string_view>
 
 #include "kit/base/Geometry.h"
@@ -26,5 +27,12 @@ struct TextMetrics {
 };
 
 TextMetrics measureText(std::string_view text, const Font& font, const TextLayoutOptions& options = {});
+
+// Outside text (a file name, a page's title) made safe to stand in a line or a sentence of ours:
+// the whole is one first-strong isolate (U+2068 ... U+2069), so that bidirectional controls in it
+// cannot reorder the text around it; isolates it leaves open are closed and stray closers
+// dropped; line and paragraph breaks, tabs and other control characters become spaces; bytes
+// that are not UTF-8 become U+FFFD.
+std::string isolatedText(std::string_view text);
 
 }  // namespace kit

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "kit/base/NotificationCenter.h"
 #include "kit/ui/AnimationInternal.h"
@@ -388,7 +389,26 @@ std::shared_ptr<View> View::hitTest(Point point) {
 bool View::acceptsFirstMouse(const Event*) { return false; }
 
 namespace {
+// The views passing an event up at this moment, each with the event it passes. A handler up the
+// chain that hands the event back down would send it round for ever; when it comes back to a
+// view that passed it, it has been everywhere it can go, and it ends there.
+struct PassingUp {
+    const View* view;
+    const Event* event;
+};
+thread_local std::vector<PassingUp> passingUp;
+
 void passUp(View& view, const Event& event, void (View::*handler)(const Event&)) {
+    if (std::any_of(passingUp.begin(), passingUp.end(),
+                    [&](const PassingUp& p) { return p.view == &view && p.event == &event; }))
+        return;
+    passingUp.push_back({&view, &event});
+    struct Done {
+        Done() = default;
+        Done(const Done&) = delete;
+        Done& operator=(const Done&) = delete;
+        ~Done() { passingUp.pop_back(); }
+    } done;
     if (auto parent = view.superviewShared()) {
         ((*parent).*handler)(event);
     } else if (auto window = view.window()) {

@@ -1,5 +1,5 @@
 #pragma once
-// Draws views with cairo: a view's layer (background, border, corner clipping, mask), its own
+// Draws views with cairo: a view's layer (shadow, background, border, corner clipping, mask), its own
 // drawing and its subviews, recursively. Both backends draw windows with it.
 
 #include "kit/base/Geometry.h"

@@ -196,6 +196,7 @@ void WebView::engineDidReceiveAuthenticationChallenge(BackendBadge, const Authen
 void WebView::engineDidStartProvisionalNavigation(BackendBadge, NavigationId navigation) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
+    if (std::exchange(contentProcessTerminated_, false)) notify(WebViewProperty::ContentProcessTerminated);
     if (auto delegate = navigationDelegate()) delegate->didStartProvisionalNavigation(*this, navigation);
 }
 
@@ -232,6 +233,7 @@ void WebView::engineDidFailNavigation(BackendBadge, NavigationId navigation, con
 void WebView::engineWebContentProcessDidTerminate(BackendBadge) {
     KIT_ASSERT_MAIN_THREAD();
     auto keep = keepAlive();
+    if (!std::exchange(contentProcessTerminated_, true)) notify(WebViewProperty::ContentProcessTerminated);
     if (auto delegate = navigationDelegate()) delegate->webContentProcessDidTerminate(*this);
 }
 

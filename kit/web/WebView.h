@@ -34,8 +34,9 @@ namespace kit {
 using ScriptResult = Result<Value>;
 using ScriptCompletion = std::function<void(const ScriptResult&)>;
 
-// The observable properties (key paths "URL", "title", "estimatedProgress", "loading").
-enum class WebViewProperty { Url, Title, EstimatedProgress, Loading };
+// The observable properties (key paths "URL", "title", "estimatedProgress", "loading"), and
+// whether the page's content process has ended.
+enum class WebViewProperty { Url, Title, EstimatedProgress, Loading, ContentProcessTerminated };
 
 class WebView : public View {
 public:
@@ -63,6 +64,9 @@ public:
     const std::string& title() const { return title_; }
     double estimatedProgress() const { return estimatedProgress_; }
     bool isLoading() const { return loading_; }
+    // The content process of the page shown has ended (crashed or killed): the page can no longer
+    // run scripts or answer. Until the next navigation starts (a reload brings a new process).
+    bool isContentProcessTerminated() const { return contentProcessTerminated_; }
 
     // Calls the handler after the property changed. The view holds the returned token weakly:
     // observation ends when the token is released.
@@ -132,6 +136,7 @@ private:
     std::string title_;
     double estimatedProgress_ = 0;
     bool loading_ = false;
+    bool contentProcessTerminated_ = false;
     std::string customUserAgent_;
     std::vector<std::weak_ptr<Observer>> observers_;
     std::uint64_t nextScriptId_ = 1;

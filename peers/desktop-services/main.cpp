@@ -6,15 +6,20 @@
 //   --shortcuts=refuse     the same, refusing every binding
 //   --screenshot=<file>    the portal's Screenshot interface, answering with the file
 //   --screenshot=cancel    the same, answering that the user cancelled
+//   --screenshot=fail      the same, answering that the capture failed
+//   --settings=<scheme>    the portal's Settings interface, whose org.freedesktop.appearance
+//                          color-scheme is dark, light or none (no preference)
 //   --control <fifo>       read commands from this FIFO (created when missing)
 //
 // Commands: "activate <shortcut id>" emits the portal's Activated for the session holding the
-// shortcut; "quit". Every event is one line on standard output, flushed at once:
+// shortcut; "scheme dark|light|none" changes the color-scheme and emits SettingChanged; "quit".
+// Every event is one line on standard output, flushed at once:
 //   ready
 //   registered <service> <object path>        (an item registered with the watcher)
 //   create-session <session>                  bind <session> <shortcut id> <preferred trigger>
 //   close-session <session>                   activated <session> <shortcut id>
 //   screenshot interactive=<true|false>       error <text>
+//   read <namespace> <key>                    scheme <dark|light|none>
 
 #include <fcntl.h>
 #include <gio/gio.h>
@@ -59,6 +64,13 @@ const char* kScreenshotXml = R"xml(<node><interface name="org.freedesktop.portal
   <property name="version" type="u" access="read"/>
 </interface></node>)xml";
 
+const char* kSettingsXml = R"xml(<node><interface name="org.freedesktop.portal.Settings">
+  <method name="Read"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
+  <method name="ReadOne"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
+  <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
+  <property name="version" type="u" access="read"/>
+</interface></node>)xml";
+
 const char* kSessionXml = R"xml(<node><interface name="org.freedesktop.portal.Session">
   <method name="Close"/>
 </interface></node>)xml";
@@ -75,7 +87,8 @@ struct State {
     bool watcher = false;
     bool shortcuts = false;
     bool refuseShortcuts = false;
-    std::string screenshot;  // a file, or "cancel"; empty: no Screenshot interface
+    std::string screenshot;  // a file, "cancel" or "fail"; empty: no Screenshot interface
+    std::string scheme;      // "dark", "light" or "none"; empty: no Settings interface
     std::vector<std::string> items;
     std::map<std::string, Session> sessions;
     int namesPending = 0;
@@ -204,8 +217,8 @@ void screenshotCall(const char* sender, GVariant* parameters, GDBusMethodInvocat
     g_variant_unref(options);
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
     say(std::string("screenshot interactive=") + (interactive ? "true" : "false"));
-    if (state.screenshot == "cancel") {
-        respond(sender, request, 1, emptyResults());
+    if (state.screenshot == "cancel" || state.screenshot == "fail") {
+        respond(sender, request, state.screenshot == "cancel" ? 1 : 2, emptyResults());
         return;
     }
     gchar* uri = g_filename_to_uri(state.screenshot.c_str(), nullptr, nullptr);
@@ -216,17 +229,52 @@ void screenshotCall(const char* sender, GVariant* parameters, GDBusMethodInvocat
     respond(sender, request, 0, g_variant_builder_end(&results));
 }
 
+constexpr const char* kAppearance = "org.freedesktop.appearance";
+
+// The color-scheme's value: 1 prefers dark, 2 prefers light, 0 states no preference.
+GVariant* schemeValue() { return g_variant_new_uint32(state.scheme == "dark" ? 1 : state.scheme == "light" ? 2 : 0); }
+
+void settingsCall(const char* method, GVariant* parameters, GDBusMethodInvocation* invocation) {
+    const char* space = nullptr;
+    const char* key = nullptr;
+    g_variant_get(parameters, "(&s&s)", &space, &key);
+    say(std::string("read ") + space + " " + key);
+    if (std::strcmp(space, kAppearance) != 0 || std::strcmp(key, "color-scheme") != 0) {
+        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.portal.Error.NotFound",
+                                                   "Requested setting not found");
+        return;
+    }
+    // Read, the older method, answers the value wrapped in one more variant.
+    GVariant* value = std::strcmp(method, "Read") == 0 ? g_variant_new_variant(schemeValue()) : schemeValue();
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(v)", value));
+}
+
+void changeScheme(const std::string& scheme) {
+    if (scheme != "dark" && scheme != "light" && scheme != "none") {
+        say("error no such scheme " + scheme);
+        return;
+    }
+    state.scheme = scheme;
+    g_dbus_connection_emit_signal(state.bus, nullptr, kPortalPath, "org.freedesktop.portal.Settings", "SettingChanged",
+                                  g_variant_new("(ssv)", kAppearance, "color-scheme", schemeValue()), nullptr);
+    g_dbus_connection_flush_sync(state.bus, nullptr, nullptr);
+    say("scheme " + scheme);
+}
+
 void portalCall(GDBusConnection*, const char* sender, const char*, const char* interface, const char* method,
                 GVariant* parameters, GDBusMethodInvocation* invocation, gpointer) {
-    if (std::strcmp(interface, "org.freedesktop.portal.Screenshot") == 0) {
+    if (std::strcmp(interface, "org.freedesktop.portal.Settings") == 0) {
+        settingsCall(method, parameters, invocation);
+    } else if (std::strcmp(interface, "org.freedesktop.portal.Screenshot") == 0) {
         screenshotCall(sender, parameters, invocation);
     } else {
         shortcutsCall(sender, method, parameters, invocation);
     }
 }
 
-GVariant* portalProperty(GDBusConnection*, const char*, const char*, const char*, const char*, GError**, gpointer) {
-    return g_variant_new_uint32(1);
+GVariant* portalProperty(GDBusConnection*, const char*, const char*, const char* interface, const char*, GError**,
+                         gpointer) {
+    return g_variant_new_uint32(std::strcmp(interface, "org.freedesktop.portal.Settings") == 0 ? 2 : 1);
 }
 
 void watcherCall(GDBusConnection*, const char* sender, const char*, const char*, const char* method,
@@ -299,6 +347,8 @@ void activate(const std::string& shortcut) {
 void command(const std::string& line) {
     if (line.rfind("activate ", 0) == 0) {
         activate(line.substr(9));
+    } else if (line.rfind("scheme ", 0) == 0) {
+        changeScheme(line.substr(7));
     } else if (line == "quit") {
         g_main_loop_quit(state.loop);
     } else if (!line.empty()) {
@@ -338,10 +388,13 @@ int main(int argc, char** argv) {
         else if (arg == "--shortcuts") state.shortcuts = true;
         else if (arg == "--shortcuts=refuse") state.shortcuts = state.refuseShortcuts = true;
         else if (arg.rfind("--screenshot=", 0) == 0) state.screenshot = arg.substr(13);
+        else if (arg == "--settings=dark" || arg == "--settings=light" || arg == "--settings=none")
+            state.scheme = arg.substr(11);
         else if (arg == "--control" && i + 1 < argc) control = argv[++i];
         else {
-            std::fprintf(stderr, "usage: QuarnDesktopServices [--watcher] [--shortcuts[=refuse]] "
-                                 "[--screenshot=<file>|cancel] [--control <fifo>]\n");
+            std::fprintf(stderr,
+                         "usage: QuarnDesktopServices [--watcher] [--shortcuts[=refuse]] "
+                         "[--screenshot=<file>|cancel|fail] [--settings=dark|light|none] [--control <fifo>]\n");
             return 2;
         }
     }
@@ -357,6 +410,7 @@ int main(int argc, char** argv) {
 
     if (state.shortcuts && !exportObject(kPortalPath, kShortcutsXml, portalCall, portalProperty)) return 1;
     if (!state.screenshot.empty() && !exportObject(kPortalPath, kScreenshotXml, portalCall, portalProperty)) return 1;
+    if (!state.scheme.empty() && !exportObject(kPortalPath, kSettingsXml, portalCall, portalProperty)) return 1;
     if (state.watcher && !exportObject("/StatusNotifierWatcher", kWatcherXml, watcherCall, watcherProperty)) return 1;
 
     std::string pending;
@@ -379,7 +433,7 @@ int main(int argc, char** argv) {
     }, nullptr);
 
     std::vector<const char*> names;
-    if (state.shortcuts || !state.screenshot.empty()) names.push_back(kPortalName);
+    if (state.shortcuts || !state.screenshot.empty() || !state.scheme.empty()) names.push_back(kPortalName);
     if (state.watcher) names.push_back("org.kde.StatusNotifierWatcher");
     state.namesPending = static_cast<int>(names.size());
     if (names.empty()) say("ready");

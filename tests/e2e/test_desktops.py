@@ -1,11 +1,13 @@
 """End-to-end tests on the desktops users run besides a bare X11 one: a panel that shows tray items
-through a StatusNotifierWatcher, and a Wayland session whose hot keys and screenshots go through
-the desktop portal. QuarnDesktopServices stands in for the watcher and the portal.
+through a StatusNotifierWatcher, a Wayland session whose hot keys and screenshots go through the
+desktop portal, a desktop that prefers dark, and a tiling window manager (i3). QuarnDesktopServices
+stands in for the watcher and the portal.
 
 Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_desktops.py Desktops.test_status_item_on_a_watcher
 """
 
 import os
+import plistlib
 import struct
 import sys
 import tempfile
@@ -32,6 +34,15 @@ def write_png(path, width, height, rgb):
     rows = b"".join(b"\x00" + bytes(rgb) * width for _ in range(height))
     path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
                      + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+# The title bar and the popovers' menu background in each appearance.
+TITLE_BAR = {"light": (0xFF, 0xF1, 0xD7), "dark": (0x27, 0x28, 0x35)}
+MENU = {"light": (0xFF, 0xFF, 0xFF), "dark": (0x27, 0x28, 0x35)}
+
+
+def near(rgb, tolerance=6):
+    return lambda r, g, b: max(abs(r - rgb[0]), abs(g - rgb[1]), abs(b - rgb[2])) <= tolerance
 
 
 def gdbus(*args):
@@ -187,6 +198,56 @@ class Desktops(unittest.TestCase):
             # A second press asks again: the cancelled one is over.
             s.desktop_services_command(f"activate {shot_id}")
             wait_until(lambda: len(s.desktop_services_lines("screenshot")) == 2, "the portal to be asked again")
+
+    def test_appearance_follows_the_desktop_and_the_host(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          desktop_services=["--settings=dark"]) as s:
+            s.wait_page_ready("chat")
+            s.text_tool("side 1 open")
+            side = self.assert_side_window_at_top_right(s)
+            # Left of the buttons, the title bar is its background alone.
+            strip = (side.x + 10, side.y + 4, side.width - 190, 30)
+
+            def looks(appearance, popover=None):
+                if not find_colour(strip, near(TITLE_BAR[appearance]), strip[2] * strip[3] * 9 // 10):
+                    return False
+                if popover is None:
+                    return True
+                inside = (popover.x + 20, popover.y + 4, popover.width - 40, popover.height - 8)
+                return find_colour(inside, near(MENU[appearance]), inside[2] * inside[3] // 2) is not None
+
+            wait_until(lambda: looks("dark"), "the side window to be dark on a desktop that prefers dark", 20)
+            s.screenshot("side-dark")
+            click(side.x + side.width - 165 + SETTINGS, side.y + 20)
+            popover = wait_until(lambda: windows_sized(*SETTINGS_SIZE), "the settings popover")[0]
+            wait_until(lambda: looks("dark", popover), "the popover to be dark too", 20)
+
+            # The desktop turns light: the open window and popover turn with it.
+            s.desktop_services_command("scheme light")
+            wait_until(lambda: looks("light", popover), "the side window and the popover to turn light", 20)
+            s.screenshot("side-light")
+
+            # The host's theme setting wins over the desktop's, and every open window follows it too.
+            def host_theme(mode):
+                defaults = s.home / "Library" / "Preferences" / "com.morvane.QuarnAIAssistant.plist"
+                values = plistlib.loads(defaults.read_bytes()) if defaults.exists() else {}
+                values["theme_mode_setted"] = mode
+                defaults.parent.mkdir(parents=True, exist_ok=True)
+                defaults.write_bytes(plistlib.dumps(values))
+                s.host_command("post theme_changed_notify")
+
+            host_theme(2)
+            wait_until(lambda: looks("dark", popover), "the side window and the popover to turn dark", 20)
+            s.screenshot("host-dark")
+            s.desktop_services_command("scheme dark")
+            s.desktop_services_command("scheme light")
+            time.sleep(1)
+            self.assertTrue(looks("dark", popover), "the desktop's scheme overrode the host's dark theme")
+
+            # Back to following the desktop, which prefers light now.
+            host_theme(0)
+            wait_until(lambda: looks("light", popover), "the side window and the popover to follow the desktop again", 20)
+            s.screenshot("system-light")
 
 
 if __name__ == "__main__":

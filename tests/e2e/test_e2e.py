@@ -10,6 +10,7 @@ Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_e2e.py End
 import base64
 import json
 import os
+import re
 import shutil
 import signal
 import struct
@@ -331,6 +332,49 @@ class EndToEnd(unittest.TestCase):
             self.assertEqual(self.messages_to(s, "write", "HandleFile"), [])
             self.assertEqual(len(self.tool_windows(s)), 3)
 
+    def test_wheel_over_tab_strips_scrolls_them_and_never_ends_the_application(self):
+        white = (lambda r, g, b: r > 250 and g > 250 and b > 250)
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True) as s:
+            s.wait_page_ready("chat")
+            for button, page, opened in (("action-picture", "picture", ("j2n", "OpenFileNotify")),
+                                         ("action-file", "file", ("n2j", "HandleFile"))):
+                window = self.open_tool(s, button, page)
+                # At the smallest width the strip shows fewer than four of five tabs.
+                xdotool("windowsize", window.id, 1000, 700)
+                for count in range(2, 6):
+                    s.page_command("chat", click=button)
+                    wait_until(lambda: len(s.events(page, *opened)) >= count, f"{page} tab {count} to open")
+                time.sleep(1)
+                window = next(w for w in self.tool_windows(s) if w.id == window.id)
+                self.assertEqual(window.width, 1000, page)
+                # The selected (newest) tab's white face, in the strip's top rows.
+                strip = (window.x + 100, window.y + 3, window.width - 200, 6)
+
+                def face():
+                    return find_colour(strip, white, 20)
+
+                at_end = wait_until(face, f"the {page} window's selected tab")
+                s.screenshot(f"{page}-strip-at-end")
+                xdotool("mousemove", window.x + 300, window.y + 20)
+                # Vertical notches, sideways notches and Shift with a vertical wheel each move the
+                # strip to its start (the selected tab leaves its place) and back again.
+                for away, back, keys in (("4", "5", ()), ("6", "7", ()), ("4", "5", ("shift",))):
+                    for key in keys:
+                        xdotool("keydown", key)
+                    xdotool("click", "--repeat", 12, "--delay", 30, away)
+                    time.sleep(0.5)
+                    moved = face()
+                    s.screenshot(f"{page}-strip-wheel-{away}{'-' + '-'.join(keys) if keys else ''}")
+                    xdotool("click", "--repeat", 12, "--delay", 30, back)
+                    for key in keys:
+                        xdotool("keyup", key)
+                    time.sleep(0.5)
+                    self.assertTrue(s.app.running(), f"the application ended under wheel {away} over the {page} strip")
+                    self.assertNotEqual(moved, at_end, f"wheel {away} {keys} did not move the {page} strip")
+                    wait_until(lambda: face() == at_end, f"the {page} strip to come back under wheel {back}")
+            self.assertTrue(s.app.running())
+            self.assertEqual(len(self.tool_windows(s)), 2)
+
     def test_unsaved_image_tab_asks_before_closing(self):
         with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
                           service_args=["--work-unsaved"]) as s:
@@ -345,7 +389,7 @@ class EndToEnd(unittest.TestCase):
             click(*tab_close)
             wait_until(lambda: s.events("picture", "n2j", "IsSaved"), "the page to be asked whether it saved")
             sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet")[0]
-            s.wait_app_log(r"\[IMG\] confirm close: 是否关闭 quarn-sample 文件？关闭后将无法继续操作。",
+            s.wait_app_log(r"\[IMG\] confirm close: 是否关闭 \u2068quarn-sample\u2069 文件？关闭后将无法继续操作。",
                            "the sheet to name the tab's file")
             wait_drawn(sheet)
             time.sleep(0.3)
@@ -408,6 +452,86 @@ class EndToEnd(unittest.TestCase):
                 s.screenshot("still-running")
                 self.fail("the application did not end after the user let the file go")
             self.assertIn("[AppDelegate] applicationWillTerminate", s.app_log())
+
+    def answer_question(self, s, tag, count, ok, label=None):
+        """Waits for the `count`th confirm question logged with `tag` ("IMG", "DOC", "WRITE") and
+        answers it."""
+        pattern = re.compile(r"\[" + tag + r"\] confirm close: ")
+        wait_until(lambda: len(pattern.findall(s.app_log())) >= count, f"{tag} question {count}")
+        sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), f"the sheet of {tag} question {count}")[0]
+        wait_drawn(sheet)
+        time.sleep(0.3)
+        if label:
+            s.screenshot(label)
+        button = CONFIRM_OK if ok else CONFIRM_CANCEL
+        click(sheet.x + button[0], sheet.y + button[1])
+
+    def wait_quit_cancelled(self, s, count):
+        wait_until(lambda: s.app_log().count("terminate cancelled: the user kept open files") >= count,
+                   f"quit {count} to be cancelled")
+        time.sleep(1)
+        self.assertTrue(s.app.running(), "the application ended although the user kept work")
+
+    def wait_app_end(self, s):
+        try:
+            s.app.popen.wait(20)
+        except Exception:
+            s.screenshot("still-running")
+            self.fail("the application did not end after the user let every piece of work go")
+        self.assertIn("[AppDelegate] applicationWillTerminate", s.app_log())
+
+    def test_quitting_asks_about_unsaved_writing_image_and_document_work(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--work-unsaved"]) as s:
+            s.wait_page_ready("chat")
+            self.open_tool(s, "action-write", "write")
+            self.open_tool(s, "action-picture", "picture")
+            self.open_tool(s, "action-file", "file")
+            s.page_command("chat", click="action-file")
+            wait_until(lambda: len(s.events("file", "j2n", "OpenFileNotify")) >= 2, "two documents to be open")
+            wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to report its file")
+
+            # Cancel on the first question keeps everything.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "WRITE", 1, ok=False, label="writing-question")
+            self.wait_quit_cancelled(s, 1)
+            self.assertEqual(len(self.tool_windows(s)), 3)
+
+            # Each piece of work is asked about in turn; Cancel on the last keeps the documents.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "WRITE", 2, ok=True)
+            self.answer_question(s, "IMG", 1, ok=True, label="image-question")
+            self.answer_question(s, "DOC", 1, ok=False, label="document-question")
+            self.wait_quit_cancelled(s, 2)
+            self.assertEqual(len(self.tool_windows(s)), 2)  # the writing and the document windows
+
+            # Let go, the application ends.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "WRITE", 3, ok=True)
+            self.answer_question(s, "DOC", 2, ok=True)
+            self.wait_app_end(s)
+
+    def test_a_tab_closed_during_a_quit_leaves_the_quit_answerable(self):
+        with self.session(settings=settings_dictionary(logged_in=True), logged_in=True,
+                          service_args=["--work-unsaved"]) as s:
+            s.wait_page_ready("chat")
+            window = self.open_tool(s, "action-picture", "picture")
+            s.page_command("chat", click="action-picture")
+            wait_until(lambda: len(s.events("picture", "j2n", "OpenFileNotify")) >= 2, "two images to be open")
+            time.sleep(1)
+            first_tab_close = (window.x + 100 + 200 - 12 - 10, window.y + 20)
+
+            # Quit, OK on the selected tab, at once the user closes the other tab, Cancel on its question.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "IMG", 1, ok=True)
+            click(*first_tab_close)
+            self.answer_question(s, "IMG", 2, ok=False, label="own-tab-question")
+            self.wait_quit_cancelled(s, 1)
+
+            # A later quit asks again, and ends the application once the user lets the file go.
+            s.app.popen.send_signal(signal.SIGTERM)
+            self.answer_question(s, "IMG", 3, ok=True, label="asked-again")
+            self.wait_app_end(s)
 
     # -- status item
 

@@ -574,4 +574,64 @@ TEST_F(TitleBarTest, RendersTheTitleBarInBothAppearances) {
     KZAppearanceFollower::stop();
 }
 
+TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDesktop) {
+    JWAppThemeHelper::setApplicationAppearance(kit::AppearancePreference::System);
+    KZAppearanceFollower::start();
+    login();
+    showSide();
+    // Opened while light; they stay open through every switch.
+    bar().onClickAvatarButtonAction(nullptr);
+    bar().onClickSettingsButtonAction(nullptr);
+    const std::vector<std::pair<std::string, std::shared_ptr<KZBasePopoverWindowController>>> popovers{
+        {"card", bar().loginStateWindowController()}, {"settings", bar().settingsWindowController()}};
+    auto host = [](kit::AppearancePreference preference) {
+        return [preference] { JWAppThemeHelper::setApplicationAppearance(preference); };
+    };
+    auto desktop = [this](kit::Appearance appearance) {
+        return [this, appearance] { ui.backend().setSystemAppearance(appearance); };
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool dark;
+    };
+    const Step steps[] = {
+        {"the desktop turns dark", desktop(kit::Appearance::Dark), true},
+        {"the desktop turns light", desktop(kit::Appearance::Light), false},
+        {"the host picks dark", host(kit::AppearancePreference::Dark), true},
+        {"the desktop turns dark and light under the host's dark",
+         [&] {
+             desktop(kit::Appearance::Dark)();
+             desktop(kit::Appearance::Light)();
+         },
+         true},
+        {"the host follows the desktop again", host(kit::AppearancePreference::System), false},
+        {"the desktop turns dark once more", desktop(kit::Appearance::Dark), true},
+        {"the host picks light", host(kit::AppearancePreference::Light), false},
+    };
+    auto near = [](kit::Color a, kit::Color b) {
+        return std::abs(a.red - b.red) < 0.02 && std::abs(a.green - b.green) < 0.02 && std::abs(a.blue - b.blue) < 0.02;
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        EXPECT_EQ(JWAppThemeHelper::isDarkMode(), step.dark);
+        sideWindow().layoutIfNeeded();
+        const kit::Color strip = ui.render(sideWindow(), 1.0).pixelAt(200, 20);
+        EXPECT_TRUE(near(strip, step.dark ? kit::Color::fromHex(0x272835) : kit::Color::fromHex(0xFFF1D7)));
+        for (const auto& [name, popover] : popovers) {
+            popover->window()->layoutIfNeeded();
+            const kit::Color menu = ui.render(*popover->window(), 1.0).pixelAt(195, 5);
+            EXPECT_TRUE(near(menu, step.dark ? kit::Color::fromHex(0x272835) : kit::Color::white())) << name;
+        }
+        // The menu's entries are written in the text colour of the appearance now, not of the
+        // one the menu was made in.
+        EXPECT_EQ(bar().settingsWindowController()->settingsButton()->titleLabel()->textColor(),
+                  step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
+        EXPECT_EQ(bar().loginStateWindowController()->logoutButton()->titleLabel()->textColor(),
+                  step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
+    }
+    KZAppearanceFollower::stop();
+}
+
 }  // namespace

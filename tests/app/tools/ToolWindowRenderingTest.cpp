@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "ToolWindowsTestSupport.h"
+#include "app/tools/KZTabWindowTipView.h"
 #include "app/ui/KZHoverView.h"
 #include "frameworks/ColorHelpers.h"
 #include "kit/headless/OffscreenRenderer.h"
@@ -93,6 +94,31 @@ TEST_F(ToolWindowRenderingTest, ScrolledTabsStayInsideTheStrip) {
     // strip 100 before the window's right edge.
     EXPECT_TRUE(near(kit::colorAtPoint(picture.value(), {876, 700 - 8}), colorWithHex(0xFFFFFF)));
     EXPECT_TRUE(near(kit::colorAtPoint(picture.value(), {880, 700 - 8}), colorWithHex(0xFFF1D7)));
+}
+
+TEST_F(ToolWindowRenderingTest, TheTabLimitTipHasASoftEdgeOnAWhitePage) {
+    manager().showAIImageWindowControllerAndCreateNewTab();
+    auto window = image();
+    window->window()->setFrame({100, 100, 1000, 700});
+    window->showTipViewWithText(std::string("已达到最大标签页数"));
+    env.advance(1);
+    auto tip = window->tipView();
+    ASSERT_NE(tip->superview(), nullptr);
+    const auto path = outputDirectory("tools") / "tab-limit-tip.png";
+    ASSERT_TRUE(ui.writePng(*window->window(), path).ok());
+    auto picture = kit::Image::fromFile(path);
+    ASSERT_TRUE(picture.ok());
+    const kit::Rect f = tip->convertRectToView(tip->bounds(), nullptr);
+    auto at = [&](double x, double y) { return kit::colorAtPoint(picture.value(), {x, y}); };
+    auto darkness = [&](double x, double y) { return 1 - at(x, y).red; };
+    // The white tip on the white page has an edge: its shadow falls 4 left and 4 down, and
+    // nothing on the far sides or further away.
+    EXPECT_TRUE(near(at(f.midX(), f.midY() + f.height() / 4), colorWithHex(0xFFFFFF)));
+    EXPECT_GT(darkness(f.minX() - 1, f.midY()), 0.08) << hex(at(f.minX() - 1, f.midY()));
+    EXPECT_GT(darkness(f.midX(), f.minY() - 1), 0.08) << hex(at(f.midX(), f.minY() - 1));
+    for (const kit::Point p : {kit::Point{f.maxX() + 2, f.midY()}, kit::Point{f.midX(), f.maxY() + 2},
+                               kit::Point{f.minX() - 20, f.midY()}, kit::Point{f.midX(), f.minY() - 20}})
+        EXPECT_TRUE(near(at(p.x, p.y), colorWithHex(0xFFFFFF))) << p.x << "," << p.y << " " << hex(at(p.x, p.y));
 }
 
 }  // namespace

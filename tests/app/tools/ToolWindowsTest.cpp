@@ -19,9 +19,21 @@ using tooltest::ModelPtr;
 
 class ToolWindowsTest : public tooltest::ToolWindowsTest {};
 
+// The close question about a file, its name set apart from the sentence.
+std::string question(const std::string& name) {
+    return "是否关闭 " + tooltest::isolated(name) + " 文件？关闭后将无法继续操作。";
+}
+
 std::string text(const kit::Value& value) {
     const std::string* s = value.asString();
     return s ? *s : std::string();
+}
+
+// An application delegate whose end of the main loop counts in `exits`.
+std::shared_ptr<AppDelegate> countingExits(int& exits) {
+    AppDelegate::Options options;
+    options.quit = [&exits] { ++exits; };
+    return std::make_shared<AppDelegate>(std::move(options));
 }
 
 std::string clickedFile(const std::vector<kit::Value>& calls) {
@@ -135,6 +147,47 @@ TEST_F(ToolWindowsTest, ResizingKeepsTheStripAsWideAsTheWindowAndTheSelectedTabI
     }
 }
 
+TEST_F(ToolWindowsTest, AnOrdinaryWheelReachesEveryTabAtTheSmallestWidth) {
+    for (int i = 0; i < 8; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto window = document();
+    kit::Window& w = *window->window();
+    ui.userResize(w, {100, 100, 100, 100});
+    env.advance(1);
+    ASSERT_EQ(w.frame().width(), 1000);
+    auto& strip = *window->titleTabBar();
+    const auto& models = window->titleBarItemModels();
+    struct Case {
+        const char* what;
+        double dx, dy;
+        unsigned modifiers;
+    };
+    for (const Case& c :
+         {Case{"wheel notches towards the user", 0, -16, 0}, Case{"the same with Shift", 0, -16, kit::ModifierShift},
+          Case{"sideways notches", -16, 0, 0}}) {
+        SCOPED_TRACE(c.what);
+        window->selectTabBarModel(models[0]);
+        env.advance(1);
+        ASSERT_EQ(strip.scrollOffset(), 0);
+        const kit::Point pointer = kit::HeadlessUi::centerOf(*strip.scrollView());
+        auto last = models[7]->associateTabBarItem();
+        auto shownWhole = [&] {
+            const kit::Rect item = last->frame();
+            return item.minX() >= strip.scrollOffset() &&
+                   item.maxX() <= strip.scrollOffset() + strip.scrollView()->frame().width();
+        };
+        int notches = 0;
+        for (; !shownWhole() && notches < 100; ++notches) ui.scroll(w, pointer, c.dx, c.dy, c.modifiers, false);
+        EXPECT_TRUE(shownWhole()) << notches << " notches";
+        ui.clickView(*last);
+        env.advance(1);
+        EXPECT_EQ(window->selectedTitleBarItemModel(), models[7]);
+        // And back to the first, the other way.
+        for (notches = 0; strip.scrollOffset() > 0 && notches < 100; ++notches)
+            ui.scroll(w, pointer, -c.dx, -c.dy, c.modifiers, false);
+        EXPECT_EQ(strip.scrollOffset(), 0);
+    }
+}
+
 TEST_F(ToolWindowsTest, TheHundredthTabIsTheLastAndEveryTipStaysItsFullTime) {
     manager().showAIImageWindowControllerAndCreateNewTab();
     auto window = image();
@@ -242,7 +295,7 @@ TEST_F(ToolWindowsTest, PendingActionWaitsForTheToolPageAndFilesNameTheTab) {
     // The page's report names the tab; saving an image proposes the tab's title.
     pageCalls(page, "OpenFileNotify", kit::Dictionary{{"path", "/home/u/Cat.JPEG"}});
     EXPECT_EQ(model->title(), "Cat");
-    EXPECT_EQ(model->associateTabBarItem()->titleLabel()->stringValue(), "Cat");
+    EXPECT_EQ(model->associateTabBarItem()->titleLabel()->stringValue(), tooltest::isolated("Cat"));
     EXPECT_EQ(model->iconName(), "title_bar_tab_icon_jpg");
     auto delegate = std::dynamic_pointer_cast<KZAIWebViewDelegate>(page.aiDelegate());
     EXPECT_EQ(delegate->recommendedImageSaveNameForWebview(page), std::optional<std::string>("Cat"));
@@ -277,7 +330,7 @@ TEST_F(ToolWindowsTest, ImageWindowClosesUnsavedTabsOneByOneAndCancelStops) {
     answerSaved(tabs[2], false);
     auto sheet = sheetOf(w);
     ASSERT_NE(sheet, nullptr);
-    EXPECT_EQ(sheet->titleLabel()->stringValue(), "是否关闭 three 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheet->titleLabel()->stringValue(), question("three"));
     answerSheet(w, true);
     EXPECT_EQ(titles(*window), (std::vector<std::string>{"one", "two"}));
     // The next tab 0.5 s after the OK.
@@ -288,7 +341,7 @@ TEST_F(ToolWindowsTest, ImageWindowClosesUnsavedTabsOneByOneAndCancelStops) {
     // No answer within 3 s counts as unsaved: the user decides, and cancels.
     env.advance(3);
     ASSERT_NE(sheetOf(w), nullptr);
-    EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(), "是否关闭 two 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(), question("two"));
     answerSheet(w, false);
     env.advance(2);
     EXPECT_EQ(titles(*window), (std::vector<std::string>{"one", "two"}));
@@ -342,7 +395,7 @@ TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
     // B answers unsaved: the user is asked about B, never silently.
     answerSaved(tabs[1], false);
     ASSERT_NE(sheetOf(*window->window()), nullptr);
-    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 b 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), question("b"));
     // A second close of B while it is pending starts nothing new; an answer from a tab that is
     // not being closed is ignored.
     tabs[1]->didRemove();
@@ -356,11 +409,11 @@ TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
     tabs[2]->didRemove();
     answerSaved(tabs[2], false);
     answerSaved(tabs[1], false);
-    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 c 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), question("c"));
     answerSheet(*window->window(), true);
     EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
     ASSERT_NE(sheetOf(*window->window()), nullptr);
-    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), "是否关闭 b 文件？关闭后将无法继续操作。");
+    EXPECT_EQ(sheetOf(*window->window())->titleLabel()->stringValue(), question("b"));
     answerSheet(*window->window(), false);
     EXPECT_EQ(titles(*window), std::vector<std::string>{"b"});
 
@@ -389,6 +442,36 @@ TEST_F(ToolWindowsTest, AnAnswerOnlyEverClosesItsOwnTab) {
     answerSaved(tabs[1], false);
     ui.keyDown(*sheetOf(*window->window())->window(), kit::kVK_Return, "\r");
     EXPECT_EQ(image(), nullptr);
+}
+
+TEST_F(ToolWindowsTest, FileNamesCannotTurnTabTitlesOrTheCloseQuestionAround) {
+    const std::string rlo = "\u202E", pdi = "\u2069";
+    struct Case {
+        std::string path, title, shown;
+    };
+    const Case cases[] = {
+        {"/p/photo" + rlo + "gnp.exe.png", "photo" + rlo + "gnp.exe", "\u2068photo" + rlo + "gnp.exe" + pdi},
+        {"/p/two\nlines.png", "two\nlines", "\u2068two lines" + pdi},
+        {"/p/" + pdi + rlo + "x\r.png", pdi + rlo + "x\r", "\u2068" + rlo + "x " + pdi},
+    };
+    std::vector<std::string> files;
+    for (const Case& c : cases) files.push_back(c.path);
+    auto window = openImageTabs(files);
+    const auto tabs = window->titleBarItemModels();
+    kit::Window& w = *window->window();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        // The model keeps the name as it is (it is also the name offered for saving).
+        EXPECT_EQ(tabs[i]->title(), cases[i].title);
+        EXPECT_EQ(tabs[i]->associateTabBarItem()->titleLabel()->stringValue(), cases[i].shown);
+        tabs[i]->didRemove();
+        answerSaved(tabs[i], false);
+        ASSERT_NE(sheetOf(w), nullptr);
+        EXPECT_EQ(sheetOf(w)->titleLabel()->stringValue(),
+                  "是否关闭 " + cases[i].shown + " 文件？关闭后将无法继续操作。");
+        answerSheet(w, false);
+    }
+    EXPECT_EQ(window->titleBarItemModels().size(), std::size(cases));
 }
 
 TEST_F(ToolWindowsTest, TheUnsavedFallbackBelongsToItsOwnQuestion) {
@@ -439,6 +522,254 @@ TEST_F(ToolWindowsTest, QuittingWaitsForOpenFilesAndTheUsersAnswer) {
     env.advance(0.5);
     EXPECT_EQ(image(), nullptr);
     EXPECT_EQ(decisions, (std::vector<bool>{false, true}));
+}
+
+TEST_F(ToolWindowsTest, AQuitInProgressHasOneAnswerWhateverTheUserDoesMeanwhile) {
+    // Image tabs a, b and c hold unsaved files (c is selected, so it is asked first) and the user
+    // quits; each case is what happens while the quit asks. Afterwards the application runs on with
+    // the tabs named, nothing left over acts later, and another quit asks again and then ends.
+    struct Case {
+        const char* what;
+        std::function<void(AppDelegate& app, kit::Window& w, const std::vector<ModelPtr>& tabs)> meanwhile;
+        std::vector<std::string> kept;
+    };
+    const std::vector<Case> cases{
+        {"quit, OK, the user closes another tab within the pause, Cancel on its question",
+         [&](AppDelegate& app, kit::Window& w, const std::vector<ModelPtr>& tabs) {
+             app.terminate();
+             answerSaved(tabs[2], false);
+             answerSheet(w, true);
+             env.advance(0.2);
+             tabs[0]->didRemove();
+             answerSaved(tabs[0], false);
+             answerSheet(w, false);
+         },
+         {"a", "b"}},
+        {"quit, OK, the user closes both other tabs, the pause ends under the question of one, Cancel",
+         [&](AppDelegate& app, kit::Window& w, const std::vector<ModelPtr>& tabs) {
+             app.terminate();
+             answerSaved(tabs[2], false);
+             answerSheet(w, true);
+             tabs[0]->didRemove();
+             tabs[1]->didRemove();
+             answerSaved(tabs[0], false);
+             env.advance(1);
+             answerSheet(w, false);
+             answerSaved(tabs[1], false);
+             answerSheet(w, true);
+         },
+         {"a"}},
+        {"quit, the user closes another tab while the page is asked, Cancel, then OK on the user's own",
+         [&](AppDelegate& app, kit::Window& w, const std::vector<ModelPtr>& tabs) {
+             app.terminate();
+             tabs[1]->didRemove();
+             answerSaved(tabs[2], false);
+             answerSheet(w, false);
+             answerSaved(tabs[1], false);
+             answerSheet(w, true);
+         },
+         {"a", "c"}},
+        {"two quits in a row: one question",
+         [&](AppDelegate& app, kit::Window& w, const std::vector<ModelPtr>& tabs) {
+             app.terminate();
+             EXPECT_TRUE(wasAskedIfSaved(tabs[2]));
+             app.terminate();
+             EXPECT_FALSE(wasAskedIfSaved(tabs[2]));
+             answerSaved(tabs[2], false);
+             answerSheet(w, false);
+         },
+         {"a", "b", "c"}},
+        {"a termination signal while the question is up: the question stands",
+         [&](AppDelegate& app, kit::Window& w, const std::vector<ModelPtr>& tabs) {
+             app.terminate();
+             answerSaved(tabs[2], false);
+             auto sheet = sheetOf(w);
+             app.terminate();
+             EXPECT_EQ(sheetOf(w), sheet);
+             answerSheet(w, false);
+         },
+         {"a", "b", "c"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int exits = 0;
+        auto app = countingExits(exits);
+        auto window = openImageTabs({"/p/a.png", "/p/b.png", "/p/c.png"});
+        c.meanwhile(*app, *window->window(), window->titleBarItemModels());
+        env.advance(5);
+        EXPECT_EQ(exits, 0);
+        ASSERT_EQ(image(), window);
+        EXPECT_EQ(titles(*window), c.kept);
+        EXPECT_EQ(sheetOf(*window->window()), nullptr);
+        EXPECT_FALSE(window->isClosingByClickWindowClose());
+
+        app->terminate();
+        EXPECT_EQ(exits, 0);
+        for (int turn = 0; turn < 10 && image(); ++turn) {
+            for (const auto& tab : image()->titleBarItemModels())
+                if (wasAskedIfSaved(tab)) answerSaved(tab, true);
+            env.advance(1);
+        }
+        EXPECT_EQ(image(), nullptr);
+        EXPECT_EQ(exits, 1);
+    }
+}
+
+TEST_F(ToolWindowsTest, QuittingAsksEveryToolWindowAboutItsUnsavedWorkInTurn) {
+    // A writing draft (its window closed, so hidden), an image tab and document tabs; the pages
+    // answer whether their work is saved, the user answers each question in turn.
+    struct Case {
+        const char* what;
+        bool writingSaved, imageSaved;
+        std::string imageFile;
+        int documentTabs;
+        std::vector<bool> answers;
+        std::vector<std::string> questions;
+        int exits;
+    };
+    const std::string writingQuestion = KZAIWritingWindowController::kConfirmText;
+    const std::string imageQuestion = "是否关闭 pic 文件？关闭后将无法继续操作。";
+    const std::string documentQuestion = KZAIDocumentWindowController::kConfirmText;
+    for (const Case& c : {
+             Case{"Cancel on the writing question", false, false, "/p/pic.png", 2, {false}, {writingQuestion}, 0},
+             Case{"Cancel on the image question", true, false, "/p/pic.png", 2, {false}, {imageQuestion}, 0},
+             Case{"Cancel on the document question",
+                  false,
+                  false,
+                  "/p/pic.png",
+                  2,
+                  {true, true, false},
+                  {writingQuestion, imageQuestion, documentQuestion},
+                  0},
+             Case{"OK to every question",
+                  false,
+                  false,
+                  "/p/pic.png",
+                  3,
+                  {true, true, true},
+                  {writingQuestion, imageQuestion, documentQuestion},
+                  1},
+             Case{"saved pages, an image tab without a file, one document: no question", true, true, "", 1, {}, {}, 1},
+             Case{"saved pages, two documents: only the documents' question",
+                  true,
+                  true,
+                  "/p/pic.png",
+                  2,
+                  {true},
+                  {documentQuestion},
+                  1},
+         }) {
+        SCOPED_TRACE(c.what);
+        manager().showAIWritingWindowControllerFromSideWindow();
+        const ModelPtr draft = writing()->titleBarItemModels()[0];
+        makeReady(pageView(draft), "write");
+        writing()->window()->performClose();
+        openImageTabs({c.imageFile});
+        for (int i = 0; i < c.documentTabs; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+        for (const auto& tab : document()->titleBarItemModels()) makeReady(pageView(tab), "document");
+        pageCalls(pageView(document()->titleBarItemModels()[0]), "OpenFileNotify",
+                  kit::Dictionary{{"path", "/d/report.pdf"}});
+
+        int exits = 0;
+        auto app = countingExits(exits);
+        app->terminate();
+        std::vector<std::string> questions;
+        for (int turn = 0; turn < 12 && exits == 0; ++turn) {
+            if (writing() && wasAskedIfSaved(draft)) answerSaved(draft, c.writingSaved);
+            if (image())
+                for (const auto& tab : image()->titleBarItemModels())
+                    if (wasAskedIfSaved(tab)) answerSaved(tab, c.imageSaved);
+            for (const std::shared_ptr<kit::WindowController>& tool :
+                 {manager().writingWindowController(), manager().imageWindowController(),
+                  manager().documentWindowController()}) {
+                if (!tool || !sheetOf(*tool->window())) continue;
+                EXPECT_TRUE(tool->window()->isVisible());
+                questions.push_back(sheetOf(*tool->window())->titleLabel()->stringValue());
+                ASSERT_LT(questions.size(), c.answers.size() + 1) << questions.back();
+                answerSheet(*tool->window(), c.answers[questions.size() - 1]);
+            }
+            env.advance(1);
+        }
+        EXPECT_EQ(questions, c.questions);
+        EXPECT_EQ(exits, c.exits);
+        if (exits == 0) {
+            // Cancel kept every piece of work the user had not let go.
+            EXPECT_EQ(writing()->titleBarItemModels().size(), 1u);
+            EXPECT_EQ(document()->titleBarItemModels().size(), static_cast<std::size_t>(c.documentTabs));
+            if (c.answers.size() < 2) {
+                EXPECT_EQ(titles(*image()), std::vector<std::string>{"pic"});
+            }
+        }
+        manager().destoryAIImageWindowController();
+        manager().destoryAIDocumentWindowController();
+        env.runUntilIdle();
+    }
+
+    // A page whose content process has ended cannot answer: the quit does not wait for it, before
+    // or while it is asked.
+    for (const bool whileAsked : {false, true}) {
+        SCOPED_TRACE(whileAsked ? "the process ends while the page is asked" : "the process had ended");
+        auto window = openImageTabs({"/p/gone.png"});
+        auto& page = pageView(window->titleBarItemModels()[0]);
+        if (!whileAsked) pageOf(page).terminateWebContentProcess();
+        int exits = 0;
+        auto app = countingExits(exits);
+        app->terminate();
+        if (whileAsked) {
+            // The writing page of the cases above says it is saved; then the image page is asked.
+            answerSaved(writing()->titleBarItemModels()[0], true);
+            EXPECT_TRUE(wasAskedIfSaved(window->titleBarItemModels()[0]));
+            pageOf(page).terminateWebContentProcess();
+        } else {
+            answerSaved(writing()->titleBarItemModels()[0], true);
+        }
+        env.runUntilIdle();
+        EXPECT_EQ(exits, 1);
+        EXPECT_EQ(sheetOf(*window->window()), nullptr);
+        manager().destoryAIImageWindowController();
+        env.runUntilIdle();
+    }
+}
+
+TEST_F(ToolWindowsTest, ATabOpenedWhileItsWindowClosesStaysWithTheWindow) {
+    // Image: b is let go with OK; in the pause before the next tab a chat action opens a tab with a
+    // file. The close goes on with a only; the new tab, its file action and the window stay.
+    auto window = openImageTabs({"/p/a.png", "/p/b.png"});
+    const auto tabs = window->titleBarItemModels();
+    window->window()->performClose();
+    answerSaved(tabs[1], false);
+    answerSheet(*window->window(), true);
+    manager().showAIImageWindowFromSideWindowWithActionInfo(
+        kit::Dictionary{{"type", "picture"}, {"path", "/p/new.png"}});
+    const ModelPtr arrived = window->titleBarItemModels().back();
+    env.advance(0.5);
+    EXPECT_TRUE(wasAskedIfSaved(tabs[0]));
+    answerSaved(tabs[0], true);
+    env.advance(5);
+    ASSERT_EQ(image(), window);
+    EXPECT_EQ(window->titleBarItemModels(), std::vector<ModelPtr>{arrived});
+    EXPECT_FALSE(window->window()->isClosed());
+    EXPECT_FALSE(window->isClosingByClickWindowClose());
+    auto& page = pageView(arrived);
+    openPage(page);
+    pageCalls(page, "WebIsReady", kit::Dictionary{{"from", "image"}});
+    EXPECT_EQ(clickedFile(callsToPage(page)), "/p/new.png");
+
+    // Document: a tab opened while "close all files?" is up is not among them; the window stays
+    // and asks again the next time it is closed with two tabs.
+    for (int i = 0; i < 2; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    auto documents = document();
+    documents->window()->performClose();
+    ASSERT_NE(sheetOf(*documents->window()), nullptr);
+    manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    const ModelPtr later = documents->titleBarItemModels().back();
+    answerSheet(*documents->window(), true);
+    ASSERT_EQ(document(), documents);
+    EXPECT_EQ(documents->titleBarItemModels(), std::vector<ModelPtr>{later});
+    manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    documents->window()->performClose();
+    EXPECT_NE(sheetOf(*documents->window()), nullptr);
+    EXPECT_EQ(documents->titleBarItemModels().size(), 2u);
 }
 
 // ---- Document and writing windows -----------------------------------------------------------------

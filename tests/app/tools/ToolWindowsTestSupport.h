@@ -20,6 +20,9 @@
 
 namespace tooltest {
 
+// A name as tabs and sentences show it: set apart (isolated) from the text around it.
+inline std::string isolated(const std::string& name) { return "\u2068" + name + "\u2069"; }
+
 using Model = KZWindowTitleTabBarItemModel;
 using ModelPtr = std::shared_ptr<KZWindowTitleTabBarItemModel>;
 

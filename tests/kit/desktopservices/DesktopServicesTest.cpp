@@ -1,6 +1,7 @@
 // The desktop's services on the session bus, against their stand-ins (QuarnDesktopServices) on the
-// wrapper's private bus: status items as StatusNotifierItems registered with a watcher, and the
-// portal's GlobalShortcuts and Screenshot interfaces of Wayland sessions.
+// wrapper's private bus: status items as StatusNotifierItems registered with a watcher, the
+// portal's GlobalShortcuts and Screenshot interfaces of Wayland sessions, and its Settings
+// interface's colour scheme.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,8 +15,10 @@
 #include <vector>
 
 #include "kit/base/Log.h"
+#include "kit/base/NotificationCenter.h"
 #include "kit/desktop/PortalGlobalHotKeys.h"
 #include "kit/desktop/PortalScreenCapture.h"
+#include "kit/ui/Backend.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/Pasteboard.h"
 #include "kit/ui/StatusItem.h"
@@ -211,8 +214,20 @@ TEST_F(DesktopServicesTest, AStatusItemRegistersWithTheWatcherAndOffersItsIconTi
 
         EXPECT_EQ(stringProperty(service, "Title"), c.title);
         EXPECT_EQ(stringProperty(service, "Status"), "Active");
-        EXPECT_EQ(stringProperty(service, "Menu"), "/NO_DBUSMENU");
-        EXPECT_EQ(stringProperty(service, "ItemIsMenu"), "false");
+        // No menu: hosts read every property at once and find no Menu to make a menu client for.
+        if (GVariant* all = call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "GetAll",
+                                 g_variant_new("(s)", "org.kde.StatusNotifierItem"))) {
+            GVariant* properties = g_variant_get_child_value(all, 0);
+            gboolean isMenu = TRUE;
+            EXPECT_TRUE(g_variant_lookup(properties, "ItemIsMenu", "b", &isMenu));
+            EXPECT_FALSE(isMenu);
+            EXPECT_FALSE(g_variant_lookup(properties, "Menu", "o", nullptr));
+            EXPECT_TRUE(g_variant_lookup(properties, "Title", "s", nullptr));
+            g_variant_unref(properties);
+            g_variant_unref(all);
+        } else {
+            ADD_FAILURE() << "no properties";
+        }
         if (GVariant* tip = itemProperty(service, "ToolTip")) {
             const char* tipTitle = nullptr;
             g_variant_get(tip, "(&sa(iiay)&ss)", nullptr, nullptr, &tipTitle, nullptr);
@@ -377,12 +392,18 @@ TEST_F(DesktopServicesTest, CaptureThroughTheScreenshotPortal) {
     struct Case {
         std::vector<std::string> standIn;
         bool image;
+        std::string logged;  // what the log tells of it
     };
-    const Case cases[] = {{{"--screenshot=" + picture.string()}, true}, {{"--screenshot=cancel"}, false}, {{}, false}};
+    const Case cases[] = {
+        {{"--screenshot=" + picture.string()}, true, ""},
+        {{"--screenshot=cancel"}, false, "The screenshot was cancelled in the desktop portal's dialog (response 1)"},
+        {{"--screenshot=fail"}, false, "The desktop portal could not take the screenshot: it failed (response 2)"},
+        {{}, false, "The screen cannot be captured through the desktop portal"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.standIn.empty() ? "no portal" : c.standIn[0]);
         std::unique_ptr<StandIn> portal;
         if (!c.standIn.empty()) portal = startStandIn(c.standIn);
+        LogCapture log;
         auto capture = desktop::PortalScreenCapture::make(busFor(portal != nullptr));
         ASSERT_TRUE(capture.ok()) << capture.error();
         Pasteboard::general().clearContents();
@@ -395,7 +416,13 @@ TEST_F(DesktopServicesTest, CaptureThroughTheScreenshotPortal) {
             EXPECT_TRUE(waitLine(*portal, "screenshot interactive=true"));
         }
         ASSERT_EQ(result->has_value(), c.image);
-        if (!c.image) continue;
+        for (const char* told : {"cancelled", "failed", "cannot be captured", "refused"}) {
+            EXPECT_EQ(log.contains(told), c.logged.find(told) != std::string::npos) << told;
+        }
+        if (!c.image) {
+            EXPECT_TRUE(log.contains(c.logged)) << ::testing::PrintToString(log.lines());
+            continue;
+        }
         auto image = Image::fromData(**result);
         ASSERT_TRUE(image.ok());
         EXPECT_EQ(image->pixelWidth(), 40);
@@ -407,6 +434,63 @@ TEST_F(DesktopServicesTest, CaptureThroughTheScreenshotPortal) {
         EXPECT_NEAR(seen.blue, red.blue, 0.01);
         EXPECT_EQ(Pasteboard::general().dataForType(kPasteboardTypePNG), **result);
     }
+}
+
+TEST_F(DesktopServicesTest, TheDesktopsAppearanceIsThePortalsColourSchemeElseGtks) {
+    GtkSettings* settings = gtk_settings_get_default();
+    auto preferDark = [&](gboolean dark) {
+        g_object_set(settings, "gtk-application-prefer-dark-theme", dark, nullptr);
+    };
+    preferDark(FALSE);
+    std::optional<ScopedEnv> gtkTheme;
+    std::unique_ptr<StandIn> portal;
+    int told = 0;
+    auto observer = NotificationCenter::defaultCenter().addObserverForName(
+        kApplicationDidChangeSystemAppearanceNotification, nullptr, [&](const Notification&) { ++told; });
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        Appearance expected;
+        bool toldByDesktop;  // GTK_THEME is read when asked: nothing tells of it
+    };
+    const Step steps[] = {
+        {"GTK_THEME names a dark variant", [&] { gtkTheme.emplace("GTK_THEME", "Adwaita:dark"); }, Appearance::Dark,
+         false},
+        {"GTK_THEME names a light theme", [&] { gtkTheme.emplace("GTK_THEME", "Adwaita"); }, Appearance::Light, false},
+        {"GTK prefers dark", [&] { preferDark(TRUE); }, Appearance::Dark, true},
+        {"a portal prefers light", [&] { portal = startStandIn({"--settings=light"}); }, Appearance::Light, true},
+        {"the portal switches to dark", [&] { portal->command("scheme dark"); }, Appearance::Dark, true},
+        {"the portal states no preference",
+         [&] {
+             preferDark(FALSE);
+             portal->command("scheme none");
+         },
+         Appearance::Light, true},
+        {"the portal prefers dark again", [&] { portal->command("scheme dark"); }, Appearance::Dark, true},
+        {"GTK prefers dark, the portal light",
+         [&] {
+             preferDark(TRUE);
+             portal->command("scheme light");
+         },
+         Appearance::Light, true},
+        {"the portal goes", [&] { portal->stop(); }, Appearance::Dark, true},
+    };
+    Appearance before = UiBackend::current().systemAppearance();
+    EXPECT_EQ(before, Appearance::Light);
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_NE(step.expected, before);
+        const int toldBefore = told;
+        step.change();
+        EXPECT_TRUE(waitFor([&] { return UiBackend::current().systemAppearance() == step.expected; }, 30));
+        EXPECT_EQ(told > toldBefore, step.toldByDesktop);
+        EXPECT_EQ(Application::shared().effectiveAppearance(), step.expected);
+        before = step.expected;
+    }
+    if (portal) {
+        EXPECT_TRUE(waitLine(*portal, "read org.freedesktop.appearance color-scheme"));
+    }
+    preferDark(FALSE);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 
 #include <fstream>
 
+#include "kit/base/GRef.h"
 #include "kit/base/Paths.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/ImageView.h"
 #include "kit/ui/Label.h"
 #include "kit/ui/Panels.h"
+#include "kit/ui/PangoText.h"
 #include "kit/ui/Pasteboard.h"
 #include "kit/ui/Text.h"
 #include "tests/kit/ui/UiTestSupport.h"
@@ -150,6 +152,58 @@ TEST_F(MediaTest, TextMeasurementWrapsLimitsAndTruncates) {
 
     EXPECT_GT(measureText(text, Font::systemFont(24)).size.height, oneLine.size.height);
     EXPECT_EQ(measureText("", font).size.width, 0);
+}
+
+TEST_F(MediaTest, OutsideTextIsIsolatedFromTheSentenceAroundIt) {
+    const std::string fsi = "\u2068", pdi = "\u2069", rlo = "\u202E", rli = "\u2067";
+    struct Case {
+        const char* what;
+        std::string in, out;
+    };
+    for (const Case& c :
+         {Case{"plain", "cat", fsi + "cat" + pdi},
+          Case{"an override stays inside", "a" + rlo + "gnp.exe", fsi + "a" + rlo + "gnp.exe" + pdi},
+          Case{"a stray closer cannot end the isolate", "x" + pdi + rlo + "y", fsi + "x" + rlo + "y" + pdi},
+          Case{"an isolate left open is closed", rli + "abc", fsi + rli + "abc" + pdi + pdi},
+          Case{"breaks and controls become spaces", "1\n2\r\t3\u2029\u0085\x7F", fsi + "1 2  3   " + pdi},
+          Case{"bytes that are not UTF-8",
+               "a\xFF"
+               "b",
+               fsi + "a\uFFFDb" + pdi},
+          Case{"empty", "", fsi + pdi}}) {
+        EXPECT_EQ(isolatedText(c.in), c.out) << c.what;
+    }
+
+    // Laid out, the sentence around a name holding an override and a line break reads left to
+    // right; without the isolate, the override turns it around.
+    const std::string name = "b" + rlo + "cd\n" + pdi + "e";
+    const std::string head = "是否关闭 ", tail = " 文件？关闭后将无法继续操作。";
+    auto readsInOrder = [&](const std::string& middle) {
+        const std::string sentence = head + middle + tail;
+        auto layout = GRef<PangoLayout>::adopt(pangotext::createMeasuringLayout());
+        TextLayoutOptions single;
+        single.lineBreakMode = LineBreakMode::Clipping;
+        single.maximumNumberOfLines = 1;
+        pangotext::configure(layout.get(), sentence, Font::systemFont(12), single);
+        std::vector<int> indices;
+        for (std::size_t i = 0; i < head.size();
+             i = static_cast<std::size_t>(g_utf8_next_char(head.data() + i) - head.data()))
+            indices.push_back(static_cast<int>(i));
+        const std::size_t tailStart = head.size() + middle.size();
+        for (std::size_t i = 0; i < tail.size();
+             i = static_cast<std::size_t>(g_utf8_next_char(tail.data() + i) - tail.data()))
+            indices.push_back(static_cast<int>(tailStart + i));
+        int previous = -1;
+        for (int index : indices) {
+            PangoRectangle position;
+            pango_layout_index_to_pos(layout.get(), index, &position);
+            if (position.width < 0 || position.x <= previous) return false;
+            previous = position.x;
+        }
+        return true;
+    };
+    EXPECT_TRUE(readsInOrder(isolatedText(name)));
+    EXPECT_FALSE(readsInOrder("b" + rlo + "cd"));
 }
 
 TEST_F(MediaTest, LabelsSizeThemselvesToTheirText) {

@@ -112,6 +112,52 @@ TEST_F(RenderTest, TextImagesAndWindowAlphaAreDrawn) {
     EXPECT_NEAR(colorAtPoint(ui.render(*window), {155, 85}).alpha, 0.5, 0.02);
 }
 
+TEST_F(RenderTest, AShadowFallsFromWhatTheLayerShows) {
+    struct Flipped : View {
+        using View::View;
+        bool isFlipped() const override { return true; }
+    };
+    struct Case {
+        const char* what;
+        bool flipped, ownBackground;
+        double scale;
+    };
+    for (const Case& c :
+         {Case{"a clear layer showing a rounded white view", false, false, 1},
+          Case{"the same, flipped", true, false, 1}, Case{"the same at twice the scale", false, false, 2},
+          Case{"a white layer of its own", false, true, 1}}) {
+        SCOPED_TRACE(c.what);
+        auto box = c.flipped ? std::static_pointer_cast<View>(create<Flipped>(Rect{60, 40, 80, 40}))
+                             : create<View>(Rect{60, 40, 80, 40});
+        box->updateLayer([&](LayerStyle& layer) {
+            layer.backgroundColor = c.ownBackground ? Color::white() : Color::clear();
+            layer.cornerRadius = c.ownBackground ? 5 : 0;
+            layer.shadow.opacity = 0.4;
+            layer.shadow.offset = {-4, -4};
+            layer.shadow.radius = 5;
+        });
+        if (!c.ownBackground) {
+            auto face = create<View>(box->bounds());
+            face->setBackgroundColor(Color::white());
+            face->setCornerRadius(5);
+            face->setMasksToBounds(true);
+            box->addSubview(face);
+        }
+        window->contentView()->addSubview(box);
+        const Image image = ui.render(*window, c.scale);
+        auto darkness = [&](double x, double y) { return 1 - colorAtPoint(image, {x, y}).red; };
+        // Left of and under the box (y up), soft; nothing right of it, above it or far away.
+        EXPECT_GT(darkness(59.5, 60), 0.08);
+        EXPECT_GT(darkness(100, 39.5), 0.08);
+        EXPECT_GT(darkness(59.5, 60), darkness(55.5, 60));
+        EXPECT_GT(darkness(55.5, 60), 0.005);
+        EXPECT_LT(darkness(100, 60), 0.01) << "the box itself";
+        for (const Point p : {Point{144, 60}, Point{100, 84}, Point{45, 60}, Point{100, 25}})
+            EXPECT_LT(darkness(p.x, p.y), 0.01) << p.x << "," << p.y;
+        box->removeFromSuperview();
+    }
+}
+
 TEST_F(RenderTest, WritesAPngThatReadsBack) {
     const auto path = env.root() / "window.png";
     ASSERT_TRUE(ui.writePng(*window, path));

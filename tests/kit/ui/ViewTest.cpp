@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <optional>
+
 #include "kit/ui/Label.h"
 #include "kit/ui/Layout.h"
 #include "kit/ui/ScrollView.h"
@@ -208,6 +211,83 @@ TEST_F(ViewTest, ScrollViewClampsAndPostsBoundsChanges) {
     clip->animator().setBoundsOrigin({200, 0});
     env.advance(1);
     EXPECT_EQ(clip->bounds().origin, (Point{200, 0}));
+}
+
+TEST_F(ViewTest, WheelEventsScrollWhereTheyMayAndOtherwiseGoUpOnce) {
+    // A scroll view in a recording view, its document 1000 x 1000 shown from (100, 100); the
+    // pointer is over a plain view inside the document, so every event travels up through it.
+    struct Config {
+        const char* name;
+        bool horizontal, vertical, flipped;
+    };
+    const Config configs[] = {{"both", true, true, false},
+                              {"both, flipped", true, true, true},
+                              {"vertical only", false, true, false},
+                              {"sideways only", true, false, false},
+                              {"neither", false, false, false}};
+    struct Wheel {
+        const char* name;
+        double dx, dy;
+        unsigned modifiers;
+        bool precise;
+        // The clip's origin afterwards in each configuration; nullopt: unmoved, passed up.
+        std::optional<Point> expected[5];
+    };
+    const std::nullopt_t up = std::nullopt;
+    const Wheel wheels[] = {
+        {"notch down", 0, -16, 0, false, {Point{100, 84}, Point{100, 116}, Point{100, 84}, Point{116, 100}, up}},
+        {"notch right", -16, 0, 0, false, {Point{116, 100}, Point{116, 100}, up, Point{116, 100}, up}},
+        {"diagonal swipe", -12, 5, 0, true, {Point{112, 105}, Point{112, 95}, Point{100, 105}, Point{112, 100}, up}},
+        {"smooth, mostly vertical",
+         0.5,
+         2.25,
+         0,
+         true,
+         {Point{99.5, 102.25}, Point{99.5, 97.75}, Point{100, 102.25}, Point{97.75, 100}, up}},
+        {"shift, notch up", 0, 16, ModifierShift, false, {Point{84, 100}, Point{84, 100}, up, Point{84, 100}, up}},
+    };
+    window->makeKeyAndOrderFront();
+    for (std::size_t c = 0; c < std::size(configs); ++c) {
+        const Config& config = configs[c];
+        auto outer = create<RecordingView>(Rect{0, 0, 300, 200});
+        auto scroll = create<ScrollView>(Rect{50, 50, 200, 100});
+        scroll->setScrollsHorizontally(config.horizontal);
+        scroll->setScrollsVertically(config.vertical);
+        std::shared_ptr<View> document =
+            config.flipped ? std::static_pointer_cast<View>(create<FlippedView>(Rect{0, 0, 1000, 1000}))
+                           : create<View>(Rect{0, 0, 1000, 1000});
+        document->addSubview(create<View>(Rect{0, 0, 1000, 1000}));
+        scroll->setDocumentView(document);
+        outer->addSubview(scroll);
+        content->addSubview(outer);
+        auto clip = scroll->contentView();
+        for (const Wheel& wheel : wheels) {
+            SCOPED_TRACE(std::string(config.name) + ", " + wheel.name);
+            clip->scrollToPoint({100, 100});
+            outer->events.clear();
+            ui.scroll(*window, {100, 100}, wheel.dx, wheel.dy, wheel.modifiers, wheel.precise);
+            const auto& expected = wheel.expected[c];
+            EXPECT_EQ(clip->bounds().origin, expected.value_or(Point{100, 100}));
+            EXPECT_EQ(outer->events.size(), expected ? 0u : 1u) << "what scrolls nothing goes up once";
+        }
+        outer->removeFromSuperview();
+    }
+
+    // A view that hands an event passed up to it back down to the view that passed it: the event
+    // ends when it comes back, instead of going round until the stack runs out.
+    struct HandsBack : View {
+        using View::View;
+        void scrollWheel(const Event& event) override {
+            ++received;
+            subviews().front()->scrollWheel(event);
+        }
+        int received = 0;
+    };
+    auto bouncer = create<HandsBack>(Rect{0, 0, 100, 100});
+    bouncer->addSubview(create<View>(Rect{0, 0, 100, 100}));
+    content->addSubview(bouncer);
+    ui.scroll(*window, {50, 50}, 0, -16);
+    EXPECT_EQ(bouncer->received, 1);
 }
 
 TEST_F(ViewTest, AppearanceChangesReachEveryViewOfEveryWindow) {

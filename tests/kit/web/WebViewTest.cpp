@@ -91,6 +91,19 @@ TEST_F(WebViewTest, PropertiesFollowTheNavigationAndAreObservable) {
     page.setTitle("Other");
     page.setEstimatedProgress(1.0);
     EXPECT_TRUE(seen.empty());
+
+    // The content process ends: announced once, and over when the next load starts.
+    urlToken.reset(), progressToken.reset(), loadingToken.reset();
+    auto processToken = view->observe(kit::WebViewProperty::ContentProcessTerminated, [&](kit::WebView& v) {
+        seen.push_back(v.isContentProcessTerminated() ? "process ended" : "process back");
+    });
+    page.terminateWebContentProcess();
+    page.terminateWebContentProcess();
+    EXPECT_TRUE(view->isContentProcessTerminated());
+    view->reload();
+    ASSERT_TRUE(page.completePendingLoad("Chat"));
+    EXPECT_FALSE(view->isContentProcessTerminated());
+    EXPECT_EQ(seen, (std::vector<std::string>{"process ended", "process back"}));
 }
 
 // Answers decisions twice, or keeps them for later.
