@@ -30,6 +30,7 @@
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DBusDistributedNotificationCenter.h"
 #include "kit/sys/DBusWorkspace.h"
+#include "kit/ui/Application.h"
 
 #if QUARN_HAVE_DESKTOP
 #include "kit/desktop/Desktop.h"
@@ -64,9 +65,9 @@ void installWorkspace() {
 }
 
 // Termination requests from outside (SIGTERM, SIGINT, SIGHUP) end the application the way its
-// own quit does, on the main loop. Libraries start threads of their own with whatever signal mask
-// they like, so the signals are not blocked: a handler, which may run on any thread, writes to a
-// pipe that a watcher thread reads.
+// own quit does, on the main loop, after open panels and alerts have ended as cancelled. Libraries start threads of
+// their own with whatever signal mask they like, so the signals are not blocked: a handler, which may run on any
+// thread, writes to a pipe that a watcher thread reads.
 int terminationPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
@@ -90,8 +91,12 @@ void startSignalWatcher(const std::weak_ptr<AppDelegate>& delegate) {
             ssize_t n = read(terminationPipe[0], &byte, 1);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return;
+            // Open panels and alerts end as cancelled first; the application's own quit then
+            // runs on the main loop, with its questions.
             kit::RunLoop::main().post([delegate] {
-                if (auto d = delegate.lock()) d->terminate();
+                kit::Application::shared().requestTermination([delegate] {
+                    if (auto d = delegate.lock()) d->terminate();
+                });
             });
         }
     }).detach();
@@ -121,7 +126,8 @@ bool requiredResourcesPresent() {
 int main(int argc, char** argv) {
     // What the application and its web processes write under the home folder (web data,
     // caches, downloads, saved images) is the user's alone, also where a library picks the mode.
-    ::umask(077);
+    // Files saved where the user chose keep the mode the user's own mask gives.
+    kit::process::setUserFileCreationMask(::umask(077));
     kit::process::setArguments(std::vector<std::string>(argv, argv + argc));
     kit::process::setBundleIdentifier(KZBundleInfo::kBundleIdentifier);
     if (!requiredResourcesPresent()) return 1;

@@ -124,6 +124,9 @@ public:
     // saved where the user chose.
     void savePanelWithFileName(const std::string& fileName, const std::filesystem::path& tempPath,
                                std::function<void()> handler = {});
+    // A panel of this view begun (up or waiting for its turn), and answered.
+    void panelDidBegin();
+    void panelDidEnd();
     // Downloads under way.
     std::size_t activeDownloadCount() const { return downloadSessions_.size(); }
     void runOpenPanel(kit::WebView& webView, const kit::OpenPanelParameters& parameters, const kit::FrameInfo& frame,
@@ -177,6 +180,8 @@ private:
     bool isAIWebReady_ = false;
     bool hasOpenFile_ = false;
     bool isShowPanel_ = false;
+    // Panels of this view up or waiting for their turn.
+    int panelsPending_ = 0;
     long saveImageIndex_ = 1;
     std::optional<double> didStartPrepareForJSDate_;
     std::optional<double> didStartDownloadImageDate_;

@@ -14,6 +14,7 @@
 #include "app/web/KZSharedWebData.h"
 #include "app/web/KZWKWebView.h"
 #include "kit/base/Log.h"
+#include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/Workspace.h"
 #include "kit/ui/Panels.h"
@@ -27,6 +28,9 @@ constexpr std::array<std::string_view, 11> kDownloadSuffixes{".zip", ".pdf", ".d
                                                             ".xlsx", ".xls", "png", "jpg", "jpeg"};
 // The file name (not an image resource) of a saved picture when the page suggests none.
 constexpr const char* kDefaultSavedImageBaseName = "DefaultImage";
+// Panels one view may have up or waiting: a page cannot stack more; later files stay in the
+// download folder without a panel.
+constexpr int kMaxPendingPanels = 4;
 
 bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -215,28 +219,43 @@ void KZAIWebView::__startDownloadBase64Picture(const std::string& text) {
         if (auto recommended = d->recommendedImageSaveNameForWebview(*this); recommended && !recommended->empty())
             baseName = *recommended;
     }
-    const std::string fileName = KZDownloadFolder::sanitizedFileName(
-        baseName + "(" + std::to_string(saveImageIndex_) + ")." + __extractImageFormatFromBase64String(text));
+    const std::string format = __extractImageFormatFromBase64String(text);
+    // The index is taken now, and the name is the first free one from it: an image asked for
+    // while another waits gets a file of its own.
+    const long firstIndex = saveImageIndex_;
+    const auto nameAt = [&](long index) {
+        return KZDownloadFolder::sanitizedFileName(baseName + "(" + std::to_string(index) + ")." + format);
+    };
 
     bool written = false;
     std::filesystem::path path;
     if (auto folder = KZDownloadFolder::ensure()) {
-        path = *folder / fileName;
-        const std::string_view bytes(reinterpret_cast<const char*>(data->data()), data->size());
-        if (auto status = KZDownloadFolder::writeFileAtomically(path, bytes); !status)
-            kit::logf("[WebView] downloadBase64Picture: %s", status.error().c_str());
-        kit::logf("[WebView] downloadBase64Picture, finished: %s", fileSystemPathText(path).c_str());
-        std::error_code ignored;
-        written = std::filesystem::is_regular_file(path, ignored);
+        long used = firstIndex;
+        auto reserved = KZDownloadFolder::reserveFreeName(*folder, [&](int attempt) {
+            used = firstIndex + attempt - 1;
+            return nameAt(used);
+        });
+        if (reserved) {
+            path = *reserved;
+            saveImageIndex_ = used + 1;
+            const std::string_view bytes(reinterpret_cast<const char*>(data->data()), data->size());
+            if (auto status = KZDownloadFolder::writeFileAtomically(path, bytes); !status) {
+                kit::logf("[WebView] downloadBase64Picture: %s", status.error().c_str());
+                std::error_code ignored;
+                std::filesystem::remove(path, ignored);
+            } else {
+                written = true;
+            }
+            kit::logf("[WebView] downloadBase64Picture, finished: %s", fileSystemPathText(path).c_str());
+        } else {
+            kit::logf("[WebView] downloadBase64Picture: %s", reserved.error().c_str());
+        }
     } else {
         kit::logf("[WebView] downloadBase64Picture: no download folder: %s", folder.error().c_str());
     }
     _reportWebViewDidEndDownloadImage(length, written);
     if (!written) return;
-    std::weak_ptr<KZAIWebView> weak = std::static_pointer_cast<KZAIWebView>(shared_from_this());
-    savePanelWithFileName(fileName, path, [weak] {
-        if (auto self = weak.lock()) self->saveImageIndex_ += 1;
-    });
+    savePanelWithFileName(path.filename().string(), path);
 }
 
 // ---- Files ------------------------------------------------------------------------------------------
@@ -272,12 +291,21 @@ void KZAIWebView::URLSessionDidFinishDownloadingTo(const kit::DownloadTask& task
         kit::logf("[WebView] didFinishDownloadingToURL: no download folder: %s", folder.error().c_str());
         return;
     }
-    const std::filesystem::path destination = *folder / fileName;
-    if (auto status = KZDownloadFolder::moveReplacing(location, destination); !status) {
-        kit::logf("[WebView] didFinishDownloadingToURL: %s", status.error().c_str());
+    // A file of its own while it waits ("report (2).pdf" beside a waiting "report.pdf"); the panel
+    // still proposes the server's name.
+    auto destination = KZDownloadFolder::reserveFreeName(
+        *folder, [&](int attempt) { return KZDownloadFolder::numberedName(fileName, attempt); });
+    if (!destination) {
+        kit::logf("[WebView] didFinishDownloadingToURL: %s", destination.error().c_str());
+        return;
     }
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(destination, ignored)) savePanelWithFileName(fileName, destination);
+    if (auto status = KZDownloadFolder::moveReplacing(location, *destination); !status) {
+        kit::logf("[WebView] didFinishDownloadingToURL: %s", status.error().c_str());
+        std::error_code ignored;
+        std::filesystem::remove(*destination, ignored);
+        return;
+    }
+    savePanelWithFileName(fileName, *destination);
 }
 
 void KZAIWebView::URLSessionDidComplete(const kit::DownloadTask&, const std::optional<kit::WebError>& error) {
@@ -291,17 +319,23 @@ void KZAIWebView::savePanelWithFileName(const std::string& fileName, const std::
                                         std::function<void()> handler) {
     kit::logf("[WebView] savePanelWithFileName, fileName: %s, tempPath: %s", fileName.c_str(),
               fileSystemPathText(tempPath).c_str());
+    if (panelsPending_ >= kMaxPendingPanels) {
+        kit::logf("[WebView] savePanelWithFileName: %d panels are up or waiting; %s stays in the download folder",
+                  panelsPending_, fileSystemPathText(tempPath).c_str());
+        return;
+    }
     auto panel = kit::SavePanel::make();
     panel->nameFieldStringValue = fileName;
-    isShowPanel_ = true;
+    panelDidBegin();
     std::weak_ptr<KZAIWebView> weak = std::static_pointer_cast<KZAIWebView>(shared_from_this());
     auto completion = [weak, panel, fileName, tempPath, handler = std::move(handler)](kit::ModalResponse response) {
         auto self = weak.lock();
-        if (self) self->isShowPanel_ = false;
+        if (self) self->panelDidEnd();
         if (response != kit::ModalResponses::OK) return;  // the file stays in the download folder
         kit::logf("[WebView] savePanelWithFileName, fileName: %s, Click OK", fileName.c_str());
         const std::filesystem::path chosen = panel->url();
-        if (auto status = KZDownloadFolder::moveReplacing(tempPath, chosen); !status) {
+        // A place the user chose: the mode the user's files get there, not the private one.
+        if (auto status = KZDownloadFolder::moveReplacing(tempPath, chosen, kit::process::userFileMode()); !status) {
             // The file stays in the download folder, and whatever was at the chosen path stays.
             kit::logf("[WebView] savePanelWithFileName: %s", status.error().c_str());
         } else {
@@ -316,6 +350,16 @@ void KZAIWebView::savePanelWithFileName(const std::string& fileName, const std::
         if (!self) return;
         panel->beginSheetModal(self->window(), std::move(completion));
     });
+}
+
+void KZAIWebView::panelDidBegin() {
+    ++panelsPending_;
+    isShowPanel_ = true;
+}
+
+void KZAIWebView::panelDidEnd() {
+    panelsPending_ = std::max(0, panelsPending_ - 1);
+    isShowPanel_ = panelsPending_ > 0;
 }
 
 void KZAIWebView::runOpenPanel(kit::WebView&, const kit::OpenPanelParameters&, const kit::FrameInfo&,
@@ -339,9 +383,14 @@ void KZAIWebView::runOpenPanel(kit::WebView&, const kit::OpenPanelParameters&, c
         } else if (auto latest = shared.latestReceivedAllowedTypes()) {
             panel->allowedFileTypes = *latest;
         }
-        self->isShowPanel_ = true;
+        if (self->panelsPending_ >= kMaxPendingPanels) {
+            kit::logf("[WebView] runOpenPanel: %d panels are up or waiting; the page gets no file",
+                      self->panelsPending_);
+            return;  // the answer goes with the task: nothing chosen
+        }
+        self->panelDidBegin();
         panel->beginSheetModal(self->window(), [weak, panel, answer](kit::ModalResponse response) {
-            if (auto view = weak.lock()) view->isShowPanel_ = false;
+            if (auto view = weak.lock()) view->panelDidEnd();
             if (response != kit::ModalResponses::OK || panel->urls().empty()) {
                 answer->answer(std::nullopt);
                 return;

@@ -11,6 +11,7 @@
 
 #include "app/core/KZBundleInfo.h"
 #include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
 
 namespace KZDownloadFolder {
 
@@ -23,21 +24,15 @@ std::string errnoText(const char* what, const std::filesystem::path& path) {
     return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
 }
 
-// A folder of ours, made when missing; `makePrivate` narrows an existing one to 0700.
-kit::Status ensureFolder(const std::filesystem::path& path, bool makePrivate) {
+// A folder above ours, made (0700) when missing; it must be a folder.
+kit::Status ensureFolder(const std::filesystem::path& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
         if (errno != ENOENT) return kit::Error{errnoText("cannot look at", path)};
         if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return kit::Error{errnoText("cannot create", path)};
         if (::lstat(path.c_str(), &info) != 0) return kit::Error{errnoText("cannot look at", path)};
-        makePrivate = true;
     }
     if (!S_ISDIR(info.st_mode)) return kit::Error{path.string() + " is not a folder"};
-    if (!makePrivate) return kit::Status::success();
-    if (info.st_uid != ::geteuid()) return kit::Error{path.string() + " belongs to another user"};
-    if ((info.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) {
-        return kit::Error{errnoText("cannot make private", path)};
-    }
     return kit::Status::success();
 }
 
@@ -101,11 +96,11 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// A new private temporary file beside `path`; -1 on failure (errno set).
-int makeSiblingTemporary(const std::filesystem::path& path, std::string& temporary) {
+// A new temporary file beside `path` with the given mode; -1 on failure (errno set).
+int makeSiblingTemporary(const std::filesystem::path& path, std::string& temporary, mode_t mode = 0600) {
     temporary = (path.parent_path() / ("." + path.filename().string().substr(0, 64) + ".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
-    if (fd >= 0) ::fchmod(fd, 0600);
+    if (fd >= 0) ::fchmod(fd, mode);
     return fd;
 }
 
@@ -125,9 +120,12 @@ kit::Result<std::filesystem::path> ensure() {
     const std::filesystem::path caches = library / "Caches";
     const std::filesystem::path bundle = caches / KZBundleInfo::kBundleIdentifier;
     const std::filesystem::path downloads = bundle / "downloads";
-    for (const auto& [folder, makePrivate] :
-         {std::pair{library, false}, std::pair{caches, false}, std::pair{bundle, true}, std::pair{downloads, true}}) {
-        if (auto status = ensureFolder(folder, makePrivate); !status) return kit::Error{status.error()};
+    for (const auto& folder : {library, caches}) {
+        if (auto status = ensureFolder(folder); !status) return kit::Error{status.error()};
+    }
+    // Ours: the user's alone, never a link.
+    for (const auto& folder : {bundle, downloads}) {
+        if (auto status = kit::ensureOwnFolder(folder); !status) return kit::Error{status.error()};
     }
     return downloads;
 }
@@ -177,6 +175,33 @@ std::optional<std::string> removingPercentEncoding(std::string_view text) {
     return out;
 }
 
+std::string numberedName(const std::string& name, int attempt) {
+    if (attempt <= 1) return name;
+    const std::size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxKeptExtensionBytes;
+    const std::string extension = hasExtension ? name.substr(dot) : std::string();
+    const std::string number = " (" + std::to_string(attempt) + ")";
+    std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::size_t room = kMaxNameBytes - extension.size() - number.size();
+    stem.resize(utf8Prefix(stem, room));
+    return stem + number + extension;
+}
+
+kit::Result<std::filesystem::path> reserveFreeName(const std::filesystem::path& folder,
+                                                   const std::function<std::string(int attempt)>& nameFor) {
+    constexpr int kMaxAttempts = 10000;
+    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        const std::filesystem::path path = folder / nameFor(attempt);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST) return kit::Error{errnoText("cannot create", path)};
+    }
+    return kit::Error{"no free name in " + folder.string()};
+}
+
 kit::Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
     std::string temporary;
     const int fd = makeSiblingTemporary(path, temporary);
@@ -184,9 +209,9 @@ kit::Status writeFileAtomically(const std::filesystem::path& path, std::string_v
     return finishTemporary(fd, temporary, path, writeAll(fd, bytes.data(), bytes.size()));
 }
 
-kit::Status moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+kit::Status moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to, mode_t mode) {
     if (::rename(from.c_str(), to.c_str()) == 0) {
-        if (::chmod(to.c_str(), 0600) != 0) return kit::Error{errnoText("cannot make private", to)};
+        if (::chmod(to.c_str(), mode) != 0) return kit::Error{errnoText("cannot set the mode of", to)};
         return kit::Status::success();
     }
     if (errno != EXDEV) return kit::Error{errnoText("cannot move a file to", to)};
@@ -194,7 +219,7 @@ kit::Status moveReplacing(const std::filesystem::path& from, const std::filesyst
     const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0) return kit::Error{errnoText("cannot read", from)};
     std::string temporary;
-    const int fd = makeSiblingTemporary(to, temporary);
+    const int fd = makeSiblingTemporary(to, temporary, mode);
     if (fd < 0) {
         ::close(source);
         return kit::Error{errnoText("cannot create a file beside", to)};

@@ -254,11 +254,14 @@ void KZSideWindowRightView::__createSettingsWindowController() {
         // application begins to end. It runs even when the view has gone meanwhile.
         kit::RunLoop::main().post([weak] {
             (void)weak;  // the sender of the platform's terminate:, unused here
-            if (auto application = AppDelegate::current()) {
-                application->terminate();
-            } else {
-                kit::Application::shared().terminate();
-            }
+            // Open panels and alerts end as cancelled before the quit goes on.
+            kit::Application::shared().requestTermination([] {
+                if (auto application = AppDelegate::current()) {
+                    application->terminate();
+                } else {
+                    kit::Application::shared().terminate();
+                }
+            });
         });
     });
     controller->window()->setMinSize(kSettingsSize);

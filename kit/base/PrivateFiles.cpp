@@ -49,6 +49,25 @@ Status createPrivateFolders(const fs::path& folder) {
     return Status::success();
 }
 
+Status ensureOwnFolder(const fs::path& folder) {
+    if (::mkdir(folder.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST) {
+        return Error{"cannot create " + folder.string() + ": " + std::strerror(errno)};
+    }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return Error{"cannot use " + folder.string() + " as a private folder: " + std::strerror(errno)};
+    struct stat info {};
+    Status status = Status::success();
+    if (::fstat(fd, &info) != 0) {
+        status = Error{"cannot look at " + folder.string() + ": " + std::strerror(errno)};
+    } else if (info.st_uid != ::geteuid()) {
+        status = Error{folder.string() + " belongs to another user"};
+    } else if ((info.st_mode & 07777) != kPrivateFolderMode && ::fchmod(fd, kPrivateFolderMode) != 0) {
+        status = Error{"cannot make " + folder.string() + " private: " + std::strerror(errno)};
+    }
+    ::close(fd);
+    return status;
+}
+
 int openPrivateFile(const fs::path& path, int flags) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, kPrivateFileMode);
     if (fd < 0) return fd;

@@ -20,6 +20,11 @@ inline constexpr mode_t kPrivateFileMode = 0600;
 // parents are left as they are.
 Status createPrivateFolders(const std::filesystem::path& folder);
 
+// A folder that only this user can reach, for files on their way somewhere: made with
+// kPrivateFolderMode when missing (its parent must exist), narrowed to it when wider. Refused,
+// never followed nor changed, when the path is a symbolic link, not a folder, or another user's.
+Status ensureOwnFolder(const std::filesystem::path& folder);
+
 // open(2) with O_CLOEXEC added and kPrivateFileMode for a new file; an existing file that
 // belongs to this user loses any group and other permissions. -1 with errno on failure.
 int openPrivateFile(const std::filesystem::path& path, int flags);

@@ -14,6 +14,7 @@ struct State {
     bool argumentsSet = false;
     std::vector<std::string> arguments;
     std::string bundleIdentifier;
+    mode_t userMask = 022;
 };
 
 State& state() {
@@ -64,6 +65,16 @@ void setBundleIdentifier(std::string identifier) {
 const std::string& bundleIdentifier() {
     std::lock_guard lock(state().mutex);
     return state().bundleIdentifier;
+}
+
+void setUserFileCreationMask(mode_t mask) {
+    std::lock_guard lock(state().mutex);
+    state().userMask = mask & 0777;
+}
+
+mode_t userFileCreationMask() {
+    std::lock_guard lock(state().mutex);
+    return state().userMask;
 }
 
 }  // namespace kit::process

@@ -1,6 +1,8 @@
 #pragma once
 // Facts about this process: its arguments, ids and bundle identifier.
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -15,5 +17,12 @@ int userId();
 // The main bundle's identifier; empty until set by the entry point.
 void setBundleIdentifier(std::string identifier);
 const std::string& bundleIdentifier();
+
+// The file-creation mask the user started the process with (the entry point narrows the
+// process's own mask for its private files). Files saved where the user chose get the mode it
+// gives: 0666 less this mask. 022 until the entry point sets it.
+void setUserFileCreationMask(mode_t mask);
+mode_t userFileCreationMask();
+inline mode_t userFileMode() { return 0666 & ~userFileCreationMask(); }
 
 }  // namespace kit::process

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "kit/base/GRef.h"
@@ -65,6 +66,93 @@ std::string defaultSaveFolder() {
     return "/";
 }
 
+// Where a dialog goes: over the middle of `over`, whole inside `area` (a monitor's work area).
+struct Placement {
+    GdkRectangle over{};
+    GdkRectangle area{};
+    int lastX = G_MININT;
+    int lastY = G_MININT;
+};
+
+void place(GtkWindow* dialog, Placement& placement) {
+    const GdkRectangle& area = placement.area;
+    int width = 0;
+    int height = 0;
+    gtk_window_get_size(dialog, &width, &height);
+    if (width > area.width || height > area.height) {
+        // Larger than the screen's free part (a file chooser sizes itself when it maps).
+        width = std::min(width, area.width);
+        height = std::min(height, area.height);
+        gtk_window_resize(dialog, width, height);
+    }
+    const GdkRectangle& over = placement.over;
+    const int x = std::clamp(over.x + (over.width - width) / 2, area.x, area.x + area.width - width);
+    const int y = std::clamp(over.y + (over.height - height) / 2, area.y, area.y + area.height - height);
+    if (x == placement.lastX && y == placement.lastY) return;
+    placement.lastX = x;
+    placement.lastY = y;
+    gtk_window_move(dialog, x, y);
+}
+
+// Places a dialog over the middle of its parent (at the pointer without one), whole inside that
+// monitor's work area (the screen less panels and docks), and keeps it there until it has shown
+// at its size.
+void placeInsideWorkArea(GtkWindow* dialog) {
+    GtkWindow* parent = gtk_window_get_transient_for(dialog);
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(dialog));
+    auto placement = std::make_unique<Placement>();
+    GdkMonitor* monitor = nullptr;
+    if (parent && gtk_widget_get_realized(GTK_WIDGET(parent))) {
+        GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(parent));
+        gdk_window_get_frame_extents(window, &placement->over);
+        monitor = gdk_display_get_monitor_at_window(display, window);
+    }
+    if (!monitor) {
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+        int x = 0;
+        int y = 0;
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+        monitor = gdk_display_get_monitor_at_point(display, x, y);
+        if (!monitor) return;
+        placement->over = {x, y, 0, 0};
+    }
+    gdk_monitor_get_workarea(monitor, &placement->area);
+    if (placement->area.width <= 0 || placement->area.height <= 0) return;
+    // Once per dialog (a file chooser runs again after a declined question).
+    if (g_object_get_data(G_OBJECT(dialog), "kit-placed")) return;
+    g_object_set_data(G_OBJECT(dialog), "kit-placed", GINT_TO_POINTER(1));
+    gtk_window_set_position(dialog, GTK_WIN_POS_NONE);
+    g_signal_connect_data(
+        dialog, "size-allocate", G_CALLBACK(+[](GtkWidget* widget, GdkRectangle*, gpointer data) {
+            place(GTK_WINDOW(widget), *static_cast<Placement*>(data));
+            // Shown at its size: from now on the user moves and sizes it.
+            if (gtk_widget_get_mapped(widget)) g_signal_handlers_disconnect_by_data(widget, data);
+        }),
+        placement.release(), +[](gpointer data, GClosure*) { delete static_cast<Placement*>(data); }, G_CONNECT_AFTER);
+}
+
+// Runs a dialog modally until it answers, or until a termination request ends it (then the
+// dialog answers `endedResponse`, as a close by the user would). Dialogs it left transient
+// for it (a question of its own) end first.
+gint runDialog(GtkDialog* dialog, gint endedResponse) {
+    ModalDialogScope scope([dialog, endedResponse] {
+        GList* toplevels = gtk_window_list_toplevels();
+        for (GList* it = toplevels; it; it = it->next) {
+            auto* window = static_cast<GtkWindow*>(it->data);
+            if (GTK_IS_DIALOG(window) && window != GTK_WINDOW(dialog) &&
+                gtk_window_get_transient_for(window) == GTK_WINDOW(dialog)) {
+                gtk_dialog_response(GTK_DIALOG(window), GTK_RESPONSE_DELETE_EVENT);
+            }
+        }
+        g_list_free(toplevels);
+        gtk_dialog_response(dialog, endedResponse);
+    });
+    if (scope.ended()) return endedResponse;
+    placeInsideWorkArea(GTK_WINDOW(dialog));
+    const gint response = gtk_dialog_run(dialog);
+    return scope.ended() ? endedResponse : response;
+}
+
 }  // namespace
 
 GdkPixbuf* pixbufFromImage(const Image& image) {
@@ -93,7 +181,7 @@ long runAlert(const Alert& alert) {
         gtk_dialog_add_button(GTK_DIALOG(dialog), titles[i].c_str(), static_cast<gint>(kAlertFirstButtonReturn + i));
     }
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), static_cast<gint>(kAlertFirstButtonReturn));
-    const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+    const gint response = runDialog(GTK_DIALOG(dialog), GTK_RESPONSE_DELETE_EVENT);
     gtk_widget_destroy(dialog);
     if (response >= kAlertFirstButtonReturn && response < kAlertFirstButtonReturn + static_cast<long>(titles.size())) {
         return response;
@@ -152,7 +240,7 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
     }
 
     PanelAnswer answer;
-    while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    while (runDialog(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL) == GTK_RESPONSE_ACCEPT) {
         answer.urls.clear();
         GSList* names = gtk_file_chooser_get_filenames(chooser);
         for (GSList* it = names; it; it = it->next) {
@@ -177,7 +265,8 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
                                                             GTK_BUTTONS_NONE, "A file named \"%s\" already exists. Do you want to replace it?",
                                                             path.filename().c_str());
                     gtk_dialog_add_buttons(GTK_DIALOG(ask), "_Cancel", GTK_RESPONSE_CANCEL, "_Replace", GTK_RESPONSE_ACCEPT, nullptr);
-                    confirmed = gtk_dialog_run(GTK_DIALOG(ask)) == GTK_RESPONSE_ACCEPT;
+                    gtk_window_set_transient_for(GTK_WINDOW(ask), GTK_WINDOW(dialog));
+                    confirmed = runDialog(GTK_DIALOG(ask), GTK_RESPONSE_CANCEL) == GTK_RESPONSE_ACCEPT;
                     gtk_widget_destroy(ask);
                 }
             }

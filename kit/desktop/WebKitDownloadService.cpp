@@ -1,12 +1,21 @@
 #include "kit/desktop/WebKitDownloadService.h"
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "kit/base/Log.h"
+#include "kit/base/Paths.h"
+#include "kit/base/PrivateFiles.h"
+#include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/WebKitConversions.h"
 #include "kit/desktop/WebKitErrors.h"
@@ -25,6 +34,42 @@ std::string safeFileName(const char* suggested) {
     }
     if (name.empty() || name == "." || name == "..") name = "download";
     return name;
+}
+
+std::filesystem::path defaultStagingRoot() {
+    const std::string& bundle = process::bundleIdentifier();
+    return paths::home() / "Library" / "Caches" / (bundle.empty() ? std::string("kit") : bundle) / "downloads" /
+           ".staging";
+}
+
+// "<pid>.XXXXXX" of a process that no longer runs.
+bool isLeftover(const std::string& name) {
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str(), &end, 10);
+    if (end == name.c_str() || *end != '.' || pid <= 0) return false;
+    if (pid == ::getpid()) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// The root and the folders above it up to the home's caches, each the user's own and no link.
+Status ensureStagingRoot(const std::filesystem::path& root) {
+    const std::filesystem::path caches = paths::home() / "Library" / "Caches";
+    std::vector<std::filesystem::path> chain;
+    for (auto folder = root; !folder.empty() && folder != caches && folder != folder.parent_path();
+         folder = folder.parent_path()) {
+        chain.push_back(folder);
+        if (folder.parent_path() == caches) break;
+    }
+    if (chain.empty() || chain.back().parent_path() != caches) {
+        // A root elsewhere: only itself is checked; its parents must exist.
+        chain = {root};
+    } else if (auto made = createPrivateFolders(caches); !made) {
+        return made;
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (auto status = ensureOwnFolder(*it); !status) return status;
+    }
+    return Status::success();
 }
 
 }  // namespace
@@ -82,8 +127,52 @@ struct WebKitDownloadService::Transfer {
     }
 };
 
-WebKitDownloadService::WebKitDownloadService()
-    : folder_(std::filesystem::temp_directory_path() / ("QuarnAI-Downloads-" + std::to_string(::getpid()))) {}
+WebKitDownloadService::WebKitDownloadService() : WebKitDownloadService(defaultStagingRoot()) {}
+
+WebKitDownloadService::WebKitDownloadService(std::filesystem::path stagingRoot) : stagingRoot_(std::move(stagingRoot)) {
+    removeSharedLeftovers();
+    // Left by runs that ended without cleaning up. Only inside a root that is the user's alone:
+    // removal never follows a link out of it.
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(stagingRoot_, error)) ||
+        !ensureStagingRoot(stagingRoot_)) {
+        return;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(stagingRoot_, error)) {
+        if (!isLeftover(entry.path().filename().string())) continue;
+        std::error_code ignored;
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
+}
+
+void WebKitDownloadService::removeSharedLeftovers() {
+    // Earlier versions staged in "<temp>/QuarnAI-Downloads-<pid>". Only real folders of this
+    // user's go; anything else there (another user's folder, a link) stays untouched.
+    std::error_code error;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    if (error) return;
+    for (const auto& entry : std::filesystem::directory_iterator(temporary, error)) {
+        if (entry.path().filename().string().rfind("QuarnAI-Downloads-", 0) != 0) continue;
+        struct stat info {};
+        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
+        std::error_code ignored;
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
+}
+
+Result<std::filesystem::path> WebKitDownloadService::runFolder() {
+    if (!folder_.empty()) {
+        // Still ours: a folder made with mkdtemp that only this user can reach.
+        if (auto status = ensureOwnFolder(folder_)) return folder_;
+        folder_.clear();
+    }
+    if (auto status = ensureStagingRoot(stagingRoot_); !status) return Error{status.error()};
+    std::string pattern = (stagingRoot_ / (std::to_string(::getpid()) + ".XXXXXX")).string();
+    if (!::mkdtemp(pattern.data()))
+        return Error{"cannot create a staging folder: " + std::string(std::strerror(errno))};
+    folder_ = pattern;
+    return folder_;
+}
 
 WebKitDownloadService::~WebKitDownloadService() {
     lifetime_.end();
@@ -97,7 +186,7 @@ WebKitDownloadService::~WebKitDownloadService() {
     }
     transfers_.clear();
     std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
 }
 
 void WebKitDownloadService::startDownload(const std::shared_ptr<DownloadTask>& task) {
@@ -105,12 +194,16 @@ void WebKitDownloadService::startDownload(const std::shared_ptr<DownloadTask>& t
     auto transfer = std::make_unique<Transfer>();
     transfer->service = this;
     transfer->task = task;
-    transfer->folder = folder_ / std::to_string(task->taskIdentifier());
     transfer->timeoutInterval = request.timeoutInterval;
-    std::error_code failed;
-    std::filesystem::create_directories(transfer->folder, failed);
-    if (failed) {
-        RunLoop::main().post([task, url = request.url, message = failed.message()] {
+    auto run = runFolder();
+    std::string failure = run ? std::string() : run.error();
+    if (run) {
+        transfer->folder = *run / std::to_string(task->taskIdentifier());
+        if (::mkdir(transfer->folder.c_str(), 0700) != 0) failure = std::strerror(errno);
+    }
+    if (!failure.empty()) {
+        logf("[Download] not started: %s", failure.c_str());
+        RunLoop::main().post([task, url = request.url, message = failure] {
             task->serviceDidComplete(
                 WebError{kURLErrorDomain, kURLErrorCannotCreateFile, "cannot create the download folder: " + message, url});
         });

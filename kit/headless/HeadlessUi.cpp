@@ -26,9 +26,23 @@ PanelAnswer HeadlessBackend::runOpenPanel(const OpenPanel& panel) {
     ++openPanelsRun;
     panelsShown.push_back({true, panel.sheetWindow() != nullptr, panel.nameFieldStringValue, panel.allowedFileTypes,
                            panel.canChooseFiles, panel.canChooseDirectories, panel.allowsMultipleSelection});
-    if (openAnswers.empty()) return {};
-    PanelAnswer answer = openAnswers.front();
-    openAnswers.pop_front();
+    return answerPanel(openAnswers);
+}
+
+PanelAnswer HeadlessBackend::answerPanel(std::deque<PanelAnswer>& answers) {
+    if (panelsStayUpFor > 0) {
+        bool ended = false;
+        ModalDialogScope scope([&ended] { ended = true; });
+        ended = scope.ended();
+        maxPanelsUp = std::max(maxPanelsUp, ++panelsUp);
+        const double until = RunLoop::main().now() + panelsStayUpFor;
+        RunLoop::main().runNested([&ended, until] { return ended || RunLoop::main().now() >= until; });
+        --panelsUp;
+        if (ended) return {};
+    }
+    if (answers.empty()) return {};
+    PanelAnswer answer = answers.front();
+    answers.pop_front();
     return answer;
 }
 
@@ -43,10 +57,7 @@ long HeadlessBackend::runAlert(const Alert& alert) {
 PanelAnswer HeadlessBackend::runSavePanel(const SavePanel& panel) {
     ++savePanelsRun;
     panelsShown.push_back({false, panel.sheetWindow() != nullptr, panel.nameFieldStringValue, panel.allowedFileTypes});
-    if (saveAnswers.empty()) return {};
-    PanelAnswer answer = saveAnswers.front();
-    saveAnswers.pop_front();
-    return answer;
+    return answerPanel(saveAnswers);
 }
 
 HeadlessUi::HeadlessUi() : backend_(std::make_shared<HeadlessBackend>()) {

@@ -46,6 +46,8 @@ public:
 
 class HeadlessBackend final : public UiBackend {
 public:
+    // A panel's answer after it was shown (staying up first when panelsStayUpFor is set).
+    PanelAnswer answerPanel(std::deque<PanelAnswer>& answers);
     std::unique_ptr<WindowPeer> makeWindowPeer(Window& window) override;
     Point mouseLocation() const override {
         ++mouseQueries;
@@ -89,6 +91,12 @@ public:
     std::deque<PanelAnswer> saveAnswers;
     std::size_t openPanelsRun = 0;
     std::size_t savePanelsRun = 0;
+    // Panels stay up on a nested loop for this many seconds of the clock, as a person deciding
+    // (or until nothing else is left to run); then they take their scripted answer. A
+    // termination request ends them as cancelled. maxPanelsUp is the most panels up at once.
+    double panelsStayUpFor = 0;
+    int panelsUp = 0;
+    int maxPanelsUp = 0;
     std::size_t pasteboardChanges = 0;
     std::deque<long> alertAnswers;
     std::vector<std::string> alertsShown;

@@ -6,6 +6,7 @@
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/EventMonitor.h"
+#include "kit/ui/Panels.h"
 #include "kit/ui/View.h"
 
 namespace kit {
@@ -34,6 +35,8 @@ void Application::reset() {
     currentEvent_ = nullptr;
     terminationRequested_ = false;
     terminationHandler_ = nullptr;
+    pendingTermination_ = nullptr;
+    SavePanel::resetTurns();
     delegate_.reset();
 }
 
@@ -203,8 +206,14 @@ ModalResponse Application::runModal(const std::shared_ptr<Window>& window) {
     modalResponse_.reset();
     ++modalDepth_;
     window->makeKeyAndOrderFront();
-    const bool ended = RunLoop::main().runNested([this] { return modalResponse_.has_value(); });
-    ModalResponse response = ended && modalResponse_ ? *modalResponse_ : ModalResponses::Abort;
+    bool endedByRequest = false;
+    bool ended = false;
+    {
+        ModalDialogScope scope([&endedByRequest] { endedByRequest = true; });
+        endedByRequest = scope.ended();
+        ended = RunLoop::main().runNested([&] { return modalResponse_.has_value() || endedByRequest; });
+    }
+    ModalResponse response = ended && modalResponse_ && !endedByRequest ? *modalResponse_ : ModalResponses::Abort;
     --modalDepth_;
     modalWindow_ = previous;
     modalResponse_ = previousResponse;
@@ -254,6 +263,11 @@ void Application::sendOutsideEvent(const Event& event) { EventMonitor::runGlobal
 // Termination.
 
 void Application::terminate() {
+    // Asked from inside a panel's or an alert's nested loop: those end first.
+    if (!modalDialogs_.empty()) {
+        requestTermination();
+        return;
+    }
     if (auto d = delegate(); d && d->applicationShouldTerminate() == TerminateReply::Cancel) return;
     NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification, this);
     if (auto d = delegate()) d->applicationWillTerminate();
@@ -262,6 +276,44 @@ void Application::terminate() {
         auto handler = terminationHandler_;
         handler();
     }
+}
+
+void Application::requestTermination(std::function<void()> proceed) {
+    if (pendingTermination_) return;
+    pendingTermination_ = proceed ? std::move(proceed) : [this] { terminate(); };
+    SavePanel::cancelWaitingPanels();
+    // Innermost first; each only asks its dialog to close.
+    const auto dialogs = modalDialogs_;
+    for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
+        if (std::find(modalDialogs_.begin(), modalDialogs_.end(), *it) != modalDialogs_.end()) (*it)->end();
+    }
+    if (modalDialogs_.empty()) proceedWithTerminationLater();
+}
+
+void Application::proceedWithTerminationLater() {
+    // Two turns: what the ended dialogs posted on their way out (their completions) runs first.
+    RunLoop::main().post([this] {
+        RunLoop::main().post([this] {
+            if (!pendingTermination_ || !modalDialogs_.empty()) return;
+            auto proceed = std::move(pendingTermination_);
+            pendingTermination_ = nullptr;
+            proceed();
+        });
+    });
+}
+
+ModalDialogScope::ModalDialogScope(std::function<void()> end) : end_(std::move(end)) {
+    auto& app = Application::shared();
+    app.modalDialogs_.push_back(this);
+    // Opened while a quit is under way: ended before it shows.
+    if (app.pendingTermination_) ended_ = true;
+}
+
+ModalDialogScope::~ModalDialogScope() {
+    auto& app = Application::shared();
+    auto& dialogs = app.modalDialogs_;
+    dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), this), dialogs.end());
+    if (dialogs.empty() && app.pendingTermination_) app.proceedWithTerminationLater();
 }
 
 void Application::releaseLater(std::shared_ptr<const void> object) {

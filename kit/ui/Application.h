@@ -39,6 +39,29 @@ public:
     virtual void applicationDidResignActive() {}
 };
 
+// A dialog running modally on a nested loop (a file panel, an alert, a modal window), for as long
+// as the scope lives. A termination request ends every one of them as cancelled through its
+// `end` (which only asks the dialog to close; the nested loop returns afterwards). A scope made
+// while a request is pending is ended from the start: the dialog checks ended() before it runs
+// and answers as cancelled without showing. Main thread only.
+class ModalDialogScope {
+public:
+    explicit ModalDialogScope(std::function<void()> end);
+    ~ModalDialogScope();
+    ModalDialogScope(const ModalDialogScope&) = delete;
+    ModalDialogScope& operator=(const ModalDialogScope&) = delete;
+    bool ended() const { return ended_; }
+    void end() const {
+        if (ended_) return;
+        ended_ = true;
+        if (end_) end_();
+    }
+
+private:
+    std::function<void()> end_;
+    mutable bool ended_ = false;
+};
+
 class Application {
 public:
     static Application& shared();
@@ -87,9 +110,18 @@ public:
 
     // Termination: asks the delegate, posts kApplicationWillTerminateNotification, tells the
     // delegate, then calls the termination handler that the entry point installed (which ends
-    // its run loop). Nothing is torn down here.
+    // its run loop). Nothing is torn down here. Called while a panel or an alert is up, it is a
+    // termination request (below).
     void terminate();
     bool isTerminationRequested() const { return terminationRequested_; }
+    // A request to quit from outside the normal flow of events (a signal, a Quit command): ends
+    // every open panel and alert as cancelled (waiting panels too), lets their nested loops
+    // return, and then runs `proceed` (terminate() when none is given) on the main loop, after
+    // what the ended dialogs posted. A request while one is pending is dropped.
+    void requestTermination(std::function<void()> proceed = {});
+    bool isTerminationRequestPending() const { return static_cast<bool>(pendingTermination_); }
+    // Dialogs running now (for tests and assertions).
+    std::size_t modalDialogCount() const { return modalDialogs_.size(); }
     void setTerminationHandler(std::function<void()> handler) { terminationHandler_ = std::move(handler); }
 
     // Keeps an object alive until a later turn of the run loop (closed windows, views removed
@@ -105,7 +137,9 @@ public:
     void setMainWindow(Window* window);
 
 private:
+    friend class ModalDialogScope;
     Application() = default;
+    void proceedWithTerminationLater();
     void appearanceChanged(Appearance before);
     void passKeyStatusOn(Window& leaving);
 
@@ -125,6 +159,8 @@ private:
     const Event* currentEvent_ = nullptr;
     bool terminationRequested_ = false;
     std::function<void()> terminationHandler_;
+    std::vector<const ModalDialogScope*> modalDialogs_;
+    std::function<void()> pendingTermination_;
 };
 
 }  // namespace kit

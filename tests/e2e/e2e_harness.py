@@ -288,7 +288,7 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
-                 desktop_services=None, app_env=None, window_manager=None):
+                 desktop_services=None, app_env=None, app_prefix=(), window_manager=None):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -310,6 +310,8 @@ class Session:
         self.desktop_services = None
         self.desktop_services_fifo = self.root / "desktop-services.fifo"
         self.app_env = dict(app_env or {})
+        # A command the application runs under ("unshare --pid --fork" for a known process id).
+        self.app_prefix = list(app_prefix)
         # A window manager's command line, started before the application: ["i3"] runs i3 with
         # a configuration of its defaults (no bar, no start-up wizard).
         self.window_manager = window_manager
@@ -456,7 +458,7 @@ class Session:
         return icons
 
     def start_app(self):
-        self.app = Process("QuarnAI", [self.sysroot / APP_EXECUTABLE], {**self.env(), **self.app_env},
+        self.app = Process("QuarnAI", [*self.app_prefix, self.sysroot / APP_EXECUTABLE], {**self.env(), **self.app_env},
                            self.out / "app.log")
         self.wait_app_log(r"\[AppDelegate\] applicationDidFinishLaunching end", "the launch sequence to end")
 

@@ -7,9 +7,12 @@ Run one: tests/support/run-under-xvfb.sh python3 tests/e2e/test_page_actions.py 
 """
 
 import os
+import shutil
+import signal
 import stat
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -37,11 +40,11 @@ FILE_INPUT = near((0x8e, 0x44, 0xad))
 class PageActions(unittest.TestCase):
     maxDiff = None
 
-    def session(self, file_drag=False):
+    def session(self, file_drag=False, **options):
         settings = settings_dictionary(logged_in=True)
         if file_drag:
             settings["kQuarn_AI_FILE_DRAG_STATE"] = True
-        return Session(self.id().split(".")[-1], settings=settings, logged_in=True)
+        return Session(self.id().split(".")[-1], settings=settings, logged_in=True, **options)
 
     # -- helpers
 
@@ -142,6 +145,108 @@ class PageActions(unittest.TestCase):
             self.assertEqual(target.read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
             self.assertNotIn("load failed", s.app_log())
             self.assert_chat_stays(s, "still here after the image")
+
+    def panels(self, before):
+        known = {w.id for w in before}
+        return [w for w in visible_windows() if w.id not in known and w.width > 200 and w.height > 150]
+
+    def test_two_downloads_under_one_name_keep_two_files_and_one_panel(self):
+        with self.session() as s:
+            s.wait_page_ready("chat")
+            before = visible_windows()
+            # Two clicks on the chat page before any answer: the server names both "sample.pdf".
+            s.page_command("chat", click="download-pdf")
+            s.page_command("chat", click="download-pdf")
+            folder = s.home / DOWNLOADS_RELATIVE
+            waiting = [folder / "sample.pdf", folder / "sample (2).pdf"]
+            wait_until(lambda: all(p.exists() and p.stat().st_size > 0 for p in waiting), "both files to wait")
+            dialog = self.wait_dialog(s, before)
+            s.screenshot("first-panel")
+            time.sleep(1)
+            self.assertEqual(len(self.panels(before)), 1, "more than one panel up at once")
+            width, height = screen_size()
+            self.assertTrue(0 <= dialog.x and dialog.x + dialog.width <= width and
+                            0 <= dialog.y and dialog.y + dialog.height <= height, f"the panel is off screen: {dialog}")
+            for path in waiting:
+                self.assertTrue(path.read_bytes().startswith(b"%PDF"))
+                self.assertEqual(stat.S_IMODE(path.stat().st_mode), 0o600)
+            # The first saved where the user chose, with the user's usual mode; the second panel
+            # comes next and proposes the server's name too.
+            # A bare name (the panel opens in the home folder): a typed path's completion popup can
+            # swallow a key.
+            target = s.home / "first.pdf"
+            self.type_path(dialog, target.name)
+            wait_until(target.exists, "the first file to be saved")
+            self.assertEqual(stat.S_IMODE(target.stat().st_mode), 0o644)
+            second = wait_until(lambda: self.panels(before), "the second panel")[0]
+            wait_drawn(second)
+            s.screenshot("second-panel")
+            self.assertIn("sample (2).pdf", s.app_log())
+            self.assertTrue((folder / "sample (2).pdf").exists(), "the second file was lost")
+            xdotool("key", "Escape")
+            self.wait_dialog_gone(second)
+            self.assertTrue((folder / "sample (2).pdf").exists())
+
+    def test_links_planted_in_the_shared_temporary_folder_are_left_alone(self):
+        # Another user's folder in a shared, sticky temporary folder, under the name the staging
+        # folder of a process with id 1 would have, full of links into the user's home.
+        other_user = 54321
+        shared = Path(tempfile.mkdtemp(prefix="quarn-e2e-shared-tmp-"))
+        try:
+            shared.chmod(0o1777)
+            victim = shared.parent / (shared.name + "-victim")
+            victim.mkdir()
+            precious = victim / "sample.pdf"
+            precious.write_text("the user's own file")
+            planted = shared / "QuarnAI-Downloads-1"
+            planted.mkdir()
+            links = [planted / str(n) for n in range(1, 9)]
+            for link in links:
+                link.symlink_to(victim)
+                os.lchown(link, other_user, other_user)
+            os.chown(planted, other_user, other_user)
+            planted.chmod(0o777)
+            # A staging folder of the user's own that an earlier version left: it goes.
+            leftover = shared / "QuarnAI-Downloads-77" / "3"
+            leftover.mkdir(parents=True)
+            (leftover / "old.pdf").write_text("left over")
+            with self.session(app_prefix=["unshare", "--pid", "--fork", "--kill-child"],
+                              app_env={"TMPDIR": str(shared)}) as s:
+                s.wait_page_ready("chat")
+                before = visible_windows()
+                s.page_command("chat", click="download-pdf")
+                dialog = self.wait_dialog(s, before)
+                waiting = self.private_folder(s) / "sample.pdf"
+                self.assertTrue(waiting.read_bytes().startswith(b"%PDF"))
+                xdotool("key", "Escape")
+                self.wait_dialog_gone(dialog)
+                s.app.stop()
+                self.assertTrue(waiting.exists())
+            self.assertEqual(precious.read_text(), "the user's own file")
+            self.assertEqual(sorted(victim.iterdir()), [precious])
+            self.assertEqual(sorted(planted.iterdir()), sorted(links))
+            self.assertTrue(all(link.is_symlink() for link in links))
+            self.assertEqual(sorted(p.name for p in shared.iterdir() if "Quarn" in p.name), ["QuarnAI-Downloads-1"])
+        finally:
+            shutil.rmtree(shared, ignore_errors=True)
+            shutil.rmtree(shared.parent / (shared.name + "-victim"), ignore_errors=True)
+
+    def test_sigterm_with_a_save_panel_up_ends_the_application(self):
+        with self.session() as s:
+            s.wait_page_ready("chat")
+            before = visible_windows()
+            s.page_command("chat", click="download-pdf")
+            dialog = self.wait_dialog(s, before)
+            s.screenshot("panel-before-sigterm")
+            started = time.monotonic()
+            s.app.popen.send_signal(signal.SIGTERM)
+            wait_until(lambda: not s.app.running(), "the application to end after SIGTERM", deadline=2.0, interval=0.05)
+            print(f"ended {time.monotonic() - started:.2f} s after SIGTERM", file=sys.stderr)
+            self.assertEqual(s.app.popen.returncode, 0)
+            self.assertIn("[AppDelegate] applicationWillTerminate", s.app_log())
+            self.assertNotIn(dialog.id, {w.id for w in visible_windows()})
+            # The file stays where it waited.
+            self.assertTrue((s.home / DOWNLOADS_RELATIVE / "sample.pdf").exists())
 
     # -- the open panel
 

@@ -628,7 +628,7 @@ TEST_F(ToolWindowsTest, QuittingAsksEveryToolWindowAboutItsUnsavedWorkInTurn) {
         int exits;
     };
     const std::string writingQuestion = KZAIWritingWindowController::kConfirmText;
-    const std::string imageQuestion = "是否关闭 pic 文件？关闭后将无法继续操作。";
+    const std::string imageQuestion = question("pic");
     const std::string documentQuestion = KZAIDocumentWindowController::kConfirmText;
     for (const Case& c : {
              Case{"Cancel on the writing question", false, false, "/p/pic.png", 2, {false}, {writingQuestion}, 0},

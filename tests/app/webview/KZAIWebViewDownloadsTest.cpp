@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/web/KZAIWebView.h"
 #include "app/web/KZDownloadFolder.h"
 #include "app/web/KZWKWebView.h"
+#include "kit/base/ProcessInfo.h"
 #include "kit/headless/ScriptedDownloadService.h"
 #include "kit/ui/Create.h"
+#include "kit/ui/Panels.h"
 #include "kit/ui/Window.h"
 #include "tests/app/webview/WebViewTestSupport.h"
 
@@ -147,24 +150,30 @@ TEST_F(KZAIWebViewDownloadsTest, NewWindowsAreDispatchedInOrder) {
 
 // ---- Saving images --------------------------------------------------------------------------------
 
-TEST_F(KZAIWebViewDownloadsTest, ImagesAreNamedByIndexWhichRisesOnlyAfterASave) {
+TEST_F(KZAIWebViewDownloadsTest, ImagesTakeTheirIndexWhenAskedForAndSaveWithTheUsersMode) {
     const fs::path chosen = env.root() / "chosen";
     fs::create_directories(chosen);
+    // An image of an earlier run still waits under the index's name: the next free one is taken.
+    fs::create_directories(downloads());
     struct Step {
         const char* address;
         std::optional<std::string> baseName;
         bool save;
+        mode_t userMask;  // the file-creation mask the user started the application with
         const char* expectedName;
+        unsigned savedMode;
     };
     const Step steps[] = {
-        {kPngData, std::nullopt, true, "DefaultImage(1).png"},
-        {"data:image/jpeg;base64,QUJD", std::string(""), false, "DefaultImage(2).jpeg"},  // empty name: default
-        {"DATA:IMAGE/WEBP;BASE64,QUJD", std::string("Sunset"), true, "Sunset(2).png"},   // no match: png
-        {"data:image/svg+xml;base64,QUJD", std::string("../../evil"), true, "_.._evil(3).png"},
-        {kPngData, std::nullopt, false, "DefaultImage(4).png"},
+        {kPngData, std::nullopt, true, 022, "DefaultImage(1).png", 0644},
+        {"data:image/jpeg;base64,QUJD", std::string(""), false, 022, "DefaultImage(2).jpeg", 0600},  // empty: default
+        {"DATA:IMAGE/WEBP;BASE64,QUJD", std::string("Sunset"), true, 027, "Sunset(4).png", 0640},    // (3) taken: (4)
+        {"data:image/svg+xml;base64,QUJD", std::string("../../evil"), true, 077, "_.._evil(5).png", 0600},
+        {kPngData, std::nullopt, false, 022, "DefaultImage(6).png", 0600},
     };
+    std::ofstream(downloads() / "Sunset(3).png") << "older";
     for (const auto& step : steps) {
         SCOPED_TRACE(step.expectedName);
+        kit::process::setUserFileCreationMask(step.userMask);
         delegate->name = step.baseName;
         if (step.save) {
             ui.scriptSavePanel(ModalResponses::OK, chosen / step.expectedName);
@@ -186,13 +195,15 @@ TEST_F(KZAIWebViewDownloadsTest, ImagesAreNamedByIndexWhichRisesOnlyAfterASave) 
         EXPECT_EQ(fs::exists(cached), !step.save);
         EXPECT_EQ(fs::exists(saved), step.save);
         EXPECT_EQ(contents(step.save ? saved : cached), std::string("ABC").append(step.address == kPngData ? "DEF" : ""));
-        EXPECT_EQ(mode(step.save ? saved : cached), 0600u);
+        EXPECT_EQ(mode(step.save ? saved : cached), step.savedMode);
         EXPECT_EQ(env.workspace().openedURLs(),
                   step.save ? std::vector<std::string>{"file://" + chosen.string()} : std::vector<std::string>{});
     }
+    kit::process::setUserFileCreationMask(022);
+    EXPECT_EQ(contents(downloads() / "Sunset(3).png"), "older");
     EXPECT_EQ(mode(downloads()), 0700u);
     EXPECT_EQ(mode(downloads().parent_path()), 0700u);
-    EXPECT_EQ(view->saveImageIndex(), 4);
+    EXPECT_EQ(view->saveImageIndex(), 7);
 }
 
 TEST_F(KZAIWebViewDownloadsTest, ImageReportsAndFailures) {
@@ -250,7 +261,7 @@ TEST_F(KZAIWebViewDownloadsTest, ServerNamesStayInsideThePrivateFolder) {
     EXPECT_FALSE(fs::exists(downloads().parent_path() / "x"));
     std::size_t files = 0;
     for (const auto& entry : fs::directory_iterator(downloads())) files += entry.is_regular_file() ? 1 : 0;
-    EXPECT_EQ(files, 8u);  // ".." and "" both became "download"
+    EXPECT_EQ(files, 9u);  // ".." and "" both became "download": the second waits as "download (2)"
 
     // Long names keep their extension and fit a file name.
     const std::string longName = KZDownloadFolder::sanitizedFileName(std::string(300, 'n') + ".pdf");
@@ -259,6 +270,47 @@ TEST_F(KZAIWebViewDownloadsTest, ServerNamesStayInsideThePrivateFolder) {
     std::string chinese;
     for (int i = 0; i < 100; ++i) chinese += "\xE6\x96\x87";
     EXPECT_EQ(KZDownloadFolder::sanitizedFileName(chinese).size(), 255u);  // 85 whole characters
+}
+
+TEST_F(KZAIWebViewDownloadsTest, WaitingFilesKeepTheirOwnFilesAndPanelsTakeTurns) {
+    // Seven answers under one name arrive before the user decides anything. Each panel stays up
+    // for 5 seconds; the first two are saved, the next two cancelled.
+    const fs::path chosen = env.root() / "chosen";
+    fs::create_directories(chosen);
+    backend().panelsStayUpFor = 5;
+    ui.scriptSavePanel(ModalResponses::OK, chosen / "first.pdf");
+    ui.scriptSavePanel(ModalResponses::OK, chosen / "second.pdf");
+    for (int i = 1; i <= 7; ++i) {
+        page().requestNavigation("https://files.test/report.pdf?n=" + std::to_string(i));
+        web.downloads().finish(*web.downloads().lastTask(), "%PDF " + std::to_string(i), "report.pdf");
+    }
+    EXPECT_TRUE(view->isShowPanel());
+    // While the second panel is up: the first was answered, two more wait their turn.
+    std::vector<std::string> seen;
+    kit::RunLoop::main().postAfter(7, [&] {
+        seen.push_back(std::to_string(backend().panelsUp) + " up, " +
+                       std::to_string(kit::SavePanel::waitingPanelCount()) + " waiting, " +
+                       (view->isShowPanel() ? "showing" : "not showing"));
+    });
+    env.runUntilIdle();
+    env.advance(30);
+    EXPECT_EQ(seen, std::vector<std::string>{"1 up, 2 waiting, showing"});
+    EXPECT_FALSE(view->isShowPanel());
+    EXPECT_EQ(backend().maxPanelsUp, 1);
+    // Four panels at most, each proposing the server's name; the rest wait without one.
+    ASSERT_EQ(backend().panelsShown.size(), 4u);
+    for (const auto& shown : backend().panelsShown) EXPECT_EQ(shown.nameFieldStringValue, "report.pdf");
+    EXPECT_EQ(contents(chosen / "first.pdf"), "%PDF 1");
+    EXPECT_EQ(contents(chosen / "second.pdf"), "%PDF 2");
+    std::map<std::string, std::string> waiting;
+    for (const auto& entry : fs::directory_iterator(downloads()))
+        waiting[entry.path().filename()] = contents(entry.path());
+    EXPECT_EQ(waiting, (std::map<std::string, std::string>{{"report (3).pdf", "%PDF 3"},
+                                                           {"report (4).pdf", "%PDF 4"},
+                                                           {"report (5).pdf", "%PDF 5"},
+                                                           {"report (6).pdf", "%PDF 6"},
+                                                           {"report (7).pdf", "%PDF 7"}}));
+    EXPECT_EQ(KZDownloadFolder::numberedName(std::string(251, 'n') + ".pdf", 12).size(), 255u);
 }
 
 TEST_F(KZAIWebViewDownloadsTest, DownloadReportsFollowTheirStartTime) {

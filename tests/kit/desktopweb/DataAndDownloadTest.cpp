@@ -1,11 +1,15 @@
 // Downloads through WebKit into the platform layer's download model, and the one persistent
 // website data store that every web view (and every download) shares.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
 #include "WebTestSupport.h"
 #include "kit/base/Paths.h"
+#include "kit/desktop/WebKitDownloadService.h"
 #include "kit/web/Download.h"
 
 namespace kit::testing {
@@ -23,6 +27,7 @@ public:
     std::string contents;
     std::optional<WebError> error;
     bool completed = false;
+    std::filesystem::path location;
 
     void downloadDidReceiveResponse(DownloadTask&, const UrlResponse& r) override {
         events.push_back("response");
@@ -34,9 +39,10 @@ public:
         written += bytesWritten;
         lastTotal = totalBytesWritten;
     }
-    void downloadDidFinishDownloadingTo(DownloadTask&, const std::filesystem::path& location) override {
+    void downloadDidFinishDownloadingTo(DownloadTask&, const std::filesystem::path& where) override {
         events.push_back("finished");
-        std::ifstream file(location, std::ios::binary);
+        location = where;
+        std::ifstream file(where, std::ios::binary);
         std::ostringstream text;
         text << file.rdbuf();
         contents = text.str();
@@ -92,6 +98,56 @@ TEST_F(DownloadTest, ACancelledOrSilentTransferCompletesWithTheMatchingError) {
     ASSERT_TRUE(silent->error);
     EXPECT_EQ(silent->error->domain, kURLErrorDomain);
     EXPECT_EQ(silent->error->code, kURLErrorTimedOut);
+}
+
+TEST_F(DownloadTest, TransfersAreStagedWhereOnlyTheUserReaches) {
+    namespace fs = std::filesystem;
+    server.route(
+        "/files/s",
+        TestServer::Response{
+            200, "application/pdf", "%PDF staged", {{"Content-Disposition", "attachment; filename=\"s.pdf\""}}});
+    const auto modeOf = [](const fs::path& path) {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0u;
+    };
+    const fs::path scratch = fs::temp_directory_path() / ("desktopweb-staging-" + std::to_string(::getpid()));
+    fs::remove_all(scratch);
+    fs::create_directories(scratch / "elsewhere");
+    // Left by a run that has ended (no process has that id), and one of this run.
+    const fs::path root = scratch / "root";
+    fs::create_directories(root / "4194999.aaaaaa" / "1");
+    fs::create_directories(root / (std::to_string(::getpid()) + ".bbbbbb"));
+    struct Case {
+        const char* name;
+        bool linkedRoot;  // the root is a link to another folder
+        bool delivered;
+    };
+    for (const Case c : {Case{"a root of the user's own", false, true}, Case{"a root that is a link", true, false}}) {
+        SCOPED_TRACE(c.name);
+        const fs::path used = c.linkedRoot ? scratch / "linked" : root;
+        if (c.linkedRoot) fs::create_directory_symlink(scratch / "elsewhere", used);
+        auto previous = DownloadService::current();
+        DownloadService::install(std::make_shared<desktop::WebKitDownloadService>(used));
+        auto delegate = std::make_shared<RecordingDownloadDelegate>();
+        DownloadTask::start(UrlRequest(server.url("/files/s")), delegate);
+        ASSERT_TRUE(waitFor([&] { return delegate->completed; }));
+        EXPECT_EQ(!delegate->error, c.delivered);
+        if (c.delivered) {
+            EXPECT_EQ(delegate->contents, "%PDF staged");
+            // <root>/<pid>.XXXXXX/<task>/s.pdf, each folder 0700.
+            const fs::path run = delegate->location.parent_path().parent_path();
+            EXPECT_EQ(run.parent_path(), root);
+            EXPECT_EQ(run.filename().string().rfind(std::to_string(::getpid()) + ".", 0), 0u);
+            EXPECT_EQ(modeOf(run), 0700u);
+            EXPECT_EQ(modeOf(root), 0700u);
+        }
+        DownloadService::install(previous);  // the service goes, and its run's folder with it
+        EXPECT_EQ(fs::exists(delegate->location.parent_path().parent_path()), false);
+        EXPECT_TRUE(fs::is_empty(scratch / "elsewhere"));
+    }
+    EXPECT_FALSE(fs::exists(root / "4194999.aaaaaa"));
+    EXPECT_TRUE(fs::exists(root / (std::to_string(::getpid()) + ".bbbbbb")));
+    fs::remove_all(scratch);
 }
 
 TEST_F(WebsiteDataTest, EveryViewAndDownloadSharesOnePersistentStore) {

@@ -279,5 +279,57 @@ TEST_F(MediaTest, PanelsAnswerWhatTheTestScripted) {
     EXPECT_EQ(ui.backend().openPanelsRun, 2u);
 }
 
+TEST_F(MediaTest, ATerminationRequestEndsOpenAndWaitingPanelsThenProceedsOnTheMainLoop) {
+    // Panels stay up as a person deciding; a quit request comes while one is up and two wait,
+    // and once more while a modal window runs.
+    ui.backend().panelsStayUpFor = 60;
+    std::vector<std::string> log;
+    auto& app = Application::shared();
+    const auto record = [&](const std::string& name) {
+        return
+            [&log, name](ModalResponse r) { log.push_back(name + (r == ModalResponses::OK ? " OK" : " cancelled")); };
+    };
+    auto window = makeWindow({0, 0, 300, 200});
+    RunLoop::main().postAfter(1, [&] {
+        log.push_back("quit asked, " + std::to_string(app.modalDialogCount()) + " dialog up");
+        app.requestTermination(
+            [&] { log.push_back("proceed, " + std::to_string(app.modalDialogCount()) + " dialogs up"); });
+        app.requestTermination([&] { log.push_back("a second request"); });
+    });
+    // The open panel shows at once and stays up; the two begun meanwhile wait for it.
+    auto open = OpenPanel::make();
+    auto save = SavePanel::make();
+    auto third = SavePanel::make();
+    RunLoop::main().post([&] {
+        save->begin(record("save"));
+        third->begin(record("third"));
+        log.push_back(std::to_string(SavePanel::waitingPanelCount()) + " waiting");
+    });
+    ui.scriptOpenPanel(ModalResponses::OK, {"/tmp/never.txt"});
+    open->beginSheetModal(window, record("open"));
+    env.runUntilIdle();
+    env.advance(1);
+    EXPECT_EQ(log, (std::vector<std::string>{"2 waiting", "quit asked, 1 dialog up", "save cancelled",
+                                             "third cancelled", "open cancelled", "proceed, 0 dialogs up"}));
+    EXPECT_TRUE(open->urls().empty());
+    EXPECT_EQ(ui.backend().openPanelsRun + ui.backend().savePanelsRun, 1u);
+    EXPECT_FALSE(app.isTerminationRequestPending());
+
+    // Terminating inside a modal window's loop: the window ends with Abort, then the
+    // application terminates on the main loop.
+    bool terminated = false;
+    app.setTerminationHandler([&] { terminated = true; });
+    RunLoop::main().postAfter(1, [&] { app.terminate(); });
+    EXPECT_EQ(app.runModal(window), ModalResponses::Abort);
+    EXPECT_FALSE(terminated);
+    env.runUntilIdle();
+    EXPECT_TRUE(terminated);
+    // Panels begun afterwards show as usual.
+    ui.scriptSavePanel(ModalResponses::OK, "/tmp/later.png");
+    save->begin(record("later"));
+    env.advance(61);
+    EXPECT_EQ(log.back(), "later OK");
+}
+
 }  // namespace
 }  // namespace kit::testing
