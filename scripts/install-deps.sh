@@ -12,7 +12,7 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev webp-pixbuf-loader librsvg2-common libpng-dev libxml2-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxi-dev libxfixes-dev libxtst-dev
   libayatana-appindicator3-dev libkeybinder-3.0-dev libsoup-3.0-dev
-  xvfb xauth xdotool x11-utils imagemagick trayer openbox
+  xvfb xauth xdotool x11-utils imagemagick trayer openbox i3
   fonts-noto-cjk librsvg2-bin
   desktop-file-utils dpkg-dev
   python3 nodejs

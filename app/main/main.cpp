@@ -135,13 +135,15 @@ int main(int argc, char** argv) {
     auto loop = kit::makeGlibRunLoop();
     kit::RunLoop::setMain(loop);
 #if QUARN_HAVE_DESKTOP
-    // Without a display the application still runs: settings, notifications and reports work,
-    // nothing is shown.
-    if (auto status = kit::desktop::install(); !status)
-        kit::logf("[AppDelegate] no desktop, running without windows: %s", status.error().c_str());
-    else if (auto web = kit::desktop::installWebEngine(); !web)
+    // Without a display there is no window, status item or hot key: the application stops before
+    // it starts anything or tells its peers anything.
+    if (auto status = kit::desktop::install(); !status) {
+        kit::logf("[AppDelegate] cannot start: %s", status.error().c_str());
+        return 1;
+    }
+    if (auto web = kit::desktop::installWebEngine(); !web)
         kit::logf("[AppDelegate] no web engine: %s", web.error().c_str());
-    if (kit::desktop::isInstalled() && !kit::desktop::setDefaultWindowIcon("kz_app_icon"))
+    if (!kit::desktop::setDefaultWindowIcon("kz_app_icon"))
         kit::logLine("[AppDelegate] the application icon is missing from the resources");
 #endif
     auto center = installDistributedCenter();

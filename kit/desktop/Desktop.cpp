@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -43,13 +44,31 @@ std::unique_ptr<Installation>& installation() {
     return current;
 }
 
+// Why GTK could not open the X display, in the words of what is missing.
+std::string noDisplayReason() {
+    const char* display = g_getenv("DISPLAY");
+    if (!display || !*display) {
+        return "no X11 display: DISPLAY is not set (the desktop backend needs X11; on a Wayland session it runs "
+               "on XWayland, which sets DISPLAY)";
+    }
+    return std::string("cannot open the X11 display \"") + display +
+           "\" that DISPLAY names (no X server or XWayland answers there, or it refuses this user)";
+}
+
 }  // namespace
 
 Status install() {
     if (installation()) return Status::success();
-    // The backend speaks X11 directly (grabs, raw input, tray): no other GDK backend will do.
+    // The backend speaks X11 directly (grabs, raw input, tray): no other GDK backend will do,
+    // whatever GDK_BACKEND asks for (some Wayland sessions set it; XWayland serves them). The web
+    // engine's processes open GTK as well and must reach the same display, so the variable says
+    // X11 for them too.
     gdk_set_allowed_backends("x11");
-    if (!gtk_init_check(nullptr, nullptr)) return Error{"cannot open the X11 display (is DISPLAY set?)"};
+    if (const char* asked = g_getenv("GDK_BACKEND"); asked && std::string_view(asked) != "x11") {
+        logf("GDK_BACKEND=%s: the desktop backend runs on X11 (XWayland on a Wayland session)", asked);
+        g_setenv("GDK_BACKEND", "x11", TRUE);
+    }
+    if (!gtk_init_check(nullptr, nullptr)) return Error{noDisplayReason()};
     GdkDisplay* display = gdk_display_get_default();
     if (!display || !GDK_IS_X11_DISPLAY(display)) return Error{"the desktop backend needs an X11 display"};
 

@@ -1,6 +1,8 @@
 #pragma once
 // The desktop backend of the platform layer on GTK 3 and X11. install() puts it in place:
-//   - GTK on the X11 display named by DISPLAY;
+//   - GTK on the X11 display named by DISPLAY, whatever GDK_BACKEND asks for (the variable then
+//     says x11 for this process and the ones it starts); an error naming what is missing when no
+//     X display answers;
 //   - the GLib run loop as the main loop, unless one runs already;
 //   - the GTK backend as kit::UiBackend: windows, screens, pointer, panels, clipboard;
 //   - alerts as GTK dialogs, status items as StatusNotifierItems where the session bus has a

@@ -71,6 +71,32 @@ int buttonNumber(unsigned button) {
     return static_cast<int>(button) - 5;  // 8, 9 (back, forward) become 3, 4
 }
 
+// Whether the user may resize the window through the window manager: a titled, resizable window
+// that can become key, is no sheet, and whose size limits leave room. Every other window keeps
+// the size the application gives it.
+bool userResizable(const Window& window) {
+    return (window.styleMask() & WindowStyleResizable) && window.hasTitleBar() && window.canBecomeKeyWindow() &&
+           !window.isSheet() && window.minSize() != window.maxSize();
+}
+
+// What the window manager is told the window is. Tiling window managers tile only normal windows
+// and float the others at their own size and place; all managers keep the others out of the way
+// of the windows the user works in.
+GdkWindowTypeHint typeHintFor(const Window& window) {
+    if (window.isSheet()) return GDK_WINDOW_TYPE_HINT_DIALOG;
+    // Non-activating panels: palettes that never take the focus.
+    if (!window.canBecomeKeyWindow()) return GDK_WINDOW_TYPE_HINT_UTILITY;
+    // Frameless windows that go when the user clicks elsewhere (popovers).
+    if (!window.hasTitleBar()) return GDK_WINDOW_TYPE_HINT_POPUP_MENU;
+    if (!userResizable(window) || window.level() > WindowLevel::Normal) return GDK_WINDOW_TYPE_HINT_DIALOG;
+    return GDK_WINDOW_TYPE_HINT_NORMAL;
+}
+
+int displayLength(double points) {
+    constexpr double kLargest = 32767;  // the largest window the X server makes
+    return static_cast<int>(std::lround(std::clamp(points, 0.0, kLargest)));
+}
+
 }  // namespace
 
 // Activation follows focus: once no window of the process has it, the application resigns. The
@@ -269,7 +295,39 @@ void GtkWindowPeer::screensChanged() {
     applyGeometry();
 }
 
+void GtkWindowPeer::applyWindowManagerHints() {
+    // The type counts when the window is mapped; a mapped window keeps its type until it is
+    // shown again.
+    const GdkWindowTypeHint type = typeHintFor(model_);
+    if (type != gtk_window_get_type_hint(GTK_WINDOW(window_)) && !gtk_widget_get_mapped(window_)) {
+        gtk_window_set_type_hint(GTK_WINDOW(window_), type);
+    }
+    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
+    if (rect.width <= 0 || rect.height <= 0) return;
+    // A window the user does not resize has equal minimum and maximum sizes, which also tells
+    // tiling window managers to float it. The limits never exclude the size the application
+    // itself gives the window: they bind only the user's resizing.
+    SizeHints hints{rect.width, rect.height, rect.width, rect.height};
+    if (userResizable(model_)) {
+        hints.minWidth = std::min(rect.width, displayLength(model_.minSize().width));
+        hints.minHeight = std::min(rect.height, displayLength(model_.minSize().height));
+        hints.maxWidth = std::max(rect.width, displayLength(model_.maxSize().width));
+        hints.maxHeight = std::max(rect.height, displayLength(model_.maxSize().height));
+    }
+    if (hints == sizeHints_) return;
+    sizeHints_ = hints;
+    GdkGeometry geometry{};
+    geometry.min_width = hints.minWidth;
+    geometry.min_height = hints.minHeight;
+    geometry.max_width = hints.maxWidth;
+    geometry.max_height = hints.maxHeight;
+    gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &geometry,
+                                  GdkWindowHints(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+}
+
 void GtkWindowPeer::applyGeometry() {
+    // First: the toolkit holds a requested size to the hints.
+    applyWindowManagerHints();
     const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
     if (rect.width > 0 && rect.height > 0 && rect != requested_) {
         gtk_window_move(GTK_WINDOW(window_), rect.x, rect.y);
@@ -305,9 +363,13 @@ void GtkWindowPeer::applyStyle() {
     } else {
         gtk_window_unstick(window);
     }
+    applyWindowManagerHints();
 }
 
-void GtkWindowPeer::applyLevel() { gtk_window_set_keep_above(GTK_WINDOW(window_), model_.level() > WindowLevel::Normal); }
+void GtkWindowPeer::applyLevel() {
+    gtk_window_set_keep_above(GTK_WINDOW(window_), model_.level() > WindowLevel::Normal);
+    applyWindowManagerHints();
+}
 
 void GtkWindowPeer::applyLook() {
     // Without a compositor opacity has no effect; such windows are only shown or not.
@@ -330,6 +392,7 @@ void GtkWindowPeer::applySheet() {
     gtk_window_set_transient_for(GTK_WINDOW(window_), parent ? GTK_WINDOW(parent) : nullptr);
     gtk_window_set_modal(GTK_WINDOW(window_), parent != nullptr);
     gtk_window_set_destroy_with_parent(GTK_WINDOW(window_), FALSE);
+    applyWindowManagerHints();
 }
 
 bool GtkWindowPeer::shouldBeMapped() const {
@@ -628,18 +691,18 @@ gboolean GtkWindowPeer::onConfigure(GdkEventConfigure* event) {
         if (g_get_monotonic_time() - lastRequestTime_ < kConfigureWaitMicroseconds) return FALSE;
         pendingConfigures_.clear();
     }
-    if (fullScreen_ || state_ & (GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED)) return FALSE;
     const auto& space = CoordinateSpace::current();
     const DisplayRect wanted = space.toDisplay(model_.frame());
     if (wanted == got || !model_.isVisible()) return FALSE;
     // A frame less than a pixel wide or high is never asked of the display (the window keeps its
     // last size until one that is not): what arrives meanwhile is that older state, not the user's.
     if (wanted.width <= 0 || wanted.height <= 0) return FALSE;
-    // Moved or resized by the user or the window manager.
+    // Moved or resized by the user or the window manager (tiled, maximised, full screen): the
+    // window has that frame now, whatever was asked, and is laid out and drawn at it.
     auto keep = model_.weak_from_this().lock();
     if (!keep) return FALSE;
     requested_ = got;
-    model_.userResize(backendBadge(), space.toKit(got));
+    model_.displayDidPlace(backendBadge(), space.toKit(got));
     return FALSE;
 }
 

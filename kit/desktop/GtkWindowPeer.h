@@ -55,6 +55,8 @@ public:
     static void pressWentElsewhere();
 
 private:
+    // The window's type and size limits for the window manager.
+    void applyWindowManagerHints();
     void applyGeometry();
     void applyStyle();
     void applyLevel();
@@ -84,6 +86,14 @@ private:
     Window& model_;
     GtkWidget* window_ = nullptr;
     GtkWidget* canvas_ = nullptr;
+    struct SizeHints {
+        int minWidth = 0;
+        int minHeight = 0;
+        int maxWidth = 0;
+        int maxHeight = 0;
+        friend bool operator==(const SizeHints&, const SizeHints&) = default;
+    };
+    std::optional<SizeHints> sizeHints_;
     std::optional<DisplayRect> requested_;
     std::vector<DisplayRect> pendingConfigures_;
     std::int64_t lastRequestTime_ = 0;

@@ -174,7 +174,19 @@ WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& conf
     gtk_container_add(GTK_CONTAINER(parking_.get()), widget);
 
     connectSignals();
+    cancelFontResolutionZoom();
     viewGeometryDidChange();
+}
+
+// WebKitGTK zooms every page by the desktop's font resolution over 96 dpi (GTK's Xft.dpi times
+// GDK_DPI_SCALE). Kit's own views draw text at one pixel per point whatever that resolution, and
+// pages are kept at one CSS pixel per point with them: the device scale alone makes them sharp
+// on a HiDPI screen, so a resolution that folds the scale in once (Xft.dpi 192 with GDK_SCALE=2)
+// or takes it out twice (GDK_DPI_SCALE=0.5 as well, with no Xft.dpi) leaves them the same size.
+void WebKitWebEngine::cancelFontResolutionZoom() {
+    constexpr double kBaseResolution = 96;
+    const double resolution = gdk_screen_get_resolution(gtk_widget_get_screen(GTK_WIDGET(widget_.get())));
+    webkit_web_view_set_zoom_level(widget_.get(), resolution > 0 ? kBaseResolution / resolution : 1.0);
 }
 
 WebKitWebEngine::~WebKitWebEngine() {
@@ -363,6 +375,8 @@ void WebKitWebEngine::scriptDidFinish(std::uint64_t scriptId, ScriptResult resul
 
 void WebKitWebEngine::connectSignals() {
     gpointer view = widget_.get();
+    signals_.connect(gtk_widget_get_screen(GTK_WIDGET(widget_.get())), "notify::resolution",
+                     [this](GdkScreen*, GParamSpec*) { cancelFontResolutionZoom(); });
     signals_.connect(view, "decide-policy",
                      [this](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) -> gboolean {
                          return onDecidePolicy(decision, type);

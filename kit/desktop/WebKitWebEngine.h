@@ -89,6 +89,7 @@ private:
 
     void connectSignals();
     void applyPreferences();
+    void cancelFontResolutionZoom();
     void scriptDidFinish(std::uint64_t scriptId, ScriptResult result);
     void armTimeout(double seconds, const std::string& url);
     void cancelTimeout();

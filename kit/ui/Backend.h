@@ -29,7 +29,7 @@ enum class WindowChange {
     Frame,
     Visibility,
     Level,
-    Style,
+    Style,  // the style mask, or the size limits
     Title,
     Look,  // opacity, background colour, alpha, shadow
     KeyStatus,

@@ -216,6 +216,20 @@ void Window::userResize(BackendBadge, const Rect& proposed) {
     setFrame({proposed.origin, size});
 }
 
+void Window::displayDidPlace(BackendBadge, const Rect& frame) { setFrame(frame); }
+
+void Window::setMinSize(Size size) {
+    if (size == minSize_) return;
+    minSize_ = size;
+    tellPeer(WindowChange::Style);
+}
+
+void Window::setMaxSize(Size size) {
+    if (size == maxSize_) return;
+    maxSize_ = size;
+    tellPeer(WindowChange::Style);
+}
+
 WindowAnimator Window::animator() { return WindowAnimator(shared_from_this()); }
 
 // Style and look.

@@ -10,7 +10,7 @@
 //
 // Frames are in screen coordinates (points, origin at the bottom left of the main screen, y up).
 // setFrame() takes any frame, a zero width included; minSize and maxSize bind only the user's
-// resizing (userResize()).
+// resizing (userResize(); on a desktop the window manager applies them itself).
 
 #include <functional>
 #include <memory>
@@ -169,12 +169,16 @@ public:
     // The screen holding most of the window; nullptr when off every screen.
     std::shared_ptr<Screen> screen() const;
     Size minSize() const { return minSize_; }
-    void setMinSize(Size size) { minSize_ = size; }
+    void setMinSize(Size size);
     Size maxSize() const { return maxSize_; }
-    void setMaxSize(Size size) { maxSize_ = size; }
+    void setMaxSize(Size size);
     // The user resized or moved the window (for backends): min and max size apply and the
     // delegate may change the size.
     void userResize(BackendBadge, const Rect& proposedFrame);
+    // The display gave the window this frame (for backends whose window manager places, tiles,
+    // maximises or lets the user resize windows within the limits it was told): the model takes
+    // it as it is, so the views are laid out and drawn at the size the window really has.
+    void displayDidPlace(BackendBadge, const Rect& frame);
     WindowAnimator animator();
 
     // Style and look.

@@ -300,7 +300,7 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
-                 tray_background=None, desktop_services=None, app_env=None, app_prefix=()):
+                 tray_background=None, desktop_services=None, app_env=None, app_prefix=(), window_manager=None):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -326,6 +326,9 @@ class Session:
         self.app_env = dict(app_env or {})
         # A command the application runs under ("unshare --pid --fork" for a known process id).
         self.app_prefix = list(app_prefix)
+        # A window manager's command line, started before the application: ["i3"] runs i3 with
+        # a configuration of its defaults (no bar, no start-up wizard).
+        self.window_manager = window_manager
         self.service = None
         self.host = None
         self.app = None
@@ -380,6 +383,8 @@ class Session:
             self.start_tray()
         if self.desktop_services_args is not None:
             self.start_desktop_services()
+        if self.window_manager:
+            self.start_window_manager(self.window_manager)
         if self.start_host:
             self.start_host_standin()
         self.start_app()
@@ -461,20 +466,26 @@ class Session:
                            self.out / "app.log")
         self.wait_app_log(r"\[AppDelegate\] applicationDidFinishLaunching end", "the launch sequence to end")
 
-    def start_window_manager(self):
-        """A light window manager (openbox): it frames, stacks and focuses windows as a user's
+    def start_window_manager(self, command=("openbox", "--sm-disable")):
+        """A window manager (openbox unless told otherwise; ["i3"] runs i3 with a configuration of its
+        defaults, no bar and no start-up wizard): it frames, stacks and focuses windows as a user's
         desktop does; without one the X server leaves the focus where it was. A window mapped
         while the manager is still starting can stay unmapped for good, so this returns once the
         manager has framed a window that was there before it."""
-        if not shutil.which("openbox"):
-            raise E2EError("openbox is missing (bash scripts/install-deps.sh)")
+        args = list(command)
+        if not shutil.which(args[0]):
+            raise E2EError(f"{args[0]} is missing (bash scripts/install-deps.sh)")
+        if args == ["i3"]:
+            config = self.root / "i3.config"
+            config.write_text("# i3 config file (v4)\nfont pango:DejaVu Sans 8\n")
+            args += ["-c", str(config)]
         probe = self.add_process("wm-probe", ["xmessage", "-name", "wm-probe", "-geometry", "+0+0", "probe"])
 
         def probe_windows():
             found = run_tool(["xdotool", "search", "--onlyvisible", "--classname", "wm-probe"]).stdout.split()
             return [int(w) for w in found]
         wait_until(probe_windows, "a window for the window manager to take in")
-        self.add_process("openbox", ["openbox", "--sm-disable"])
+        self.add_process(args[0], args)
         wait_until(lambda: set(probe_windows()) & managed_windows(), "the window manager to frame a window")
         probe.stop()
 

@@ -1,7 +1,7 @@
 """End-to-end tests on the desktops users run besides a bare X11 one: a panel that shows tray items
 through a StatusNotifierWatcher, a Wayland session whose hot keys and screenshots go through the
-desktop portal, and a desktop that prefers dark. QuarnDesktopServices stands in for the watcher
-and the portal.
+desktop portal, a desktop that prefers dark, and a tiling window manager (i3). QuarnDesktopServices
+stands in for the watcher and the portal.
 
 Run one test:  tests/support/run-under-xvfb.sh python3 tests/e2e/test_desktops.py Desktops.test_status_item_on_a_watcher
 """
@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
     SCREENSHOT_HOTKEY, SIDE_HOTKEY, E2EError, Session, click, find_colour, run_tool, screen_size,
-    settings_dictionary, wait_until, windows_sized)
+    settings_dictionary, wait_drawn, wait_until, windows_sized)
 from test_e2e import png_size  # noqa: E402
 from test_titlebar import SETTINGS, SETTINGS_SIZE  # noqa: E402
 
@@ -102,6 +102,48 @@ class Desktops(unittest.TestCase):
             s.host_command("status off")
             wait_until(lambda: not s.tray_icons(), "the tray icon to go")
             wait_until(lambda: not name_has_owner(service), "the item's bus name to go")
+
+    def test_windows_float_under_a_tiling_window_manager(self):
+        # i3 tiles normal windows over the whole screen and floats the others where and as large
+        # as they ask.
+        with self.session(settings=settings_dictionary(logged_in=True, guide_shown=False), logged_in=True,
+                          window_manager=["i3"]) as s:
+            onboarding = wait_until(lambda: windows_sized(780, 482), "the onboarding window")[0]
+            wait_drawn(onboarding)
+            s.wait_page_ready("chat")
+            s.text_tool("side 1 open")
+            side = self.assert_side_window_at_top_right(s)
+            width, _ = screen_size()
+            self.assertLessEqual(width - (side.x + side.width), 40, "the side window is not at the right edge")
+            # Drawn all over, the page included (a window drawn at another size than it has is
+            # black where nothing was drawn).
+            wait_drawn(side)
+            page = (side.x, side.y + 60, side.width, side.height - 60)
+            self.assertTrue(find_colour(page, lambda r, g, b: r + g + b > 600, side.width * (side.height - 60) // 2),
+                            "the page is not drawn across the side window")
+            s.screenshot("side-window-and-onboarding")
+            self.assertEqual(len(windows_sized(780, 482)), 1, "the onboarding changed its size")
+
+            # A popover floats at its own size under the button that opened it.
+            click(int(side.x + side.width - 165 + SETTINGS), side.y + 20)
+            popover = wait_until(lambda: windows_sized(*SETTINGS_SIZE), "the settings popover")[0]
+            self.assertLess(abs(popover.x + popover.width // 2 - (side.x + side.width - 165 + SETTINGS)), 120)
+            self.assertLess(popover.y - side.y, 100)
+            s.screenshot("settings-popover")
+
+    def test_gdk_backend_wayland_runs_on_xwayland(self):
+        # A Wayland session's GDK_BACKEND: the application shows its status item and windows on
+        # the X display, and its pages draw (their processes start with the session's variables).
+        env = {"GDK_BACKEND": "wayland", "WAYLAND_DISPLAY": "wayland-quarn-none"}
+        with self.session(settings=settings_dictionary(logged_in=True, status_item=True), logged_in=True,
+                          tray=True, app_env=env) as s:
+            wait_until(s.tray_icons, "the status item in the tray")
+            s.wait_page_ready("chat")
+            s.text_tool("side 1 open")
+            side = self.assert_side_window_at_top_right(s)
+            wait_drawn(side)
+            s.screenshot("side-window")
+            self.assertNotIn("cannot open", s.app_log())
 
     def test_wayland_hot_keys_and_capture_through_the_portal(self):
         folder = tempfile.TemporaryDirectory(prefix="quarn-e2e-portal-")

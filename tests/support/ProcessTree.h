@@ -49,12 +49,14 @@ public:
     }
 
     // What every process of the tree gets: its home, system root and bus, a UTF-8 locale, local
-    // files and in-memory settings for GIO, and the caller's PATH.
+    // files and in-memory settings for GIO, and the caller's PATH and X display.
     std::vector<std::string> environment() const {
         std::vector<std::string> env{"HOME=" + home.string(), "QUARN_SYSTEM_ROOT=" + system.string(),
                                      "DBUS_SESSION_BUS_ADDRESS=" + bus->address(), "LANG=C.UTF-8",
                                      "GIO_USE_VFS=local", "GSETTINGS_BACKEND=memory"};
-        if (const char* path = std::getenv("PATH")) env.push_back(std::string("PATH=") + path);
+        for (const char* name : {"PATH", "DISPLAY"}) {
+            if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+        }
         return env;
     }
 

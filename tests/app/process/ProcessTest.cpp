@@ -153,6 +153,58 @@ TEST_F(AppProcessTest, WithoutTheHostItWritesItsFilesAndQuitsAtTheFirstTick) {
     EXPECT_EQ(output.find("terminate self"), std::string::npos);
 }
 
+// The desktop backend needs X11: with GDK_BACKEND=wayland in the environment (some Wayland
+// sessions set it) the application runs on the X display all the same; without an X display it
+// stops at once saying what is missing, having started nothing, written nothing and told no peer
+// anything.
+TEST_F(AppProcessTest, ItRunsOnTheXDisplayWhateverGdkBackendSaysAndStopsWithoutOne) {
+    const char* own = std::getenv("DISPLAY");
+    ASSERT_TRUE(own) << "run through run-under-xvfb.sh";
+    struct Case {
+        const char* name;
+        const char* display;      // nullptr: none
+        const char* stopsSaying;  // nullptr: it runs
+    };
+    const Case cases[] = {
+        {"no DISPLAY", nullptr, "[AppDelegate] cannot start: no X11 display: DISPLAY is not set"},
+        {"a DISPLAY where no server answers", ":4031",
+         "[AppDelegate] cannot start: cannot open the X11 display \":4031\" that DISPLAY names"},
+        {"the X display", own, nullptr},
+    };
+    installHostBundle();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto env = environment();
+        std::erase_if(env, [](const std::string& v) { return v.starts_with("DISPLAY="); });
+        env.emplace_back("GDK_BACKEND=wayland");
+        env.emplace_back("WAYLAND_DISPLAY=wayland-quarn-none");
+        if (c.display) env.push_back(std::string("DISPLAY=") + c.display);
+        const std::string output = std::string(c.name) + ".out";
+        Child app({QUARN_APP_PATH}, env, root_ / output);
+        ASSERT_TRUE(app.started());
+        if (c.stopsSaying) {
+            const auto status = app.waitExit();
+            ASSERT_TRUE(status && WIFEXITED(*status)) << readFile(root_ / output);
+            EXPECT_NE(WEXITSTATUS(*status), 0);
+            EXPECT_NE(readFile(root_ / output).find(c.stopsSaying), std::string::npos) << readFile(root_ / output);
+            EXPECT_FALSE(fs::exists(logFile()));
+            EXPECT_FALSE(fs::exists(settingsFile()));
+            continue;
+        }
+        ASSERT_TRUE(waitFor([&] { return countOf(readFile(logFile()), "applicationDidFinishLaunching end") == 1; }))
+            << readFile(root_ / output) << readFile(logFile());
+        // Its windows are on the X display (made ahead, not shown yet).
+        gchar* found = nullptr;
+        const std::string search = std::string("env DISPLAY=") + own + " xdotool search --class QuarnAI";
+        ASSERT_TRUE(g_spawn_command_line_sync(search.c_str(), &found, nullptr, nullptr, nullptr));
+        EXPECT_NE(std::string(found ? found : ""), "");
+        g_free(found);
+        EXPECT_EQ(readFile(logFile()).find("cannot"), std::string::npos) << readFile(logFile());
+        app.signal(SIGTERM);
+        EXPECT_TRUE(exitedCleanly(app.waitExit())) << readFile(logFile());
+    }
+}
+
 TEST_F(AppProcessTest, HostBundlePresentKeepsItRunningAndReportsSettings) {
     installHostBundle();
     auto app = startApp("app.out");

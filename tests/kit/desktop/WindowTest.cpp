@@ -3,7 +3,9 @@
 
 #include <atk/atk.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,24 +116,33 @@ std::shared_ptr<Window> paintedWindow(Rect frame) {
     return window;
 }
 
+// What the screen shows at a place, as another program takes it (rows count from the top).
+Result<Image> screenshotOf(const desktop::DisplayRect& place) {
+    const auto path =
+        std::filesystem::temp_directory_path() / ("kit-desktop-shot-" + std::to_string(::getpid()) + ".png");
+    if (!runTool("import -window root -crop " + std::to_string(place.width) + "x" + std::to_string(place.height) + "+" +
+                 std::to_string(place.x) + "+" + std::to_string(place.y) + " +repage " + path.string())) {
+        return Error{"import failed"};
+    }
+    auto shot = Image::fromFile(path);
+    std::filesystem::remove(path);
+    return shot;
+}
+
+bool near(Color c, Color want) {
+    return std::abs(c.red - want.red) < 0.05 && std::abs(c.green - want.green) < 0.05 &&
+           std::abs(c.blue - want.blue) < 0.05;
+}
+
 TEST_F(WindowOnScreenTest, AScreenshotShowsTheDrawnViews) {
     auto window = paintedWindow({200, 300, 240, 160});
     window->orderFront();
     ASSERT_TRUE(waitUntilShown(*window));
     pump(0.1);
-    const auto path = std::filesystem::temp_directory_path() / ("kit-desktop-shot-" + std::to_string(::getpid()) + ".png");
-    // A screenshot of the whole screen by another program, cut to the window's place.
-    const auto place = desktop::CoordinateSpace::current().toDisplay(window->frame());
-    ASSERT_TRUE(runTool("import -window root -crop " + std::to_string(place.width) + "x" + std::to_string(place.height) + "+" +
-                        std::to_string(place.x) + "+" + std::to_string(place.y) + " +repage " + path.string()));
-    auto shot = Image::fromFile(path);
-    std::filesystem::remove(path);
+    auto shot = screenshotOf(desktop::CoordinateSpace::current().toDisplay(window->frame()));
     ASSERT_TRUE(shot.ok()) << shot.error();
     ASSERT_EQ(shot->pixelWidth(), 240);
     ASSERT_EQ(shot->pixelHeight(), 160);
-    auto near = [](Color c, Color want) {
-        return std::abs(c.red - want.red) < 0.05 && std::abs(c.green - want.green) < 0.05 && std::abs(c.blue - want.blue) < 0.05;
-    };
     // Pixel rows count from the top: the square is at the bottom, the bar at the top.
     EXPECT_TRUE(near(shot->pixelAt(10, 150), Color::fromHex(0x0000FF)));
     EXPECT_TRUE(near(shot->pixelAt(120, 5), Color::fromHex(0x00FF00)));
@@ -236,6 +247,97 @@ TEST_F(WindowOnScreenTest, SheetsAreModalAndTransientForTheirParent) {
     EXPECT_FALSE(gtk_window_get_modal(sheetWidget));
     const unsigned long xid = desktop::xWindowFor(*sheet);
     EXPECT_TRUE(waitFor([&] { return !xwininfo(xid)->viewable; }));
+}
+
+// Tiling window managers tile normal windows and float the others; equal minimum and maximum
+// sizes mark a window the user does not resize.
+TEST_F(WindowOnScreenTest, WindowManagersLearnEachWindowsTypeAndSizeLimits) {
+    struct Case {
+        const char* name;
+        unsigned style;
+        int level;
+        bool equalLimits;  // minimum and maximum size both the frame's size
+        const char* type;
+        bool fixed;
+    };
+    const unsigned titled = WindowStyleTitled | WindowStyleClosable;
+    const unsigned resizable = titled | WindowStyleResizable;
+    const Case cases[] = {
+        {"tool window", resizable, WindowLevel::Normal, false, "_NET_WM_WINDOW_TYPE_NORMAL", false},
+        {"not resizable", titled | WindowStyleFullSizeContentView, WindowLevel::Normal, false,
+         "_NET_WM_WINDOW_TYPE_DIALOG", true},
+        {"resizable, equal limits", resizable, 1, true, "_NET_WM_WINDOW_TYPE_DIALOG", true},
+        {"above normal windows", resizable, WindowLevel::Floating, false, "_NET_WM_WINDOW_TYPE_DIALOG", false},
+        {"popover", WindowStyleClosable | WindowStyleResizable, WindowLevel::Status, false,
+         "_NET_WM_WINDOW_TYPE_POPUP_MENU", true},
+        {"non-activating panel", WindowStyleBorderless | WindowStyleNonactivatingPanel, WindowLevel::Dock, false,
+         "_NET_WM_WINDOW_TYPE_UTILITY", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto window = create<Window>(Rect{300, 300, 240, 160}, c.style);
+        window->setFrame({300, 300, 240, 160});
+        window->setMinSize(c.equalLimits ? window->frame().size : Size{200, 100});
+        if (c.equalLimits) window->setMaxSize(window->frame().size);
+        window->setLevel(c.level);
+        window->orderFront();
+        ASSERT_TRUE(waitUntilShown(*window));
+        const auto seen = runTool("xprop -id " + std::to_string(desktop::xWindowFor(*window)) +
+                                  " _NET_WM_WINDOW_TYPE WM_NORMAL_HINTS");
+        ASSERT_TRUE(seen);
+        EXPECT_NE(seen->find(std::string("= ") + c.type + "\n"), std::string::npos) << *seen;
+        if (c.fixed) {
+            EXPECT_NE(seen->find("minimum size: 240 by 160"), std::string::npos) << *seen;
+            EXPECT_NE(seen->find("maximum size: 240 by 160"), std::string::npos) << *seen;
+        } else {
+            EXPECT_NE(seen->find("minimum size: 200 by 100"), std::string::npos) << *seen;
+            EXPECT_EQ(seen->find("maximum size: 240 by 160"), std::string::npos) << *seen;
+        }
+        window->close();
+    }
+}
+
+// A window manager may give a window another size than it asked for (tiling it, maximising it):
+// the window is laid out and drawn at the size it has, whatever its own limits.
+TEST_F(WindowOnScreenTest, ASizeTheWindowManagerImposesIsLaidOutAndDrawn) {
+    for (const bool maximised : {false, true}) {
+        SCOPED_TRACE(maximised ? "marked maximised" : "plain");
+        auto window = create<Window>(Rect{300, 300, 240, 160}, WindowStyleTitled | WindowStyleFullSizeContentView);
+        window->setMinSize({240, 160});
+        window->setMaxSize({240, 160});
+        window->contentView()->setBackgroundColor(Color::fromHex(0xFF0000));
+        // A bar along the right edge, kept there as the window grows.
+        auto edge = create<View>(Rect{220, 0, 20, 160});
+        edge->setBackgroundColor(Color::fromHex(0x0000FF));
+        edge->setAutoresizingMask(ViewMinXMargin | ViewHeightSizable);
+        window->contentView()->addSubview(edge);
+        window->orderFront();
+        ASSERT_TRUE(waitUntilShown(*window));
+        const unsigned long xid = desktop::xWindowFor(*window);
+        const std::string id = std::to_string(xid);
+        // This test is the window manager: the X server has none.
+        if (maximised) {
+            ASSERT_TRUE(runTool("xprop -id " + id +
+                                " -f _NET_WM_STATE 32a -set _NET_WM_STATE "
+                                "_NET_WM_STATE_MAXIMIZED_VERT,_NET_WM_STATE_MAXIMIZED_HORZ"));
+        }
+        ASSERT_TRUE(runTool("xdotool windowsize " + id + " 500 350"));
+        ASSERT_TRUE(waitFor([&] { return window->frame().size == Size{500, 350}; })) << window->frame().width();
+        const std::uint64_t drawn = desktop::framesDrawn(*window);
+        ASSERT_TRUE(waitFor([&] { return desktop::framesDrawn(*window) > drawn; }));
+        pump(0.1);
+        // The top-left corner stays where it was.
+        EXPECT_EQ(window->frame().maxY(), 460);
+        EXPECT_EQ(edge->frame(), (Rect{480, 0, 20, 350}));
+        auto shot = screenshotOf({300, 900 - 460, 500, 350});
+        ASSERT_TRUE(shot.ok()) << shot.error();
+        EXPECT_TRUE(near(shot->pixelAt(490, 340), Color::fromHex(0x0000FF)));
+        EXPECT_TRUE(near(shot->pixelAt(490, 60), Color::fromHex(0x0000FF)));
+        EXPECT_TRUE(near(shot->pixelAt(400, 340), Color::fromHex(0xFF0000)));
+        EXPECT_TRUE(near(shot->pixelAt(100, 100), Color::fromHex(0xFF0000)));
+        window->close();
+        pump(0.1);
+    }
 }
 
 TEST_F(WindowOnScreenTest, AccessibleViewsAreChildrenOfTheWindow) {

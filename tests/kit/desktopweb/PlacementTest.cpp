@@ -4,6 +4,10 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <cstdio>
+#include <optional>
+#include <string>
+
 #include "WebTestSupport.h"
 #include "kit/desktop/WebViewHost.h"
 #include "kit/ui/EventMonitor.h"
@@ -147,6 +151,72 @@ TEST_F(PlacementTest, AnUnshownPageIsLaidOutAtItsViewsSize) {
         ASSERT_TRUE(size && size->ok());
         EXPECT_EQ(**size, Value("320x240"));
     }
+}
+
+// A shown page's device pixels per CSS pixel and the size of its text in CSS pixels, printed on
+// one line. Run only in child processes of the test below, each in its own environment.
+TEST_F(PlacementTest, DISABLED_MeasuresAPageForTheTestBelow) {
+    server.page("/text.html", "<body style='margin:0'><span id=t>Quarn AI chat, 划词解释 Choose File</span></body>");
+    Scene scene = makeScene({0, 0, 400, 300});
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    scene.webView->setNavigationDelegate(delegate);
+    ASSERT_TRUE(loadAndWait(*scene.webView, server.url("/text.html"), *delegate));
+    ASSERT_TRUE(waitFor([&] { return placementOf(*scene.webView).has_value(); }));
+    auto measured =
+        evaluate(*scene.webView,
+                 "var r = document.getElementById('t').getBoundingClientRect();"
+                 "[devicePixelRatio * 400 / innerWidth, r.width.toFixed(2), r.height.toFixed(2)].join(' ')");
+    ASSERT_TRUE(measured && measured->ok());
+    const std::string* text = (*measured)->asString();
+    ASSERT_TRUE(text);
+    std::printf("measured %s\n", text->c_str());
+}
+
+// On a HiDPI desktop a page has the same CSS size and two device pixels per CSS pixel however
+// the desktop gives its font resolution: the device scale alone, the scale with a halved font
+// scale and Xft.dpi 192, the same without an Xft.dpi that reaches the toolkit, or Xft.dpi 192
+// alone (the scale counted into the resolution).
+TEST_F(PlacementTest, PagesKeepTheirSizeHoweverADesktopGivesItsResolution) {
+    struct Case {
+        const char* name;
+        const char* fontScale;  // GDK_DPI_SCALE
+        const char* xftDpi;
+    };
+    const Case cases[] = {
+        {"device scale", nullptr, nullptr},
+        {"device scale, halved font scale, Xft.dpi 192", "0.5", "192"},
+        {"device scale, halved font scale", "0.5", nullptr},
+        {"device scale, Xft.dpi 192", nullptr, "192"},
+    };
+    std::optional<std::string> first;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string resources =
+            c.xftDpi ? std::string("-f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER 'Xft.dpi: ") + c.xftDpi + "'"
+                     : "-remove RESOURCE_MANAGER";
+        ASSERT_TRUE(runTool("xprop -root " + resources));
+        gchar** env = g_get_environ();
+        env = g_environ_setenv(env, "GDK_SCALE", "2", TRUE);
+        env = c.fontScale ? g_environ_setenv(env, "GDK_DPI_SCALE", c.fontScale, TRUE)
+                          : g_environ_unsetenv(env, "GDK_DPI_SCALE");
+        const char* argv[] = {"/proc/self/exe", "--gtest_also_run_disabled_tests",
+                              "--gtest_filter=PlacementTest.DISABLED_MeasuresAPageForTheTestBelow", nullptr};
+        gchar* out = nullptr;
+        gint status = 0;
+        const gboolean ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), env, G_SPAWN_STDERR_TO_DEV_NULL, nullptr,
+                                          nullptr, &out, nullptr, &status, nullptr);
+        g_strfreev(env);
+        const std::string output = out ? out : "";
+        g_free(out);
+        ASSERT_TRUE(ran && g_spawn_check_wait_status(status, nullptr)) << output;
+        const auto at = output.find("measured ");
+        ASSERT_NE(at, std::string::npos) << output;
+        const std::string line = output.substr(at + 9, output.find('\n', at) - at - 9);
+        EXPECT_EQ(line.substr(0, line.find(' ')), "2") << line;
+        if (!first) first = line;
+        EXPECT_EQ(line, *first);
+    }
+    ASSERT_TRUE(runTool("xprop -root -remove RESOURCE_MANAGER"));
 }
 
 TEST_F(PlacementTest, TheWidgetGoesWithItsViewEvenFromAClosedWindow) {
