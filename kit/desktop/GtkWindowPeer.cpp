@@ -172,6 +172,13 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
     for (const char* signal : {"map-event", "unmap-event"}) {
         signals_.connect(window_, signal, [this](GtkWidget*, GdkEvent* e) -> gboolean { return onMapChange(e); }, TRUE);
     }
+    // Each window leads a window group of its own. With the toolkit's one group for all of the
+    // application's windows, window managers keep a dialog or menu without a parent above every
+    // window of the group, so the side window (a dialog to them) covered the popovers opened on it.
+    signals_.connect(window_, "realize", [](GtkWidget* widget) {
+        GdkWindow* gdkWindow = gtk_widget_get_window(widget);
+        gdk_window_set_group(gdkWindow, gdkWindow);
+    });
     signals_.connect(window_, "delete-event", [this](GtkWidget*, GdkEvent*) -> gboolean { return onDelete(); }, TRUE);
     signals_.connect(window_, "notify::is-active", [this](GObject*, GParamSpec*) { onActiveChanged(); });
 

@@ -146,6 +146,12 @@ def managed_windows():
     return {int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)}
 
 
+def stacking_order():
+    """The client windows a running window manager lists, from the bottom of the stack to its top."""
+    out = run_tool(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"]).stdout
+    return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
+
+
 def visible_windows(wm_class="QuarnAI"):
     """The viewable top-level windows of the application (by WM_CLASS), with their frames in X
     coordinates (origin top-left): children of the root window, and under a window manager the

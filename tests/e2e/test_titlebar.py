@@ -15,8 +15,8 @@ from pathlib import Path
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
-    HOST_EXECUTABLE, Session, click, descendants, find_colour, run_tool, screen_size, settings_dictionary, wait_until,
-    visible_windows, window_geometry, windows_sized, xdotool)
+    HOST_EXECUTABLE, Session, click, descendants, find_colour, run_tool, screen_size, settings_dictionary, stacking_order,
+    wait_until, visible_windows, window_geometry, windows_sized, xdotool)
 
 PIN_KEY = "kQuarn_AI_QA_WIDNDOW_PIN_STATE"
 LOGIN_SIZE = (370, 450)
@@ -151,7 +151,9 @@ class TitleBar(unittest.TestCase):
                 side = self.show_side(s)
                 hides_before = len(s.events("chat", "n2j", "WindowHide"))
                 click(*self.button(side, button))
-                wait_until(lambda: windows_sized(*size), f"the {name}")
+                popover = wait_until(lambda: windows_sized(*size), f"the {name}")[0]
+                order = stacking_order()
+                self.assertGreater(order.index(popover.id), order.index(side.id), f"the {name} opened under the side window")
                 time.sleep(0.5)
                 s.screenshot(f"{name.replace(' ', '-')}-open")
                 click(elsewhere.x + 60, elsewhere.y + 150)
