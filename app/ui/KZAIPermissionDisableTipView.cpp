@@ -4,6 +4,7 @@
 
 #include "app/ui/KZImageTint.h"
 #include "app/ui/KZImageView.h"
+#include "app/ui/KZThemedTextField.h"
 #include "frameworks/ColorHelpers.h"
 #include "frameworks/JWAppThemeHelper.h"
 #include "frameworks/LanguageHelper.h"
@@ -50,9 +51,9 @@ const std::shared_ptr<KZView>& KZAIPermissionDisableTipView::bgView() {
     return bgView_;
 }
 
-const std::shared_ptr<kit::Label>& KZAIPermissionDisableTipView::titleLabel() {
+const std::shared_ptr<KZThemedTextField>& KZAIPermissionDisableTipView::titleLabel() {
     if (!titleLabel_) {
-        titleLabel_ = kit::create<kit::Label>();
+        titleLabel_ = kit::create<KZThemedTextField>();
         titleLabel_->setEditable(false);
         titleLabel_->setBordered(false);
         titleLabel_->setDrawsBackground(false);
@@ -64,7 +65,7 @@ const std::shared_ptr<kit::Label>& KZAIPermissionDisableTipView::titleLabel() {
         titleLabel_->setPreferredMaxLayoutWidth(textFieldMaxWidth());
         titleLabel_->setStringValue(textString());
         // Read once: a theme change leaves the text colour as it was made.
-        titleLabel_->setTextColor(JWAppThemeHelper::getAiTipTextColor());
+        titleLabel_->setTextThemeColor(&JWAppThemeHelper::getAiTipTextColor);
     }
     return titleLabel_;
 }

@@ -5,17 +5,15 @@
 // its owner sets the label (until then it holds the permission text).
 //
 // Made with kit::create<KZAIPermissionDisableTipView>() (or the login tip's class); they draw
-// nothing themselves: the bubble and the arrow repaint through their own colour blocks.
+// nothing themselves: the bubble, the arrow and the text follow the appearance on their own.
 
 #include <memory>
 #include <string>
 
+#include "app/ui/KZThemedTextField.h"
 #include "app/ui/KZView.h"
 
 class KZImageView;
-namespace kit {
-class Label;
-}
 
 class KZAIPermissionDisableTipView : public KZView {
 public:
@@ -40,13 +38,13 @@ public:
     const std::shared_ptr<KZImageView>& arrowImageView();
     const std::shared_ptr<KZView>& contentView();
     const std::shared_ptr<KZView>& bgView();
-    const std::shared_ptr<kit::Label>& titleLabel();
+    const std::shared_ptr<KZThemedTextField>& titleLabel();
 
 private:
     std::shared_ptr<KZImageView> arrowImageView_;
     std::shared_ptr<KZView> contentView_;
     std::shared_ptr<KZView> bgView_;
-    std::shared_ptr<kit::Label> titleLabel_;
+    std::shared_ptr<KZThemedTextField> titleLabel_;
 };
 
 class KZAIUserLoginInfoTipView : public KZAIPermissionDisableTipView {

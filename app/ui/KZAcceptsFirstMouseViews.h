@@ -4,13 +4,13 @@
 
 #include <string>
 
+#include "app/ui/KZImageView.h"
 #include "frameworks/COSwitch.h"
-#include "kit/ui/ImageView.h"
 #include "kit/ui/Label.h"
 
-class KZAcceptsFirstMouseImageView : public kit::ImageView {
+class KZAcceptsFirstMouseImageView : public KZImageView {
 public:
-    using kit::ImageView::ImageView;
+    using KZImageView::KZImageView;
     std::string className() const override { return "KZAcceptsFirstMouseImageView"; }
     bool acceptsFirstMouse(const kit::Event*) override { return true; }
 };

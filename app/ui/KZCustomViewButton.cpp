@@ -188,6 +188,11 @@ void KZCustomViewButton::setButtonImage(kit::Image image, kit::EdgeInsets conten
     if (buttonStyle_ == KZCustomViewButtonStyleIconText) _layoutTitleLabel();
 }
 
+void KZCustomViewButton::setButtonThemedImageName(std::string_view name, kit::EdgeInsets contentInset) {
+    imageView_->setThemedImageName(std::string(name));
+    setButtonImage(imageView_->image(), contentInset);
+}
+
 // Appearance setters.
 
 void KZCustomViewButton::setThemeColors(ThemeIndices indices) {

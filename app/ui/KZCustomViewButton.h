@@ -57,6 +57,9 @@ public:
     void setButtonImageName(std::string_view name, kit::EdgeInsets contentInset);
     void setButtonImage(kit::Image image);
     void setButtonImage(kit::Image image, kit::EdgeInsets contentInset);
+    // A named image with a dark variant (imageNamedForAppearance): the variant of the current
+    // appearance, picked again on every appearance change while the button still shows it.
+    void setButtonThemedImageName(std::string_view name, kit::EdgeInsets contentInset = {});
 
     // The action as a member of a target held weakly.
     template <class T>

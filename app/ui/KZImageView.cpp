@@ -1,5 +1,6 @@
 #include "app/ui/KZImageView.h"
 
+#include "app/ui/KZThemedImage.h"
 #include "app/ui/KZView.h"
 
 void KZImageView::setSetupSubviewsColorBlock(ColorBlock block) {
@@ -17,7 +18,14 @@ void KZImageView::setupSubviewsColorWithDark(bool dark) {
     }
 }
 
+void KZImageView::setThemedImageName(std::string name) {
+    themedImageName_ = std::move(name);
+    setImage(imageNamedForAppearance(themedImageName_, KZView::isDarkMode()));
+}
+
 void KZImageView::viewDidChangeEffectiveAppearance() {
     kit::ImageView::viewDidChangeEffectiveAppearance();
-    setupSubviewsColorWithDark(KZView::isDarkMode());
+    const bool dark = KZView::isDarkMode();
+    if (isImageNamedForAppearance(image(), themedImageName_)) setImage(imageNamedForAppearance(themedImageName_, dark));
+    setupSubviewsColorWithDark(dark);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // An image view with the colour block and appearance hook of KZView (no creation hooks): users
 // set the image and the block after making it, typically a block that picks a tinted image for
-// the theme.
+// the theme. It can also show a themed image by name: the variant of the current appearance,
+// picked again on every appearance change for as long as the view still shows that image.
 
 #include <functional>
 #include <string>
@@ -21,6 +22,13 @@ public:
     virtual void setupSubviewsColorWithDark(bool dark);
     void viewDidChangeEffectiveAppearance() override;
 
+    // Shows imageNamedForAppearance(name) now. Another picture put in the view later (a loaded
+    // avatar, say) is left alone by appearance changes; the themed one, shown again (as a
+    // loader's placeholder or after a failed load), follows them once more.
+    void setThemedImageName(std::string name);
+    const std::string& themedImageName() const { return themedImageName_; }
+
 private:
     ColorBlock colorBlock_;
+    std::string themedImageName_;
 };

@@ -7,3 +7,7 @@
 #include "kit/ui/Image.h"
 
 kit::Image imageNamedForAppearance(std::string_view name, bool dark);
+
+// Whether `image` is the named image `name` in the variant of either appearance (a tinted or
+// resized copy keeps the name it was loaded by).
+bool isImageNamedForAppearance(const kit::Image& image, std::string_view name);

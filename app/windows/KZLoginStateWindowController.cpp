@@ -4,8 +4,9 @@
 #include "app/ui/KZBackgroundView.h"
 #include "app/ui/KZCustomViewButton.h"
 #include "app/ui/KZHoverView.h"
+#include "app/ui/KZImageView.h"
 #include "app/ui/KZLineView.h"
-#include "app/ui/KZThemedImage.h"
+#include "app/ui/KZThemedTextField.h"
 #include "app/windows/KZSideSettingsWindowController.h"
 #include "frameworks/HXReport.h"
 #include "frameworks/JWAppThemeHelper.h"
@@ -27,9 +28,9 @@ std::optional<std::string> KZLoginStateWindowController::__userAvatar() const {
 }
 std::string KZLoginStateWindowController::__userName() const { return KZAIUserManager::shared().userName(); }
 
-const std::shared_ptr<kit::ImageView>& KZLoginStateWindowController::avatarView() {
+const std::shared_ptr<KZImageView>& KZLoginStateWindowController::avatarView() {
     if (!avatarView_) {
-        avatarView_ = kit::create<kit::ImageView>();
+        avatarView_ = kit::create<KZImageView>();
         avatarView_->setWantsLayer(true);
         avatarView_->setCornerRadius(16);
         avatarView_->setMasksToBounds(true);
@@ -38,15 +39,15 @@ const std::shared_ptr<kit::ImageView>& KZLoginStateWindowController::avatarView(
     return avatarView_;
 }
 
-const std::shared_ptr<kit::Label>& KZLoginStateWindowController::nameLabel() {
+const std::shared_ptr<KZThemedTextField>& KZLoginStateWindowController::nameLabel() {
     if (!nameLabel_) {
-        nameLabel_ = kit::create<kit::Label>();
+        nameLabel_ = kit::create<KZThemedTextField>();
         nameLabel_->setEditable(false);
         nameLabel_->setBordered(false);
         nameLabel_->setRefusesFirstResponder(true);
         nameLabel_->setFont(kit::Font::systemFont(16));
         nameLabel_->setAlignment(kit::TextAlignment::Left);
-        nameLabel_->setTextColor(JWAppThemeHelper::getAiTitleColor());
+        nameLabel_->setTextThemeColor(&JWAppThemeHelper::getAiTitleColor);
         nameLabel_->setDrawsBackground(false);
         nameLabel_->setLineBreakMode(kit::LineBreakMode::TruncatingTail);
         nameLabel_->setUsesSingleLineMode(true);
@@ -77,8 +78,7 @@ const std::shared_ptr<KZCustomViewButton>& KZLoginStateWindowController::loginBu
 const std::shared_ptr<KZCustomViewButton>& KZLoginStateWindowController::logoutButton() {
     if (!logoutButton_) {
         logoutButton_ = KZCustomViewButton::buttonWithStyle(KZCustomViewButtonStyleIconText);
-        logoutButton_->setButtonImage(imageNamedForAppearance("title_bar_user_logout", JWAppThemeHelper::isDarkMode()),
-                                      kit::EdgeInsets{4, 2, 4, 2});
+        logoutButton_->setButtonThemedImageName("title_bar_user_logout", kit::EdgeInsets{4, 2, 4, 2});
         logoutButton_->setButtonTitle(KZLocalizedString("退出登录"));
         logoutButton_->setDefaultTitleThemeColor(11);
         logoutButton_->setDownTitleColor(JWAppThemeHelper::getColor(12, true));
@@ -135,8 +135,9 @@ void KZLoginStateWindowController::setupSubViewsLayout() {
 }
 
 void KZLoginStateWindowController::showWindowTopRightPoint(kit::Point point) {
-    const bool dark = JWAppThemeHelper::isDarkMode();
-    avatarView()->setImage(imageNamedForAppearance(kDefaultAvatar, dark));
+    // The default picture follows the appearance while it is shown: until a load ends, after a
+    // failed one, or for good.
+    avatarView()->setThemedImageName(kDefaultAvatar);
     avatarView_->setAccessibilityLabel(KZLocalizedString("头像"));
     nameLabel()->setStringValue(KZLocalizedString("未登录"));
     const bool login = __isUserLogin();

@@ -2,7 +2,7 @@
 // The small card under the avatar button of the side window's title bar: the user's picture and
 // name, a separator and one button, "退出登录" (log out) while the user is logged in, "登录"
 // (log in) otherwise. It reads the login state each time it is shown; a change while it is up
-// does not refresh it.
+// does not refresh it. Its pictures and text follow every change of the appearance while it is up.
 //
 // Made with kit::create<KZLoginStateWindowController>(size, contentInset); the title-bar
 // controls own it and make a new one for every avatar click made while logged in.
@@ -12,15 +12,13 @@
 #include <optional>
 #include <string>
 
+#include "app/ui/KZImageView.h"
+#include "app/ui/KZThemedTextField.h"
 #include "app/windows/KZBasePopoverWindowController.h"
 
 class KZCustomViewButton;
 class KZLineView;
 class KZWindowLoginBackgroundView;
-namespace kit {
-class ImageView;
-class Label;
-}
 
 class KZLoginStateWindowController : public KZBasePopoverWindowController {
 public:
@@ -46,16 +44,16 @@ public:
     const Block& onClickLogout() const { return onClickLogout_; }
     void setOnClickLogout(Block block) { onClickLogout_ = std::move(block); }
 
-    const std::shared_ptr<kit::ImageView>& avatarView();
-    const std::shared_ptr<kit::Label>& nameLabel();
+    const std::shared_ptr<KZImageView>& avatarView();
+    const std::shared_ptr<KZThemedTextField>& nameLabel();
     const std::shared_ptr<KZWindowLoginBackgroundView>& bgView();
     const std::shared_ptr<KZLineView>& lineView();
     const std::shared_ptr<KZCustomViewButton>& loginButton();
     const std::shared_ptr<KZCustomViewButton>& logoutButton();
 
 private:
-    std::shared_ptr<kit::ImageView> avatarView_;
-    std::shared_ptr<kit::Label> nameLabel_;
+    std::shared_ptr<KZImageView> avatarView_;
+    std::shared_ptr<KZThemedTextField> nameLabel_;
     std::shared_ptr<KZWindowLoginBackgroundView> bgView_;
     std::shared_ptr<KZLineView> lineView_;
     std::shared_ptr<KZCustomViewButton> loginButton_;

@@ -8,7 +8,7 @@
 #include "app/ui/KZAcceptsFirstMouseViews.h"
 #include "app/ui/KZCustomViewButton.h"
 #include "app/ui/KZLineView.h"
-#include "app/ui/KZThemedImage.h"
+#include "app/ui/KZThemedTextField.h"
 #include "app/windows/KZLoginStateWindowController.h"
 #include "app/windows/KZSideSettingsWindowController.h"
 #include "frameworks/HXReport.h"
@@ -54,7 +54,7 @@ void KZSideWindowRightView::init() {
 std::shared_ptr<KZCustomViewButton> KZSideWindowRightView::makeIconButton(
     const char* imageName, const char* label, void (KZSideWindowRightView::*action)(KZCustomViewButton*)) {
     auto button = KZCustomViewButton::buttonWithStyle(KZCustomViewButtonStyleIcon);
-    button->setButtonImage(imageNamedForAppearance(imageName, isDarkMode()));
+    button->setButtonThemedImageName(imageName);
     if (label) button->setAccessibilityLabel(KZLocalizedString(label));
     std::weak_ptr<KZSideWindowRightView> weak = std::static_pointer_cast<KZSideWindowRightView>(shared_from_this());
     button->setActionBlock([weak, action](KZCustomViewButton& sender) {
@@ -66,8 +66,7 @@ std::shared_ptr<KZCustomViewButton> KZSideWindowRightView::makeIconButton(
 const std::shared_ptr<KZCustomViewButton>& KZSideWindowRightView::avatarButton() {
     if (!avatarButton_) {
         avatarButton_ = KZCustomViewButton::buttonWithStyle(KZCustomViewButtonStyleAvatar);
-        avatarButton_->setButtonImage(imageNamedForAppearance(kDefaultAvatarImage, isDarkMode()),
-                                      kit::EdgeInsets{1, 1, 1, 1});
+        avatarButton_->setButtonThemedImageName(kDefaultAvatarImage, kit::EdgeInsets{1, 1, 1, 1});
         avatarButton_->setAccessibilityLabel(KZLocalizedString("头像"));
         avatarButton_->setCornerRadius(12);
         auto& image = avatarButton_->imageView();
@@ -149,40 +148,24 @@ void KZSideWindowRightView::layoutSubviews() {
     }
 }
 
-void KZSideWindowRightView::setupSubviewsColorWithDark(bool dark) {
-    KZView::setupSubviewsColorWithDark(dark);
-    // The pictures have a variant for the dark title bar.
-    if (settingsButton_) settingsButton_->setButtonImage(imageNamedForAppearance("title_bar_settings", dark));
-    if (flushButton_) flushButton_->setButtonImage(imageNamedForAppearance("title_bar_webview_flush", dark));
-    if (pinButton_) __flushPinButtonImage();
-    if (avatarButton_ && showsDefaultAvatar())
-        avatarButton_->setButtonImage(imageNamedForAppearance(kDefaultAvatarImage, dark), kit::EdgeInsets{1, 1, 1, 1});
-}
-
 // ---- Avatar and login -----------------------------------------------------------------------------
 
-// The default picture stays while a load runs and after it failed: the picture shown tells.
-bool KZSideWindowRightView::showsDefaultAvatar() const {
-    if (avatarShowsDefault_) return true;
-    const std::string& shown = avatarButton_->imageView()->image().name();
-    return shown == kDefaultAvatarImage || shown == std::string(kDefaultAvatarImage) + "_dark";
-}
-
+// The buttons' pictures have a variant for the dark title bar and follow the appearance on their
+// own; so does the default avatar while it is shown (during a load, after a failed one, or when
+// there is no avatar), whereas a loaded picture stays.
 void KZSideWindowRightView::setUserAvatar(const std::optional<std::string>& address) {
     kit::logf("[Tab] Set User Avatar: %s", address ? address->c_str() : "(null)");
     auto& tip = loginInfoTipView();
     auto image = avatarButton()->imageView();
-    const kit::Image placeholder = imageNamedForAppearance(kDefaultAvatarImage, isDarkMode());
     if (address && KZImageLoader::isFetchableAddress(*address)) {
         // The default picture stays while loading and when the load fails.
-        avatarShowsDefault_ = false;
-        sd_setImageWithURL(image, *address, placeholder);
+        image->setThemedImageName(kDefaultAvatarImage);
+        sd_setImageWithURL(image, *address, image->image());
         tip->titleLabel()->setStringValue(KZAIUserManager::shared().userName());
     } else {
-        avatarShowsDefault_ = true;
         // A load still running for an earlier address must not replace the default picture.
         KZImageLoader::shared().cancel(*image);
-        image->setImage(placeholder);
+        image->setThemedImageName(kDefaultAvatarImage);
         tip->titleLabel()->setStringValue(KZLocalizedString("点击登录"));
     }
 }
@@ -309,8 +292,7 @@ void KZSideWindowRightView::onClickPinButtonAction(KZCustomViewButton*) {
 }
 
 void KZSideWindowRightView::__flushPinButtonImage() {
-    pinButton()->setButtonImage(imageNamedForAppearance(isPinned_ ? "title_bar_pin_select" : "title_bar_pin_normal",
-                                                        isDarkMode()));
+    pinButton()->setButtonThemedImageName(isPinned_ ? "title_bar_pin_select" : "title_bar_pin_normal");
     pinButton_->setAccessibilityLabel(pinLabel());
 }
 

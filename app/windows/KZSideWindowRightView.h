@@ -64,7 +64,6 @@ public:
     virtual bool showFlushButton() const { return true; }
     // Places the five subviews (each call replaces the previous constraints).
     void layoutSubviews();
-    void setupSubviewsColorWithDark(bool dark) override;
 
     void onClickAvatarButtonAction(KZCustomViewButton* sender);
     void clickLoginArrowAction(KZCustomViewButton* sender);
@@ -104,9 +103,6 @@ private:
     std::string pinLabel() const;
     std::shared_ptr<KZCustomViewButton> makeIconButton(const char* imageName, const char* label,
                                                        void (KZSideWindowRightView::*action)(KZCustomViewButton*));
-    // The picture the avatar shows while no loaded one replaces it.
-    bool avatarShowsDefault_ = true;
-    bool showsDefaultAvatar() const;
 
     std::weak_ptr<KZSideWindowRightViewDelegate> delegate_;
     bool isPinned_ = false;

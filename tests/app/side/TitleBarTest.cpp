@@ -497,7 +497,7 @@ TEST_F(TitleBarTest, TheDefaultAvatarFollowsTheAppearanceWhateverBecameOfTheAvat
 
 // ---- Tips -----------------------------------------------------------------------------------------
 
-TEST_F(TitleBarTest, TipsSizeToTheirTextAndRepaintTheirBubbleButNotTheirText) {
+TEST_F(TitleBarTest, TipsSizeToTheirTextAndRepaintTheirBubbleAndText) {
     KZAppearanceFollower::start();
     struct Case {
         const char* language;
@@ -535,11 +535,11 @@ TEST_F(TitleBarTest, TipsSizeToTheirTextAndRepaintTheirBubbleButNotTheirText) {
     EXPECT_FALSE(loginTip->hasArrow());
     EXPECT_EQ(loginTip->__arrowHalfHeight(), 0);
 
-    const kit::Color lightText = loginTip->titleLabel()->textColor();
+    EXPECT_EQ(loginTip->titleLabel()->textColor(), kit::Color::fromHex(0x666666));
     EXPECT_EQ(loginTip->bgView()->layer().backgroundColor, kit::Color::white());
     JWAppThemeHelper::setApplicationAppearance(kit::AppearancePreference::Dark);
     EXPECT_EQ(loginTip->bgView()->layer().backgroundColor, kit::Color::fromHex(0x5B5E71));
-    EXPECT_EQ(loginTip->titleLabel()->textColor(), lightText);
+    EXPECT_EQ(loginTip->titleLabel()->textColor(), kit::Color::fromHex(0xA6A6A6));
     EXPECT_EQ(loginTip->arrowImageView()->image().pixelAt(13, 25), kit::Color::fromHex(0x5B5E71));
     KZAppearanceFollower::stop();
 }
@@ -610,13 +610,24 @@ TEST_F(TitleBarTest, RendersTheTitleBarInBothAppearances) {
 TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDesktop) {
     JWAppThemeHelper::setApplicationAppearance(kit::AppearancePreference::System);
     KZAppearanceFollower::start();
-    login();
+    // Opened while light; they stay open through every switch. A card shown while logged out,
+    // and the title bar's card of a user whose avatar failed to load: both show the default
+    // picture.
+    auto loggedOutCard = kit::create<KZLoginStateWindowController>(kit::Size{200, 98}, kit::EdgeInsets{});
+    loggedOutCard->showWindowTopRightPoint({1000, 800});
+    login({{"state", 0}, {"avatar", "data:image/png;base64,AAAA"}, {"userName", "Ann Example"}});
     showSide();
-    // Opened while light; they stay open through every switch.
     bar().onClickAvatarButtonAction(nullptr);
     bar().onClickSettingsButtonAction(nullptr);
+    settleImages();
     const std::vector<std::pair<std::string, std::shared_ptr<KZBasePopoverWindowController>>> popovers{
-        {"card", bar().loginStateWindowController()}, {"settings", bar().settingsWindowController()}};
+        {"card", bar().loginStateWindowController()},
+        {"settings", bar().settingsWindowController()},
+        {"logged-out card", loggedOutCard}};
+    const std::vector<std::pair<std::string, std::shared_ptr<KZLoginStateWindowController>>> cards{
+        {"card", bar().loginStateWindowController()}, {"logged-out card", loggedOutCard}};
+    ASSERT_FALSE(cards[0].second->logoutButton()->isHidden());
+    ASSERT_TRUE(cards[1].second->logoutButton()->isHidden());
     auto host = [](kit::AppearancePreference preference) {
         return [preference] { JWAppThemeHelper::setApplicationAppearance(preference); };
     };
@@ -663,6 +674,43 @@ TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDeskto
                   step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
         EXPECT_EQ(bar().loginStateWindowController()->logoutButton()->titleLabel()->textColor(),
                   step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
+        // The cards' name, default picture and log-out icon are those of the appearance now.
+        const std::string suffix = step.dark ? "_dark" : "";
+        for (const auto& [name, card] : cards) {
+            EXPECT_EQ(card->nameLabel()->textColor(),
+                      step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F))
+                << name;
+            EXPECT_EQ(card->avatarView()->image().name(), "title_bar_user_avatar_default" + suffix) << name;
+            EXPECT_FALSE(card->avatarView()->image().isNull()) << name;
+        }
+        EXPECT_EQ(imageName(bar().loginStateWindowController()->logoutButton()), "title_bar_user_logout" + suffix);
+        EXPECT_EQ(imageName(bar().avatarButton()), "title_bar_user_avatar_default" + suffix);
+        // What the cards draw: the light icon's stroke is dark grey, the dark one's near white;
+        // the light default picture is pale, the dark one deep grey.
+        for (const auto& [name, card] : cards) {
+            card->window()->layoutIfNeeded();
+            const kit::Image shot = ui.render(*card->window(), 1.0);
+            auto lumas = [&](const kit::View& view, double inset) {
+                const kit::Rect r = view.convertRectToView(view.bounds(), nullptr);
+                double lowest = 1, highest = 0, sum = 0;
+                int count = 0;
+                for (int y = int(r.origin.y + inset); y < int(r.maxY() - inset); ++y)
+                    for (int x = int(r.origin.x + inset); x < int(r.maxX() - inset); ++x) {
+                        const kit::Color c = shot.pixelAt(x, 98 - 1 - y);
+                        const double luma = 0.3 * c.red + 0.59 * c.green + 0.11 * c.blue;
+                        lowest = std::min(lowest, luma);
+                        highest = std::max(highest, luma);
+                        sum += luma;
+                        ++count;
+                    }
+                return std::tuple{lowest, highest, count ? sum / count : 0.0};
+            };
+            const auto [avatarLow, avatarHigh, avatarMean] = lumas(*card->avatarView(), 8);
+            EXPECT_TRUE(step.dark ? avatarMean < 0.5 : avatarMean > 0.6) << name << " avatar " << avatarMean;
+            if (card->logoutButton()->isHidden()) continue;
+            const auto [iconLow, iconHigh, iconMean] = lumas(*card->logoutButton()->imageView(), 0);
+            EXPECT_TRUE(step.dark ? iconHigh > 0.7 : iconLow < 0.35) << name << " icon " << iconLow << "-" << iconHigh;
+        }
     }
     KZAppearanceFollower::stop();
 }
