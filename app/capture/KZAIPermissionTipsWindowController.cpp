@@ -33,13 +33,15 @@ void KZAIPermissionTipsWindowController::setupViews() {
     titleLabel_ = kit::Label::withString({});
     titleLabel_->setFont(kit::Font::boldSystemFont(20));
     titleLabel_->setAlignment(kit::TextAlignment::Center);
-    titleLabel_->setTextColor(JWAppThemeHelper::getAiTitleColor());
+    // The window is white in either appearance (the base window's surface), so its text keeps
+    // the light appearance's colours: readable whatever the appearance was when it was made.
+    titleLabel_->setTextColor(JWAppThemeHelper::getColor(11, true));
     content->addSubview(titleLabel_);
 
     detailLabel_ = kit::Label::wrappingWithString({});
     detailLabel_->setFont(kit::Font::systemFont(14));
     detailLabel_->setAlignment(kit::TextAlignment::Center);
-    detailLabel_->setTextColor(JWAppThemeHelper::getColor(11));
+    detailLabel_->setTextColor(JWAppThemeHelper::getColor(11, true));
     content->addSubview(detailLabel_);
 
     confirmButton_ = KZCustomViewButton::buttonWithStyle(KZCustomViewButtonStylePrimary);

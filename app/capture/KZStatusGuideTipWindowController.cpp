@@ -14,7 +14,8 @@ void KZStatusGuideTipWindowController::setupSubviews() {
     KZBasePopoverWindowController::setupSubviews();
     tipLabel_ = kit::Label::withString(KZLocalizedString("AI助手在这里，点击状态栏图标即可随时打开"));
     tipLabel_->setFont(kit::Font::systemFont(14));
-    tipLabel_->setTextColor(JWAppThemeHelper::getColor(11));
+    // On the popover's white surface in either appearance: the light appearance's text colour.
+    tipLabel_->setTextColor(JWAppThemeHelper::getColor(11, true));
     tipLabel_->setUsesSingleLineMode(true);
     contentView()->addSubview(tipLabel_);
 }

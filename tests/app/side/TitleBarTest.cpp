@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "app/capture/KZAIPermissionTipsWindowController.h"
+#include "app/capture/KZStatusGuideTipWindowController.h"
 #include "app/ui/KZAIPermissionDisableTipView.h"
 #include "app/ui/KZAcceptsFirstMouseViews.h"
 #include "app/ui/KZAppearanceFollower.h"
@@ -656,6 +658,7 @@ TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDeskto
     auto near = [](kit::Color a, kit::Color b) {
         return std::abs(a.red - b.red) < 0.02 && std::abs(a.green - b.green) < 0.02 && std::abs(a.blue - b.blue) < 0.02;
     };
+    std::vector<std::shared_ptr<kit::WindowController>> lightSurfaceTips;
     for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
         step.change();
@@ -674,6 +677,21 @@ TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDeskto
                   step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
         EXPECT_EQ(bar().loginStateWindowController()->logoutButton()->titleLabel()->textColor(),
                   step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
+        // The guide tip and the permission tips lie on a white surface in either appearance:
+        // their text is dark whenever they are made and however the appearance moves on.
+        lightSurfaceTips.push_back(kit::create<KZStatusGuideTipWindowController>(kit::Size{328, 42},
+                                                                                 kit::EdgeInsets{0, 10, 0, 10}));
+        lightSurfaceTips.push_back(kit::create<KZAIPermissionTipsWindowController>(false, kit::Size{380, 441}));
+        for (const auto& tip : lightSurfaceTips) {
+            std::vector<std::shared_ptr<kit::Label>> labels;
+            if (auto guide = std::dynamic_pointer_cast<KZStatusGuideTipWindowController>(tip)) {
+                labels = {guide->tipLabel()};
+            } else if (auto permission = std::dynamic_pointer_cast<KZAIPermissionTipsWindowController>(tip)) {
+                labels = {permission->titleLabel(), permission->detailLabel()};
+            }
+            ASSERT_FALSE(labels.empty());
+            for (const auto& label : labels) EXPECT_EQ(label->textColor(), kit::Color::fromHex(0x1F1F1F));
+        }
         // The cards' name, default picture and log-out icon are those of the appearance now.
         const std::string suffix = step.dark ? "_dark" : "";
         for (const auto& [name, card] : cards) {
