@@ -679,8 +679,8 @@ TEST_F(TitleBarTest, OpenWindowsAndPopoversFollowEverySwitchOfTheHostOrTheDeskto
                   step.dark ? kit::Color::fromHex(0xF2F2F2) : kit::Color::fromHex(0x1F1F1F));
         // The guide tip and the permission tips lie on a white surface in either appearance:
         // their text is dark whenever they are made and however the appearance moves on.
-        lightSurfaceTips.push_back(kit::create<KZStatusGuideTipWindowController>(kit::Size{328, 42},
-                                                                                 kit::EdgeInsets{0, 10, 0, 10}));
+        lightSurfaceTips.push_back(
+            kit::create<KZStatusGuideTipWindowController>(kit::Size{328, 42}, kit::EdgeInsets{0, 10, 0, 10}));
         lightSurfaceTips.push_back(kit::create<KZAIPermissionTipsWindowController>(false, kit::Size{380, 441}));
         for (const auto& tip : lightSurfaceTips) {
             std::vector<std::shared_ptr<kit::Label>> labels;
