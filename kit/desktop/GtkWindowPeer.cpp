@@ -191,6 +191,7 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
 }
 
 GtkWindowPeer::~GtkWindowPeer() {
+    RunLoop::main().cancelPerforms(this);
     auto& peers = registry();
     peers.erase(std::remove(peers.begin(), peers.end(), this), peers.end());
     for (GtkWindowPeer* other : peers) {
@@ -687,30 +688,47 @@ gboolean GtkWindowPeer::onKey(GdkEventKey* event) {
 // Display to model: the window manager and the user.
 
 gboolean GtkWindowPeer::onConfigure(GdkEventConfigure* event) {
+    static constexpr std::string_view kLatePlacement = "latePlacement";
     const DisplayRect got{event->x, event->y, event->width, event->height};
     auto match = std::find(pendingConfigures_.begin(), pendingConfigures_.end(), got);
     if (match != pendingConfigures_.end()) {
         pendingConfigures_.erase(pendingConfigures_.begin(), match + 1);
+        RunLoop::main().cancelPerforms(this, kLatePlacement);
         return FALSE;
     }
     if (!pendingConfigures_.empty()) {
-        // Our own requests are still on their way; what arrives now is an older state.
-        if (g_get_monotonic_time() - lastRequestTime_ < kConfigureWaitMicroseconds) return FALSE;
+        const std::int64_t waited = g_get_monotonic_time() - lastRequestTime_;
+        if (waited < kConfigureWaitMicroseconds) {
+            // Our own requests are still on their way, and what arrives now is an older state,
+            // unless it is the window manager's answer to them (a tiling or decorating manager
+            // puts the window elsewhere): when none of our requests comes back meanwhile, it stands.
+            RunLoop::main().cancelPerforms(this, kLatePlacement);
+            RunLoop::main().performAfterDelay(
+                this, std::string(kLatePlacement), double(kConfigureWaitMicroseconds - waited) / 1e6, [this, got] {
+                    pendingConfigures_.clear();
+                    displayPlaced(got);
+                });
+            return FALSE;
+        }
         pendingConfigures_.clear();
     }
+    displayPlaced(got);
+    return FALSE;
+}
+
+void GtkWindowPeer::displayPlaced(const DisplayRect& got) {
     const auto& space = CoordinateSpace::current();
     const DisplayRect wanted = space.toDisplay(model_.frame());
-    if (wanted == got || !model_.isVisible()) return FALSE;
+    if (wanted == got || !model_.isVisible()) return;
     // A frame less than a pixel wide or high is never asked of the display (the window keeps its
     // last size until one that is not): what arrives meanwhile is that older state, not the user's.
-    if (wanted.width <= 0 || wanted.height <= 0) return FALSE;
+    if (wanted.width <= 0 || wanted.height <= 0) return;
     // Moved or resized by the user or the window manager (tiled, maximised, full screen): the
     // window has that frame now, whatever was asked, and is laid out and drawn at it.
     auto keep = model_.weak_from_this().lock();
-    if (!keep) return FALSE;
+    if (!keep) return;
     requested_ = got;
     model_.displayDidPlace(backendBadge(), space.toKit(got));
-    return FALSE;
 }
 
 gboolean GtkWindowPeer::onWindowState(GdkEventWindowState* event) {

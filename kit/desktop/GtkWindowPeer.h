@@ -75,6 +75,8 @@ private:
     gboolean onCrossing(GdkEventCrossing* event);
     gboolean onKey(GdkEventKey* event);
     gboolean onConfigure(GdkEventConfigure* event);
+    // Takes a frame the window manager or the user gave the window as the window's own.
+    void displayPlaced(const DisplayRect& got);
     gboolean onWindowState(GdkEventWindowState* event);
     gboolean onMapChange(GdkEvent* event);
     void reportOcclusion();
