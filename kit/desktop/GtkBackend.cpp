@@ -36,10 +36,6 @@ std::string lowercase(std::string text) {
     return text;
 }
 
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 }  // namespace
 
 GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_default_root_window()) {
@@ -112,7 +108,7 @@ Appearance GtkBackend::systemAppearance() const {
     // GTK_THEME names a theme and, after a colon, its variant: "Adwaita:dark".
     const char* forced = std::getenv("GTK_THEME");
     const std::string forcedName = forced ? lowercase(forced) : std::string();
-    const bool darkTheme = endsWith(name, "-dark") || endsWith(forcedName, ":dark") || endsWith(forcedName, "-dark");
+    const bool darkTheme = name.ends_with("-dark") || forcedName.ends_with(":dark") || forcedName.ends_with("-dark");
     return preferDark || darkTheme ? Appearance::Dark : Appearance::Light;
 }
 
