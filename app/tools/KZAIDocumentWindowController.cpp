@@ -62,10 +62,7 @@ void KZAIDocumentWindowController::destroyWindow() {
 
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIDocumentWindowController::confirmCloseWindowController() {
     if (!confirmCloseWindowController_) {
-        confirmCloseWindowController_ =
-            kit::create<KZTabWndConfirmCloseWindowController>(false, KZTabWndConfirmCloseWindowController::kSize);
-        confirmCloseWindowController_->window()->center();
-        confirmCloseWindowController_->titleLabel()->setString(kConfirmText);
+        confirmCloseWindowController_ = KZTabWndConfirmCloseWindowController::makeSheet(kConfirmText);
         std::weak_ptr<KZAIDocumentWindowController> weak = self<KZAIDocumentWindowController>();
         confirmCloseWindowController_->setOnClickHandler([weak](bool confirmed) {
             auto me = weak.lock();

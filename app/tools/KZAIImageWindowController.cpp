@@ -229,11 +229,8 @@ void KZAIImageWindowController::showNextConfirmSheet() {
 }
 
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIImageWindowController::confirmCloseWindowController() {
-    if (!confirmCloseWindowController_) {
-        confirmCloseWindowController_ =
-            kit::create<KZTabWndConfirmCloseWindowController>(false, KZTabWndConfirmCloseWindowController::kSize);
-        confirmCloseWindowController_->window()->center();
-    }
+    if (!confirmCloseWindowController_)
+        confirmCloseWindowController_ = KZTabWndConfirmCloseWindowController::makeSheet();
     return confirmCloseWindowController_;
 }
 
