@@ -7,7 +7,6 @@
 #include "app/tools/KZBaseTabWebViewController.h"
 #include "app/tools/KZTabWndConfirmCloseWindowController.h"
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
-#include "app/web/KZAIWebView.h"
 #include "app/web/KZWebTypes.h"
 #include "app/windows/KZWindowControllerManager.h"
 #include "kit/base/Log.h"
@@ -63,10 +62,7 @@ void KZAIDocumentWindowController::destroyWindow() {
 
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIDocumentWindowController::confirmCloseWindowController() {
     if (!confirmCloseWindowController_) {
-        confirmCloseWindowController_ =
-            kit::create<KZTabWndConfirmCloseWindowController>(false, KZTabWndConfirmCloseWindowController::kSize);
-        confirmCloseWindowController_->window()->center();
-        confirmCloseWindowController_->titleLabel()->setString(kConfirmText);
+        confirmCloseWindowController_ = KZTabWndConfirmCloseWindowController::makeSheet(kConfirmText);
         std::weak_ptr<KZAIDocumentWindowController> weak = self<KZAIDocumentWindowController>();
         confirmCloseWindowController_->setOnClickHandler([weak](bool confirmed) {
             auto me = weak.lock();
@@ -105,10 +101,7 @@ void KZAIDocumentWindowController::__showConfirmCloseWindow() {
 
 bool KZAIDocumentWindowController::hasUnsavedWork() {
     const auto& models = titleBarItemModels();
-    return models.size() >= 2 && std::ranges::any_of(models, [](const auto& model) {
-               auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
-               return web && web->hasOpenFile() && !web->isContentProcessTerminated();
-           });
+    return models.size() >= 2 && std::ranges::any_of(models, tabHasOpenFile);
 }
 
 void KZAIDocumentWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done) {

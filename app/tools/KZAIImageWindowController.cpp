@@ -38,17 +38,8 @@ std::string KZAIImageWindowController::confirmTextFor(const std::string& title) 
     return text;
 }
 
-namespace {
-
-bool pageHasOpenFile(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
-    auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
-    return web && web->hasOpenFile() && !web->isContentProcessTerminated();
-}
-
-}  // namespace
-
 bool KZAIImageWindowController::hasOpenFiles() const {
-    return std::ranges::any_of(titleBarItemModels(), pageHasOpenFile);
+    return std::ranges::any_of(titleBarItemModels(), tabHasOpenFile);
 }
 
 // ---- Pending closes -------------------------------------------------------------------------------
@@ -108,7 +99,7 @@ void KZAIImageWindowController::__removeModel(const std::shared_ptr<KZWindowTitl
     if (!indexOf(model)) return;
     // Already being closed: no second question. A window close reaching it waits for its end.
     if (pendingFor(model)) return;
-    if (pageHasOpenFile(model)) {
+    if (tabHasOpenFile(model)) {
         pending_.push_back({model, PendingState::AskingPage});
         std::static_pointer_cast<KZAIWebView>(model->associateWebView())->native2js_currentPageIsSaved();
         return;
@@ -238,11 +229,8 @@ void KZAIImageWindowController::showNextConfirmSheet() {
 }
 
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIImageWindowController::confirmCloseWindowController() {
-    if (!confirmCloseWindowController_) {
-        confirmCloseWindowController_ =
-            kit::create<KZTabWndConfirmCloseWindowController>(false, KZTabWndConfirmCloseWindowController::kSize);
-        confirmCloseWindowController_->window()->center();
-    }
+    if (!confirmCloseWindowController_)
+        confirmCloseWindowController_ = KZTabWndConfirmCloseWindowController::makeSheet();
     return confirmCloseWindowController_;
 }
 

@@ -74,10 +74,7 @@ void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved,
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>&
 KZAIWritingWindowController::confirmCloseWindowController() {
     if (!confirmCloseWindowController_) {
-        confirmCloseWindowController_ =
-            kit::create<KZTabWndConfirmCloseWindowController>(false, KZTabWndConfirmCloseWindowController::kSize);
-        confirmCloseWindowController_->window()->center();
-        confirmCloseWindowController_->titleLabel()->setString(kConfirmText);
+        confirmCloseWindowController_ = KZTabWndConfirmCloseWindowController::makeSheet(kConfirmText);
         std::weak_ptr<KZAIWritingWindowController> weak = self<KZAIWritingWindowController>();
         confirmCloseWindowController_->setOnClickHandler([weak](bool confirmed) {
             auto me = weak.lock();

@@ -350,6 +350,11 @@ void KZAITabWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bool
     kit::RunLoop::main().post([done = std::move(done)] { done(true); });
 }
 
+bool KZAITabWindowController::tabHasOpenFile(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
+    auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
+    return web && web->hasOpenFile() && !web->isContentProcessTerminated();
+}
+
 void KZAITabWindowController::report(std::int64_t key, const std::string& value) {
     HXReport::reportCommonKeyValue(key, value);
 }

@@ -174,6 +174,9 @@ public:
     // user keeps it. Answers once, on a later turn of the run loop. A call while the window is
     // already asking joins that question.
     virtual void closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done);
+    // Whether the tab's page holds an opened file it can still be asked about (a page whose
+    // content process has ended has nothing left to save).
+    static bool tabHasOpenFile(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
 
     void setupViews() override;
     void setupViewsLayout() override;

@@ -1,6 +1,7 @@
 #include "app/tools/KZTabWndConfirmCloseWindowController.h"
 
 #include <cmath>
+#include <utility>
 
 #include "app/ui/KZCustomViewButton.h"
 #include "frameworks/JWAppThemeHelper.h"
@@ -130,6 +131,14 @@ const std::shared_ptr<KZCustomViewButton>& KZTabWndConfirmCloseWindowController:
         });
     }
     return cancelButton_;
+}
+
+std::shared_ptr<KZTabWndConfirmCloseWindowController> KZTabWndConfirmCloseWindowController::makeSheet(
+    std::string message) {
+    auto dialog = kit::create<KZTabWndConfirmCloseWindowController>(false, kSize);
+    dialog->window()->center();
+    if (!message.empty()) dialog->titleLabel()->setString(std::move(message));
+    return dialog;
 }
 
 void KZTabWndConfirmCloseWindowController::init() {

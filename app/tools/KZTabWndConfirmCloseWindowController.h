@@ -1,10 +1,11 @@
 #pragma once
 // The confirm-close dialog of the tool windows: a fixed 412 x 140 window with an icon, a message
-// of up to four lines and the buttons "取消" (cancel) and "确认关闭" (confirm close). The image and
-// document windows show it as a sheet and act on the answer; each click runs the handler first
-// (its users end the sheet there) and then closes the dialog's window.
+// of up to four lines and the buttons "取消" (cancel) and "确认关闭" (confirm close). The image,
+// document and writing windows show it as a sheet and act on the answer; each click runs the
+// handler first (its users end the sheet there) and then closes the dialog's window.
 //
-// Made with kit::create<KZTabWndConfirmCloseWindowController>(false, kit::Size{412, 140}).
+// Made with kit::create<KZTabWndConfirmCloseWindowController>(false, kit::Size{412, 140}), or
+// centred, as the tool windows make it, with makeSheet().
 // Main thread only.
 
 #include <functional>
@@ -52,6 +53,9 @@ public:
     static constexpr kit::Size kSize{412, 140};
 
     using KZBaseWindowController::KZBaseWindowController;
+
+    // The dialog as a tool window first makes it: centred, with `message` when one is given.
+    static std::shared_ptr<KZTabWndConfirmCloseWindowController> makeSheet(std::string message = {});
 
     const ClickHandler& onClickHandler() const { return onClickHandler_; }
     void setOnClickHandler(ClickHandler handler) { onClickHandler_ = std::move(handler); }
