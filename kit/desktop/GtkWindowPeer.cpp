@@ -703,11 +703,11 @@ gboolean GtkWindowPeer::onConfigure(GdkEventConfigure* event) {
             // unless it is the window manager's answer to them (a tiling or decorating manager
             // puts the window elsewhere): when none of our requests comes back meanwhile, it stands.
             RunLoop::main().cancelPerforms(this, kLatePlacement);
-            RunLoop::main().performAfterDelay(
-                this, std::string(kLatePlacement), double(kConfigureWaitMicroseconds - waited) / 1e6, [this, got] {
-                    pendingConfigures_.clear();
-                    displayPlaced(got);
-                });
+            RunLoop::main().performAfterDelay(this, std::string(kLatePlacement),
+                                              double(kConfigureWaitMicroseconds - waited) / 1e6, [this, got] {
+                                                  pendingConfigures_.clear();
+                                                  displayPlaced(got);
+                                              });
             return FALSE;
         }
         pendingConfigures_.clear();
