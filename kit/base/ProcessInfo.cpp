@@ -1,6 +1,9 @@
 #include "kit/base/ProcessInfo.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <fstream>
 #include <iterator>
@@ -55,6 +58,8 @@ const std::vector<std::string>& arguments() {
 }
 
 int processId() { return static_cast<int>(::getpid()); }
+
+bool processHasEnded(long pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 int userId() { return static_cast<int>(::getuid()); }
 
 void setBundleIdentifier(std::string identifier) {

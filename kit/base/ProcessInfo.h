@@ -14,6 +14,9 @@ const std::vector<std::string>& arguments();
 
 int processId();
 int userId();
+// Whether no process with this id runs any more (files named after a process are its leftovers
+// once it has ended). False for ids that are not valid.
+bool processHasEnded(long pid);
 // The main bundle's identifier; empty until set by the entry point.
 void setBundleIdentifier(std::string identifier);
 const std::string& bundleIdentifier();

@@ -1,10 +1,8 @@
 #include "kit/desktop/StatusNotifierItem.h"
 
 #include <glib/gstdio.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +11,7 @@
 
 #include "kit/base/GRef.h"
 #include "kit/base/Log.h"
+#include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/desktop/TrayStatusItem.h"
@@ -133,7 +132,7 @@ void removeStaleIcons(const std::string& folder) {
         const auto extension = entry.path().extension();
         if ((extension != ".png" && extension != ".svg") || dash == std::string::npos) continue;
         const long pid = std::strtol(stem.c_str() + dash + 1, nullptr, 10);
-        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+        if (kit::process::processHasEnded(pid))
             std::filesystem::remove(entry.path(), error);
     }
 }

@@ -1,6 +1,5 @@
 #include "kit/desktop/WebKitDownloadService.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,7 +47,7 @@ bool isLeftover(const std::string& name) {
     const long pid = std::strtol(name.c_str(), &end, 10);
     if (end == name.c_str() || *end != '.' || pid <= 0) return false;
     if (pid == ::getpid()) return false;
-    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    return kit::process::processHasEnded(pid);
 }
 
 // The root and the folders above it up to the home's caches, each the user's own and no link.
