@@ -171,13 +171,7 @@ bool readSampledRows(png_structp png, png_infop info, PngSampling& sampling) {
     return true;
 }
 
-std::shared_ptr<Image::Data> blankData(PixelSize size, double scale) {
-    auto data = std::make_shared<Image::Data>();
-    data->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size.width, size.height);
-    data->scale = scale;
-    if (cairo_surface_status(data->surface) != CAIRO_STATUS_SUCCESS) return nullptr;
-    return data;
-}
+bool hasPixels(const Image& image) { return cairo_surface_status(image.data()->surface) == CAIRO_STATUS_SUCCESS; }
 
 }  // namespace
 
@@ -190,8 +184,9 @@ Result<std::shared_ptr<Image::Data>> decodePngScaledDown(std::string_view bytes,
     if (size.width <= 0 || size.height <= 0) return Error{"cannot decode image: nothing to show"};
     // Sampled at up to twice the size, then filtered down: sharp enough without aliasing much.
     const PixelSize sampled{std::min(source->width, size.width * 2), std::min(source->height, size.height * 2)};
-    auto samples = blankData(sampled, scale);
-    if (!samples) return Error{"cannot decode image: no memory for its pixels"};
+    const Image sampledImage = Image::blank(sampled.width, sampled.height, scale);
+    if (!hasPixels(sampledImage)) return Error{"cannot decode image: no memory for its pixels"};
+    const auto& samples = sampledImage.data();
     PngSampling sampling;
     sampling.columnSample = sampleMap(source->width, sampled.width);
     sampling.rowSample = sampleMap(source->height, sampled.height);
@@ -215,17 +210,9 @@ Result<std::shared_ptr<Image::Data>> decodePngScaledDown(std::string_view bytes,
     cairo_surface_mark_dirty(samples->surface);
     if (sampled == size) return samples;
 
-    auto data = blankData(size, scale);
-    if (!data) return Error{"cannot decode image: no memory for its pixels"};
-    cairo_t* cr = cairo_create(data->surface);
-    cairo_scale(cr, static_cast<double>(size.width) / sampled.width, static_cast<double>(size.height) / sampled.height);
-    cairo_set_source_surface(cr, samples->surface, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
-    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_paint(cr);
-    cairo_destroy(cr);
-    return data;
+    const Image shown = sampledImage.resized({size.width / samples->scale, size.height / samples->scale});
+    if (!hasPixels(shown)) return Error{"cannot decode image: no memory for its pixels"};
+    return shown.data();
 }
 
 // ---- Pictures embedded in SVG documents ----------------------------------------------------------------

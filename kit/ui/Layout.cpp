@@ -302,11 +302,11 @@ struct Solver {
         const double currentMin = horizontal ? current.left : current.top;
         const double currentSize = horizontal ? current.width : current.height;
         double natural = currentSize;
-        const Size intrinsic = view.intrinsicContentSize();
-        double intrinsicValue = horizontal ? intrinsic.width : intrinsic.height;
         // The height follows the width just solved, not the frame's width before this layout
         // (zero before the first one, which would leave wrapped text one line high).
-        if (!horizontal && otherAxisDone) intrinsicValue = view.intrinsicHeightForWidth(result.width);
+        const double intrinsicValue = !horizontal && otherAxisDone ? view.intrinsicHeightForWidth(result.width)
+                                      : horizontal                 ? view.intrinsicContentSize().width
+                                                                   : view.intrinsicContentSize().height;
         if (intrinsicValue >= 0) natural = intrinsicValue;
 
         auto minFrom = [](LayoutAttribute a, double value, double length) {
