@@ -132,8 +132,7 @@ void removeStaleIcons(const std::string& folder) {
         const auto extension = entry.path().extension();
         if ((extension != ".png" && extension != ".svg") || dash == std::string::npos) continue;
         const long pid = std::strtol(stem.c_str() + dash + 1, nullptr, 10);
-        if (kit::process::processHasEnded(pid))
-            std::filesystem::remove(entry.path(), error);
+        if (kit::process::processHasEnded(pid)) std::filesystem::remove(entry.path(), error);
     }
 }
 
