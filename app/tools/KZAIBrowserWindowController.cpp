@@ -6,12 +6,10 @@
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
 #include "app/ui/KZCustomViewButton.h"
 #include "app/ui/KZHoverView.h"
-#include "app/web/KZAIWebView.h"
 #include "app/web/KZWKWebView.h"
 #include "app/windows/KZWindowControllerManager.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
-#include "kit/base/RunLoop.h"
 #include "kit/sys/Workspace.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/Layout.h"
@@ -78,30 +76,6 @@ void KZAIBrowserWebView::didCommitNavigation(kit::WebView& webView, kit::Navigat
         if (absolute.empty()) return;
         self->setCurrentFaviconURLString(std::move(absolute));
     });
-}
-
-std::shared_ptr<kit::WebView> KZAIBrowserWebView::createWebView(kit::WebView& webView,
-                                                                const kit::WebViewConfiguration& configuration,
-                                                                const kit::NavigationAction& action,
-                                                                const kit::WindowFeatures& features) {
-    const std::string service = KZAIWebView::serviceOrigin();
-    const std::string source = KZAIWebView::comparableOrigin(action.sourceFrame.securityOrigin);
-    if (service.empty() || source != service) {
-        static std::optional<double> lastForwarded;
-        const double now = kit::RunLoop::main().now();
-        if (!action.userGesture) {
-            kit::logf("[WebView] new window dropped, not asked for by the user: %s, page: %s",
-                      logText(action.request.url).c_str(), logText(source).c_str());
-            return nullptr;
-        }
-        if (lastForwarded && now >= *lastForwarded && now - *lastForwarded < kForeignNewWindowInterval) {
-            kit::logf("[WebView] new window dropped, another one was opened just before: %s, page: %s",
-                      logText(action.request.url).c_str(), logText(source).c_str());
-            return nullptr;
-        }
-        lastForwarded = now;
-    }
-    return KZBaseWebView::createWebView(webView, configuration, action, features);
 }
 
 // ---- Tab page -------------------------------------------------------------------------------------

@@ -40,14 +40,6 @@ public:
     void setFaviconDidChange(std::function<void()> block) { faviconDidChange_ = std::move(block); }
 
     void didCommitNavigation(kit::WebView& webView, kit::NavigationId navigation) override;
-    // The AI service's pages open windows in the default browser as every AI page does. Other
-    // sites' pages get one only for a click or key press of the user's, and at most one a
-    // second (for the whole process), so a page cannot launch the browser again and again.
-    std::shared_ptr<kit::WebView> createWebView(kit::WebView& webView, const kit::WebViewConfiguration& configuration,
-                                                const kit::NavigationAction& action,
-                                                const kit::WindowFeatures& features) override;
-    static constexpr double kForeignNewWindowInterval = 1.0;
-
     // `reference` made absolute against `base` (an address that does not parse as absolute is
     // taken as relative to it); empty when it cannot be.
     static std::string resolveAddress(const std::string& reference, const std::string& base);

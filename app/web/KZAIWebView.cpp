@@ -573,14 +573,15 @@ void KZAIWebView::decidePolicyForNavigationAction(kit::WebView& webView, const k
     decisionHandler(kit::NavigationActionPolicy::Allow);
 }
 
-std::shared_ptr<kit::WebView> KZAIWebView::createWebView(kit::WebView& webView,
-                                                         const kit::WebViewConfiguration& configuration,
+std::shared_ptr<kit::WebView> KZAIWebView::createWebView(kit::WebView&, const kit::WebViewConfiguration&,
                                                          const kit::NavigationAction& action,
-                                                         const kit::WindowFeatures& features) {
+                                                         const kit::WindowFeatures&) {
     kit::logf("[WebView] createWebViewWithConfiguration origin url: %s, to url: %s", logText(rootURL()).c_str(),
               logText(kit::asciiLowercase(action.request.url)).c_str());
-    if (divertNewWindowAction(action)) return nullptr;
-    return KZBaseWebView::createWebView(webView, configuration, action, features);
+    // Another site's page asks for nothing without the user: no download, no tool window.
+    if (!mayOpenNewWindow(action) || divertNewWindowAction(action)) return nullptr;
+    openNewWindowInBrowser(action.request.url);
+    return nullptr;
 }
 
 // ---- Reports ---------------------------------------------------------------------------------------

@@ -1,7 +1,9 @@
 #include "app/web/KZBaseWebView.h"
 
 #include <cmath>
+#include <optional>
 
+#include "app/core/KZBundleInfo.h"
 #include "app/ui/KZNetworkStatusView.h"
 #include "app/web/KZBaseWebViewReportHelper.h"
 #include "app/web/KZWKWebView.h"
@@ -379,17 +381,44 @@ void KZBaseWebView::webContentProcessDidTerminate(kit::WebView&) {
 std::shared_ptr<kit::WebView> KZBaseWebView::createWebView(kit::WebView&, const kit::WebViewConfiguration&,
                                                            const kit::NavigationAction& action,
                                                            const kit::WindowFeatures&) {
-    const std::string& url = action.request.url;
     kit::logf("[WebView] createWebViewWithConfiguration origin url: %s, to url: %s", logText(rootURL_).c_str(),
-              logText(url).c_str());
+              logText(action.request.url).c_str());
+    if (mayOpenNewWindow(action)) openNewWindowInBrowser(action.request.url);
+    return nullptr;
+}
+
+bool KZBaseWebView::mayOpenNewWindow(const kit::NavigationAction& action) {
+    const auto comparable = [](const std::string& address) {
+        auto url = kit::Url::parse(address);
+        return url ? url->webOrigin() : std::string();
+    };
+    const std::string service = comparable(KZBundleInfo::aiBaseURL());
+    const std::string source = comparable(action.sourceFrame.securityOrigin);
+    if (!service.empty() && source == service) return true;
+    static std::optional<double> lastAllowed;
+    const double now = kit::RunLoop::main().now();
+    if (!action.userGesture) {
+        kit::logf("[WebView] new window dropped, not asked for by the user: %s, page: %s",
+                  logText(action.request.url).c_str(), logText(source).c_str());
+        return false;
+    }
+    if (lastAllowed && now >= *lastAllowed && now - *lastAllowed < kForeignNewWindowInterval) {
+        kit::logf("[WebView] new window dropped, another one was opened just before: %s, page: %s",
+                  logText(action.request.url).c_str(), logText(source).c_str());
+        return false;
+    }
+    lastAllowed = now;
+    return true;
+}
+
+void KZBaseWebView::openNewWindowInBrowser(const std::string& url) {
     auto parsed = kit::Url::parse(url);
     // Only web addresses go to the browser: other schemes would launch whatever handles them.
     if (!parsed || (parsed->scheme() != "http" && parsed->scheme() != "https")) {
         kit::logf("[WebView] new window dropped, not a web address: %s", logText(url).c_str());
-        return nullptr;
+        return;
     }
     kit::Workspace::shared().openURL(parsed->absoluteString());
-    return nullptr;
 }
 
 void KZBaseWebView::webViewDidClose(kit::WebView&) {

@@ -124,10 +124,18 @@ public:
     void webContentProcessDidTerminate(kit::WebView& webView) override;
 
     // ---- UI delegate. --------------------------------------------------------------------------
-    // Opens http and https addresses in the default browser; makes no web view.
+    // Opens http and https addresses in the default browser when mayOpenNewWindow allows the
+    // request; makes no web view.
     std::shared_ptr<kit::WebView> createWebView(kit::WebView& webView, const kit::WebViewConfiguration& configuration,
                                                 const kit::NavigationAction& action,
                                                 const kit::WindowFeatures& features) override;
+    // Whether a page's request for a new window may open anything at all. The AI service's pages
+    // always may. Other sites' pages (wherever they are shown: the side window follows links to
+    // any site) may only for a click or key press of the user's, and at most once a second for
+    // the whole process, so that no page can launch the browser by itself or again and again.
+    // An allowed request of another site counts towards that second.
+    static bool mayOpenNewWindow(const kit::NavigationAction& action);
+    static constexpr double kForeignNewWindowInterval = 1.0;
     void webViewDidClose(kit::WebView& webView) override;
     // Declined at once.
     void runJavaScriptConfirmPanel(kit::WebView& webView, const std::string& message, const kit::FrameInfo& frame,
@@ -162,6 +170,8 @@ protected:
     void _reportWebViewDidFailLoadWithError(const kit::WebError& error);
     void _reportWebViewDidTerminate(long reason) const;
 
+    // The last step of a new-window request: a web address goes to the default browser.
+    void openNewWindowInBrowser(const std::string& url);
     std::shared_ptr<KZWKWebView> createWebView();
     // The page process this view shares with others of the same name; the AI service's pages
     // share one. Empty for a process of its own.

@@ -272,6 +272,16 @@ HttpResponse AIService::handle(const HttpRequest& request) {
             emit("reset");
             return json(kit::Dictionary{{"ok", true}});
         }
+    } else if (path == "/__popups" && isRead(request.method)) {
+        // A page of another site, when reached under another host name than the service's: it
+        // asks for five windows as it loads and for one on every click anywhere on it.
+        response.contentType = kHtml;
+        response.body =
+            "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Pop-ups</title></head>"
+            "<body style=\"margin:0;height:100vh;background:#c0392b\" "
+            "onclick=\"window.open('/opened/click-' + (++window.clicks), '_blank')\">"
+            "<script>window.clicks = 0; for (var i = 0; i < 5; i++) window.open('/opened/load-' + i, '_blank');"
+            "</script></body></html>\n";
     } else if (path == "/__files/avatar.png" && isRead(request.method)) {
         response.contentType = "image/png";
         response.body = samplePng();

@@ -306,7 +306,8 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
-                 tray_background=None, desktop_services=None, app_env=None, app_prefix=(), window_manager=None):
+                 tray_background=None, desktop_services=None, app_env=None, app_prefix=(), window_manager=None,
+                 browser_recorder=False):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -335,6 +336,10 @@ class Session:
         # A window manager's command line, started before the application: ["i3"] runs i3 with
         # a configuration of its defaults (no bar, no start-up wizard).
         self.window_manager = window_manager
+        # The user's default browser, for web addresses the application opens: a recorder that
+        # writes each address as a line to browser-opened.txt (opened_addresses()).
+        self.browser_recorder = browser_recorder
+        self.browser_record = self.root / "browser-opened.txt"
         self.service = None
         self.host = None
         self.app = None
@@ -393,6 +398,8 @@ class Session:
             self.start_window_manager(self.window_manager)
         if self.start_host:
             self.start_host_standin()
+        if self.browser_recorder:
+            self.install_browser_recorder()
         self.start_app()
 
     def layout(self):
@@ -416,6 +423,30 @@ class Session:
         self.service = Process("QuarnAIService", args, self.env(), self.out / "service.log")
         m = self.service.wait_for_line(r'^listening (\{.*\})$', "the AI service to listen")
         self.base_url = json.loads(m.group(1))["baseAddress"]
+
+    def install_browser_recorder(self):
+        config = self.home / ".config"
+        data = self.home / ".local" / "share"
+        applications = data / "applications"
+        applications.mkdir(parents=True, exist_ok=True)
+        config.mkdir(parents=True, exist_ok=True)
+        recorder = self.root / "browser-recorder.sh"
+        recorder.write_text(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.browser_record}"\n')
+        recorder.chmod(0o755)
+        (applications / "quarn-test-browser.desktop").write_text(
+            f"[Desktop Entry]\nType=Application\nName=Browser recorder\nExec={recorder} %u\n"
+            "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n")
+        (config / "mimeapps.list").write_text(
+            "[Default Applications]\nx-scheme-handler/http=quarn-test-browser.desktop\n"
+            "x-scheme-handler/https=quarn-test-browser.desktop\n")
+        self.app_env.update({"XDG_CONFIG_HOME": str(config), "XDG_DATA_HOME": str(data)})
+
+    def opened_addresses(self):
+        """The addresses the application opened in the user's default browser (the recorder's)."""
+        try:
+            return self.browser_record.read_text().splitlines()
+        except FileNotFoundError:
+            return []
 
     def start_host_standin(self):
         self.host = Process("QuarnHost", [self.sysroot / HOST_EXECUTABLE, "--control", self.host_fifo, "--no-stdin"],

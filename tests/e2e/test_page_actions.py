@@ -8,6 +8,7 @@ Run one: tests/support/run-under-xvfb.sh python3 tests/e2e/test_page_actions.py 
 
 import hashlib
 import os
+import re
 import shutil
 import signal
 import stat
@@ -370,6 +371,41 @@ class PageActions(unittest.TestCase):
                 self.assert_chat_stays(s, "after the drop")
             finally:
                 self.end_drag_source(source)
+
+    # -- other sites' pages
+
+    def test_other_sites_open_nothing_without_a_click(self):
+        """A page of another site in the side window asks for five windows as it loads and for one on
+        every click: the default browser gets none of the first and at most one a second of the
+        others."""
+        with self.session(browser_recorder=True) as s:
+            side = self.open_side(s)
+            foreign = s.base_url.replace("127.0.0.1", "localhost").rstrip("/") + "/__popups"
+            s.page_command("chat", navigate=foreign)
+            s.wait_app_log(r"to url: http://localhost:\d+/opened/load-4", "the page's own requests for windows")
+            self.find_in(side, near((0xc0, 0x39, 0x2b)), "the other site's page in the side window")
+            s.screenshot("other-site")
+            time.sleep(1)
+            self.assertEqual(s.opened_addresses(), [], "the page opened the browser by itself")
+            x, y = side.x + side.width // 2, side.y + side.height // 2
+            started = time.monotonic()
+            for _ in range(10):
+                click(x, y)
+                time.sleep(0.2)
+            s.wait_app_log(r"to url: http://localhost:\d+/opened/click-10", "the tenth click's request")
+            # The application took the ten requests within this many seconds at most.
+            span = time.monotonic() - started
+            wait_until(lambda: s.opened_addresses(), "the browser to get the first click's address")
+            time.sleep(1.5)
+            opened = s.opened_addresses()
+            self.assertTrue(all("/opened/click-" in address for address in opened), opened)
+            self.assertTrue(opened[0].endswith("/opened/click-1"), opened)
+            # One a second at most, however fast or slow the clicks came.
+            self.assertLessEqual(len(opened), 1 + int(span), (opened, span))
+            self.assertLess(len(opened), 10)
+            refused = len(re.findall(r"new window dropped, another one was opened just before",
+                                     s.app_log()))
+            self.assertEqual(refused, 10 - len(opened))
 
 
 def main():

@@ -464,14 +464,15 @@
     }, Math.max(0, config.readyDelayMs || 0));
   }
 
-  // Commands from the service (a test's hand on the page): click an element, set the "work
-  // saved" answer.
+  // Commands from the service (a test's hand on the page): click an element, go to another
+  // address, set the "work saved" answer.
   function runCommand(command) {
     if (!command || typeof command !== 'object') return;
     if (typeof command.click === 'string') {
       var node = byId(command.click);
       if (node && node.click) node.click();
     }
+    if (typeof command.navigate === 'string') window.location.href = command.navigate;
     if (typeof command.saved === 'boolean') {
       page.saved = command.saved;
       var box = byId('saved-checkbox');

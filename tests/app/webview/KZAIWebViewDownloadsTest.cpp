@@ -122,22 +122,45 @@ TEST_F(KZAIWebViewDownloadsTest, NewWindowsAreDispatchedInOrder) {
     KZAIWebServices::setShowDocumentWindowHandler([&](const std::string& url) { opened.push_back("document " + url); });
     struct Case {
         const char* url;
-        const char* expected;  // "image data", "download", a tool window, or "browser"
+        const char* expected;        // "image data", "download", a tool window, or "browser"; "" for nothing
+        const char* page = nullptr;  // the page now shown, when it changes
+        bool click = true;           // asked for on a click of the user's
+        double after = 0;            // seconds before the request
     };
     const Case cases[] = {
         {"data:image/png;base64,QUJD#openwith=mgr_image", "image data"},
         {"https://ai.quarn.test/x.pdf?openwith=mgr_image", "download"},
         {"https://ai.quarn.test/picture?openwith=mgr_image&b=openwith=mgr_document", "image"},
-        {"https://ai.quarn.test/File?OpenWith=MGR_DOCUMENT", "document https://ai.quarn.test/File?OpenWith=MGR_DOCUMENT"},
+        {"https://ai.quarn.test/File?OpenWith=MGR_DOCUMENT",
+         "document https://ai.quarn.test/File?OpenWith=MGR_DOCUMENT"},
         {"https://example.test/news", "browser"},
+        // The service's pages open windows with or without a click, one after the other.
+        {"https://example.test/later", "browser", nullptr, false},
+        {"https://ai.quarn.test/y.pdf", "download", nullptr, false},
+        // Another site's page (the side window follows links anywhere) asks for nothing by itself.
+        {"https://ad.test/1", "", "https://popups.test/", false},
+        {"https://ad.test/report.pdf", "", nullptr, false},
+        {"data:image/png;base64,QUJD", "", nullptr, false},
+        {"https://ai.quarn.test/picture?openwith=mgr_image", "", nullptr, false, 5},
+        // On the user's click it gets one, then no other within a second.
+        {"https://popups.test/a", "browser"},
+        {"https://popups.test/b.pdf", "", nullptr, true, 0.5},
+        {"https://popups.test/c.pdf", "download", nullptr, true, 0.6},
+        {"https://popups.test/d", "", nullptr, true, 0.2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
+        if (c.page) {
+            view->loadRequestWithURL(c.page);
+            page().completePendingLoad("Other");
+            env.runUntilIdle();
+        }
+        env.advance(c.after);
         opened.clear();
         env.workspace().clearRecords();
         const std::size_t tasks = web.downloads().tasks().size();
         const std::size_t panels = backend().savePanelsRun;
-        EXPECT_EQ(page().openNewWindow(c.url), nullptr);
+        EXPECT_EQ(page().openNewWindow(c.url, kit::NavigationType::LinkActivated, c.click), nullptr);
         env.runUntilIdle();
         std::string outcome;
         if (backend().savePanelsRun > panels) outcome = "image data";
@@ -146,6 +169,8 @@ TEST_F(KZAIWebViewDownloadsTest, NewWindowsAreDispatchedInOrder) {
         if (!env.workspace().openedURLs().empty()) outcome += "browser";
         EXPECT_EQ(outcome, c.expected);
     }
+    EXPECT_EQ(env.log().count("[WebView] new window dropped, not asked for by the user"), 4u);
+    EXPECT_EQ(env.log().count("[WebView] new window dropped, another one was opened just before"), 2u);
 }
 
 // ---- Saving images --------------------------------------------------------------------------------
