@@ -1,9 +1,14 @@
 #include "app/web/KZAIWebView.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <utility>
 
 #include "app/core/KZBundleInfo.h"
 #include "app/web/KZAIWebServices.h"
@@ -222,6 +227,8 @@ void KZAIWebView::registJSBridge() {
         view.__cancelCheckingIfAIWebReady();
         if (auto d = view.aiDelegate()) d->webviewIsReadyFrom(view, stringOf(data, "from"));
         answer(okReply());
+        // A drop that came before the page was ready goes now.
+        view.handOverDroppedFiles({});
     });
     registerJ2NHandler(ContinueAsk, [](KZAIWebView& view, const kit::Dictionary& data, const Answer& answer) {
         KZBaseWebViewReportHelper::sharedHelper()._reportWebViewDidSendJSMessage(KZWebJSMessageTypeContinueAsk,
@@ -453,42 +460,117 @@ void tellUserFileNotSent(const std::string& message, const std::string& detail) 
     alert.runModal();
 }
 
+// "10,485,761"
+std::string groupedDigits(std::uintmax_t number) {
+    std::string digits = std::to_string(number);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ",");
+    return digits;
+}
+
+// A file's size and the limit it went over, as a person reads them; with their bytes when the
+// rounded sizes would read the same.
+std::pair<std::string, std::string> readableSizes(std::uintmax_t size, std::uintmax_t limit) {
+    std::string sizeText = readableSize(size);
+    std::string limitText = readableSize(limit);
+    if (sizeText == limitText) {
+        const std::string bytes = KZLocalizedString("%@ 字节");
+        sizeText += " (" + withPlaceholders(bytes, {groupedDigits(size)}) + ")";
+        limitText += " (" + withPlaceholders(bytes, {groupedDigits(limit)}) + ")";
+    }
+    return {sizeText, limitText};
+}
+
+// A dropped file as it was read: once, from one opening, never more than the limit and a byte.
+struct DroppedFileRead {
+    enum class Outcome { Read, NotAFile, TooLarge } outcome = Outcome::NotAFile;
+    std::vector<std::uint8_t> bytes;
+    std::uintmax_t size = 0;  // as far as it is known
+};
+
+DroppedFileRead readDroppedFile(const std::filesystem::path& file, std::uintmax_t limit) {
+    DroppedFileRead read;
+    // Without blocking: a FIFO (or a device) named there is refused below, not waited on.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return read;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return read;
+    }
+    read.size = static_cast<std::uintmax_t>(info.st_size);
+    if (read.size > limit) {
+        ::close(fd);
+        read.outcome = DroppedFileRead::Outcome::TooLarge;
+        return read;
+    }
+    // The file may grow while it is read (or say it is empty and never end): it is read in steps
+    // and kept to the limit and one byte, which is enough to know.
+    read.bytes.reserve(static_cast<std::size_t>(read.size) + 1);
+    std::vector<std::uint8_t> step(std::size_t{64} * 1024);
+    std::size_t have = 0;
+    while (have <= limit) {
+        const ssize_t got = ::read(fd, step.data(), step.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            read.bytes.clear();
+            return read;
+        }
+        if (got == 0) break;
+        const std::size_t kept = std::min<std::size_t>(static_cast<std::size_t>(got), limit + 1 - have);
+        read.bytes.insert(read.bytes.end(), step.begin(), step.begin() + static_cast<std::ptrdiff_t>(kept));
+        have += kept;
+    }
+    read.bytes.resize(have);
+    if (have > limit) {
+        if (::fstat(fd, &info) == 0)
+            read.size = std::max<std::uintmax_t>(have, static_cast<std::uintmax_t>(info.st_size));
+        read.bytes.clear();
+        read.outcome = DroppedFileRead::Outcome::TooLarge;
+    } else {
+        read.size = have;
+        read.outcome = DroppedFileRead::Outcome::Read;
+    }
+    ::close(fd);
+    return read;
+}
+
 }  // namespace
 
-void KZAIWebView::native2js_droppedFileForAnalyze(const std::filesystem::path& file) {
+std::optional<KZAIWebView::DropRefusal> KZAIWebView::native2js_droppedFileForAnalyze(const std::string& dropped) {
+    if (dropped.empty() || dropped.front() != '/') {
+        kit::logf("[WebView] dropped address not sent, not a file of this computer: %s", logText(dropped).c_str());
+        // Long addresses are cut for the alert.
+        const std::string shown = dropped.size() > 120 ? dropped.substr(0, 117) + "..." : dropped;
+        return DropRefusal{
+            KZLocalizedString("无法发送文件"),
+            withPlaceholders(KZLocalizedString("“%@”不是这台电脑上的文件，只能发送这台电脑上的文件。"), {shown})};
+    }
+    const std::filesystem::path file(dropped);
     const std::string name = file.filename().string();
     kit::logf("[WebView] native2js_droppedFileForAnalyze %s, url : %s", name.c_str(), logText(rootURL()).c_str());
-    std::error_code error;
-    const bool regular = std::filesystem::is_regular_file(file, error);
-    const std::uintmax_t size = regular ? std::filesystem::file_size(file, error) : 0;
-    if (!regular || error) {
+    const auto read = readDroppedFile(file, kDroppedFileSizeLimit);
+    if (read.outcome == DroppedFileRead::Outcome::NotAFile) {
         kit::logf("[WebView] dropped file not sent: %s is not a readable file", name.c_str());
-        tellUserFileNotSent(KZLocalizedString("无法发送文件"),
-                            withPlaceholders(KZLocalizedString("“%@”不是可以读取的文件。"), {name}));
-        return;
+        return DropRefusal{KZLocalizedString("无法发送文件"),
+                           withPlaceholders(KZLocalizedString("“%@”不是可以读取的文件。"), {name})};
     }
-    if (size > kDroppedFileSizeLimit) {
-        kit::logf("[WebView] dropped file not sent: %s has %ju bytes, more than %ju", name.c_str(), size,
+    if (read.outcome == DroppedFileRead::Outcome::TooLarge) {
+        kit::logf("[WebView] dropped file not sent: %s has %ju bytes, more than %ju", name.c_str(), read.size,
                   kDroppedFileSizeLimit);
-        tellUserFileNotSent(KZLocalizedString("文件太大，无法发送给AI"),
-                            withPlaceholders(KZLocalizedString("“%@”有 %@，AI助手只能接收不超过 %@ 的文件。"),
-                                             {name, readableSize(size), readableSize(kDroppedFileSizeLimit)}));
-        return;
+        const auto [sizeText, limitText] = readableSizes(read.size, kDroppedFileSizeLimit);
+        return DropRefusal{KZLocalizedString("文件太大，无法发送给AI"),
+                           withPlaceholders(KZLocalizedString("“%@”有 %@，AI助手只能接收不超过 %@ 的文件。"),
+                                            {name, sizeText, limitText})};
     }
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad() || bytes.size() != size) {
-        kit::logf("[WebView] dropped file not sent: %s could not be read whole", name.c_str());
-        tellUserFileNotSent(KZLocalizedString("无法发送文件"),
-                            withPlaceholders(KZLocalizedString("“%@”不是可以读取的文件。"), {name}));
-        return;
-    }
-    callPage(
-        KZN2JHandlerName::OnFileForAnalyze,
-        kit::Dictionary{{"filePurpose", kAnalyzeFilePurpose},
-                        {"requestUrl", "data:" + kit::mimeTypeForFileName(name) + ";base64," + base64Encode(bytes)},
-                        {"fileSize", static_cast<std::int64_t>(bytes.size())},
-                        {"filePath", name}});
+    callPage(KZN2JHandlerName::OnFileForAnalyze,
+             kit::Dictionary{
+                 {"filePurpose", kAnalyzeFilePurpose},
+                 {"requestUrl", "data:" + kit::mimeTypeForFileName(name) + ";base64," + base64Encode(read.bytes)},
+                 {"fileSize", static_cast<std::int64_t>(read.bytes.size())},
+                 {"filePath", name}});
+    return std::nullopt;
 }
 
 void KZAIWebView::didDropFiles(kit::WebView&, const std::vector<std::string>& paths) {
@@ -496,7 +578,42 @@ void KZAIWebView::didDropFiles(kit::WebView&, const std::vector<std::string>& pa
         kit::logf("[WebView] %zu dropped file(s) not sent: the page shown is not the service's", paths.size());
         return;
     }
-    for (const auto& path : paths) native2js_droppedFileForAnalyze(path);
+    if (dropsHandedOverByOwner_) {
+        kit::logf("[WebView] %zu dropped file(s) left to the view's owner", paths.size());
+        return;
+    }
+    handOverDroppedFiles(paths);
+}
+
+void KZAIWebView::handOverDroppedFiles(const std::vector<std::string>& dropped) {
+    waitingDrop_.insert(waitingDrop_.end(), dropped.begin(), dropped.end());
+    if (waitingDrop_.empty()) return;
+    if (!isAIWebReady_ || !isTrustedPage()) {
+        kit::logf("[WebView] %zu dropped file(s) wait for the page to be ready", waitingDrop_.size());
+        return;
+    }
+    // On a turn of its own: the alert below runs the run loop, which nothing that called this
+    // (a page handler, an engine callback) expects.
+    std::weak_ptr<KZAIWebView> weak = std::static_pointer_cast<KZAIWebView>(shared_from_this());
+    kit::RunLoop::main().post([weak] {
+        if (auto self = weak.lock()) self->sendWaitingDrop();
+    });
+}
+
+void KZAIWebView::sendWaitingDrop() {
+    if (waitingDrop_.empty() || !isAIWebReady_ || !isTrustedPage()) return;
+    std::vector<DropRefusal> refusals;
+    for (const auto& dropped : std::exchange(waitingDrop_, {})) {
+        if (auto refusal = native2js_droppedFileForAnalyze(dropped)) refusals.push_back(std::move(*refusal));
+    }
+    if (refusals.empty()) return;
+    // One alert for the whole drop, after every file that could go has gone.
+    std::string detail;
+    for (const auto& refusal : refusals) detail += (detail.empty() ? "" : "\n") + refusal.detail;
+    const bool oneTitle = std::all_of(refusals.begin(), refusals.end(), [&](const DropRefusal& refusal) {
+        return refusal.title == refusals.front().title;
+    });
+    tellUserFileNotSent(oneTitle ? refusals.front().title : KZLocalizedString("无法发送文件"), detail);
 }
 
 void KZAIWebView::native2js_handleFile(const kit::Dictionary& fileAction) {

@@ -84,10 +84,24 @@ public:
     void native2js_cancelLogin();
     // Sends the image as PNG data; an image that cannot be encoded is not sent.
     void native2js_fileForAnalyze(const kit::Image& image);
-    // Sends a file the user dropped on the page as a data address of its type, with its size and
-    // its name as "filePath". A file that cannot be read, or is larger than
-    // kDroppedFileSizeLimit, is not sent: an alert tells the user why.
-    void native2js_droppedFileForAnalyze(const std::filesystem::path& file);
+    // Why a dropped file was not sent, as the alert tells it.
+    struct DropRefusal {
+        std::string title;
+        std::string detail;
+    };
+    // Sends a file the user dropped on the page (its local path) as a data address of its type,
+    // with its size and its name as "filePath". The file is opened once, without waiting on a
+    // FIFO, and read to at most kDroppedFileSizeLimit and one byte. What is not sent (not a file
+    // of this computer, not a regular readable file, larger than the limit) is answered with why.
+    std::optional<DropRefusal> native2js_droppedFileForAnalyze(const std::string& dropped);
+    // Hands what the user dropped (local paths, other addresses as they came) to the page once a
+    // page of the service is ready, at once when it is; until then it waits, with whatever else
+    // was dropped. After the files went, one alert tells the user about those that could not.
+    void handOverDroppedFiles(const std::vector<std::string>& dropped);
+    const std::vector<std::string>& waitingDrop() const { return waitingDrop_; }
+    // While set, drops the engine reports are left to the view's owner, which hands them over
+    // itself (the drop window, whose drop the drag manager has seen).
+    void setDropsHandedOverByOwner(bool byOwner) { dropsHandedOverByOwner_ = byOwner; }
     void native2js_handleFile(const kit::Dictionary& fileAction);
     void native2js_windowHide();
 
@@ -141,7 +155,7 @@ public:
     void runOpenPanel(kit::WebView& webView, const kit::OpenPanelParameters& parameters, const kit::FrameInfo& frame,
                       std::function<void(std::optional<std::vector<std::string>>)> completionHandler) override;
     // The engine gives the page the names of files dropped from another program, not their
-    // contents: each file goes to a page of the service with native2js_droppedFileForAnalyze.
+    // contents: a page of the service gets them from handOverDroppedFiles.
     void didDropFiles(kit::WebView& webView, const std::vector<std::string>& paths) override;
 
     static constexpr double kDownloadTimeout = 10.0;
@@ -186,12 +200,15 @@ private:
     void handleReportAuthUser(const kit::Dictionary& data);
     void _reportWebViewDidReady();
 
+    void sendWaitingDrop();
     void __checkIfAIWebReady();
     void __cancelCheckingIfAIWebReady();
     void windowFullScreenChanged(const kit::Notification& notification, bool willEnter);
 
     std::shared_ptr<WKWebViewJavascriptBridge> bridge_;
     bool isAIWebReady_ = false;
+    std::vector<std::string> waitingDrop_;
+    bool dropsHandedOverByOwner_ = false;
     bool hasOpenFile_ = false;
     bool isShowPanel_ = false;
     // Panels of this view up or waiting for their turn.

@@ -477,6 +477,10 @@ void KZSideMainWindowController::onDragStart(const std::vector<std::string>& pat
     auto& manager = KZWindowControllerManager::manager();
     if (!manager.isVisibleSideMainWindow()) {
         dropWindowOpenedForDrag_ = true;
+        draggedPaths_ = paths;
+        // The drop on the drop window is handed over from here, once: the page's own drop may
+        // come too late for the window, or not at all.
+        singleWebView()->setDropsHandedOverByOwner(true);
         manager.showDropWindowController();
     }
 }
@@ -496,14 +500,24 @@ void KZSideMainWindowController::onDrop(bool inside) {
         auto& windows = KZWindowControllerManager::manager();
         windows.closeDropWindowController();
         windows.giveWebviewBackSideWindow();
+        auto webView = s->singleWebView();
         if (inside) {
             const std::string extension = s->draggedFileExtension_.value_or("");
             HXReport::reportCommonKeyValue(24023, "5");
             HXReport::reportCommonKeyValue(24020, "34");
             HXReport::reportCommonKeyValue(21123, extension);
             windows.showSideMainWindowController();
+            // Whichever comes first, the slide or the page's readiness: the files go when the
+            // page is ready.
+            webView->handOverDroppedFiles(s->draggedPaths_);
         }
         s->draggedFileExtension_.reset();
+        s->draggedPaths_.clear();
+        // After whatever the engine reported of the drop window's drop, which came before.
+        std::weak_ptr<KZAIWebView> weakView = webView;
+        kit::RunLoop::main().post([weakView] {
+            if (auto view = weakView.lock()) view->setDropsHandedOverByOwner(false);
+        });
     });
 }
 

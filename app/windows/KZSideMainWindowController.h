@@ -184,6 +184,8 @@ private:
     std::optional<std::string> draggedFileExtension_;
     bool dropWindowOpenedForDrag_ = false;
     std::shared_ptr<void> draggingObservation_;
+    // The files of a drag the drop window was opened for: a drop there hands them to the page.
+    std::vector<std::string> draggedPaths_;
     // Presses in other applications: the user turned away, even while a popover of this
     // window had the keyboard (the window itself then resigns nothing).
     std::shared_ptr<kit::EventMonitor> pressElsewhereMonitor_;

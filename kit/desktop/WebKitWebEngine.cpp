@@ -1,5 +1,6 @@
 #include "kit/desktop/WebKitWebEngine.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -445,6 +446,8 @@ void WebKitWebEngine::onDragDataReceived(GdkDragContext* context, GtkSelectionDa
     if (context != dragContext_.get()) {
         dragContext_ = GRef<GdkDragContext>::retain(context);
         dragPaths_.reset();
+        dragAddresses_.clear();
+        droppedAddresses_.clear();
         dropped_ = false;
     }
     if (dragPaths_ || !data || gtk_selection_data_get_length(data) < 0 || gtk_drag_get_source_widget(context)) return;
@@ -455,10 +458,16 @@ void WebKitWebEngine::onDragDataReceived(GdkDragContext* context, GtkSelectionDa
     const auto* bytes = reinterpret_cast<const char*>(gtk_selection_data_get_data(data));
     std::vector<std::string> paths;
     const auto length = static_cast<std::size_t>(gtk_selection_data_get_length(data));
-    for (const auto& address : parseUriList(std::string_view(bytes, length))) {
-        if (auto path = localPathFromFileUri(address)) paths.push_back(std::move(*path));
+    auto addresses = parseUriList(std::string_view(bytes, length));
+    for (const auto& address : addresses) {
+        if (auto path = localPathFromFileUri(address)) {
+            paths.push_back(std::move(*path));
+        } else {
+            paths.push_back(address);
+        }
     }
     dragPaths_ = std::move(paths);
+    dragAddresses_ = std::move(addresses);
     // Dropped before its addresses came: they complete the drop.
     if (dropped_) reportDrop();
 }
@@ -482,14 +491,29 @@ void WebKitWebEngine::onDragDrop(GdkDragContext* context) {
 
 void WebKitWebEngine::reportDrop() {
     auto paths = std::move(*dragPaths_);
-    // Reported once: whatever else arrives for this drag is WebKit's.
+    // Reported once: whatever else arrives for this drag is WebKit's, but for the load of a
+    // dropped address that WebKit starts when the page leaves the drop to it.
     dragPaths_ = std::vector<std::string>{};
     dropped_ = false;
+    droppedAddresses_ = std::move(dragAddresses_);
+    dragAddresses_.clear();
     if (paths.empty()) return;
     // After the drop has been answered: the application may read files and show alerts.
     RunLoop::main().post([this, watch = lifetime_.watch(), paths = std::move(paths)] {
         if (!watch.expired()) view_.engineDidDropFiles(backendBadge(), paths);
     });
+}
+
+bool WebKitWebEngine::isDroppedAddress(const std::string& url) const {
+    if (droppedAddresses_.empty()) return false;
+    const auto comparable = [](const std::string& address) {
+        if (auto path = localPathFromFileUri(address)) return "file://" + *path;
+        auto parsed = Url::parse(address);
+        return parsed ? parsed->absoluteString() : address;
+    };
+    const std::string wanted = comparable(url);
+    return std::any_of(droppedAddresses_.begin(), droppedAddresses_.end(),
+                       [&](const std::string& address) { return comparable(address) == wanted; });
 }
 
 FrameInfo WebKitWebEngine::mainFrameInfo() const {
@@ -530,6 +554,15 @@ gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitP
     const NavigationAction action =
         navigationActionFrom(webkit_navigation_policy_decision_get_navigation_action(navigationDecision),
                              type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
+    // What the user dropped was handed over (engineDidDropFiles): it is not also opened in
+    // place of the page, nor downloaded.
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && isDroppedAddress(action.request.url)) {
+        logf("A dropped address is handed over, not loaded: %s", action.request.url.c_str());
+        droppedAddresses_.clear();
+        answer->answer(false, false);
+        loadDidStart();
+        return TRUE;
+    }
     view_.engineDecidePolicyForNavigationAction(
         backendBadge(), action, [this, alive = lifetime_.watch(), answer](NavigationActionPolicy policy) {
             answer->answer(policy == NavigationActionPolicy::Allow, policy == NavigationActionPolicy::Download);

@@ -23,9 +23,11 @@
 //   - right clicks: the page shows its context menu only when the web view takes the click
 //     (WebView::engineAllowsContextMenu), so subclasses that drop right clicks keep it closed;
 //   - files dropped from another program reach the page's drop event without their contents, so
-//     the engine reads the dropped addresses off the drop itself and reports the local paths
-//     (WebView::engineDidDropFiles) once the drop has happened; drags that began in this program
-//     (a page's own, whose list the page wrote) are never reported;
+//     the engine reads the dropped addresses off the drop itself and reports them, local files as
+//     paths (WebView::engineDidDropFiles), once the drop has happened; the load of a dropped
+//     address that WebKit starts when the page does not take the drop is refused, so a drop never
+//     replaces the page nor starts a download; drags that began in this program (a page's own,
+//     whose list the page wrote) are never reported;
 //   - which frame a navigation targets is not exposed by WebKitGTK: navigations the engine
 //     started (loads, reloads, back and forward) and page navigations are reported as targeting
 //     the main frame, new windows as not.
@@ -114,6 +116,7 @@ private:
     void onDragDataReceived(GdkDragContext* context, GtkSelectionData* data);
     void onDragDrop(GdkDragContext* context);
     void reportDrop();
+    bool isDroppedAddress(const std::string& url) const;
 
     WebView& view_;
     WebViewConfiguration configuration_;
@@ -151,6 +154,10 @@ private:
     GRef<GdkDragContext> dragContext_;
     std::optional<std::vector<std::string>> dragPaths_;
     bool dropped_ = false;
+    std::vector<std::string> dragAddresses_;
+    // The addresses of the last drop reported: WebKit loads one of them when the page leaves
+    // the drop to it, and that load is refused.
+    std::vector<std::string> droppedAddresses_;
 
     Lifetime lifetime_;
 };

@@ -48,6 +48,7 @@ PanelAnswer HeadlessBackend::answerPanel(std::deque<PanelAnswer>& answers) {
 
 long HeadlessBackend::runAlert(const Alert& alert) {
     alertsShown.push_back(alert.messageText);
+    alertDetailsShown.push_back(alert.informativeText);
     if (alertAnswers.empty()) return kAlertFirstButtonReturn;
     const long answer = alertAnswers.front();
     alertAnswers.pop_front();

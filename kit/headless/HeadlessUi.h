@@ -100,6 +100,8 @@ public:
     std::size_t pasteboardChanges = 0;
     std::deque<long> alertAnswers;
     std::vector<std::string> alertsShown;
+    // Their informative texts, in the same order.
+    std::vector<std::string> alertDetailsShown;
 };
 
 class HeadlessUi {

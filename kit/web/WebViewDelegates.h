@@ -76,9 +76,11 @@ public:
     // (the default).
     virtual void runOpenPanel(WebView& webView, const OpenPanelParameters& parameters, const FrameInfo& frame,
                               std::function<void(std::optional<std::vector<std::string>>)> completionHandler);
-    // The user dropped files from another program on the page: the local paths it carried, in
-    // order. The page's own drop event may see their names without their contents; what the
-    // application wants of the files it reads here. Default: nothing.
+    // The user dropped files from another program on the page: what it carried, in order, a file
+    // of this computer as its local path ("/..."), any other address (another host's file, a web
+    // address) as it came. The page's own drop event may see their names without their
+    // contents; what the application wants of the files it reads here. The drop never becomes a
+    // load of the page. Default: nothing.
     virtual void didDropFiles(WebView& webView, const std::vector<std::string>& paths);
 };
 

@@ -290,11 +290,13 @@ class PageActions(unittest.TestCase):
 
     def wait_file_received(self, s, path, media_type):
         """Waits until the chat page has the dropped file's bytes: the page decodes the data address
-        the application sent with "OnFileForAnalyze" and reports their length and digest."""
+        the application sent with "OnFileForAnalyze" and reports their length and digest, and
+        whether it had said it was ready."""
         data = path.read_bytes()
         received = wait_until(lambda: s.events("chat", "dom", "FileReceived"), "the chat page to receive the file")
         self.assertEqual(received[-1].get("data"), {"filePath": path.name, "fileSize": len(data), "type": media_type,
-                                                    "length": len(data), "sha256": hashlib.sha256(data).hexdigest()})
+                                                    "length": len(data), "sha256": hashlib.sha256(data).hexdigest(),
+                                                    "ready": True})
         self.assertEqual(len(received), 1, "the file was handed over more than once")
 
     def test_drag_onto_the_visible_side_window_reaches_the_chat(self):
@@ -327,50 +329,62 @@ class PageActions(unittest.TestCase):
             finally:
                 self.end_drag_source(source)
 
+    def drag_onto_the_drop_window(self, s, dropped, media_type):
+        """Drags the file onto the drop window, which borrows the chat page; the drop hands the file's
+        bytes to the page once, when the page is ready, and the side window slides in with it."""
+        source = self.start_drag_source(s, dropped)
+        try:
+            xdotool("mousemove", 200, 400)
+            xdotool("mousedown", 1)
+            for x, y in ((215, 415), (240, 440), (400, 400), (800, 200)):
+                xdotool("mousemove", x, y)
+                time.sleep(0.1)
+            screen_w, _ = screen_size()
+            drop_window = wait_until(
+                lambda: [w for w in visible_windows() if w.width == 420 and w.height == 110],
+                "the drop window to open")[0]
+            self.assertEqual((drop_window.x, drop_window.y), (screen_w - 420 - 20, 20))
+            self.assertIsNone(s.side_window(), "the side window opened at the start of the drag")
+            for x, y in ((1000, 120), (drop_window.x + 200, drop_window.y + 55)):
+                xdotool("mousemove", x, y)
+                time.sleep(0.3)
+            xdotool("mousemove", drop_window.x + 210, drop_window.y + 60)
+            # The chat page shows in the drop window, under its frame.
+            wait_until(lambda: find_colour((drop_window.x, drop_window.y, drop_window.width, drop_window.height),
+                                           lambda r, g, b: r + g + b > 600, 2000),
+                       "the chat page to show in the drop window", 30, 0.2)
+            s.wait_app_log(r"\[Drag\] mouse entered the drop window", "the pointer to be seen in the drop window")
+            s.screenshot("drop-window")
+            xdotool("mouseup", 1)
+            # Whether the page's own drop event came in time or not, the file arrives, once.
+            self.wait_file_received(s, dropped, media_type)
+            # The drop window goes, the side window slides in with the page, which was never reloaded.
+            side = s.wait_side_window()
+            wait_until(lambda: not [w for w in visible_windows() if w.width == 420 and w.height == 110],
+                       "the drop window to close")
+            wait_drawn(side)
+            s.screenshot("side-after-drop")
+            self.assertEqual(s.status()["pages"].get("chat"), 1)
+            self.assert_chat_stays(s, "after the drop")
+        finally:
+            self.end_drag_source(source)
+
     def test_drag_onto_the_drop_window_reaches_the_chat(self):
-        """The drop window borrows the chat page while a file from another program is dragged; the
-        drop lands on the page, which gets the file's bytes from the application, and the window
-        gives the page back."""
         with self.session(file_drag=True) as s:
             s.wait_page_ready("chat")
             dropped = s.root / "quarterly report.pdf"
             dropped.write_bytes(b"%PDF-1.4 quarterly")
-            source = self.start_drag_source(s, dropped)
-            try:
-                xdotool("mousemove", 200, 400)
-                xdotool("mousedown", 1)
-                for x, y in ((215, 415), (240, 440), (400, 400), (800, 200)):
-                    xdotool("mousemove", x, y)
-                    time.sleep(0.1)
-                screen_w, _ = screen_size()
-                drop_window = wait_until(
-                    lambda: [w for w in visible_windows() if w.width == 420 and w.height == 110],
-                    "the drop window to open")[0]
-                self.assertEqual((drop_window.x, drop_window.y), (screen_w - 420 - 20, 20))
-                self.assertIsNone(s.side_window(), "the side window opened at the start of the drag")
-                for x, y in ((1000, 120), (drop_window.x + 200, drop_window.y + 55)):
-                    xdotool("mousemove", x, y)
-                    time.sleep(0.3)
-                xdotool("mousemove", drop_window.x + 210, drop_window.y + 60)
-                # The chat page shows in the drop window, under its frame.
-                wait_until(lambda: find_colour((drop_window.x, drop_window.y, drop_window.width, drop_window.height),
-                                               lambda r, g, b: r + g + b > 600, 2000),
-                           "the chat page to show in the drop window", 30, 0.2)
-                s.wait_app_log(r"\[Drag\] mouse entered the drop window", "the pointer to be seen in the drop window")
-                s.screenshot("drop-window")
-                xdotool("mouseup", 1)
-                wait_until(lambda: s.events("chat", "dom", "FileDropped"), "the drop to land on the chat page")
-                self.wait_file_received(s, dropped, "application/pdf")
-                # The drop window goes, the side window slides in with the page, which was never reloaded.
-                side = s.wait_side_window()
-                wait_until(lambda: not [w for w in visible_windows() if w.width == 420 and w.height == 110],
-                           "the drop window to close")
-                wait_drawn(side)
-                s.screenshot("side-after-drop")
-                self.assertEqual(s.status()["pages"].get("chat"), 1)
-                self.assert_chat_stays(s, "after the drop")
-            finally:
-                self.end_drag_source(source)
+            self.drag_onto_the_drop_window(s, dropped, "application/pdf")
+
+    def test_a_drop_before_the_page_is_ready_waits_for_it(self):
+        """The page asks for the bridge at once but says it is ready 8 s later: the file dropped in
+        between reaches it after that, not before."""
+        with self.session(file_drag=True, service_args=("--ready-delay", "8000")) as s:
+            wait_until(lambda: s.events("chat", "j2n", "GetVersion"), "the chat page to ask for the bridge")
+            self.assertFalse(s.events("chat", "j2n", "WebIsReady"))
+            dropped = s.root / "notes.txt"
+            dropped.write_bytes(b"minutes of the meeting\n" * 50)
+            self.drag_onto_the_drop_window(s, dropped, "text/plain")
 
     # -- other sites' pages
 

@@ -380,7 +380,8 @@
     var text = window.atob(match[2]);
     var bytes = new Uint8Array(text.length);
     for (var i = 0; i < text.length; i++) bytes[i] = text.charCodeAt(i);
-    var report = { filePath: data.filePath, fileSize: data.fileSize, type: match[1], length: bytes.length };
+    var report = { filePath: data.filePath, fileSize: data.fileSize, type: match[1], length: bytes.length,
+                   ready: page.ready };
     var subtle = window.crypto && window.crypto.subtle;
     if (!subtle) {
       report.problem = 'no digest in this context';

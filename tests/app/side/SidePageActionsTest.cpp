@@ -1,5 +1,7 @@
 // The side window's page actions, drag-to-AI with the drop window, and auto-hide.
 
+#include <fstream>
+
 #include "app/capture/KZDropWindController.h"
 #include "app/windows/KZAILoginWindowController.h"
 #include "app/windows/KZBaseWindowController.h"
@@ -141,22 +143,30 @@ TEST_F(SidePageActionsTest, DragFlowAlwaysGivesTheWebViewBack) {
         bool visibleAfter;
         bool dropReports;     // 24023, 24020, 21123
         std::vector<std::string> pageCalls;
+        bool pageReady = true;          // when the drop comes; else the page says so afterwards
+        bool pageTakesDropToo = false;  // the engine reports the drop window's drop as well
     };
     const std::vector<std::string> dragOnOff{"SystemDragFile", "SystemDragFile"};
+    const std::vector<std::string> handedOver{"OnFileForAnalyze"};
     const Case cases[] = {
-        {"hidden, inside", false, false, true, true, true, true, {}},
+        {"hidden, inside", false, false, true, true, true, true, handedOver},
+        {"hidden, inside, the page's drop too", false, false, true, true, true, true, handedOver, true, true},
+        {"hidden, inside, the page not ready yet", false, false, true, true, true, true, handedOver, false},
         {"hidden, outside", false, false, false, true, false, false, {}},
         {"visible, inside", true, false, true, false, true, false, dragOnOff},
         {"visible, outside", true, false, false, false, true, false, dragOnOff},
-        {"shown during the drag, inside", false, true, true, true, true, true, {"SystemDragFile"}},
+        {"shown during the drag, inside", false, true, true, true, true, true, {"SystemDragFile", "OnFileForAnalyze"}},
         {"shown during the drag, outside", false, true, false, true, true, false, {"SystemDragFile"}},
     };
+    const std::string dragged = (env.root() / "Budget.XLSX").string();
+    std::ofstream(dragged) << "PK budget";
     const kit::Point inside{1100, 800};  // in the drop window at the top right
     const kit::Point outside{300, 300};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.visibleAtStart) showSide();
-        drags.beginFileDrag({"/home/u/Budget.XLSX"}, {200, 200});
+        if (!c.pageReady) chat().setIsAIWebReady(false);
+        drags.beginFileDrag({dragged}, {200, 200});
         EXPECT_EQ(manager().dropWindowController() != nullptr, c.dropWindow);
         EXPECT_EQ(webViewHome(), c.dropWindow ? "drop" : "side");
         EXPECT_EQ(side().isDropWindowOpenForDrag(), c.dropWindow);
@@ -168,8 +178,13 @@ TEST_F(SidePageActionsTest, DragFlowAlwaysGivesTheWebViewBack) {
         }
         HXReport::takeRecordedEvents();
         drags.dragTo(c.inside ? inside : outside);
+        if (c.pageTakesDropToo) pageOf(chat()).dropFiles({dragged});
         drags.release(c.inside ? inside : outside);
         env.advance(0.1 + kAfterSlide);
+        if (!c.pageReady) {
+            EXPECT_EQ(callNamesToPage(chat()), std::vector<std::string>{});
+            pageCalls(chat(), "WebIsReady", kit::Dictionary{{"from", "main"}});
+        }
         EXPECT_EQ(manager().dropWindowController(), nullptr);
         EXPECT_EQ(webViewHome(), "side");
         EXPECT_EQ(sideWindow().contentView()->subviews().front().get(), &chat());

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -528,7 +529,8 @@ TEST_F(KZAIWebViewTest, FileForAnalyzeSendsThePngAsADataAddress) {
     EXPECT_EQ(decoded->pixelAt(3, 2).hex(), 0x3366CCu);
 }
 
-// Files dropped on the page from another program: what the page receives, or what the user is told.
+// Files dropped on the page from another program: what the page receives, once it is ready, or
+// what the user is told, in one alert.
 TEST_F(KZAIWebViewTest, DroppedFilesReachThePageWithTheirBytesOrTheUserHearsWhy) {
     namespace fs = std::filesystem;
     const fs::path folder = env.root() / "dropped files";
@@ -543,6 +545,9 @@ TEST_F(KZAIWebViewTest, DroppedFilesReachThePageWithTheirBytesOrTheUserHearsWhy)
     fs::resize_file(justUnder, KZAIWebView::kDroppedFileSizeLimit);
     const std::string tooLarge = write("huge.pdf", "");
     fs::resize_file(tooLarge, KZAIWebView::kDroppedFileSizeLimit + 1);
+    // Nobody writes to it: opening it must not wait.
+    const std::string pipe = (folder / "pipe.txt").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     struct Sent {
         std::string name;
         std::string type;
@@ -552,33 +557,62 @@ TEST_F(KZAIWebViewTest, DroppedFilesReachThePageWithTheirBytesOrTheUserHearsWhy)
         const char* what;
         std::vector<std::string> dropped;
         std::vector<Sent> sent;
-        std::vector<std::string> alerts;
+        std::vector<std::string> alerts;  // "title | detail"
         const char* pageUrl = webtest::kChatPage;
+        bool readyFirst = true;  // the page says it is ready before the drop
     };
+    const std::string tooLargeText =
+        "“huge.pdf”有 10.0 MB (10,485,761 字节)，AI助手只能接收不超过 10.0 MB (10,485,760 字节) 的文件。";
+    const std::string notHere = "不是这台电脑上的文件，只能发送这台电脑上的文件。";
     const std::vector<Case> cases{
         {"two files, in order",
          {notes, report},
          {{"Notes 1.txt", "text/plain", 20}, {"Report.PDF", "application/pdf", 13}},
          {}},
         {"exactly at the limit", {justUnder}, {{"big.csv", "text/csv", KZAIWebView::kDroppedFileSizeLimit}}, {}},
-        {"over the limit, beside a small one",
+        {"over the limit by a byte, beside a small one",
          {tooLarge, notes},
          {{"Notes 1.txt", "text/plain", 20}},
-         {"文件太大，无法发送给AI"}},
-        {"a folder and a file gone",
-         {(folder / "a folder.pdf").string(), (folder / "gone.pdf").string()},
+         {"文件太大，无法发送给AI | " + tooLargeText}},
+        // A file that says it is empty and never ends is read to the limit and a byte.
+        {"a file that grows while read",
+         {"/proc/self/pagemap"},
          {},
-         {"无法发送文件", "无法发送文件"}},
+         {"文件太大，无法发送给AI | “pagemap”有 10.0 MB (10,485,761 字节)，AI助手只能接收不超过 10.0 MB "
+          "(10,485,760 字节) 的文件。"}},
+        {"a folder, a file gone, a FIFO and one too large: one alert",
+         {(folder / "a folder.pdf").string(), (folder / "gone.pdf").string(), pipe, tooLarge},
+         {},
+         {"无法发送文件 | “a folder.pdf”不是可以读取的文件。\n“gone.pdf”不是可以读取的文件。\n"
+          "“pipe.txt”不是可以读取的文件。\n" +
+          tooLargeText}},
+        {"addresses of no file of this computer",
+         {"https://example.com/a.pdf", "file://elsewhere.example/b.pdf", report},
+         {{"Report.PDF", "application/pdf", 13}},
+         {"无法发送文件 | “https://example.com/a.pdf”" + notHere + "\n“file://elsewhere.example/b.pdf”" + notHere}},
+        {"before the page is ready", {notes}, {{"Notes 1.txt", "text/plain", 20}}, {}, webtest::kChatPage, false},
         {"a page of another origin", {notes}, {}, {}, "https://evil.example/chat"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ui.backend().alertsShown.clear();
+        ui.backend().alertDetailsShown.clear();
         view = makeView();
         openPage(c.pageUrl);
+        if (c.readyFirst && c.pageUrl == std::string(webtest::kChatPage))
+            call("WebIsReady", Dictionary{{"from", "main"}});
+        sentToPage();
         page().dropFiles(c.dropped);
         env.runUntilIdle();
-        const auto sent = sentToPage();
+        if (!c.readyFirst) {
+            EXPECT_TRUE(sentToPage().empty()) << "handed over before the page was ready";
+            EXPECT_EQ(view->waitingDrop(), c.dropped);
+            page().queueBridgeMessage(Dictionary{{"handlerName", "WebIsReady"}, {"callbackId", "cb_ready"}});
+            page().signalBridgeQueue();
+        }
+        std::vector<Value> sent;
+        for (auto& message : sentToPage())
+            if (message["handlerName"].isString()) sent.push_back(std::move(message));
         ASSERT_EQ(sent.size(), c.sent.size());
         for (std::size_t i = 0; i < sent.size(); ++i) {
             const Value& data = sent[i]["data"];
@@ -596,7 +630,10 @@ TEST_F(KZAIWebViewTest, DroppedFilesReachThePageWithTheirBytesOrTheUserHearsWhy)
                                                      std::istreambuf_iterator<char>());
             EXPECT_TRUE(bytes == expected) << c.sent[i].name << ": " << bytes.size() << " bytes arrived";
         }
-        EXPECT_EQ(ui.backend().alertsShown, c.alerts);
+        std::vector<std::string> alerts;
+        for (std::size_t i = 0; i < ui.backend().alertsShown.size(); ++i)
+            alerts.push_back(ui.backend().alertsShown[i] + " | " + ui.backend().alertDetailsShown[i]);
+        EXPECT_EQ(alerts, c.alerts);
     }
 }
 

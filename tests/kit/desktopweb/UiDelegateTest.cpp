@@ -5,6 +5,7 @@
 
 #include "WebTestSupport.h"
 #include "kit/ui/Window.h"
+#include "tests/kit/desktopcapture/helpers/DragSourceProcess.h"
 
 namespace kit::testing {
 namespace {
@@ -268,6 +269,56 @@ TEST_F(UiDelegateTest, APagesOwnDragOfFileAddressesDropsNoFiles) {
     pump(0.5);
     EXPECT_TRUE(recorder->dropped.empty()) << recorder->dropped.front();
     window->orderOut();
+}
+
+// A drop from another program on a page that leaves drops alone: the delegate hears what was
+// dropped (files as paths, other addresses as they came), and WebKit's own way with the drop
+// (loading the first address in place of the page, or downloading it) never starts.
+TEST_F(UiDelegateTest, ADropFromAnotherProgramIsHandedOverAndNeverLoaded) {
+    struct DropRecorder : WebUIDelegate {
+        std::vector<std::string> dropped;
+        void didDropFiles(WebView&, const std::vector<std::string>& paths) override {
+            dropped.insert(dropped.end(), paths.begin(), paths.end());
+        }
+    };
+    const std::filesystem::path file = std::filesystem::path(::testing::TempDir()) / "dropped report.pdf";
+    std::ofstream(file) << "%PDF-1.4 dropped";
+    server.page("/plain.html",
+                "<html><body style='margin:0;height:100vh;background:#eee'>no drop handling</body></html>");
+    auto window = create<Window>(Rect{400, 100, 400, 400}, WindowStyleTitled | WindowStyleResizable);
+    window->setFrame({400, 100, 400, 400});
+    auto page = create<WebView>(Rect{0, 0, 400, 400});
+    window->contentView()->addSubview(page);
+    auto navigation = std::make_shared<RecordingNavigationDelegate>();
+    auto recorder = std::make_shared<DropRecorder>();
+    page->setNavigationDelegate(navigation);
+    page->setUIDelegate(recorder);
+    window->makeKeyAndOrderFront();
+    ASSERT_TRUE(loadAndWait(*page, server.url("/plain.html"), *navigation));
+    gchar* escaped = g_uri_escape_string(file.c_str(), "/", FALSE);
+    const std::string address = std::string("file://") + escaped;
+    g_free(escaped);
+    DragSourceProcess source(20, 100, "uri-list", {address, "https://elsewhere.example/page"});
+    ASSERT_TRUE(waitFor([&] { return source.isReady(); }));
+    pump(0.3);
+    navigation->actions.clear();
+    const std::string target = "--window " + std::to_string(desktop::xWindowFor(*window));
+    ASSERT_TRUE(runTool("xdotool mousemove 120 200 mousedown 1 mousemove 135 215 mousemove 160 240"));
+    for (int step = 1; step <= 10; ++step) {
+        ASSERT_TRUE(runTool("xdotool mousemove " + target + " " + std::to_string(20 * step) + " " +
+                            std::to_string(20 + 15 * step)));
+        pump(0.05);
+    }
+    ASSERT_TRUE(runTool("xdotool mouseup 1"));
+    ASSERT_TRUE(waitFor([&] { return !recorder->dropped.empty(); })) << "the drop was never reported";
+    // Long enough for a load WebKit would start.
+    ASSERT_TRUE(waitFor([&] { return source.hasEndedADrag(); }));
+    pump(1.0);
+    EXPECT_EQ(recorder->dropped, (std::vector<std::string>{file.string(), "https://elsewhere.example/page"}));
+    for (const auto& action : navigation->actions) ADD_FAILURE() << "a load was asked for: " << action.request.url;
+    EXPECT_EQ(page->url(), server.url("/plain.html"));
+    window->orderOut();
+    std::filesystem::remove(file);
 }
 
 }  // namespace
