@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/core/KZAIIPCClient.h"
+#include "app/core/KZAIPowerBoot.h"
 #include "app/core/KZAIUserManager.h"
 #include "app/core/KZBundleInfo.h"
 #include "app/core/KZCoreHooks.h"
@@ -99,6 +100,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     step("settings");
     KZSharedPlistManager::sharedManager();
     KZAIUserManager::shared();
+    KZAIPowerBoot::updateAutostartEntries();
 
     step("analytics");
     HXReport::initialize();
