@@ -63,11 +63,24 @@ int LanguageHelper::getCurrentSystemLanguageType() {
     return kLanguageTypeEnglish;
 }
 
+std::string LanguageHelper::getCurrentSystemLanguage() {
+    return getCurrentSystemLanguageType() == kLanguageTypeSimplifiedChinese ? "zh-Hans" : "en";
+}
+
+std::string LanguageHelper::getCurrentLanguage() {
+    return getCurrentUserLanguageByReadFile().value_or(getCurrentSystemLanguage());
+}
+
 void BundleLanguage::setLanguage(std::string_view language) {
     kit::Dictionary table;
     std::string code(language);
     if (isLanguageCode(code)) {
-        std::ifstream in(kit::paths::resourcesDirectory() / "strings" / (code + ".json"), std::ios::binary);
+        const auto folder = kit::paths::resourcesDirectory() / "strings";
+        std::ifstream in(folder / (code + ".json"), std::ios::binary);
+        if (!in) {
+            if (const auto region = code.find_first_of("-_"); region != std::string::npos)
+                in.open(folder / (code.substr(0, region) + ".json"), std::ios::binary);
+        }
         if (in) {
             std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             if (auto parsed = kit::parseJson(text); parsed && parsed->isDictionary()) {

@@ -5,7 +5,8 @@
 //
 // The user's chosen language is read from the host product's language file,
 // home/Library/Application Support/Quarn/language (a language code such as "en" or "zh-Hans" on
-// its first line); the system language comes from LC_ALL, LC_MESSAGES or LANG.
+// its first line); the system language comes from LC_ALL, LC_MESSAGES or LANG. Without a choice
+// from the host the system's language decides, as it does for any program that sets none.
 
 #include <filesystem>
 #include <optional>
@@ -23,6 +24,10 @@ public:
     static std::optional<std::string> getCurrentUserLanguageByReadFile();
     // 1 for Chinese, 2 otherwise.
     static int getCurrentSystemLanguageType();
+    // The strings' language of the system: "zh-Hans" for Chinese, "en" otherwise.
+    static std::string getCurrentSystemLanguage();
+    // The host's language, else the system's.
+    static std::string getCurrentLanguage();
     static std::filesystem::path userLanguageFile();
 };
 
@@ -30,8 +35,9 @@ public:
 class BundleLanguage {
 public:
     // Switches the strings to a language: the table <resources>/strings/<language>.json, a JSON
-    // object of source string to translation. A missing or unreadable table leaves every string
-    // as its key.
+    // object of source string to translation; for a regional code ("en-GB", "en_US") without a
+    // table of its own, the table of its language ("en"). A missing or unreadable table leaves
+    // every string as its key.
     static void setLanguage(std::string_view language);
     static const std::string& currentLanguage();
     // Replaces the table in effect (tests, and callers that ship their tables elsewhere).
@@ -42,3 +48,6 @@ public:
 
 // The localised text of a source string.
 inline std::string KZLocalizedString(std::string_view key) { return BundleLanguage::localizedString(key); }
+// Marks a source string that is kept as it is (a constant, an entry of a table) and looked up with
+// KZLocalizedString where it is shown, so that the strings' check finds it with the others.
+constexpr const char* KZLocalizableKey(const char* key) { return key; }

@@ -2,6 +2,7 @@
 
 #include "app/windows/KZSideMainWindowController.h"
 #include "app/windows/KZWindowControllerManager.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
 #include "kit/sys/ScreenCapture.h"
 
@@ -44,6 +45,7 @@ void KZScreenshotManager::startScreenshotWithCompleteHandler(const CompleteHandl
         return;
     }
     selecting_ = true;
+    capture.setSelectionHint(KZLocalizedString("拖动鼠标选择区域，按回车键截取，按Esc键取消。"));
     std::weak_ptr<KZScreenshotManager> weak = weak_from_this();
     capture.selectRegion([weak, handler](std::optional<std::vector<std::uint8_t>> png) {
         auto self = weak.lock();

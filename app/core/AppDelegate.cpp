@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/core/KZAIIPCClient.h"
+#include "app/core/KZAIPowerBoot.h"
 #include "app/core/KZAIUserManager.h"
 #include "app/core/KZBundleInfo.h"
 #include "app/core/KZCoreHooks.h"
@@ -38,7 +39,7 @@ namespace {
 constexpr unsigned kActivateAllWindowsIgnoringOtherApps = 3;
 constexpr const char* kThemeModeKey = "theme_mode_setted";
 constexpr const char* kLiquidScreenAlertText =
-    "Quarn AI助手状态栏可能被刘海屏遮挡，尝试显示更少的图标或者关闭其余不使用的状态栏图标";
+    KZLocalizableKey("Quarn AI助手状态栏可能被刘海屏遮挡，尝试显示更少的图标或者关闭其余不使用的状态栏图标");
 
 std::weak_ptr<AppDelegate>& currentSlot() {
     static std::weak_ptr<AppDelegate> delegate;
@@ -99,6 +100,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     step("settings");
     KZSharedPlistManager::sharedManager();
     KZAIUserManager::shared();
+    KZAIPowerBoot::updateAutostartEntries();
 
     step("analytics");
     HXReport::initialize();
@@ -202,10 +204,7 @@ bool AppDelegate::__isSingleInstance() {
     return true;
 }
 
-void AppDelegate::_setupLanguage() {
-    auto language = LanguageHelper::getCurrentUserLanguageByReadFile();
-    if (language) BundleLanguage::setLanguage(*language);
-}
+void AppDelegate::_setupLanguage() { BundleLanguage::setLanguage(LanguageHelper::getCurrentLanguage()); }
 
 void AppDelegate::_userChangeLanguage() { _setupLanguage(); }
 
@@ -346,8 +345,8 @@ void AppDelegate::__processAnimate() {
 void AppDelegate::alertWithTipModel(const std::shared_ptr<JWTipModel>& model) {
     kit::Alert alert;
     alert.iconName = "vx_logo_lightGuide";
-    alert.messageText = kLiquidScreenAlertText;
-    alert.addButtonWithTitle("好的");
+    alert.messageText = KZLocalizedString(kLiquidScreenAlertText);
+    alert.addButtonWithTitle(KZLocalizedString("好的"));
     alert.runModal();
     model->notifyTaskCompleted();
 }

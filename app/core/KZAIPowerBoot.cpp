@@ -2,7 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -32,6 +36,19 @@ bool makePrivateFolders(const fs::path& base, const fs::path& relative) {
 // After a new file was written atomically: readable and writable by the user only.
 void makePrivate(const fs::path& path, const kit::Status& written) {
     if (written) ::chmod(path.c_str(), 0600);
+}
+
+// A file's bytes; nullopt when it cannot be read or is far larger than an entry is.
+std::optional<std::string> contentsOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string text;
+    std::array<char, 4096> chunk{};
+    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
+        text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+        if (text.size() > 65536) return std::nullopt;
+    }
+    return text;
 }
 
 bool fileExists(const fs::path& path) {
@@ -153,16 +170,32 @@ void KZAIPowerBoot::setupQuarnAiHelperLaunchAgent(const std::string& bundleID, c
             makePrivate(agent, kit::writePropertyListFile(agent, kit::Value(contents)));
     }
 
-    const fs::path entry = autostartEntryPathForBundleID(bundleID);
-    if (fileExists(entry)) return;
+    updateAutostartEntry(bundleID, appPath);
+}
+
+void KZAIPowerBoot::updateAutostartEntry(const std::string& bundleID, const std::string& appPath) {
     // This application starts as the program the user runs (an installed program lives in its
     // prefix, not in the host's bundle); the text tool lives in the host's bundle.
     const fs::path program =
         bundleID == kAIBundleIdentifier ? kit::paths::executablePath() : kit::paths::resolveSystemPath(appPath);
     const auto text = autostartEntryForProgram(program);
-    if (!text) kit::logf("[PowerBoot] no autostart entry: its command cannot hold %s", program.c_str());
-    if (text && makePrivateFolders(home, ".config/autostart"))
+    if (!text) {
+        kit::logf("[PowerBoot] no autostart entry: its command cannot hold %s", program.c_str());
+        return;
+    }
+    // An entry written by another version, for a program since moved, or changed by hand would
+    // start nothing or something else at login: it is replaced by this program's own.
+    const fs::path entry = autostartEntryPathForBundleID(bundleID);
+    if (contentsOf(entry) == *text) return;
+    if (makePrivateFolders(kit::paths::home(), ".config/autostart"))
         makePrivate(entry, kit::writeFileAtomically(entry, *text));
+}
+
+void KZAIPowerBoot::updateAutostartEntries() {
+    auto& settings = KZSharedPlistManager::sharedManager();
+    if (settings.db_showAIStatusBarItem() && settings.db_powerBootShowAI())
+        updateAutostartEntry(kAIBundleIdentifier, kAIProgramPath);
+    if (settings.db_getUseGetTextTool()) updateAutostartEntry(kGetTextBundleIdentifier, getTextProgramPath());
 }
 
 void KZAIPowerBoot::removeLaunchAgent(const std::string& bundleID) {

@@ -7,9 +7,11 @@
 // its program in the host's bundle. Turning a process on also
 // starts it at once when it is not running.
 //
-// Called by the settings setters after a change was written. No state; main thread. An existing
-// agent file or autostart entry is never rewritten. Files are private to the user (0600, new
-// folders 0700); failures are not reported, the settings change stands.
+// Called by the settings setters after a change was written, and at launch for the autostart
+// entries. No state; main thread. An existing agent file is never rewritten; an autostart entry is
+// rewritten whenever it differs from what this program writes, so that an upgrade or a moved
+// program keeps starting at login. Files are private to the user (0600, new folders 0700);
+// failures are not reported, the settings change stands.
 
 #include <filesystem>
 #include <optional>
@@ -34,9 +36,12 @@ public:
 
     // <home>/Library/LaunchAgents/<bundle identifier>.agent.plist
     static std::filesystem::path agentPlistPathForBundleID(const std::string& bundleID);
-    // Writes the agent (and the autostart entry) for a program at a platform path, each only
-    // when missing.
+    // Writes the agent for a program at a platform path when missing, and its autostart entry
+    // when missing or different.
     static void setupQuarnAiHelperLaunchAgent(const std::string& bundleID, const std::string& appPath);
+    // At launch: the autostart entry of each process the settings start at login, written again
+    // when it differs from this program's. Writes no agent and starts nothing.
+    static void updateAutostartEntries();
     // Launches the bundle at a platform path unless an application with the identifier runs.
     static void launchProcessIfNeededForBundleID(const std::string& bundleID, const std::string& appPath);
 
@@ -51,4 +56,5 @@ public:
 
 private:
     static void removeLaunchAgent(const std::string& bundleID);
+    static void updateAutostartEntry(const std::string& bundleID, const std::string& appPath);
 };

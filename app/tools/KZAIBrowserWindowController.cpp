@@ -118,9 +118,9 @@ void KZAIBrowserTabBarRightView::setupSubviews() {
         button->setAccessibilityLabel(KZLocalizedString(label));
         return button;
     };
-    refreshButton_ = make("title_bar_webview_flush", "刷新");
-    copiButton_ = make("title_bar_webview_copy", "复制网页链接");
-    externalButton_ = make("title_bar_webview_external", "使用默认浏览器打开");
+    refreshButton_ = make("title_bar_webview_flush", KZLocalizableKey("刷新"));
+    copiButton_ = make("title_bar_webview_copy", KZLocalizableKey("复制网页链接"));
+    externalButton_ = make("title_bar_webview_external", KZLocalizableKey("使用默认浏览器打开"));
     addSubview(refreshButton_);
     addSubview(copiButton_);
     addSubview(externalButton_);
@@ -178,7 +178,7 @@ void KZAIBrowserWindowController::createDefaultTab(const std::optional<std::stri
                                                    const std::optional<kit::Dictionary>&) {
     auto model = std::make_shared<KZWindowTitleTabBarItemModel>();
     model->setIconName(kTabIconName);
-    model->setTitle(kTabTitle);
+    model->setTitle(KZLocalizedString(kTabTitle));
     model->setWebUrlString(url.value_or(""));
     setHandlers<KZAIBrowserWindowController>(model, &KZAIBrowserWindowController::removeTabBarModel);
     auto controller = kit::create<KZAIBrowserWebViewController>();

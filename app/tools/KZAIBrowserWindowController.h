@@ -22,6 +22,7 @@
 #include "app/tools/KZBaseTabWindowController.h"
 #include "app/ui/KZView.h"
 #include "app/web/KZBaseWebView.h"
+#include "frameworks/LanguageHelper.h"
 
 class KZCustomViewButton;
 
@@ -88,7 +89,7 @@ private:
 
 class KZAIBrowserWindowController : public KZBaseTabWindowController {
 public:
-    static constexpr const char* kTabTitle = "新标签页";
+    static constexpr const char* kTabTitle = KZLocalizableKey("新标签页");
     static constexpr const char* kTabIconName = "title_bar_tab_icon_web";
 
     using KZBaseTabWindowController::KZBaseTabWindowController;

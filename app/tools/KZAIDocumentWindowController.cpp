@@ -9,6 +9,7 @@
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
 #include "app/web/KZWebTypes.h"
 #include "app/windows/KZWindowControllerManager.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
@@ -31,7 +32,7 @@ void KZAIDocumentWindowController::createDefaultTab(const std::optional<std::str
                                                     const std::optional<kit::Dictionary>& actionInfo) {
     auto model = std::make_shared<KZAIWindowTitleTabBarItemModel>();
     model->setIconName(KZAIDocumentWebViewController::kDefaultIconName);
-    model->setTitle(KZAIDocumentWebViewController::kDefaultTitle);
+    model->setTitle(KZLocalizedString(KZAIDocumentWebViewController::kDefaultTitle));
     model->setWebUrlString(url ? *url : KZBundleInfo::aiPageURL(kPageFormat, KZWebPageVersion));
     setHandlers<KZAIDocumentWindowController>(model, &KZAIDocumentWindowController::removeTabBarModel);
     auto controller = kit::create<KZAIDocumentWebViewController>();
@@ -62,7 +63,8 @@ void KZAIDocumentWindowController::destroyWindow() {
 
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIDocumentWindowController::confirmCloseWindowController() {
     if (!confirmCloseWindowController_) {
-        confirmCloseWindowController_ = KZTabWndConfirmCloseWindowController::makeSheet(kConfirmText);
+        confirmCloseWindowController_ =
+            KZTabWndConfirmCloseWindowController::makeSheet(KZLocalizedString(kConfirmText));
         std::weak_ptr<KZAIDocumentWindowController> weak = self<KZAIDocumentWindowController>();
         confirmCloseWindowController_->setOnClickHandler([weak](bool confirmed) {
             auto me = weak.lock();

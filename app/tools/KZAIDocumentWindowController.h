@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/tools/KZBaseTabWindowController.h"
+#include "frameworks/LanguageHelper.h"
 
 class KZTabWndConfirmCloseWindowController;
 
@@ -21,7 +22,7 @@ class KZAIDocumentWindowController : public KZAITabWindowController {
 public:
     static constexpr const char* kPageFormat = "thirdParty/dorvaka/file?version=%d";
     static constexpr const char* kReportValue = "4";
-    static constexpr const char* kConfirmText = "关闭当前打开的所有文件？";
+    static constexpr const char* kConfirmText = KZLocalizableKey("关闭当前打开的所有文件？");
 
     using KZAITabWindowController::KZAITabWindowController;
     // Whoever still waits for an answer hears that nothing was closed.

@@ -8,6 +8,7 @@
 #include "app/web/KZAIWebView.h"
 #include "app/web/KZWebTypes.h"
 #include "app/windows/KZWindowControllerManager.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
@@ -19,7 +20,7 @@ void KZAIImageWindowController::createDefaultTab(const std::optional<std::string
                                                  const std::optional<kit::Dictionary>& actionInfo) {
     auto model = std::make_shared<KZAIWindowTitleTabBarItemModel>();
     model->setIconName(KZAIImageWebViewController::kDefaultIconName);
-    model->setTitle(KZAIImageWebViewController::kDefaultTitle);
+    model->setTitle(KZLocalizedString(KZAIImageWebViewController::kDefaultTitle));
     model->setWebUrlString(url ? *url : KZBundleInfo::aiPageURL(kPageFormat, KZWebPageVersion));
     setHandlers<KZAIImageWindowController>(model, &KZAIImageWindowController::removeTabBarModelByClickWindowClose);
     auto controller = kit::create<KZAIImageWebViewController>();
@@ -30,8 +31,9 @@ void KZAIImageWindowController::createDefaultTab(const std::optional<std::string
 }
 
 std::string KZAIImageWindowController::confirmTextFor(const std::string& title) {
-    const std::string_view format = kConfirmFormat;
+    std::string format = KZLocalizedString(kConfirmFormat);
     const std::size_t at = format.find("%@");
+    if (at == std::string::npos) return format;
     std::string text(format.substr(0, at));
     text += kit::isolatedText(title);
     text += format.substr(at + 2);

@@ -25,6 +25,7 @@
 
 #include "app/tools/KZBaseTabWebViewController.h"
 #include "app/tools/KZBaseTabWindowController.h"
+#include "frameworks/LanguageHelper.h"
 
 class KZTabWndConfirmCloseWindowController;
 
@@ -32,7 +33,7 @@ class KZAIImageWindowController : public KZAITabWindowController, public KZAIIma
 public:
     static constexpr const char* kPageFormat = "thirdParty/dorvaka/picture?version=%d";
     static constexpr const char* kReportValue = "3";
-    static constexpr const char* kConfirmFormat = "是否关闭 %@ 文件？关闭后将无法继续操作。";
+    static constexpr const char* kConfirmFormat = KZLocalizableKey("是否关闭 %@ 文件？关闭后将无法继续操作。");
     static constexpr double kNextCloseDelay = 0.5;
     static constexpr int kWindowTypeAIImage = 4;
 

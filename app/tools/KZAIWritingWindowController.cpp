@@ -8,6 +8,7 @@
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
 #include "app/web/KZAIWebView.h"
 #include "app/web/KZWebTypes.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Create.h"
@@ -74,7 +75,8 @@ void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved,
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>&
 KZAIWritingWindowController::confirmCloseWindowController() {
     if (!confirmCloseWindowController_) {
-        confirmCloseWindowController_ = KZTabWndConfirmCloseWindowController::makeSheet(kConfirmText);
+        confirmCloseWindowController_ =
+            KZTabWndConfirmCloseWindowController::makeSheet(KZLocalizedString(kConfirmText));
         std::weak_ptr<KZAIWritingWindowController> weak = self<KZAIWritingWindowController>();
         confirmCloseWindowController_->setOnClickHandler([weak](bool confirmed) {
             auto me = weak.lock();

@@ -15,6 +15,7 @@
 
 #include "app/tools/KZBaseTabWebViewController.h"
 #include "app/tools/KZBaseTabWindowController.h"
+#include "frameworks/LanguageHelper.h"
 
 class KZTabWndConfirmCloseWindowController;
 
@@ -22,7 +23,7 @@ class KZAIWritingWindowController : public KZAITabWindowController, public KZAII
 public:
     static constexpr const char* kPageFormat = "thirdParty/dorvaka/write?version=%d";
     static constexpr const char* kReportValue = "2";
-    static constexpr const char* kConfirmText = "写作内容尚未保存，是否关闭？关闭后将无法继续操作。";
+    static constexpr const char* kConfirmText = KZLocalizableKey("写作内容尚未保存，是否关闭？关闭后将无法继续操作。");
 
     using KZAITabWindowController::KZAITabWindowController;
     // Whoever still waits for an answer hears that nothing was closed.

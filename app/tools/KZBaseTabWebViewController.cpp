@@ -10,6 +10,7 @@
 #include "app/web/KZWKWebView.h"
 #include "app/web/KZWebTypes.h"
 #include "frameworks/HXReport.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/Layout.h"
@@ -26,7 +27,7 @@ std::string lowerExtension(const std::string& path) {
 
 std::string stemOrDefault(const std::string& path, const char* fallback) {
     std::string stem = std::filesystem::path(path).stem().string();
-    return stem.empty() ? std::string(fallback) : stem;
+    return stem.empty() ? KZLocalizedString(fallback) : stem;
 }
 
 }  // namespace

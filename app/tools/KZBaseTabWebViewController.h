@@ -20,6 +20,7 @@
 #include <string>
 
 #include "app/web/KZAIWebViewDelegate.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/RunLoop.h"
 #include "kit/base/Value.h"
 
@@ -122,7 +123,7 @@ public:
 
 class KZAIImageWebViewController : public KZAITabWebViewController {
 public:
-    static constexpr const char* kDefaultTitle = "打开新图片";
+    static constexpr const char* kDefaultTitle = KZLocalizableKey("打开新图片");
     static constexpr const char* kDefaultIconName = "title_bar_tab_icon_default_image";
 
     void webviewIsReadyFrom(KZAIWebView& webview, const std::optional<std::string>& from) override;
@@ -136,7 +137,7 @@ public:
 
 class KZAIDocumentWebViewController : public KZAITabWebViewController {
 public:
-    static constexpr const char* kDefaultTitle = "打开新文档";
+    static constexpr const char* kDefaultTitle = KZLocalizableKey("打开新文档");
     static constexpr const char* kDefaultIconName = "title_bar_tab_icon_default_doc";
 
     void webviewIsReadyFrom(KZAIWebView& webview, const std::optional<std::string>& from) override;

@@ -223,7 +223,7 @@ void KZBaseTabWindowController::removeAllTabsWithoutStrip() {
 void KZBaseTabWindowController::createDefaultTabIfNeeded(const std::optional<std::string>& url,
                                                          const std::optional<kit::Dictionary>& actionInfo) {
     if (titleBarItemModels_.size() >= tabMaxCount()) {
-        showTipViewWithText(std::string(kTabLimitTip));
+        showTipViewWithText(KZLocalizedString(kTabLimitTip));
         return;
     }
     createDefaultTab(url, actionInfo);

@@ -23,6 +23,7 @@
 #include "app/tools/KZWindowTitleTabBar.h"
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
 #include "app/windows/KZBaseWindowController.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/RunLoop.h"
 #include "kit/base/Value.h"
 #include "kit/ui/Window.h"
@@ -62,7 +63,7 @@ public:
     static constexpr double kTabBarLeft = 100;
     static constexpr double kTipDelay = 0.1;
     static constexpr double kTipDuration = 3.0;
-    static constexpr const char* kTabLimitTip = "已达到最大标签页数";
+    static constexpr const char* kTabLimitTip = KZLocalizableKey("已达到最大标签页数");
     static constexpr const char* kHideTipSelector = "hideTipView";
 
     // initWithTabBarStyle:windowSize:

@@ -5,11 +5,12 @@
 
 #include "app/ui/KZCustomViewButton.h"
 #include "frameworks/JWAppThemeHelper.h"
+#include "frameworks/LanguageHelper.h"
+#include "kit/sys/GlobalHotKeys.h"
 #include "kit/ui/Control.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/ImageView.h"
 #include "kit/ui/Text.h"
-#include "kit/sys/GlobalHotKeys.h"
 #include "kit/ui/Window.h"
 
 namespace {
@@ -103,7 +104,7 @@ const std::shared_ptr<kit::ImageView>& KZTabWndConfirmCloseWindowController::ima
 const std::shared_ptr<KZCustomViewButton>& KZTabWndConfirmCloseWindowController::okButton() {
     if (!okButton_) {
         okButton_ = KZCustomViewButton::buttonWithStyle(KZCustomViewButtonStylePrimary);
-        okButton_->setButtonTitle("确认关闭");
+        okButton_->setButtonTitle(KZLocalizedString("确认关闭"));
         okButton_->setTitleFont(kit::Font::systemFont(12));
         std::weak_ptr<kit::WindowController> weak = weak_from_this();
         okButton_->setActionBlock([weak](KZCustomViewButton&) {
@@ -116,7 +117,7 @@ const std::shared_ptr<KZCustomViewButton>& KZTabWndConfirmCloseWindowController:
 const std::shared_ptr<KZCustomViewButton>& KZTabWndConfirmCloseWindowController::cancelButton() {
     if (!cancelButton_) {
         cancelButton_ = KZCustomViewButton::buttonWithStyle(KZCustomViewButtonStyleSecondary);
-        cancelButton_->setButtonTitle("取消");
+        cancelButton_->setButtonTitle(KZLocalizedString("取消"));
         cancelButton_->setTitleAlignment(kit::TextAlignment::Center);
         cancelButton_->setTitleFont(kit::Font::systemFont(12));
         cancelButton_->setSetupSubviewsColorBlock([](KZView& view, bool) {

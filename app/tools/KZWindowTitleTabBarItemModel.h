@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "frameworks/LanguageHelper.h"
+
 class KZBaseWebView;
 class KZAIWebView;
 class KZWindowTitleTabBarItem;
@@ -16,7 +18,7 @@ class KZWindowTitleTabBarItem;
 class KZWindowTitleTabBarItemModel : public std::enable_shared_from_this<KZWindowTitleTabBarItemModel> {
 public:
     using Handler = std::function<void()>;
-    static constexpr const char* kDefaultTitle = "新标签页";
+    static constexpr const char* kDefaultTitle = KZLocalizableKey("新标签页");
 
     KZWindowTitleTabBarItemModel() = default;
     virtual ~KZWindowTitleTabBarItemModel() = default;
@@ -56,7 +58,7 @@ private:
 
     std::string iconName_;
     std::string iconURL_;
-    std::string title_ = kDefaultTitle;
+    std::string title_ = KZLocalizedString(kDefaultTitle);
     std::string webUrlString_;
     bool isSelected_ = false;
     std::weak_ptr<KZBaseWebView> associateWebView_;

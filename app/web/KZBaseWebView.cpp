@@ -266,8 +266,8 @@ bool KZBaseWebView::isErrorViewShowing() const { return networkErrorView_ && net
 
 std::string KZBaseWebView::errorTextForError(const kit::WebError& error) {
     if (error.domain == kit::kURLErrorDomain && error.code != kit::kURLErrorCancelled)
-        return localizedWithCode("当前网络不佳，请稍后再试(%ld)", error.code);
-    return localizedWithCode("加载失败，请稍后再试(%ld)", error.code);
+        return localizedWithCode(KZLocalizableKey("当前网络不佳，请稍后再试(%ld)"), error.code);
+    return localizedWithCode(KZLocalizableKey("加载失败，请稍后再试(%ld)"), error.code);
 }
 
 void KZBaseWebView::__showErrorViewWithError(const kit::WebError& error) { __showErrorViewWithText(errorTextForError(error)); }

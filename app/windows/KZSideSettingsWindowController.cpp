@@ -42,12 +42,15 @@ const std::shared_ptr<KZLineView>& KZSideSettingsWindowController::lineView() {
 }
 
 const std::shared_ptr<KZCustomViewButton>& KZSideSettingsWindowController::settingsButton() {
-    if (!settingsButton_) settingsButton_ = makeEntry("偏好设置", &KZSideSettingsWindowController::onClickSettingsButton);
+    if (!settingsButton_)
+        settingsButton_ =
+            makeEntry(KZLocalizableKey("偏好设置"), &KZSideSettingsWindowController::onClickSettingsButton);
     return settingsButton_;
 }
 
 const std::shared_ptr<KZCustomViewButton>& KZSideSettingsWindowController::quitButton() {
-    if (!quitButton_) quitButton_ = makeEntry("退出AI助手", &KZSideSettingsWindowController::onClickQuitButton);
+    if (!quitButton_)
+        quitButton_ = makeEntry(KZLocalizableKey("退出AI助手"), &KZSideSettingsWindowController::onClickQuitButton);
     return quitButton_;
 }
 

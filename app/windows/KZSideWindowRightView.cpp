@@ -83,13 +83,15 @@ const std::shared_ptr<KZCustomViewButton>& KZSideWindowRightView::avatarButton()
 
 const std::shared_ptr<KZCustomViewButton>& KZSideWindowRightView::settingsButton() {
     if (!settingsButton_)
-        settingsButton_ = makeIconButton("title_bar_settings", "设置", &KZSideWindowRightView::onClickSettingsButtonAction);
+        settingsButton_ = makeIconButton("title_bar_settings", KZLocalizableKey("设置"),
+                                         &KZSideWindowRightView::onClickSettingsButtonAction);
     return settingsButton_;
 }
 
 const std::shared_ptr<KZCustomViewButton>& KZSideWindowRightView::flushButton() {
     if (!flushButton_)
-        flushButton_ = makeIconButton("title_bar_webview_flush", "刷新", &KZSideWindowRightView::onClickFlushButtonAction);
+        flushButton_ = makeIconButton("title_bar_webview_flush", KZLocalizableKey("刷新"),
+                                      &KZSideWindowRightView::onClickFlushButtonAction);
     return flushButton_;
 }
 
@@ -277,7 +279,7 @@ void KZSideWindowRightView::onClickFlushButtonAction(KZCustomViewButton*) {
 }
 
 std::string KZSideWindowRightView::pinLabel() const {
-    return KZLocalizedString(isPinned_ ? "取消固定窗口" : "固定窗口");
+    return isPinned_ ? KZLocalizedString("取消固定窗口") : KZLocalizedString("固定窗口");
 }
 
 void KZSideWindowRightView::onClickPinButtonAction(KZCustomViewButton*) {

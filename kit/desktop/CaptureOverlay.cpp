@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "kit/base/GRef.h"
 #include "kit/base/GSignal.h"
@@ -98,6 +99,11 @@ CaptureOverlay::CaptureOverlay(GdkDisplay* display, CaptureOverlayFrames frames,
     : display_(display), frames_(std::move(frames)), selection_(frames_.bounds()), completion_(std::move(completion)) {}
 
 CaptureOverlay::~CaptureOverlay() { close(); }
+
+void CaptureOverlay::setHint(std::string hint) {
+    hint_ = std::move(hint);
+    redraw();
+}
 
 std::vector<GtkWidget*> CaptureOverlay::windows() const {
     std::vector<GtkWidget*> result;
@@ -279,12 +285,11 @@ gboolean CaptureOverlay::onDraw(const Surface& surface, cairo_t* cr) {
     cairo_fill(cr);
 
     if (!selected) {
-        if (!selection_.isTracking()) {
-            const std::string hint = "Drag to select an area. Return captures it, Escape cancels.";
+        if (!selection_.isTracking() && !hint_.empty()) {
             double width = 0;
             double height = 0;
-            drawLabel(cr, hint, 0, 0, &width, &height, true);
-            drawLabel(cr, hint, (monitor.width - width) / 2, (monitor.height - height) / 2);
+            drawLabel(cr, hint_, 0, 0, &width, &height, true);
+            drawLabel(cr, hint_, (monitor.width - width) / 2, (monitor.height - height) / 2);
         }
         return TRUE;
     }

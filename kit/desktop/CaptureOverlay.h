@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "kit/base/Lifetime.h"
@@ -39,6 +40,8 @@ public:
     // nothing while no rectangle is selected.
     void confirm();
     void cancel();
+    // The line drawn in the middle of each screen until a selection starts.
+    void setHint(std::string hint);
 
     bool isFinished() const { return finished_; }
     const CaptureOverlaySelection& selection() const { return selection_; }
@@ -67,6 +70,7 @@ private:
     CaptureOverlayFrames frames_;
     CaptureOverlaySelection selection_;
     Completion completion_;
+    std::string hint_;
     std::vector<std::unique_ptr<Surface>> surfaces_;
     GdkSeat* grabbedSeat_ = nullptr;
     int grabAttempts_ = 0;

@@ -48,6 +48,7 @@ void ScreenCaptureX11::selectRegion(Completion completion) {
         return;
     }
     overlay_ = std::move(*overlay);
+    overlay_->setHint(selectionHint());
 }
 
 void ScreenCaptureX11::cancelSelection() {

@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace kit {
@@ -35,10 +37,18 @@ public:
     virtual void cancelSelection() = 0;
     virtual bool isSelecting() const = 0;
 
+    // The line shown over the screens until a selection starts, in the application's language;
+    // read when a selection begins.
+    void setSelectionHint(std::string hint) { selectionHint_ = std::move(hint); }
+    const std::string& selectionHint() const { return selectionHint_; }
+
     // The installed implementation, or the default one.
     static ScreenCapture& shared();
     static void setShared(std::shared_ptr<ScreenCapture> capture);
     static std::shared_ptr<ScreenCapture> installedShared();
+
+private:
+    std::string selectionHint_ = "Drag to select an area. Return captures it, Escape cancels.";
 };
 
 // Grants the permission; every selection ends cancelled on a later turn of the main loop.

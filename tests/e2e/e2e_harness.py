@@ -307,7 +307,7 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
                  tray_background=None, desktop_services=None, app_env=None, app_prefix=(), window_manager=None,
-                 browser_recorder=False):
+                 browser_recorder=False, language="zh-Hans"):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -317,6 +317,11 @@ class Session:
         self.home = self.root / "home"
         self.sysroot = self.root / "sysroot"
         self.home.mkdir()
+        # The host's language, as the host records it (None: no record, the system's decides).
+        if language is not None:
+            record = self.home / "Library" / "Application Support" / "Quarn" / "language"
+            record.parent.mkdir(parents=True)
+            record.write_text(language + "\n")
         self.settings_initial = settings
         self.logged_in = logged_in
         self.service_args = list(service_args)

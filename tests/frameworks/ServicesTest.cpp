@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "frameworks/ColorHelpers.h"
 #include "frameworks/HXReport.h"
@@ -245,6 +253,126 @@ TEST_F(LanguageTest, ChineseSourceStringsAreTheirOwnKeys) {
     EXPECT_EQ(KZLocalizedString("刷新"), "刷新");
     BundleLanguage::setLanguage("../strings/en");  // not a language code
     EXPECT_EQ(KZLocalizedString("刷新"), "刷新");
+}
+
+// The texts the sources pass to the lookup, read from the sources themselves: the string literal
+// argument of KZLocalizedString and KZLocalizableKey (adjacent literals joined). Comments and
+// character literals are skipped; `bare` gets every other literal with Chinese in it that is not
+// part of a log line.
+struct SourceTexts {
+    std::map<std::string, std::string> keys;  // text -> first file that passes it
+    std::vector<std::string> bare;            // "file: text"
+};
+
+bool hasChinese(std::string_view text) {
+    // U+3000-U+9FFF and U+FF00-U+FFEF: CJK punctuation, kana, ideographs, full-width forms.
+    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const auto next = static_cast<unsigned char>(text[i + 1]);
+        if ((lead >= 0xE3 && lead <= 0xE9) || (lead == 0xEF && next >= 0xBC && next <= 0xBF)) return true;
+    }
+    return false;
+}
+
+SourceTexts textsPassedToLocalisation() {
+    namespace fs = std::filesystem;
+    const char* root = std::getenv("QUARN_SOURCE_DIR");
+    const fs::path source = root ? fs::path(root) : fs::absolute(__FILE__).parent_path().parent_path().parent_path();
+    static const std::regex lookup(R"re(\b(?:KZLocalizedString|KZLocalizableKey)\s*\(\s*$)re");
+    static const std::regex logCall(R"re(\blog(?:f|Line)\s*\()re");
+    SourceTexts found;
+    for (const char* area : {"app", "frameworks", "kit"}) {
+        for (const auto& entry : fs::recursive_directory_iterator(source / area)) {
+            const auto ext = entry.path().extension();
+            if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::string file = fs::relative(entry.path(), source).string();
+            std::string code;  // the text without comments and literals: what precedes each literal
+            std::size_t statement = 0;
+            for (std::size_t i = 0; i < text.size();) {
+                if (text.compare(i, 2, "//") == 0) {
+                    i = text.find('\n', i);
+                } else if (text.compare(i, 2, "/*") == 0) {
+                    const std::size_t end = text.find("*/", i + 2);
+                    i = end == std::string::npos ? text.size() : end + 2;
+                } else if (text[i] == '\'') {
+                    for (++i; i < text.size() && text[i] != '\''; ++i)
+                        if (text[i] == '\\') ++i;
+                    ++i;
+                } else if (text[i] == '"') {
+                    const bool raw = i > 0 && text[i - 1] == 'R';
+                    const bool called =
+                        std::regex_search(code.substr(code.size() - std::min<std::size_t>(code.size(), 80)), lookup);
+                    std::string literal;
+                    do {  // adjacent literals are one
+                        if (raw) {
+                            const std::size_t open = text.find('(', i);
+                            const std::string close = ")" + text.substr(i + 1, open - i - 1) + "\"";
+                            const std::size_t end = text.find(close, open);
+                            literal += text.substr(open + 1, end - open - 1);
+                            i = end + close.size();
+                            break;
+                        }
+                        for (++i; i < text.size() && text[i] != '"'; ++i) {
+                            if (text[i] == '\\') ++i;
+                            literal += text[i];
+                        }
+                        ++i;
+                        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+                    } while (i < text.size() && text[i] == '"');
+                    if (called) {
+                        found.keys.emplace(literal, file);
+                    } else if (hasChinese(literal) && !std::regex_search(code.substr(statement), logCall)) {
+                        found.bare.push_back(file + ": " + literal);
+                    }
+                    code += "\"\"";
+                    continue;
+                } else {
+                    if (text[i] == ';' || text[i] == '{' || text[i] == '}') statement = code.size() + 1;
+                    code += text[i++];
+                }
+            }
+        }
+    }
+    return found;
+}
+
+// Every text the sources look up has an English text in resources/strings/en.json, with the
+// same placeholders; and no Chinese text reaches the screen without the lookup.
+TEST(LocalisationTest, EveryTextPassedToTheLookupHasAnEnglishText) {
+    const auto [keys, bare] = textsPassedToLocalisation();
+    // The reader finds each form (else it would pass by finding nothing).
+    for (const char* known : {"刷新", "偏好设置", "确认关闭", "当前网络不佳，请稍后再试(%ld)", "已达到最大标签页数",
+                              "是否关闭 %@ 文件？关闭后将无法继续操作。", "取消固定窗口", "固定窗口"})
+        EXPECT_TRUE(keys.count(known)) << known << " was not found in the sources";
+    EXPECT_GE(keys.size(), 60u);
+    const char* root = std::getenv("QUARN_SOURCE_DIR");
+    const auto source = root ? std::filesystem::path(root)
+                             : std::filesystem::absolute(__FILE__).parent_path().parent_path().parent_path();
+    std::ifstream in(source / "resources/strings/en.json", std::ios::binary);
+    const auto english =
+        kit::parseJson(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    ASSERT_TRUE(english && english->isDictionary());
+    auto count = [](const std::string& text, std::string_view what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+        return n;
+    };
+    for (const auto& [key, file] : keys) {
+        SCOPED_TRACE(key + " (in " + file + ")");
+        const auto* value = english->asDictionary()->find(key);
+        const std::string* text = value ? value->asString() : nullptr;
+        if (!text) {
+            ADD_FAILURE() << "no English text in resources/strings/en.json";
+            continue;
+        }
+        EXPECT_FALSE(text->empty());
+        EXPECT_FALSE(hasChinese(*text)) << *text;
+        for (const char* placeholder : {"%@", "%ld"})
+            EXPECT_EQ(count(*text, placeholder), count(key, placeholder)) << placeholder << " in " << *text;
+    }
+    for (const auto& text : bare) ADD_FAILURE() << "shown without the lookup: " << text;
 }
 
 TEST(MachineModelTest, NoNotchUnlessConfigured) {

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "CoreTestSupport.h"
 #include "kit/base/UserDefaults.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace {
 
@@ -414,6 +416,8 @@ protected:
 
     std::vector<std::string> alerts_;
     bool storedBeforeAlert_ = false;
+    // A Chinese system: the alert's texts are the source texts.
+    kit::testing::ScopedEnv chinese_{"LC_ALL", "zh_CN.UTF-8"};
 };
 
 TEST_F(NotchAlertTest, ShownOnceEverAndStoredBeforeItOpens) {
@@ -498,19 +502,44 @@ TEST_F(AppDelegateTest, LaunchArgumentsGoToTheDispatcher) {
     EXPECT_FALSE(env().log().contains("[KZAIIPCClientHandler]"));
 }
 
-TEST_F(AppDelegateTest, LanguageChangeIsAppliedByBothObservers) {
+// The host's language when it records one, else the system's (LC_ALL, LC_MESSAGES, LANG, the first
+// set); at launch and at each change the host announces.
+TEST_F(AppDelegateTest, LanguageComesFromTheHostElseFromTheSystem) {
     installHost();
-    writeFile(LanguageHelper::userLanguageFile(), "en\n");
-    launch();
-    EXPECT_EQ(BundleLanguage::currentLanguage(), "en");
-    KZWindowControllerManager::manager();
-    // Theme, language, the manager's language, and the six names of the IPC client.
-    EXPECT_EQ(env().distributedCenter().observerCount(), 9u);
-
-    writeFile(LanguageHelper::userLanguageFile(), "zh-Hans\n");
-    env().makeProcessCenter("host")->post("user_language_change");
-    env().runUntilIdle();
-    EXPECT_EQ(BundleLanguage::currentLanguage(), "zh-Hans");
+    struct Case {
+        std::optional<std::string> file, all, messages, lang;
+        const char* language;
+        const char* preferences;  // what the settings popover's first entry reads
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, std::nullopt, "en_US.UTF-8", "en", "Preferences"},
+        {"en\n", std::nullopt, std::nullopt, "zh_CN.UTF-8", "en", "Preferences"},
+        {"zh-Hans\n", std::nullopt, std::nullopt, "en_US.UTF-8", "zh-Hans", "偏好设置"},
+        {"en-GB\n", std::nullopt, std::nullopt, std::nullopt, "en-GB", "Preferences"},
+        {std::nullopt, std::nullopt, std::nullopt, "zh_CN.UTF-8", "zh-Hans", "偏好设置"},
+        {std::nullopt, std::nullopt, "zh_TW.UTF-8", "en_US.UTF-8", "zh-Hans", "偏好设置"},
+        {std::nullopt, "en_GB.UTF-8", "zh_CN.UTF-8", "zh_CN.UTF-8", "en", "Preferences"},
+        {std::nullopt, "", "", "C.UTF-8", "en", "Preferences"},
+        {std::nullopt, std::nullopt, std::nullopt, std::nullopt, "en", "Preferences"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(testing::Message() << "case " << i);
+        std::filesystem::remove(LanguageHelper::userLanguageFile());
+        if (c.file) writeFile(LanguageHelper::userLanguageFile(), *c.file);
+        kit::testing::ScopedEnv all("LC_ALL", c.all), messages("LC_MESSAGES", c.messages), lang("LANG", c.lang);
+        if (i == 0) {
+            launch();
+            KZWindowControllerManager::manager();
+            // Theme, language, the manager's language, and the six names of the IPC client.
+            EXPECT_EQ(env().distributedCenter().observerCount(), 9u);
+        } else {
+            env().makeProcessCenter("host")->post("user_language_change");
+            env().runUntilIdle();
+        }
+        EXPECT_EQ(BundleLanguage::currentLanguage(), c.language);
+        EXPECT_EQ(KZLocalizedString("偏好设置"), c.preferences);
+    }
     EXPECT_TRUE(env().log().contains("[WndCtrl] user language changed"));
 }
 

@@ -111,34 +111,59 @@ TEST_F(PowerBootTest, TextToolStartsAtLoginWhileEnabledAndIsLaunchedWhenNotRunni
     EXPECT_FALSE(fs::exists(agent(KZAIPowerBoot::kAIBundleIdentifier)));
 }
 
-TEST_F(PowerBootTest, ExistingFilesAreLeftAsTheyAre) {
+// An existing agent file stays as it is; an autostart entry that differs from this program's (an
+// earlier version's, a moved program's, one changed by hand) is written again, when a setting turns
+// start at login on and at every launch while it is on.
+TEST_F(PowerBootTest, ExistingAgentStaysAndADifferentAutostartEntryIsWrittenAgain) {
     const char* id = KZAIPowerBoot::kAIBundleIdentifier;
     env().workspace().addRunningApplication(id);
+    const std::string ours = expectedEntry(kit::paths::executableName(), execOf(kit::paths::executablePath()));
+    const std::string moved = expectedEntry("QuarnAI", "env \"/opt/old place/QuarnAI\"");
     struct Case {
+        const char* what;
         std::optional<std::string> agentBefore, entryBefore;
+        bool atLaunch;  // else by turning the status item on
+        bool on;        // start at login wanted
+        std::optional<std::string> entryAfter;
     };
     const Case cases[] = {
-        {"<plist>someone else's</plist>", "[Desktop Entry]\nHidden=true\n"},
-        {"<plist>someone else's</plist>", std::nullopt},
-        {std::nullopt, "[Desktop Entry]\nHidden=true\n"},
+        {"setting, both there", "<plist>someone else's</plist>", "[Desktop Entry]\nHidden=true\n", false, true, ours},
+        {"setting, agent only", "<plist>someone else's</plist>", std::nullopt, false, true, ours},
+        {"setting, moved program", std::nullopt, moved, false, true, ours},
+        {"launch, moved program", std::nullopt, moved, true, true, ours},
+        {"launch, entry missing", std::nullopt, std::nullopt, true, true, ours},
+        {"launch, entry is ours", std::nullopt, ours, true, true, ours},
+        {"launch, start at login off", std::nullopt, moved, true, false, moved},
+        {"launch, off and no entry", std::nullopt, std::nullopt, true, false, std::nullopt},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         settings().db_setShowAIStatusBarItem(false);
+        settings().db_setPowerBootShowAI(c.on);
+        if (c.atLaunch) settings().db_setShowAIStatusBarItem(true);
+        if (c.on && c.atLaunch) fs::remove(agent(id));
         if (c.agentBefore) writeFile(agent(id), *c.agentBefore);
         if (c.entryBefore) writeFile(entry(id), *c.entryBefore);
+        if (!c.entryBefore) fs::remove(entry(id));
         env().log().clear();
-        settings().db_setShowAIStatusBarItem(true);
+        if (c.atLaunch) {
+            KZAIPowerBoot::updateAutostartEntries();
+        } else {
+            settings().db_setShowAIStatusBarItem(true);
+        }
+        // An agent there stays as it was; the launch writes none, the setting writes a missing one.
         if (c.agentBefore) {
             EXPECT_EQ(readFile(agent(id)), *c.agentBefore);
-            EXPECT_FALSE(env().log().contains("setupQuarnAiHelperLaunchAgent"));
-        } else {
-            EXPECT_TRUE(kit::readPropertyListFile(agent(id)).ok());
         }
-        if (c.entryBefore) {
-            EXPECT_EQ(readFile(entry(id)), *c.entryBefore);
+        EXPECT_EQ(fs::exists(agent(id)), c.agentBefore || !c.atLaunch);
+        EXPECT_EQ(env().log().contains("setupQuarnAiHelperLaunchAgent"), !c.agentBefore && !c.atLaunch);
+        if (c.entryAfter) {
+            EXPECT_EQ(readFile(entry(id)), *c.entryAfter);
+            if (c.entryBefore != c.entryAfter) {
+                EXPECT_EQ(modeOf(entry(id)), 0600u);
+            }
         } else {
-            EXPECT_EQ(readFile(entry(id)),
-                      expectedEntry(kit::paths::executableName(), execOf(kit::paths::executablePath())));
+            EXPECT_FALSE(fs::exists(entry(id)));
         }
     }
 }

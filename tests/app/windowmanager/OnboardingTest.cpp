@@ -401,7 +401,7 @@ TEST_F(OnboardingTest, EveryTipAndDialogFitsItsTextInBothLanguages) {
             EXPECT_EQ(containsChinese(tip->detailLabel()->stringValue()), std::string(language) != "en");
             tip->endWindow();
         }
-        for (const std::string& text : {std::string(KZAIDocumentWindowController::kConfirmText),
+        for (const std::string& text : {KZLocalizedString(KZAIDocumentWindowController::kConfirmText),
                                         KZAIImageWindowController::confirmTextFor(
                                             "Quarterly report with a rather long name, final version 3.png")}) {
             SCOPED_TRACE(text);
