@@ -210,19 +210,31 @@ kit::Status writeFileAtomically(const std::filesystem::path& path, std::string_v
 }
 
 kit::Status moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to, mode_t mode) {
+    // The mode is set on the open file before it takes its place: once it is there, its path may
+    // already name something else (another user can swap a link in, in a folder shared with them).
+    const int source = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (source < 0) return kit::Error{errnoText("cannot read", from)};
+    if (::fchmod(source, mode) != 0) {
+        const std::string failure = errnoText("cannot set the mode of", from);
+        ::close(source);
+        return kit::Error{failure};
+    }
     if (::rename(from.c_str(), to.c_str()) == 0) {
-        if (::chmod(to.c_str(), mode) != 0) return kit::Error{errnoText("cannot set the mode of", to)};
+        ::close(source);
         return kit::Status::success();
     }
-    if (errno != EXDEV) return kit::Error{errnoText("cannot move a file to", to)};
+    if (errno != EXDEV) {
+        const std::string failure = errnoText("cannot move a file to", to);
+        ::close(source);
+        return kit::Error{failure};
+    }
     // Another file system: a whole copy beside the destination takes its place.
-    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source < 0) return kit::Error{errnoText("cannot read", from)};
     std::string temporary;
     const int fd = makeSiblingTemporary(to, temporary, mode);
     if (fd < 0) {
+        const std::string failure = errnoText("cannot create a file beside", to);
         ::close(source);
-        return kit::Error{errnoText("cannot create a file beside", to)};
+        return kit::Error{failure};
     }
     bool ok = true;
     char buffer[64 * 1024];

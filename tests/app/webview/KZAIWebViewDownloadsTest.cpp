@@ -1,9 +1,14 @@
 // Downloads, saved images, tool-window addresses and the open panel of the AI web view.
 
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -16,6 +21,20 @@
 #include "kit/ui/Panels.h"
 #include "kit/ui/Window.h"
 #include "tests/app/webview/WebViewTestSupport.h"
+
+// Runs right after each successful rename(2) of this process while set: what another user with
+// write access to the destination folder could do at that moment.
+std::function<void(const char* to)> gAfterRename;
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+    static const auto real = reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(RTLD_NEXT, "rename"));
+    const int result = real(from, to);
+    if (result == 0 && gAfterRename) {
+        const auto hook = gAfterRename;  // it may unset itself
+        hook(to);
+    }
+    return result;
+}
 
 namespace {
 
@@ -448,6 +467,23 @@ TEST_F(KZAIWebViewDownloadsTest, FolderIsMadePrivateAndMovesNeverLoseTheOldFile)
     ASSERT_TRUE(KZDownloadFolder::moveReplacing(env.root() / "new.txt", destination).ok());
     EXPECT_EQ(contents(destination), "fresh");
     EXPECT_EQ(mode(destination), 0600u);
+
+    // A link swapped in as soon as the file is in place: the file it names keeps its mode, and the
+    // moved file (now beside it) has the mode asked for.
+    const fs::path victim = env.root() / "victim.txt";
+    std::ofstream(victim) << "someone's";
+    fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+    gAfterRename = [&](const char* to) {
+        if (to != destination) return;
+        gAfterRename = nullptr;
+        fs::rename(destination, env.root() / "displaced.txt");
+        fs::create_symlink(victim, destination);
+    };
+    ASSERT_TRUE(KZDownloadFolder::writeFileAtomically(env.root() / "shared.txt", "shared").ok());
+    EXPECT_TRUE(KZDownloadFolder::moveReplacing(env.root() / "shared.txt", destination, 0644).ok());
+    gAfterRename = nullptr;
+    EXPECT_EQ(mode(victim), 0600u);
+    EXPECT_EQ(mode(env.root() / "displaced.txt"), 0644u);
 }
 
 }  // namespace
