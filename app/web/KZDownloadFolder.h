@@ -15,12 +15,17 @@
 #include <string>
 #include <string_view>
 
+#include "kit/base/FolderChain.h"
 #include "kit/base/Result.h"
 
 namespace KZDownloadFolder {
 
-// The folder, created (with its missing parents) when missing; made private when it exists with
-// wider permissions. An error when it cannot be made, or when it is not a folder of the user's.
+// The folder as the application lays it out: the home's caches, then the bundle identifier and
+// "downloads". The web engine stages its transfers inside it.
+kit::FolderChain chain();
+
+// The folder, checked with the one rule for the chain (kit/base/FolderChain.h): made when missing,
+// made private when it exists with wider permissions; an error saying why when it is refused.
 kit::Result<std::filesystem::path> ensure();
 
 // A name from a page or a server as one file name: "/", "\" and control characters become "_",

@@ -357,13 +357,29 @@ TEST_F(KZAIWebViewDownloadsTest, DownloadReportsFollowTheirStartTime) {
     EXPECT_EQ(takeReports(), (std::vector<std::string>{"24008 " + address, "24008 " + address,
                                                        "24010 " + address + ";500;NSURLErrorDomain;-1001"}));
 
-    // An error page from the server is no file: no panel, nothing kept.
+    // An error page from the server is no file, and a file that cannot be kept (the download
+    // folder refused) is not the user's either: no panel, nothing kept, a failure reported.
     const std::size_t panels = backend().savePanelsRun;
+    env.advance(0.25);
     page().requestNavigation("https://files.test/gone.pdf");
+    env.advance(0.25);
     web.downloads().finish(*web.downloads().lastTask(), "<h1>Not Found</h1>", "gone.pdf", 404);
     env.runUntilIdle();
-    EXPECT_EQ(backend().savePanelsRun, panels);
     EXPECT_FALSE(fs::exists(downloads() / "gone.pdf"));
+    fs::remove_all(downloads());
+    fs::create_directories(env.root() / "elsewhere");
+    fs::create_directory_symlink(env.root() / "elsewhere", downloads());
+    page().requestNavigation("https://files.test/kept.pdf");
+    env.advance(0.5);
+    web.downloads().finish(*web.downloads().lastTask(), "%PDF", "kept.pdf");
+    env.runUntilIdle();
+    EXPECT_EQ(backend().savePanelsRun, panels);
+    EXPECT_TRUE(fs::is_empty(env.root() / "elsewhere"));
+    EXPECT_EQ(takeReports(),
+              (std::vector<std::string>{"24008 " + address, "24010 " + address + ";250;NSURLErrorDomain;-1011",
+                                        "24008 " + address, "24010 " + address + ";500;NSURLErrorDomain;-3000"}));
+    EXPECT_TRUE(env.log().contains("no download folder: cannot use " + downloads().string() + " as a private folder"))
+        << ::testing::PrintToString(env.log().lines());
     // Every session was released.
     EXPECT_EQ(view->activeDownloadCount(), 0u);
 }
@@ -451,6 +467,13 @@ TEST_F(KZAIWebViewDownloadsTest, FolderIsMadePrivateAndMovesNeverLoseTheOldFile)
     EXPECT_EQ(*folder, downloads());
     EXPECT_EQ(mode(bundle), 0700u);
     EXPECT_EQ(mode(downloads()), 0700u);
+
+    // The caches reached through a link the user made: the same folder, the same rule.
+    const fs::path caches = env.home() / "Library/Caches";
+    fs::rename(caches, env.root() / "my-caches");
+    fs::create_directory_symlink(env.root() / "my-caches", caches);
+    ASSERT_TRUE(KZDownloadFolder::ensure().ok());
+    EXPECT_TRUE(fs::is_directory(env.root() / "my-caches/com.morvane.QuarnAIAssistant/downloads"));
 
     // A link in its place is refused, not followed.
     fs::remove_all(downloads());
