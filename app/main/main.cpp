@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
     // light or dark appearance while that setting says to follow the system.
     KZAppearanceFollower::start();
     HXReport::startFileLog(HXReport::defaultFilePath());
+    KZDownloadFolder::removeStaleFiles();
 
     auto delegate = std::make_shared<AppDelegate>();
     AppDelegate::setCurrent(delegate);

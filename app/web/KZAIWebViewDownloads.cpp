@@ -17,6 +17,7 @@
 #include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/Workspace.h"
+#include "kit/ui/Application.h"
 #include "kit/ui/Panels.h"
 #include "kit/ui/Window.h"
 #include "kit/web/Url.h"
@@ -332,10 +333,22 @@ void KZAIWebView::savePanelWithFileName(const std::string& fileName, const std::
     panel->nameFieldStringValue = fileName;
     panelDidBegin();
     std::weak_ptr<KZAIWebView> weak = std::static_pointer_cast<KZAIWebView>(shared_from_this());
-    auto completion = [weak, panel, fileName, tempPath, handler = std::move(handler)](kit::ModalResponse response) {
+    // Offered: no clean-up (of this instance or another) removes it until the panel ends.
+    auto offered = std::make_shared<KZDownloadFolder::OfferedFile>(tempPath);
+    auto completion = [weak, panel, fileName, tempPath, offered,
+                       handler = std::move(handler)](kit::ModalResponse response) {
         auto self = weak.lock();
         if (self) self->panelDidEnd();
-        if (response != kit::ModalResponses::OK) return;  // the file stays in the download folder
+        const auto& application = kit::Application::shared();
+        const bool quitting = application.isTerminationRequestPending() || application.isTerminationRequested();
+        if (response == kit::ModalResponses::Cancel && !quitting) {
+            // The user does not want it: it does not wait for good. (A panel that went with its
+            // window or with the application leaves it waiting; the clean-up at a later start
+            // takes it.)
+            std::error_code ignored;
+            std::filesystem::remove(tempPath, ignored);
+        }
+        if (response != kit::ModalResponses::OK) return;
         kit::logf("[WebView] savePanelWithFileName, fileName: %s, Click OK", fileName.c_str());
         const std::filesystem::path chosen = panel->url();
         // A place the user chose: the mode the user's files get there, not the private one.

@@ -1,6 +1,7 @@
 #include "app/web/KZDownloadFolder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,9 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "app/core/KZBundleInfo.h"
 #include "kit/base/FolderChain.h"
+#include "kit/base/Log.h"
 #include "kit/base/Paths.h"
 #include "kit/base/Utf8.h"
 
@@ -103,6 +106,34 @@ kit::FolderChain chain() {
 }
 
 kit::Result<std::filesystem::path> ensure() { return kit::ensureFolderChain(chain()); }
+
+OfferedFile::OfferedFile(const std::filesystem::path& path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) {
+    if (fd_ >= 0) ::flock(fd_, LOCK_SH | LOCK_NB);
+}
+
+OfferedFile::~OfferedFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void removeStaleFiles() {
+    constexpr std::time_t kKeptFor = 24 * 60 * 60;
+    auto folder = ensure();
+    if (!folder) return;
+    const std::time_t now = std::time(nullptr);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(*folder, error)) {
+        struct stat info {};
+        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (now - info.st_mtime <= kKeptFor) continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        // A panel (of this instance or another) that still offers it holds it.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0)
+            kit::logf("[Download] removed %s: it waited more than a day for a save panel", entry.path().c_str());
+        ::close(fd);
+    }
+}
 
 std::string sanitizedFileName(std::string_view name) {
     std::string out;
