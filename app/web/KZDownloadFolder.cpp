@@ -117,7 +117,7 @@ OfferedFile::~OfferedFile() {
 }
 
 void removeStaleFiles() {
-    constexpr std::time_t kKeptFor = 24 * 60 * 60;
+    constexpr std::time_t kKeptFor = std::time_t{24} * 60 * 60;
     auto folder = ensure();
     if (!folder) return;
     const std::time_t now = std::time(nullptr);

@@ -114,7 +114,8 @@ struct WebKitDownloadService::Transfer {
     }
 };
 
-WebKitDownloadService::WebKitDownloadService(FolderChain downloadFolder) : staging_(downloadFolder.inside(".staging")) {
+WebKitDownloadService::WebKitDownloadService(const FolderChain& downloadFolder)
+    : staging_(downloadFolder.inside(".staging")) {
     removeSharedLeftovers();
     // Left by runs that ended without cleaning up (a crash, a kill). A running instance holds
     // the lock of its folder, whatever PID namespace it runs in, so a folder whose lock can be

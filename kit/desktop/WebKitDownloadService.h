@@ -27,7 +27,7 @@ namespace kit::desktop {
 
 class WebKitDownloadService final : public DownloadService {
 public:
-    explicit WebKitDownloadService(FolderChain downloadFolder);
+    explicit WebKitDownloadService(const FolderChain& downloadFolder);
     ~WebKitDownloadService() override;
 
     void startDownload(const std::shared_ptr<DownloadTask>& task) override;

@@ -26,6 +26,7 @@
 // write access to the destination folder could do at that moment.
 std::function<void(const char* to)> gAfterRename;
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): stands in for libc's own
 extern "C" int rename(const char* from, const char* to) noexcept {
     static const auto real = reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(RTLD_NEXT, "rename"));
     const int result = real(from, to);
@@ -373,9 +374,9 @@ TEST_F(KZAIWebViewDownloadsTest, WaitingFilesKeepTheirOwnFilesAndPanelsTakeTurns
     std::vector<std::string> left;
     kit::RunLoop::main().postAfter(1, [&] {
         EXPECT_TRUE(view->isShowPanel());
-        age(downloads() / "report (5).pdf", 25 * 3600);
-        age(downloads() / "report (6).pdf", 23 * 3600);
-        age(downloads() / "offered.pdf", 48 * 3600);
+        age(downloads() / "report (5).pdf", std::time_t{25} * 3600);
+        age(downloads() / "report (6).pdf", std::time_t{23} * 3600);
+        age(downloads() / "offered.pdf", std::time_t{48} * 3600);
         env.log().clear();
         KZDownloadFolder::removeStaleFiles();
         for (const auto& entry : fs::directory_iterator(downloads())) left.push_back(entry.path().filename());
