@@ -143,6 +143,7 @@ TEST_F(DownloadTest, TransfersAreStagedWhereOnlyTheUserReachesAndRunningInstance
     };
     std::vector<Case> cases = {
         {"a chain of the user's own", {scratch / "caches", "app/downloads"}, "s.pdf", true},
+        {"a name of 255 bytes", {scratch / "caches", "app/downloads"}, longName(255), true},
         {"a name of 400 bytes", {scratch / "caches", "app/downloads"}, longName(400), true},
         {"the caches a link to the user's own folder", {scratch / "linked-caches", "app/downloads"}, "s.pdf", true},
         {"the application's folder a link", {scratch / "caches", "linked-app/downloads"}, "s.pdf", false},
