@@ -22,6 +22,7 @@
 #include "app/core/KZBundleInfo.h"
 #include "app/core/KZCoreHooks.h"
 #include "app/ui/KZAppearanceFollower.h"
+#include "app/web/KZDownloadFolder.h"
 #include "app/windows/KZWindowControllerManager.h"
 #include "frameworks/HXReport.h"
 #include "kit/base/Log.h"
@@ -141,7 +142,7 @@ int main(int argc, char** argv) {
         kit::logf("[AppDelegate] cannot start: %s", status.error().c_str());
         return 1;
     }
-    if (auto web = kit::desktop::installWebEngine(); !web)
+    if (auto web = kit::desktop::installWebEngine(KZDownloadFolder::chain()); !web)
         kit::logf("[AppDelegate] no web engine: %s", web.error().c_str());
     if (!kit::desktop::setDefaultWindowIcon("kz_app_icon"))
         kit::logLine("[AppDelegate] the application icon is missing from the resources");
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
     // light or dark appearance while that setting says to follow the system.
     KZAppearanceFollower::start();
     HXReport::startFileLog(HXReport::defaultFilePath());
+    KZDownloadFolder::removeStaleFiles();
 
     auto delegate = std::make_shared<AppDelegate>();
     AppDelegate::setCurrent(delegate);

@@ -179,7 +179,9 @@ protected:
 private:
     friend class KZAIWebViewBridge;
     friend class KZAIWebViewDownloadSession;
-    void URLSessionDidFinishDownloadingTo(const kit::DownloadTask& task, const std::filesystem::path& location);
+    // Why the file could not be placed for the user, or nothing when a panel offers it.
+    std::optional<kit::WebError> URLSessionDidFinishDownloadingTo(const kit::DownloadTask& task,
+                                                                  const std::filesystem::path& location);
     void URLSessionDidComplete(const kit::DownloadTask& task, const std::optional<kit::WebError>& error);
     void _reportWebViewDidStartDownloadImage(long length);
     void _reportWebViewDidEndDownloadImage(long length, bool written);

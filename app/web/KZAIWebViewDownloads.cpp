@@ -17,6 +17,7 @@
 #include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/Workspace.h"
+#include "kit/ui/Application.h"
 #include "kit/ui/Panels.h"
 #include "kit/ui/Window.h"
 #include "kit/web/Url.h"
@@ -83,12 +84,13 @@ public:
     explicit KZAIWebViewDownloadSession(std::weak_ptr<KZAIWebView> view) : view_(std::move(view)) {}
 
     void downloadDidFinishDownloadingTo(kit::DownloadTask& task, const std::filesystem::path& location) override {
-        if (auto view = view_.lock()) view->URLSessionDidFinishDownloadingTo(task, location);
+        if (auto view = view_.lock()) placementError_ = view->URLSessionDidFinishDownloadingTo(task, location);
     }
     void downloadDidComplete(kit::DownloadTask& task, const std::optional<kit::WebError>& error) override {
         auto view = view_.lock();
         if (!view) return;
-        view->URLSessionDidComplete(task, error);
+        // A transfer whose file the user cannot get is a failed download.
+        view->URLSessionDidComplete(task, error ? error : placementError_);
         // Released on a later turn: this call is still running on it.
         std::weak_ptr<KZAIWebView> weak = view;
         const KZAIWebViewDownloadSession* self = this;
@@ -104,6 +106,7 @@ public:
 
 private:
     std::weak_ptr<KZAIWebView> view_;
+    std::optional<kit::WebError> placementError_;
 };
 
 // ---- Classification ----------------------------------------------------------------------------------
@@ -274,38 +277,40 @@ void KZAIWebView::__downloadWithURL(const std::string& url) {
     kit::DownloadTask::start(std::move(request), session);
 }
 
-void KZAIWebView::URLSessionDidFinishDownloadingTo(const kit::DownloadTask& task, const std::filesystem::path& location) {
+std::optional<kit::WebError> KZAIWebView::URLSessionDidFinishDownloadingTo(const kit::DownloadTask& task,
+                                                                           const std::filesystem::path& location) {
     kit::logf("[WebView] didFinishDownloadingToURL, location: %s", fileSystemPathText(location).c_str());
+    const std::string& url = task.originalRequest().url;
     const auto& response = task.response();
     if (response && response->statusCode >= 400) {
         // The server's error page is not the file the user asked for.
         kit::logf("[WebView] didFinishDownloadingToURL: the server answered %d, nothing saved", response->statusCode);
-        return;
+        return kit::WebError{kit::kURLErrorDomain, kit::kURLErrorBadServerResponse,
+                             "the server answered " + std::to_string(response->statusCode), url};
     }
     const std::string suggested = response ? response->suggestedFilename : std::string();
     // A name whose escapes do not decode is used as received.
     const std::string fileName =
         KZDownloadFolder::sanitizedFileName(KZDownloadFolder::removingPercentEncoding(suggested).value_or(suggested));
+    const auto notPlaced = [&](const std::string& why) {
+        kit::logf("[WebView] didFinishDownloadingToURL: %s", why.c_str());
+        return kit::WebError{kit::kURLErrorDomain, kit::kURLErrorCannotCreateFile,
+                             "cannot keep " + fileName + ": " + why, url};
+    };
     auto folder = KZDownloadFolder::ensure();
-    if (!folder) {
-        kit::logf("[WebView] didFinishDownloadingToURL: no download folder: %s", folder.error().c_str());
-        return;
-    }
+    if (!folder) return notPlaced("no download folder: " + folder.error());
     // A file of its own while it waits ("report (2).pdf" beside a waiting "report.pdf"); the panel
     // still proposes the server's name.
     auto destination = KZDownloadFolder::reserveFreeName(
         *folder, [&](int attempt) { return KZDownloadFolder::numberedName(fileName, attempt); });
-    if (!destination) {
-        kit::logf("[WebView] didFinishDownloadingToURL: %s", destination.error().c_str());
-        return;
-    }
+    if (!destination) return notPlaced(destination.error());
     if (auto status = KZDownloadFolder::moveReplacing(location, *destination); !status) {
-        kit::logf("[WebView] didFinishDownloadingToURL: %s", status.error().c_str());
         std::error_code ignored;
         std::filesystem::remove(*destination, ignored);
-        return;
+        return notPlaced(status.error());
     }
     savePanelWithFileName(fileName, *destination);
+    return std::nullopt;
 }
 
 void KZAIWebView::URLSessionDidComplete(const kit::DownloadTask&, const std::optional<kit::WebError>& error) {
@@ -328,10 +333,22 @@ void KZAIWebView::savePanelWithFileName(const std::string& fileName, const std::
     panel->nameFieldStringValue = fileName;
     panelDidBegin();
     std::weak_ptr<KZAIWebView> weak = std::static_pointer_cast<KZAIWebView>(shared_from_this());
-    auto completion = [weak, panel, fileName, tempPath, handler = std::move(handler)](kit::ModalResponse response) {
+    // Offered: no clean-up (of this instance or another) removes it until the panel ends.
+    auto offered = std::make_shared<KZDownloadFolder::OfferedFile>(tempPath);
+    auto completion = [weak, panel, fileName, tempPath, offered,
+                       handler = std::move(handler)](kit::ModalResponse response) {
         auto self = weak.lock();
         if (self) self->panelDidEnd();
-        if (response != kit::ModalResponses::OK) return;  // the file stays in the download folder
+        const auto& application = kit::Application::shared();
+        const bool quitting = application.isTerminationRequestPending() || application.isTerminationRequested();
+        if (response == kit::ModalResponses::Cancel && !quitting) {
+            // The user does not want it: it does not wait for good. (A panel that went with its
+            // window or with the application leaves it waiting; the clean-up at a later start
+            // takes it.)
+            std::error_code ignored;
+            std::filesystem::remove(tempPath, ignored);
+        }
+        if (response != kit::ModalResponses::OK) return;
         kit::logf("[WebView] savePanelWithFileName, fileName: %s, Click OK", fileName.c_str());
         const std::filesystem::path chosen = panel->url();
         // A place the user chose: the mode the user's files get there, not the private one.

@@ -1,6 +1,7 @@
 #include "app/web/KZDownloadFolder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,40 +9,23 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "app/core/KZBundleInfo.h"
+#include "kit/base/FolderChain.h"
+#include "kit/base/Log.h"
 #include "kit/base/Paths.h"
-#include "kit/base/PrivateFiles.h"
+#include "kit/base/Utf8.h"
 
 namespace KZDownloadFolder {
 
 namespace {
 
-constexpr std::size_t kMaxNameBytes = 255;
+constexpr std::size_t kMaxNameBytes = kit::kMaxFileNameBytes;
 constexpr std::size_t kMaxKeptExtensionBytes = 32;
 
 std::string errnoText(const char* what, const std::filesystem::path& path) {
     return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
-}
-
-// A folder above ours, made (0700) when missing; it must be a folder.
-kit::Status ensureFolder(const std::filesystem::path& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT) return kit::Error{errnoText("cannot look at", path)};
-        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return kit::Error{errnoText("cannot create", path)};
-        if (::lstat(path.c_str(), &info) != 0) return kit::Error{errnoText("cannot look at", path)};
-    }
-    if (!S_ISDIR(info.st_mode)) return kit::Error{path.string() + " is not a folder"};
-    return kit::Status::success();
-}
-
-// The length of the UTF-8 prefix of at most `limit` bytes that ends on a character boundary.
-std::size_t utf8Prefix(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) return text.size();
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return end;
 }
 
 bool isValidUtf8(std::string_view text) {
@@ -98,7 +82,8 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 
 // A new temporary file beside `path` with the given mode; -1 on failure (errno set).
 int makeSiblingTemporary(const std::filesystem::path& path, std::string& temporary, mode_t mode = 0600) {
-    temporary = (path.parent_path() / ("." + path.filename().string().substr(0, 64) + ".XXXXXX")).string();
+    const std::string name = path.filename().string();
+    temporary = (path.parent_path() / ("." + name.substr(0, kit::utf8PrefixLength(name, 64)) + ".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
     if (fd >= 0) ::fchmod(fd, mode);
     return fd;
@@ -115,19 +100,39 @@ kit::Status finishTemporary(int fd, const std::string& temporary, const std::fil
 
 }  // namespace
 
-kit::Result<std::filesystem::path> ensure() {
-    const std::filesystem::path library = kit::paths::home() / "Library";
-    const std::filesystem::path caches = library / "Caches";
-    const std::filesystem::path bundle = caches / KZBundleInfo::kBundleIdentifier;
-    const std::filesystem::path downloads = bundle / "downloads";
-    for (const auto& folder : {library, caches}) {
-        if (auto status = ensureFolder(folder); !status) return kit::Error{status.error()};
+kit::FolderChain chain() {
+    return {kit::paths::home() / "Library" / "Caches",
+            std::filesystem::path(KZBundleInfo::kBundleIdentifier) / "downloads"};
+}
+
+kit::Result<std::filesystem::path> ensure() { return kit::ensureFolderChain(chain()); }
+
+OfferedFile::OfferedFile(const std::filesystem::path& path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) {
+    if (fd_ >= 0) ::flock(fd_, LOCK_SH | LOCK_NB);
+}
+
+OfferedFile::~OfferedFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void removeStaleFiles() {
+    constexpr std::time_t kKeptFor = std::time_t{24} * 60 * 60;
+    auto folder = ensure();
+    if (!folder) return;
+    const std::time_t now = std::time(nullptr);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(*folder, error)) {
+        struct stat info {};
+        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (now - info.st_mtime <= kKeptFor) continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        // A panel (of this instance or another) that still offers it holds it.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0)
+            kit::logf("[Download] removed %s: it waited more than a day for a save panel", entry.path().c_str());
+        ::close(fd);
     }
-    // Ours: the user's alone, never a link.
-    for (const auto& folder : {bundle, downloads}) {
-        if (auto status = kit::ensureOwnFolder(folder); !status) return kit::Error{status.error()};
-    }
-    return downloads;
 }
 
 std::string sanitizedFileName(std::string_view name) {
@@ -142,17 +147,7 @@ std::string sanitizedFileName(std::string_view name) {
     std::size_t end = out.size();
     while (begin < end && strip(out[begin])) ++begin;
     while (end > begin && strip(out[end - 1])) --end;
-    out = out.substr(begin, end - begin);
-    if (out.size() > kMaxNameBytes) {
-        const std::size_t dot = out.rfind('.');
-        const std::size_t extensionBytes = dot == std::string::npos ? 0 : out.size() - dot;
-        if (extensionBytes > 0 && extensionBytes <= kMaxKeptExtensionBytes) {
-            const std::string extension = out.substr(dot);
-            out = out.substr(0, utf8Prefix(out, kMaxNameBytes - extensionBytes)) + extension;
-        } else {
-            out = out.substr(0, utf8Prefix(out, kMaxNameBytes));
-        }
-    }
+    out = kit::fittedFileName(std::string_view(out).substr(begin, end - begin));
     return out.empty() ? "download" : out;
 }
 
@@ -183,7 +178,7 @@ std::string numberedName(const std::string& name, int attempt) {
     const std::string number = " (" + std::to_string(attempt) + ")";
     std::string stem = hasExtension ? name.substr(0, dot) : name;
     const std::size_t room = kMaxNameBytes - extension.size() - number.size();
-    stem.resize(utf8Prefix(stem, room));
+    stem.resize(kit::utf8PrefixLength(stem, room));
     return stem + number + extension;
 }
 
@@ -210,19 +205,31 @@ kit::Status writeFileAtomically(const std::filesystem::path& path, std::string_v
 }
 
 kit::Status moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to, mode_t mode) {
+    // The mode is set on the open file before it takes its place: once it is there, its path may
+    // already name something else (another user can swap a link in, in a folder shared with them).
+    const int source = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (source < 0) return kit::Error{errnoText("cannot read", from)};
+    if (::fchmod(source, mode) != 0) {
+        const std::string failure = errnoText("cannot set the mode of", from);
+        ::close(source);
+        return kit::Error{failure};
+    }
     if (::rename(from.c_str(), to.c_str()) == 0) {
-        if (::chmod(to.c_str(), mode) != 0) return kit::Error{errnoText("cannot set the mode of", to)};
+        ::close(source);
         return kit::Status::success();
     }
-    if (errno != EXDEV) return kit::Error{errnoText("cannot move a file to", to)};
+    if (errno != EXDEV) {
+        const std::string failure = errnoText("cannot move a file to", to);
+        ::close(source);
+        return kit::Error{failure};
+    }
     // Another file system: a whole copy beside the destination takes its place.
-    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source < 0) return kit::Error{errnoText("cannot read", from)};
     std::string temporary;
     const int fd = makeSiblingTemporary(to, temporary, mode);
     if (fd < 0) {
+        const std::string failure = errnoText("cannot create a file beside", to);
         ::close(source);
-        return kit::Error{errnoText("cannot create a file beside", to)};
+        return kit::Error{failure};
     }
     bool ok = true;
     char buffer[64 * 1024];

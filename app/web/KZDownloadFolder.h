@@ -15,13 +15,35 @@
 #include <string>
 #include <string_view>
 
+#include "kit/base/FolderChain.h"
 #include "kit/base/Result.h"
 
 namespace KZDownloadFolder {
 
-// The folder, created (with its missing parents) when missing; made private when it exists with
-// wider permissions. An error when it cannot be made, or when it is not a folder of the user's.
+// The folder as the application lays it out: the home's caches, then the bundle identifier and
+// "downloads". The web engine stages its transfers inside it.
+kit::FolderChain chain();
+
+// The folder, checked with the one rule for the chain (kit/base/FolderChain.h): made when missing,
+// made private when it exists with wider permissions; an error saying why when it is refused.
 kit::Result<std::filesystem::path> ensure();
+
+// A waiting file that a save panel offers: held (a shared flock) while the object lives, so that
+// no clean-up, of this instance or of another, removes it meanwhile.
+class OfferedFile {
+public:
+    explicit OfferedFile(const std::filesystem::path& path);
+    ~OfferedFile();
+    OfferedFile(const OfferedFile&) = delete;
+    OfferedFile& operator=(const OfferedFile&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// Removes the waiting files older than a day that no panel offers (files that never got a panel:
+// the view went away, too many panels were up), each with a log line. Run once at start.
+void removeStaleFiles();
 
 // A name from a page or a server as one file name: "/", "\" and control characters become "_",
 // leading and trailing blanks and dots go, at most 255 bytes (the extension kept, UTF-8 not cut

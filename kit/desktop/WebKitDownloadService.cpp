@@ -1,7 +1,11 @@
 #include "kit/desktop/WebKitDownloadService.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdlib>
@@ -12,10 +16,9 @@
 #include <system_error>
 
 #include "kit/base/Log.h"
-#include "kit/base/Paths.h"
 #include "kit/base/PrivateFiles.h"
-#include "kit/base/ProcessInfo.h"
 #include "kit/base/RunLoop.h"
+#include "kit/base/Utf8.h"
 #include "kit/desktop/WebKitConversions.h"
 #include "kit/desktop/WebKitErrors.h"
 #include "kit/desktop/WebKitGlue.h"
@@ -25,50 +28,35 @@ namespace kit::desktop {
 
 namespace {
 
-// A name the server suggested, made safe as one file name in our folder.
+// What WebKit adds to the destination's name while it writes.
+constexpr std::string_view kPartialSuffix = ".wkdownload";
+
+// A name the server suggested, made safe as one file name in our folder, short enough for one
+// while it is written.
 std::string safeFileName(const char* suggested) {
     std::string name = suggested ? suggested : "";
     for (char& c : name) {
         if (c == '/' || c == '\0') c = '_';
     }
+    name = fittedFileName(name, kMaxFileNameBytes - kPartialSuffix.size());
     if (name.empty() || name == "." || name == "..") name = "download";
     return name;
 }
 
-std::filesystem::path defaultStagingRoot() {
-    const std::string& bundle = process::bundleIdentifier();
-    return paths::home() / "Library" / "Caches" / (bundle.empty() ? std::string("kit") : bundle) / "downloads" /
-           ".staging";
+// "<number>.XXXXXX": a run's staging folder. Whether it is still in use is for its lock to say.
+bool isRunFolderName(const std::string& name) {
+    std::size_t digits = 0;
+    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+    return digits > 0 && name.size() == digits + 7 && name[digits] == '.';
 }
 
-// "<pid>.XXXXXX" of a process that no longer runs.
-bool isLeftover(const std::string& name) {
-    char* end = nullptr;
-    const long pid = std::strtol(name.c_str(), &end, 10);
-    if (end == name.c_str() || *end != '.' || pid <= 0) return false;
-    if (pid == ::getpid()) return false;
-    return kit::process::processHasEnded(pid);
-}
-
-// The root and the folders above it up to the home's caches, each the user's own and no link.
-Status ensureStagingRoot(const std::filesystem::path& root) {
-    const std::filesystem::path caches = paths::home() / "Library" / "Caches";
-    std::vector<std::filesystem::path> chain;
-    for (auto folder = root; !folder.empty() && folder != caches && folder != folder.parent_path();
-         folder = folder.parent_path()) {
-        chain.push_back(folder);
-        if (folder.parent_path() == caches) break;
-    }
-    if (chain.empty() || chain.back().parent_path() != caches) {
-        // A root elsewhere: only itself is checked; its parents must exist.
-        chain = {root};
-    } else if (auto made = createPrivateFolders(caches); !made) {
-        return made;
-    }
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (auto status = ensureOwnFolder(*it); !status) return status;
-    }
-    return Status::success();
+// "QuarnAI-Downloads-<number>", the staging folders of earlier versions in the shared temporary
+// folder, and nothing else.
+bool isSharedLeftoverName(const std::string& name) {
+    static constexpr std::string_view kPrefix = "QuarnAI-Downloads-";
+    if (name.size() <= kPrefix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0) return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(kPrefix.size()), name.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -126,32 +114,36 @@ struct WebKitDownloadService::Transfer {
     }
 };
 
-WebKitDownloadService::WebKitDownloadService() : WebKitDownloadService(defaultStagingRoot()) {}
-
-WebKitDownloadService::WebKitDownloadService(std::filesystem::path stagingRoot) : stagingRoot_(std::move(stagingRoot)) {
+WebKitDownloadService::WebKitDownloadService(const FolderChain& downloadFolder)
+    : staging_(downloadFolder.inside(".staging")) {
     removeSharedLeftovers();
-    // Left by runs that ended without cleaning up. Only inside a root that is the user's alone:
-    // removal never follows a link out of it.
+    // Left by runs that ended without cleaning up (a crash, a kill). A running instance holds
+    // the lock of its folder, whatever PID namespace it runs in, so a folder whose lock can be
+    // taken is nobody's. Only inside a root that passes the rule: removal never follows a link.
+    auto root = ensureFolderChain(staging_);
+    if (!root) return;
     std::error_code error;
-    if (!std::filesystem::is_directory(std::filesystem::symlink_status(stagingRoot_, error)) ||
-        !ensureStagingRoot(stagingRoot_)) {
-        return;
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(stagingRoot_, error)) {
-        if (!isLeftover(entry.path().filename().string())) continue;
-        std::error_code ignored;
-        std::filesystem::remove_all(entry.path(), ignored);
+    for (const auto& entry : std::filesystem::directory_iterator(*root, error)) {
+        if (!isRunFolderName(entry.path().filename().string())) continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            std::error_code ignored;
+            std::filesystem::remove_all(entry.path(), ignored);
+            logf("[Download] removed the staging folder of an earlier run: %s", entry.path().c_str());
+        }
+        ::close(fd);
     }
 }
 
 void WebKitDownloadService::removeSharedLeftovers() {
-    // Earlier versions staged in "<temp>/QuarnAI-Downloads-<pid>". Only real folders of this
-    // user's go; anything else there (another user's folder, a link) stays untouched.
+    // Only real folders of this user's with the exact old name go; anything else there (another
+    // user's folder, a link, a name that merely looks alike) stays untouched.
     std::error_code error;
     const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
     if (error) return;
     for (const auto& entry : std::filesystem::directory_iterator(temporary, error)) {
-        if (entry.path().filename().string().rfind("QuarnAI-Downloads-", 0) != 0) continue;
+        if (!isSharedLeftoverName(entry.path().filename().string())) continue;
         struct stat info {};
         if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
         std::error_code ignored;
@@ -160,17 +152,38 @@ void WebKitDownloadService::removeSharedLeftovers() {
 }
 
 Result<std::filesystem::path> WebKitDownloadService::runFolder() {
+    // The chain is checked before every transfer: it may have changed since the last one.
+    auto root = ensureFolderChain(staging_);
+    if (!root) return Error{root.error()};
     if (!folder_.empty()) {
         // Still ours: a folder made with mkdtemp that only this user can reach.
         if (auto status = ensureOwnFolder(folder_)) return folder_;
-        folder_.clear();
+        releaseRunFolder();
     }
-    if (auto status = ensureStagingRoot(stagingRoot_); !status) return Error{status.error()};
-    std::string pattern = (stagingRoot_ / (std::to_string(::getpid()) + ".XXXXXX")).string();
-    if (!::mkdtemp(pattern.data()))
-        return Error{"cannot create a staging folder: " + std::string(std::strerror(errno))};
-    folder_ = pattern;
-    return folder_;
+    // Locked for as long as this service runs; a folder removed by another instance's clean-up
+    // between its making and its locking is made anew.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::string pattern = (*root / (std::to_string(::getpid()) + ".XXXXXX")).string();
+        if (!::mkdtemp(pattern.data()))
+            return Error{"cannot create a staging folder: " + std::string(std::strerror(errno))};
+        const int fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat info {};
+        if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &info) == 0 && info.st_nlink > 0) {
+            folder_ = pattern;
+            folderLock_ = fd;
+            return folder_;
+        }
+        if (fd >= 0) ::close(fd);
+    }
+    return Error{"cannot lock a staging folder in " + root->string()};
+}
+
+void WebKitDownloadService::releaseRunFolder() {
+    std::error_code ignored;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+    folder_.clear();
+    if (folderLock_ >= 0) ::close(folderLock_);
+    folderLock_ = -1;
 }
 
 WebKitDownloadService::~WebKitDownloadService() {
@@ -184,8 +197,7 @@ WebKitDownloadService::~WebKitDownloadService() {
         });
     }
     transfers_.clear();
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+    releaseRunFolder();
 }
 
 void WebKitDownloadService::startDownload(const std::shared_ptr<DownloadTask>& task) {

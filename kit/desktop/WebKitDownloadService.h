@@ -1,14 +1,15 @@
 #pragma once
 // Downloads through WebKit (WebKitDownload), in the shared website data store's context so that
-// they carry the pages' cookies. Each transfer writes to a folder of its own inside this run's
-// staging folder, "<staging root>/<pid>.XXXXXX", which only the user can reach: the root is
-// refused (and nothing is downloaded) when it or a folder above it up to the home's caches is a
-// link or another user's. The task's delegate gets the file there when it finishes and moves it
-// away. Staging folders that earlier runs left (a crash, a kill) are removed when the service
-// starts, and so are this user's own folders that earlier versions staged in the shared
-// temporary folder. A transfer that receives
-// nothing for the request's timeout interval is stopped and completes with a time-out error.
-// Everything is reported on the main loop.
+// they carry the pages' cookies. The application names its download folder; transfers are staged
+// in "<download folder>/.staging/<pid>.XXXXXX", this run's folder, locked (flock) while the service
+// lives, each transfer in a folder of its own there. The chain is checked with the one rule for
+// folder chains (kit/base/FolderChain.h) before each transfer; when it is refused nothing is
+// downloaded and the task completes with an error saying why. The task's delegate gets the file
+// when it finishes and moves it away. Run folders whose lock nobody holds (a crash, a kill) are
+// removed when the service starts, and so are this user's "QuarnAI-Downloads-<number>" folders
+// that earlier versions staged in the shared temporary folder. A transfer that receives nothing
+// for the request's timeout interval is stopped and completes with a time-out error. Everything
+// is reported on the main loop.
 
 #include <webkit2/webkit2.h>
 
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 
+#include "kit/base/FolderChain.h"
 #include "kit/base/Lifetime.h"
 #include "kit/base/Result.h"
 #include "kit/web/Download.h"
@@ -25,9 +27,7 @@ namespace kit::desktop {
 
 class WebKitDownloadService final : public DownloadService {
 public:
-    // The default root is "Library/Caches/<bundle identifier>/downloads/.staging" in the home.
-    WebKitDownloadService();
-    explicit WebKitDownloadService(std::filesystem::path stagingRoot);
+    explicit WebKitDownloadService(const FolderChain& downloadFolder);
     ~WebKitDownloadService() override;
 
     void startDownload(const std::shared_ptr<DownloadTask>& task) override;
@@ -42,9 +42,12 @@ private:
     // This run's staging folder, made on first use; empty with an error when it cannot be.
     Result<std::filesystem::path> runFolder();
     void removeSharedLeftovers();
+    // This run's folder removed and its lock let go.
+    void releaseRunFolder();
 
-    std::filesystem::path stagingRoot_;
+    FolderChain staging_;
     std::filesystem::path folder_;
+    int folderLock_ = -1;
     std::map<std::uint64_t, std::unique_ptr<Transfer>> transfers_;
     // Expires with the service: tasks it posted check it.
     Lifetime lifetime_;

@@ -70,12 +70,12 @@ std::unique_ptr<Installation>& installation() {
 
 }  // namespace
 
-Status installWebEngine() {
+Status installWebEngine(const FolderChain& downloadFolder) {
     if (installation()) return Status::success();
     if (!isInstalled()) return Error{"the desktop backend is not installed (call kit::desktop::install() first)"};
     auto state = std::make_unique<Installation>();
     state->factory = std::make_shared<WebKitEngineFactory>();
-    state->downloads = std::make_shared<WebKitDownloadService>();
+    state->downloads = std::make_shared<WebKitDownloadService>(downloadFolder);
     state->previousFactory = WebEngineFactory::current();
     state->previousDownloads = DownloadService::current();
     chooseRenderingPath();

@@ -1,11 +1,13 @@
 #pragma once
 // The web engine of the desktop backend: WebKitGTK behind kit/web's engine seam. Call
-// installWebEngine() on the main thread after kit::desktop::install(); from then on web views
-// show real pages, downloads go through WebKit, and the shared website data store keeps its
-// cookies and storage in home/Library/Application Support/QuarnAI/WebData.
+// installWebEngine() on the main thread after kit::desktop::install(), with the application's
+// download folder (downloads are staged inside it); from then on web views show real pages,
+// downloads go through WebKit, and the shared website data store keeps its cookies and storage
+// in home/Library/Application Support/QuarnAI/WebData.
 
 #include <string>
 
+#include "kit/base/FolderChain.h"
 #include "kit/base/Result.h"
 
 typedef struct _GtkWidget GtkWidget;  // NOLINT(bugprone-reserved-identifier): GTK's own tag, declared ahead
@@ -16,7 +18,7 @@ class WebView;
 
 namespace kit::desktop {
 
-Status installWebEngine();
+Status installWebEngine(const FolderChain& downloadFolder);
 // Puts the previous engine factory and download service back; web views made since keep their
 // engines.
 void uninstallWebEngine();

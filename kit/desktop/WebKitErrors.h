@@ -14,10 +14,8 @@ namespace kit::desktop {
 // NSURLErrorDomain codes beyond those of WebError.h.
 inline constexpr long kURLErrorUnknown = -1;
 inline constexpr long kURLErrorUnsupportedURL = -1002;
-inline constexpr long kURLErrorBadServerResponse = -1011;
 inline constexpr long kURLErrorFileDoesNotExist = -1100;
 inline constexpr long kURLErrorSecureConnectionFailed = -1200;
-inline constexpr long kURLErrorCannotCreateFile = -3000;
 // WebKitErrorDomain codes.
 inline constexpr long kWebKitErrorCannotShowMIMEType = 100;
 inline constexpr long kWebKitErrorCannotShowURL = 101;

@@ -1,7 +1,9 @@
 #include "kit/ui/ImageDecoders.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <png.h>
 
@@ -320,6 +322,19 @@ void countNode(xmlNodePtr node, xmlDocPtr doc, int nesting, EmbeddedCount& count
     }
 }
 
+// A declaration that names an outside resource (a file, a pipe, an address) is noted and left
+// undeclared, so that nothing can read it; the document is refused after parsing.
+void refuseExternalEntity(void* context, const xmlChar* name, int type, const xmlChar* publicId,
+                          const xmlChar* systemId, xmlChar* content) {
+    auto* parser = static_cast<xmlParserCtxtPtr>(context);
+    if (publicId || systemId || type == XML_EXTERNAL_GENERAL_PARSED_ENTITY ||
+        type == XML_EXTERNAL_GENERAL_UNPARSED_ENTITY || type == XML_EXTERNAL_PARAMETER_ENTITY) {
+        *static_cast<bool*>(parser->_private) = true;
+        return;
+    }
+    xmlSAX2EntityDecl(context, name, type, publicId, systemId, content);
+}
+
 void countDocument(std::string_view bytes, int nesting, EmbeddedCount& count) {
     if (nesting > kMaximumNesting) {
         count.failure = "documents nested too deeply";
@@ -329,13 +344,29 @@ void countDocument(std::string_view bytes, int nesting, EmbeddedCount& count) {
         count.failure = "compressed document";
         return;
     }
-    // Entities are expanded as the renderer expands them (within the parser's own limits); nothing
-    // is fetched from the network.
-    xmlDocPtr doc =
-        xmlReadMemory(bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), INT32_MAX)), nullptr, nullptr,
-                      XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (!doc) {
-        count.failure = "not a well-formed document";
+    // Nothing outside the bytes is ever read: no external subset, no external entity (a document
+    // declaring one is refused), no network. Internal entities stay references in the tree and are
+    // expanded where attribute values are read, as the renderer expands them.
+    xmlParserCtxtPtr parser =
+        xmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), INT32_MAX)));
+    if (!parser) {
+        count.failure = "no memory";
+        return;
+    }
+    bool external = false;
+    parser->_private = &external;
+    parser->sax->entityDecl = refuseExternalEntity;
+    parser->sax->externalSubset = nullptr;
+    parser->sax->resolveEntity = [](void*, const xmlChar*, const xmlChar*) -> xmlParserInputPtr { return nullptr; };
+    xmlCtxtUseOptions(parser, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    xmlParseDocument(parser);
+    xmlDocPtr doc = parser->myDoc;
+    parser->myDoc = nullptr;
+    const bool wellFormed = parser->wellFormed != 0;
+    xmlFreeParserCtxt(parser);
+    if (external || !wellFormed || !doc) {
+        count.failure = external ? "a document naming an outside resource" : "not a well-formed document";
+        if (doc) xmlFreeDoc(doc);
         return;
     }
     countNode(xmlDocGetRootElement(doc), doc, nesting, count);

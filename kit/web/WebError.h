@@ -17,7 +17,9 @@ inline constexpr long kURLErrorCannotFindHost = -1003;
 inline constexpr long kURLErrorCannotConnectToHost = -1004;
 inline constexpr long kURLErrorNetworkConnectionLost = -1005;
 inline constexpr long kURLErrorNotConnectedToInternet = -1009;
+inline constexpr long kURLErrorBadServerResponse = -1011;
 inline constexpr long kURLErrorServerCertificateUntrusted = -1202;
+inline constexpr long kURLErrorCannotCreateFile = -3000;
 // WebKitErrorDomain codes.
 inline constexpr long kWebKitErrorFrameLoadInterruptedByPolicyChange = 102;
 // WKErrorDomain codes.

@@ -187,7 +187,8 @@ class PageActions(unittest.TestCase):
             self.assertTrue((folder / "sample (2).pdf").exists(), "the second file was lost")
             xdotool("key", "Escape")
             self.wait_dialog_gone(second)
-            self.assertTrue((folder / "sample (2).pdf").exists())
+            # Cancelled: the file that waited for it goes with it.
+            wait_until(lambda: not (folder / "sample (2).pdf").exists(), "the cancelled file to go")
 
     def test_links_planted_in_the_shared_temporary_folder_are_left_alone(self):
         # Another user's folder in a shared, sticky temporary folder, under the name the staging
@@ -223,7 +224,7 @@ class PageActions(unittest.TestCase):
                 xdotool("key", "Escape")
                 self.wait_dialog_gone(dialog)
                 s.app.stop()
-                self.assertTrue(waiting.exists())
+                self.assertFalse(waiting.exists(), "the cancelled file stayed")
             self.assertEqual(precious.read_text(), "the user's own file")
             self.assertEqual(sorted(victim.iterdir()), [precious])
             self.assertEqual(sorted(planted.iterdir()), sorted(links))

@@ -1,9 +1,14 @@
+#include <fcntl.h>
 #include <glib.h>
 #include <libsoup/soup.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -14,6 +19,7 @@
 
 #include "AppUiTestSupport.h"
 #include "frameworks/KZImageLoader.h"
+#include "kit/ui/ImageDecoders.h"
 #include "kit/ui/ImageView.h"
 
 namespace {
@@ -551,6 +557,53 @@ TEST_F(ImageLoaderTest, HostilePicturesStayWithinTheMemoryBudget) {
             EXPECT_EQ(view->image().pixelAt(5, 5), kit::Color::black());
         }
     }
+}
+
+// A picture names a local file or pipe through its document type: the check returns without
+// opening it (a pipe nobody writes to would hold the image worker for good).
+TEST_F(ImageLoaderTest, DocumentsNamingLocalFilesAreCheckedWithoutOpeningThem) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("svg-entities-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path file = folder / "secret.txt";
+    const fs::path pipe = folder / "pipe";
+    std::ofstream(file) << "secret";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_OPEN | IN_ACCESS), 0);
+    const std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg"><text>&x;</text></svg>)";
+    struct Case {
+        std::string document;
+        bool refused;
+    };
+    const std::string pipeUrl = "file://" + pipe.string();
+    const Case cases[] = {
+        {"<!DOCTYPE svg [<!ENTITY x SYSTEM \"file://" + file.string() + "\">]>" + svg, true},
+        {"<!DOCTYPE svg [<!ENTITY x SYSTEM \"" + pipeUrl + "\">]>" + svg, true},
+        {"<!DOCTYPE svg [<!ENTITY x SYSTEM \"/proc/self/fd/0\">]>" + svg, true},
+        {"<!DOCTYPE svg [<!ENTITY % p SYSTEM \"" + pipeUrl + "\"> %p;]><svg/>", true},
+        {"<!DOCTYPE svg [<!ENTITY x PUBLIC \"-//x\" \"" + pipeUrl + "\">]>" + svg, true},
+        // The usual document type names a subset outside: shown, the subset never read.
+        {"<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" \"" + pipeUrl + "\"><svg/>", false},
+        {"<!DOCTYPE svg SYSTEM \"file://" + file.string() + "\"><svg/>", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.document);
+        auto check = std::async(std::launch::async,
+                                [&] { return kit::imagedecode::checkSvgEmbeddedPictures(c.document, 1 << 20); });
+        if (check.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+            ADD_FAILURE() << "the check waits on the pipe";
+            ::close(::open(pipe.c_str(), O_WRONLY));  // lets it go
+        }
+        const auto status = check.get();
+        EXPECT_EQ(!status, c.refused) << (status ? "" : status.error());
+        char events[4096];
+        EXPECT_LE(::read(watch, events, sizeof events), 0) << "a file in the folder was opened";
+    }
+    ::close(watch);
+    fs::remove_all(folder);
 }
 
 TEST_F(ImageLoaderTest, PicturesAreDecodedAtTheSizeShownAndSharedPerAddressAndSize) {

@@ -1,9 +1,14 @@
 // Downloads, saved images, tool-window addresses and the open panel of the AI web view.
 
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -16,6 +21,21 @@
 #include "kit/ui/Panels.h"
 #include "kit/ui/Window.h"
 #include "tests/app/webview/WebViewTestSupport.h"
+
+// Runs right after each successful rename(2) of this process while set: what another user with
+// write access to the destination folder could do at that moment.
+std::function<void(const char* to)> gAfterRename;
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): stands in for libc's own
+extern "C" int rename(const char* from, const char* to) noexcept {
+    static const auto real = reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(RTLD_NEXT, "rename"));
+    const int result = real(from, to);
+    if (result == 0 && gAfterRename) {
+        const auto hook = gAfterRename;  // it may unset itself
+        hook(to);
+    }
+    return result;
+}
 
 namespace {
 
@@ -217,10 +237,12 @@ TEST_F(KZAIWebViewDownloadsTest, ImagesTakeTheirIndexWhenAskedForAndSaveWithTheU
         EXPECT_EQ(shown.nameFieldStringValue, step.expectedName);
         const fs::path cached = downloads() / step.expectedName;
         const fs::path saved = chosen / step.expectedName;
-        EXPECT_EQ(fs::exists(cached), !step.save);
+        EXPECT_FALSE(fs::exists(cached));  // moved where the user chose, or gone with its cancelled panel
         EXPECT_EQ(fs::exists(saved), step.save);
-        EXPECT_EQ(contents(step.save ? saved : cached), std::string("ABC").append(step.address == kPngData ? "DEF" : ""));
-        EXPECT_EQ(mode(step.save ? saved : cached), step.savedMode);
+        if (step.save) {
+            EXPECT_EQ(contents(saved), std::string("ABC").append(step.address == kPngData ? "DEF" : ""));
+            EXPECT_EQ(mode(saved), step.savedMode);
+        }
         EXPECT_EQ(env.workspace().openedURLs(),
                   step.save ? std::vector<std::string>{"file://" + chosen.string()} : std::vector<std::string>{});
     }
@@ -271,30 +293,61 @@ TEST_F(KZAIWebViewDownloadsTest, ServerNamesStayInsideThePrivateFolder) {
         {"100%.pdf", "100%.pdf"},    // the escape does not decode: as received
         {"%FF%FE.txt", "%FF%FE.txt"},  // not UTF-8 once decoded: as received
     };
+    // Each panel stays up a second, then is cancelled: what waits while it is offered, and what
+    // is left after. (The page is never ready here: no error view reloads it meanwhile.)
+    view->setShowsErrorViewIfAIWebReadyTimeout(false);
+    backend().panelsStayUpFor = 1;
+    struct Offered {
+        std::string name, contents;
+        unsigned mode = 0;
+        bool leftAfter = true;
+    };
+    const auto offer = [&](const std::string& suggested) {
+        Offered seen;
+        ui.scriptSavePanel(ModalResponses::Cancel);
+        kit::RunLoop::main().postAfter(0.5, [&] {
+            if (backend().panelsShown.empty()) return;
+            seen.name = backend().panelsShown.back().nameFieldStringValue;
+            seen.contents = contents(downloads() / seen.name);
+            seen.mode = mode(downloads() / seen.name);
+        });
+        page().requestNavigation("https://files.test/get.pdf");
+        web.downloads().finish(*web.downloads().lastTask(), "%PDF-1.4", suggested);
+        env.advance(2);
+        env.runUntilIdle();
+        seen.leftAfter = fs::exists(downloads() / seen.name);
+        return seen;
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.suggested);
-        ui.scriptSavePanel(ModalResponses::Cancel);
-        page().requestNavigation("https://files.test/get.pdf");
-        web.downloads().finish(*web.downloads().lastTask(), "%PDF-1.4", c.suggested);
-        env.runUntilIdle();
-        ASSERT_FALSE(backend().panelsShown.empty());
-        EXPECT_EQ(backend().panelsShown.back().nameFieldStringValue, c.stored);
-        EXPECT_EQ(contents(downloads() / c.stored), "%PDF-1.4");
-        EXPECT_EQ(mode(downloads() / c.stored), 0600u);
+        const Offered seen = offer(c.suggested);
+        EXPECT_EQ(seen.name, c.stored);
+        EXPECT_EQ(seen.contents, "%PDF-1.4");
+        EXPECT_EQ(seen.mode, 0600u);
+        EXPECT_FALSE(seen.leftAfter);
     }
-    // Nothing escaped the folder, and nothing but the files is in it.
+    // Nothing escaped the folder, and nothing is left in it.
     EXPECT_FALSE(fs::exists(downloads().parent_path() / "x"));
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(downloads())) files += entry.is_regular_file() ? 1 : 0;
-    EXPECT_EQ(files, 9u);  // ".." and "" both became "download": the second waits as "download (2)"
+    EXPECT_TRUE(fs::is_empty(downloads()));
 
-    // Long names keep their extension and fit a file name.
-    const std::string longName = KZDownloadFolder::sanitizedFileName(std::string(300, 'n') + ".pdf");
-    EXPECT_EQ(longName.size(), 255u);
-    EXPECT_EQ(longName.substr(251), ".pdf");
-    std::string chinese;
-    for (int i = 0; i < 100; ++i) chinese += "\xE6\x96\x87";
-    EXPECT_EQ(KZDownloadFolder::sanitizedFileName(chinese).size(), 255u);  // 85 whole characters
+    // Names longer than a file name may be, in Chinese and in Latin letters, are cut (not inside
+    // a character) keeping their extension, and offered.
+    for (const std::string unit : {"\xE6\x96\x87", "n"}) {
+        for (const std::size_t bytes : {254, 255, 256, 400}) {
+            std::string name;
+            while (name.size() + unit.size() <= bytes - 4) name += unit;
+            name += std::string(bytes - 4 - name.size(), 'n') + ".pdf";
+            SCOPED_TRACE(std::to_string(bytes) + " bytes, " + unit);
+            const Offered seen = offer(name);
+            const std::string& offered = seen.name;
+            ASSERT_GT(offered.size(), 4u);
+            EXPECT_EQ(offered.size(), bytes <= 255 ? bytes : 255 - (unit.size() == 3 ? 2 : 0));
+            EXPECT_TRUE(g_utf8_validate(offered.c_str(), static_cast<gssize>(offered.size()), nullptr));
+            EXPECT_EQ(offered.substr(offered.size() - 4), ".pdf");
+            EXPECT_EQ(name.compare(0, offered.size() - 4, offered, 0, offered.size() - 4), 0);
+            EXPECT_EQ(seen.contents, "%PDF-1.4");
+        }
+    }
 }
 
 TEST_F(KZAIWebViewDownloadsTest, WaitingFilesKeepTheirOwnFilesAndPanelsTakeTurns) {
@@ -330,12 +383,37 @@ TEST_F(KZAIWebViewDownloadsTest, WaitingFilesKeepTheirOwnFilesAndPanelsTakeTurns
     std::map<std::string, std::string> waiting;
     for (const auto& entry : fs::directory_iterator(downloads()))
         waiting[entry.path().filename()] = contents(entry.path());
-    EXPECT_EQ(waiting, (std::map<std::string, std::string>{{"report (3).pdf", "%PDF 3"},
-                                                           {"report (4).pdf", "%PDF 4"},
-                                                           {"report (5).pdf", "%PDF 5"},
-                                                           {"report (6).pdf", "%PDF 6"},
-                                                           {"report (7).pdf", "%PDF 7"}}));
+    // The cancelled ones went with their panels; those that never got one wait.
+    EXPECT_EQ(waiting, (std::map<std::string, std::string>{
+                           {"report (5).pdf", "%PDF 5"}, {"report (6).pdf", "%PDF 6"}, {"report (7).pdf", "%PDF 7"}}));
     EXPECT_EQ(KZDownloadFolder::numberedName(std::string(251, 'n') + ".pdf", 12).size(), 255u);
+
+    // At the next start, those older than a day go, each with a log line, unless a panel (of
+    // this instance or another) still offers them.
+    const auto age = [](const fs::path& path, std::time_t seconds) {
+        const timespec times[2] = {{std::time(nullptr) - seconds, 0}, {std::time(nullptr) - seconds, 0}};
+        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    };
+    backend().panelsStayUpFor = 100;
+    ui.scriptSavePanel(ModalResponses::Cancel);
+    std::vector<std::string> left;
+    kit::RunLoop::main().postAfter(1, [&] {
+        EXPECT_TRUE(view->isShowPanel());
+        age(downloads() / "report (5).pdf", std::time_t{25} * 3600);
+        age(downloads() / "report (6).pdf", std::time_t{23} * 3600);
+        age(downloads() / "offered.pdf", std::time_t{48} * 3600);
+        env.log().clear();
+        KZDownloadFolder::removeStaleFiles();
+        for (const auto& entry : fs::directory_iterator(downloads())) left.push_back(entry.path().filename());
+    });
+    page().requestNavigation("https://files.test/offered.pdf");
+    web.downloads().finish(*web.downloads().lastTask(), "%PDF offered", "offered.pdf");
+    env.advance(2);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"offered.pdf", "report (6).pdf", "report (7).pdf"}));
+    EXPECT_EQ(env.log().count("it waited more than a day for a save panel"), 1u);
+    EXPECT_TRUE(env.log().contains("report (5).pdf"));
+    env.advance(200);
 }
 
 TEST_F(KZAIWebViewDownloadsTest, DownloadReportsFollowTheirStartTime) {
@@ -363,13 +441,29 @@ TEST_F(KZAIWebViewDownloadsTest, DownloadReportsFollowTheirStartTime) {
     EXPECT_EQ(takeReports(), (std::vector<std::string>{"24008 " + address, "24008 " + address,
                                                        "24010 " + address + ";500;NSURLErrorDomain;-1001"}));
 
-    // An error page from the server is no file: no panel, nothing kept.
+    // An error page from the server is no file, and a file that cannot be kept (the download
+    // folder refused) is not the user's either: no panel, nothing kept, a failure reported.
     const std::size_t panels = backend().savePanelsRun;
+    env.advance(0.25);
     page().requestNavigation("https://files.test/gone.pdf");
+    env.advance(0.25);
     web.downloads().finish(*web.downloads().lastTask(), "<h1>Not Found</h1>", "gone.pdf", 404);
     env.runUntilIdle();
-    EXPECT_EQ(backend().savePanelsRun, panels);
     EXPECT_FALSE(fs::exists(downloads() / "gone.pdf"));
+    fs::remove_all(downloads());
+    fs::create_directories(env.root() / "elsewhere");
+    fs::create_directory_symlink(env.root() / "elsewhere", downloads());
+    page().requestNavigation("https://files.test/kept.pdf");
+    env.advance(0.5);
+    web.downloads().finish(*web.downloads().lastTask(), "%PDF", "kept.pdf");
+    env.runUntilIdle();
+    EXPECT_EQ(backend().savePanelsRun, panels);
+    EXPECT_TRUE(fs::is_empty(env.root() / "elsewhere"));
+    EXPECT_EQ(takeReports(),
+              (std::vector<std::string>{"24008 " + address, "24010 " + address + ";250;NSURLErrorDomain;-1011",
+                                        "24008 " + address, "24010 " + address + ";500;NSURLErrorDomain;-3000"}));
+    EXPECT_TRUE(env.log().contains("no download folder: cannot use " + downloads().string() + " as a private folder"))
+        << ::testing::PrintToString(env.log().lines());
     // Every session was released.
     EXPECT_EQ(view->activeDownloadCount(), 0u);
 }
@@ -458,6 +552,13 @@ TEST_F(KZAIWebViewDownloadsTest, FolderIsMadePrivateAndMovesNeverLoseTheOldFile)
     EXPECT_EQ(mode(bundle), 0700u);
     EXPECT_EQ(mode(downloads()), 0700u);
 
+    // The caches reached through a link the user made: the same folder, the same rule.
+    const fs::path caches = env.home() / "Library/Caches";
+    fs::rename(caches, env.root() / "my-caches");
+    fs::create_directory_symlink(env.root() / "my-caches", caches);
+    ASSERT_TRUE(KZDownloadFolder::ensure().ok());
+    EXPECT_TRUE(fs::is_directory(env.root() / "my-caches/com.morvane.QuarnAIAssistant/downloads"));
+
     // A link in its place is refused, not followed.
     fs::remove_all(downloads());
     fs::create_directories(env.root() / "elsewhere");
@@ -473,6 +574,23 @@ TEST_F(KZAIWebViewDownloadsTest, FolderIsMadePrivateAndMovesNeverLoseTheOldFile)
     ASSERT_TRUE(KZDownloadFolder::moveReplacing(env.root() / "new.txt", destination).ok());
     EXPECT_EQ(contents(destination), "fresh");
     EXPECT_EQ(mode(destination), 0600u);
+
+    // A link swapped in as soon as the file is in place: the file it names keeps its mode, and the
+    // moved file (now beside it) has the mode asked for.
+    const fs::path victim = env.root() / "victim.txt";
+    std::ofstream(victim) << "someone's";
+    fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+    gAfterRename = [&](const char* to) {
+        if (to != destination) return;
+        gAfterRename = nullptr;
+        fs::rename(destination, env.root() / "displaced.txt");
+        fs::create_symlink(victim, destination);
+    };
+    ASSERT_TRUE(KZDownloadFolder::writeFileAtomically(env.root() / "shared.txt", "shared").ok());
+    EXPECT_TRUE(KZDownloadFolder::moveReplacing(env.root() / "shared.txt", destination, 0644).ok());
+    gAfterRename = nullptr;
+    EXPECT_EQ(mode(victim), 0600u);
+    EXPECT_EQ(mode(env.root() / "displaced.txt"), 0644u);
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "WebTestSupport.h"
 #include "kit/base/Paths.h"
 #include "kit/desktop/WebKitDownloadService.h"
+#include "kit/desktop/WebKitErrors.h"
 #include "kit/web/Download.h"
 
 namespace kit::testing {
@@ -100,53 +102,104 @@ TEST_F(DownloadTest, ACancelledOrSilentTransferCompletesWithTheMatchingError) {
     EXPECT_EQ(silent->error->code, kURLErrorTimedOut);
 }
 
-TEST_F(DownloadTest, TransfersAreStagedWhereOnlyTheUserReaches) {
+// A long CJK name of `bytes` bytes, ending in ".pdf".
+std::string longName(std::size_t bytes) {
+    std::string name;
+    while (name.size() + 3 <= bytes - 4) name += "\xE6\x96\x87";
+    return name + std::string(bytes - 4 - name.size(), 'n') + ".pdf";
+}
+
+TEST_F(DownloadTest, TransfersAreStagedWhereOnlyTheUserReachesAndRunningInstancesKeepTheirFolders) {
     namespace fs = std::filesystem;
-    server.route(
-        "/files/s",
-        TestServer::Response{
-            200, "application/pdf", "%PDF staged", {{"Content-Disposition", "attachment; filename=\"s.pdf\""}}});
     const auto modeOf = [](const fs::path& path) {
         struct stat info {};
         return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0u;
     };
     const fs::path scratch = fs::temp_directory_path() / ("desktopweb-staging-" + std::to_string(::getpid()));
     fs::remove_all(scratch);
-    fs::create_directories(scratch / "elsewhere");
-    // Left by a run that has ended (no process has that id), and one of this run.
-    const fs::path root = scratch / "root";
-    fs::create_directories(root / "4194999.aaaaaa" / "1");
-    fs::create_directories(root / (std::to_string(::getpid()) + ".bbbbbb"));
+    for (const char* folder : {"caches", "elsewhere", "real-caches", "others"})
+        fs::create_directories(scratch / folder);
+    std::ofstream(scratch / "a-file") << "not a folder";
+    fs::create_directory_symlink(scratch / "real-caches", scratch / "linked-caches");
+    fs::create_directories(scratch / "caches" / "linked-app");
+    fs::create_directory_symlink(scratch / "elsewhere", scratch / "caches" / "linked-app" / "downloads");
+    const bool othersMade = ::chown((scratch / "others").c_str(), 65534, 65534) == 0;
+    // Left by runs that have ended (nobody holds their lock), whatever their number, and folders
+    // that are no run's.
+    const fs::path root = scratch / "caches" / "app" / "downloads" / ".staging";
+    for (const std::string& name :
+         std::vector<std::string>{"4194999.aaaaaa", std::to_string(::getpid()) + ".bbbbbb", "notes", "12.abc"})
+        fs::create_directories(root / name / "1");
+    const fs::path temporary = fs::temp_directory_path();
+    fs::create_directories(temporary / "QuarnAI-Downloads-4194999");
+    fs::create_directories(temporary / "QuarnAI-Downloads-mine-backup");
+    std::ofstream(temporary / "QuarnAI-Downloads-mine-backup" / "thesis.tex") << "mine";
+
     struct Case {
-        const char* name;
-        bool linkedRoot;  // the root is a link to another folder
+        const char* what;
+        FolderChain folder;
+        std::string name;
         bool delivered;
     };
-    for (const Case c : {Case{"a root of the user's own", false, true}, Case{"a root that is a link", true, false}}) {
-        SCOPED_TRACE(c.name);
-        const fs::path used = c.linkedRoot ? scratch / "linked" : root;
-        if (c.linkedRoot) fs::create_directory_symlink(scratch / "elsewhere", used);
+    std::vector<Case> cases = {
+        {"a chain of the user's own", {scratch / "caches", "app/downloads"}, "s.pdf", true},
+        {"a name of 255 bytes", {scratch / "caches", "app/downloads"}, longName(255), true},
+        {"a name of 400 bytes", {scratch / "caches", "app/downloads"}, longName(400), true},
+        {"the caches a link to the user's own folder", {scratch / "linked-caches", "app/downloads"}, "s.pdf", true},
+        {"the application's folder a link", {scratch / "caches", "linked-app/downloads"}, "s.pdf", false},
+        {"the caches a file", {scratch / "a-file", "app/downloads"}, "s.pdf", false},
+    };
+    if (othersMade)
+        cases.push_back({"the caches another user's", {scratch / "others", "app/downloads"}, "s.pdf", false});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.route("/files/s",
+                     TestServer::Response{200,
+                                          "application/pdf",
+                                          "%PDF staged",
+                                          {{"Content-Disposition", "attachment; filename=\"" + c.name + "\""}}});
         auto previous = DownloadService::current();
-        DownloadService::install(std::make_shared<desktop::WebKitDownloadService>(used));
+        DownloadService::install(std::make_shared<desktop::WebKitDownloadService>(c.folder));
+        const int requests = server.count("/files/s");
         auto delegate = std::make_shared<RecordingDownloadDelegate>();
         DownloadTask::start(UrlRequest(server.url("/files/s")), delegate);
         ASSERT_TRUE(waitFor([&] { return delegate->completed; }));
-        EXPECT_EQ(!delegate->error, c.delivered);
+        EXPECT_EQ(!delegate->error, c.delivered) << (delegate->error ? delegate->error->description() : "");
         if (c.delivered) {
             EXPECT_EQ(delegate->contents, "%PDF staged");
-            // <root>/<pid>.XXXXXX/<task>/s.pdf, each folder 0700.
+            const std::string staged = delegate->location.filename().string();
+            ASSERT_GT(staged.size(), 4u);
+            EXPECT_LE(staged.size(), 255u);
+            EXPECT_EQ(staged.substr(staged.size() - 4), ".pdf");
+            EXPECT_EQ(c.name.substr(0, staged.size() - 4), staged.substr(0, staged.size() - 4));
+            // <download folder>/.staging/<pid>.XXXXXX/<task>/<name>, each folder of ours 0700.
             const fs::path run = delegate->location.parent_path().parent_path();
-            EXPECT_EQ(run.parent_path(), root);
+            EXPECT_EQ(run.parent_path(), c.folder.path() / ".staging");
             EXPECT_EQ(run.filename().string().rfind(std::to_string(::getpid()) + ".", 0), 0u);
-            EXPECT_EQ(modeOf(run), 0700u);
-            EXPECT_EQ(modeOf(root), 0700u);
+            for (const auto& folder : {run, run.parent_path(), c.folder.path()}) EXPECT_EQ(modeOf(folder), 0700u);
+            // Another instance starting meanwhile, in a PID namespace of its own, leaves this
+            // run's folder alone.
+            const std::string command = std::string("unshare --pid --fork ") + QUARN_SECOND_INSTANCE_HELPER + " '" +
+                                        c.folder.userFolder.string() + "' '" + c.folder.ownFolders.string() + "'";
+            EXPECT_EQ(std::system(command.c_str()), 0) << command;
+            EXPECT_TRUE(fs::is_directory(run));
+        } else {
+            EXPECT_EQ(delegate->error->code, kURLErrorCannotCreateFile);
+            EXPECT_EQ(server.count("/files/s"), requests) << "nothing is downloaded";
         }
         DownloadService::install(previous);  // the service goes, and its run's folder with it
-        EXPECT_EQ(fs::exists(delegate->location.parent_path().parent_path()), false);
+        if (c.delivered) {
+            EXPECT_FALSE(fs::exists(delegate->location.parent_path().parent_path()));
+        }
         EXPECT_TRUE(fs::is_empty(scratch / "elsewhere"));
     }
     EXPECT_FALSE(fs::exists(root / "4194999.aaaaaa"));
-    EXPECT_TRUE(fs::exists(root / (std::to_string(::getpid()) + ".bbbbbb")));
+    EXPECT_FALSE(fs::exists(root / (std::to_string(::getpid()) + ".bbbbbb")));
+    EXPECT_TRUE(fs::exists(root / "notes" / "1"));
+    EXPECT_TRUE(fs::exists(root / "12.abc" / "1"));
+    EXPECT_FALSE(fs::exists(temporary / "QuarnAI-Downloads-4194999"));
+    EXPECT_TRUE(fs::exists(temporary / "QuarnAI-Downloads-mine-backup" / "thesis.tex"));
+    fs::remove_all(temporary / "QuarnAI-Downloads-mine-backup");
     fs::remove_all(scratch);
 }
 

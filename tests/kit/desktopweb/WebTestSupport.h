@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "kit/base/Paths.h"
 #include "kit/base/Value.h"
 #include "kit/desktop/Desktop.h"
 #include "kit/desktop/WebKitEngine.h"
@@ -252,7 +253,7 @@ protected:
         }
         auto status = desktop::install();
         ASSERT_TRUE(status.ok()) << status.error();
-        auto web = desktop::installWebEngine();
+        auto web = desktop::installWebEngine({paths::home() / "Library/Caches", "desktopweb/downloads"});
         ASSERT_TRUE(web.ok()) << web.error();
     }
 
