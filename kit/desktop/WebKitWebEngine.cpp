@@ -271,7 +271,10 @@ void WebKitWebEngine::loadRequest(const UrlRequest& request) {
 }
 
 void WebKitWebEngine::reload() {
+    // A reload re-issues the request of the page shown, with that request's time limit.
+    cancelTimeout();
     startLoad([this] { webkit_web_view_reload(widget_.get()); });
+    armTimeout(pageTimeout_, view_.url());
 }
 
 void WebKitWebEngine::stopLoading() {
@@ -306,6 +309,7 @@ void WebKitWebEngine::loadDidStart() {
 }
 
 void WebKitWebEngine::armTimeout(double seconds, const std::string& url) {
+    askedTimeout_ = seconds;
     if (seconds <= 0) return;
     timeoutNavigation_ = 0;
     timeoutTask_ = RunLoop::main().postAfter(seconds, [this, alive = lifetime_.watch(), url] {
@@ -323,6 +327,7 @@ void WebKitWebEngine::cancelTimeout() {
     timeoutTask_ = 0;
     timeoutNavigation_ = 0;
     timedOut_ = false;
+    askedTimeout_.reset();
 }
 
 // ---- Scripts -------------------------------------------------------------------------------
@@ -542,15 +547,23 @@ gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitP
 void WebKitWebEngine::onLoadChanged(WebKitLoadEvent event) {
     loadDidStart();
     switch (event) {
-        case WEBKIT_LOAD_STARTED:
+        case WEBKIT_LOAD_STARTED: {
             navigation_ = nextNavigation_++;
-            // The timer of the load asked for last belongs to the first navigation that starts.
+            // The timer of the load asked for last belongs to the first navigation that starts; a
+            // navigation the page starts itself has the time limit of a request made without one.
+            if (!askedTimeout_) {
+                const char* uri = webkit_web_view_get_uri(widget_.get());
+                armTimeout(UrlRequest().timeoutInterval, uri ? uri : "");
+            }
+            pageTimeout_ = *askedTimeout_;
+            askedTimeout_.reset();
             if (timeoutTask_ && !timeoutNavigation_) timeoutNavigation_ = navigation_;
             navigationActive_ = true;
             navigationFailed_ = false;
             certificateError_.reset();
             view_.engineDidStartProvisionalNavigation(backendBadge(), navigation_);
             break;
+        }
         case WEBKIT_LOAD_REDIRECTED:
             if (navigationActive_) view_.engineDidReceiveServerRedirect(backendBadge(), navigation_);
             break;
