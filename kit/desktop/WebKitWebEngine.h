@@ -20,6 +20,9 @@
 //     navigator.userAgent. It cannot reach what WebKit builds without the page process's hooks:
 //     the handshake of a WebSocket and navigator.userAgent inside a worker (dedicated, shared or
 //     service) carry the stand-in, which is the agent with the refused bytes percent-escaped;
+//   - pages scale with the desktop's font resolution (WebKit zooms them by it), text and form
+//     controls alike: controls are given the font size WebKit gives them at 96 dpi, which the zoom
+//     then scales, instead of one that has the resolution in it already;
 //   - element full screen stays on in WebKit (with it off WebKitGTK 2.50 crashes when a page
 //     opens a window); a page whose configuration does not allow it is refused when it asks;
 //   - right clicks: the page shows its context menu only when the web view takes the click
@@ -91,7 +94,7 @@ private:
 
     void connectSignals();
     void applyPreferences();
-    void cancelFontResolutionZoom();
+    void sizeControlsForPageZoom();
     void scriptDidFinish(std::uint64_t scriptId, ScriptResult result);
     void armTimeout(double seconds, const std::string& url);
     void cancelTimeout();
