@@ -175,19 +175,36 @@ WebKitWebEngine::WebKitWebEngine(WebView& view, const WebViewConfiguration& conf
     gtk_container_add(GTK_CONTAINER(parking_.get()), widget);
 
     connectSignals();
-    cancelFontResolutionZoom();
+    sizeControlsForPageZoom();
     viewGeometryDidChange();
 }
 
-// WebKitGTK zooms every page by the desktop's font resolution over 96 dpi (GTK's Xft.dpi times
-// GDK_DPI_SCALE). Kit's own views draw text at one pixel per point whatever that resolution, and
-// pages are kept at one CSS pixel per point with them: the device scale alone makes them sharp
-// on a HiDPI screen, so a resolution that folds the scale in once (Xft.dpi 192 with GDK_SCALE=2)
-// or takes it out twice (GDK_DPI_SCALE=0.5 as well, with no Xft.dpi) leaves them the same size.
-void WebKitWebEngine::cancelFontResolutionZoom() {
+// WebKitGTK zooms every page by GTK's font resolution over 96 dpi (Xft.dpi times GDK_DPI_SCALE),
+// so pages scale with the desktop's text as GTK's own texts do. It also sizes the form controls'
+// font (GTK's font) at that resolution, which the zoom would then count twice. A user style sheet
+// gives controls the size WebKit gives them at 96 dpi (GTK's font in whole pixels), and the zoom
+// scales text and controls alike. A page's own styles still size its controls as they say.
+void WebKitWebEngine::sizeControlsForPageZoom() {
     constexpr double kBaseResolution = 96;
-    const double resolution = gdk_screen_get_resolution(gtk_widget_get_screen(GTK_WIDGET(widget_.get())));
-    webkit_web_view_set_zoom_level(widget_.get(), resolution > 0 ? kBaseResolution / resolution : 1.0);
+    constexpr double kPointsPerInch = 72;
+    GtkSettings* settings = gtk_settings_get_for_screen(gtk_widget_get_screen(GTK_WIDGET(widget_.get())));
+    gchar* fontName = nullptr;
+    g_object_get(settings, "gtk-font-name", &fontName, nullptr);
+    PangoFontDescription* font = pango_font_description_from_string(fontName ? fontName : "");
+    g_free(fontName);
+    double size = static_cast<double>(pango_font_description_get_size(font)) / PANGO_SCALE;
+    if (!pango_font_description_get_size_is_absolute(font)) size = size * kBaseResolution / kPointsPerInch;
+    pango_font_description_free(font);
+    WebKitUserContentManager* manager = webkit_web_view_get_user_content_manager(widget_.get());
+    // Views that share a page's manager set the same sheet.
+    webkit_user_content_manager_remove_all_style_sheets(manager);
+    if (size < 1) return;
+    const std::string css =
+        "input, textarea, select, button { font-size: " + std::to_string(static_cast<int>(size)) + "px; }";
+    WebKitUserStyleSheet* sheet = webkit_user_style_sheet_new(css.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                                              WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+    webkit_user_content_manager_add_style_sheet(manager, sheet);
+    webkit_user_style_sheet_unref(sheet);
 }
 
 WebKitWebEngine::~WebKitWebEngine() {
@@ -272,7 +289,10 @@ void WebKitWebEngine::loadRequest(const UrlRequest& request) {
 }
 
 void WebKitWebEngine::reload() {
+    // A reload re-issues the request of the page shown, with that request's time limit.
+    cancelTimeout();
     startLoad([this] { webkit_web_view_reload(widget_.get()); });
+    armTimeout(pageTimeout_, view_.url());
 }
 
 void WebKitWebEngine::stopLoading() {
@@ -307,6 +327,7 @@ void WebKitWebEngine::loadDidStart() {
 }
 
 void WebKitWebEngine::armTimeout(double seconds, const std::string& url) {
+    askedTimeout_ = seconds;
     if (seconds <= 0) return;
     timeoutNavigation_ = 0;
     timeoutTask_ = RunLoop::main().postAfter(seconds, [this, alive = lifetime_.watch(), url] {
@@ -324,6 +345,7 @@ void WebKitWebEngine::cancelTimeout() {
     timeoutTask_ = 0;
     timeoutNavigation_ = 0;
     timedOut_ = false;
+    askedTimeout_.reset();
 }
 
 // ---- Scripts -------------------------------------------------------------------------------
@@ -376,8 +398,8 @@ void WebKitWebEngine::scriptDidFinish(std::uint64_t scriptId, ScriptResult resul
 
 void WebKitWebEngine::connectSignals() {
     gpointer view = widget_.get();
-    signals_.connect(gtk_widget_get_screen(GTK_WIDGET(widget_.get())), "notify::resolution",
-                     [this](GdkScreen*, GParamSpec*) { cancelFontResolutionZoom(); });
+    signals_.connect(gtk_settings_get_for_screen(gtk_widget_get_screen(GTK_WIDGET(widget_.get()))),
+                     "notify::gtk-font-name", [this](GtkSettings*, GParamSpec*) { sizeControlsForPageZoom(); });
     signals_.connect(view, "decide-policy",
                      [this](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) -> gboolean {
                          return onDecidePolicy(decision, type);
@@ -575,15 +597,23 @@ gboolean WebKitWebEngine::onDecidePolicy(WebKitPolicyDecision* decision, WebKitP
 void WebKitWebEngine::onLoadChanged(WebKitLoadEvent event) {
     loadDidStart();
     switch (event) {
-        case WEBKIT_LOAD_STARTED:
+        case WEBKIT_LOAD_STARTED: {
             navigation_ = nextNavigation_++;
-            // The timer of the load asked for last belongs to the first navigation that starts.
+            // The timer of the load asked for last belongs to the first navigation that starts; a
+            // navigation the page starts itself has the time limit of a request made without one.
+            if (!askedTimeout_) {
+                const char* uri = webkit_web_view_get_uri(widget_.get());
+                armTimeout(UrlRequest().timeoutInterval, uri ? uri : "");
+            }
+            pageTimeout_ = *askedTimeout_;
+            askedTimeout_.reset();
             if (timeoutTask_ && !timeoutNavigation_) timeoutNavigation_ = navigation_;
             navigationActive_ = true;
             navigationFailed_ = false;
             certificateError_.reset();
             view_.engineDidStartProvisionalNavigation(backendBadge(), navigation_);
             break;
+        }
         case WEBKIT_LOAD_REDIRECTED:
             if (navigationActive_) view_.engineDidReceiveServerRedirect(backendBadge(), navigation_);
             break;

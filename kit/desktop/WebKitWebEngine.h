@@ -7,7 +7,9 @@
 //   - a request's cache policy: the ones that ask for fresh data send "Cache-Control: no-cache";
 //     the others follow WebKit's cache rules. Pages load with GET only;
 //   - a request's timeout: a run-loop timer stops a load that has not committed in time and the
-//     load fails with NSURLErrorDomain -1001;
+//     load fails with NSURLErrorDomain -1001. Every main-frame load has one: a reload re-issues
+//     the request of the page shown with its time limit, and a navigation the page starts itself
+//     has the platform's default;
 //   - script results in order: results are handed on in the order the scripts were given;
 //   - server trust: a certificate that does not validate is never trusted; the delegate hears of
 //     it as a server-trust challenge and the load fails with NSURLErrorDomain -1202;
@@ -18,6 +20,9 @@
 //     navigator.userAgent. It cannot reach what WebKit builds without the page process's hooks:
 //     the handshake of a WebSocket and navigator.userAgent inside a worker (dedicated, shared or
 //     service) carry the stand-in, which is the agent with the refused bytes percent-escaped;
+//   - pages scale with the desktop's font resolution (WebKit zooms them by it), text and form
+//     controls alike: controls are given the font size WebKit gives them at 96 dpi, which the zoom
+//     then scales, instead of one that has the resolution in it already;
 //   - element full screen stays on in WebKit (with it off WebKitGTK 2.50 crashes when a page
 //     opens a window); a page whose configuration does not allow it is refused when it asks;
 //   - right clicks: the page shows its context menu only when the web view takes the click
@@ -91,7 +96,7 @@ private:
 
     void connectSignals();
     void applyPreferences();
-    void cancelFontResolutionZoom();
+    void sizeControlsForPageZoom();
     void scriptDidFinish(std::uint64_t scriptId, ScriptResult result);
     void armTimeout(double seconds, const std::string& url);
     void cancelTimeout();
@@ -147,6 +152,10 @@ private:
     TaskId loadStartTask_ = 0;
     NavigationId timeoutNavigation_ = 0;
     bool timedOut_ = false;
+    // The time limit of the load asked for, until its navigation starts, and the one of the
+    // request the page shown came from (what a reload re-issues).
+    std::optional<double> askedTimeout_;
+    double pageTimeout_ = UrlRequest().timeoutInterval;
     std::optional<WebError> certificateError_;
 
     // The last drag from another program over the page (held, so that a new drag never takes its

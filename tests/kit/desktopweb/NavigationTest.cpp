@@ -116,6 +116,19 @@ TEST_F(NavigationTest, ARequestThatOutlivesItsTimeoutFailsAsTimedOut) {
                                                                 "fail provisional NSURLErrorDomain -1001"}));
     EXPECT_EQ(delegate->lastError->failingUrl, server.url("/slow2"));
 
+    // A page that answered and then hangs: a reload re-issues its request with its time limit.
+    server.page("/answers", "<title>answers</title>");
+    delegate->events.clear();
+    view->loadRequest(UrlRequest(server.url("/answers"), UrlRequestCachePolicy::UseProtocolCachePolicy, 2.0));
+    ASSERT_TRUE(waitFor([&] { return delegate->has("finish"); }));
+    server.route("/answers", TestServer::Response{200, "text/html", "", {}, true});
+    delegate->events.clear();
+    view->reload();
+    ASSERT_TRUE(waitFor([&] { return delegate->ended(); }));
+    EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional NSURLErrorDomain -1001"}));
+    EXPECT_EQ(delegate->lastError->failingUrl, server.url("/answers"));
+    EXPECT_FALSE(view->isLoading());
+
     // Stopping a load by hand is a cancellation, not a time-out.
     view->loadRequest(UrlRequest(server.url("/slow")));
     delegate->events.clear();

@@ -4,9 +4,12 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "WebTestSupport.h"
 #include "kit/desktop/WebViewHost.h"
@@ -153,42 +156,56 @@ TEST_F(PlacementTest, AnUnshownPageIsLaidOutAtItsViewsSize) {
     }
 }
 
-// A shown page's device pixels per CSS pixel and the size of its text in CSS pixels, printed on
-// one line. Run only in child processes of the test below, each in its own environment.
+// The font sizes, in the window's pixels, of a shown page's text, of a control as the engine styles
+// it, of a control the page styles itself, and of GTK's own label text, printed on one line. Run
+// only in child processes of the test below, each in its own environment.
 TEST_F(PlacementTest, DISABLED_MeasuresAPageForTheTestBelow) {
-    server.page("/text.html", "<body style='margin:0'><span id=t>Quarn AI chat, 划词解释 Choose File</span></body>");
+    server.page("/text.html",
+                "<style>:where(.own) { font-size: 20px }</style><body style='margin:0'><span id=t>Quarn AI</span>"
+                "<button id=b>Choose</button><input type=file id=f><button id=o class=own>Own</button>");
     Scene scene = makeScene({0, 0, 400, 300});
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
     scene.webView->setNavigationDelegate(delegate);
     ASSERT_TRUE(loadAndWait(*scene.webView, server.url("/text.html"), *delegate));
     ASSERT_TRUE(waitFor([&] { return placementOf(*scene.webView).has_value(); }));
-    auto measured =
-        evaluate(*scene.webView,
-                 "var r = document.getElementById('t').getBoundingClientRect();"
-                 "[devicePixelRatio * 400 / innerWidth, r.width.toFixed(2), r.height.toFixed(2)].join(' ')");
+    auto measured = evaluate(*scene.webView,
+                             "['t', 'b', 'f', 'o'].map(id => parseFloat(getComputedStyle(document.getElementById(id))"
+                             ".fontSize) * 400 / innerWidth).join(' ')");
     ASSERT_TRUE(measured && measured->ok());
     const std::string* text = (*measured)->asString();
     ASSERT_TRUE(text);
-    std::printf("measured %s\n", text->c_str());
+    GtkWidget* label = g_object_ref_sink(gtk_label_new("Quarn AI"));
+    PangoContext* context = gtk_widget_get_pango_context(label);
+    const PangoFontDescription* font = pango_context_get_font_description(context);
+    double labelSize = static_cast<double>(pango_font_description_get_size(font)) / PANGO_SCALE;
+    if (!pango_font_description_get_size_is_absolute(font))
+        labelSize *= pango_cairo_context_get_resolution(context) / 72;
+    g_object_unref(label);
+    std::printf("measured %s %f\n", text->c_str(), labelSize);
 }
 
-// On a HiDPI desktop a page has the same CSS size and two device pixels per CSS pixel however
-// the desktop gives its font resolution: the device scale alone, the scale with a halved font
-// scale and Xft.dpi 192, the same without an Xft.dpi that reaches the toolkit, or Xft.dpi 192
-// alone (the scale counted into the resolution).
-TEST_F(PlacementTest, PagesKeepTheirSizeHoweverADesktopGivesItsResolution) {
+// Pages scale with the desktop's text as GTK's own texts do, text and controls alike, however the
+// desktop gives its font resolution: a page's text, a control, the file input and a control the
+// page styles itself keep one size to GTK's label text in every set-up (down to the engine's
+// smallest logical font size, 9 px, for text a page sized larger).
+TEST_F(PlacementTest, PagesScaleWithTheDesktopsTextHoweverItGivesItsResolution) {
     struct Case {
         const char* name;
+        const char* scale;      // GDK_SCALE
         const char* fontScale;  // GDK_DPI_SCALE
         const char* xftDpi;
     };
     const Case cases[] = {
-        {"device scale", nullptr, nullptr},
-        {"device scale, halved font scale, Xft.dpi 192", "0.5", "192"},
-        {"device scale, halved font scale", "0.5", nullptr},
-        {"device scale, Xft.dpi 192", nullptr, "192"},
+        {"1x", nullptr, nullptr, nullptr},
+        {"device scale", "2", nullptr, nullptr},
+        {"device scale, halved font scale, Xft.dpi 192", "2", "0.5", "192"},
+        {"device scale, halved font scale", "2", "0.5", nullptr},
+        {"Xft.dpi 192", nullptr, nullptr, "192"},
+        {"device scale, Xft.dpi 192", "2", nullptr, "192"},
+        {"Xft.dpi 144", nullptr, nullptr, "144"},
     };
-    std::optional<std::string> first;
+    constexpr double kSmallestLogicalFontSize = 9;
+    std::vector<double> ratios;  // of the 1x set-up: each page size over the label's
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string resources =
@@ -196,7 +213,7 @@ TEST_F(PlacementTest, PagesKeepTheirSizeHoweverADesktopGivesItsResolution) {
                      : "-remove RESOURCE_MANAGER";
         ASSERT_TRUE(runTool("xprop -root " + resources));
         gchar** env = g_get_environ();
-        env = g_environ_setenv(env, "GDK_SCALE", "2", TRUE);
+        env = c.scale ? g_environ_setenv(env, "GDK_SCALE", c.scale, TRUE) : g_environ_unsetenv(env, "GDK_SCALE");
         env = c.fontScale ? g_environ_setenv(env, "GDK_DPI_SCALE", c.fontScale, TRUE)
                           : g_environ_unsetenv(env, "GDK_DPI_SCALE");
         const char* argv[] = {"/proc/self/exe", "--gtest_also_run_disabled_tests",
@@ -211,10 +228,22 @@ TEST_F(PlacementTest, PagesKeepTheirSizeHoweverADesktopGivesItsResolution) {
         ASSERT_TRUE(ran && g_spawn_check_wait_status(status, nullptr)) << output;
         const auto at = output.find("measured ");
         ASSERT_NE(at, std::string::npos) << output;
-        const std::string line = output.substr(at + 9, output.find('\n', at) - at - 9);
-        EXPECT_EQ(line.substr(0, line.find(' ')), "2") << line;
-        if (!first) first = line;
-        EXPECT_EQ(line, *first);
+        std::istringstream line(output.substr(at + 9));
+        std::vector<double> sizes(5);
+        for (double& size : sizes) line >> size;
+        ASSERT_TRUE(line && sizes[4] > 0) << output;
+        const double label = sizes.back();
+        sizes.pop_back();
+        if (ratios.empty()) {
+            for (double size : sizes) ratios.push_back(size / label);
+            // The page's own style sizes its control.
+            EXPECT_NEAR(sizes[3], 20, 0.1);
+        }
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            SCOPED_TRACE(i);
+            const double expected = std::max(ratios[i] * label, kSmallestLogicalFontSize);
+            EXPECT_NEAR(sizes[i], expected, expected * 0.02) << "GTK's label text " << label << " px";
+        }
     }
     ASSERT_TRUE(runTool("xprop -root -remove RESOURCE_MANAGER"));
 }
