@@ -190,7 +190,7 @@ void KZAIImageWindowController::recieveJSIsSavedResult(bool saved, const std::sh
 
 void KZAIImageWindowController::showNextConfirmSheet() {
     auto w = window();
-    if (!w || w->isClosed() || w->attachedSheet()) return;
+    if (!w || w->isClosed()) return;
     std::erase_if(pending_, [&](const PendingClose& p) {
         auto m = p.model.lock();
         return !m || !indexOf(m);
@@ -252,7 +252,14 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(
     const std::string text = confirmTextFor(model ? model->title() : std::string());
     kit::logf("[IMG] confirm close: %s", text.c_str());
     dialog->titleLabel()->setString(text);
-    if (auto w = window()) w->beginSheet(dialog->window());
+    auto w = window();
+    if (!w) return;
+    if (auto up = w->attachedSheet()) {
+        // The user is busy with another sheet: it comes forward, and the question follows it.
+        kit::logLine("[IMG] another sheet is up: the confirm close follows when it ends");
+        up->makeKeyAndOrderFront();
+    }
+    w->beginSheet(dialog->window());
 }
 
 // ---- Window ---------------------------------------------------------------------------------------

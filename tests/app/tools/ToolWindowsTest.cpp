@@ -731,6 +731,43 @@ TEST_F(ToolWindowsTest, QuittingAsksEveryToolWindowAboutItsUnsavedWorkInTurn) {
     }
 }
 
+TEST_F(ToolWindowsTest, AQuitWaitsForASheetAlreadyUpOnTheWindowThatIsToAsk) {
+    // The writing, image and document windows in turn have another sheet up when a quit comes;
+    // the windows asked before have their work saved. The question follows when that sheet ends.
+    int exits = 0;
+    auto app = countingExits(exits);
+    manager().showAIWritingWindowControllerFromSideWindow();
+    makeReady(pageView(writing()->titleBarItemModels()[0]), "write");
+    openImageTabs({"/p/pic.png"});
+    for (int i = 0; i < 2; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    for (const auto& tab : document()->titleBarItemModels()) makeReady(pageView(tab), "document");
+    pageCalls(pageView(document()->titleBarItemModels()[0]), "OpenFileNotify", kit::Dictionary{{"path", "/d/a.pdf"}});
+    for (const std::shared_ptr<KZAITabWindowController>& tool :
+         std::vector<std::shared_ptr<KZAITabWindowController>>{writing(), image(), document()}) {
+        SCOPED_TRACE(tool == writing() ? "writing" : tool == image() ? "image" : "document");
+        auto busy = kit::create<kit::Window>(kit::Rect{0, 0, 300, 100}, kit::WindowStyleTitled);
+        tool->window()->beginSheet(busy);
+        app->terminate();
+        for (int turn = 0; turn < 3; ++turn) {
+            for (const std::shared_ptr<KZAITabWindowController>& w :
+                 std::vector<std::shared_ptr<KZAITabWindowController>>{writing(), image()})
+                if (w)
+                    for (const auto& tab : w->titleBarItemModels())
+                        if (wasAskedIfSaved(tab)) answerSaved(tab, w != tool);
+            env.runUntilIdle();
+        }
+        EXPECT_TRUE(manager().isQuitting());
+        EXPECT_EQ(tool->window()->attachedSheet(), busy);
+        EXPECT_EQ(sheetOf(*tool->window()), nullptr);
+        tool->window()->endSheet(busy);
+        env.runUntilIdle();
+        ASSERT_NE(sheetOf(*tool->window()), nullptr);
+        answerSheet(*tool->window(), false);
+        EXPECT_FALSE(manager().isQuitting());
+    }
+    EXPECT_EQ(exits, 0);
+}
+
 TEST_F(ToolWindowsTest, ATabOpenedWhileItsWindowClosesStaysWithTheWindow) {
     // Image: b is let go with OK; in the pause before the next tab a chat action opens a tab with a
     // file. The close goes on with a only; the new tab, its file action and the window stay.
