@@ -277,6 +277,15 @@ void KZAIImageWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bo
     beginWindowClose(std::move(done));
 }
 
+void KZAIImageWindowController::probeUnsavedWork(std::function<void(bool unsaved)> answer) {
+    std::vector<std::shared_ptr<KZAITabWebViewController>> pages;
+    for (const auto& child : tabViewController().childViewControllers())
+        if (auto page = std::dynamic_pointer_cast<KZAITabWebViewController>(child);
+            page && page->currentModel() && tabHasOpenFile(page->currentModel()))
+            pages.push_back(page);
+    probePages(pages, std::move(answer));
+}
+
 void KZAIImageWindowController::windowWillClose(kit::Window& window) {
     if (isOwnWindow(window)) report(24051, kReportValue);
 }

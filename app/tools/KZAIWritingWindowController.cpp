@@ -53,6 +53,12 @@ void KZAIWritingWindowController::closeUnsavedWorkBeforeQuit(std::function<void(
     page->aiWebView()->native2js_currentPageIsSaved();
 }
 
+void KZAIWritingWindowController::probeUnsavedWork(std::function<void(bool unsaved)> answer) {
+    std::vector<std::shared_ptr<KZAITabWebViewController>> pages;
+    if (auto page = tab(); page && page->canAskPage()) pages.push_back(page);
+    probePages(pages, std::move(answer));
+}
+
 void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved,
                                                          const std::shared_ptr<KZWindowTitleTabBarItemModel>&) {
     if (quitWaiters_.empty()) return;

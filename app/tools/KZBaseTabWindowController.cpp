@@ -350,6 +350,30 @@ void KZAITabWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bool
     kit::RunLoop::main().post([done = std::move(done)] { done(true); });
 }
 
+void KZAITabWindowController::probeUnsavedWork(std::function<void(bool unsaved)> answer) {
+    kit::RunLoop::main().post([answer = std::move(answer), unsaved = hasUnsavedWork()] { answer(unsaved); });
+}
+
+void KZAITabWindowController::probePages(const std::vector<std::shared_ptr<KZAITabWebViewController>>& pages,
+                                         std::function<void(bool unsaved)> answer) {
+    if (pages.empty()) {
+        kit::RunLoop::main().post([answer = std::move(answer)] { answer(false); });
+        return;
+    }
+    struct Answers {
+        std::size_t waiting = 0;
+        bool unsaved = false;
+        std::function<void(bool unsaved)> answer;
+    };
+    auto answers = std::make_shared<Answers>(Answers{pages.size(), false, std::move(answer)});
+    for (const auto& page : pages) {
+        page->askWhetherSaved([answers](bool saved) {
+            answers->unsaved = answers->unsaved || !saved;
+            if (--answers->waiting == 0) answers->answer(answers->unsaved);
+        });
+    }
+}
+
 bool KZAITabWindowController::tabHasOpenFile(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {
     auto web = std::dynamic_pointer_cast<KZAIWebView>(model->associateWebView());
     return web && web->hasOpenFile() && !web->isContentProcessTerminated();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ToolWindowsTestSupport.h"
 #include "app/tools/KZTabWindowTipView.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
@@ -727,6 +729,82 @@ TEST_F(ToolWindowsTest, QuittingAsksEveryToolWindowAboutItsUnsavedWorkInTurn) {
         EXPECT_EQ(exits, 1);
         EXPECT_EQ(sheetOf(*window->window()), nullptr);
         manager().destoryAIImageWindowController();
+        env.runUntilIdle();
+    }
+}
+
+TEST_F(ToolWindowsTest, WithTheHostGoneTheTickAsksOnceAndQuitsWhenNothingUnsavedIsLeft) {
+    // The host application is not installed, so every one-second tick quits. The user cancels the
+    // first question; later ticks neither ask again nor bring a window forward, until the work is
+    // saved or closed: then the next tick quits without a question.
+    struct Case {
+        const char* what;
+        std::function<std::shared_ptr<KZAITabWindowController>()> open;
+        std::function<void(KZAITabWindowController&)> letGo;  // the user saves or closes the work
+    };
+    bool saved = false;
+    const std::vector<Case> cases{
+        {"an image file, then saved in its page",
+         [&] { return std::static_pointer_cast<KZAITabWindowController>(openImageTabs({"/p/pic.png"})); },
+         [&](KZAITabWindowController&) { saved = true; }},
+        {"two documents, then one closed",
+         [&] {
+             for (int i = 0; i < 2; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+             for (const auto& tab : document()->titleBarItemModels()) makeReady(pageView(tab), "document");
+             pageCalls(pageView(document()->titleBarItemModels()[0]), "OpenFileNotify",
+                       kit::Dictionary{{"path", "/d/report.pdf"}});
+             return std::static_pointer_cast<KZAITabWindowController>(document());
+         },
+         [&](KZAITabWindowController& w) {
+             ui.clickView(*w.titleBarItemModels().back()->associateTabBarItem()->closeButton());
+         }},
+        {"a writing draft, then saved in its page",
+         [&] {
+             manager().showAIWritingWindowControllerFromSideWindow();
+             makeReady(pageView(writing()->titleBarItemModels()[0]), "write");
+             return std::static_pointer_cast<KZAITabWindowController>(writing());
+         },
+         [&](KZAITabWindowController&) { saved = true; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        saved = false;
+        const auto tool = c.open();
+        const std::vector<ModelPtr> tabs = tool->titleBarItemModels();
+        int exits = 0;
+        auto app = countingExits(exits);
+        KZGlobalTimer::shared().registerListener(app);
+        std::size_t questions = 0;
+        // A second passes; pages asked whether their work is saved answer; a question is counted.
+        auto tick = [&] {
+            env.advance(1);
+            for (int round = 0; round < 3; ++round) {
+                for (const auto& tab : tabs)
+                    if (wasAskedIfSaved(tab)) answerSaved(tab, saved);
+                env.runUntilIdle();
+            }
+            if (!tool->window()->isClosed() && sheetOf(*tool->window())) ++questions;
+        };
+        tick();
+        ASSERT_EQ(questions, 1u);
+        auto& peer = ui.peer(*tool->window());
+        const std::size_t raised = peer.count(kit::WindowChange::Order);
+        for (int i = 0; i < 3; ++i) tick();  // the question stays up, and its window where it is
+        EXPECT_EQ(peer.count(kit::WindowChange::Order), raised);
+        answerSheet(*tool->window(), false);
+        questions = 0;
+        for (int i = 0; i < 10; ++i) tick();
+        EXPECT_EQ(questions, 0u);
+        EXPECT_EQ(exits, 0);
+        EXPECT_EQ(peer.count(kit::WindowChange::Order), raised);
+        EXPECT_EQ(tool->titleBarItemModels().size(), tabs.size());
+        c.letGo(*tool);
+        tick();
+        EXPECT_EQ(questions, 0u);
+        EXPECT_EQ(exits, 1);
+        KZGlobalTimer::resetShared();
+        manager().destoryAIImageWindowController();
+        manager().destoryAIDocumentWindowController();
         env.runUntilIdle();
     }
 }
