@@ -130,6 +130,7 @@ void KZAIDocumentWindowController::closeUnsavedWorkBeforeQuit(std::function<void
 
 bool KZAIDocumentWindowController::windowShouldClose(kit::Window&) {
     if (confirmCloseWindow_) return true;
+    if (KZWindowControllerManager::manager().quitQuestionWaitsFor(*this)) return false;
     const std::size_t count = titleBarItemModels().size();
     tabCountAtCloseRequest_ = count;
     if (count >= 2) {

@@ -265,6 +265,7 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(
 // ---- Window ---------------------------------------------------------------------------------------
 
 bool KZAIImageWindowController::windowShouldClose(kit::Window&) {
+    if (KZWindowControllerManager::manager().quitQuestionWaitsFor(*this)) return false;
     report(24053, std::to_string(titleBarItemModels().size()));
     if (titleBarItemModels().empty()) return true;
     beginWindowClose(nullptr);

@@ -10,6 +10,7 @@
 #include "app/ui/KZCustomViewButton.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
 #include "app/web/KZAIWebView.h"
+#include "app/windows/KZWindowControllerManager.h"
 #include "frameworks/HXReport.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/base/NotificationCenter.h"
@@ -113,6 +114,11 @@ const std::shared_ptr<KZTabWindowTipView>& KZBaseTabWindowController::tipView() 
 }
 
 std::shared_ptr<kit::View> KZBaseTabWindowController::tabBarView() { return titleBgView(); }
+
+void KZBaseTabWindowController::showWindow() {
+    KZBaseWindowController::showWindow();
+    KZWindowControllerManager::toolWindowDidShow(*this);
+}
 
 void KZBaseTabWindowController::setupViews() {
     auto content = window()->contentView();

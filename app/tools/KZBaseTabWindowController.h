@@ -104,6 +104,8 @@ public:
     const Models& tabBarItemModelsForTabBar(KZWindowTitleTabBar& tabBar) override;
     void tabBarDidClickAddButton(KZWindowTitleTabBar& tabBar) override;
 
+    // Shown by the application: behind a quit's question that is up in another window.
+    void showWindow() override;
     void setupViews() override;
     void setupViewsLayout() override;
     void onWindowFrameChanged() override;

@@ -33,6 +33,7 @@
 #include "frameworks/JWTipManager.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
+#include "kit/base/NotificationCenter.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DistributedNotificationCenter.h"
 #include "kit/sys/Workspace.h"
@@ -204,6 +205,10 @@ void KZWindowControllerManager::init() {
     languageObserver_ = kit::DistributedNotificationCenter::defaultCenter().addObserver(
         "user_language_change", std::nullopt, [weak](const kit::DistributedNotification&) {
             if (auto self = weak.lock()) self->_userChangeLanguage();
+        });
+    windowKeyObserver_ = kit::NotificationCenter::defaultCenter().addObserverForName(
+        kit::kWindowDidBecomeKeyNotification, nullptr, [weak](const kit::Notification& note) {
+            if (auto self = weak.lock()) self->sayQuitQuestionWaits(note.object);
         });
 }
 
@@ -642,6 +647,43 @@ void KZWindowControllerManager::bringQuitQuestionForward() {
     if (!w || !w->isVisible()) return;
     w->makeKeyAndOrderFront();
     if (auto sheet = w->attachedSheet()) sheet->makeKeyAndOrderFront();
+}
+
+std::shared_ptr<kit::Window> KZWindowControllerManager::quitQuestionWindow() const {
+    if (!quit_ || !quit_->askUser) return nullptr;
+    auto asking = quit_->asking.lock();
+    auto w = asking ? asking->window() : nullptr;
+    return w && w->isVisible() ? w : nullptr;
+}
+
+void KZWindowControllerManager::toolWindowDidShow(KZBaseTabWindowController& window) {
+    // Without a manager no quit is under way (and none is made for this).
+    const auto& self = slot();
+    auto asking = self ? self->quitQuestionWindow() : nullptr;
+    if (!asking || asking == window.window()) return;
+    kit::logLine("[WndCtrl] a tool window was shown while a quit asks: the question stays in front");
+    self->bringQuitQuestionForward();
+}
+
+void KZWindowControllerManager::sayQuitQuestionWaits(const void* becameKey) {
+    auto asking = quitQuestionWindow();
+    if (!asking || asking.get() == becameKey) return;
+    for (const auto& controller :
+         {writingWindowController_, imageWindowController_, documentWindowController_, browserWindowController_}) {
+        auto tool = std::dynamic_pointer_cast<KZBaseTabWindowController>(controller);
+        if (!tool || tool->window().get() != becameKey) continue;
+        kit::logLine("[WndCtrl] a tool window came forward while a quit asks: it says the question waits");
+        tool->showTipViewWithText(KZLocalizedString(kQuitQuestionWaitsTip));
+    }
+}
+
+bool KZWindowControllerManager::quitQuestionWaitsFor(KZBaseTabWindowController& window) {
+    auto asking = quitQuestionWindow();
+    if (!asking || asking == window.window()) return false;
+    kit::logLine("[WndCtrl] the window waits for the quit's question: it comes forward");
+    window.showTipViewWithText(KZLocalizedString(kQuitQuestionWaitsTip));
+    bringQuitQuestionForward();
+    return true;
 }
 
 bool KZWindowControllerManager::askNextBeforeQuit() {

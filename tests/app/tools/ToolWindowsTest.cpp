@@ -809,6 +809,52 @@ TEST_F(ToolWindowsTest, WithTheHostGoneTheTickAsksOnceAndQuitsWhenNothingUnsaved
     }
 }
 
+TEST_F(ToolWindowsTest, AQuitsQuestionStaysInFrontOfTheOtherToolWindows) {
+    // The writing draft is unsaved and its question is up when a chat action opens an image tab:
+    // the question stays in front, and the image window's close button brings it forward with a
+    // tip instead of closing. Cancel ends that: the image window closes again.
+    manager().showAIWritingWindowControllerFromSideWindow();
+    const ModelPtr draft = writing()->titleBarItemModels()[0];
+    makeReady(pageView(draft), "write");
+    int exits = 0;
+    auto app = countingExits(exits);
+    app->terminate();
+    answerSaved(draft, false);
+    kit::Window& asking = *writing()->window();
+    ASSERT_NE(sheetOf(asking), nullptr);
+    manager().showAIImageWindowFromSideWindowWithActionInfo(
+        kit::Dictionary{{"type", "picture"}, {"path", "/p/new.png"}});
+    env.runUntilIdle();
+    auto inFront = [&](const kit::Window& w) {
+        // Front to back: the question's sheet and window come before the other window.
+        auto order = kit::Application::shared().orderedWindows();
+        auto at = [&](const kit::Window* x) {
+            return std::ranges::find_if(order, [&](const auto& o) { return o.get() == x; });
+        };
+        return at(sheetOf(asking)->window().get()) < at(&w) && at(&asking) < at(&w);
+    };
+    auto other = image();
+    EXPECT_TRUE(inFront(*other->window()));
+    EXPECT_EQ(kit::Application::shared().keyWindow(), sheetOf(asking)->window());
+    // The user brings it forward: it says that the question waits; its close button brings the
+    // question forward and leaves the window open.
+    other->tipView()->removeFromSuperview();
+    other->window()->makeKeyAndOrderFront();
+    env.advance(0.2);
+    EXPECT_FALSE(inFront(*other->window()));
+    EXPECT_EQ(other->tipView()->tipValue(), KZWindowControllerManager::kQuitQuestionWaitsTip);
+    EXPECT_EQ(other->tipView()->superview(), other->window()->contentView().get());
+    other->window()->performClose();
+    env.runUntilIdle();
+    EXPECT_TRUE(other->window()->isVisible());
+    EXPECT_TRUE(inFront(*other->window()));
+    answerSheet(asking, false);
+    EXPECT_EQ(exits, 0);
+    other->window()->performClose();
+    env.runUntilIdle();
+    EXPECT_EQ(image(), nullptr);
+}
+
 TEST_F(ToolWindowsTest, AQuitWaitsForASheetAlreadyUpOnTheWindowThatIsToAsk) {
     // The writing, image and document windows in turn have another sheet up when a quit comes;
     // the windows asked before have their work saved. The question follows when that sheet ends.
