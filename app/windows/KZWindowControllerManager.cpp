@@ -630,7 +630,7 @@ bool KZWindowControllerManager::holdTerminationForOpenFiles(std::function<void(b
             auto self = weak.lock();
             if (!self || !self->quit_ || self->quit_->id != id) return;
             if (probe->unsaved && !self->quit_->askUser) {
-                kit::logLine("[WndCtrl] quit not done: unsaved work is left, and this quit asks no question");
+                // Not logged: the caller says once why it keeps waiting (this may run every second).
                 self->finishQuit(false);
                 return;
             }
