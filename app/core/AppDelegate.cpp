@@ -304,11 +304,41 @@ void AppDelegate::onTimerTick(KZGlobalTimer&) {
     std::error_code ec;
     bool present = std::filesystem::exists(kit::paths::resolveSystemPath(KZBundleInfo::kHostApplicationPath), ec);
     if (!present && kit::Workspace::shared().runningApplications(KZBundleInfo::kHostBundleIdentifier).empty()) {
-        kit::logLine("[AppDelegate] found Quarn not exist in /Applications, terminate self.");
-        terminate();
+        terminateForRemovedHost();
         return;
     }
     __processAnimate();
+}
+
+void AppDelegate::terminateForRemovedHost() {
+    // One quit at a time, and none of them brings a window forward: while one is under way (this
+    // tick's, or one the user asked for) the tick waits for its answer. Once the user has kept
+    // unsaved work, no question is asked again: the application ends when nothing unsaved is left.
+    if (hostQuitPending_) return;
+    const bool askUser = !hostQuitKept_;
+    if (askUser) kit::logLine("[AppDelegate] found Quarn not exist in /Applications, terminate self.");
+    hostQuitPending_ = true;
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    const bool held = KZCoreHooks::holdTermination(
+        [weak](bool proceed) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->hostQuitPending_ = false;
+            if (proceed) {
+                kit::logLine("[AppDelegate] Quarn is gone and no unsaved work is left: terminate self.");
+                self->terminateNow();
+                return;
+            }
+            if (!self->hostQuitKept_)
+                kit::logLine(
+                    "[AppDelegate] Quarn is gone; the user kept unsaved work: quitting once it is saved or closed");
+            self->hostQuitKept_ = true;
+        },
+        askUser);
+    if (held) return;
+    hostQuitPending_ = false;
+    if (!askUser) kit::logLine("[AppDelegate] Quarn is gone and no unsaved work is left: terminate self.");
+    terminateNow();
 }
 
 // ---- Notch alert

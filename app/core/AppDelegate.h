@@ -75,6 +75,8 @@ public:
 private:
     void step(std::string_view name);
     void terminateNow();
+    // The host application is gone: the application ends, asking about unsaved work once.
+    void terminateForRemovedHost();
     bool __isSingleInstance();
     void addObservers();
     void __listenQuarnProcessLaunch();
@@ -93,6 +95,9 @@ private:
     std::shared_ptr<kit::StatusItem> statusItem_;
     bool statusTipWillShow_ = false;
     bool terminating_ = false;
+    // A quit for the removed host is under way / the user kept unsaved work in one.
+    bool hostQuitPending_ = false;
+    bool hostQuitKept_ = false;
     std::function<void(std::string_view)> stepObserver_;
     std::shared_ptr<void> themeObserver_;
     std::shared_ptr<void> languageObserver_;

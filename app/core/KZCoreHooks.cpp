@@ -33,9 +33,9 @@ void KZCoreHooks::setScreenshotSelecting(std::function<bool()> query) {
     hooks().screenshotSelecting = std::move(query);
 }
 
-bool KZCoreHooks::holdTermination(std::function<void(bool proceed)> decided) {
+bool KZCoreHooks::holdTermination(std::function<void(bool proceed)> decided, bool askUser) {
     auto guard = hooks().terminationGuard;
-    return guard ? guard(std::move(decided)) : false;
+    return guard ? guard(std::move(decided), askUser) : false;
 }
 
 void KZCoreHooks::setTerminationGuard(TerminationGuard guard) { hooks().terminationGuard = std::move(guard); }

@@ -43,12 +43,14 @@ public:
 
     // Before the application ends: when tool windows hold unsaved work, they run their own close
     // questions and this answers true; `decided` then gets true once the work is closed or let
-    // go, false when the user kept some. While a quit is asking, a new request answers true and
-    // its `decided` is dropped: the quit in progress has one answer, given to its first caller.
+    // go, false when the user kept some. While a quit is under way, a new request answers true and
+    // joins it: every caller hears the one answer. With `askUser` false no question is shown: the
+    // pages are asked whether their work is saved, and the quit goes on only when nothing unsaved
+    // is left (otherwise `decided` gets false); a request that asks joins it and makes it ask.
     // Answers false when nothing holds the termination (also when no window exists yet: none is
     // made for asking).
-    using TerminationGuard = std::function<bool(std::function<void(bool proceed)> decided)>;
-    static bool holdTermination(std::function<void(bool proceed)> decided);
+    using TerminationGuard = std::function<bool(std::function<void(bool proceed)> decided, bool askUser)>;
+    static bool holdTermination(std::function<void(bool proceed)> decided, bool askUser = true);
     static void setTerminationGuard(TerminationGuard guard);
 
     static void reset();

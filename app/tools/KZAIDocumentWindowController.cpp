@@ -95,10 +95,16 @@ const std::shared_ptr<KZTabWndConfirmCloseWindowController>& KZAIDocumentWindowC
 
 void KZAIDocumentWindowController::__showConfirmCloseWindow() {
     auto w = window();
-    if (!w || w->attachedSheet()) return;
+    const auto& sheet = confirmCloseWindowController()->window();
+    if (!w || sheet->sheetParent()) return;  // already asked, up or waiting
+    if (auto up = w->attachedSheet()) {
+        // The user is busy with another sheet: it comes forward, and the question follows it.
+        kit::logLine("[DOC] another sheet is up: the confirm close follows when it ends");
+        up->makeKeyAndOrderFront();
+    }
     askedTabs_.assign(titleBarItemModels().begin(), titleBarItemModels().end());
     kit::logf("[DOC] confirm close: %s", kConfirmText);
-    w->beginSheet(confirmCloseWindowController()->window());
+    w->beginSheet(sheet);
 }
 
 bool KZAIDocumentWindowController::hasUnsavedWork() {
@@ -119,14 +125,14 @@ void KZAIDocumentWindowController::closeUnsavedWorkBeforeQuit(std::function<void
     tabCountAtCloseRequest_ = titleBarItemModels().size();
     __showConfirmCloseWindow();
     if (!askedTabs_.empty()) return;
-    // Another sheet is up on the window: the user is busy with it, and the quit does not go on.
-    kit::logLine("[DOC] another sheet is up: the files stay open");
+    kit::logLine("[DOC] the question could not be shown: the files stay open, and the quit does not go on");
     for (auto& waiter : std::exchange(answerWaiters_, {}))
         kit::RunLoop::main().post([waiter = std::move(waiter)] { waiter(false); });
 }
 
 bool KZAIDocumentWindowController::windowShouldClose(kit::Window&) {
     if (confirmCloseWindow_) return true;
+    if (KZWindowControllerManager::manager().quitQuestionWaitsFor(*this)) return false;
     const std::size_t count = titleBarItemModels().size();
     tabCountAtCloseRequest_ = count;
     if (count >= 2) {

@@ -192,7 +192,7 @@ void KZAIImageWindowController::recieveJSIsSavedResult(bool saved, const std::sh
 
 void KZAIImageWindowController::showNextConfirmSheet() {
     auto w = window();
-    if (!w || w->isClosed() || w->attachedSheet()) return;
+    if (!w || w->isClosed()) return;
     std::erase_if(pending_, [&](const PendingClose& p) {
         auto m = p.model.lock();
         return !m || !indexOf(m);
@@ -254,12 +254,20 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(
     const std::string text = confirmTextFor(model ? model->title() : std::string());
     kit::logf("[IMG] confirm close: %s", text.c_str());
     dialog->titleLabel()->setString(text);
-    if (auto w = window()) w->beginSheet(dialog->window());
+    auto w = window();
+    if (!w) return;
+    if (auto up = w->attachedSheet()) {
+        // The user is busy with another sheet: it comes forward, and the question follows it.
+        kit::logLine("[IMG] another sheet is up: the confirm close follows when it ends");
+        up->makeKeyAndOrderFront();
+    }
+    w->beginSheet(dialog->window());
 }
 
 // ---- Window ---------------------------------------------------------------------------------------
 
 bool KZAIImageWindowController::windowShouldClose(kit::Window&) {
+    if (KZWindowControllerManager::manager().quitQuestionWaitsFor(*this)) return false;
     report(24053, std::to_string(titleBarItemModels().size()));
     if (titleBarItemModels().empty()) return true;
     beginWindowClose(nullptr);
@@ -270,6 +278,15 @@ void KZAIImageWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bo
     kit::logLine("[IMG] closing the window's files before quitting");
     showWindow();
     beginWindowClose(std::move(done));
+}
+
+void KZAIImageWindowController::probeUnsavedWork(std::function<void(bool unsaved)> answer) {
+    std::vector<std::shared_ptr<KZAITabWebViewController>> pages;
+    for (const auto& child : tabViewController().childViewControllers())
+        if (auto page = std::dynamic_pointer_cast<KZAITabWebViewController>(child);
+            page && page->currentModel() && tabHasOpenFile(page->currentModel()))
+            pages.push_back(page);
+    probePages(pages, std::move(answer));
 }
 
 void KZAIImageWindowController::windowWillClose(kit::Window& window) {

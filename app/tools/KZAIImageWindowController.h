@@ -50,6 +50,7 @@ public:
     bool hasUnsavedWork() override { return hasOpenFiles(); }
     // Shows the window and closes it as its close button does, joining a close in progress.
     void closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done) override;
+    void probeUnsavedWork(std::function<void(bool unsaved)> answer) override;
     // Made on first use.
     const std::shared_ptr<KZTabWndConfirmCloseWindowController>& confirmCloseWindowController();
     // The tabs whose close waits for the page or for the user, oldest first.

@@ -54,6 +54,12 @@ void KZAIWritingWindowController::closeUnsavedWorkBeforeQuit(std::function<void(
     page->aiWebView()->native2js_currentPageIsSaved();
 }
 
+void KZAIWritingWindowController::probeUnsavedWork(std::function<void(bool unsaved)> answer) {
+    std::vector<std::shared_ptr<KZAITabWebViewController>> pages;
+    if (auto page = tab(); page && page->canAskPage()) pages.push_back(page);
+    probePages(pages, std::move(answer));
+}
+
 void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved,
                                                          const std::shared_ptr<KZWindowTitleTabBarItemModel>&) {
     if (quitWaiters_.empty()) return;
@@ -63,13 +69,19 @@ void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved,
     }
     showWindow();
     auto w = window();
-    if (!w || w->attachedSheet()) {
-        // Another sheet is up: the user is busy with it, and the quit does not go on.
+    if (!w) {
+        kit::logLine("[WRITE] the window is gone: its work is kept, and the quit does not go on");
         answerQuit(false);
         return;
     }
+    const auto& sheet = confirmCloseWindowController()->window();
+    if (auto up = w->attachedSheet(); up && up != sheet) {
+        // The user is busy with another sheet: it comes forward, and the question follows it.
+        kit::logLine("[WRITE] another sheet is up: the confirm close follows when it ends");
+        up->makeKeyAndOrderFront();
+    }
     kit::logf("[WRITE] confirm close: %s", kConfirmText);
-    w->beginSheet(confirmCloseWindowController()->window());
+    w->beginSheet(sheet);
 }
 
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>&

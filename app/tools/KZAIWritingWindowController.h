@@ -34,6 +34,7 @@ public:
     // The page is loaded and can be asked.
     bool hasUnsavedWork() override;
     void closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done) override;
+    void probeUnsavedWork(std::function<void(bool unsaved)> answer) override;
     void recieveJSIsSavedResult(bool saved, const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) override;
     // Made on first use.
     const std::shared_ptr<KZTabWndConfirmCloseWindowController>& confirmCloseWindowController();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <utility>
 
 #include "app/tools/KZWindowTitleTabBarItemModel.h"
 #include "app/web/KZAIWebView.h"
@@ -98,6 +99,12 @@ void KZAITabWebViewController::webviewIsReadyFrom(KZAIWebView& webview, const st
 
 KZAITabWebViewController::~KZAITabWebViewController() {
     if (fallback_) kit::RunLoop::main().cancel(fallback_);
+    for (auto& waiter : savedWaiters_) kit::RunLoop::main().post([waiter = std::move(waiter)] { waiter(true); });
+}
+
+void KZAITabWebViewController::askWhetherSaved(std::function<void(bool saved)> answer) {
+    savedWaiters_.push_back(std::move(answer));
+    if (isAskingStatus_ == 0) aiWebView()->native2js_currentPageIsSaved();
 }
 
 bool KZAITabWebViewController::canAskPage() {
@@ -148,6 +155,7 @@ void KZAITabWebViewController::webviewClientIsSavedFromJS(KZAIWebView&, bool sav
     }
     // The answer names its own tab: the window acts only on a close pending for it.
     auto keep = shared_from_this();
+    for (auto& waiter : std::exchange(savedWaiters_, {})) waiter(saved);
     if (auto d = delegate()) d->recieveJSIsSavedResult(saved, currentModel());
 }
 

@@ -15,9 +15,11 @@
 // by it) and holds its model weakly. Main thread only.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/web/KZAIWebViewDelegate.h"
 #include "frameworks/LanguageHelper.h"
@@ -97,6 +99,9 @@ public:
     int isAskingStatus() const { return isAskingStatus_; }
     // Whether the page can be asked: loaded, ready and with a live content process.
     bool canAskPage();
+    // Asks the page whether its work is saved (joining a question already open) and tells
+    // `answer` as well as the delegate; a tab that goes first answers saved (nothing of it is left).
+    void askWhetherSaved(std::function<void(bool saved)> answer);
 
     void webviewIsReadyFrom(KZAIWebView& webview, const std::optional<std::string>& from) override;
     void webviewDidSendPageIsSaved(KZAIWebView& webview) override;
@@ -114,6 +119,7 @@ private:
     std::uint64_t question_ = 0;
     // While a question is open: told when the page's content process ends.
     std::shared_ptr<void> processObservation_;
+    std::vector<std::function<void(bool saved)>> savedWaiters_;
 };
 
 class KZAIWritingWebViewController : public KZAITabWebViewController {

@@ -10,6 +10,7 @@
 #include "app/ui/KZCustomViewButton.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
 #include "app/web/KZAIWebView.h"
+#include "app/windows/KZWindowControllerManager.h"
 #include "frameworks/HXReport.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/base/NotificationCenter.h"
@@ -113,6 +114,11 @@ const std::shared_ptr<KZTabWindowTipView>& KZBaseTabWindowController::tipView() 
 }
 
 std::shared_ptr<kit::View> KZBaseTabWindowController::tabBarView() { return titleBgView(); }
+
+void KZBaseTabWindowController::showWindow() {
+    KZBaseWindowController::showWindow();
+    KZWindowControllerManager::toolWindowDidShow(*this);
+}
 
 void KZBaseTabWindowController::setupViews() {
     auto content = window()->contentView();
@@ -348,6 +354,30 @@ void KZAITabWindowController::onForceReloadWebview() {
 
 void KZAITabWindowController::closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done) {
     kit::RunLoop::main().post([done = std::move(done)] { done(true); });
+}
+
+void KZAITabWindowController::probeUnsavedWork(std::function<void(bool unsaved)> answer) {
+    kit::RunLoop::main().post([answer = std::move(answer), unsaved = hasUnsavedWork()] { answer(unsaved); });
+}
+
+void KZAITabWindowController::probePages(const std::vector<std::shared_ptr<KZAITabWebViewController>>& pages,
+                                         std::function<void(bool unsaved)> answer) {
+    if (pages.empty()) {
+        kit::RunLoop::main().post([answer = std::move(answer)] { answer(false); });
+        return;
+    }
+    struct Answers {
+        std::size_t waiting = 0;
+        bool unsaved = false;
+        std::function<void(bool unsaved)> answer;
+    };
+    auto answers = std::make_shared<Answers>(Answers{pages.size(), false, std::move(answer)});
+    for (const auto& page : pages) {
+        page->askWhetherSaved([answers](bool saved) {
+            answers->unsaved = answers->unsaved || !saved;
+            if (--answers->waiting == 0) answers->answer(answers->unsaved);
+        });
+    }
 }
 
 bool KZAITabWindowController::tabHasOpenFile(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {

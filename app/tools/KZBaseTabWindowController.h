@@ -29,6 +29,7 @@
 #include "kit/ui/Window.h"
 
 class KZBaseTabWebViewController;
+class KZAITabWebViewController;
 class KZCustomViewButton;
 class KZTabWindowTipView;
 class KZWindowTitleTabBarBackgroundView;
@@ -104,6 +105,8 @@ public:
     const Models& tabBarItemModelsForTabBar(KZWindowTitleTabBar& tabBar) override;
     void tabBarDidClickAddButton(KZWindowTitleTabBar& tabBar) override;
 
+    // Shown by the application: behind a quit's question that is up in another window.
+    void showWindow() override;
     void setupViews() override;
     void setupViewsLayout() override;
     void onWindowFrameChanged() override;
@@ -175,6 +178,10 @@ public:
     // user keeps it. Answers once, on a later turn of the run loop. A call while the window is
     // already asking joins that question.
     virtual void closeUnsavedWorkBeforeQuit(std::function<void(bool proceed)> done);
+    // Without a question and without showing the window: whether closing it for a quit would
+    // still ask the user (`answer(true)`). By default, whether it holds unsaved work; windows
+    // whose pages keep the work ask them whether it is saved. Answers on a later turn.
+    virtual void probeUnsavedWork(std::function<void(bool unsaved)> answer);
     // Whether the tab's page holds an opened file it can still be asked about (a page whose
     // content process has ended has nothing left to save).
     static bool tabHasOpenFile(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model);
@@ -186,6 +193,9 @@ protected:
     // Whether a window notification is about this controller's own window.
     bool isOwnWindow(const kit::Window& window) const { return this->window().get() == &window; }
     static void report(std::int64_t key, const std::string& value);
+    // Asks the pages of these tabs whether their work is saved: `answer(true)` when one is not.
+    static void probePages(const std::vector<std::shared_ptr<KZAITabWebViewController>>& pages,
+                           std::function<void(bool unsaved)> answer);
 
 private:
     std::shared_ptr<KZCustomViewButton> refreshButton_;

@@ -33,6 +33,7 @@
 #include "frameworks/JWTipManager.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/base/Log.h"
+#include "kit/base/NotificationCenter.h"
 #include "kit/base/RunLoop.h"
 #include "kit/sys/DistributedNotificationCenter.h"
 #include "kit/sys/Workspace.h"
@@ -98,9 +99,9 @@ void KZWindowControllerManager::resetManager() {
 void KZWindowControllerManager::installServices() {
     KZCoreHooks::setWindowManagerProvider([]() -> KZWindowControllerManaging* { return &manager(); });
     KZCoreHooks::setScreenshotSelecting([] { return KZScreenshotManager::shared().isSelecting(); });
-    KZCoreHooks::setTerminationGuard([](std::function<void(bool)> decided) {
+    KZCoreHooks::setTerminationGuard([](std::function<void(bool)> decided, bool askUser) {
         auto& s = slot();
-        return s && s->holdTerminationForOpenFiles(std::move(decided));
+        return s && s->holdTerminationForOpenFiles(std::move(decided), askUser);
     });
 
     KZAIUserManager::Parts parts;
@@ -204,6 +205,10 @@ void KZWindowControllerManager::init() {
     languageObserver_ = kit::DistributedNotificationCenter::defaultCenter().addObserver(
         "user_language_change", std::nullopt, [weak](const kit::DistributedNotification&) {
             if (auto self = weak.lock()) self->_userChangeLanguage();
+        });
+    windowKeyObserver_ = kit::NotificationCenter::defaultCenter().addObserverForName(
+        kit::kWindowDidBecomeKeyNotification, nullptr, [weak](const kit::Notification& note) {
+            if (auto self = weak.lock()) self->sayQuitQuestionWaits(note.object);
         });
 }
 
@@ -581,17 +586,104 @@ void KZWindowControllerManager::destoryAIImageWindowController() {
     imageWindowController_.reset();
 }
 
-bool KZWindowControllerManager::holdTerminationForOpenFiles(std::function<void(bool proceed)> decided) {
+bool KZWindowControllerManager::holdTerminationForOpenFiles(std::function<void(bool proceed)> decided, bool askUser) {
     if (quit_) {
+        if (decided) quit_->decided.push_back(std::move(decided));
+        if (!askUser) return true;
+        if (!quit_->askUser) {
+            kit::logLine("[WndCtrl] quit requested while the pages are asked: the user will be asked");
+            quit_->askUser = true;
+            return true;
+        }
         kit::logLine("[WndCtrl] quit requested again: its question stands");
-        if (auto asking = quit_->asking.lock())
-            if (auto w = asking->window(); w && w->isVisible()) w->makeKeyAndOrderFront();
+        bringQuitQuestionForward();
         return true;
     }
-    quit_ = Quit{++lastQuitId_, std::move(decided), {}, {}};
-    if (askNextBeforeQuit()) return true;
-    quit_.reset();
-    return false;
+    quit_ = Quit{++lastQuitId_, {}, {}, {}, askUser};
+    if (decided) quit_->decided.push_back(std::move(decided));
+    if (askUser) {
+        if (askNextBeforeQuit()) return true;
+        quit_.reset();
+        return false;
+    }
+    std::vector<std::shared_ptr<KZAITabWindowController>> tools;
+    for (const auto& controller : {writingWindowController_, imageWindowController_, documentWindowController_})
+        if (auto tool = std::dynamic_pointer_cast<KZAITabWindowController>(controller); tool && tool->hasUnsavedWork())
+            tools.push_back(tool);
+    if (tools.empty()) {
+        quit_.reset();
+        return false;
+    }
+    // No question: the pages say whether their work is saved; the quit goes on only when it is.
+    struct Probe {
+        std::size_t waiting = 0;
+        bool unsaved = false;
+    };
+    auto probe = std::make_shared<Probe>();
+    probe->waiting = tools.size();
+    std::weak_ptr<KZWindowControllerManager> weak = weak_from_this();
+    const std::uint64_t id = quit_->id;
+    for (const auto& tool : tools) {
+        tool->probeUnsavedWork([weak, id, probe](bool unsaved) {
+            probe->unsaved = probe->unsaved || unsaved;
+            if (--probe->waiting > 0) return;
+            auto self = weak.lock();
+            if (!self || !self->quit_ || self->quit_->id != id) return;
+            if (probe->unsaved && !self->quit_->askUser) {
+                // Not logged: the caller says once why it keeps waiting (this may run every second).
+                self->finishQuit(false);
+                return;
+            }
+            if (!self->askNextBeforeQuit()) self->finishQuit(true);
+        });
+    }
+    return true;
+}
+
+void KZWindowControllerManager::bringQuitQuestionForward() {
+    if (!quit_) return;
+    auto asking = quit_->asking.lock();
+    auto w = asking ? asking->window() : nullptr;
+    if (!w || !w->isVisible()) return;
+    w->makeKeyAndOrderFront();
+    if (auto sheet = w->attachedSheet()) sheet->makeKeyAndOrderFront();
+}
+
+std::shared_ptr<kit::Window> KZWindowControllerManager::quitQuestionWindow() const {
+    if (!quit_ || !quit_->askUser) return nullptr;
+    auto asking = quit_->asking.lock();
+    auto w = asking ? asking->window() : nullptr;
+    return w && w->isVisible() ? w : nullptr;
+}
+
+void KZWindowControllerManager::toolWindowDidShow(KZBaseTabWindowController& window) {
+    // Without a manager no quit is under way (and none is made for this).
+    const auto& self = slot();
+    auto asking = self ? self->quitQuestionWindow() : nullptr;
+    if (!asking || asking == window.window()) return;
+    kit::logLine("[WndCtrl] a tool window was shown while a quit asks: the question stays in front");
+    self->bringQuitQuestionForward();
+}
+
+void KZWindowControllerManager::sayQuitQuestionWaits(const void* becameKey) {
+    auto asking = quitQuestionWindow();
+    if (!asking || asking.get() == becameKey) return;
+    for (const auto& controller :
+         {writingWindowController_, imageWindowController_, documentWindowController_, browserWindowController_}) {
+        auto tool = std::dynamic_pointer_cast<KZBaseTabWindowController>(controller);
+        if (!tool || tool->window().get() != becameKey) continue;
+        kit::logLine("[WndCtrl] a tool window came forward while a quit asks: it says the question waits");
+        tool->showTipViewWithText(KZLocalizedString(kQuitQuestionWaitsTip));
+    }
+}
+
+bool KZWindowControllerManager::quitQuestionWaitsFor(KZBaseTabWindowController& window) {
+    auto asking = quitQuestionWindow();
+    if (!asking || asking == window.window()) return false;
+    kit::logLine("[WndCtrl] the window waits for the quit's question: it comes forward");
+    window.showTipViewWithText(KZLocalizedString(kQuitQuestionWaitsTip));
+    bringQuitQuestionForward();
+    return true;
 }
 
 bool KZWindowControllerManager::askNextBeforeQuit() {
@@ -631,7 +723,7 @@ void KZWindowControllerManager::finishQuit(bool proceed) {
     if (!quit_) return;
     auto decided = std::move(quit_->decided);
     quit_.reset();
-    if (decided) decided(proceed);
+    for (auto& answer : decided) answer(proceed);
 }
 
 void KZWindowControllerManager::destoryBrowserWindowController() {

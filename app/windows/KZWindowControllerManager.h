@@ -40,6 +40,7 @@ class KZAIPermissionTipsWindowController;
 class KZExplainPanelController;
 class KZTranslatePanelController;
 class KZAITabWindowController;
+class KZBaseTabWindowController;
 class KZWindowTitleTabBarItemModel;
 
 // Where a request to show the side window came from.
@@ -135,11 +136,22 @@ public:
     bool isAllFunctionWindowNotVisiable() const;
     // Before the application ends (see KZCoreHooks::holdTermination): the quit is held while the
     // writing, image and document windows, in this order, run their own close questions about
-    // unsaved work. It owns the one quit in progress and answers it once: false at the first
-    // Cancel, true once no window holds unsaved work the user has not let go (a window that gets
-    // new work meanwhile is asked again). A request while one runs joins it, with its question
-    // brought forward. Answers false when no window holds unsaved work.
-    bool holdTerminationForOpenFiles(std::function<void(bool proceed)> decided);
+    // unsaved work. It owns the one quit in progress and answers it once, to every caller: false
+    // at the first Cancel, true once no window holds unsaved work the user has not let go (a
+    // window that gets new work meanwhile is asked again). A request while one runs joins it; one
+    // that asks brings its question forward. Without `askUser`, the windows' pages are first asked
+    // whether their work is saved, and the quit ends as kept, with no question, when some is not.
+    // Answers false when no window holds unsaved work.
+    bool holdTerminationForOpenFiles(std::function<void(bool proceed)> decided, bool askUser = true);
+    // The window asking the quit's question, with it, comes to the front.
+    void bringQuitQuestionForward();
+    // While a quit asks the user in another window: a tool window the application shows goes
+    // behind the question; one the user brings forward says with a tip that the question waits;
+    // one cannot close (quitQuestionWaitsFor answers true): it says so and the question comes
+    // forward.
+    static constexpr const char* kQuitQuestionWaitsTip = "正在退出，请先回答退出前的提问";
+    static void toolWindowDidShow(KZBaseTabWindowController& window);
+    bool quitQuestionWaitsFor(KZBaseTabWindowController& window);
     bool isQuitting() const { return quit_.has_value(); }
     // The frame of a tool window: up against the side window's left edge, 10/7 as wide as it is
     // high; the centred default size when the side window leaves less room than that.
@@ -221,11 +233,18 @@ private:
     std::shared_ptr<void> languageObserver_;
     struct Quit {
         std::uint64_t id = 0;
-        std::function<void(bool proceed)> decided;
+        std::vector<std::function<void(bool proceed)>> decided;
         std::weak_ptr<KZAITabWindowController> asking;
         // The tabs whose work was let go in this quit (a window keeping them is not asked again).
         std::vector<std::weak_ptr<KZWindowTitleTabBarItemModel>> settled;
+        // Whether the user may be asked; a quit that may not ends as kept where it would ask.
+        bool askUser = true;
     };
+    // The window whose question a quit waits for, while it asks the user and is on screen.
+    std::shared_ptr<kit::Window> quitQuestionWindow() const;
+    // A tool window that becomes key while a quit asks elsewhere says that the question waits.
+    void sayQuitQuestionWaits(const void* becameKey);
+    std::shared_ptr<void> windowKeyObserver_;
     // Asks the next window holding unsaved work; false when none is left.
     bool askNextBeforeQuit();
     void finishQuit(bool proceed);

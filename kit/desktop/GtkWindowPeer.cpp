@@ -396,6 +396,21 @@ void GtkWindowPeer::applySheet() {
         if (auto* peer = forWindow(*sheetParent)) parent = peer->window_;
     }
     if (parent == transientParent_) return;
+    // A sheet is modal to its own window only: the two share a window group of their own while
+    // it is up, so its grab leaves the application's other windows usable.
+    if (transientParent_) {
+        gtk_window_set_modal(GTK_WINDOW(window_), FALSE);
+        for (GtkWidget* member : {window_, transientParent_}) {
+            GtkWindow* w = GTK_WINDOW(member);
+            if (gtk_window_has_group(w)) gtk_window_group_remove_window(gtk_window_get_group(w), w);
+        }
+    }
+    if (parent) {
+        GtkWindowGroup* group = gtk_window_group_new();
+        gtk_window_group_add_window(group, GTK_WINDOW(parent));
+        gtk_window_group_add_window(group, GTK_WINDOW(window_));
+        g_object_unref(group);  // held by its windows
+    }
     transientParent_ = parent;
     gtk_window_set_transient_for(GTK_WINDOW(window_), parent ? GTK_WINDOW(parent) : nullptr);
     gtk_window_set_modal(GTK_WINDOW(window_), parent != nullptr);

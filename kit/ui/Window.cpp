@@ -409,6 +409,7 @@ void Window::orderOut() {
 void Window::close() {
     if (closed_) return;
     auto self = shared_from_this();
+    while (!waitingSheets_.empty()) endSheet(waitingSheets_.back().sheet, ModalResponses::Abort);
     if (sheet_) endSheet(sheet_, ModalResponses::Abort);
     postNotification(kWindowWillCloseNotification);
     if (auto d = delegate()) d->windowWillClose(*this);
@@ -532,7 +533,16 @@ void Window::becomeKeyStatus() {
 // Sheets.
 
 void Window::beginSheet(const std::shared_ptr<Window>& sheet, std::function<void(ModalResponse)> completion) {
-    if (!sheet || sheet_ || sheet.get() == this) return;
+    if (!sheet || sheet.get() == this || sheet->sheetParent_.lock()) return;
+    if (sheet_) {
+        sheet->sheetParent_ = weak_from_this();
+        waitingSheets_.push_back({sheet, std::move(completion)});
+        return;
+    }
+    presentSheet(sheet, std::move(completion));
+}
+
+void Window::presentSheet(const std::shared_ptr<Window>& sheet, std::function<void(ModalResponse)> completion) {
     sheet_ = sheet;
     sheet->sheetParent_ = weak_from_this();
     sheetCompletion_ = std::move(completion);
@@ -546,8 +556,18 @@ void Window::beginSheet(const std::shared_ptr<Window>& sheet, std::function<void
 void Window::endSheet(const std::shared_ptr<Window>& sheetReference, ModalResponse response) {
     // A copy: the argument may be sheet_ itself, which is cleared below.
     auto sheet = sheetReference;
-    if (!sheet || sheet_ != sheet) return;
+    if (!sheet) return;
     auto self = shared_from_this();
+    if (sheet_ != sheet) {
+        auto waiting = std::find_if(waitingSheets_.begin(), waitingSheets_.end(),
+                                    [&](const WaitingSheet& w) { return w.sheet == sheet; });
+        if (waiting == waitingSheets_.end()) return;
+        auto completion = std::move(waiting->completion);
+        waitingSheets_.erase(waiting);
+        sheet->sheetParent_.reset();
+        if (completion) completion(response);
+        return;
+    }
     sheet_.reset();
     sheet->sheetParent_.reset();
     sheet->orderOut();
@@ -556,6 +576,11 @@ void Window::endSheet(const std::shared_ptr<Window>& sheetReference, ModalRespon
     tellPeer(WindowChange::Sheet);
     if (visible_) makeKeyWindow();
     if (completion) completion(response);
+    // The next waiting sheet comes up, unless the completion began another.
+    if (sheet_ || closed_ || waitingSheets_.empty()) return;
+    WaitingSheet next = std::move(waitingSheets_.front());
+    waitingSheets_.erase(waitingSheets_.begin());
+    presentSheet(next.sheet, std::move(next.completion));
 }
 
 // Coordinates.

@@ -267,9 +267,12 @@ public:
     void makeKeyWindow();
     void makeMainWindow();
 
-    // Sheets.
+    // Sheets. A sheet begun while another is attached waits, in turn, until the ones before it
+    // have ended (it counts as the window's sheet, isSheet(), from the start); ending a waiting
+    // sheet takes it out of the queue, with its completion. Closing the window ends them all.
     void beginSheet(const std::shared_ptr<Window>& sheet, std::function<void(ModalResponse)> completion = {});
     void endSheet(const std::shared_ptr<Window>& sheet, ModalResponse response = ModalResponses::Stop);
+    bool hasWaitingSheets() const { return !waitingSheets_.empty(); }
     std::shared_ptr<Window> attachedSheet() const { return sheet_; }
     std::shared_ptr<Window> sheetParent() const { return sheetParent_.lock(); }
     bool isSheet() const { return !sheetParent_.expired(); }
@@ -361,6 +364,12 @@ private:
     std::shared_ptr<Window> sheet_;
     std::weak_ptr<Window> sheetParent_;
     std::function<void(ModalResponse)> sheetCompletion_;
+    struct WaitingSheet {
+        std::shared_ptr<Window> sheet;
+        std::function<void(ModalResponse)> completion;
+    };
+    std::vector<WaitingSheet> waitingSheets_;
+    void presentSheet(const std::shared_ptr<Window>& sheet, std::function<void(ModalResponse)> completion);
     std::unique_ptr<WindowPeer> peer_;
 
     // Mouse state of the window.

@@ -22,8 +22,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
     HOST_BUNDLE, SCREENSHOT_HOTKEY, SHORTCUT_FOLDER_RELATIVE, SIDE_HOTKEY, Session,
-    click, close_button, contrast_ratio, find_colour, screen_pixels, screen_size, settings_dictionary, visible_windows, wait_drawn, wait_until,
-    window_geometry, windows_sized, xdotool)
+    click, close_button, contrast_ratio, find_colour, screen_pixels, screen_size, settings_dictionary, stacking_order,
+    visible_windows, wait_drawn, wait_until, window_geometry, windows_sized, xdotool)
 
 ONBOARDING_SIZE = (780, 482)
 CONFIRM_SIZE = (412, 140)
@@ -532,6 +532,52 @@ class EndToEnd(unittest.TestCase):
             s.app.popen.send_signal(signal.SIGTERM)
             self.answer_question(s, "IMG", 3, ok=True, label="asked-again")
             self.wait_app_end(s)
+
+    def test_a_quits_question_stays_in_front_of_the_other_windows(self):
+        def above(upper, lower):
+            order = stacking_order()
+            return upper in order and lower in order and order.index(upper) > order.index(lower)
+
+        for wm in (["openbox", "--sm-disable"], ["i3"]):
+            name = f"{self.id().split('.')[-1]}-{wm[0]}"
+            with self.subTest(wm[0]), Session(name, settings=settings_dictionary(logged_in=True), logged_in=True,
+                                              service_args=["--work-unsaved"], window_manager=wm) as s:
+                s.wait_page_ready("chat")
+                writing = self.open_tool(s, "action-write", "write")
+                s.app.popen.send_signal(signal.SIGTERM)
+                s.wait_app_log(r"\[WRITE\] confirm close: ", "the writing question")
+                sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the writing question's sheet")[0]
+                # openbox stacks the tool windows on one another; i3 tiles them side by side.
+                covered = [sheet.id, writing.id] if wm[0] == "openbox" else [sheet.id]
+
+                # A chat action opens an image tab while the question is up: the question stays in front.
+                s.page_command("chat", click="action-picture")
+                image = wait_until(lambda: [w for w in self.tool_windows(s) if w.id != writing.id],
+                                   "the image window to open")[0]
+                wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to report its file")
+                s.wait_app_log(r"a tool window was shown while a quit asks", "the question to stay in front")
+                time.sleep(1)
+                self.assertTrue(all(above(w, image.id) for w in covered), "the image window covered the question")
+                wait_drawn(sheet)
+                s.screenshot(f"{wm[0]}-question-in-front")
+
+                # The user brings the image window forward: it says that a quit waits, and its close
+                # button brings the question forward instead of closing.
+                xdotool("windowactivate", image.id)
+                time.sleep(1)
+                image = [w for w in visible_windows() if w.id == image.id][0]
+                click(*close_button(image))
+                s.wait_app_log(r"the window waits for the quit's question", "the image window to say it waits")
+                wait_until(lambda: all(above(w, image.id) for w in covered), "the question to come forward")
+                time.sleep(0.5)
+                s.screenshot(f"{wm[0]}-close-button-brings-the-question")
+                self.assertIn(image.id, [w.id for w in self.tool_windows(s)], "the image window closed")
+
+                # Cancel keeps the application and its work.
+                click(sheet.x + CONFIRM_CANCEL[0], sheet.y + CONFIRM_CANCEL[1])
+                self.wait_quit_cancelled(s, 1)
+                wait_until(lambda: not windows_sized(*CONFIRM_SIZE), "the sheet to go")
+                self.assertLessEqual({writing.id, image.id}, {w.id for w in self.tool_windows(s)})
 
     # -- status item
 

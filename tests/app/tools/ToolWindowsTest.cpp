@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ToolWindowsTestSupport.h"
 #include "app/tools/KZTabWindowTipView.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
@@ -729,6 +731,165 @@ TEST_F(ToolWindowsTest, QuittingAsksEveryToolWindowAboutItsUnsavedWorkInTurn) {
         manager().destoryAIImageWindowController();
         env.runUntilIdle();
     }
+}
+
+TEST_F(ToolWindowsTest, WithTheHostGoneTheTickAsksOnceAndQuitsWhenNothingUnsavedIsLeft) {
+    // The host application is not installed, so every one-second tick quits. The user cancels the
+    // first question; later ticks neither ask again nor bring a window forward, until the work is
+    // saved or closed: then the next tick quits without a question.
+    struct Case {
+        const char* what;
+        std::function<std::shared_ptr<KZAITabWindowController>()> open;
+        std::function<void(KZAITabWindowController&)> letGo;  // the user saves or closes the work
+    };
+    bool saved = false;
+    const std::vector<Case> cases{
+        {"an image file, then saved in its page",
+         [&] { return std::static_pointer_cast<KZAITabWindowController>(openImageTabs({"/p/pic.png"})); },
+         [&](KZAITabWindowController&) { saved = true; }},
+        {"two documents, then one closed",
+         [&] {
+             for (int i = 0; i < 2; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+             for (const auto& tab : document()->titleBarItemModels()) makeReady(pageView(tab), "document");
+             pageCalls(pageView(document()->titleBarItemModels()[0]), "OpenFileNotify",
+                       kit::Dictionary{{"path", "/d/report.pdf"}});
+             return std::static_pointer_cast<KZAITabWindowController>(document());
+         },
+         [&](KZAITabWindowController& w) {
+             ui.clickView(*w.titleBarItemModels().back()->associateTabBarItem()->closeButton());
+         }},
+        {"a writing draft, then saved in its page",
+         [&] {
+             manager().showAIWritingWindowControllerFromSideWindow();
+             makeReady(pageView(writing()->titleBarItemModels()[0]), "write");
+             return std::static_pointer_cast<KZAITabWindowController>(writing());
+         },
+         [&](KZAITabWindowController&) { saved = true; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        saved = false;
+        const auto tool = c.open();
+        const std::vector<ModelPtr> tabs = tool->titleBarItemModels();
+        int exits = 0;
+        auto app = countingExits(exits);
+        KZGlobalTimer::shared().registerListener(app);
+        std::size_t questions = 0;
+        // A second passes; pages asked whether their work is saved answer; a question is counted.
+        auto tick = [&] {
+            env.advance(1);
+            for (int round = 0; round < 3; ++round) {
+                for (const auto& tab : tabs)
+                    if (wasAskedIfSaved(tab)) answerSaved(tab, saved);
+                env.runUntilIdle();
+            }
+            if (!tool->window()->isClosed() && sheetOf(*tool->window())) ++questions;
+        };
+        tick();
+        ASSERT_EQ(questions, 1u);
+        auto& peer = ui.peer(*tool->window());
+        const std::size_t raised = peer.count(kit::WindowChange::Order);
+        for (int i = 0; i < 3; ++i) tick();  // the question stays up, and its window where it is
+        EXPECT_EQ(peer.count(kit::WindowChange::Order), raised);
+        answerSheet(*tool->window(), false);
+        questions = 0;
+        for (int i = 0; i < 10; ++i) tick();
+        EXPECT_EQ(questions, 0u);
+        EXPECT_EQ(exits, 0);
+        EXPECT_EQ(peer.count(kit::WindowChange::Order), raised);
+        EXPECT_EQ(tool->titleBarItemModels().size(), tabs.size());
+        c.letGo(*tool);
+        tick();
+        EXPECT_EQ(questions, 0u);
+        EXPECT_EQ(exits, 1);
+        KZGlobalTimer::resetShared();
+        manager().destoryAIImageWindowController();
+        manager().destoryAIDocumentWindowController();
+        env.runUntilIdle();
+    }
+}
+
+TEST_F(ToolWindowsTest, AQuitsQuestionStaysInFrontOfTheOtherToolWindows) {
+    // The writing draft is unsaved and its question is up when a chat action opens an image tab:
+    // the question stays in front, and the image window's close button brings it forward with a
+    // tip instead of closing. Cancel ends that: the image window closes again.
+    manager().showAIWritingWindowControllerFromSideWindow();
+    const ModelPtr draft = writing()->titleBarItemModels()[0];
+    makeReady(pageView(draft), "write");
+    int exits = 0;
+    auto app = countingExits(exits);
+    app->terminate();
+    answerSaved(draft, false);
+    kit::Window& asking = *writing()->window();
+    ASSERT_NE(sheetOf(asking), nullptr);
+    manager().showAIImageWindowFromSideWindowWithActionInfo(
+        kit::Dictionary{{"type", "picture"}, {"path", "/p/new.png"}});
+    env.runUntilIdle();
+    auto inFront = [&](const kit::Window& w) {
+        // Front to back: the question's sheet and window come before the other window.
+        auto order = kit::Application::shared().orderedWindows();
+        auto at = [&](const kit::Window* x) {
+            return std::ranges::find_if(order, [&](const auto& o) { return o.get() == x; });
+        };
+        return at(sheetOf(asking)->window().get()) < at(&w) && at(&asking) < at(&w);
+    };
+    auto other = image();
+    EXPECT_TRUE(inFront(*other->window()));
+    EXPECT_EQ(kit::Application::shared().keyWindow(), sheetOf(asking)->window());
+    // The user brings it forward: it says that the question waits; its close button brings the
+    // question forward and leaves the window open.
+    other->tipView()->removeFromSuperview();
+    other->window()->makeKeyAndOrderFront();
+    env.advance(0.2);
+    EXPECT_FALSE(inFront(*other->window()));
+    EXPECT_EQ(other->tipView()->tipValue(), KZWindowControllerManager::kQuitQuestionWaitsTip);
+    EXPECT_EQ(other->tipView()->superview(), other->window()->contentView().get());
+    other->window()->performClose();
+    env.runUntilIdle();
+    EXPECT_TRUE(other->window()->isVisible());
+    EXPECT_TRUE(inFront(*other->window()));
+    answerSheet(asking, false);
+    EXPECT_EQ(exits, 0);
+    other->window()->performClose();
+    env.runUntilIdle();
+    EXPECT_EQ(image(), nullptr);
+}
+
+TEST_F(ToolWindowsTest, AQuitWaitsForASheetAlreadyUpOnTheWindowThatIsToAsk) {
+    // The writing, image and document windows in turn have another sheet up when a quit comes;
+    // the windows asked before have their work saved. The question follows when that sheet ends.
+    int exits = 0;
+    auto app = countingExits(exits);
+    manager().showAIWritingWindowControllerFromSideWindow();
+    makeReady(pageView(writing()->titleBarItemModels()[0]), "write");
+    openImageTabs({"/p/pic.png"});
+    for (int i = 0; i < 2; ++i) manager().showAIDocumentWindowFromSideWindowWithActionInfo({});
+    for (const auto& tab : document()->titleBarItemModels()) makeReady(pageView(tab), "document");
+    pageCalls(pageView(document()->titleBarItemModels()[0]), "OpenFileNotify", kit::Dictionary{{"path", "/d/a.pdf"}});
+    for (const std::shared_ptr<KZAITabWindowController>& tool :
+         std::vector<std::shared_ptr<KZAITabWindowController>>{writing(), image(), document()}) {
+        SCOPED_TRACE(tool == writing() ? "writing" : tool == image() ? "image" : "document");
+        auto busy = kit::create<kit::Window>(kit::Rect{0, 0, 300, 100}, kit::WindowStyleTitled);
+        tool->window()->beginSheet(busy);
+        app->terminate();
+        for (int turn = 0; turn < 3; ++turn) {
+            for (const std::shared_ptr<KZAITabWindowController>& w :
+                 std::vector<std::shared_ptr<KZAITabWindowController>>{writing(), image()})
+                if (w)
+                    for (const auto& tab : w->titleBarItemModels())
+                        if (wasAskedIfSaved(tab)) answerSaved(tab, w != tool);
+            env.runUntilIdle();
+        }
+        EXPECT_TRUE(manager().isQuitting());
+        EXPECT_EQ(tool->window()->attachedSheet(), busy);
+        EXPECT_EQ(sheetOf(*tool->window()), nullptr);
+        tool->window()->endSheet(busy);
+        env.runUntilIdle();
+        ASSERT_NE(sheetOf(*tool->window()), nullptr);
+        answerSheet(*tool->window(), false);
+        EXPECT_FALSE(manager().isQuitting());
+    }
+    EXPECT_EQ(exits, 0);
 }
 
 TEST_F(ToolWindowsTest, ATabOpenedWhileItsWindowClosesStaysWithTheWindow) {

@@ -231,9 +231,32 @@ TEST_F(WindowTest, SheetsAttachEndAndComplete) {
     parent->endSheet(sheet, ModalResponses::OK);
     EXPECT_EQ(responses.size(), 1u) << "ending twice completes once";
 
+    // Sheets begun while one is up wait their turn; one ended while waiting never comes up.
+    std::vector<std::string> ended;
+    auto second = makeWindow({0, 0, 200, 100});
+    auto third = makeWindow({0, 0, 200, 100});
+    parent->beginSheet(sheet, [&](ModalResponse) { ended.push_back("first"); });
+    parent->beginSheet(second, [&](ModalResponse) { ended.push_back("second"); });
+    parent->beginSheet(third, [&](ModalResponse) { ended.push_back("third"); });
+    parent->beginSheet(second);  // already waiting: nothing changes
+    EXPECT_EQ(parent->attachedSheet(), sheet);
+    EXPECT_FALSE(second->isVisible());
+    EXPECT_EQ(second->sheetParent(), parent);
+    parent->endSheet(sheet);
+    EXPECT_EQ(parent->attachedSheet(), second);
+    EXPECT_TRUE(second->isKeyWindow());
+    parent->endSheet(third);
+    parent->endSheet(second);
+    EXPECT_EQ(parent->attachedSheet(), nullptr);
+    EXPECT_FALSE(third->isVisible());
+    EXPECT_EQ(ended, (std::vector<std::string>{"first", "third", "second"}));
+
     parent->beginSheet(sheet, [&](ModalResponse r) { responses.push_back(r); });
+    parent->beginSheet(second, [&](ModalResponse r) { responses.push_back(r); });
     parent->close();
-    EXPECT_EQ(responses.back(), ModalResponses::Abort);
+    EXPECT_EQ(responses,
+              (std::vector<ModalResponse>{ModalResponses::OK, ModalResponses::Abort, ModalResponses::Abort}));
+    EXPECT_FALSE(second->isVisible());
 }
 
 TEST_F(WindowTest, MiniaturizeAndFullScreenPostTheirNotifications) {
