@@ -24,6 +24,7 @@
 
 #include "app/core/KZCoreHooks.h"
 #include "app/web/KZAIWebViewDelegate.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/Geometry.h"
 #include "kit/ui/Image.h"
 
@@ -149,7 +150,7 @@ public:
     // behind the question; one the user brings forward says with a tip that the question waits;
     // one cannot close (quitQuestionWaitsFor answers true): it says so and the question comes
     // forward.
-    static constexpr const char* kQuitQuestionWaitsTip = "正在退出，请先回答退出前的提问";
+    static constexpr const char* kQuitQuestionWaitsTip = KZLocalizableKey("正在退出，请先回答退出前的提问");
     static void toolWindowDidShow(KZBaseTabWindowController& window);
     bool quitQuestionWaitsFor(KZBaseTabWindowController& window);
     bool isQuitting() const { return quit_.has_value(); }
