@@ -310,17 +310,18 @@ void GtkWindowPeer::applyWindowManagerHints() {
     if (type != gtk_window_get_type_hint(GTK_WINDOW(window_)) && !gtk_widget_get_mapped(window_)) {
         gtk_window_set_type_hint(GTK_WINDOW(window_), type);
     }
-    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
-    if (rect.width <= 0 || rect.height <= 0) return;
+    const int width = ownWidth_;
+    const int height = ownHeight_;
+    if (width <= 0 || height <= 0) return;
     // A window the user does not resize has equal minimum and maximum sizes, which also tells
     // tiling window managers to float it. The limits never exclude the size the application
     // itself gives the window: they bind only the user's resizing.
-    SizeHints hints{rect.width, rect.height, rect.width, rect.height};
+    SizeHints hints{width, height, width, height};
     if (userResizable(model_)) {
-        hints.minWidth = std::min(rect.width, displayLength(model_.minSize().width));
-        hints.minHeight = std::min(rect.height, displayLength(model_.minSize().height));
-        hints.maxWidth = std::max(rect.width, displayLength(model_.maxSize().width));
-        hints.maxHeight = std::max(rect.height, displayLength(model_.maxSize().height));
+        hints.minWidth = std::min(width, displayLength(model_.minSize().width));
+        hints.minHeight = std::min(height, displayLength(model_.minSize().height));
+        hints.maxWidth = std::max(width, displayLength(model_.maxSize().width));
+        hints.maxHeight = std::max(height, displayLength(model_.maxSize().height));
     }
     if (hints == sizeHints_) return;
     sizeHints_ = hints;
@@ -334,9 +335,14 @@ void GtkWindowPeer::applyWindowManagerHints() {
 }
 
 void GtkWindowPeer::applyGeometry() {
+    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
+    // A frame other than the one last asked for or placed is the application's own.
+    if (rect != requested_ && rect.width > 0 && rect.height > 0) {
+        ownWidth_ = rect.width;
+        ownHeight_ = rect.height;
+    }
     // First: the toolkit holds a requested size to the hints.
     applyWindowManagerHints();
-    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
     if (rect.width > 0 && rect.height > 0 && rect != requested_) {
         gtk_window_move(GTK_WINDOW(window_), rect.x, rect.y);
         gtk_window_resize(GTK_WINDOW(window_), rect.width, rect.height);
@@ -419,6 +425,17 @@ void GtkWindowPeer::syncVisibility() {
         shownAt_ = g_get_monotonic_time();
         if (gtk_window_get_focus_on_map(GTK_WINDOW(window_))) ++focusRequests();
         gtk_widget_show(window_);
+        // A window manager places a window as it maps it, from where the window stood on the
+        // display (i3 frames a floating window there and moves it by its border and title; where
+        // it left a window it unmapped is where the next mapping starts). Asked again once it
+        // manages the window, the window goes where the model says, whatever happened to it before.
+        if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
+            const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
+            gdk_window_move_resize(gdkWindow, rect.x, rect.y, rect.width, rect.height);
+            requested_ = rect;
+            pendingConfigures_.push_back(rect);
+            lastRequestTime_ = g_get_monotonic_time();
+        }
         if (model_.isKeyWindow() && gtk_window_get_accept_focus(GTK_WINDOW(window_))) gtk_window_present(GTK_WINDOW(window_));
     } else if (!wanted && shown && !(state_ & GDK_WINDOW_STATE_ICONIFIED)) {
         gtk_widget_hide(window_);

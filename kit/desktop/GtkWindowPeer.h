@@ -96,6 +96,11 @@ private:
         friend bool operator==(const SizeHints&, const SizeHints&) = default;
     };
     std::optional<SizeHints> sizeHints_;
+    // The size the application last gave the window, in display pixels: the size limits the window
+    // manager is told derive from it, never from a size the window manager imposed (a tile, full
+    // screen), so that a window floated again comes back at its own size.
+    int ownWidth_ = 0;
+    int ownHeight_ = 0;
     std::optional<DisplayRect> requested_;
     std::vector<DisplayRect> pendingConfigures_;
     std::int64_t lastRequestTime_ = 0;

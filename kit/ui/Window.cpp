@@ -454,8 +454,9 @@ void Window::toggleFullScreen() {
         if (auto d = delegate()) d->windowWillExitFullScreen(*this);
         postNotification(kWindowWillExitFullScreenNotification);
         styleMask_ &= ~WindowStyleFullScreen;
+        // Laid out by the frame change, before it is announced: observers of the resize (which
+        // place the title bar's buttons) have the last word.
         setFrame(preFullScreenFrame_);
-        layoutFrameViews();
         if (auto d = delegate()) d->windowDidExitFullScreen(*this);
         postNotification(kWindowDidExitFullScreenNotification);
         return;
@@ -469,7 +470,6 @@ void Window::toggleFullScreen() {
     preFullScreenFrame_ = frame_;
     styleMask_ |= WindowStyleFullScreen;
     setFrame(target->frame());
-    layoutFrameViews();
     if (auto d = delegate()) d->windowDidEnterFullScreen(*this);
     postNotification(kWindowDidEnterFullScreenNotification);
 }

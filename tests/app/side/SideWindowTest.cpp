@@ -113,6 +113,32 @@ TEST_F(SideWindowTest, TheScreenUnderTheMouseOwnsItsBottomAndLeftEdgesOnly) {
     }
 }
 
+// Laid out at the size it is given: the page fills a window the window manager tiles or makes
+// full screen, and keeps its own width against the right edge while the window slides in.
+TEST_F(SideWindowTest, ThePageFillsTheSizeTheWindowIsGiven) {
+    const auto expectPage = [&](double width, const char* when) {
+        sideWindow().layoutIfNeeded();
+        const Rect content = sideWindow().contentView()->bounds();
+        EXPECT_EQ(webView().frame().width(), width) << when;
+        EXPECT_EQ(webView().frame().maxX(), content.maxX()) << when;
+        EXPECT_EQ(webView().frame().minY(), content.minY()) << when;
+    };
+    side().showWithCompletionHandler();
+    env.advance(0.1);
+    ASSERT_LT(sideWindow().frame().width(), 390);
+    expectPage(390, "sliding in");
+    env.advance(kAfterSlide);
+    expectPage(390, "shown");
+    ui.windowManagerPlace(sideWindow(), {0, 0, 1440, 900});
+    expectPage(1440, "tiled");
+    ui.windowManagerPlace(sideWindow(), {1030, 20, 390, 835});
+    expectPage(390, "floating again");
+    sideWindow().toggleFullScreen();
+    expectPage(1440, "full screen");
+    sideWindow().toggleFullScreen();
+    expectPage(390, "back from full screen");
+}
+
 // Made at launch for a hot key to bring in, the window is readied for display then, unshown.
 TEST_F(SideWindowTest, ItsWindowIsReadiedForDisplayWhenMade) {
     EXPECT_EQ(ui.peer(sideWindow()).count(kit::WindowChange::Prepare), 1u);
