@@ -201,7 +201,7 @@ void KZSideMainWindowController::__findMouseLocationScreen() {
         currentMouseLocationScreen_ = kit::Screen::mainScreen();
         return;
     }
-    const auto found = kit::Screen::screenContaining(kit::Event::mouseLocation());
+    const auto found = kit::Screen::screenUnderMouse(kit::Event::mouseLocation());
     currentMouseLocationScreen_ = found ? found : kit::Screen::mainScreen();
 }
 
@@ -240,6 +240,8 @@ void KZSideMainWindowController::finishSlideOut() {
 
 void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
     const double now = kit::RunLoop::main().now();
+    // The pointer may have gone to another screen since the last tick.
+    __findMouseLocationScreen();
     kit::Application::shared().activate(true);
 
     auto w = window();
