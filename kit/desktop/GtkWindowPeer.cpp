@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -179,6 +180,14 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
         GdkWindow* gdkWindow = gtk_widget_get_window(widget);
         gdk_window_set_group(gdkWindow, gdkWindow);
     });
+    // Showing, the toolkit writes the window's size limits, then maps it: in between, the window
+    // manager learns where the window comes to rest.
+    signals_.connect(
+        window_, "check-resize",
+        [this](GtkContainer*) {
+            if (std::exchange(announceRest_, false)) announceRestingPlace();
+        },
+        G_CONNECT_AFTER);
     signals_.connect(window_, "delete-event", [this](GtkWidget*, GdkEvent*) -> gboolean { return onDelete(); }, TRUE);
     signals_.connect(window_, "notify::is-active", [this](GObject*, GParamSpec*) { onActiveChanged(); });
 
@@ -312,7 +321,9 @@ void GtkWindowPeer::applyWindowManagerHints() {
     }
     const int width = ownWidth_;
     const int height = ownHeight_;
-    if (width <= 0 || height <= 0) return;
+    // While the window manager takes in a window being mapped, its size limits stay as they were:
+    // the toolkit would write them over the place the window comes to rest at.
+    if (width <= 0 || height <= 0 || awaitingMap_) return;
     // A window the user does not resize has equal minimum and maximum sizes, which also tells
     // tiling window managers to float it. The limits never exclude the size the application
     // itself gives the window: they bind only the user's resizing.
@@ -424,7 +435,9 @@ void GtkWindowPeer::syncVisibility() {
     if (wanted && !shown) {
         shownAt_ = g_get_monotonic_time();
         if (gtk_window_get_focus_on_map(GTK_WINDOW(window_))) ++focusRequests();
+        announceRest_ = true;
         gtk_widget_show(window_);
+        announceRest_ = false;
         // A window manager places a window as it maps it, from where the window stood on the
         // display (i3 frames a floating window there and moves it by its border and title; where
         // it left a window it unmapped is where the next mapping starts). Asked again once it
@@ -439,7 +452,34 @@ void GtkWindowPeer::syncVisibility() {
         if (model_.isKeyWindow() && gtk_window_get_accept_focus(GTK_WINDOW(window_))) gtk_window_present(GTK_WINDOW(window_));
     } else if (!wanted && shown && !(state_ & GDK_WINDOW_STATE_ICONIFIED)) {
         gtk_widget_hide(window_);
+        awaitingMap_ = false;
     }
+}
+
+// Window managers that remember a window's place and size from when it was mapped (i3 floats a
+// window there again after the user tiled it) learn where it comes to rest: a window that slides
+// in is mapped as the first sliver of its slide. Read as the window is taken in; the size limits
+// the toolkit writes later replace them.
+void GtkWindowPeer::announceRestingPlace() {
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    if (!gdkWindow || !GDK_IS_X11_WINDOW(gdkWindow)) return;
+    const DisplayRect rest = CoordinateSpace::current().toDisplay(model_.restingFrame());
+    if (rest.width <= 0 || rest.height <= 0) return;
+    const int scale = gdk_window_get_scale_factor(gdkWindow);
+    ::Display* display = GDK_WINDOW_XDISPLAY(gdkWindow);
+    const ::Window xid = GDK_WINDOW_XID(gdkWindow);
+    XSizeHints* hints = XAllocSizeHints();
+    if (!hints) return;
+    long supplied = 0;
+    if (!XGetWMNormalHints(display, xid, hints, &supplied)) hints->flags = 0;
+    hints->flags |= PPosition | PSize;
+    hints->x = rest.x * scale;
+    hints->y = rest.y * scale;
+    hints->width = rest.width * scale;
+    hints->height = rest.height * scale;
+    XSetWMNormalHints(display, xid, hints);
+    XFree(hints);
+    awaitingMap_ = true;
 }
 
 // Drawing.
@@ -778,6 +818,7 @@ void GtkWindowPeer::setFullyObscured(bool obscured) {
 
 gboolean GtkWindowPeer::onMapChange(GdkEvent* event) {
     mapped_ = event->type == GDK_MAP;
+    if (event->type == GDK_MAP && std::exchange(awaitingMap_, false)) applyWindowManagerHints();
     // A mapped window is reported once the stacking is known.
     if (mapped_) {
         scheduleOcclusionUpdate();

@@ -63,6 +63,7 @@ private:
     void applyLook();
     void applySheet();
     void syncVisibility();
+    void announceRestingPlace();
     bool shouldBeMapped() const;
     void updateShape(cairo_surface_t* surface);
     Event mouseEvent(EventType type, double x, double y, unsigned state) const;
@@ -101,6 +102,10 @@ private:
     // screen), so that a window floated again comes back at its own size.
     int ownWidth_ = 0;
     int ownHeight_ = 0;
+    // Being shown: the toolkit's next size check tells the window manager where the window rests.
+    bool announceRest_ = false;
+    // Mapped, and not yet taken in by the window manager.
+    bool awaitingMap_ = false;
     std::optional<DisplayRect> requested_;
     std::vector<DisplayRect> pendingConfigures_;
     std::int64_t lastRequestTime_ = 0;

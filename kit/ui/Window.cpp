@@ -127,6 +127,7 @@ Rect Window::frameRectForContentRect(const Rect& content) const {
 
 void Window::setFrame(const Rect& frame, bool) {
     animation::cancel(this, animation::Property::WindowFrame);
+    restingFrame_.reset();
     applyFrame(frame);
 }
 
