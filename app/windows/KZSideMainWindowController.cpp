@@ -167,7 +167,11 @@ void KZSideMainWindowController::layoutWebView() {
     kit::makeConstraints(singleWebView_, [&](kit::ConstraintMaker& make) {
         make.right().bottom().equalTo(content);
         make.top().equalTo(kit::bottomOf(titleBgView_));
-        make.width().equalTo(width);
+        // As wide as the content, so that a window the window manager makes larger (tiled, full
+        // screen) shows the page all over; never narrower than the window's own width, so that
+        // the page keeps its width against the right edge while the window slides.
+        make.width().equalTo(content).priority(kit::kLayoutPriorityDefaultLow);
+        make.width().greaterThanOrEqualTo(width);
     });
 }
 
@@ -197,7 +201,7 @@ void KZSideMainWindowController::__findMouseLocationScreen() {
         currentMouseLocationScreen_ = kit::Screen::mainScreen();
         return;
     }
-    const auto found = kit::Screen::screenContaining(kit::Event::mouseLocation());
+    const auto found = kit::Screen::screenUnderMouse(kit::Event::mouseLocation());
     currentMouseLocationScreen_ = found ? found : kit::Screen::mainScreen();
 }
 
@@ -236,6 +240,8 @@ void KZSideMainWindowController::finishSlideOut() {
 
 void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
     const double now = kit::RunLoop::main().now();
+    // The pointer may have gone to another screen since the last tick.
+    __findMouseLocationScreen();
     kit::Application::shared().activate(true);
 
     auto w = window();
@@ -259,7 +265,8 @@ void KZSideMainWindowController::showWithCompletionHandler(Handler handler) {
     const float x = static_cast<float>(visible.maxX() - width - 20);
     const float y = static_cast<float>(visible.maxY() - height - 20);
 
-    kit::updateConstraints(singleWebView(), [&](kit::ConstraintMaker& make) { make.width().equalTo(double(width)); });
+    kit::updateConstraints(singleWebView(),
+                           [&](kit::ConstraintMaker& make) { make.width().greaterThanOrEqualTo(double(width)); });
 
     // Placed before it is ordered in: shown first, it would flash where it was last.
     w->setFrame(kit::Rect{double(x) + double(width), double(y), 0, double(height)}, false);

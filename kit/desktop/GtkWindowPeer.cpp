@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -179,6 +180,14 @@ GtkWindowPeer::GtkWindowPeer(Window& window) : model_(window) {
         GdkWindow* gdkWindow = gtk_widget_get_window(widget);
         gdk_window_set_group(gdkWindow, gdkWindow);
     });
+    // Showing, the toolkit writes the window's size limits, then maps it: in between, the window
+    // manager learns where the window comes to rest.
+    signals_.connect(
+        window_, "check-resize",
+        [this](GtkContainer*) {
+            if (std::exchange(announceRest_, false)) announceRestingPlace();
+        },
+        G_CONNECT_AFTER);
     signals_.connect(window_, "delete-event", [this](GtkWidget*, GdkEvent*) -> gboolean { return onDelete(); }, TRUE);
     signals_.connect(window_, "notify::is-active", [this](GObject*, GParamSpec*) { onActiveChanged(); });
 
@@ -310,17 +319,20 @@ void GtkWindowPeer::applyWindowManagerHints() {
     if (type != gtk_window_get_type_hint(GTK_WINDOW(window_)) && !gtk_widget_get_mapped(window_)) {
         gtk_window_set_type_hint(GTK_WINDOW(window_), type);
     }
-    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
-    if (rect.width <= 0 || rect.height <= 0) return;
+    const int width = ownWidth_;
+    const int height = ownHeight_;
+    // While the window manager takes in a window being mapped, its size limits stay as they were:
+    // the toolkit would write them over the place the window comes to rest at.
+    if (width <= 0 || height <= 0 || awaitingMap_) return;
     // A window the user does not resize has equal minimum and maximum sizes, which also tells
     // tiling window managers to float it. The limits never exclude the size the application
     // itself gives the window: they bind only the user's resizing.
-    SizeHints hints{rect.width, rect.height, rect.width, rect.height};
+    SizeHints hints{width, height, width, height};
     if (userResizable(model_)) {
-        hints.minWidth = std::min(rect.width, displayLength(model_.minSize().width));
-        hints.minHeight = std::min(rect.height, displayLength(model_.minSize().height));
-        hints.maxWidth = std::max(rect.width, displayLength(model_.maxSize().width));
-        hints.maxHeight = std::max(rect.height, displayLength(model_.maxSize().height));
+        hints.minWidth = std::min(width, displayLength(model_.minSize().width));
+        hints.minHeight = std::min(height, displayLength(model_.minSize().height));
+        hints.maxWidth = std::max(width, displayLength(model_.maxSize().width));
+        hints.maxHeight = std::max(height, displayLength(model_.maxSize().height));
     }
     if (hints == sizeHints_) return;
     sizeHints_ = hints;
@@ -334,9 +346,14 @@ void GtkWindowPeer::applyWindowManagerHints() {
 }
 
 void GtkWindowPeer::applyGeometry() {
+    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
+    // A frame other than the one last asked for or placed is the application's own.
+    if (rect != requested_ && rect.width > 0 && rect.height > 0) {
+        ownWidth_ = rect.width;
+        ownHeight_ = rect.height;
+    }
     // First: the toolkit holds a requested size to the hints.
     applyWindowManagerHints();
-    const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
     if (rect.width > 0 && rect.height > 0 && rect != requested_) {
         gtk_window_move(GTK_WINDOW(window_), rect.x, rect.y);
         gtk_window_resize(GTK_WINDOW(window_), rect.width, rect.height);
@@ -433,11 +450,51 @@ void GtkWindowPeer::syncVisibility() {
     if (wanted && !shown) {
         shownAt_ = g_get_monotonic_time();
         if (gtk_window_get_focus_on_map(GTK_WINDOW(window_))) ++focusRequests();
+        announceRest_ = true;
         gtk_widget_show(window_);
+        announceRest_ = false;
+        // A window manager places a window as it maps it, from where the window stood on the
+        // display (i3 frames a floating window there and moves it by its border and title; where
+        // it left a window it unmapped is where the next mapping starts). Asked again once it
+        // manages the window, the window goes where the model says, whatever happened to it before.
+        if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
+            const DisplayRect rect = CoordinateSpace::current().toDisplay(model_.frame());
+            gdk_window_move_resize(gdkWindow, rect.x, rect.y, rect.width, rect.height);
+            requested_ = rect;
+            pendingConfigures_.push_back(rect);
+            lastRequestTime_ = g_get_monotonic_time();
+        }
         if (model_.isKeyWindow() && gtk_window_get_accept_focus(GTK_WINDOW(window_))) gtk_window_present(GTK_WINDOW(window_));
     } else if (!wanted && shown && !(state_ & GDK_WINDOW_STATE_ICONIFIED)) {
         gtk_widget_hide(window_);
+        awaitingMap_ = false;
     }
+}
+
+// Window managers that remember a window's place and size from when it was mapped (i3 floats a
+// window there again after the user tiled it) learn where it comes to rest: a window that slides
+// in is mapped as the first sliver of its slide. Read as the window is taken in; the size limits
+// the toolkit writes later replace them.
+void GtkWindowPeer::announceRestingPlace() {
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    if (!gdkWindow || !GDK_IS_X11_WINDOW(gdkWindow)) return;
+    const DisplayRect rest = CoordinateSpace::current().toDisplay(model_.restingFrame());
+    if (rest.width <= 0 || rest.height <= 0) return;
+    const int scale = gdk_window_get_scale_factor(gdkWindow);
+    ::Display* display = GDK_WINDOW_XDISPLAY(gdkWindow);
+    const ::Window xid = GDK_WINDOW_XID(gdkWindow);
+    XSizeHints* hints = XAllocSizeHints();
+    if (!hints) return;
+    long supplied = 0;
+    if (!XGetWMNormalHints(display, xid, hints, &supplied)) hints->flags = 0;
+    hints->flags |= PPosition | PSize;
+    hints->x = rest.x * scale;
+    hints->y = rest.y * scale;
+    hints->width = rest.width * scale;
+    hints->height = rest.height * scale;
+    XSetWMNormalHints(display, xid, hints);
+    XFree(hints);
+    awaitingMap_ = true;
 }
 
 // Drawing.
@@ -776,6 +833,7 @@ void GtkWindowPeer::setFullyObscured(bool obscured) {
 
 gboolean GtkWindowPeer::onMapChange(GdkEvent* event) {
     mapped_ = event->type == GDK_MAP;
+    if (event->type == GDK_MAP && std::exchange(awaitingMap_, false)) applyWindowManagerHints();
     // A mapped window is reported once the stacking is known.
     if (mapped_) {
         scheduleOcclusionUpdate();

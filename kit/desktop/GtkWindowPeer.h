@@ -63,6 +63,7 @@ private:
     void applyLook();
     void applySheet();
     void syncVisibility();
+    void announceRestingPlace();
     bool shouldBeMapped() const;
     void updateShape(cairo_surface_t* surface);
     Event mouseEvent(EventType type, double x, double y, unsigned state) const;
@@ -96,6 +97,15 @@ private:
         friend bool operator==(const SizeHints&, const SizeHints&) = default;
     };
     std::optional<SizeHints> sizeHints_;
+    // The size the application last gave the window, in display pixels: the size limits the window
+    // manager is told derive from it, never from a size the window manager imposed (a tile, full
+    // screen), so that a window floated again comes back at its own size.
+    int ownWidth_ = 0;
+    int ownHeight_ = 0;
+    // Being shown: the toolkit's next size check tells the window manager where the window rests.
+    bool announceRest_ = false;
+    // Mapped, and not yet taken in by the window manager.
+    bool awaitingMap_ = false;
     std::optional<DisplayRect> requested_;
     std::vector<DisplayRect> pendingConfigures_;
     std::int64_t lastRequestTime_ = 0;

@@ -65,6 +65,7 @@ public:
 
     // What the user or the display did, told to the model as a real backend tells it.
     void userResize(Window& window, const Rect& proposedFrame) { window.userResize(backendBadge(), proposedFrame); }
+    void windowManagerPlace(Window& window, const Rect& frame) { window.displayDidPlace(backendBadge(), frame); }
     void setOcclusionState(Window& window, unsigned state) { window.setOcclusionState(backendBadge(), state); }
     void setApplicationActive(bool active);
     void setScreens(const std::vector<ScreenDescription>& screens) { Screen::updateScreens(backendBadge(), screens); }
@@ -128,6 +129,9 @@ public:
     void setApplicationActive(bool active) { backend_->setApplicationActive(active); }
     // The user resizes or moves a window (min and max size and the delegate apply).
     void userResize(Window& window, const Rect& proposedFrame) { backend_->userResize(window, proposedFrame); }
+    // The window manager gives a window a frame of its own choosing (tiled, full screen), whatever
+    // the window's size limits.
+    void windowManagerPlace(Window& window, const Rect& frame) { backend_->windowManagerPlace(window, frame); }
     // The display reports what is seen of a window.
     void setOcclusionState(Window& window, unsigned state) { backend_->setOcclusionState(window, state); }
 

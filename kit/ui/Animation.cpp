@@ -252,6 +252,7 @@ void WindowAnimator::setFrame(const Rect& frame) {
     if (!window_) return;
     std::weak_ptr<Window> weak = window_;
     const Rect from = window_->frame();
+    window_->restingFrame_ = frame;
     startAnimation(window_.get(), Property::WindowFrame, [weak, from, frame](double p) {
         if (auto w = weak.lock()) setWindowFrameAnimated(*w, p >= 1.0 ? frame : interpolate(from, frame, p));
     });

@@ -38,6 +38,13 @@ std::shared_ptr<Screen> Screen::screenContaining(Point point) {
     return nullptr;
 }
 
+std::shared_ptr<Screen> Screen::screenUnderMouse(Point mouse) {
+    for (const auto& screen : list()) {
+        if (screen->frame().contains(mouse)) return screen;
+    }
+    return nullptr;
+}
+
 std::shared_ptr<Screen> Screen::screenNearest(Point point) {
     if (auto containing = screenContaining(point)) return containing;
     std::shared_ptr<Screen> nearest;

@@ -29,6 +29,11 @@ public:
     static std::shared_ptr<Screen> mainScreen();
     // The first screen whose frame contains the point (minimum edges in, maximum edges out).
     static std::shared_ptr<Screen> screenContaining(Point point);
+    // The screen the mouse pointer at `mouse` (a mouse location) is on. A mouse location is the top
+    // edge of the pixel under the pointer, so this takes the rule of every other pointer test
+    // (Rect::contains: the top edge in, the bottom edge out): the first pixel row of a screen stacked
+    // below another belongs to the lower one. nullptr when the pointer is on no screen.
+    static std::shared_ptr<Screen> screenUnderMouse(Point mouse);
     // The screen containing the point by the rule above, else the one whose frame lies nearest to
     // it; nullptr when there is no screen.
     static std::shared_ptr<Screen> screenNearest(Point point);

@@ -127,6 +127,7 @@ Rect Window::frameRectForContentRect(const Rect& content) const {
 
 void Window::setFrame(const Rect& frame, bool) {
     animation::cancel(this, animation::Property::WindowFrame);
+    restingFrame_.reset();
     applyFrame(frame);
 }
 
@@ -455,8 +456,9 @@ void Window::toggleFullScreen() {
         if (auto d = delegate()) d->windowWillExitFullScreen(*this);
         postNotification(kWindowWillExitFullScreenNotification);
         styleMask_ &= ~WindowStyleFullScreen;
+        // Laid out by the frame change, before it is announced: observers of the resize (which
+        // place the title bar's buttons) have the last word.
         setFrame(preFullScreenFrame_);
-        layoutFrameViews();
         if (auto d = delegate()) d->windowDidExitFullScreen(*this);
         postNotification(kWindowDidExitFullScreenNotification);
         return;
@@ -470,7 +472,6 @@ void Window::toggleFullScreen() {
     preFullScreenFrame_ = frame_;
     styleMask_ |= WindowStyleFullScreen;
     setFrame(target->frame());
-    layoutFrameViews();
     if (auto d = delegate()) d->windowDidEnterFullScreen(*this);
     postNotification(kWindowDidEnterFullScreenNotification);
 }

@@ -153,6 +153,8 @@ public:
 
     // Frame.
     Rect frame() const { return frame_; }
+    // Where the window comes to rest: the end of a running frame animation, else its frame.
+    Rect restingFrame() const { return restingFrame_.value_or(frame_); }
     // Sets the frame at once, superseding a running frame animation. `display` is accepted for
     // the platform's signature; the window is redisplayed either way.
     void setFrame(const Rect& frame, bool display = true);
@@ -329,6 +331,8 @@ private:
 
     int number_;
     Rect frame_;
+    // The end of the last frame animation, until the frame is set without one.
+    std::optional<Rect> restingFrame_;
     unsigned styleMask_;
     std::string title_;
     TitleVisibility titleVisibility_ = TitleVisibility::Visible;

@@ -19,8 +19,8 @@ from pathlib import Path
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
-    SCREENSHOT_HOTKEY, SIDE_HOTKEY, E2EError, Session, click, find_colour, run_tool, screen_size,
-    settings_dictionary, wait_drawn, wait_until, windows_sized)
+    SCREENSHOT_HOTKEY, SIDE_HOTKEY, E2EError, Session, click, close_button, find_colour, is_close_red, run_tool,
+    screen_size, settings_dictionary, wait_drawn, wait_until, window_geometry, windows_sized)
 from test_e2e import png_size  # noqa: E402
 from test_titlebar import SETTINGS, SETTINGS_SIZE  # noqa: E402
 
@@ -134,6 +134,46 @@ class Desktops(unittest.TestCase):
             time.sleep(0.6)
             click(popover.x + 100, popover.y + 63)
             self.assertEqual(s.app.popen.wait(30), 0, "the popover's quit item did not end the application")
+
+    def test_tiled_and_floated_again_under_i3(self):
+        # Tiled with i3's floating toggle, a window is laid out and drawn at the tile's size (the
+        # side window's page all over it, its text at the left); floated again, it comes back at
+        # its own size and place: the tile never became its own.
+        with self.session(settings=settings_dictionary(logged_in=True, guide_shown=False), logged_in=True,
+                          window_manager=["i3"]) as s:
+            onboarding = wait_until(lambda: windows_sized(780, 482), "the onboarding window")[0]
+            s.wait_page_ready("chat")
+            s.text_tool("side 1 open")
+            side = self.assert_side_window_at_top_right(s)
+            wait_drawn(side)
+            close = close_button(side)
+
+            def page_text_at_left(window):
+                return find_colour((window.x, window.y + 60, window.width - 420, 100), lambda r, g, b: r + g + b < 200)
+
+            # Full screen and back: the page fills the screen; the close button comes back in line.
+            run_tool(["i3-msg", f"[id={side.id}] fullscreen enable"], check=True)
+            full = wait_until(lambda: (g := window_geometry(side.id)) and g.width > side.width + 200 and g,
+                              "the side window in full screen")
+            wait_until(lambda: page_text_at_left(full), "the page to fill the full screen", deadline=10)
+            s.screenshot("side-window-full-screen")
+            run_tool(["i3-msg", f"[id={side.id}] fullscreen disable"], check=True)
+            wait_until(lambda: window_geometry(side.id) == side, "the side window back from full screen")
+            wait_until(lambda: find_colour((side.x, side.y, 80, 60), is_close_red) == close,
+                       f"the close button back at {close}", deadline=10)
+            s.screenshot("side-window-back-from-full-screen")
+
+            for own, name in ((side, "side window"), (onboarding, "onboarding")):
+                run_tool(["i3-msg", f"[id={own.id}] floating toggle"], check=True)
+                tiled = wait_until(lambda: (g := window_geometry(own.id)) and g.width > own.width + 200 and g,
+                                   f"the {name} to be tiled")
+                if own is side:
+                    wait_until(lambda: page_text_at_left(tiled), "the page to fill the tile", deadline=10)
+                s.screenshot(f"{name}-tiled")
+                run_tool(["i3-msg", f"[id={own.id}] floating toggle"], check=True)
+                wait_until(lambda: window_geometry(own.id) == own, f"the {name} to float at its own size and place "
+                           f"({own.width}x{own.height} at {own.x},{own.y})", deadline=10)
+                s.screenshot(f"{name}-floating-again")
 
     def test_gdk_backend_wayland_runs_on_xwayland(self):
         # A Wayland session's GDK_BACKEND: the application shows its status item and windows on

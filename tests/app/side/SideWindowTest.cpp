@@ -92,25 +92,55 @@ TEST_F(SideWindowTest, SizeFollowsTheVisibleFrameInSinglePrecision) {
     EXPECT_EQ(sideWindow().frame(), (Rect{-20 - 390, 300 + 1055 - 1015 - 20, 390, 1015}));
 }
 
-TEST_F(SideWindowTest, TheScreenUnderTheMouseOwnsItsBottomAndLeftEdgesOnly) {
-    // Main screen, one stacked above it and one to its right.
+TEST_F(SideWindowTest, TheScreenUnderTheMouseIsTheOneItsPixelIsOn) {
+    // Main screen, one stacked above it and one to its right. A mouse location is the top edge of
+    // the pixel under the pointer: y = 900 is the main screen's top row, 1800 the upper one's.
     ui.setScreens({kit::HeadlessUi::makeScreen("main", {0, 0, 1440, 900}),
                    kit::HeadlessUi::makeScreen("above", {0, 900, 1440, 900}),
                    kit::HeadlessUi::makeScreen("right", {1440, 0, 1920, 1080})});
     const std::pair<kit::Point, const char*> cases[] = {
-        {{700, 900}, "above"},     // the line between the stacked screens
-        {{700, 899.5}, "main"},
-        {{700, 1800}, "main"},     // the top edge of the upper screen is outside: no screen
-        {{1440, 100}, "right"},    // the line between the side-by-side screens
-        {{1439.5, 100}, "main"},
-        {{0, 0}, "main"},
-        {{3360, 500}, "main"},     // the right edge of the right screen: no screen
+        {{700, 900}, "main"},                         // the lower screen's first row
+        {{700, 901}, "above"},                        // the upper screen's last row
+        {{700, 1800}, "above"},                       // the upper screen's first row
+        {{1440, 100}, "right"},                       // the right screen's first column
+        {{1439.5, 100}, "main"}, {{700, 1}, "main"},  // the main screen's last row
+        {{0, 0}, "main"},                             // below every screen: the main one
+        {{3360, 500}, "main"},                        // right of the right screen: no screen
     };
     for (const auto& [mouse, expected] : cases) {
+        // Moved, and shown before the second's tick.
         ui.setMouseLocation(mouse);
-        side().__findMouseLocationScreen();
+        sideWindow().close();
+        side().showWithCompletionHandler();
         EXPECT_EQ(side().currentMouseLocationScreen()->identifier(), expected) << kit::stringFromPoint(mouse);
+        EXPECT_EQ(side().latestWindowShowInScreen()->identifier(), expected) << kit::stringFromPoint(mouse);
     }
+}
+
+// Laid out at the size it is given: the page fills a window the window manager tiles or makes
+// full screen, and keeps its own width against the right edge while the window slides in.
+TEST_F(SideWindowTest, ThePageFillsTheSizeTheWindowIsGiven) {
+    const auto expectPage = [&](double width, const char* when) {
+        sideWindow().layoutIfNeeded();
+        const Rect content = sideWindow().contentView()->bounds();
+        EXPECT_EQ(webView().frame().width(), width) << when;
+        EXPECT_EQ(webView().frame().maxX(), content.maxX()) << when;
+        EXPECT_EQ(webView().frame().minY(), content.minY()) << when;
+    };
+    side().showWithCompletionHandler();
+    env.advance(0.1);
+    ASSERT_LT(sideWindow().frame().width(), 390);
+    expectPage(390, "sliding in");
+    env.advance(kAfterSlide);
+    expectPage(390, "shown");
+    ui.windowManagerPlace(sideWindow(), {0, 0, 1440, 900});
+    expectPage(1440, "tiled");
+    ui.windowManagerPlace(sideWindow(), {1030, 20, 390, 835});
+    expectPage(390, "floating again");
+    sideWindow().toggleFullScreen();
+    expectPage(1440, "full screen");
+    sideWindow().toggleFullScreen();
+    expectPage(390, "back from full screen");
 }
 
 // Made at launch for a hot key to bring in, the window is readied for display then, unshown.
@@ -185,9 +215,8 @@ TEST_F(SideWindowTest, ShowWhileVisibleOnAnotherScreenClosesAndSlidesInThere) {
     auto token = kit::NotificationCenter::defaultCenter().addObserverForName(
         kit::kWindowWillCloseNotification, side().window().get(), [&](const kit::Notification&) { ++closes; });
 
+    // Moved to the other screen just before the show, with no tick between.
     ui.setMouseLocation({2000, 500});
-    env.advance(1);
-    EXPECT_EQ(side().currentMouseLocationScreen()->identifier(), "right");
     side().showWithCompletionHandler();
     EXPECT_EQ(closes, 1);  // closed at once, no slide-out
     EXPECT_TRUE(sideWindow().isVisible());

@@ -171,6 +171,10 @@ TEST_F(KZBaseWindowControllerTest, TitleBarButtonsSitRightAndLowerThanTheDefault
     expectShifted("after repeated shifts");
     ui.userResize(*window, {0, 0, 280, 180});
     expectShifted("after a user resize");
+    window->toggleFullScreen();
+    expectShifted("in full screen");
+    window->toggleFullScreen();
+    expectShifted("after full screen and back");
 }
 
 TEST_F(KZBaseWindowControllerTest, AControllerGoneLeavesItsWindowsResizesAlone) {

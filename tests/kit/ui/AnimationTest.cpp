@@ -75,6 +75,7 @@ TEST_F(AnimationTest, TheFirstFrameAtOnceComesBeforeTheClockMoves) {
             [&results](bool finished) { results.push_back(finished); });
         EXPECT_NEAR(window->frame().width(), c.widthAtOnce, 1e-6);
         EXPECT_NEAR(window->frame().maxX(), 1420, 1e-9);
+        EXPECT_EQ(window->restingFrame(), (Rect{1030, 20, 390, 835})) << "where the slide ends";
         if (c.widthAtOnce > 0) {
             env.advance(frame);  // the timer's first tick: the second frame
             EXPECT_GT(window->frame().width(), c.widthAtOnce);
@@ -87,6 +88,8 @@ TEST_F(AnimationTest, TheFirstFrameAtOnceComesBeforeTheClockMoves) {
         env.runUntilIdle();
         EXPECT_EQ(window->frame(), (Rect{1030, 20, 390, 835}));
         EXPECT_EQ(results, (std::vector<bool>{true}));
+        window->setFrame({0, 0, 100, 100});
+        EXPECT_EQ(window->restingFrame(), (Rect{0, 0, 100, 100})) << "set without a slide";
     }
 }
 
