@@ -199,7 +199,9 @@ int main(int argc, char** argv) {
         g_setenv("QUARN_DESKTOP_BENCH_INNER", "1", TRUE);
         std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
                                    const_cast<char*>("-screen 0 1440x900x24 -nolisten tcp"),
-                                   const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
+                                   const_cast<char*>("dbus-run-session"),
+                                   const_cast<char*>("--config-file=" QUARN_TEST_SUPPORT_DIR "/session-bus.conf"),
+                                   const_cast<char*>("--")};
         for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
         args.push_back(nullptr);
         execvp("xvfb-run", args.data());

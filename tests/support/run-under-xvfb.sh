@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs a program on a private X server (Xvfb, one 1440 x 900 screen, 24-bit colour) with a private
 # session bus, for the desktop and end-to-end tests. The server picks a free display number
-# itself, so several of these can start at once.
+# itself, so several of these can start at once. The bus starts only the tests' own services
+# (session-bus.conf), never what the machine has installed.
 set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quarn-xvfb.XXXXXX")"
 xvfb_pid=""
@@ -25,6 +27,6 @@ export DISPLAY=":$(head -n1 "$work/display")"
 export PYTHONDONTWRITEBYTECODE=1
 # Not exec: the server is stopped when the program ends.
 set +e
-dbus-run-session -- "$@"
+dbus-run-session --config-file="$here/session-bus.conf" -- "$@"
 status=$?
 exit "$status"

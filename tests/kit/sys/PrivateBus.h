@@ -1,6 +1,8 @@
 #pragma once
 // A private session bus for tests and benchmarks: a dbus-daemon of its own, started with
-// --fork, stopped (killed) by the owner. Header only, so the benchmarks can use it too.
+// --fork, stopped (killed) by the owner. Header only, so the benchmarks can use it too. Its
+// configuration is the tests' own (tests/support/session-bus.conf): it starts none of the desktop
+// services installed on the machine.
 
 #include <glib.h>
 #include <signal.h>
@@ -14,15 +16,16 @@ namespace kit::testing {
 
 class PrivateBus {
 public:
-    // Starts a daemon (with the session bus's configuration, or the given file's); nullopt with a
-    // reason when dbus-daemon is missing or fails.
+    // Starts a daemon (with the tests' session configuration, or the given file's); nullopt with
+    // a reason when dbus-daemon is missing or fails.
     static std::optional<PrivateBus> start(std::string* whyNot, const std::string& configFile = {}) {
         gchar* program = g_find_program_in_path("dbus-daemon");
         if (!program) {
             if (whyNot) *whyNot = "dbus-daemon is not installed";
             return std::nullopt;
         }
-        const std::string config = configFile.empty() ? "--session" : "--config-file=" + configFile;
+        const std::string config =
+            "--config-file=" + (configFile.empty() ? std::string(QUARN_TEST_SUPPORT_DIR "/session-bus.conf") : configFile);
         gchar* argv[] = {program, const_cast<gchar*>(config.c_str()), const_cast<gchar*>("--fork"),
                          const_cast<gchar*>("--print-address=1"), const_cast<gchar*>("--print-pid=1"), nullptr};
         gchar* out = nullptr;
