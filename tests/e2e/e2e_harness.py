@@ -114,6 +114,22 @@ def run_tool(args, check=False, timeout=30):
     return subprocess.run(args, capture_output=True, text=True, timeout=timeout, check=check)
 
 
+def desktop_environment(home):
+    """A desktop of its own under `home` (tests/support/test-desktop.sh): the variables to set, and
+    None for those to unset."""
+    result = run_tool(["bash", str(source_dir() / "tests" / "support" / "test-desktop.sh"), str(home)])
+    if result.returncode != 0:
+        raise E2EError("test-desktop.sh failed: " + result.stderr)
+    env = {}
+    for line in result.stdout.splitlines():
+        if line.startswith("-"):
+            env[line[1:]] = None
+        elif "=" in line:
+            name, value = line.split("=", 1)
+            env[name] = value
+    return env
+
+
 # ---------------------------------------------------------------------------------------------
 # The X display, seen from outside the application.
 
@@ -316,6 +332,7 @@ class Session:
         self.home = self.root / "home"
         self.sysroot = self.root / "sysroot"
         self.home.mkdir()
+        self.desktop = desktop_environment(self.home)
         self.settings_initial = settings
         self.logged_in = logged_in
         self.service_args = list(service_args)
@@ -358,9 +375,9 @@ class Session:
         return False
 
     def env(self):
-        env = dict(os.environ)
+        env = {k: v for k, v in os.environ.items() if k not in self.desktop}
+        env.update({k: v for k, v in self.desktop.items() if v is not None})
         env.update({
-            "HOME": str(self.home),
             "QUARN_SYSTEM_ROOT": str(self.sysroot),
             "QUARN_RESOURCES_DIR": str(source_dir() / "resources"),
         })
@@ -526,6 +543,11 @@ class Session:
 
     def app_log(self):
         return self.app.text() if self.app else ""
+
+    def opened(self):
+        """What the application opened through the desktop (folders, files, addresses), in order."""
+        record = self.home / ".local" / "state" / "opened"
+        return record.read_text().splitlines() if record.exists() else []
 
     def wait_app_log(self, pattern, what=None, deadline=DEADLINE):
         return self.app.wait_for_line(pattern, what, deadline)

@@ -123,6 +123,9 @@ class PageActions(unittest.TestCase):
             self.wait_dialog_gone(dialog)
             wait_until(target.exists, "the PDF to be saved where the user chose")
             self.assertTrue(target.read_bytes().startswith(b"%PDF"))
+            # The saved file is shown in its folder, by the desktop's file manager.
+            wait_until(s.opened, "the saved file's folder to be shown")
+            self.assertIn(s.opened(), ([str(target.parent)], [target.parent.as_uri()]))
             self.assertFalse(waiting.exists(), "the PDF stayed in the private folder after the save")
             self.assertIn("[WebView] cancel other download", s.app_log())
             self.assertTrue([r for r in s.status()["requests"] if r.get("path") == "/__files/sample.pdf"])
@@ -179,6 +182,11 @@ class PageActions(unittest.TestCase):
             self.type_path(dialog, target.name)
             wait_until(target.exists, "the first file to be saved")
             self.assertEqual(stat.S_IMODE(target.stat().st_mode), 0o644)
+            # Shown in its folder by the desktop's file manager, whose window must not take the
+            # keyboard from the second panel.
+            wait_until(s.opened, "the first file's folder to be shown")
+            revealed = s.opened()
+            self.assertIn(revealed, ([str(s.home)], [s.home.as_uri()]))
             second = wait_until(lambda: self.panels(before), "the second panel")[0]
             wait_drawn(second)
             s.screenshot("second-panel")
@@ -187,6 +195,7 @@ class PageActions(unittest.TestCase):
             xdotool("key", "Escape")
             self.wait_dialog_gone(second)
             self.assertTrue((folder / "sample (2).pdf").exists())
+            self.assertEqual(s.opened(), revealed, "a folder was shown for the cancelled save")
 
     def test_links_planted_in_the_shared_temporary_folder_are_left_alone(self):
         # Another user's folder in a shared, sticky temporary folder, under the name the staging

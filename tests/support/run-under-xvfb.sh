@@ -1,19 +1,34 @@
 #!/usr/bin/env bash
 # Runs a program on a private X server (Xvfb, one 1440 x 900 screen, 24-bit colour) with a private
 # session bus, for the desktop and end-to-end tests. The server picks a free display number
-# itself, so several of these can start at once. The bus starts only the tests' own services
+# itself, so several of these can start at once.
+#
+# The program gets a desktop of its own (test-desktop.sh): a fresh HOME and XDG folders, opening
+# goes to a recorder, GIO keeps to local files. The bus starts only the tests' own services
 # (session-bus.conf), never what the machine has installed.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quarn-xvfb.XXXXXX")"
 xvfb_pid=""
-cleanup() {
+stop_xvfb() {
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+  xvfb_pid=""
+}
+cleanup() {
+  stop_xvfb
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+mkdir "$work/home"
+while IFS= read -r line; do
+  case "$line" in
+    -*) unset "${line#-}" ;;
+    *) export "${line?}" ;;
+  esac
+done < <(bash "$here/test-desktop.sh" "$work/home")
 
 Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
