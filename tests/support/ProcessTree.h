@@ -63,12 +63,12 @@ public:
     }
 
     // What every process of the tree gets: its home and desktop, system root and bus, a UTF-8
-    // locale, and the caller's PATH and X display.
+    // locale, and the caller's PATH, X display and run mark (the wrapper's check for leftovers).
     std::vector<std::string> environment() const {
         std::vector<std::string> env{"QUARN_SYSTEM_ROOT=" + system.string(),
                                      "DBUS_SESSION_BUS_ADDRESS=" + bus->address(), "LANG=C.UTF-8"};
         env.insert(env.end(), desktop_.begin(), desktop_.end());
-        for (const char* name : {"PATH", "DISPLAY"}) {
+        for (const char* name : {"PATH", "DISPLAY", "QUARN_TEST_RUN"}) {
             if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
         }
         return env;
@@ -86,9 +86,9 @@ private:
         gchar* out = nullptr;
         gchar* err = nullptr;
         gint status = 0;
-        const bool ran = g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err,
-                                      &status, nullptr) &&
-                         g_spawn_check_wait_status(status, nullptr);
+        const bool ran =
+            g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err, &status, nullptr) &&
+            g_spawn_check_wait_status(status, nullptr);
         std::istringstream lines(out ? out : "");
         const std::string errors = err ? err : "";
         g_free(out);

@@ -25,15 +25,20 @@ public:
             return std::nullopt;
         }
         const std::string config =
-            "--config-file=" + (configFile.empty() ? std::string(QUARN_TEST_SUPPORT_DIR "/session-bus.conf") : configFile);
-        gchar* argv[] = {program, const_cast<gchar*>(config.c_str()), const_cast<gchar*>("--fork"),
-                         const_cast<gchar*>("--print-address=1"), const_cast<gchar*>("--print-pid=1"), nullptr};
+            "--config-file=" +
+            (configFile.empty() ? std::string(QUARN_TEST_SUPPORT_DIR "/session-bus.conf") : configFile);
+        gchar* argv[] = {program,
+                         const_cast<gchar*>(config.c_str()),
+                         const_cast<gchar*>("--fork"),
+                         const_cast<gchar*>("--print-address=1"),
+                         const_cast<gchar*>("--print-pid=1"),
+                         nullptr};
         gchar* out = nullptr;
         gchar* err = nullptr;
         gint status = 0;
         GError* error = nullptr;
-        gboolean ran = g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err, &status,
-                                    &error);
+        gboolean ran =
+            g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err, &status, &error);
         g_free(program);
         std::string output = out ? out : "";
         std::string errors = err ? err : "";
@@ -57,9 +62,7 @@ public:
         return bus;
     }
 
-    PrivateBus(PrivateBus&& other) noexcept : address_(std::move(other.address_)), pid_(other.pid_) {
-        other.pid_ = 0;
-    }
+    PrivateBus(PrivateBus&& other) noexcept : address_(std::move(other.address_)), pid_(other.pid_) { other.pid_ = 0; }
     PrivateBus& operator=(PrivateBus&& other) noexcept {
         if (this != &other) {
             stop();
