@@ -35,9 +35,9 @@ for arg in "$@"; do
 done
 
 # Messages never end the script: a closed output (the reader of a pipe gone, a terminal closed)
-# ends only the subshell that writes.
-say() { (printf 'run: %s\n' "$*") 2>/dev/null || true; }
-warn() { (printf 'run: %s\n' "$*" >&2) 2>/dev/null || true; }
+# fails the write and nothing more.
+say() { printf 'run: %s\n' "$*" 2>/dev/null || true; }
+warn() { printf 'run: %s\n' "$*" >&2 2>/dev/null || true; }
 
 build_dir="$(realpath -m "${QUARN_BUILD_DIR:-$root/build}")"
 if [ "$build" -eq 1 ]; then
@@ -56,6 +56,12 @@ for program in QuarnAI QuarnHost QuarnGetText QuarnAIService; do
     exit 1
   fi
 done
+
+# From here on a closed output (| tee ended by the same Ctrl-C, a terminal closed) must not end
+# the script by SIGPIPE, neither at its own messages nor at the shell's reports of a command ended
+# by a signal. The programs it starts get the default back (start_program).
+trap '' PIPE
+start_program() { trap - PIPE; exec setsid "$@"; }
 
 sysroot="$build_dir/sysroot"
 bash peers/layout-sysroot.sh "$sysroot" --bin "$bin" --resources "$root/resources" >/dev/null
@@ -85,9 +91,12 @@ names=()
 started() { pids+=("$1"); names+=("$2"); }
 
 # A process that has not ended (a zombie has).
+# Read by the shell itself: a command it would start for this could be ended by the same signal.
 alive() {
-  local state
-  state="$(ps -o stat= -p "$1" 2>/dev/null)" && [ -n "$state" ] && [ "${state:0:1}" != Z ]
+  local stat
+  { read -r stat <"/proc/$1/stat"; } 2>/dev/null || return 1
+  stat="${stat##*) }"
+  [ "${stat:0:1}" != Z ]
 }
 session_members() { ps -e -o pid=,sid=,stat= | awk -v sid="$1" '$2 == sid && $3 !~ /^Z/ { print $1 }'; }
 
@@ -179,7 +188,7 @@ logged_since_ask() {
 }
 on_signal() {
   local signal="$1"
-  (printf '\n') 2>/dev/null || true
+  printf '\n' 2>/dev/null || true
   if [ -z "$app_pid" ] || ! alive "$app_pid"; then
     say "ending what has started"
     [ "$signal" = INT ] && exit 130
@@ -207,7 +216,7 @@ wait_line() {
     if grep -qE "$pattern" "$file" 2>/dev/null; then return 0; fi
     if ! kill -0 "$pid" 2>/dev/null; then
       warn "$what ended before it was ready; see $file:"
-      (tail -n 5 "$file" >&2) 2>/dev/null || true
+      tail -n 5 "$file" >&2 2>/dev/null || true
       exit 1
     fi
     sleep 0.1
@@ -227,7 +236,7 @@ if [ -z "${DISPLAY:-}" ]; then
   # The file goes first: the server's shell empties it only once it runs, and the previous run's
   # number must not be read meanwhile.
   rm -f "$logs/xvfb.display"
-  setsid Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3>"$logs/xvfb.display" 2>"$logs/xvfb.log" &
+  (start_program Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp) 3>"$logs/xvfb.display" 2>"$logs/xvfb.log" &
   started $! Xvfb
   display_number=""
   for _ in $(seq 1 100); do
@@ -245,7 +254,7 @@ fi
 # The daemon makes a session of its own, which the services it starts share; they end when it
 # goes, as at the end of a desktop session.
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  bus_info="$(dbus-daemon --session --fork --print-address=1 --print-pid=1)"
+  bus_info="$(trap - PIPE; exec dbus-daemon --session --fork --print-address=1 --print-pid=1)"
   DBUS_SESSION_BUS_ADDRESS="$(sed -n 1p <<<"$bus_info")"
   bus_started="$(sed -n 2p <<<"$bus_info")"
   export DBUS_SESSION_BUS_ADDRESS
@@ -258,7 +267,7 @@ if [ -z "${QUARN_AI_BASE_URL:-}" ]; then
   service_port="${QUARN_SERVICE_PORT:-8765}"
   fresh_log service.log
   read -r -a service_args <<<"${QUARN_SERVICE_ARGS:-}"
-  setsid "$bin/QuarnAIService" --port "$service_port" "${service_args[@]}" >"$logs/service.log" 2>&1 &
+  (start_program "$bin/QuarnAIService" --port "$service_port" "${service_args[@]}") >"$logs/service.log" 2>&1 &
   started $! QuarnAIService
   wait_line "$logs/service.log" '^listening ' "${pids[-1]}" "the AI service stand-in (port $service_port busy?)"
   QUARN_AI_BASE_URL="$(sed -n 's/^listening .*"baseAddress":"\([^"]*\)".*/\1/p' "$logs/service.log" | head -n1)"
@@ -271,16 +280,16 @@ fi
 # The host and the text tool, each with a control FIFO.
 rm -f "$host_fifo" "$tool_fifo"
 fresh_log host.log
-setsid "$host_executable" --control "$host_fifo" --no-stdin >"$logs/host.log" 2>&1 &
+(start_program "$host_executable" --control "$host_fifo" --no-stdin) >"$logs/host.log" 2>&1 &
 started $! QuarnHost
 wait_line "$logs/host.log" '^ready ' "${pids[-1]}" "the host stand-in (is another host running on this bus?)"
 fresh_log text-tool.log
-setsid "$bin/QuarnGetText" --control "$tool_fifo" --no-stdin >"$logs/text-tool.log" 2>&1 &
+(start_program "$bin/QuarnGetText" --control "$tool_fifo" --no-stdin) >"$logs/text-tool.log" 2>&1 &
 started $! QuarnGetText
 wait_line "$logs/text-tool.log" '^ready ' "${pids[-1]}" "the text-tool stand-in"
 
 fresh_log QuarnAI.log
-setsid "$app_executable" >"$logs/QuarnAI.log" 2>&1 &
+(start_program "$app_executable") >"$logs/QuarnAI.log" 2>&1 &
 app_pid=$!
 started "$app_pid" QuarnAI
 # From here on without errexit: a command that a Ctrl-C interrupts (and whose trap asked the
@@ -312,7 +321,7 @@ default_hotkey() {
 default_hotkey 1 side 0x28 Ctrl+Alt+K
 default_hotkey 2 screenshot 0x00 Ctrl+Alt+A
 
-(cat <<EOF
+cat 2>/dev/null <<EOF || true
 run: QuarnAI is running (pid $app_pid, system root $QUARN_SYSTEM_ROOT, HOME $HOME, display $DISPLAY)
 run: logs in $logs (the previous run's as *.previous.log):
 run:   QuarnAI.log (the application; it writes to ~/Library/Logs/QuarnAI.log instead when that folder exists)
@@ -325,7 +334,6 @@ run: commands for the text-tool stand-in:
 run:   echo "side 2 what is a stand-in" > "$tool_fifo"
 run: Ctrl-C asks QuarnAI to quit (as its Quit menu item does); Ctrl-C again while it asks ends everything at once.
 EOF
-) 2>/dev/null || true
 
 # Watches the application until it ends; the signals' traps run between the short sleeps (a
 # check that a signal interrupted is made again).

@@ -118,9 +118,9 @@ class Terminal:
 
 class RunScript(unittest.TestCase):
     def test_the_script_asks_the_application_to_quit_and_leaves_nothing_behind(self):
-        # (case, piped to tee, the application has unsaved work, how the terminal ends it)
-        cases = [("ctrl-c", False, True, "ctrl-c"), ("ctrl-c-tee", True, False, "ctrl-c"),
-                 ("hangup", False, True, "hangup"), ("hangup-tee", True, False, "hangup")]
+        # (case, the output piped to tee, the application has unsaved work, how the terminal ends it)
+        cases = [("ctrl-c", "", True, "ctrl-c"), ("ctrl-c-tee", "|", False, "ctrl-c"),
+                 ("hangup", "", True, "hangup"), ("hangup-tee", "2>&1 |", False, "hangup")]
         for case in cases:
             with self.subTest(case=case[0]):
                 self.run_case(*case)
@@ -144,7 +144,7 @@ class RunScript(unittest.TestCase):
                    QUARN_SERVICE_ARGS="--logged-in" + (" --work-unsaved" if unsaved else ""))
         env["QUARN_RUN_SCRIPT_CASE"] = mark_value
         run = f"bash {source_dir() / 'scripts' / 'run.sh'} --no-build"
-        terminal = Terminal(f"{run} | tee {out / 'tee.log'}" if tee else run, env, out / "terminal.log")
+        terminal = Terminal(f"{run} {tee} tee {out / 'tee.log'}" if tee else run, env, out / "terminal.log")
         display = os.environ.get("DISPLAY")
         try:
             running = wait_until(lambda: re.search(r"^run: QuarnAI is running \(pid (\d+).* display (:\d+)\)",
