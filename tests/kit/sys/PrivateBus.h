@@ -12,6 +12,12 @@
 #include <sstream>
 #include <string>
 
+// The test and benchmark targets name tests/support; a header checked on its own gets the path
+// relative to the source tree.
+#ifndef QUARN_TEST_SUPPORT_DIR
+#define QUARN_TEST_SUPPORT_DIR "tests/support"
+#endif
+
 namespace kit::testing {
 
 class PrivateBus {
