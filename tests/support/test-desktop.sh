@@ -10,7 +10,8 @@
 # are offered without their applications, so nothing installed on the machine (a file manager, an
 # image viewer) opens a window over the test. GIO keeps to local files and in-memory settings, so
 # no GVfs daemon or mount and no settings daemon is started; no display or session of the
-# machine's (Wayland, session manager, accessibility bus) is reached.
+# machine's (Wayland, session manager, accessibility bus) is reached, and the toolkit starts no
+# accessibility bus of its own.
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ ! -d "$1" ]; then
@@ -80,6 +81,7 @@ XDG_DATA_DIRS=$system
 GIO_USE_VFS=local
 GIO_USE_VOLUME_MONITOR=unix
 GSETTINGS_BACKEND=memory
+NO_AT_BRIDGE=1
 -XDG_CURRENT_DESKTOP
 -XDG_SESSION_DESKTOP
 -DESKTOP_SESSION
