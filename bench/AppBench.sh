@@ -3,4 +3,4 @@
 # session bus. Arguments go to AppBench.py (--bin <folder of the built programs>, --runs N, --keep, --no-reference).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-exec xvfb-run -a -s "-screen 0 1440x900x24 -nolisten tcp" dbus-run-session -- python3 "$here/AppBench.py" "$@"
+exec xvfb-run -a -s "-screen 0 1440x900x24 -nolisten tcp" dbus-run-session --config-file="$here/../tests/support/session-bus.conf" -- python3 "$here/AppBench.py" "$@"

@@ -139,7 +139,8 @@ void BM_HotKeyToFirstFrame(benchmark::State& state) {
         handlerStart = 0;
         firstFrame = 0;
         const double pressed = nowSeconds();
-        gchar* argv[] = {const_cast<gchar*>("xdotool"), const_cast<gchar*>("key"), const_cast<gchar*>("super+shift+k"), nullptr};
+        gchar* argv[] = {const_cast<gchar*>("xdotool"), const_cast<gchar*>("key"), const_cast<gchar*>("super+shift+k"),
+                         nullptr};
         g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr);
         if (!pumpUntil([&] { return firstFrame != 0; }, 5)) {
             state.SkipWithError("no frame after the hot key");
@@ -180,9 +181,12 @@ void BM_ResidentMemory(benchmark::State& state) {
             window->orderFront();
             windows.push_back(window);
         }
-        pumpUntil([&] {
-            return std::all_of(windows.begin(), windows.end(), [](auto& w) { return kit::desktop::framesDrawn(*w) > 0; });
-        }, 5);
+        pumpUntil(
+            [&] {
+                return std::all_of(windows.begin(), windows.end(),
+                                   [](auto& w) { return kit::desktop::framesDrawn(*w) > 0; });
+            },
+            5);
     }
     state.counters["rss_mb"] = static_cast<double>(residentKilobytes()) / 1024.0;
     state.counters["rss_before_windows_mb"] = static_cast<double>(before) / 1024.0;
@@ -197,9 +201,13 @@ int main(int argc, char** argv) {
     if (!g_getenv("QUARN_DESKTOP_BENCH_INNER")) {
         // Windows and key presses go to a private display, never to the user's desktop.
         g_setenv("QUARN_DESKTOP_BENCH_INNER", "1", TRUE);
-        std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+        std::vector<char*> args = {const_cast<char*>("xvfb-run"),
+                                   const_cast<char*>("-a"),
+                                   const_cast<char*>("-s"),
                                    const_cast<char*>("-screen 0 1440x900x24 -nolisten tcp"),
-                                   const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
+                                   const_cast<char*>("dbus-run-session"),
+                                   const_cast<char*>("--config-file=" QUARN_TEST_SUPPORT_DIR "/session-bus.conf"),
+                                   const_cast<char*>("--")};
         for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
         args.push_back(nullptr);
         execvp("xvfb-run", args.data());

@@ -10,6 +10,8 @@ function(quarn_test area)
   add_executable(${exe} ${T_SOURCES})
   target_link_libraries(${exe} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${exe} PRIVATE ${QUARN_ROOT})
+  # The tests' session bus configuration and desktop (tests/support).
+  target_compile_definitions(${exe} PRIVATE QUARN_TEST_SUPPORT_DIR="${QUARN_ROOT}/tests/support")
   add_test(NAME ${area} COMMAND ${T_WRAPPER} $<TARGET_FILE:${exe}> --gtest_brief=1)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

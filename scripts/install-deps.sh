@@ -16,6 +16,9 @@ PACKAGES=(
   fonts-noto-cjk librsvg2-bin
   desktop-file-utils dpkg-dev
   python3 nodejs
+  # What an ordinary desktop has and the tests must live with: the portal and its GTK back-end,
+  # GVfs with its FUSE part, a file manager.
+  xdg-desktop-portal xdg-desktop-portal-gtk gvfs gvfs-fuse pcmanfm
 )
 
 missing=()

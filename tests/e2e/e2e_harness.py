@@ -114,6 +114,22 @@ def run_tool(args, check=False, timeout=30):
     return subprocess.run(args, capture_output=True, text=True, timeout=timeout, check=check)
 
 
+def desktop_environment(home):
+    """A desktop of its own under `home` (tests/support/test-desktop.sh): the variables to set, and
+    None for those to unset."""
+    result = run_tool(["bash", str(source_dir() / "tests" / "support" / "test-desktop.sh"), str(home)])
+    if result.returncode != 0:
+        raise E2EError("test-desktop.sh failed: " + result.stderr)
+    env = {}
+    for line in result.stdout.splitlines():
+        if line.startswith("-"):
+            env[line[1:]] = None
+        elif "=" in line:
+            name, value = line.split("=", 1)
+            env[name] = value
+    return env
+
+
 # ---------------------------------------------------------------------------------------------
 # The X display, seen from outside the application.
 
@@ -307,7 +323,7 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
                  tray_background=None, desktop_services=None, app_env=None, app_prefix=(), window_manager=None,
-                 browser_recorder=False, language="zh-Hans"):
+                 language="zh-Hans"):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -320,8 +336,9 @@ class Session:
         # The host's language, as the host records it (None: no record, the system's decides).
         if language is not None:
             record = self.home / "Library" / "Application Support" / "Quarn" / "language"
-            record.parent.mkdir(parents=True)
+            record.parent.mkdir(parents=True, exist_ok=True)
             record.write_text(language + "\n")
+        self.desktop = desktop_environment(self.home)
         self.settings_initial = settings
         self.logged_in = logged_in
         self.service_args = list(service_args)
@@ -341,10 +358,6 @@ class Session:
         # A window manager's command line, started before the application: ["i3"] runs i3 with
         # a configuration of its defaults (no bar, no start-up wizard).
         self.window_manager = window_manager
-        # The user's default browser, for web addresses the application opens: a recorder that
-        # writes each address as a line to browser-opened.txt (opened_addresses()).
-        self.browser_recorder = browser_recorder
-        self.browser_record = self.root / "browser-opened.txt"
         self.service = None
         self.host = None
         self.app = None
@@ -368,9 +381,9 @@ class Session:
         return False
 
     def env(self):
-        env = dict(os.environ)
+        env = {k: v for k, v in os.environ.items() if k not in self.desktop}
+        env.update({k: v for k, v in self.desktop.items() if v is not None})
         env.update({
-            "HOME": str(self.home),
             "QUARN_SYSTEM_ROOT": str(self.sysroot),
             "QUARN_RESOURCES_DIR": str(source_dir() / "resources"),
         })
@@ -403,8 +416,6 @@ class Session:
             self.start_window_manager(self.window_manager)
         if self.start_host:
             self.start_host_standin()
-        if self.browser_recorder:
-            self.install_browser_recorder()
         self.start_app()
 
     def layout(self):
@@ -428,30 +439,6 @@ class Session:
         self.service = Process("QuarnAIService", args, self.env(), self.out / "service.log")
         m = self.service.wait_for_line(r'^listening (\{.*\})$', "the AI service to listen")
         self.base_url = json.loads(m.group(1))["baseAddress"]
-
-    def install_browser_recorder(self):
-        config = self.home / ".config"
-        data = self.home / ".local" / "share"
-        applications = data / "applications"
-        applications.mkdir(parents=True, exist_ok=True)
-        config.mkdir(parents=True, exist_ok=True)
-        recorder = self.root / "browser-recorder.sh"
-        recorder.write_text(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.browser_record}"\n')
-        recorder.chmod(0o755)
-        (applications / "quarn-test-browser.desktop").write_text(
-            f"[Desktop Entry]\nType=Application\nName=Browser recorder\nExec={recorder} %u\n"
-            "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n")
-        (config / "mimeapps.list").write_text(
-            "[Default Applications]\nx-scheme-handler/http=quarn-test-browser.desktop\n"
-            "x-scheme-handler/https=quarn-test-browser.desktop\n")
-        self.app_env.update({"XDG_CONFIG_HOME": str(config), "XDG_DATA_HOME": str(data)})
-
-    def opened_addresses(self):
-        """The addresses the application opened in the user's default browser (the recorder's)."""
-        try:
-            return self.browser_record.read_text().splitlines()
-        except FileNotFoundError:
-            return []
 
     def start_host_standin(self):
         self.host = Process("QuarnHost", [self.sysroot / HOST_EXECUTABLE, "--control", self.host_fifo, "--no-stdin"],
@@ -562,6 +549,11 @@ class Session:
 
     def app_log(self):
         return self.app.text() if self.app else ""
+
+    def opened(self):
+        """What the application opened through the desktop (folders, files, addresses), in order."""
+        record = self.home / ".local" / "state" / "opened"
+        return record.read_text().splitlines() if record.exists() else []
 
     def wait_app_log(self, pattern, what=None, deadline=DEADLINE):
         return self.app.wait_for_line(pattern, what, deadline)

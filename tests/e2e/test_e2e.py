@@ -331,6 +331,14 @@ class EndToEnd(unittest.TestCase):
             wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to report its file")
             self.assertEqual(self.messages_to(s, "write", "HandleFile"), [])
             self.assertEqual(len(self.tool_windows(s)), 3)
+            # New-window links to other sites go to the default browser, never into a tool window.
+            outside = {"open-outside": "https://www.example.com/outside?from=chat",
+                       "open-outside-document": "https://www.example.com/report?openwith=mgr_document"}
+            for link in outside:
+                s.page_command("chat", click=link)
+            wait_until(lambda: len(s.opened()) >= len(outside), "the links to reach the browser")
+            self.assertEqual(sorted(s.opened()), sorted(outside.values()))
+            self.assertEqual(len(self.tool_windows(s)), 3)
 
     def test_wheel_over_tab_strips_scrolls_them_and_never_ends_the_application(self):
         white = (lambda r, g, b: r > 250 and g > 250 and b > 250)

@@ -124,6 +124,9 @@ class PageActions(unittest.TestCase):
             self.wait_dialog_gone(dialog)
             wait_until(target.exists, "the PDF to be saved where the user chose")
             self.assertTrue(target.read_bytes().startswith(b"%PDF"))
+            # The saved file is shown in its folder, by the desktop's file manager.
+            wait_until(s.opened, "the saved file's folder to be shown")
+            self.assertIn(s.opened(), ([str(target.parent)], [target.parent.as_uri()]))
             self.assertFalse(waiting.exists(), "the PDF stayed in the private folder after the save")
             self.assertIn("[WebView] cancel other download", s.app_log())
             self.assertTrue([r for r in s.status()["requests"] if r.get("path") == "/__files/sample.pdf"])
@@ -180,6 +183,11 @@ class PageActions(unittest.TestCase):
             self.type_path(dialog, target.name)
             wait_until(target.exists, "the first file to be saved")
             self.assertEqual(stat.S_IMODE(target.stat().st_mode), 0o644)
+            # Shown in its folder by the desktop's file manager, whose window must not take the
+            # keyboard from the second panel.
+            wait_until(s.opened, "the first file's folder to be shown")
+            revealed = s.opened()
+            self.assertIn(revealed, ([str(s.home)], [s.home.as_uri()]))
             second = wait_until(lambda: self.panels(before), "the second panel")[0]
             wait_drawn(second)
             s.screenshot("second-panel")
@@ -189,6 +197,7 @@ class PageActions(unittest.TestCase):
             self.wait_dialog_gone(second)
             # Cancelled: the file that waited for it goes with it.
             wait_until(lambda: not (folder / "sample (2).pdf").exists(), "the cancelled file to go")
+            self.assertEqual(s.opened(), revealed, "a folder was shown for the cancelled save")
 
     def test_links_planted_in_the_shared_temporary_folder_are_left_alone(self):
         # Another user's folder in a shared, sticky temporary folder, under the name the staging
@@ -393,7 +402,7 @@ class PageActions(unittest.TestCase):
         """A page of another site in the side window asks for five windows as it loads and for one on
         every click: the default browser gets none of the first and at most one a second of the
         others."""
-        with self.session(browser_recorder=True) as s:
+        with self.session() as s:
             side = self.open_side(s)
             foreign = s.base_url.replace("127.0.0.1", "localhost").rstrip("/") + "/__popups"
             s.page_command("chat", navigate=foreign)
@@ -401,7 +410,7 @@ class PageActions(unittest.TestCase):
             self.find_in(side, near((0xc0, 0x39, 0x2b)), "the other site's page in the side window")
             s.screenshot("other-site")
             time.sleep(1)
-            self.assertEqual(s.opened_addresses(), [], "the page opened the browser by itself")
+            self.assertEqual(s.opened(), [], "the page opened the browser by itself")
             x, y = side.x + side.width // 2, side.y + side.height // 2
             started = time.monotonic()
             for _ in range(10):
@@ -410,9 +419,9 @@ class PageActions(unittest.TestCase):
             s.wait_app_log(r"to url: http://localhost:\d+/opened/click-10", "the tenth click's request")
             # The application took the ten requests within this many seconds at most.
             span = time.monotonic() - started
-            wait_until(lambda: s.opened_addresses(), "the browser to get the first click's address")
+            wait_until(lambda: s.opened(), "the browser to get the first click's address")
             time.sleep(1.5)
-            opened = s.opened_addresses()
+            opened = s.opened()
             self.assertTrue(all("/opened/click-" in address for address in opened), opened)
             self.assertTrue(opened[0].endswith("/opened/click-1"), opened)
             # One a second at most, however fast or slow the clicks came.

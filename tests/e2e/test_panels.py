@@ -250,7 +250,7 @@ class Panels(unittest.TestCase):
             s.host.stop()
             login_entry = s.out / f"{AI_ID}.desktop"
             login_entry.write_text(entry_text)
-            login_env = {k: v for k, v in os.environ.items() if not k.startswith("QUARN_")}
+            login_env = {k: v for k, v in os.environ.items() if not k.startswith("QUARN_") or k == "QUARN_TEST_RUN"}
             login_env["HOME"] = str(s.home)
             with open(s.out / "login-app.log", "wb") as out:
                 launched = subprocess.run(["gio", "launch", str(login_entry)], env=login_env, stdin=subprocess.DEVNULL,

@@ -307,6 +307,10 @@
         el('p', { 'class': 'row' }, [
           link('open-image-tool', 'Image tool', '/thirdParty/dorvaka/picture?version=6&openwith=mgr_image', true),
           link('open-document-tool', 'Document tool', '/thirdParty/dorvaka/file?version=6&openwith=mgr_document', true),
+          // Pages of other sites, in a new window: the application hands them to the default browser.
+          link('open-outside', 'Outside page', 'https://www.example.com/outside?from=chat', true),
+          link('open-outside-document', 'Outside document',
+               'https://www.example.com/report?openwith=mgr_document', true),
           link('download-pdf', 'Download a PDF', '/__files/sample.pdf'),
           link('download-image', 'Save an image', sampleImage)
         ]),

@@ -1,6 +1,8 @@
 #pragma once
 // A private session bus for tests and benchmarks: a dbus-daemon of its own, started with
-// --fork, stopped (killed) by the owner. Header only, so the benchmarks can use it too.
+// --fork, stopped (killed) by the owner. Header only, so the benchmarks can use it too. Its
+// configuration is the tests' own (tests/support/session-bus.conf): it starts none of the desktop
+// services installed on the machine.
 
 #include <glib.h>
 #include <signal.h>
@@ -10,27 +12,39 @@
 #include <sstream>
 #include <string>
 
+// The test and benchmark targets name tests/support; a header checked on its own gets the path
+// relative to the source tree.
+#ifndef QUARN_TEST_SUPPORT_DIR
+#define QUARN_TEST_SUPPORT_DIR "tests/support"
+#endif
+
 namespace kit::testing {
 
 class PrivateBus {
 public:
-    // Starts a daemon (with the session bus's configuration, or the given file's); nullopt with a
-    // reason when dbus-daemon is missing or fails.
+    // Starts a daemon (with the tests' session configuration, or the given file's); nullopt with
+    // a reason when dbus-daemon is missing or fails.
     static std::optional<PrivateBus> start(std::string* whyNot, const std::string& configFile = {}) {
         gchar* program = g_find_program_in_path("dbus-daemon");
         if (!program) {
             if (whyNot) *whyNot = "dbus-daemon is not installed";
             return std::nullopt;
         }
-        const std::string config = configFile.empty() ? "--session" : "--config-file=" + configFile;
-        gchar* argv[] = {program, const_cast<gchar*>(config.c_str()), const_cast<gchar*>("--fork"),
-                         const_cast<gchar*>("--print-address=1"), const_cast<gchar*>("--print-pid=1"), nullptr};
+        const std::string config =
+            "--config-file=" +
+            (configFile.empty() ? std::string(QUARN_TEST_SUPPORT_DIR "/session-bus.conf") : configFile);
+        gchar* argv[] = {program,
+                         const_cast<gchar*>(config.c_str()),
+                         const_cast<gchar*>("--fork"),
+                         const_cast<gchar*>("--print-address=1"),
+                         const_cast<gchar*>("--print-pid=1"),
+                         nullptr};
         gchar* out = nullptr;
         gchar* err = nullptr;
         gint status = 0;
         GError* error = nullptr;
-        gboolean ran = g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err, &status,
-                                    &error);
+        gboolean ran =
+            g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err, &status, &error);
         g_free(program);
         std::string output = out ? out : "";
         std::string errors = err ? err : "";
@@ -54,9 +68,7 @@ public:
         return bus;
     }
 
-    PrivateBus(PrivateBus&& other) noexcept : address_(std::move(other.address_)), pid_(other.pid_) {
-        other.pid_ = 0;
-    }
+    PrivateBus(PrivateBus&& other) noexcept : address_(std::move(other.address_)), pid_(other.pid_) { other.pid_ = 0; }
     PrivateBus& operator=(PrivateBus&& other) noexcept {
         if (this != &other) {
             stop();
