@@ -17,7 +17,6 @@
 #include "kit/ui/Window.h"
 #include "kit/desktop/X11.h"
 
-#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shapeconst.h>
 #include <X11/keysym.h>
 

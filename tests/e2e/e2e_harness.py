@@ -307,7 +307,7 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
                  tray_background=None, tray_edge="top", desktop_services=None, app_env=None, app_prefix=(),
-                 window_manager=None):
+                 window_manager=None, host_language=None):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -338,6 +338,8 @@ class Session:
         # A window manager's command line, started before the application: ["i3"] runs i3 with
         # a configuration of its defaults (no bar, no start-up wizard).
         self.window_manager = window_manager
+        # The language the host product records for the user ("en"), None for none.
+        self.host_language = host_language
         self.service = None
         self.host = None
         self.app = None
@@ -387,6 +389,10 @@ class Session:
         self.layout()
         if self.settings_initial is not None:
             self.write_settings(self.settings_initial)
+        if self.host_language:
+            language = self.home / "Library" / "Application Support" / "Quarn" / "language"
+            language.parent.mkdir(parents=True, exist_ok=True)
+            language.write_text(self.host_language + "\n")
         self.start_service()
         if self.tray:
             self.start_tray()
