@@ -14,7 +14,12 @@ class Label;
 
 class KZStatusGuideTipWindowController : public KZBasePopoverWindowController {
 public:
+    static constexpr const char* kTipText = "AI助手在这里，点击状态栏图标即可随时打开";
+
     using KZBasePopoverWindowController::KZBasePopoverWindowController;
+
+    // The width that shows the whole text with its margins, at least `minimum`.
+    double widthFittingText(double minimum) const;
 
     // Shown in front without the keyboard focus: the user goes on typing where they were.
     void showWindow() override;

@@ -48,6 +48,11 @@ void KZBasePanelController::init() {
     panel->setAcceptsMouseMovedEvents(true);
     auto self = std::static_pointer_cast<KZBasePanelController>(shared_from_this());
     panel->setController(self);
+    // Escape puts it away, as a click elsewhere does, although the panel never has the keyboard.
+    std::weak_ptr<KZCustomPanel> weakPanel = panel;
+    panel->setCancelOperation([weakPanel] {
+        if (auto shown = weakPanel.lock(); shown && shown->isVisible()) shown->orderOut();
+    });
     setWindow(panel);
     setupContentView();
     addListenEvents();

@@ -150,6 +150,11 @@ void KZBaseTabWindowController::setupViewsLayout() {
     });
 }
 
+kit::Rect KZBaseTabWindowController::windowWillPositionSheet(kit::Window& window, kit::Window&, kit::Rect proposed) {
+    const double stripBottom = window.frame().height() - kTitleHeight;
+    return {proposed.minX(), std::min(proposed.maxY(), stripBottom), proposed.width(), 0};
+}
+
 void KZBaseTabWindowController::onWindowFrameChanged() {
     auto content = window()->contentView();
     kit::updateConstraints(titleBgView(), [&](kit::ConstraintMaker& make) { make.width().equalTo(content->bounds().width()); });

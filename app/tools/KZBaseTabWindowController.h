@@ -110,6 +110,8 @@ public:
     void setupViews() override;
     void setupViewsLayout() override;
     void onWindowFrameChanged() override;
+    // A sheet hangs from the bottom of the tab strip, never over the tabs it may ask about.
+    kit::Rect windowWillPositionSheet(kit::Window& window, kit::Window& sheet, kit::Rect proposed) override;
 
 protected:
     template <class T>

@@ -1,5 +1,6 @@
 #include "app/windows/KZBasePopoverWindowController.h"
 
+#include "app/ui/KZWindowEdge.h"
 #include "app/windows/KZCustomWindow.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/ui/Create.h"
@@ -19,6 +20,7 @@ void KZBasePopoverWindowController::init() {
     setupWindowWithSize(initialSize_, contentInset_);
     setupSubviews();
     setupSubViewsLayout();
+    KZKeepWindowEdge(contentView(), shared_from_this());
     addListenEvents();
 }
 
@@ -34,6 +36,11 @@ void KZBasePopoverWindowController::setupWindowWithSize(kit::Size size, kit::Edg
     window->setMovable(isMovable());
     window->setBackgroundColor(kit::Color::clear());
     window->setLevel(customWindowLevel());
+    // Escape closes it, as a click elsewhere does.
+    std::weak_ptr<kit::WindowController> weak = weak_from_this();
+    window->setCancelOperation([weak] {
+        if (auto self = std::static_pointer_cast<KZBasePopoverWindowController>(weak.lock())) self->closePopover();
+    });
     contentInset_ = contentInset;
     contentFrame_ = {contentInset.left, contentInset.bottom, size.width - contentInset.left - contentInset.right,
                      size.height - contentInset.top - contentInset.bottom};

@@ -1,5 +1,6 @@
 #include "app/windows/KZBaseWindowController.h"
 
+#include "app/ui/KZWindowEdge.h"
 #include "app/windows/KZCanNotBeKeyWnd.h"
 #include "frameworks/LanguageHelper.h"
 #include "kit/ui/Control.h"
@@ -47,6 +48,7 @@ void KZBaseWindowController::initWindow() {
     window->setBackgroundColor(kit::Color::clear());
     window->setCollectionBehavior(customWindowCollectionBehavior());
     styleContentView();
+    KZKeepWindowEdge(window->contentView(), shared_from_this());
     __windowButtonOffset();
     customInit();
     setupViews();

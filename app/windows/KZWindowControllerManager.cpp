@@ -294,18 +294,66 @@ void KZWindowControllerManager::__showAISpliashWindowController() {
 
 void KZWindowControllerManager::showGuideEnableWindowController() {
     kit::logLine("[WndCtrl] Show Guide Enable Window");
-    const bool chinese = LanguageHelper::getCurrentSystemLanguageType() == 1;
-    const double width = chinese ? 328 : 490;
-    auto tip =
-        kit::create<KZStatusGuideTipWindowController>(kit::Size{width, kGuideTipHeight}, kit::EdgeInsets{0, 10, 0, 10});
-    kit::Rect buttonWindow;
-    if (auto item = statusItem(); item && item->hasWindow()) buttonWindow = item->windowFrame();
+    // Sized for the language of the text it shows (the host's, or the source's when the host's
+    // table has none), and never narrower than that text.
+    const char* text = KZStatusGuideTipWindowController::kTipText;
+    const bool chinese = KZLocalizedString(text) == text;
+    auto tip = kit::create<KZStatusGuideTipWindowController>(kit::Size{chinese ? 328.0 : 490.0, kGuideTipHeight},
+                                                             kit::EdgeInsets{0, 10, 0, 10});
+    const kit::Size size{tip->widthFittingText(tip->size().width), kGuideTipHeight};
     const double offset = chinese ? 40 : 60;
     auto w = tip->window();
-    w->setFrameOrigin(guideTipOrigin(buttonWindow, {width, kGuideTipHeight}, offset));
+    kit::Rect buttonWindow;
+    auto item = statusItem();
+    if (item && item->hasWindow()) buttonWindow = item->windowFrame();
+    w->setFrame({guideTipOrigin(buttonWindow, size, offset), size});
+    kit::logf("[WndCtrl] Guide tip at %s, the status item at %s", kit::stringFromRect(w->frame()).c_str(),
+              kit::stringFromRect(buttonWindow).c_str());
     w->setLevel(kit::WindowLevel::Floating);
     tip->showWindow();
     viewControllers_.push_back(tip);
+    // The tray may place or move the item after the tip showed: the tip goes with it. A window
+    // manager may put the tip elsewhere than asked (i3 offsets it by its frame as it maps it, and
+    // holds it to its smallest floating height): where that covers the item, the tip is asked for
+    // its place again, and then for that place less the offset.
+    guideTipObservers_.clear();
+    if (item) {
+        struct Placing {
+            kit::Point requested;
+            int corrections = 0;
+        };
+        auto placing = std::make_shared<Placing>(Placing{w->frame().origin});
+        std::weak_ptr<kit::StatusItem> weakItem = item;
+        std::weak_ptr<kit::Window> weakTip = w;
+        auto& center = kit::NotificationCenter::defaultCenter();
+        guideTipObservers_.push_back(center.addObserverForName(
+            kit::kStatusItemWindowDidChangeNotification, item.get(),
+            [weakItem, weakTip, placing, offset](const kit::Notification&) {
+                auto item = weakItem.lock();
+                auto tip = weakTip.lock();
+                if (!item || !tip || !tip->isVisible() || !item->hasWindow() || item->windowFrame().isEmpty()) return;
+                placing->requested = guideTipOrigin(item->windowFrame(), tip->frame().size, offset);
+                tip->setFrameOrigin(placing->requested);
+                kit::logf("[WndCtrl] Guide tip moved to %s, the status item to %s",
+                          kit::stringFromRect(tip->frame()).c_str(), kit::stringFromRect(item->windowFrame()).c_str());
+            }));
+        guideTipObservers_.push_back(center.addObserverForName(
+            kit::kWindowDidMoveNotification, w.get(), [weakItem, weakTip, placing, offset](const kit::Notification&) {
+                auto item = weakItem.lock();
+                auto tip = weakTip.lock();
+                if (!item || !tip || !tip->isVisible() || item->windowFrame().isEmpty()) return;
+                const kit::Rect got = tip->frame();
+                if (!got.intersects(item->windowFrame()) || placing->corrections >= 2) return;
+                // Asked again first (i3 offsets a window only as it maps it); then less the offset.
+                const kit::Point wanted = guideTipOrigin(item->windowFrame(), got.size, offset);
+                const kit::Point shift{got.minX() - placing->requested.x, got.minY() - placing->requested.y};
+                placing->requested =
+                    placing->corrections++ == 0 ? wanted : kit::Point{wanted.x - shift.x, wanted.y - shift.y};
+                tip->setFrameOrigin(placing->requested);
+                kit::logf("[WndCtrl] Guide tip placed at %s over the status item: asked for %s",
+                          kit::stringFromRect(got).c_str(), kit::stringFromRect(tip->frame()).c_str());
+            }));
+    }
     std::weak_ptr<KZWindowControllerManager> weak = weak_from_this();
     kit::RunLoop::main().postAfter(kGuideTipDuration, [weak] {
         if (auto self = weak.lock()) self->closeGuideEnableWindowController();
@@ -326,20 +374,21 @@ kit::Point KZWindowControllerManager::guideTipOrigin(const kit::Rect& item, kit:
         {item.minX() - kGap - size.width, item.midY() - size.height / 2},
         {item.maxX() + kGap, item.midY() - size.height / 2},
     };
-    kit::Point origin = candidates[0];
+    auto keptInside = [&](kit::Point p) {
+        return kit::Point{std::max(visible.minX(), std::min(p.x, visible.maxX() - size.width)),
+                          std::max(visible.minY(), std::min(p.y, visible.maxY() - size.height))};
+    };
+    // The first place with room that, kept inside the visible frame, leaves the item uncovered
+    // (a tray the work area does not leave out may lie inside the visible frame).
     for (std::size_t i = 0; i < std::size(candidates); ++i) {
         const kit::Point& c = candidates[i];
         const bool vertical = i < 2;
         const bool fits = vertical ? c.y >= visible.minY() && c.y + size.height <= visible.maxY()
                                    : c.x >= visible.minX() && c.x + size.width <= visible.maxX();
-        if (fits) {
-            origin = c;
-            break;
-        }
+        const kit::Point kept = keptInside(c);
+        if (fits && !kit::Rect{kept, size}.intersects(item)) return kept;
     }
-    origin.x = std::max(visible.minX(), std::min(origin.x, visible.maxX() - size.width));
-    origin.y = std::max(visible.minY(), std::min(origin.y, visible.maxY() - size.height));
-    return origin;
+    return keptInside(candidates[0]);
 }
 
 void KZWindowControllerManager::closeGuideEnableWindowController() {

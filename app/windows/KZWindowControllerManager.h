@@ -232,6 +232,8 @@ private:
     std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndController_;
     std::shared_ptr<KZAIPermissionTipsWindowController> permissionWndControllerForSheet_;
     std::shared_ptr<void> languageObserver_;
+    // Move the guide tip with the status item, and off it, while it shows.
+    std::vector<std::shared_ptr<void>> guideTipObservers_;
     struct Quit {
         std::uint64_t id = 0;
         std::vector<std::function<void(bool proceed)>> decided;

@@ -11,6 +11,7 @@
 
 #include "kit/base/GRef.h"
 #include "kit/desktop/GtkWindowPeer.h"
+#include "kit/desktop/X11.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/ImageData.h"
 
@@ -131,6 +132,20 @@ void placeInsideWorkArea(GtkWindow* dialog) {
         placement.release(), +[](gpointer data, GClosure*) { delete static_cast<Placement*>(data); }, G_CONNECT_AFTER);
 }
 
+// A dialog comes up in front, over the window it belongs to, which comes in front of the
+// application's other windows with it. It counts as the user's own doing (it answers what they
+// did, if a moment ago): window managers that keep other new windows from taking the focus
+// (openbox) would put it under the window in front.
+void bringToFront(GtkWindow* dialog) {
+    gtk_widget_realize(GTK_WIDGET(dialog));
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(dialog));
+    if (!window || !GDK_IS_X11_WINDOW(window)) return;
+    gdk_x11_window_set_user_time(window, gdk_x11_get_server_time(window));
+    GtkWindow* parent = gtk_window_get_transient_for(dialog);
+    if (parent && gtk_widget_get_mapped(GTK_WIDGET(parent)))
+        gdk_window_raise(gtk_widget_get_window(GTK_WIDGET(parent)));
+}
+
 // Runs a dialog modally until it answers, or until a termination request ends it (then the
 // dialog answers `endedResponse`, as a close by the user would). Dialogs it left transient
 // for it (a question of its own) end first.
@@ -149,6 +164,7 @@ gint runDialog(GtkDialog* dialog, gint endedResponse) {
     });
     if (scope.ended()) return endedResponse;
     placeInsideWorkArea(GTK_WINDOW(dialog));
+    bringToFront(GTK_WINDOW(dialog));
     const gint response = gtk_dialog_run(dialog);
     return scope.ended() ? endedResponse : response;
 }

@@ -51,6 +51,11 @@ GtkBackend::GtkBackend(GdkDisplay* display) : display_(display), root_(gdk_get_d
     gdk_window_set_events(root_, GdkEventMask(gdk_window_get_events(root_) | GDK_PROPERTY_CHANGE_MASK));
     gdk_window_add_filter(root_, &GtkBackend::rootFilter, this);
 
+    signals_.connect(screen, "composited-changed", [](GdkScreen*) {
+        GtkWindowPeer::compositingChanged();
+        Application::shared().windowShadowsDidChange(backendBadge());
+    });
+
     GtkSettings* settings = gtk_settings_get_for_screen(screen);
     for (const char* signal : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"}) {
         signals_.connect(settings, signal, [](GObject*, GParamSpec*) { Application::shared().systemAppearanceDidChange(backendBadge()); });
@@ -70,6 +75,10 @@ GtkBackend::~GtkBackend() {
 }
 
 std::unique_ptr<WindowPeer> GtkBackend::makeWindowPeer(Window& window) { return std::make_unique<GtkWindowPeer>(window); }
+
+bool GtkBackend::drawsWindowShadows() const {
+    return gdk_screen_is_composited(gdk_display_get_default_screen(display_));
+}
 
 Point GtkBackend::mouseLocation() const {
     double x = 0;

@@ -34,6 +34,8 @@ public:
     // The desktop portal's colour scheme where it states one; else GTK's preference for dark, a
     // theme named "...-dark", or GTK_THEME naming a dark theme or variant ("Adwaita:dark").
     Appearance systemAppearance() const override;
+    // Whether a compositor runs on the screen.
+    bool drawsWindowShadows() const override;
     PanelAnswer runOpenPanel(const OpenPanel& panel) override;
     PanelAnswer runSavePanel(const SavePanel& panel) override;
     void pasteboardDidChange(const Pasteboard& pasteboard) override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <utility>
 
@@ -17,12 +18,15 @@
 #include "kit/ui/Window.h"
 #include "kit/desktop/X11.h"
 
+#include <X11/extensions/shapeconst.h>
+#include <X11/keysym.h>
+
 namespace kit::desktop {
 
 namespace {
 
-// Points scrolled per step of a mouse wheel.
-constexpr double kPointsPerWheelStep = 16;
+// A wheel notch; scroll views turn it into a step of their own size.
+constexpr double kPointsPerWheelStep = kWheelNotchDelta;
 // A requested geometry that the display has not confirmed in this time is given up on.
 constexpr std::int64_t kConfigureWaitMicroseconds = std::int64_t{500} * 1000;
 
@@ -96,6 +100,84 @@ GdkWindowTypeHint typeHintFor(const Window& window) {
 int displayLength(double points) {
     constexpr double kLargest = 32767;  // the largest window the X server makes
     return static_cast<int>(std::lround(std::clamp(points, 0.0, kLargest)));
+}
+
+// Escape for the windows that never take the keyboard (panels floated over another application's
+// work): while one with a cancel operation is on screen, the key is taken from the whole display
+// (with Caps Lock and Num Lock either way) and closes it, as it closes a window that has the focus.
+KeyCode& escapeGrabbed() {
+    static KeyCode keycode = 0;
+    return keycode;
+}
+
+std::vector<unsigned> lockVariants() { return {0u, LockMask, Mod2Mask, LockMask | Mod2Mask}; }
+
+void grabEscape(bool grab) {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display || !GDK_IS_X11_DISPLAY(display) || grab == (escapeGrabbed() != 0)) return;
+    Display* xdisplay = GDK_DISPLAY_XDISPLAY(display);
+    const ::Window root = DefaultRootWindow(xdisplay);
+    gdk_x11_display_error_trap_push(display);
+    if (grab) {
+        escapeGrabbed() = XKeysymToKeycode(xdisplay, XK_Escape);
+        for (unsigned variant : lockVariants())
+            XGrabKey(xdisplay, escapeGrabbed(), variant, root, False, GrabModeAsync, GrabModeAsync);
+    } else {
+        for (unsigned variant : lockVariants()) XUngrabKey(xdisplay, escapeGrabbed(), variant, root);
+        escapeGrabbed() = 0;
+    }
+    // Another application holding the key leaves it to that application.
+    gdk_x11_display_error_trap_pop_ignored(display);
+}
+
+// Turns every pixel that is at least half covered into the opaque colour it stands for (colours
+// are stored premultiplied by their coverage), and leaves the rest as it is.
+void makeOpaqueWhereShown(cairo_surface_t* surface) {
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const int width = cairo_image_surface_get_width(surface);
+    const int height = cairo_image_surface_get_height(surface);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t pixel = row[x];
+            const std::uint32_t alpha = pixel >> 24;
+            if (alpha == 255 || alpha < 128) continue;
+            auto channel = [&](int shift) {
+                return std::min<std::uint32_t>(255, ((pixel >> shift) & 0xFF) * 255 / alpha);
+            };
+            row[x] = 0xFF000000u | (channel(16) << 16) | (channel(8) << 8) | channel(0);
+        }
+    }
+    cairo_surface_mark_dirty(surface);
+}
+
+// Cuts a top-level window to a region (in its coordinates; null: the whole window). GDK keeps
+// the bounding shape of a top-level to itself and does not pass it on to the X server, so on X11
+// the server is told directly.
+void setBoundingShape(GtkWidget* widget, const cairo_region_t* region) {
+    GdkWindow* window = gtk_widget_get_window(widget);
+    if (!window || !GDK_IS_X11_WINDOW(window)) {
+        gtk_widget_shape_combine_region(widget, const_cast<cairo_region_t*>(region));
+        return;
+    }
+    Display* display = GDK_WINDOW_XDISPLAY(window);
+    if (!region) {
+        XFixesSetWindowShapeRegion(display, GDK_WINDOW_XID(window), ShapeBounding, 0, 0, None);
+        return;
+    }
+    const int scale = gdk_window_get_scale_factor(window);
+    std::vector<XRectangle> rects;
+    for (int i = 0; i < cairo_region_num_rectangles(region); ++i) {
+        cairo_rectangle_int_t r;
+        cairo_region_get_rectangle(region, i, &r);
+        rects.push_back({static_cast<short>(r.x * scale), static_cast<short>(r.y * scale),
+                         static_cast<unsigned short>(r.width * scale), static_cast<unsigned short>(r.height * scale)});
+    }
+    const XserverRegion shape = XFixesCreateRegion(display, rects.data(), static_cast<int>(rects.size()));
+    XFixesSetWindowShapeRegion(display, GDK_WINDOW_XID(window), ShapeBounding, 0, 0, shape);
+    XFixesDestroyRegion(display, shape);
 }
 
 }  // namespace
@@ -203,6 +285,7 @@ GtkWindowPeer::~GtkWindowPeer() {
     RunLoop::main().cancelPerforms(this);
     auto& peers = registry();
     peers.erase(std::remove(peers.begin(), peers.end(), this), peers.end());
+    updateEscapeGrab();
     for (GtkWindowPeer* other : peers) {
         if (other->transientParent_ == window_) {
             gtk_window_set_transient_for(GTK_WINDOW(other->window_), nullptr);
@@ -226,6 +309,40 @@ GtkWindowPeer* GtkWindowPeer::forWindow(const Window& window) {
 }
 
 void GtkWindowPeer::setFrameObserver(std::function<void(Window&)> observer) { frameObserver() = std::move(observer); }
+
+bool GtkWindowPeer::takesEscapeFromDisplay() const {
+    return mapped_ && model_.isVisible() && !model_.canBecomeKeyWindow() && model_.hasCancelOperation();
+}
+
+void GtkWindowPeer::updateEscapeGrab() {
+    static bool filtering = false;
+    const auto& peers = registry();
+    const bool wanted =
+        std::any_of(peers.begin(), peers.end(), [](const GtkWindowPeer* p) { return p->takesEscapeFromDisplay(); });
+    if (wanted && !filtering && GDK_IS_X11_DISPLAY(gdk_display_get_default())) {
+        filtering = true;
+        gdk_window_add_filter(
+            gdk_get_default_root_window(),
+            [](GdkXEvent* xevent, GdkEvent*, gpointer) -> GdkFilterReturn {
+                auto* event = static_cast<XEvent*>(xevent);
+                if ((event->type != KeyPress && event->type != KeyRelease) || escapeGrabbed() == 0 ||
+                    event->xkey.keycode != escapeGrabbed() || (event->xkey.state & ~(LockMask | Mod2Mask)) != 0)
+                    return GDK_FILTER_CONTINUE;
+                if (event->type == KeyPress) {
+                    std::vector<std::weak_ptr<Window>> windows;
+                    for (GtkWindowPeer* peer : registry())
+                        if (peer->takesEscapeFromDisplay()) windows.push_back(peer->model_.weak_from_this());
+                    RunLoop::main().post([windows] {
+                        for (const auto& weak : windows)
+                            if (auto window = weak.lock()) window->performCancelOperation();
+                    });
+                }
+                return GDK_FILTER_REMOVE;
+            },
+            nullptr);
+    }
+    grabEscape(wanted);
+}
 
 // Model to display.
 
@@ -399,11 +516,27 @@ void GtkWindowPeer::applyLevel() {
 void GtkWindowPeer::applyLook() {
     // Without a compositor opacity has no effect; such windows are only shown or not.
     if (isComposited(window_)) gtk_widget_set_opacity(window_, model_.alphaValue());
-    if (model_.isOpaque() && shape_) {
-        gtk_widget_shape_combine_region(window_, nullptr);
-        gtk_widget_input_shape_combine_region(window_, nullptr);
-        cairo_region_destroy(shape_);
-        shape_ = nullptr;
+    if (!drawsShaped()) clearShape();
+}
+
+void GtkWindowPeer::clearShape() {
+    if (!shape_) return;
+    setBoundingShape(window_, nullptr);
+    gtk_widget_input_shape_combine_region(window_, nullptr);
+    cairo_region_destroy(shape_);
+    shape_ = nullptr;
+}
+
+bool GtkWindowPeer::drawsShaped() const {
+    // Without a compositor, an opaque window whose background is clear (rounded corners drawn by
+    // its views) would show black where it draws nothing: it is cut to what it draws.
+    return !model_.isOpaque() || (model_.backgroundColor().alpha < 1 && !isComposited(window_));
+}
+
+void GtkWindowPeer::compositingChanged() {
+    for (GtkWindowPeer* peer : registry()) {
+        peer->clearShape();
+        gtk_widget_queue_draw(peer->canvas_);
     }
 }
 
@@ -517,7 +650,7 @@ gboolean GtkWindowPeer::onDraw(cairo_t* cr) {
         drawWindow(model_, context);
         cairo_restore(target);
     };
-    if (model_.isOpaque()) {
+    if (!drawsShaped()) {
         paint(cr);
     } else {
         // Drawn off screen first: its alpha gives the window's shape (rounded corners, cut-outs).
@@ -529,6 +662,9 @@ gboolean GtkWindowPeer::onDraw(cairo_t* cr) {
         cairo_t* offscreen = cairo_create(surface);
         paint(offscreen);
         cairo_destroy(offscreen);
+        // The display shows a pixel's colour channels as they are: without a compositor to blend
+        // them, the half-covered pixels of rounded corners kept by the shape would show darkened.
+        if (!isComposited(window_)) makeOpaqueWhereShown(surface);
         cairo_save(cr);
         cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
         cairo_set_source_surface(cr, surface, 0, 0);
@@ -559,7 +695,7 @@ void GtkWindowPeer::updateShape(cairo_surface_t* surface) {
     // Clicks on fully transparent parts go to what lies below, as they do on the platform;
     // without a compositor the transparent parts are cut out of the window as well.
     gtk_widget_input_shape_combine_region(window_, region);
-    gtk_widget_shape_combine_region(window_, isComposited(window_) ? nullptr : region);
+    setBoundingShape(window_, isComposited(window_) ? nullptr : region);
     if (shape_) cairo_region_destroy(shape_);
     shape_ = region;
 }
@@ -834,6 +970,7 @@ void GtkWindowPeer::setFullyObscured(bool obscured) {
 gboolean GtkWindowPeer::onMapChange(GdkEvent* event) {
     mapped_ = event->type == GDK_MAP;
     if (event->type == GDK_MAP && std::exchange(awaitingMap_, false)) applyWindowManagerHints();
+    updateEscapeGrab();
     // A mapped window is reported once the stacking is known.
     if (mapped_) {
         scheduleOcclusionUpdate();

@@ -44,6 +44,8 @@ public:
     void screensChanged();
     // Called after every frame a window draws (benchmarks and tests watch it).
     static void setFrameObserver(std::function<void(Window&)> observer);
+    // A compositor came or went: every window is shaped, or not, anew.
+    static void compositingChanged();
     // Whether other windows cover this one completely (see OcclusionWatch).
     void setFullyObscured(bool obscured);
     // A press, release or scroll that a web page in this window took itself: the application's
@@ -65,6 +67,10 @@ private:
     void syncVisibility();
     void announceRestingPlace();
     bool shouldBeMapped() const;
+    // Whether the window lets what lies behind it show anywhere, and so is drawn off screen first
+    // and shaped where the display cannot blend.
+    bool drawsShaped() const;
+    void clearShape();
     void updateShape(cairo_surface_t* surface);
     Event mouseEvent(EventType type, double x, double y, unsigned state) const;
     void send(Event event);
@@ -85,6 +91,10 @@ private:
     void onActiveChanged();
     // Resigns the application's activation once no window of the process has the focus.
     static void scheduleActivationCheck();
+    // A window on screen that never takes the keyboard but closes on Escape.
+    bool takesEscapeFromDisplay() const;
+    // Takes Escape from the display while such a window is up, and gives it back after.
+    static void updateEscapeGrab();
 
     Window& model_;
     GtkWidget* window_ = nullptr;

@@ -25,9 +25,13 @@ struct Channel {
     }
 };
 
-// The child of the root window that holds `window` (the panel or tray window), or None.
-::Window topLevelOf(Display* display, ::Window window) {
-    ::Window current = window;
+}  // namespace
+
+::Window trayWindowHolding(Display* display, ::Window icon) {
+    // The first window above the icon that a program named (WM_CLASS) is the tray's own; a window
+    // manager's frame around it has none, and may be of another depth, whose image shows nothing
+    // of the tray. Without such a window, the child of the root window that holds the icon.
+    ::Window current = icon;
     for (int depth = 0; depth < 64; ++depth) {
         ::Window root = None;
         ::Window parent = None;
@@ -35,13 +39,18 @@ struct Channel {
         unsigned int count = 0;
         if (!XQueryTree(display, current, &root, &parent, &children, &count)) return None;
         if (children) XFree(children);
-        if (parent == root || parent == None) return current;
+        if (parent == None) return None;
+        if (parent == root) return current;
         current = parent;
+        XClassHint hint{};
+        if (XGetClassHint(display, current, &hint)) {
+            if (hint.res_name) XFree(hint.res_name);
+            if (hint.res_class) XFree(hint.res_class);
+            return current;
+        }
     }
     return None;
 }
-
-}  // namespace
 
 std::optional<Color> publishedTrayForeground(Display* display, int screen) {
     const std::string selection = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
@@ -74,7 +83,7 @@ std::optional<Color> trayBackgroundBehind(Display* display, ::Window icon) {
     if (!gdk || icon == None) return std::nullopt;
     gdk_x11_display_error_trap_push(gdk);
     std::optional<Color> background;
-    const ::Window top = topLevelOf(display, icon);
+    const ::Window top = trayWindowHolding(display, icon);
     XWindowAttributes topAttributes{};
     XWindowAttributes iconAttributes{};
     int iconX = 0;

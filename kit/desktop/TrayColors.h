@@ -14,9 +14,12 @@ namespace kit::desktop {
 // tray or it publishes none.
 std::optional<Color> publishedTrayForeground(Display* display, int screen);
 
-// The colour behind an icon: the commonest brightness among the pixels of the top-level window
-// that holds the icon's X window, outside the icon itself; nullopt when they cannot be read
-// (not embedded, not mapped).
+// The tray's window that holds an icon's X window (not a window manager's frame around it).
+::Window trayWindowHolding(Display* display, ::Window icon);
+
+// The colour behind an icon: the commonest brightness among the pixels of the tray's window that
+// holds the icon's X window, outside the icon itself; nullopt when they cannot be read (not
+// embedded, not mapped).
 std::optional<Color> trayBackgroundBehind(Display* display, ::Window icon);
 
 // The tint for a shape-only (template) icon in that tray: the published foreground, else black or

@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "kit/desktop/Dialogs.h"
 #include "kit/desktop/TrayColors.h"
 #include "kit/desktop/X11.h"
+
 #include "kit/ui/Application.h"
 
 // GtkStatusIcon is deprecated in GTK 3 but remains the tray protocol X11 panels speak.
@@ -66,10 +68,13 @@ TrayStatusItemPeer::TrayStatusItemPeer(StatusItem& item)
     for (const char* signal : {"notify::embedded", "notify::size", "notify::orientation"}) {
         signals_.connect(icon_.get(), signal, [this](GObject*, GParamSpec*) { reportState(); });
     }
+    gdk_window_add_filter(nullptr, &TrayStatusItemPeer::filterTrayEvents, this);
 }
 
 TrayStatusItemPeer::~TrayStatusItemPeer() {
     alive_.end();
+    gdk_window_remove_filter(nullptr, &TrayStatusItemPeer::filterTrayEvents, this);
+    unwatchTray();
     signals_.disconnectAll();
     gtk_status_icon_set_visible(icon_.get(), FALSE);
 }
@@ -108,6 +113,18 @@ void TrayStatusItemPeer::sampleTrayColours(int remaining) {
     });
 }
 
+bool TrayStatusItemPeer::iconIsViewable() const {
+    GdkDisplay* display = gdk_display_get_default();
+    const auto icon = static_cast<::Window>(gtk_status_icon_get_x11_window_id(icon_.get()));
+    if (!display || !GDK_IS_X11_DISPLAY(display) || icon == None) return true;
+    gdk_x11_display_error_trap_push(display);
+    XWindowAttributes attributes{};
+    const bool viewable =
+        XGetWindowAttributes(GDK_DISPLAY_XDISPLAY(display), icon, &attributes) && attributes.map_state == IsViewable;
+    gdk_x11_display_error_trap_pop_ignored(display);
+    return viewable;
+}
+
 void TrayStatusItemPeer::statusItemChanged(StatusItem& item) {
     if (removed_) return;
     const auto& button = item.button();
@@ -126,27 +143,124 @@ void TrayStatusItemPeer::statusItemChanged(StatusItem& item) {
 
 void TrayStatusItemPeer::statusItemRemoved(StatusItem&) {
     removed_ = true;
+    unwatchTray();
     gtk_status_icon_set_visible(icon_.get(), FALSE);
+}
+
+void TrayStatusItemPeer::watchTray() {
+    unwatchTray();
+    GdkDisplay* display = gdk_display_get_default();
+    const auto icon = static_cast<::Window>(gtk_status_icon_get_x11_window_id(icon_.get()));
+    if (!display || !GDK_IS_X11_DISPLAY(display) || icon == None) return;
+    Display* xdisplay = GDK_DISPLAY_XDISPLAY(display);
+    gdk_x11_display_error_trap_push(display);
+    // Every window from the icon's parent up to the root's child: the tray's sockets, the tray,
+    // a window manager's frame. Any of them moving moves the icon on the screen.
+    ::Window current = icon;
+    for (int depth = 0; depth < 64; ++depth) {
+        ::Window root = None;
+        ::Window parent = None;
+        ::Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(xdisplay, current, &root, &parent, &children, &count)) break;
+        if (children) XFree(children);
+        if (parent == None || parent == root) break;
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(xdisplay, parent, &attributes)) {
+            XSelectInput(xdisplay, parent, attributes.your_event_mask | StructureNotifyMask);
+            watched_.push_back(parent);
+        }
+        current = parent;
+    }
+    // The tray's painting: its colours are read again once it has drawn.
+    int eventBase = 0;
+    int errorBase = 0;
+    const ::Window tray = trayWindowHolding(xdisplay, icon);
+    if (tray != None && XDamageQueryExtension(xdisplay, &eventBase, &errorBase)) {
+        damage_ = XDamageCreate(xdisplay, tray, XDamageReportNonEmpty);
+    }
+    gdk_x11_display_error_trap_pop_ignored(display);
+}
+
+void TrayStatusItemPeer::unwatchTray() {
+    watched_.clear();
+    if (!damage_) return;
+    GdkDisplay* display = gdk_display_get_default();
+    if (display && GDK_IS_X11_DISPLAY(display)) {
+        gdk_x11_display_error_trap_push(display);
+        XDamageDestroy(GDK_DISPLAY_XDISPLAY(display), damage_);
+        gdk_x11_display_error_trap_pop_ignored(display);
+    }
+    damage_ = 0;
+}
+
+GdkFilterReturn TrayStatusItemPeer::filterTrayEvents(GdkXEvent* xevent, GdkEvent*, gpointer data) {
+    auto* self = static_cast<TrayStatusItemPeer*>(data);
+    auto* event = static_cast<XEvent*>(xevent);
+    if (self->removed_ || !self->embedded_) return GDK_FILTER_CONTINUE;
+    GdkDisplay* display = gdk_display_get_default();
+    int eventBase = 0;
+    int errorBase = 0;
+    if (self->damage_ && XDamageQueryExtension(GDK_DISPLAY_XDISPLAY(display), &eventBase, &errorBase) &&
+        event->type == eventBase + XDamageNotify &&
+        reinterpret_cast<XDamageNotifyEvent*>(event)->damage == self->damage_) {
+        XDamageSubtract(GDK_DISPLAY_XDISPLAY(display), self->damage_, None, None);
+        self->scheduleUpdate(false, true);
+        return GDK_FILTER_CONTINUE;
+    }
+    if (event->type != ConfigureNotify && event->type != ReparentNotify && event->type != MapNotify &&
+        event->type != UnmapNotify)
+        return GDK_FILTER_CONTINUE;
+    const auto icon = static_cast<::Window>(gtk_status_icon_get_x11_window_id(self->icon_.get()));
+    const ::Window about = event->xany.window;
+    const bool watched =
+        about == icon || std::find(self->watched_.begin(), self->watched_.end(), about) != self->watched_.end();
+    if (watched) self->scheduleUpdate(event->type == ReparentNotify, event->type != UnmapNotify);
+    return GDK_FILTER_CONTINUE;
+}
+
+void TrayStatusItemPeer::scheduleUpdate(bool rewatch, bool colours) {
+    // A tray lays its icons out and paints in bursts of events: one update after the burst.
+    constexpr double kSettle = 0.1;
+    rewatchDue_ = rewatchDue_ || rewatch;
+    coloursDue_ = coloursDue_ || colours;
+    if (updateScheduled_) return;
+    updateScheduled_ = true;
+    LifetimeWatch alive = alive_.watch();
+    RunLoop::main().postAfter(kSettle, [this, alive] {
+        if (alive.expired()) return;
+        updateScheduled_ = false;
+        if (removed_ || !embedded_) return;
+        if (rewatchDue_) watchTray();
+        reportState();
+        if (coloursDue_) sampleTrayColours(1);
+        rewatchDue_ = coloursDue_ = false;
+    });
 }
 
 void TrayStatusItemPeer::reportState() {
     if (removed_) return;
     if (!gtk_status_icon_is_embedded(icon_.get())) {
         embedded_ = false;
+        unwatchTray();
         item_.setWindowState(false, 0);
         return;
     }
     if (!embedded_) {
         // Newly embedded, perhaps in another tray: its colours are read afresh.
         embedded_ = true;
+        watchTray();
         LifetimeWatch alive = alive_.watch();
         RunLoop::main().postAfter(kTraySampleInterval, [this, alive] {
             if (!alive.expired()) sampleTrayColours(kTraySamples);
         });
     }
+    // A frame only once the tray has placed the icon: embedded, the icon is first a 1 x 1 window
+    // at the tray's origin, and shown only when laid out.
     GdkRectangle area{};
     Rect frame;
-    if (gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr)) {
+    if (gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr) && area.width > 1 && area.height > 1 &&
+        iconIsViewable()) {
         frame = CoordinateSpace::current().toKit(DisplayRect{area.x, area.y, area.width, area.height});
     }
     item_.setWindowState(true, kWindowOcclusionStateVisible, frame);

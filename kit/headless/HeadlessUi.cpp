@@ -100,6 +100,11 @@ void HeadlessBackend::setSystemAppearance(Appearance systemAppearance) {
     Application::shared().systemAppearanceDidChange(backendBadge());
 }
 
+void HeadlessBackend::setDrawsWindowShadows(bool drawn) {
+    shadows = drawn;
+    Application::shared().windowShadowsDidChange(backendBadge());
+}
+
 void HeadlessBackend::setApplicationActive(bool active) { Application::shared().setActiveFromBackend(backendBadge(), active); }
 
 Event HeadlessUi::mouseEvent(EventType type, Window& window, Point point, unsigned modifiers, int clickCount) const {

@@ -56,6 +56,7 @@ public:
     unsigned pressedMouseButtons() const override { return buttons; }
     unsigned modifierFlags() const override { return modifiers; }
     Appearance systemAppearance() const override { return appearance; }
+    bool drawsWindowShadows() const override { return shadows; }
     PanelAnswer runOpenPanel(const OpenPanel& panel) override;
     PanelAnswer runSavePanel(const SavePanel& panel) override;
     void pasteboardDidChange(const Pasteboard&) override { ++pasteboardChanges; }
@@ -70,6 +71,7 @@ public:
     void setApplicationActive(bool active);
     void setScreens(const std::vector<ScreenDescription>& screens) { Screen::updateScreens(backendBadge(), screens); }
     void setSystemAppearance(Appearance systemAppearance);
+    void setDrawsWindowShadows(bool drawn);
 
     Point mouse;
     // Times the pointer was asked for (a round trip to the display on the desktop).
@@ -77,6 +79,7 @@ public:
     unsigned buttons = 0;
     unsigned modifiers = 0;
     Appearance appearance = Appearance::Light;
+    bool shadows = true;
     // What a panel run was asked to show.
     struct PanelRecord {
         bool open = false;
@@ -126,6 +129,8 @@ public:
     // System state.
     void setMouseLocation(Point screenPoint) { backend_->mouse = screenPoint; }
     void setSystemAppearance(Appearance appearance);
+    // A compositor comes (shadows drawn) or goes.
+    void setDrawsWindowShadows(bool drawn) { backend_->setDrawsWindowShadows(drawn); }
     void setApplicationActive(bool active) { backend_->setApplicationActive(active); }
     // The user resizes or moves a window (min and max size and the delegate apply).
     void userResize(Window& window, const Rect& proposedFrame) { backend_->userResize(window, proposedFrame); }

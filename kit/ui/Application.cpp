@@ -190,6 +190,13 @@ void Application::systemAppearanceDidChange(BackendBadge) {
     NotificationCenter::defaultCenter().post(kApplicationDidChangeSystemAppearanceNotification, this);
 }
 
+bool Application::drawsWindowShadows() const { return UiBackend::current().drawsWindowShadows(); }
+
+void Application::windowShadowsDidChange(BackendBadge) {
+    for (auto& window : windows()) window->frameView()->appearanceChangedRecursive();
+    NotificationCenter::defaultCenter().post(kApplicationDidChangeWindowShadowsNotification, this);
+}
+
 void Application::appearanceChanged(Appearance) {
     lastAppearance_ = effectiveAppearance();
     for (auto& window : windows()) window->frameView()->appearanceChangedRecursive();

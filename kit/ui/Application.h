@@ -28,6 +28,10 @@ inline constexpr const char* kApplicationDidChangeEffectiveAppearanceNotificatio
 inline constexpr const char* kApplicationDidChangeSystemAppearanceNotification =
     "kit.ApplicationDidChangeSystemAppearance";
 
+// Posted when the desktop starts or stops drawing shadows under windows (a compositor came or
+// went), after every view has been told as of an appearance change.
+inline constexpr const char* kApplicationDidChangeWindowShadowsNotification = "kit.ApplicationDidChangeWindowShadows";
+
 enum class TerminateReply { Cancel = 0, Now = 1 };
 
 class ApplicationDelegate {
@@ -94,6 +98,11 @@ public:
     void setAppearancePreference(AppearancePreference preference);
     // The backend tells of a change of the system's appearance.
     void systemAppearanceDidChange(BackendBadge);
+    // Whether the desktop draws shadows under windows (a compositing display does); without,
+    // a window shows no edge but what it draws itself.
+    bool drawsWindowShadows() const;
+    // The backend tells that this changed.
+    void windowShadowsDidChange(BackendBadge);
 
     // Modal sessions on the run loop's nested loop.
     ModalResponse runModal(const std::shared_ptr<Window>& window);

@@ -75,6 +75,9 @@ public:
     virtual unsigned pressedMouseButtons() const { return 0; }
     virtual unsigned modifierFlags() const { return 0; }
     virtual Appearance systemAppearance() const { return Appearance::Light; }
+    // Whether something (a compositor) draws shadows under windows and blends what they leave
+    // transparent with what lies behind.
+    virtual bool drawsWindowShadows() const { return true; }
     virtual void activateApplication() {}
     virtual void deactivateApplication() {}
     // Runs a panel to its end (modal, or the answer the sheet or begin() completion gets).

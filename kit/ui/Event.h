@@ -70,6 +70,9 @@ enum ModifierFlags : unsigned {
     ModifierDeviceIndependentMask = 0xFFFF0000u,
 };
 
+// The delta of one wheel notch in a scroll event without precise deltas.
+inline constexpr double kWheelNotchDelta = 16;
+
 struct Event {
     EventType type = EventType::MouseMoved;
     // Window base coordinates; screen coordinates when the event has no window.
@@ -85,7 +88,9 @@ struct Event {
     std::string characters;
     std::string charactersIgnoringModifiers;
     bool isARepeat = false;
-    // Scroll events; positive y scrolls the content down (towards its top).
+    // Scroll events; positive y scrolls the content down (towards its top). Without precise
+    // deltas (a mouse wheel) one notch is kWheelNotchDelta; a scroll view turns notches into a
+    // step that suits its size.
     double scrollingDeltaX = 0;
     double scrollingDeltaY = 0;
     bool hasPreciseScrollingDeltas = false;

@@ -68,11 +68,18 @@ namespace {
 // How far a wheel event scrolls a view that scrolls in the axes given. Shift turns a plain
 // vertical wheel sideways, as everywhere on the desktop; a view that scrolls only sideways takes
 // the larger of the two deltas sideways (a vertical wheel moves a tab strip).
-Point wheelDelta(const Event& event, bool horizontal, bool vertical) {
+// A mouse wheel's notch moves a view by the step GTK's scrolled windows take for one: the
+// visible length to the power 2/3, at most half of it (about 87 points of 800).
+Point wheelDelta(const Event& event, bool horizontal, bool vertical, Size visible) {
     double dx = event.scrollingDeltaX;
     double dy = event.scrollingDeltaY;
     if ((event.modifierFlags & ModifierShift) && dx == 0) std::swap(dx, dy);
     if (horizontal && !vertical && std::abs(dy) > std::abs(dx)) dx = dy;
+    if (!event.hasPreciseScrollingDeltas) {
+        auto notchStep = [](double length) { return std::min(std::pow(length, 2.0 / 3.0), length / 2); };
+        dx *= notchStep(visible.width) / kWheelNotchDelta;
+        dy *= notchStep(visible.height) / kWheelNotchDelta;
+    }
     return {horizontal ? dx : 0, vertical ? dy : 0};
 }
 }  // namespace
@@ -88,7 +95,7 @@ void ClipView::scrollByWheelDelta(Point delta) {
 
 void ClipView::scrollWheel(const Event& event) {
     // Inside a scroll view, the scroll view decides (the event goes up to it, never back here).
-    const Point delta = dynamic_cast<ScrollView*>(superview()) ? Point{} : wheelDelta(event, true, true);
+    const Point delta = dynamic_cast<ScrollView*>(superview()) ? Point{} : wheelDelta(event, true, true, bounds().size);
     if (delta == Point{}) {
         View::scrollWheel(event);
         return;
@@ -118,7 +125,7 @@ void ScrollView::setScrollBackgroundColor(Color color) {
 }
 
 void ScrollView::scrollWheel(const Event& event) {
-    const Point delta = wheelDelta(event, scrollsHorizontally_, scrollsVertically_);
+    const Point delta = wheelDelta(event, scrollsHorizontally_, scrollsVertically_, clip_->bounds().size);
     if (delta == Point{}) {
         // Nothing to scroll here: the views around may scroll.
         View::scrollWheel(event);

@@ -3,7 +3,10 @@
 #include <algorithm>
 
 #include "kit/base/NotificationCenter.h"
+#include "kit/base/RunLoop.h"
+#include "kit/ui/Application.h"
 #include "kit/ui/Backend.h"
+#include "kit/ui/Event.h"
 
 namespace kit {
 
@@ -13,9 +16,20 @@ void StatusItem::updateButton(const std::function<void(StatusItemButton&)>& chan
 }
 
 void StatusItem::performClick() const {
+    if (removed_) return;
     // Copied: the action may remove this item.
     auto action = button_.action;
-    if (action && !removed_) action();
+    // A click on the item is one of the application's own, as a click in any of its windows:
+    // the local monitors see its press and release (an open popover closes), then the action runs.
+    for (EventType type : {EventType::LeftMouseDown, EventType::LeftMouseUp}) {
+        Event event;
+        event.type = type;
+        event.locationInWindow = {windowFrame_.midX(), windowFrame_.midY()};
+        event.timestamp = RunLoop::main().now();
+        event.clickCount = 1;
+        Application::shared().sendEvent(event);
+    }
+    if (action) action();
 }
 
 void StatusItem::setWindowState(bool exists, unsigned occlusionState, Rect frame) {

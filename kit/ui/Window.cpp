@@ -154,6 +154,7 @@ void Window::applyFrame(const Rect& frame) {
         scheduleLayout();
     }
     tellPeer(WindowChange::Frame);
+    positionSheet();
     if (moved) {
         if (auto d = delegate()) d->windowDidMove(*this);
         postNotification(kWindowDidMoveNotification);
@@ -168,7 +169,7 @@ void Window::layoutFrameViews() {
     const Rect content = contentRectForFrameRect(frame_);
     contentView_->setFrame({0, 0, content.width(), content.height()});
     titleBarView_->setFrame({0, frame_.height() - kTitleBarHeight, frame_.width(), kTitleBarHeight});
-    titleBarView_->setHidden(!hasTitleBar());
+    titleBarView_->setHidden(!hasTitleBar() || isSheet());
     layoutTitleBarButtons();
 }
 
@@ -547,11 +548,21 @@ void Window::presentSheet(const std::shared_ptr<Window>& sheet, std::function<vo
     sheet_ = sheet;
     sheet->sheetParent_ = weak_from_this();
     sheetCompletion_ = std::move(completion);
-    const Rect content = contentRectForFrameRect(frame_);
-    const Rect f = sheet->frame();
-    sheet->setFrame({{std::floor(frame_.midX() - f.width() / 2), content.maxY() - f.height()}, f.size});
+    sheet->layoutFrameViews();
+    positionSheet();
     sheet->makeKeyAndOrderFront();
     tellPeer(WindowChange::Sheet);
+}
+
+void Window::positionSheet() {
+    if (!sheet_) return;
+    const Rect content = contentRectForFrameRect(frame_).offsetBy(-frame_.minX(), -frame_.minY());
+    Rect attach{content.minX(), content.maxY(), content.width(), 0};
+    if (auto d = delegate()) attach = d->windowWillPositionSheet(*this, *sheet_, attach);
+    const Rect f = sheet_->frame();
+    sheet_->setFrame(
+        {{std::floor(frame_.minX() + attach.midX() - f.width() / 2), frame_.minY() + attach.maxY() - f.height()},
+         f.size});
 }
 
 void Window::endSheet(const std::shared_ptr<Window>& sheetReference, ModalResponse response) {
@@ -571,6 +582,7 @@ void Window::endSheet(const std::shared_ptr<Window>& sheetReference, ModalRespon
     }
     sheet_.reset();
     sheet->sheetParent_.reset();
+    sheet->layoutFrameViews();
     sheet->orderOut();
     auto completion = std::move(sheetCompletion_);
     sheetCompletion_ = nullptr;
@@ -700,7 +712,7 @@ void Window::unhandledEvent(const Event& event) {
             if (auto button = defaultButton(); button && !button->isHiddenOrHasHiddenAncestor())
                 button->accessibilityPerformPress();
         } else if (event.characters == "\x1b") {
-            if (auto operation = cancelOperation_) operation();
+            performCancelOperation();
         }
         return;
     }
@@ -713,6 +725,11 @@ void Window::unhandledEvent(const Event& event) {
         dragStartScreen_ = event.locationInScreen();
         dragStartOrigin_ = frame_.origin;
     }
+}
+
+void Window::performCancelOperation() {
+    auto self = shared_from_this();
+    if (auto operation = cancelOperation_) operation();
 }
 
 void Window::moveByBackgroundDrag(const Event& event) {

@@ -130,6 +130,13 @@ public:
     virtual void windowWillExitFullScreen(Window& window) { (void)window; }
     virtual void windowDidExitFullScreen(Window& window) { (void)window; }
     virtual void windowDidChangeOcclusionState(Window& window) { (void)window; }
+    // Where a sheet attaches: its top edge goes to the rect's top, centred on the rect (window
+    // base coordinates). `proposed` spans the window's width at the top of its content rect.
+    virtual Rect windowWillPositionSheet(Window& window, Window& sheet, Rect proposed) {
+        (void)window;
+        (void)sheet;
+        return proposed;
+    }
     // The user is resizing to `proposed` (frame size); answers the size to use.
     virtual Size windowWillResize(Window& window, Size proposed) {
         (void)window;
@@ -277,6 +284,9 @@ public:
     bool hasWaitingSheets() const { return !waitingSheets_.empty(); }
     std::shared_ptr<Window> attachedSheet() const { return sheet_; }
     std::shared_ptr<Window> sheetParent() const { return sheetParent_.lock(); }
+    // Places the attached sheet where the delegate says, and keeps it there as the window moves
+    // or resizes. A sheet shows no title bar: it is part of its window.
+    void positionSheet();
     bool isSheet() const { return !sheetParent_.expired(); }
 
     // Coordinates.
@@ -296,8 +306,12 @@ public:
     // The button Return presses when no view took the key (the platform's default button).
     std::shared_ptr<View> defaultButton() const { return defaultButton_.lock(); }
     void setDefaultButton(const std::shared_ptr<View>& button) { defaultButton_ = button; }
-    // What Escape does when no view took the key; nothing by default.
+    // What Escape does when no view took the key; nothing by default. A window that can never
+    // be key gets Escape while it is on screen all the same (backends take the key for it).
     void setCancelOperation(std::function<void()> operation) { cancelOperation_ = std::move(operation); }
+    bool hasCancelOperation() const { return static_cast<bool>(cancelOperation_); }
+    // Escape was pressed for this window (for backends): runs the cancel operation.
+    void performCancelOperation();
     // Tracking areas: the mouse is at this screen point; `topmost` tells whether this window is
     // the one under it.
     void updateTracking(Point screenPoint, bool topmost, const Event* cause);

@@ -322,8 +322,8 @@ def settings_dictionary(logged_in=False, guide_shown=True, status_item=False):
 
 class Session:
     def __init__(self, name, *, settings=None, logged_in=False, service_args=(), start_host=True, tray=False,
-                 tray_background=None, desktop_services=None, app_env=None, app_prefix=(), window_manager=None,
-                 language="zh-Hans"):
+                 tray_background=None, tray_edge="top", desktop_services=None, app_env=None, app_prefix=(),
+                 window_manager=None, language="zh-Hans"):
         self.name = name
         self.out = output_root() / name
         if self.out.exists():
@@ -346,6 +346,8 @@ class Session:
         self.tray = tray
         # The tray's background as 0xRRGGBB, None for trayer's own (its theme's).
         self.tray_background = tray_background
+        # The screen edge the tray sits at, on the right ("top" or "bottom").
+        self.tray_edge = tray_edge
         self.tray_process = None
         # QuarnDesktopServices' arguments (the status-item watcher, the portals), None for none;
         # variables only the application gets (XDG_SESSION_TYPE=wayland).
@@ -446,12 +448,12 @@ class Session:
         self.host.wait_for_line(r'^ready ', "the host stand-in to own its bus name")
 
     def start_tray(self):
-        """A system tray (an XEmbed tray manager) in the top-right corner of the screen."""
+        """A system tray (an XEmbed tray manager) in the right-hand corner of the screen's top or bottom edge."""
         if not shutil.which("trayer"):
             raise E2EError("trayer is missing (bash scripts/install-deps.sh)")
         background = (["--transparent", "false"] if self.tray_background is None else
                       ["--transparent", "true", "--alpha", "0", "--tint", f"0x{self.tray_background:06x}"])
-        self.tray_process = self.add_process("trayer", ["trayer", "--edge", "top", "--align", "right",
+        self.tray_process = self.add_process("trayer", ["trayer", "--edge", self.tray_edge, "--align", "right",
                                                         "--widthtype", "pixel", "--width", "120",
                                                         "--heighttype", "pixel", "--height", "32",
                                                         "--expand", "false", *background])
@@ -473,9 +475,13 @@ class Session:
         return [line.split()[1:] for line in text.splitlines() if line.split()[:1] == [verb]]
 
     def tray_window(self):
-        found = run_tool(["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--class", "trayer"])
-        ids = found.stdout.split()
-        return int(ids[0]) if ids else None
+        # A top-level window, or under a window manager that frames docks (i3) one level down.
+        for depth in (["--maxdepth", "1"], ["--maxdepth", "2"]):
+            found = run_tool(["xdotool", "search", *depth, "--onlyvisible", "--class", "trayer"])
+            ids = found.stdout.split()
+            if ids:
+                return int(ids[0])
+        return None
 
     def tray_icons(self):
         """The viewable windows docked in the tray."""

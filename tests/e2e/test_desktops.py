@@ -20,8 +20,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
     SCREENSHOT_HOTKEY, SIDE_HOTKEY, E2EError, Session, click, close_button, find_colour, is_close_red, run_tool,
-    screen_size, settings_dictionary, wait_drawn, wait_until, window_geometry, windows_sized)
-from test_e2e import png_size  # noqa: E402
+    screen_pixels, screen_size, settings_dictionary, stacking_order, visible_windows, wait_drawn, wait_until,
+    window_geometry, windows_sized, xdotool)
+from test_e2e import CONFIRM_SIZE, png_size  # noqa: E402
 from test_titlebar import SETTINGS, SETTINGS_SIZE  # noqa: E402
 
 WAYLAND = {"XDG_SESSION_TYPE": "wayland"}
@@ -174,6 +175,53 @@ class Desktops(unittest.TestCase):
                 wait_until(lambda: window_geometry(own.id) == own, f"the {name} to float at its own size and place "
                            f"({own.width}x{own.height} at {own.x},{own.y})", deadline=10)
                 s.screenshot(f"{name}-floating-again")
+
+    def test_confirm_sheet_and_save_panel_come_up_where_they_belong(self):
+        """Under openbox and i3: the image window's confirm sheet hangs below the tab strip, without
+        title buttons or black corners, transient for its window; a chat download's save panel
+        comes up above the image window that covers the side window."""
+        for wm in (["openbox", "--sm-disable"], ["i3"]):
+            with self.subTest(wm[0]), Session(f"{self.id().split('.')[-1]}-{wm[0]}", window_manager=wm,
+                                               settings=settings_dictionary(logged_in=True), logged_in=True,
+                                               service_args=["--work-unsaved"]) as s:
+                s.wait_page_ready("chat")
+                s.text_tool("side 1 open")
+                side = self.assert_side_window_at_top_right(s)
+                s.page_command("chat", click="action-picture")
+                image = wait_until(lambda: [w for w in visible_windows() if w.width > 500], "the image window")[0]
+                wait_until(lambda: s.events("picture", "j2n", "OpenFileNotify"), "the image page to open its file")
+                wait_drawn(image)
+                time.sleep(0.5)
+                image = window_geometry(image.id)
+                click(image.x + 100 + 200 - 12 - 10, image.y + 20)
+                sheet = wait_until(lambda: windows_sized(*CONFIRM_SIZE), "the confirm sheet")[0]
+                wait_drawn(sheet)
+                time.sleep(0.5)
+                s.screenshot("confirm-sheet")
+                self.assertGreaterEqual(sheet.y, image.y + 40 - 2, "the sheet covers the tab strip")
+                self.assertLessEqual(abs(sheet.x + sheet.width // 2 - (image.x + image.width // 2)), 3)
+                self.assertIsNone(find_colour((sheet.x, sheet.y, 80, 40), is_close_red), "the sheet has a close button")
+                _, _, _, (corner,) = screen_pixels((sheet.x, sheet.y + sheet.height - 1, 1, 1))
+                self.assertGreater(sum(corner), 150, "the sheet's corner is black")
+                transient = run_tool(["xprop", "-id", str(sheet.id), "WM_TRANSIENT_FOR"]).stdout
+                self.assertIn(hex(image.id), transient, "the sheet is not kept with its window")
+                xdotool("key", "Escape")
+                wait_until(lambda: not windows_sized(*CONFIRM_SIZE), "Escape to answer the sheet")
+
+                # The image window in front, over the side window: the chat downloads a file.
+                click(image.x + 300, image.y + 400)
+                time.sleep(0.5)
+                known = {w.id for w in visible_windows()}
+                s.page_command("chat", click="download-pdf")
+                panel = wait_until(lambda: [w for w in visible_windows() if w.id not in known and w.height > 150],
+                                   "the save panel")[0]
+                wait_drawn(panel)
+                time.sleep(1)
+                s.screenshot("save-panel")
+                order = stacking_order()
+                self.assertGreater(order.index(panel.id), order.index(image.id), "the save panel opened behind the image window")
+                self.assertGreater(order.index(side.id), order.index(image.id), "the asking window stayed behind")
+                xdotool("key", "Escape")
 
     def test_gdk_backend_wayland_runs_on_xwayland(self):
         # A Wayland session's GDK_BACKEND: the application shows its status item and windows on

@@ -16,7 +16,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
-    Session, click, find_colour, run_tool, screen_size, wait_drawn, wait_until, windows_sized, xdotool)
+    Session, click, contrast_ratio, find_colour, run_tool, screen_pixels, screen_size, wait_drawn, wait_until,
+    window_geometry, windows_sized, xdotool)
 
 ONBOARDING_SIZE = (780, 482)
 PERMISSION_TIP_SIZE = (380, 441)
@@ -136,6 +137,51 @@ class Onboarding(unittest.TestCase):
             s.app.stop()
             self.assertEqual(s.app.popen.returncode, 0, "the application did not quit cleanly")
             self.assert_quiet(s, "by the quit")
+
+    def test_guide_tip_points_at_the_status_item_in_the_trays_users_run(self):
+        """The status item turned on in the onboarding, twice, in a tray at the bottom under i3 and in a
+        light tray at the top under openbox, with the host's language English on a Chinese system:
+        the guide tip comes up beside the item where the tray placed it, never over it, wide enough
+        for its English text; the icon contrasts with the tray from its first appearance."""
+        for wm, edge, background in ((["i3"], "bottom", None), (["openbox", "--sm-disable"], "top", 0xDCDAD5)):
+            with self.subTest(wm[0]), Session(f"{self.id().split('.')[-1]}-{wm[0]}", window_manager=wm, tray=True,
+                                               tray_edge=edge, tray_background=background,
+                                               language="en", app_env={"LC_ALL": "zh_CN.UTF-8"}) as s:
+                window = self.onboarding_window()
+                self.key(s, window, "Return", page=2)
+                tray = window_geometry(s.tray_window())
+                _, _, _, (behind,) = screen_pixels((tray.x, tray.y + tray.height // 2, 1, 1))
+                for turn in ("first", "second"):
+                    shown = len(re.findall(r"Show Guide Enable Window", s.app_log()))
+                    # The keyboard to the onboarding (a click on its picture, where no control lies).
+                    click(window.x + window.width // 2, window.y + 60)
+                    self.key(s, window, "space")
+                    icon = wait_until(s.tray_icons, f"the status item in the tray, {turn} time")[-1]
+                    s.wait_app_log(r"(?:[\s\S]*Show Guide Enable Window){%d}" % (shown + 1), "the guide tip")
+
+                    def tip():
+                        found = run_tool(["xdotool", "search", "--onlyvisible", "--class", "QuarnAI"]).stdout.split()
+                        tips = [g for g in (window_geometry(int(w)) for w in found) if g and 40 <= g.height <= 50]
+                        return tips[0] if tips else None
+                    placed = wait_until(tip, "the guide tip on screen")
+                    time.sleep(0.5)
+                    placed = tip() or placed
+                    s.screenshot(f"guide-tip-{turn}")
+                    covers = (placed.x < icon.x + icon.width and icon.x < placed.x + placed.width and
+                              placed.y < icon.y + icon.height and icon.y < placed.y + placed.height)
+                    self.assertFalse(covers, f"the tip {placed} covers the icon {icon}")
+                    gap = icon.y - (placed.y + placed.height) if edge == "bottom" else placed.y - (icon.y + icon.height)
+                    self.assertTrue(0 <= gap <= 20, f"the tip {placed} is not beside the icon {icon}")
+                    self.assertGreater(placed.x + placed.width, icon.x, "the tip is not at the icon")
+                    self.assertGreaterEqual(placed.width, 480, "the tip is too narrow for its English text")
+
+                    def contrast():
+                        read = screen_pixels((icon.x, icon.y, icon.width, icon.height))
+                        return read and max(contrast_ratio(p, behind) for p in read[3]) >= 3
+                    wait_until(contrast, f"the icon to contrast 3:1 with the tray's {behind}", 3)
+                    click(window.x + window.width // 2, window.y + 60)
+                    self.key(s, window, "space")
+                    wait_until(lambda: not s.tray_icons(), "the status item to leave the tray")
 
     def test_escape_closes_onboarding(self):
         with self.session() as s:

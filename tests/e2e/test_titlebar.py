@@ -15,8 +15,9 @@ from pathlib import Path
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
-    HOST_EXECUTABLE, Session, click, descendants, find_colour, run_tool, screen_size, settings_dictionary, stacking_order,
-    wait_until, visible_windows, window_geometry, windows_sized, xdotool)
+    HOST_EXECUTABLE, Session, click, descendants, find_colour, run_tool, screen_pixels, screen_size, settings_dictionary,
+    stacking_order,
+    wait_drawn, wait_until, visible_windows, window_geometry, windows_sized, xdotool)
 
 PIN_KEY = "kQuarn_AI_QA_WIDNDOW_PIN_STATE"
 LOGIN_SIZE = (370, 450)
@@ -172,6 +173,53 @@ class TitleBar(unittest.TestCase):
             self.assertNotIn(popover, windows_sized(*SETTINGS_SIZE))
             s.screenshot("clicked-into-the-chat-page")
             other.stop()
+
+    def test_escape_and_the_status_item_close_popovers_and_panels_drawn_whole_without_a_compositor(self):
+        """Under openbox and i3, which start no compositor: Escape closes the settings popover, the
+        login-state card and a panel shown over another application's window; a click on the
+        status item's icon closes an open popover. The popovers' rounded corners show no black and
+        their white surface has a grey edge where it lies on the white page."""
+        is_edge = (lambda r, g, b: max(abs(r - 0xE6), abs(g - 0xE6), abs(b - 0xE6)) <= 8)
+        for wm in (["openbox", "--sm-disable"], ["i3"]):
+            with self.subTest(wm[0]), Session(f"{self.id().split('.')[-1]}-{wm[0]}", window_manager=wm, tray=True,
+                                               settings=settings_dictionary(logged_in=True, status_item=True),
+                                               logged_in=True) as s:
+                icon = wait_until(s.tray_icons, "the status item in the tray")[-1]
+                s.wait_page_ready("chat")
+                for name, button, size in (("settings popover", SETTINGS, SETTINGS_SIZE), ("login card", AVATAR, CARD_SIZE)):
+                    side = self.show_side(s)
+                    click(*self.button(side, button))
+                    popover = wait_until(lambda: windows_sized(*size), f"the {name}")[0]
+                    time.sleep(0.5)
+                    s.screenshot(f"{name.replace(' ', '-')}-open")
+                    for x, y in ((popover.x, popover.y), (popover.x + popover.width - 1, popover.y + popover.height - 1)):
+                        _, _, _, (corner,) = screen_pixels((x, y, 1, 1))
+                        self.assertGreater(sum(corner), 150, f"the {name}'s corner at {x},{y} is black")
+                    self.assertIsNotNone(find_colour((popover.x, popover.y + 30, 1, popover.height - 60), is_edge,
+                                                     popover.height - 70), f"the {name} has no edge")
+                    xdotool("key", "Escape")
+                    wait_until(lambda: not windows_sized(*size), f"Escape to close the {name}", 10)
+
+                side = self.show_side(s)
+                click(*self.button(side, SETTINGS))
+                wait_until(lambda: windows_sized(*SETTINGS_SIZE), "the settings popover")
+                time.sleep(0.5)
+                click(icon.x + icon.width // 2, icon.y + icon.height // 2)
+                wait_until(lambda: not windows_sized(*SETTINGS_SIZE), "a click on the status item to close the popover", 10)
+                s.screenshot("popover-closed-by-the-status-item")
+
+                # A panel over another application's window, which has the keyboard.
+                s.add_process("xmessage", ["xmessage", "-name", "elsewhere", "-geometry", "360x200+100+100", "elsewhere"])
+                elsewhere = wait_until(lambda: all_client_windows("elsewhere"), "the other application's window")[0]
+                click(elsewhere.x + 60, elsewhere.y + 150)
+                time.sleep(0.5)
+                before = {w.id for w in visible_windows()}
+                s.text_tool("explain hello 600 300")
+                panel = wait_until(lambda: [w for w in visible_windows() if w.id not in before], "the explain panel")[0]
+                wait_drawn(panel)
+                s.screenshot("panel-over-another-application")
+                xdotool("key", "Escape")
+                wait_until(lambda: panel.id not in {w.id for w in visible_windows()}, "Escape to close the panel", 10)
 
     # -- the pin
 

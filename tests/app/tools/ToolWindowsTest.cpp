@@ -180,6 +180,9 @@ TEST_F(ToolWindowsTest, AnOrdinaryWheelReachesEveryTabAtTheSmallestWidth) {
         int notches = 0;
         for (; !shownWhole() && notches < 100; ++notches) ui.scroll(w, pointer, c.dx, c.dy, c.modifiers, false);
         EXPECT_TRUE(shownWhole()) << notches << " notches";
+        // 800 points of tabs hidden in an 800-point strip: GTK's step for that length is 86
+        // points, ten notches (16-point notches took 50).
+        EXPECT_LE(notches, 10);
         ui.clickView(*last);
         env.advance(1);
         EXPECT_EQ(window->selectedTitleBarItemModel(), models[7]);

@@ -10,6 +10,7 @@
 #include "app/ui/KZView.h"
 #include "app/windows/KZAILoginWindowController.h"
 #include "app/windows/KZCustomWindow.h"
+#include "frameworks/LanguageHelper.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/ui/Label.h"
 #include "kit/ui/Screen.h"
@@ -446,25 +447,37 @@ TEST_F(WindowManagerTest, SplashIsQueuedOnceAndHoldsTheTipQueueUntilClosed) {
     EXPECT_EQ(env.distributedBus().postCount("kA2M_KZAIIPCEnableGetTextProcessNotification"), 0u);
 }
 
-TEST_F(WindowManagerTest, GuideTipSitsUnderTheStatusItemForFiveSeconds) {
+TEST_F(WindowManagerTest, GuideTipSitsUnderTheStatusItemForFiveSecondsSizedForTheTextItShows) {
     auto item = kit::StatusBar::system().statusItemWithLength(kit::kStatusItemSquareLength);
     item->setWindowState(true, kit::kWindowOcclusionStateVisible, {1200, 875, 24, 25});
     manager().setStatusItem(item);
+    // The host's language gives the text; the system's has no say in the tip's size.
     struct Case {
         const char* locale;
+        bool englishText;
         double width;
         double x;
     };
-    for (const Case c :
-         {Case{"zh_CN.UTF-8", 328, 1200 + 24 - 328 + 40}, Case{"en_US.UTF-8", 490, 1200 + 24 - 490 + 60}}) {
+    const Case cases[] = {{"zh_CN.UTF-8", false, 328, 1200 + 24 - 328 + 40},
+                          {"en_US.UTF-8", false, 328, 1200 + 24 - 328 + 40},
+                          {"zh_CN.UTF-8", true, 490, 1200 + 24 - 490 + 60}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + (c.englishText ? ", English text" : ", Chinese text"));
+        BundleLanguage::resetForTesting();
+        if (c.englishText) {
+            BundleLanguage::setTable("en", kit::Dictionary{{KZStatusGuideTipWindowController::kTipText,
+                                                            kit::Value("Your AI Assistant is here. Click the icon "
+                                                                       "to open it any time.")}});
+        }
         ::setenv("LC_ALL", c.locale, 1);
         manager().showGuideEnableWindowController();
         ::unsetenv("LC_ALL");
         ASSERT_EQ(manager().viewControllers().size(), 1u);
-        auto tip = manager().viewControllers()[0];
-        const kit::WindowController& member = *tip;
-        EXPECT_EQ(typeid(member), typeid(KZStatusGuideTipWindowController));
-        EXPECT_EQ(tip->window()->frame(), (Rect{c.x, 875 - 6 - 42, c.width, 42})) << c.locale;
+        auto tip = std::dynamic_pointer_cast<KZStatusGuideTipWindowController>(manager().viewControllers()[0]);
+        ASSERT_TRUE(tip);
+        EXPECT_EQ(tip->window()->frame(), (Rect{c.x, 875 - 6 - 42, c.width, 42}));
+        tip->window()->layoutIfNeeded();
+        EXPECT_GE(tip->tipLabel()->frame().width(), tip->tipLabel()->intrinsicContentSize().width) << "the text is cut";
         EXPECT_EQ(tip->window()->level(), 3);
         EXPECT_TRUE(tip->window()->isVisible());
         env.advance(4.9);
@@ -473,7 +486,15 @@ TEST_F(WindowManagerTest, GuideTipSitsUnderTheStatusItemForFiveSeconds) {
         EXPECT_FALSE(tip->window()->isVisible());
         EXPECT_TRUE(manager().viewControllers().empty());
     }
-    EXPECT_EQ(env.log().count("[WndCtrl] Close Guide Enable Window"), 2u);
+    EXPECT_EQ(env.log().count("[WndCtrl] Close Guide Enable Window"), 3u);
+
+    // Placed by the tray a moment after it showed, the item takes its tip along.
+    BundleLanguage::resetForTesting();
+    manager().showGuideEnableWindowController();
+    auto tip = manager().viewControllers().back();
+    item->setWindowState(true, kit::kWindowOcclusionStateVisible, {1000, 875, 24, 25});
+    EXPECT_EQ(tip->window()->frame().origin, (kit::Point{1000 + 24 - 328 + 40, 875 - 6 - 42}));
+    manager().closeGuideEnableWindowController();
 }
 
 // The tip goes where the item's screen has room for it: under a top panel's item, over a bottom
@@ -498,6 +519,7 @@ TEST_F(WindowManagerTest, GuideTipSitsOnTheSideOfTheStatusItemWithRoom) {
         {"bottom panel, far left", {bottomPanel}, {0, 0, 24, 25}, {0, 31}},
         {"right panel", {rightPanel}, {1410, 876, 24, 24}, {1072, 828}},
         {"bottom panel of a second screen", {topPanel, second}, {1440, 0, 24, 30}, {1440, 36}},
+        {"bottom tray the work area keeps (no room under)", {rightPanel}, {1380, 0, 20, 30}, {1072, 36}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -5,7 +5,9 @@
 #include "app/windows/KZBasePopoverWindowController.h"
 #include "app/windows/KZBaseWindowController.h"
 #include "app/windows/KZCustomWindow.h"
+#include "frameworks/JWAppThemeHelper.h"
 #include "kit/ui/EventMonitor.h"
+#include "kit/ui/StatusItem.h"
 #include "kit/ui/View.h"
 
 namespace {
@@ -91,6 +93,13 @@ TEST_F(PopoverTest, BuildsABorderlessTaggedWindowWithAnInsetRoundedContentView) 
     EXPECT_EQ(content->layer().backgroundColor, kit::Color::white());
     EXPECT_EQ(content->layer().cornerRadius, 4.0);
     EXPECT_TRUE(content->layer().masksToBounds);
+    // A 1-point edge in the divider colour only where no compositor draws the window's shadow.
+    EXPECT_EQ(content->layer().borderWidth, 0);
+    ui.setDrawsWindowShadows(false);
+    EXPECT_EQ(content->layer().borderWidth, 1);
+    EXPECT_EQ(content->layer().borderColor, JWAppThemeHelper::divideLineColor());
+    ui.setDrawsWindowShadows(true);
+    EXPECT_EQ(content->layer().borderWidth, 0);
     EXPECT_EQ(content->contentHuggingPriority(kit::View::Axis::Horizontal), 999);
     window->layoutIfNeeded();
     EXPECT_EQ(content->frame(), popover->contentFrame());
@@ -156,6 +165,7 @@ TEST_F(PopoverTest, MouseUpsAndDragsCloseItOutsidePopoverStyleWindowsOnly) {
 }
 
 TEST_F(PopoverTest, KeysAndScrollsCloseItOutsideOtherPopoversOnly) {
+    auto statusItem = kit::StatusBar::system().statusItemWithLength(kit::kStatusItemSquareLength);
     auto sibling = kit::create<RecordingPopover>(kit::Size{100, 100}, kit::EdgeInsets{});
     sibling->window()->setFrameOrigin({800, 100});
     sibling->window()->orderFront();
@@ -184,6 +194,8 @@ TEST_F(PopoverTest, KeysAndScrollsCloseItOutsideOtherPopoversOnly) {
              ui.send(e);
          }},
     };
+    closing.push_back({"Escape in the popover itself", [&] { ui.keyDown(popoverWindow(), 53, "\x1b"); }});
+    closing.push_back({"a click on the status item", [&] { statusItem->performClick(); }});
     int expected = 0;
     for (const auto& c : closing) {
         SCOPED_TRACE(c.what);
@@ -192,6 +204,7 @@ TEST_F(PopoverTest, KeysAndScrollsCloseItOutsideOtherPopoversOnly) {
         EXPECT_FALSE(popoverWindow().isVisible());
         EXPECT_EQ(disappeared, ++expected);
     }
+    kit::StatusBar::system().removeStatusItem(statusItem);
 }
 
 TEST_F(PopoverTest, TheMonitorsHandEveryEventOnUnchanged) {

@@ -251,6 +251,26 @@ TEST_F(WindowTest, SheetsAttachEndAndComplete) {
     EXPECT_FALSE(third->isVisible());
     EXPECT_EQ(ended, (std::vector<std::string>{"first", "third", "second"}));
 
+    // A delegate that lowers the attachment 40 points (a tab strip): the sheet hangs there, shows no
+    // title bar while it is a sheet, and goes with its window when that moves or resizes.
+    struct BelowStrip : WindowDelegate {
+        Rect windowWillPositionSheet(Window& window, Window&, Rect proposed) override {
+            return {proposed.minX(), window.frame().height() - 40, proposed.width(), 0};
+        }
+    };
+    auto delegate = std::make_shared<BelowStrip>();
+    parent->setDelegate(delegate);
+    auto closeButton = sheet->standardWindowButton(WindowButton::Close);
+    parent->beginSheet(sheet);
+    EXPECT_TRUE(closeButton->isHiddenOrHasHiddenAncestor());
+    for (const Rect& frame : {Rect{100, 100, 400, 300}, Rect{300, 50, 600, 500}}) {
+        parent->setFrame(frame);
+        EXPECT_DOUBLE_EQ(sheet->frame().maxY(), frame.maxY() - 40);
+        EXPECT_DOUBLE_EQ(sheet->frame().midX(), frame.midX());
+    }
+    parent->endSheet(sheet);
+    EXPECT_FALSE(closeButton->isHiddenOrHasHiddenAncestor()) << "a window again once the sheet ends";
+
     parent->beginSheet(sheet, [&](ModalResponse r) { responses.push_back(r); });
     parent->beginSheet(second, [&](ModalResponse r) { responses.push_back(r); });
     parent->close();
