@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/windows/KZBasePopoverWindowController.h"
+#include "frameworks/LanguageHelper.h"
 
 namespace kit {
 class Label;
@@ -14,7 +15,7 @@ class Label;
 
 class KZStatusGuideTipWindowController : public KZBasePopoverWindowController {
 public:
-    static constexpr const char* kTipText = "AI助手在这里，点击状态栏图标即可随时打开";
+    static constexpr const char* kTipText = KZLocalizableKey("AI助手在这里，点击状态栏图标即可随时打开");
 
     using KZBasePopoverWindowController::KZBasePopoverWindowController;
 
