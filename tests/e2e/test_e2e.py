@@ -581,7 +581,9 @@ class EndToEnd(unittest.TestCase):
                 s.screenshot(f"{wm[0]}-close-button-brings-the-question")
                 self.assertIn(image.id, [w.id for w in self.tool_windows(s)], "the image window closed")
 
-                # Cancel keeps the application and its work.
+                # Cancel keeps the application and its work. The sheet goes with its window, which a
+                # tiling manager resized when the image window came.
+                sheet = [w for w in windows_sized(*CONFIRM_SIZE) if w.id == sheet.id][0]
                 click(sheet.x + CONFIRM_CANCEL[0], sheet.y + CONFIRM_CANCEL[1])
                 self.wait_quit_cancelled(s, 1)
                 wait_until(lambda: not windows_sized(*CONFIRM_SIZE), "the sheet to go")
