@@ -329,7 +329,9 @@ class Session:
         if self.out.exists():
             shutil.rmtree(self.out)
         self.out.mkdir(parents=True)
-        self.root = Path(tempfile.mkdtemp(prefix=f"quarn-e2e-{name}-"))
+        # A short root: the desktop's runtime folder lies under it, and the sockets that programs
+        # make there (i3's, the bus's) must fit the 108 bytes of a socket address.
+        self.root = Path(tempfile.mkdtemp(prefix=f"quarn-e2e-{name[:24]}-"))
         self.home = self.root / "home"
         self.sysroot = self.root / "sysroot"
         self.home.mkdir()
