@@ -27,29 +27,38 @@ struct Channel {
 
 }  // namespace
 
-::Window trayWindowHolding(Display* display, ::Window icon) {
-    // The first window above the icon that a program named (WM_CLASS) is the tray's own; a window
-    // manager's frame around it has none, and may be of another depth, whose image shows nothing
-    // of the tray. Without such a window, the child of the root window that holds the icon.
-    ::Window current = icon;
-    for (int depth = 0; depth < 64; ++depth) {
+std::optional<std::vector<::Window>> windowsHolding(Display* display, ::Window window) {
+    std::vector<::Window> holders;
+    for (::Window current = window; holders.size() < 64;) {
         ::Window root = None;
         ::Window parent = None;
         ::Window* children = nullptr;
         unsigned int count = 0;
-        if (!XQueryTree(display, current, &root, &parent, &children, &count)) return None;
+        if (!XQueryTree(display, current, &root, &parent, &children, &count)) return std::nullopt;
         if (children) XFree(children);
-        if (parent == None) return None;
-        if (parent == root) return current;
+        if (parent == None) return std::nullopt;
+        if (parent == root) break;
+        holders.push_back(parent);
         current = parent;
+    }
+    return holders;
+}
+
+::Window trayWindowHolding(Display* display, ::Window icon) {
+    // The first window above the icon that a program named (WM_CLASS) is the tray's own; a window
+    // manager's frame around it has none, and may be of another depth, whose image shows nothing
+    // of the tray. Without such a window, the child of the root window that holds the icon.
+    const auto holders = windowsHolding(display, icon);
+    if (!holders) return None;
+    for (::Window holder : *holders) {
         XClassHint hint{};
-        if (XGetClassHint(display, current, &hint)) {
+        if (XGetClassHint(display, holder, &hint)) {
             if (hint.res_name) XFree(hint.res_name);
             if (hint.res_class) XFree(hint.res_class);
-            return current;
+            return holder;
         }
     }
-    return None;
+    return holders->empty() ? icon : holders->back();
 }
 
 std::optional<Color> publishedTrayForeground(Display* display, int screen) {

@@ -4,6 +4,7 @@
 // the panel's own pixels say what the icon stands on. Main thread; X11 displays only.
 
 #include <optional>
+#include <vector>
 
 #include "kit/base/Color.h"
 #include "kit/desktop/X11.h"
@@ -13,6 +14,10 @@ namespace kit::desktop {
 // The foreground colour the tray of the screen publishes for its icons; nullopt when there is no
 // tray or it publishes none.
 std::optional<Color> publishedTrayForeground(Display* display, int screen);
+
+// The windows that hold `window`, from its parent up to the root window's child; nothing when the
+// server cannot say (the window went).
+std::optional<std::vector<::Window>> windowsHolding(Display* display, ::Window window);
 
 // The tray's window that holds an icon's X window (not a window manager's frame around it).
 ::Window trayWindowHolding(Display* display, ::Window icon);

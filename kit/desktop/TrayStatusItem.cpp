@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kit/base/GRef.h"
 #include "kit/base/Log.h"
@@ -156,21 +157,12 @@ void TrayStatusItemPeer::watchTray() {
     gdk_x11_display_error_trap_push(display);
     // Every window from the icon's parent up to the root's child: the tray's sockets, the tray,
     // a window manager's frame. Any of them moving moves the icon on the screen.
-    ::Window current = icon;
-    for (int depth = 0; depth < 64; ++depth) {
-        ::Window root = None;
-        ::Window parent = None;
-        ::Window* children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(xdisplay, current, &root, &parent, &children, &count)) break;
-        if (children) XFree(children);
-        if (parent == None || parent == root) break;
+    for (::Window holder : windowsHolding(xdisplay, icon).value_or(std::vector<::Window>{})) {
         XWindowAttributes attributes{};
-        if (XGetWindowAttributes(xdisplay, parent, &attributes)) {
-            XSelectInput(xdisplay, parent, attributes.your_event_mask | StructureNotifyMask);
-            watched_.push_back(parent);
+        if (XGetWindowAttributes(xdisplay, holder, &attributes)) {
+            XSelectInput(xdisplay, holder, attributes.your_event_mask | StructureNotifyMask);
+            watched_.push_back(holder);
         }
-        current = parent;
     }
     // The tray's painting: its colours are read again once it has drawn.
     int eventBase = 0;
