@@ -29,11 +29,9 @@ from e2e_harness import (  # noqa: E402
     SETTINGS_RELATIVE, binary_dir, click, descendants, output_root, screenshot, settings_dictionary, source_dir,
     wait_drawn, wait_until, windows_sized)
 
-import plistlib  # noqa: E402
+from test_e2e import CONFIRM_CANCEL, CONFIRM_OK, CONFIRM_SIZE  # noqa: E402
 
-CONFIRM_SIZE = (412, 140)
-CONFIRM_CANCEL = (238 + 36, 140 - 20 - 12)
-CONFIRM_OK = (320 + 36, 140 - 20 - 12)
+import plistlib  # noqa: E402
 
 
 def alive(pid):
