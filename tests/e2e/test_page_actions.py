@@ -6,6 +6,7 @@ onto the drop window reaches the chat page.
 Run one: tests/support/run-under-xvfb.sh python3 tests/e2e/test_page_actions.py PageActions.test_pdf_download
 """
 
+import contextlib
 import hashlib
 import os
 import re
@@ -279,6 +280,21 @@ class PageActions(unittest.TestCase):
 
     # -- dropping a file onto the AI
 
+    @contextlib.contextmanager
+    def dragging(self, s, path, towards):
+        """A drag of the file from another program's window, from the press on it to the pointer at
+        `towards`; the source ends (and the button is released) when the block does."""
+        source = self.start_drag_source(s, path)
+        try:
+            xdotool("mousemove", 200, 400)
+            xdotool("mousedown", 1)
+            for x, y in ((215, 415), (240, 440), (400, 400), towards):
+                xdotool("mousemove", x, y)
+                time.sleep(0.1)
+            yield
+        finally:
+            self.end_drag_source(source)
+
     def start_drag_source(self, s, path):
         source = subprocess.Popen([str(program("kit_desktopcapture_drag_source")), "100", "300", "uri-list",
                                    path.as_uri()], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -314,13 +330,7 @@ class PageActions(unittest.TestCase):
             side = self.open_side(s)
             dropped = s.root / "minutes 3.docx"
             dropped.write_bytes(b"PK minutes\x00\xff" + bytes(range(256)) * 40)
-            source = self.start_drag_source(s, dropped)
-            try:
-                xdotool("mousemove", 200, 400)
-                xdotool("mousedown", 1)
-                for x, y in ((215, 415), (240, 440), (400, 400), (800, 300)):
-                    xdotool("mousemove", x, y)
-                    time.sleep(0.1)
+            with self.dragging(s, dropped, (800, 300)):
                 wait_until(lambda: [e for e in s.events("chat", "n2j", "SystemDragFile")
                                     if (e.get("data") or {}).get("onDrag") == 1], "the page to hear of the drag")
                 for step in range(8):
@@ -336,19 +346,11 @@ class PageActions(unittest.TestCase):
                                     if (e.get("data") or {}).get("onDrag") == 0], "the page to hear the drag end")
                 s.screenshot("dropped-on-side-window")
                 self.assertEqual(s.status()["pages"].get("chat"), 1, "the dropped file replaced the chat page")
-            finally:
-                self.end_drag_source(source)
 
     def drag_onto_the_drop_window(self, s, dropped, media_type):
         """Drags the file onto the drop window, which borrows the chat page; the drop hands the file's
         bytes to the page once, when the page is ready, and the side window slides in with it."""
-        source = self.start_drag_source(s, dropped)
-        try:
-            xdotool("mousemove", 200, 400)
-            xdotool("mousedown", 1)
-            for x, y in ((215, 415), (240, 440), (400, 400), (800, 200)):
-                xdotool("mousemove", x, y)
-                time.sleep(0.1)
+        with self.dragging(s, dropped, (800, 200)):
             screen_w, _ = screen_size()
             drop_window = wait_until(
                 lambda: [w for w in visible_windows() if w.width == 420 and w.height == 110],
@@ -376,8 +378,6 @@ class PageActions(unittest.TestCase):
             s.screenshot("side-after-drop")
             self.assertEqual(s.status()["pages"].get("chat"), 1)
             self.assert_chat_stays(s, "after the drop")
-        finally:
-            self.end_drag_source(source)
 
     def test_drag_onto_the_drop_window_reaches_the_chat(self):
         with self.session(file_drag=True) as s:
