@@ -16,8 +16,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
-    Session, click, contrast_ratio, find_colour, run_tool, screen_pixels, screen_size, wait_drawn, wait_until,
-    window_geometry, windows_sized, xdotool)
+    Session, click, contrast_ratio, find_colour, run_tool, screen_pixels, screen_size, visible_windows, wait_drawn,
+    wait_until, window_geometry, windows_sized, xdotool)
 
 ONBOARDING_SIZE = (780, 482)
 PERMISSION_TIP_SIZE = (380, 441)
@@ -160,8 +160,7 @@ class Onboarding(unittest.TestCase):
                     s.wait_app_log(r"(?:[\s\S]*Show Guide Enable Window){%d}" % (shown + 1), "the guide tip")
 
                     def tip():
-                        found = run_tool(["xdotool", "search", "--onlyvisible", "--class", "QuarnAI"]).stdout.split()
-                        tips = [g for g in (window_geometry(int(w)) for w in found) if g and 40 <= g.height <= 50]
+                        tips = [w for w in visible_windows() if 40 <= w.height <= 50]
                         return tips[0] if tips else None
                     placed = wait_until(tip, "the guide tip on screen")
                     time.sleep(0.5)
