@@ -16,8 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (  # noqa: E402
     HOST_EXECUTABLE, Session, click, descendants, find_colour, run_tool, screen_pixels, screen_size, settings_dictionary,
-    stacking_order,
-    wait_drawn, wait_until, visible_windows, window_geometry, windows_sized, xdotool)
+    stacking_order, wait_drawn, wait_until, visible_windows, window_geometry, windows_sized, xdotool)
 
 PIN_KEY = "kQuarn_AI_QA_WIDNDOW_PIN_STATE"
 LOGIN_SIZE = (370, 450)
