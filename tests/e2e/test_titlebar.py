@@ -50,12 +50,6 @@ def all_client_windows(name):
     return [g for g in (window_geometry(int(w)) for w in found) if g]
 
 
-def stacking_order():
-    """Client windows from bottom to top, as the window manager keeps them."""
-    out = run_tool(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"]).stdout
-    return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
-
-
 class TitleBar(unittest.TestCase):
     maxDiff = None
 
