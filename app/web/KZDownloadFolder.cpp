@@ -22,7 +22,6 @@ namespace KZDownloadFolder {
 namespace {
 
 constexpr std::size_t kMaxNameBytes = kit::kMaxFileNameBytes;
-constexpr std::size_t kMaxKeptExtensionBytes = 32;
 
 std::string errnoText(const char* what, const std::filesystem::path& path) {
     return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
@@ -141,7 +140,7 @@ std::optional<std::string> removingPercentEncoding(std::string_view text) {
 std::string numberedName(const std::string& name, int attempt) {
     if (attempt <= 1) return name;
     const std::size_t dot = name.rfind('.');
-    const bool hasExtension = dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxKeptExtensionBytes;
+    const bool hasExtension = dot != std::string::npos && dot > 0 && name.size() - dot <= kit::kMaxKeptExtensionBytes;
     const std::string extension = hasExtension ? name.substr(dot) : std::string();
     const std::string number = " (" + std::to_string(attempt) + ")";
     std::string stem = hasExtension ? name.substr(0, dot) : name;
