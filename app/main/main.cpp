@@ -161,7 +161,6 @@ int main(int argc, char** argv) {
     // light or dark appearance while that setting says to follow the system.
     KZAppearanceFollower::start();
     HXReport::startFileLog(HXReport::defaultFilePath());
-    KZDownloadFolder::removeStaleFiles();
 
     auto delegate = std::make_shared<AppDelegate>();
     AppDelegate::setCurrent(delegate);
@@ -171,6 +170,9 @@ int main(int argc, char** argv) {
         delegate->applicationSupportsSecureRestorableState();
         delegate->applicationDidFinishLaunching();
     });
+    // Waiting downloads older than a day go once the application has launched, not before its
+    // first window.
+    loop->post([] { KZDownloadFolder::removeStaleFiles(); });
     loop->run();
 
     HXReport::stopFileLog();

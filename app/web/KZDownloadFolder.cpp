@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,48 +15,16 @@
 #include "kit/base/Log.h"
 #include "kit/base/Paths.h"
 #include "kit/base/Utf8.h"
+#include "kit/base/Value.h"
 
 namespace KZDownloadFolder {
 
 namespace {
 
 constexpr std::size_t kMaxNameBytes = kit::kMaxFileNameBytes;
-constexpr std::size_t kMaxKeptExtensionBytes = 32;
 
 std::string errnoText(const char* what, const std::filesystem::path& path) {
     return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
-}
-
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        std::uint32_t code = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if ((c & 0xE0) == 0xC0) {
-            length = 2, code = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3, code = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4, code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr std::uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kMinimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += length;
-    }
-    return true;
 }
 
 int hexValue(char c) {
@@ -166,14 +133,14 @@ std::optional<std::string> removingPercentEncoding(std::string_view text) {
         out += static_cast<char>(high * 16 + low);
         i += 2;
     }
-    if (!isValidUtf8(out)) return std::nullopt;
+    if (!kit::isValidUtf8(out)) return std::nullopt;
     return out;
 }
 
 std::string numberedName(const std::string& name, int attempt) {
     if (attempt <= 1) return name;
     const std::size_t dot = name.rfind('.');
-    const bool hasExtension = dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxKeptExtensionBytes;
+    const bool hasExtension = dot != std::string::npos && dot > 0 && name.size() - dot <= kit::kMaxKeptExtensionBytes;
     const std::string extension = hasExtension ? name.substr(dot) : std::string();
     const std::string number = " (" + std::to_string(attempt) + ")";
     std::string stem = hasExtension ? name.substr(0, dot) : name;

@@ -37,11 +37,12 @@ inline std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
 
 // The most bytes a file name may have on the usual file systems.
 inline constexpr std::size_t kMaxFileNameBytes = 255;
+// The longest extension (its dot included) that is kept when a file name is shortened.
+inline constexpr std::size_t kMaxKeptExtensionBytes = 32;
 
 // A file name cut to `limit` bytes, not inside a character: the extension (the last dot and at
 // most 31 bytes after it) is kept, the part before it is shortened. Shorter names stay as they are.
 inline std::string fittedFileName(std::string_view name, std::size_t limit = kMaxFileNameBytes) {
-    constexpr std::size_t kMaxKeptExtensionBytes = 32;
     if (name.size() <= limit) return std::string(name);
     const std::size_t dot = name.rfind('.');
     const std::size_t extensionBytes = dot == std::string_view::npos || dot == 0 ? 0 : name.size() - dot;

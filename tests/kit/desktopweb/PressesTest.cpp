@@ -69,13 +69,10 @@ TEST_F(PressesTest, PressesOnAPageAndInAnotherApplicationReachTheMonitorsAsTheyW
     server.page("/page.html",
                 "<html><body style='margin:0;height:100vh' "
                 "onmousedown='window.presses=(window.presses||0)+1'></body></html>");
-    auto window = create<Window>(Rect{900, 100, 400, 600}, WindowStyleTitled | WindowStyleResizable);
-    window->setFrame({900, 100, 400, 600});
-    auto page = create<WebView>(Rect{0, 0, 400, 600});
-    window->contentView()->addSubview(page);
-    auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    page->setNavigationDelegate(delegate);
-    window->makeKeyAndOrderFront();
+    const auto shown = openPageWindow({900, 100, 400, 600});
+    const auto& window = shown.window;
+    const auto& page = shown.page;
+    const auto& delegate = shown.navigation;
     ASSERT_TRUE(loadAndWait(*page, server.url("/page.html"), *delegate));
     auto popover = create<Window>(Rect{1000, 600, 200, 84}, WindowStyleResizable);
     popover->setFrame({1000, 600, 200, 84});

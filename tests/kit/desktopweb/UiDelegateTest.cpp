@@ -12,6 +12,14 @@ namespace {
 
 using UiDelegateTest = WebEngineTest;
 
+// What the drops on a page handed over, in order.
+struct DropRecorder : WebUIDelegate {
+    std::vector<std::string> dropped;
+    void didDropFiles(WebView&, const std::vector<std::string>& paths) override {
+        dropped.insert(dropped.end(), paths.begin(), paths.end());
+    }
+};
+
 class RecordingUIDelegate : public WebUIDelegate {
 public:
     std::vector<std::string> events;
@@ -228,27 +236,17 @@ TEST_F(UiDelegateTest, AFileInputAsksForFilesThroughTheOpenPanel) {
 // A page's own drag names whatever the page wrote into it: dropped on a page, it hands the
 // application no files (the page could name any file of the user's otherwise).
 TEST_F(UiDelegateTest, APagesOwnDragOfFileAddressesDropsNoFiles) {
-    struct DropRecorder : WebUIDelegate {
-        std::vector<std::string> dropped;
-        void didDropFiles(WebView&, const std::vector<std::string>& paths) override {
-            dropped.insert(dropped.end(), paths.begin(), paths.end());
-        }
-    };
     server.page("/drag.html",
                 "<html><body style='margin:0;height:100vh' ondragover='event.preventDefault()' "
                 "ondrop='event.preventDefault();window.drops=(window.drops||0)+1'>"
                 "<div id='handle' draggable='true' style='width:120px;height:60px;background:#36c' "
                 "ondragstart=\"event.dataTransfer.setData('text/uri-list','file:///etc/hostname')\"></div>"
                 "</body></html>");
-    auto window = create<Window>(Rect{300, 200, 400, 400}, WindowStyleTitled | WindowStyleResizable);
-    window->setFrame({300, 200, 400, 400});
-    auto page = create<WebView>(Rect{0, 0, 400, 400});
-    window->contentView()->addSubview(page);
-    auto navigation = std::make_shared<RecordingNavigationDelegate>();
     auto recorder = std::make_shared<DropRecorder>();
-    page->setNavigationDelegate(navigation);
-    page->setUIDelegate(recorder);
-    window->makeKeyAndOrderFront();
+    const auto shown = openPageWindow({300, 200, 400, 400}, recorder);
+    const auto& window = shown.window;
+    const auto& page = shown.page;
+    const auto& navigation = shown.navigation;
     ASSERT_TRUE(loadAndWait(*page, server.url("/drag.html"), *navigation));
     pump(0.5);
     const std::string target = "--window " + std::to_string(desktop::xWindowFor(*window));
@@ -275,25 +273,15 @@ TEST_F(UiDelegateTest, APagesOwnDragOfFileAddressesDropsNoFiles) {
 // dropped (files as paths, other addresses as they came), and WebKit's own way with the drop
 // (loading the first address in place of the page, or downloading it) never starts.
 TEST_F(UiDelegateTest, ADropFromAnotherProgramIsHandedOverAndNeverLoaded) {
-    struct DropRecorder : WebUIDelegate {
-        std::vector<std::string> dropped;
-        void didDropFiles(WebView&, const std::vector<std::string>& paths) override {
-            dropped.insert(dropped.end(), paths.begin(), paths.end());
-        }
-    };
     const std::filesystem::path file = std::filesystem::path(::testing::TempDir()) / "dropped report.pdf";
     std::ofstream(file) << "%PDF-1.4 dropped";
     server.page("/plain.html",
                 "<html><body style='margin:0;height:100vh;background:#eee'>no drop handling</body></html>");
-    auto window = create<Window>(Rect{400, 100, 400, 400}, WindowStyleTitled | WindowStyleResizable);
-    window->setFrame({400, 100, 400, 400});
-    auto page = create<WebView>(Rect{0, 0, 400, 400});
-    window->contentView()->addSubview(page);
-    auto navigation = std::make_shared<RecordingNavigationDelegate>();
     auto recorder = std::make_shared<DropRecorder>();
-    page->setNavigationDelegate(navigation);
-    page->setUIDelegate(recorder);
-    window->makeKeyAndOrderFront();
+    const auto shown = openPageWindow({400, 100, 400, 400}, recorder);
+    const auto& window = shown.window;
+    const auto& page = shown.page;
+    const auto& navigation = shown.navigation;
     ASSERT_TRUE(loadAndWait(*page, server.url("/plain.html"), *navigation));
     gchar* escaped = g_uri_escape_string(file.c_str(), "/", FALSE);
     const std::string address = std::string("file://") + escaped;

@@ -25,6 +25,7 @@
 #include "kit/desktop/WebKitEngine.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Create.h"
+#include "kit/ui/Window.h"
 #include "kit/web/WebView.h"
 #include "kit/web/WebsiteDataStore.h"
 #include "tests/support/DesktopLoop.h"
@@ -271,6 +272,24 @@ protected:
 
     static std::shared_ptr<WebView> makeWebView(WebViewConfiguration configuration = {}) {
         return create<WebView>(Rect{0, 0, 400, 300}, std::move(configuration));
+    }
+
+    // A titled window at `frame` filled by a web view with a recording navigation delegate (and
+    // `ui`, when given), brought to the front; the test loads its page.
+    struct PageWindow {
+        std::shared_ptr<Window> window;
+        std::shared_ptr<WebView> page;
+        std::shared_ptr<RecordingNavigationDelegate> navigation;
+    };
+    static PageWindow openPageWindow(const Rect& frame, const std::shared_ptr<WebUIDelegate>& ui = nullptr) {
+        PageWindow shown{create<Window>(frame, WindowStyleTitled | WindowStyleResizable),
+                         create<WebView>(Rect{{}, frame.size}), std::make_shared<RecordingNavigationDelegate>()};
+        shown.window->setFrame(frame);
+        shown.window->contentView()->addSubview(shown.page);
+        shown.page->setNavigationDelegate(shown.navigation);
+        if (ui) shown.page->setUIDelegate(ui);
+        shown.window->makeKeyAndOrderFront();
+        return shown;
     }
 
     // Loads an address and waits for the load to end; false when it did not end in time.
