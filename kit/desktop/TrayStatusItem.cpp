@@ -170,6 +170,7 @@ void TrayStatusItemPeer::watchTray() {
     const ::Window tray = trayWindowHolding(xdisplay, icon);
     if (tray != None && XDamageQueryExtension(xdisplay, &eventBase, &errorBase)) {
         damage_ = XDamageCreate(xdisplay, tray, XDamageReportNonEmpty);
+        damageNotify_ = eventBase + XDamageNotify;
     }
     gdk_x11_display_error_trap_pop_ignored(display);
 }
@@ -190,13 +191,9 @@ GdkFilterReturn TrayStatusItemPeer::filterTrayEvents(GdkXEvent* xevent, GdkEvent
     auto* self = static_cast<TrayStatusItemPeer*>(data);
     auto* event = static_cast<XEvent*>(xevent);
     if (self->removed_ || !self->embedded_) return GDK_FILTER_CONTINUE;
-    GdkDisplay* display = gdk_display_get_default();
-    int eventBase = 0;
-    int errorBase = 0;
-    if (self->damage_ && XDamageQueryExtension(GDK_DISPLAY_XDISPLAY(display), &eventBase, &errorBase) &&
-        event->type == eventBase + XDamageNotify &&
+    if (self->damage_ && event->type == self->damageNotify_ &&
         reinterpret_cast<XDamageNotifyEvent*>(event)->damage == self->damage_) {
-        XDamageSubtract(GDK_DISPLAY_XDISPLAY(display), self->damage_, None, None);
+        XDamageSubtract(event->xany.display, self->damage_, None, None);
         self->scheduleUpdate(false, true);
         return GDK_FILTER_CONTINUE;
     }
