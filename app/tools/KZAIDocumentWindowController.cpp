@@ -97,14 +97,9 @@ void KZAIDocumentWindowController::__showConfirmCloseWindow() {
     auto w = window();
     const auto& sheet = confirmCloseWindowController()->window();
     if (!w || sheet->sheetParent()) return;  // already asked, up or waiting
-    if (auto up = w->attachedSheet()) {
-        // The user is busy with another sheet: it comes forward, and the question follows it.
-        kit::logLine("[DOC] another sheet is up: the confirm close follows when it ends");
-        up->makeKeyAndOrderFront();
-    }
     askedTabs_.assign(titleBarItemModels().begin(), titleBarItemModels().end());
     kit::logf("[DOC] confirm close: %s", kConfirmText);
-    w->beginSheet(sheet);
+    beginQuestionSheet(sheet, "[DOC]");
 }
 
 bool KZAIDocumentWindowController::hasUnsavedWork() {

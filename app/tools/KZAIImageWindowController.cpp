@@ -254,14 +254,7 @@ void KZAIImageWindowController::__showConfirmCloseWindowWithHandler(
     const std::string text = confirmTextFor(model ? model->title() : std::string());
     kit::logf("[IMG] confirm close: %s", text.c_str());
     dialog->titleLabel()->setString(text);
-    auto w = window();
-    if (!w) return;
-    if (auto up = w->attachedSheet()) {
-        // The user is busy with another sheet: it comes forward, and the question follows it.
-        kit::logLine("[IMG] another sheet is up: the confirm close follows when it ends");
-        up->makeKeyAndOrderFront();
-    }
-    w->beginSheet(dialog->window());
+    beginQuestionSheet(dialog->window(), "[IMG]");
 }
 
 // ---- Window ---------------------------------------------------------------------------------------

@@ -74,14 +74,8 @@ void KZAIWritingWindowController::recieveJSIsSavedResult(bool saved,
         answerQuit(false);
         return;
     }
-    const auto& sheet = confirmCloseWindowController()->window();
-    if (auto up = w->attachedSheet(); up && up != sheet) {
-        // The user is busy with another sheet: it comes forward, and the question follows it.
-        kit::logLine("[WRITE] another sheet is up: the confirm close follows when it ends");
-        up->makeKeyAndOrderFront();
-    }
     kit::logf("[WRITE] confirm close: %s", kConfirmText);
-    w->beginSheet(sheet);
+    beginQuestionSheet(confirmCloseWindowController()->window(), "[WRITE]");
 }
 
 const std::shared_ptr<KZTabWndConfirmCloseWindowController>&

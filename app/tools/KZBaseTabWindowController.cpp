@@ -13,6 +13,7 @@
 #include "app/windows/KZWindowControllerManager.h"
 #include "frameworks/HXReport.h"
 #include "frameworks/LanguageHelper.h"
+#include "kit/base/Log.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/base/RunLoop.h"
 #include "kit/ui/Animation.h"
@@ -383,6 +384,16 @@ void KZAITabWindowController::probePages(const std::vector<std::shared_ptr<KZAIT
             if (--answers->waiting == 0) answers->answer(answers->unsaved);
         });
     }
+}
+
+void KZAITabWindowController::beginQuestionSheet(const std::shared_ptr<kit::Window>& sheet, const char* logTag) {
+    auto w = window();
+    if (!w || !sheet || sheet->sheetParent()) return;
+    if (auto up = w->attachedSheet()) {
+        kit::logf("%s another sheet is up: the confirm close follows when it ends", logTag);
+        up->makeKeyAndOrderFront();
+    }
+    w->beginSheet(sheet);
 }
 
 bool KZAITabWindowController::tabHasOpenFile(const std::shared_ptr<KZWindowTitleTabBarItemModel>& model) {

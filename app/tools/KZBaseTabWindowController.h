@@ -194,6 +194,10 @@ public:
 protected:
     // Whether a window notification is about this controller's own window.
     bool isOwnWindow(const kit::Window& window) const { return this->window().get() == &window; }
+    // Puts a question's sheet on the window, unless it is up or waiting already. While the user is
+    // busy with another sheet, that one comes forward and the question follows it when it ends.
+    // `logTag` names the window in the log.
+    void beginQuestionSheet(const std::shared_ptr<kit::Window>& sheet, const char* logTag);
     static void report(std::int64_t key, const std::string& value);
     // Asks the pages of these tabs whether their work is saved: `answer(true)` when one is not.
     static void probePages(const std::vector<std::shared_ptr<KZAITabWebViewController>>& pages,

@@ -45,12 +45,15 @@ std::optional<std::vector<::Window>> windowsHolding(Display* display, ::Window w
 }
 
 ::Window trayWindowHolding(Display* display, ::Window icon) {
+    const auto holders = windowsHolding(display, icon);
+    return holders ? trayWindowAmong(display, icon, *holders) : None;
+}
+
+::Window trayWindowAmong(Display* display, ::Window icon, const std::vector<::Window>& holders) {
     // The first window above the icon that a program named (WM_CLASS) is the tray's own; a window
     // manager's frame around it has none, and may be of another depth, whose image shows nothing
     // of the tray. Without such a window, the child of the root window that holds the icon.
-    const auto holders = windowsHolding(display, icon);
-    if (!holders) return None;
-    for (::Window holder : *holders) {
+    for (::Window holder : holders) {
         XClassHint hint{};
         if (XGetClassHint(display, holder, &hint)) {
             if (hint.res_name) XFree(hint.res_name);
@@ -58,7 +61,7 @@ std::optional<std::vector<::Window>> windowsHolding(Display* display, ::Window w
             return holder;
         }
     }
-    return holders->empty() ? icon : holders->back();
+    return holders.empty() ? icon : holders.back();
 }
 
 std::optional<Color> publishedTrayForeground(Display* display, int screen) {

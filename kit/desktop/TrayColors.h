@@ -21,6 +21,8 @@ std::optional<std::vector<::Window>> windowsHolding(Display* display, ::Window w
 
 // The tray's window that holds an icon's X window (not a window manager's frame around it).
 ::Window trayWindowHolding(Display* display, ::Window icon);
+// The same among the windows that hold the icon, as windowsHolding found them.
+::Window trayWindowAmong(Display* display, ::Window icon, const std::vector<::Window>& holders);
 
 // The colour behind an icon: the commonest brightness among the pixels of the tray's window that
 // holds the icon's X window, outside the icon itself; nullopt when they cannot be read (not

@@ -157,7 +157,12 @@ void TrayStatusItemPeer::watchTray() {
     gdk_x11_display_error_trap_push(display);
     // Every window from the icon's parent up to the root's child: the tray's sockets, the tray,
     // a window manager's frame. Any of them moving moves the icon on the screen.
-    for (::Window holder : windowsHolding(xdisplay, icon).value_or(std::vector<::Window>{})) {
+    const auto holders = windowsHolding(xdisplay, icon);
+    if (!holders) {
+        gdk_x11_display_error_trap_pop_ignored(display);
+        return;
+    }
+    for (::Window holder : *holders) {
         XWindowAttributes attributes{};
         if (XGetWindowAttributes(xdisplay, holder, &attributes)) {
             XSelectInput(xdisplay, holder, attributes.your_event_mask | StructureNotifyMask);
@@ -167,9 +172,10 @@ void TrayStatusItemPeer::watchTray() {
     // The tray's painting: its colours are read again once it has drawn.
     int eventBase = 0;
     int errorBase = 0;
-    const ::Window tray = trayWindowHolding(xdisplay, icon);
+    const ::Window tray = trayWindowAmong(xdisplay, icon, *holders);
     if (tray != None && XDamageQueryExtension(xdisplay, &eventBase, &errorBase)) {
         damage_ = XDamageCreate(xdisplay, tray, XDamageReportNonEmpty);
+        damageNotify_ = eventBase + XDamageNotify;
     }
     gdk_x11_display_error_trap_pop_ignored(display);
 }
@@ -190,13 +196,9 @@ GdkFilterReturn TrayStatusItemPeer::filterTrayEvents(GdkXEvent* xevent, GdkEvent
     auto* self = static_cast<TrayStatusItemPeer*>(data);
     auto* event = static_cast<XEvent*>(xevent);
     if (self->removed_ || !self->embedded_) return GDK_FILTER_CONTINUE;
-    GdkDisplay* display = gdk_display_get_default();
-    int eventBase = 0;
-    int errorBase = 0;
-    if (self->damage_ && XDamageQueryExtension(GDK_DISPLAY_XDISPLAY(display), &eventBase, &errorBase) &&
-        event->type == eventBase + XDamageNotify &&
+    if (self->damage_ && event->type == self->damageNotify_ &&
         reinterpret_cast<XDamageNotifyEvent*>(event)->damage == self->damage_) {
-        XDamageSubtract(GDK_DISPLAY_XDISPLAY(display), self->damage_, None, None);
+        XDamageSubtract(event->xany.display, self->damage_, None, None);
         self->scheduleUpdate(false, true);
         return GDK_FILTER_CONTINUE;
     }

@@ -61,6 +61,8 @@ private:
     // X windows above the icon watched for moves, the tray's damage object, and what is due.
     std::vector<unsigned long> watched_;
     unsigned long damage_ = 0;
+    // The event type of its notices, found once: every X event of the process passes the filter.
+    int damageNotify_ = 0;
     bool updateScheduled_ = false;
     bool rewatchDue_ = false;
     bool coloursDue_ = false;
