@@ -35,7 +35,7 @@
 
 #if QUARN_HAVE_DESKTOP
 #include "kit/desktop/Desktop.h"
-#include "kit/desktop/WebKitEngine.h"
+#include "kit/desktop/web/WebKitEngine.h"
 #endif
 
 namespace {

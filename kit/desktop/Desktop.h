@@ -2,16 +2,28 @@
 // The desktop backend of the platform layer on GTK 3 and X11. install() puts it in place:
 //   - GTK on the X11 display named by DISPLAY, whatever GDK_BACKEND asks for (the variable then
 //     says x11 for this process and the ones it starts); an error naming what is missing when no
-//     X display answers;
+//     X display answers. A Wayland session (WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland)
+//     runs on its XWayland display too;
 //   - the GLib run loop as the main loop, unless one runs already;
 //   - the GTK backend as kit::UiBackend: windows, screens, pointer, panels, clipboard;
 //   - alerts as GTK dialogs, status items as StatusNotifierItems where the session bus has a
 //     watcher, else in the XEmbed system tray;
 //   - global monitors of mouse buttons and scrolling in other applications;
 //   - global hot keys and screen capture: X11 grabs and the X screen, or on a Wayland session
-//     (see DesktopPortal.h) the desktop portal's GlobalShortcuts and Screenshot interfaces.
+//     (see services/DesktopPortal.h) the desktop portal's GlobalShortcuts and Screenshot
+//     interfaces, X11 again for either the portal cannot serve.
 // Call it on the main thread before any window is made. uninstall() puts the defaults back
 // (the run loop stays).
+//
+// Where the backend finds and puts things (HOME is $HOME, else the password entry's):
+//   - the web pages' extension module: QUARN_WEBKIT_EXTENSIONS_DIR, else the executable's folder's
+//     "webkit-extensions" (a build), else its "../lib/quarnai" (an install);
+//   - the shared web data store: HOME/Library/Application Support/QuarnAI/WebData (Cookies.sqlite,
+//     WebKit's cache in Caches/);
+//   - downloads staged in "<download folder>/.staging/<pid>.XXXXXX";
+//   - status item icons in $XDG_RUNTIME_DIR/<application name>-status-icons;
+//   - save panels open in HOME/Downloads, else HOME.
+// It uses no XDG data, config or cache folder of its own.
 
 #include <cstdint>
 #include <functional>

@@ -7,11 +7,11 @@
 
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
-#include "kit/desktop/DesktopClipboard.h"
-#include "kit/desktop/Dialogs.h"
-#include "kit/desktop/GtkWindowPeer.h"
 #include "kit/desktop/KeyCodes.h"
 #include "kit/desktop/X11.h"
+#include "kit/desktop/dnd/DesktopClipboard.h"
+#include "kit/desktop/window/Dialogs.h"
+#include "kit/desktop/window/GtkWindowPeer.h"
 #include "kit/ui/Application.h"
 
 namespace kit::desktop {

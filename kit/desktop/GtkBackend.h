@@ -12,7 +12,7 @@
 #include "kit/base/GSignal.h"
 #include "kit/base/Lifetime.h"
 #include "kit/desktop/CoordinateSpace.h"
-#include "kit/desktop/PortalColorScheme.h"
+#include "kit/desktop/services/PortalColorScheme.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/Screen.h"
 

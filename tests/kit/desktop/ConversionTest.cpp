@@ -9,7 +9,7 @@
 
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/desktop/KeyCodes.h"
-#include "kit/desktop/WindowCanvas.h"
+#include "kit/desktop/window/WindowCanvas.h"
 #include "kit/headless/ScriptedGlobalHotKeys.h"
 #include "kit/ui/Event.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "CaptureTestSupport.h"
-#include "kit/desktop/DragWatch.h"
+#include "kit/desktop/dnd/DragWatch.h"
 #include "kit/sys/GlobalDragMonitor.h"
 #include "tests/kit/desktopcapture/helpers/DragSourceProcess.h"
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "CaptureTestSupport.h"
-#include "kit/desktop/CaptureOverlay.h"
-#include "kit/desktop/ScreenCaptureX11.h"
+#include "kit/desktop/capture/CaptureOverlay.h"
+#include "kit/desktop/capture/ScreenCaptureX11.h"
 #include "kit/sys/ScreenCapture.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/Pasteboard.h"

@@ -4,8 +4,8 @@
 
 #include <cairo.h>
 
-#include "kit/desktop/CaptureOverlayFrames.h"
-#include "kit/desktop/CaptureOverlaySelection.h"
+#include "kit/desktop/capture/CaptureOverlayFrames.h"
+#include "kit/desktop/capture/CaptureOverlaySelection.h"
 #include "kit/ui/ImageData.h"
 
 namespace kit::desktop {

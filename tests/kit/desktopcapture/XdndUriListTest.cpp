@@ -4,7 +4,7 @@
 
 #include <glib.h>
 
-#include "kit/desktop/XdndUriList.h"
+#include "kit/desktop/dnd/XdndUriList.h"
 
 namespace kit::desktop {
 namespace {

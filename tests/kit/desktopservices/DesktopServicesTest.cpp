@@ -18,8 +18,8 @@
 
 #include "kit/base/Log.h"
 #include "kit/base/NotificationCenter.h"
-#include "kit/desktop/PortalGlobalHotKeys.h"
-#include "kit/desktop/PortalScreenCapture.h"
+#include "kit/desktop/capture/PortalScreenCapture.h"
+#include "kit/desktop/services/PortalGlobalHotKeys.h"
 #include "kit/ui/Backend.h"
 #include "kit/ui/Image.h"
 #include "kit/ui/Pasteboard.h"

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <webkit2/webkit2.h>
 
-#include "kit/desktop/WebKitConversions.h"
-#include "kit/desktop/WebKitErrors.h"
+#include "kit/desktop/web/WebKitConversions.h"
+#include "kit/desktop/web/WebKitErrors.h"
 
 namespace kit::desktop {
 namespace {

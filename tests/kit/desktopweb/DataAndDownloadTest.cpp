@@ -10,8 +10,8 @@
 
 #include "WebTestSupport.h"
 #include "kit/base/Paths.h"
-#include "kit/desktop/WebKitDownloadService.h"
-#include "kit/desktop/WebKitErrors.h"
+#include "kit/desktop/web/WebKitDownloadService.h"
+#include "kit/desktop/web/WebKitErrors.h"
 #include "kit/web/Download.h"
 
 namespace kit::testing {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "WebTestSupport.h"
-#include "kit/desktop/WebViewHost.h"
+#include "kit/desktop/web/WebViewHost.h"
 #include "kit/ui/EventMonitor.h"
 #include "kit/ui/View.h"
 #include "kit/ui/Window.h"

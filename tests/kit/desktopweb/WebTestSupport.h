@@ -22,7 +22,7 @@
 #include "kit/base/Paths.h"
 #include "kit/base/Value.h"
 #include "kit/desktop/Desktop.h"
-#include "kit/desktop/WebKitEngine.h"
+#include "kit/desktop/web/WebKitEngine.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/Window.h"

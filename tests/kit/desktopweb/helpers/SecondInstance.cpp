@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "kit/desktop/WebKitDownloadService.h"
+#include "kit/desktop/web/WebKitDownloadService.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
