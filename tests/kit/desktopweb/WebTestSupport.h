@@ -223,7 +223,7 @@ public:
     }
     bool ended() const {
         for (const auto& e : events) {
-            if (e == "finish" || e.rfind("fail", 0) == 0) return true;
+            if (e == "finish" || e.starts_with("fail")) return true;
         }
         return false;
     }
@@ -231,7 +231,7 @@ public:
     std::vector<std::string> mainEvents() const {
         std::vector<std::string> out;
         for (const auto& e : events) {
-            if (e.rfind("action ", 0) == 0 || e.rfind("response ", 0) == 0) continue;
+            if (e.starts_with("action ") || e.starts_with("response ")) continue;
             out.push_back(e);
         }
         return out;
