@@ -307,7 +307,8 @@ KZImageLoader& KZImageLoader::shared() {
 
 bool KZImageLoader::isFetchableAddress(std::string_view address) {
     const auto scheme = schemeOf(address);
-    return kit::asciiEqualsIgnoringCase(scheme, "http") || kit::asciiEqualsIgnoringCase(scheme, "https") || kit::asciiEqualsIgnoringCase(scheme, "data");
+    return kit::asciiEqualsIgnoringCase(scheme, "http") || kit::asciiEqualsIgnoringCase(scheme, "https") ||
+           kit::asciiEqualsIgnoringCase(scheme, "data");
 }
 
 std::size_t KZImageLoader::pendingCount() const { return state_->pending; }

@@ -650,10 +650,12 @@ void KZAIWebView::windowFullScreenChanged(const kit::Notification& notification,
     auto ownWindow = window();
     const std::string frame = kit::stringFromRect(ownWindow ? ownWindow->frame() : kit::Rect{});
     if (willEnter) {
-        kit::logf("[KZBaseWebView]  will Enter Full Screen --  %s %s -- %s", kit::objectLogText("Window", notification.object).c_str(),
+        kit::logf("[KZBaseWebView]  will Enter Full Screen --  %s %s -- %s",
+                  kit::objectLogText("Window", notification.object).c_str(),
                   kit::objectLogText("Window", ownWindow.get()).c_str(), frame.c_str());
     } else {
-        kit::logf("[KZBaseWebView] Did Exit Full Screen --  %s %s -- %s", kit::objectLogText("Window", notification.object).c_str(),
+        kit::logf("[KZBaseWebView] Did Exit Full Screen --  %s %s -- %s",
+                  kit::objectLogText("Window", notification.object).c_str(),
                   kit::objectLogText("Window", ownWindow.get()).c_str(), frame.c_str());
     }
     auto d = aiDelegate();

@@ -387,7 +387,7 @@ int main(int argc, char** argv) {
         if (arg == "--watcher") state.watcher = true;
         else if (arg == "--shortcuts") state.shortcuts = true;
         else if (arg == "--shortcuts=refuse") state.shortcuts = state.refuseShortcuts = true;
-        else if (arg.starts_with("--screenshot=")) state.screenshot = arg.substr(13);
+        else if (arg.rfind("--screenshot=", 0) == 0) state.screenshot = arg.substr(13);
         else if (arg == "--settings=dark" || arg == "--settings=light" || arg == "--settings=none")
             state.scheme = arg.substr(11);
         else if (arg == "--control" && i + 1 < argc) control = argv[++i];

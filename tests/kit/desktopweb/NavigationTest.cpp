@@ -211,8 +211,9 @@ TEST_F(NavigationTest, AnUntrustedCertificateIsRefusedWhateverTheDelegateAnswers
 }
 
 TEST_F(NavigationTest, ALoginRequestReachesTheDelegateAsAChallenge) {
-    server.route("/private", TestServer::Response{401, "text/html", "<title>denied</title>",
-                                                  {{"WWW-Authenticate", "Basic realm=\"staff\""}}});
+    server.route("/private",
+                 TestServer::Response{
+                     401, "text/html", "<title>denied</title>", {{"WWW-Authenticate", "Basic realm=\"staff\""}}});
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
     auto view = makeWebView(delegate);
     ASSERT_TRUE(loadAndWait(*view, server.url("/private"), *delegate));

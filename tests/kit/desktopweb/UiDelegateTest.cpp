@@ -189,8 +189,9 @@ TEST_F(UiDelegateTest, AFileInputAsksForFilesThroughTheOpenPanel) {
     std::filesystem::create_directories(folder);
     const auto chosen = folder / "chosen file.png";
     { std::ofstream(chosen) << "png"; }
-    server.page("/upload.html", "<html><body style='margin:0'><input id='f' type='file' accept='image/png'"
-                                " style='width:300px;height:80px'></body></html>");
+    server.page("/upload.html",
+                "<html><body style='margin:0'><input id='f' type='file' accept='image/png'"
+                " style='width:300px;height:80px'></body></html>");
     auto ui = std::make_shared<RecordingUIDelegate>();
     const auto shown = openPageWindow({300, 300, 400, 300}, ui, WindowStyleBorderless);
     const auto& view = shown.page;
@@ -285,7 +286,8 @@ TEST_F(UiDelegateTest, ADropFromAnotherProgramIsHandedOverAndNeverLoaded) {
     ASSERT_TRUE(waitFor([&] { return source.hasEndedADrag(); }));
     pump(1.0);
     EXPECT_EQ(recorder->dropped, (std::vector<std::string>{file.string(), "https://elsewhere.example/page"}));
-    for (const auto& action : shown.navigation->actions) ADD_FAILURE() << "a load was asked for: " << action.request.url;
+    for (const auto& action : shown.navigation->actions)
+        ADD_FAILURE() << "a load was asked for: " << action.request.url;
     EXPECT_EQ(shown.page->url(), server.url("/plain.html"));
     shown.window->orderOut();
     std::filesystem::remove(file);

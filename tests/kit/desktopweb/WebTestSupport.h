@@ -295,7 +295,8 @@ protected:
                                      unsigned style = WindowStyleTitled | WindowStyleResizable,
                                      std::shared_ptr<WebView> page = nullptr) {
         if (!page) page = create<WebView>(Rect{{}, frame.size});
-        PageWindow shown{create<Window>(frame, style), std::move(page), std::make_shared<RecordingNavigationDelegate>()};
+        PageWindow shown{create<Window>(frame, style), std::move(page),
+                         std::make_shared<RecordingNavigationDelegate>()};
         shown.window->setFrame(frame);
         shown.window->contentView()->addSubview(shown.page);
         shown.page->setNavigationDelegate(shown.navigation);
