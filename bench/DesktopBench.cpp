@@ -79,7 +79,7 @@ long residentKilobytes() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+        if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
     }
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "kit/base/Ascii.h"
 #include "kit/base/GRef.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
@@ -93,17 +94,6 @@ std::string pictureKey(std::string_view address, const KZImageLoader::PixelTarge
     char size[64];
     std::snprintf(size, sizeof size, "\n%dx%d@%g", target.width, target.height, target.scale);
     return key + size;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -190,7 +180,7 @@ struct KZImageLoader::Worker {
             fail(job, "cancelled");
             return;
         }
-        if (equalsIgnoringCase(schemeOf(job->address), "data")) {
+        if (kit::asciiEqualsIgnoringCase(schemeOf(job->address), "data")) {
             gchar* contentType = nullptr;
             GBytes* bytes = soup_uri_decode_data_uri(job->address.c_str(), &contentType);
             g_free(contentType);
@@ -317,7 +307,8 @@ KZImageLoader& KZImageLoader::shared() {
 
 bool KZImageLoader::isFetchableAddress(std::string_view address) {
     const auto scheme = schemeOf(address);
-    return equalsIgnoringCase(scheme, "http") || equalsIgnoringCase(scheme, "https") || equalsIgnoringCase(scheme, "data");
+    return kit::asciiEqualsIgnoringCase(scheme, "http") || kit::asciiEqualsIgnoringCase(scheme, "https") ||
+           kit::asciiEqualsIgnoringCase(scheme, "data");
 }
 
 std::size_t KZImageLoader::pendingCount() const { return state_->pending; }

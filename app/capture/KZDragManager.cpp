@@ -1,9 +1,9 @@
 #include "app/capture/KZDragManager.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
+#include "kit/base/Ascii.h"
 #include "kit/base/Log.h"
 #include "kit/sys/GlobalDragMonitor.h"
 
@@ -17,11 +17,6 @@ std::shared_ptr<KZDragManager>& slot() {
     // Never destroyed: services outlive the static objects they use at exit.
     static auto* manager = new std::shared_ptr<KZDragManager>;
     return *manager;
-}
-
-std::string lowerCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 }  // namespace
@@ -51,7 +46,7 @@ void KZDragManager::init() {
 
 void KZDragManager::setFileExtensions(const std::vector<std::string>& extensions) {
     fileExtensions_.clear();
-    for (const auto& extension : extensions) fileExtensions_.push_back(lowerCased(extension));
+    for (const auto& extension : extensions) fileExtensions_.push_back(kit::asciiLowercase(extension));
 }
 
 std::vector<std::string> KZDragManager::acceptedPaths(const std::vector<std::string>& paths) const {
@@ -59,7 +54,7 @@ std::vector<std::string> KZDragManager::acceptedPaths(const std::vector<std::str
     for (const auto& path : paths) {
         std::string extension = std::filesystem::path(path).extension().string();
         if (extension.empty()) continue;
-        extension = lowerCased(extension.substr(1));
+        extension = kit::asciiLowercase(extension.substr(1));
         if (std::find(fileExtensions_.begin(), fileExtensions_.end(), extension) != fileExtensions_.end())
             kept.push_back(path);
     }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "frameworks/LanguageHelper.h"
+#include "kit/base/Ascii.h"
 #include "kit/base/NotificationCenter.h"
 #include "kit/base/RunLoop.h"
 
@@ -18,12 +19,6 @@ std::shared_ptr<Reachability> make(const kit::ReachabilityTarget& target) {
     auto ref = kit::Reachability::create(target);
     if (!ref) return nullptr;
     return std::make_shared<Reachability>(std::move(ref));
-}
-
-std::string lowercased(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 }  // namespace
@@ -58,7 +53,7 @@ bool Reachability::isIpAddress(std::string_view text) {
 std::shared_ptr<Reachability> Reachability::reachabilityWithURL(std::string_view url) {
     auto schemeEnd = url.find("://");
     if (schemeEnd == std::string_view::npos || schemeEnd == 0) return nullptr;
-    std::string scheme = lowercased(url.substr(0, schemeEnd));
+    std::string scheme = kit::asciiLowercase(url.substr(0, schemeEnd));
     std::string_view rest = url.substr(schemeEnd + 3);
     std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
     if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);

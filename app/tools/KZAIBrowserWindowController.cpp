@@ -31,7 +31,7 @@ std::string KZAIBrowserWebView::resolveAddress(const std::string& reference, con
     if (kit::Url::parse(reference)) return reference;
     const auto b = kit::Url::parse(base);
     if (!b || b->origin().empty()) return {};
-    if (reference.rfind("//", 0) == 0) return b->scheme() + ":" + reference;
+    if (reference.starts_with("//")) return b->scheme() + ":" + reference;
     const std::string origin = b->scheme() + "://" + b->host() + (b->port() >= 0 ? ":" + std::to_string(b->port()) : "");
     if (!reference.empty() && reference.front() == '/') return origin + reference;
     std::string path = b->path().empty() ? "/" : b->path();

@@ -1,7 +1,5 @@
 #include "app/tools/KZBaseTabWebViewController.h"
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <utility>
 
@@ -12,6 +10,7 @@
 #include "app/web/KZWebTypes.h"
 #include "frameworks/HXReport.h"
 #include "frameworks/LanguageHelper.h"
+#include "kit/base/Ascii.h"
 #include "kit/base/Log.h"
 #include "kit/ui/Create.h"
 #include "kit/ui/Layout.h"
@@ -22,8 +21,7 @@ namespace {
 std::string lowerExtension(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
     if (!ext.empty() && ext.front() == '.') ext.erase(0, 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
+    return kit::asciiLowercase(ext);
 }
 
 std::string stemOrDefault(const std::string& path, const char* fallback) {

@@ -73,13 +73,6 @@ std::string base64Encode(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-std::string windowDescription(const void* window) {
-    if (!window) return "(null)";
-    char text[48];
-    std::snprintf(text, sizeof text, "<Window: %p>", window);
-    return text;
-}
-
 }  // namespace
 
 // The bridge keeps main-frame commits to itself; the view needs them to know which document it
@@ -657,11 +650,13 @@ void KZAIWebView::windowFullScreenChanged(const kit::Notification& notification,
     auto ownWindow = window();
     const std::string frame = kit::stringFromRect(ownWindow ? ownWindow->frame() : kit::Rect{});
     if (willEnter) {
-        kit::logf("[KZBaseWebView]  will Enter Full Screen --  %s %s -- %s", windowDescription(notification.object).c_str(),
-                  windowDescription(ownWindow.get()).c_str(), frame.c_str());
+        kit::logf("[KZBaseWebView]  will Enter Full Screen --  %s %s -- %s",
+                  kit::objectLogText("Window", notification.object).c_str(),
+                  kit::objectLogText("Window", ownWindow.get()).c_str(), frame.c_str());
     } else {
-        kit::logf("[KZBaseWebView] Did Exit Full Screen --  %s %s -- %s", windowDescription(notification.object).c_str(),
-                  windowDescription(ownWindow.get()).c_str(), frame.c_str());
+        kit::logf("[KZBaseWebView] Did Exit Full Screen --  %s %s -- %s",
+                  kit::objectLogText("Window", notification.object).c_str(),
+                  kit::objectLogText("Window", ownWindow.get()).c_str(), frame.c_str());
     }
     auto d = aiDelegate();
     if (!d) return;

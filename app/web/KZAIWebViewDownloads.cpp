@@ -33,13 +33,9 @@ constexpr const char* kDefaultSavedImageBaseName = "DefaultImage";
 // download folder without a panel.
 constexpr int kMaxPendingPanels = 4;
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 bool endsWithDownloadSuffix(std::string_view text) {
     return std::any_of(kDownloadSuffixes.begin(), kDownloadSuffixes.end(),
-                       [&](std::string_view suffix) { return endsWith(text, suffix); });
+                       [&](std::string_view suffix) { return text.ends_with(suffix); });
 }
 
 
@@ -113,7 +109,7 @@ private:
 
 bool KZAIWebView::isImageDataAddress(const std::string& url) {
     const std::string lower = kit::asciiLowercase(url);
-    return lower.rfind("data:image", 0) == 0 && lower.find(";base64,") != std::string::npos;
+    return lower.starts_with("data:image") && lower.find(";base64,") != std::string::npos;
 }
 
 bool KZAIWebView::__canDownload(const std::string& url) {

@@ -31,8 +31,6 @@ std::string localizedWithCode(std::string_view key, long code) {
     return text;
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 }  // namespace
 
 KZBaseWebView::KZBaseWebView(kit::Rect frame) : kit::View(frame) {}
@@ -304,7 +302,7 @@ void KZBaseWebView::decidePolicyForNavigationAction(kit::WebView&, const kit::Na
     const std::string url = kit::asciiLowercase(action.request.url);
     kit::logf("[WebView] decidePolicyForNavigationAction origin url: %s, to url : %s", logText(rootURL_).c_str(),
               url.c_str());
-    if (startsWith(url, "blob:")) {
+    if (url.starts_with("blob:")) {
         kit::logLine("[WebView] cancel blob");
         decisionHandler(kit::NavigationActionPolicy::Cancel);
         return;

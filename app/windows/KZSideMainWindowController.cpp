@@ -57,13 +57,6 @@ std::shared_ptr<WindowClass> windowOf(const void* object) {
 
 std::shared_ptr<KZCanNotBeKeyWnd> controllerWindowOf(const void* object) { return windowOf<KZCanNotBeKeyWnd>(object); }
 
-std::string windowDescription(const void* window) {
-    if (!window) return "(null)";
-    char text[48];
-    std::snprintf(text, sizeof text, "<Window: %p>", window);
-    return text;
-}
-
 }  // namespace
 
 KZSideMainWindowController::KZSideMainWindowController()
@@ -578,11 +571,11 @@ void KZSideMainWindowController::webviewDidNotifyStartCapture(KZAIWebView&) {
 
 void KZSideMainWindowController::webviewElementWillEnterFullScreen(KZAIWebView&,
                                                                    const kit::Notification& notification) {
-    kit::logf("side -- enter --- %s", windowDescription(notification.object).c_str());
+    kit::logf("side -- enter --- %s", kit::objectLogText("Window", notification.object).c_str());
 }
 
 void KZSideMainWindowController::webviewElementDidExitFullScreen(KZAIWebView&, const kit::Notification& notification) {
-    kit::logf("side -- exit --- %s", windowDescription(notification.object).c_str());
+    kit::logf("side -- exit --- %s", kit::objectLogText("Window", notification.object).c_str());
     if (window()->isVisible() || controllerWindowOf(notification.object)) return;
     showWithCompletionHandler();
 }
@@ -619,7 +612,7 @@ void KZSideMainWindowController::onAppWindowWillClose(const kit::Notification& n
     }
     auto closing = controllerWindowOf(notification.object);
     if (!closing || closing->customWndType() == 5) return;
-    kit::logf("[SD] -- window Will Close -- %s", windowDescription(notification.object).c_str());
+    kit::logf("[SD] -- window Will Close -- %s", kit::objectLogText("Window", notification.object).c_str());
     std::weak_ptr<KZSideMainWindowController> weak = self();
     kit::RunLoop::main().postAfter(kAutoHideAfterOtherWindowDelay, [weak] {
         if (auto s = weak.lock()) s->__beginDelayWindowDisappear();
@@ -628,7 +621,7 @@ void KZSideMainWindowController::onAppWindowWillClose(const kit::Notification& n
 
 void KZSideMainWindowController::onAppWindowDidMiniaturize(const kit::Notification& notification) {
     if (!controllerWindowOf(notification.object)) return;
-    kit::logf("[SD] -- Window Did Miniaturize -- %s", windowDescription(notification.object).c_str());
+    kit::logf("[SD] -- Window Did Miniaturize -- %s", kit::objectLogText("Window", notification.object).c_str());
     __beginDelayWindowDisappear();
 }
 

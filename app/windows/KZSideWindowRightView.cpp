@@ -238,14 +238,12 @@ void KZSideWindowRightView::__createSettingsWindowController() {
         report(21078);
         KZAIIPCClient::shared().ai2main_showAIPreferencesNotification();
     });
-    std::weak_ptr<KZSideWindowRightView> weak = std::static_pointer_cast<KZSideWindowRightView>(shared_from_this());
-    controller->setOnClickQuit([weak] {
+    controller->setOnClickQuit([] {
         kit::logLine("[Tab] Click Quit Menu Item");
         report(21079);
         // After the current event: the popover has closed and the click is reported before the
         // application begins to end. It runs even when the view has gone meanwhile.
-        kit::RunLoop::main().post([weak] {
-            (void)weak;  // the sender of the platform's terminate:, unused here
+        kit::RunLoop::main().post([] {
             // Open panels and alerts end as cancelled before the quit goes on.
             kit::Application::shared().requestTermination([] {
                 if (auto application = AppDelegate::current()) {

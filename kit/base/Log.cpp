@@ -120,6 +120,13 @@ std::string escapedForLog(std::string_view message) {
     return out;
 }
 
+std::string objectLogText(std::string_view kind, const void* object) {
+    if (!object) return "(null)";
+    char address[32];
+    std::snprintf(address, sizeof address, "%p", object);
+    return "<" + std::string(kind) + ": " + address + ">";
+}
+
 std::string logLinePrefix() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);

@@ -22,6 +22,8 @@ void vlogf(const char* format, va_list args);
 
 // The prefix a line gets: date, time, process name and ids.
 std::string logLinePrefix();
+// An object named in a log line by its kind and address, "<Window: 0x55d0c3a1b2c0>"; "(null)" for none.
+std::string objectLogText(std::string_view kind, const void* object);
 
 // A line that may come again and again (a failure met on every tick while it lasts): written the
 // first time, then at most once per interval with the number of times it came in between; when

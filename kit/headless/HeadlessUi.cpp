@@ -193,15 +193,16 @@ void HeadlessUi::scroll(Window& window, Point point, double deltaX, double delta
 }
 
 void HeadlessUi::keyDown(Window& window, unsigned short keyCode, std::string characters, unsigned modifiers) {
-    Event event = mouseEvent(EventType::KeyDown, window, window.mouseLocationOutsideOfEventStream(), modifiers, 0);
-    event.keyCode = keyCode;
-    event.charactersIgnoringModifiers = characters;
-    event.characters = std::move(characters);
-    send(event);
+    sendKey(EventType::KeyDown, window, keyCode, std::move(characters), modifiers);
 }
 
 void HeadlessUi::keyUp(Window& window, unsigned short keyCode, std::string characters, unsigned modifiers) {
-    Event event = mouseEvent(EventType::KeyUp, window, window.mouseLocationOutsideOfEventStream(), modifiers, 0);
+    sendKey(EventType::KeyUp, window, keyCode, std::move(characters), modifiers);
+}
+
+void HeadlessUi::sendKey(EventType type, Window& window, unsigned short keyCode, std::string characters,
+                         unsigned modifiers) {
+    Event event = mouseEvent(type, window, window.mouseLocationOutsideOfEventStream(), modifiers, 0);
     event.keyCode = keyCode;
     event.charactersIgnoringModifiers = characters;
     event.characters = std::move(characters);

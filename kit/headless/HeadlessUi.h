@@ -179,6 +179,7 @@ public:
 
 private:
     Event mouseEvent(EventType type, Window& window, Point point, unsigned modifiers, int clickCount) const;
+    void sendKey(EventType type, Window& window, unsigned short keyCode, std::string characters, unsigned modifiers);
     std::shared_ptr<HeadlessBackend> backend_;
     std::weak_ptr<Window> dragWindow_;
 };

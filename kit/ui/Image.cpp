@@ -86,10 +86,6 @@ std::map<std::string, Image, std::less<>>& namedCache() {
     return cache;
 }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 }  // namespace
 
 Image Image::fromDataObject(std::shared_ptr<Data> data, std::string name) {
@@ -261,7 +257,7 @@ Image Image::named(std::string_view name) {
     }
     if (image) {
         image.name_ = base;
-        image.template_ = endsWith(base, "Template");
+        image.template_ = base.ends_with("Template");
     }
     cache.emplace(key, image);
     return image;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/Ascii.h"
 #include "kit/base/GRef.h"
 #include "kit/base/GSignal.h"
 
@@ -27,8 +28,6 @@ std::uint32_t bigEndian32(const unsigned char* p) {
 
 const unsigned char* bytesOf(std::string_view text) { return reinterpret_cast<const unsigned char*>(text.data()); }
 
-bool startsWith(std::string_view bytes, std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; }
-
 }  // namespace
 
 PixelSize decodedSize(PixelSize source, const ImageDecodeLimits& limits) {
@@ -41,13 +40,13 @@ PixelSize decodedSize(PixelSize source, const ImageDecodeLimits& limits) {
             std::max(1, static_cast<int>(std::lround(source.height * factor)))};
 }
 
-bool isPng(std::string_view bytes) { return startsWith(bytes, std::string_view("\x89PNG\r\n\x1a\n", 8)); }
+bool isPng(std::string_view bytes) { return bytes.starts_with(std::string_view("\x89PNG\r\n\x1a\n", 8)); }
 
-bool isGzip(std::string_view bytes) { return startsWith(bytes, "\x1f\x8b"); }
+bool isGzip(std::string_view bytes) { return bytes.starts_with("\x1f\x8b"); }
 
 bool looksLikeXml(std::string_view bytes) {
-    if (startsWith(bytes, "\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    if (startsWith(bytes, "\xFF\xFE") || startsWith(bytes, "\xFE\xFF")) return true;  // UTF-16 text
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) return true;  // UTF-16 text
     const auto start = bytes.find_first_not_of(" \t\r\n");
     return start != std::string_view::npos && bytes[start] == '<';
 }
@@ -223,22 +222,17 @@ namespace {
 
 constexpr int kMaximumNesting = 3;
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return g_ascii_tolower(x) == g_ascii_tolower(y); });
-}
-
 // The payload of a data address; nullopt when `value` is none.
 std::optional<std::string> dataPayload(std::string_view value) {
     const auto start = value.find_first_not_of(" \t\r\n");
     if (start == std::string_view::npos) return std::nullopt;
     value.remove_prefix(start);
-    if (value.size() < 5 || !equalsIgnoringCase(value.substr(0, 5), "data:")) return std::nullopt;
+    if (value.size() < 5 || !kit::asciiEqualsIgnoringCase(value.substr(0, 5), "data:")) return std::nullopt;
     const auto comma = value.find(',');
     if (comma == std::string_view::npos) return std::string();
     const std::string_view header = value.substr(5, comma - 5);
     const std::string body(value.substr(comma + 1));
-    if (header.size() >= 7 && equalsIgnoringCase(header.substr(header.size() - 7), ";base64")) {
+    if (header.size() >= 7 && kit::asciiEqualsIgnoringCase(header.substr(header.size() - 7), ";base64")) {
         gsize length = 0;
         guchar* decoded = g_base64_decode(body.c_str(), &length);
         std::string out(reinterpret_cast<const char*>(decoded), length);
@@ -257,12 +251,12 @@ std::optional<std::string> dataPayload(std::string_view value) {
 // The gdk-pixbuf loader for a raster picture, known by its first bytes; nullptr for another kind.
 const char* rasterType(std::string_view bytes) {
     if (isPng(bytes)) return "png";
-    if (startsWith(bytes, "\xFF\xD8\xFF")) return "jpeg";
-    if (startsWith(bytes, "GIF87a") || startsWith(bytes, "GIF89a")) return "gif";
-    if (startsWith(bytes, "RIFF") && bytes.size() >= 12 && bytes.substr(8, 4) == "WEBP") return "webp";
-    if (startsWith(bytes, "BM")) return "bmp";
-    if (startsWith(bytes, std::string_view("\0\0\1\0", 4))) return "ico";
-    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4)))
+    if (bytes.starts_with("\xFF\xD8\xFF")) return "jpeg";
+    if (bytes.starts_with("GIF87a") || bytes.starts_with("GIF89a")) return "gif";
+    if (bytes.starts_with("RIFF") && bytes.size() >= 12 && bytes.substr(8, 4) == "WEBP") return "webp";
+    if (bytes.starts_with("BM")) return "bmp";
+    if (bytes.starts_with(std::string_view("\0\0\1\0", 4))) return "ico";
+    if (bytes.starts_with(std::string_view("II*\0", 4)) || bytes.starts_with(std::string_view("MM\0*", 4)))
         return "tiff";
     return nullptr;
 }

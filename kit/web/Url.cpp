@@ -14,14 +14,6 @@ struct GFreeString {
 
 }  // namespace
 
-std::string asciiLowercase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 std::optional<Url> Url::parse(std::string_view text) {
     // GLib wants a terminated string; an embedded NUL is not a valid address.
     if (text.find('\0') != std::string_view::npos) return std::nullopt;

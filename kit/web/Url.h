@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "kit/base/Ascii.h"
+
 namespace kit {
 
 class Url {
@@ -40,8 +42,5 @@ private:
     std::optional<std::string> query_;
     std::optional<std::string> fragment_;
 };
-
-// ASCII lower-casing, as addresses are compared.
-std::string asciiLowercase(std::string_view text);
 
 }  // namespace kit

@@ -1,21 +1,15 @@
 #include "peers/common/PeerCommandLine.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
+#include "kit/base/Ascii.h"
 #include "kit/sys/GlobalHotKeys.h"
 
 namespace peers {
 namespace {
-
-std::string lowered(std::string_view word) {
-    std::string text(word);
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 kit::Error error(std::string message) { return kit::Error{std::move(message)}; }
 
@@ -74,7 +68,7 @@ kit::Result<std::vector<std::string>> splitCommandLine(std::string_view line) {
 }
 
 kit::Result<bool> parseSwitch(std::string_view word) {
-    std::string w = lowered(word);
+    std::string w = kit::asciiLowercase(word);
     if (w == "on" || w == "yes" || w == "true" || w == "1") return true;
     if (w == "off" || w == "no" || w == "false" || w == "0") return false;
     return error("expected on or off, got \"" + std::string(word) + "\"");
@@ -116,7 +110,7 @@ kit::Result<std::uint32_t> parseModifierFlags(std::string_view word) {
         return static_cast<std::uint32_t>(*number);
     }
     std::uint32_t flags = 0;
-    std::string text = lowered(word);
+    std::string text = kit::asciiLowercase(word);
     if (text == "none") return flags;
     std::size_t start = 0;
     while (start <= text.size()) {

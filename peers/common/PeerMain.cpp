@@ -33,7 +33,7 @@ kit::Result<PeerOptions> parsePeerOptions(const std::vector<std::string>& argume
             options.readStdin = false;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
-        } else if (argument.size() > 2 && argument.compare(0, 2, "--") == 0) {
+        } else if (argument.size() > 2 && argument.starts_with("--")) {
             return kit::Error{"unknown option " + argument};
         } else {
             options.launchArguments.push_back(argument);

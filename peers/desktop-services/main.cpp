@@ -345,9 +345,9 @@ void activate(const std::string& shortcut) {
 }
 
 void command(const std::string& line) {
-    if (line.rfind("activate ", 0) == 0) {
+    if (line.starts_with("activate ")) {
         activate(line.substr(9));
-    } else if (line.rfind("scheme ", 0) == 0) {
+    } else if (line.starts_with("scheme ")) {
         changeScheme(line.substr(7));
     } else if (line == "quit") {
         g_main_loop_quit(state.loop);

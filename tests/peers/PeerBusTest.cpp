@@ -86,7 +86,7 @@ public:
         std::optional<std::string> found;
         waitFor([&] {
             for (const auto& line : lines_)
-                if (line.rfind(prefix, 0) == 0) {
+                if (line.starts_with(prefix)) {
                     found = line;
                     return true;
                 }
@@ -96,7 +96,7 @@ public:
     }
     bool hasLine(const std::string& prefix) const {
         for (const auto& line : lines_)
-            if (line.rfind(prefix, 0) == 0) return true;
+            if (line.starts_with(prefix)) return true;
         return false;
     }
     // The JSON after "<verb> <name> " of a notification line.

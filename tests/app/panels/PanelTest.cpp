@@ -393,7 +393,7 @@ TEST_F(PanelTest, ContinueAskOpensTheSideWindowWithTheSessionOnlyForAStringSessi
                 msg("CommitContinueAsk", {{"type", c.commitType}, {"session_id", *c.session->asString()}}));
         std::vector<std::string> commits;
         for (const auto& line : traffic(chat))
-            if (line.rfind("CommitContinueAsk", 0) == 0) commits.push_back(line);
+            if (line.starts_with("CommitContinueAsk")) commits.push_back(line);
         EXPECT_EQ(commits, expected);
     }
     EXPECT_TRUE(env.log().contains("[翻译] ContinueAsk：translate, sessionId: 42"));

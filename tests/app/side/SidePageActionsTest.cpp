@@ -79,7 +79,7 @@ TEST_F(SidePageActionsTest, FileActionsOpenTheirToolWindows) {
         pageCalls(chat(), "FileAction", c.action);
         std::vector<std::string> managerLines;
         for (const auto& line : env.log().lines())
-            if (line.rfind("[WndCtrl] Show AI", 0) == 0) managerLines.push_back(line);
+            if (line.starts_with("[WndCtrl] Show AI")) managerLines.push_back(line);
         EXPECT_EQ(managerLines, c.logged.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.logged});
     }
 }

@@ -112,7 +112,7 @@ long peakResidentKiB() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
     return -1;
 }
 bool resetPeakResident() {

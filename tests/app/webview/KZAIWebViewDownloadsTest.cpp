@@ -122,7 +122,7 @@ TEST_F(KZAIWebViewDownloadsTest, AddressesAreSavedInsteadOfNavigatedTo) {
         const std::size_t tasks = web.downloads().tasks().size();
         const std::size_t panels = backend().savePanelsRun;
         const auto policy = page().requestNavigation(c.url);
-        const bool blob = std::string(c.url).rfind("blob:", 0) == 0;
+        const bool blob = std::string_view(c.url).starts_with("blob:");
         EXPECT_EQ(policy, (c.image || c.download || blob) ? NavigationActionPolicy::Cancel : NavigationActionPolicy::Allow);
         EXPECT_EQ(web.downloads().tasks().size(), tasks + (c.download ? 1 : 0));
         env.runUntilIdle();

@@ -100,7 +100,7 @@ protected:
             [&] {
                 std::size_t seen = 0;
                 for (const auto& line : standIn.lines()) {
-                    if (line.rfind(prefix, 0) == 0 && seen++ == skip) found = line;
+                    if (line.starts_with(prefix) && seen++ == skip) found = line;
                 }
                 return found.has_value();
             },

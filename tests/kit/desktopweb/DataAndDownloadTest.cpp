@@ -209,15 +209,14 @@ TEST_F(WebsiteDataTest, EveryViewAndDownloadSharesOnePersistentStore) {
     server.page("/account", "<title>account</title>");
     server.route("/export", TestServer::Response{200, "text/csv", "a,b\n", {}});
 
-    auto first = makeWebView();
-    auto second = makeWebView();
-    auto private1 = makeWebView([] {
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    auto first = makeWebView(delegate);
+    auto second = makeWebView(delegate);
+    auto private1 = makeWebView(delegate, nullptr, [] {
         WebViewConfiguration c;
         c.websiteDataStore = WebsiteDataStore::nonPersistentDataStore();
         return c;
     }());
-    auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    for (auto* view : {first.get(), second.get(), private1.get()}) view->setNavigationDelegate(delegate);
 
     ASSERT_TRUE(loadAndWait(*first, server.url("/login"), *delegate));
     // The login of one view is seen by the others and by downloads...

@@ -30,9 +30,8 @@ int closedPort() {
 
 TEST_F(NavigationTest, ALoadReportsItsStepsInOrderAndTheViewFollowsThePage) {
     server.page("/page.html", "<html><head><title>First page</title></head><body>hello</body></html>");
-    auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     std::vector<double> progress;
     std::vector<bool> loading;
     auto progressToken = view->observe(WebViewProperty::EstimatedProgress, [&](WebView& v) { progress.push_back(v.estimatedProgress()); });
@@ -55,18 +54,16 @@ TEST_F(NavigationTest, ALoadReportsItsStepsInOrderAndTheViewFollowsThePage) {
 TEST_F(NavigationTest, AServerRedirectIsReportedWithinTheSameNavigation) {
     server.route("/old", TestServer::Response{302, "text/plain", "", {{"Location", "/new"}}});
     server.page("/new", "<title>New</title>");
-    auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     ASSERT_TRUE(loadAndWait(*view, server.url("/old"), *delegate));
     EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "redirect", "commit", "finish"}));
     EXPECT_EQ(view->url(), server.url("/new"));
 }
 
 TEST_F(NavigationTest, FailuresCarryThePlatformsDomainsAndCodes) {
-    auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
 
     const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
     ASSERT_TRUE(loadAndWait(*view, refused, *delegate));
@@ -84,10 +81,9 @@ TEST_F(NavigationTest, FailuresCarryThePlatformsDomainsAndCodes) {
 
 TEST_F(NavigationTest, AnActionTheDelegateCancelsNeverStarts) {
     server.page("/page.html", "<title>x</title>");
-    auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
     delegate->actionPolicy = NavigationActionPolicy::Cancel;
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     view->loadRequest(UrlRequest(server.url("/page.html")));
     ASSERT_TRUE(waitFor([&] { return !delegate->actions.empty(); }));
     pump(0.3);
@@ -97,9 +93,8 @@ TEST_F(NavigationTest, AnActionTheDelegateCancelsNeverStarts) {
 
 TEST_F(NavigationTest, ARequestThatOutlivesItsTimeoutFailsAsTimedOut) {
     server.route("/slow", TestServer::Response{200, "text/html", "", {}, true});
-    auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     view->loadRequest(UrlRequest(server.url("/slow"), UrlRequestCachePolicy::UseProtocolCachePolicy, 2.0));
     ASSERT_TRUE(waitFor([&] { return delegate->ended(); }));
     EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "fail provisional NSURLErrorDomain -1001"}));
@@ -144,8 +139,7 @@ TEST_F(NavigationTest, TheUserAgentReachesTheServer) {
 
     WebViewConfiguration configuration;
     configuration.applicationNameForUserAgent = "QuarnAIAssistant";
-    auto view = makeWebView(configuration);
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate, nullptr, configuration);
     ASSERT_TRUE(loadAndWait(*view, server.url("/ua"), *delegate));
     const std::string withName = server.lastRequest("/ua")->headers["User-Agent"];
     EXPECT_TRUE(withName.ends_with(" QuarnAIAssistant")) << withName;
@@ -176,8 +170,7 @@ TEST_F(NavigationTest, AnAgentWebKitRefusesReachesWhatThePageProcessSendsAndRead
                                                     "fetch('/from-worker'); postMessage(navigator.userAgent);", {}, false});
     for (const char* path : {"/fetched", "/from-worker", "/socket"}) server.page(path, "x");
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    auto view = makeWebView();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     const std::string agent = "Chrome/109.1.18.0/Morvane QuarnAI/MAC";
     view->setCustomUserAgent(agent);
     ASSERT_TRUE(loadAndWait(*view, server.url("/agents"), *delegate));
@@ -201,9 +194,8 @@ TEST_F(NavigationTest, AnUntrustedCertificateIsRefusedWhateverTheDelegateAnswers
     TestServer secure(true);
     ASSERT_TRUE(secure.ok());
     secure.page("/secret.html", "<title>secret</title>");
-    auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     ASSERT_TRUE(loadAndWait(*view, secure.url("/secret.html"), *delegate));
     // The delegate answers "use the credential"; the page still does not load.
     EXPECT_EQ(delegate->mainEvents(), (std::vector<std::string>{"start", "challenge NSURLAuthenticationMethodServerTrust",
@@ -219,11 +211,11 @@ TEST_F(NavigationTest, AnUntrustedCertificateIsRefusedWhateverTheDelegateAnswers
 }
 
 TEST_F(NavigationTest, ALoginRequestReachesTheDelegateAsAChallenge) {
-    server.route("/private", TestServer::Response{401, "text/html", "<title>denied</title>",
-                                                  {{"WWW-Authenticate", "Basic realm=\"staff\""}}});
-    auto view = makeWebView();
+    server.route("/private",
+                 TestServer::Response{
+                     401, "text/html", "<title>denied</title>", {{"WWW-Authenticate", "Basic realm=\"staff\""}}});
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     ASSERT_TRUE(loadAndWait(*view, server.url("/private"), *delegate));
     // Without a login to give, the page goes on without one and shows the server's answer.
     EXPECT_EQ(delegate->mainEvents(),
@@ -239,9 +231,8 @@ TEST_F(NavigationTest, ALoginRequestReachesTheDelegateAsAChallenge) {
 
 TEST_F(NavigationTest, ADeadContentProcessIsReported) {
     server.page("/page.html", "<title>alive</title>");
-    auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     ASSERT_TRUE(loadAndWait(*view, server.url("/page.html"), *delegate));
     webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(desktop::webKitWidgetFor(*view)));
     EXPECT_TRUE(waitFor([&] { return delegate->has("terminated"); }));
@@ -260,12 +251,10 @@ TEST_F(NavigationTest, ViewsOfOneSharedProcessLiveAndEndInIt) {
         WebViewConfiguration a, b;
         a.sharedProcessName = c.first;
         b.sharedProcessName = c.second;
-        auto firstView = makeWebView(a);
-        auto secondView = makeWebView(b);
         auto first = std::make_shared<RecordingNavigationDelegate>();
         auto second = std::make_shared<RecordingNavigationDelegate>();
-        firstView->setNavigationDelegate(first);
-        secondView->setNavigationDelegate(second);
+        auto firstView = makeWebView(first, nullptr, a);
+        auto secondView = makeWebView(second, nullptr, b);
         ASSERT_TRUE(loadAndWait(*firstView, server.url("/page.html"), *first));
         ASSERT_TRUE(loadAndWait(*secondView, server.url("/page.html"), *second));
         webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(desktop::webKitWidgetFor(*firstView)));
@@ -319,9 +308,8 @@ TEST_F(NavigationTest, LoadsInASharedProcessStartOneAtATime) {
         WebViewConfiguration configuration;
         configuration.sharedProcessName = "pages-" + std::to_string(static_cast<int>(twist));
         for (int i = 0; i < 4; ++i) {
-            views.push_back(makeWebView(configuration));
             delegates.push_back(std::make_shared<Logging>(log, std::to_string(i)));
-            views.back()->setNavigationDelegate(delegates.back());
+            views.push_back(makeWebView(delegates.back(), nullptr, configuration));
         }
         if (twist == Twist::RefuseFirst) delegates[0]->actionPolicy = NavigationActionPolicy::Cancel;
         delegates[0]->hold = twist == Twist::HoldFirst;

@@ -346,18 +346,12 @@ TEST_F(PlacementTest, KeysGoToThePageAndRightClicksAskTheView) {
     server.page("/form.html",
                 "<html><body style='margin:0'><input id='field' style='width:300px;height:40px'>"
                 "</body></html>");
-    auto window = create<Window>(Rect{200, 200, 400, 300}, WindowStyleBorderless);
-    window->setFrame({200, 200, 400, 300});
     auto view = create<RightClickView>(Rect{0, 0, 400, 300});
-    window->contentView()->addSubview(view);
-    window->makeKeyAndOrderFront();
-    auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
-    ASSERT_TRUE(loadAndWait(*view, server.url("/form.html"), *delegate));
-    const unsigned long xid = desktop::xWindowFor(*window);
-    ASSERT_TRUE(
-        waitFor([&] { return xid && placementOf(*view) && gtk_widget_get_mapped(desktop::webKitWidgetFor(*view)); }));
-    pump(0.3);
+    const auto shown = openPageWindow({200, 200, 400, 300}, nullptr, WindowStyleBorderless, view);
+    ASSERT_TRUE(loadAndWait(*view, server.url("/form.html"), *shown.navigation));
+    ASSERT_TRUE(waitFor([&] { return placementOf(*view).has_value(); }));
+    const unsigned long xid = mappedXWindow(*shown.window, *view);
+    ASSERT_TRUE(xid);
 
     const std::string target = "--window " + std::to_string(xid);
     ASSERT_TRUE(xdotool("mousemove " + target + " 100 20 click 1"));

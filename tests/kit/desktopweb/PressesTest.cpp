@@ -71,9 +71,7 @@ TEST_F(PressesTest, PressesOnAPageAndInAnotherApplicationReachTheMonitorsAsTheyW
                 "onmousedown='window.presses=(window.presses||0)+1'></body></html>");
     const auto shown = openPageWindow({900, 100, 400, 600});
     const auto& window = shown.window;
-    const auto& page = shown.page;
-    const auto& delegate = shown.navigation;
-    ASSERT_TRUE(loadAndWait(*page, server.url("/page.html"), *delegate));
+    ASSERT_TRUE(loadAndWait(*shown.page, server.url("/page.html"), *shown.navigation));
     auto popover = create<Window>(Rect{1000, 600, 200, 84}, WindowStyleResizable);
     popover->setFrame({1000, 600, 200, 84});
 
@@ -136,7 +134,7 @@ TEST_F(PressesTest, PressesOnAPageAndInAnotherApplicationReachTheMonitorsAsTheyW
             }
         }
     }
-    auto presses = evaluate(*page, "window.presses || 0");
+    auto presses = evaluate(*shown.page, "window.presses || 0");
     ASSERT_TRUE(presses && presses->ok());
     EXPECT_EQ(**presses, Value(1));
     popover->orderOut();

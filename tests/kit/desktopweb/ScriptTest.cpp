@@ -10,9 +10,8 @@ using ScriptTest = WebEngineTest;
 
 TEST_F(ScriptTest, ResultsOfEachKindBecomeValues) {
     server.page("/page.html", "<title>scripts</title><body><p id='p'>text</p></body>");
-    auto view = makeWebView();
     auto delegate = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(delegate);
+    auto view = makeWebView(delegate);
     ASSERT_TRUE(loadAndWait(*view, server.url("/page.html"), *delegate));
 
     struct Case {

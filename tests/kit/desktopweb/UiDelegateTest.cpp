@@ -91,11 +91,9 @@ TEST_F(UiDelegateTest, ANewWindowGetsTheViewTheDelegateMadeOrNothing) {
     server.page("/child.html", "<title>child window</title><script>window.childLoaded = true;</script>");
     WebViewConfiguration configuration;
     configuration.preferences.javaScriptCanOpenWindowsAutomatically = true;
-    auto view = makeWebView(configuration);
     auto navigation = std::make_shared<RecordingNavigationDelegate>();
     auto ui = std::make_shared<RecordingUIDelegate>();
-    view->setNavigationDelegate(navigation);
-    view->setUIDelegate(ui);
+    auto view = makeWebView(navigation, ui, configuration);
     ASSERT_TRUE(loadAndWait(*view, server.url("/opener.html"), *navigation));
 
     // Refused: nothing opens and nothing is fetched.
@@ -136,11 +134,9 @@ TEST_F(UiDelegateTest, ANewWindowGetsTheViewTheDelegateMadeOrNothing) {
 
 TEST_F(UiDelegateTest, PanelsGetThePagesTextAndGiveTheAnswerBack) {
     server.page("/panels.html", "<title>panels</title>");
-    auto view = makeWebView();
     auto navigation = std::make_shared<RecordingNavigationDelegate>();
     auto ui = std::make_shared<RecordingUIDelegate>();
-    view->setNavigationDelegate(navigation);
-    view->setUIDelegate(ui);
+    auto view = makeWebView(navigation, ui);
     ASSERT_TRUE(loadAndWait(*view, server.url("/panels.html"), *navigation));
 
     for (bool answerLater : {false, true}) {
@@ -180,9 +176,8 @@ TEST_F(UiDelegateTest, PanelsGetThePagesTextAndGiveTheAnswerBack) {
 
 TEST_F(UiDelegateTest, WithoutAUIDelegateAlertsAreDismissedAndConfirmationsDeclined) {
     server.page("/panels.html", "<title>panels</title>");
-    auto view = makeWebView();
     auto navigation = std::make_shared<RecordingNavigationDelegate>();
-    view->setNavigationDelegate(navigation);
+    auto view = makeWebView(navigation);
     ASSERT_TRUE(loadAndWait(*view, server.url("/panels.html"), *navigation));
     auto result = evaluate(*view, "alert('x'); [confirm('y'), prompt('z')]");
     ASSERT_TRUE(result && result->ok());
@@ -194,21 +189,15 @@ TEST_F(UiDelegateTest, AFileInputAsksForFilesThroughTheOpenPanel) {
     std::filesystem::create_directories(folder);
     const auto chosen = folder / "chosen file.png";
     { std::ofstream(chosen) << "png"; }
-    server.page("/upload.html", "<html><body style='margin:0'><input id='f' type='file' accept='image/png'"
-                                " style='width:300px;height:80px'></body></html>");
-    auto window = create<Window>(Rect{300, 300, 400, 300}, WindowStyleBorderless);
-    window->setFrame({300, 300, 400, 300});
-    auto view = create<WebView>(Rect{0, 0, 400, 300});
-    window->contentView()->addSubview(view);
-    window->makeKeyAndOrderFront();
-    auto navigation = std::make_shared<RecordingNavigationDelegate>();
+    server.page("/upload.html",
+                "<html><body style='margin:0'><input id='f' type='file' accept='image/png'"
+                " style='width:300px;height:80px'></body></html>");
     auto ui = std::make_shared<RecordingUIDelegate>();
-    view->setNavigationDelegate(navigation);
-    view->setUIDelegate(ui);
-    ASSERT_TRUE(loadAndWait(*view, server.url("/upload.html"), *navigation));
-    const unsigned long xid = desktop::xWindowFor(*window);
-    ASSERT_TRUE(waitFor([&] { return xid && gtk_widget_get_mapped(desktop::webKitWidgetFor(*view)); }));
-    pump(0.3);
+    const auto shown = openPageWindow({300, 300, 400, 300}, ui, WindowStyleBorderless);
+    const auto& view = shown.page;
+    ASSERT_TRUE(loadAndWait(*view, server.url("/upload.html"), *shown.navigation));
+    const unsigned long xid = mappedXWindow(*shown.window, *view);
+    ASSERT_TRUE(xid);
     const std::string click = "xdotool mousemove --window " + std::to_string(xid) + " 60 40 click 1";
     auto fileName = [&] {
         auto name = evaluate(*view, "var f = document.getElementById('f'); f.files.length ? f.files[0].name : ''");
@@ -244,12 +233,9 @@ TEST_F(UiDelegateTest, APagesOwnDragOfFileAddressesDropsNoFiles) {
                 "</body></html>");
     auto recorder = std::make_shared<DropRecorder>();
     const auto shown = openPageWindow({300, 200, 400, 400}, recorder);
-    const auto& window = shown.window;
-    const auto& page = shown.page;
-    const auto& navigation = shown.navigation;
-    ASSERT_TRUE(loadAndWait(*page, server.url("/drag.html"), *navigation));
+    ASSERT_TRUE(loadAndWait(*shown.page, server.url("/drag.html"), *shown.navigation));
     pump(0.5);
-    const std::string target = "--window " + std::to_string(desktop::xWindowFor(*window));
+    const std::string target = "--window " + std::to_string(desktop::xWindowFor(*shown.window));
     ASSERT_TRUE(runTool("xdotool mousemove " + target + " 40 30 mousedown 1"));
     for (int step = 1; step <= 12; ++step) {
         ASSERT_TRUE(runTool("xdotool mousemove " + target + " " + std::to_string(40 + 20 * step) + " " +
@@ -259,14 +245,14 @@ TEST_F(UiDelegateTest, APagesOwnDragOfFileAddressesDropsNoFiles) {
     ASSERT_TRUE(runTool("xdotool mouseup 1"));
     const bool dropped = waitFor(
         [&] {
-            auto drops = evaluate(*page, "window.drops || 0");
+            auto drops = evaluate(*shown.page, "window.drops || 0");
             return drops && drops->ok() && **drops == Value(1);
         },
         10);
     ASSERT_TRUE(dropped) << "the page's own drag never reached its drop";
     pump(0.5);
     EXPECT_TRUE(recorder->dropped.empty()) << recorder->dropped.front();
-    window->orderOut();
+    shown.window->orderOut();
 }
 
 // A drop from another program on a page that leaves drops alone: the delegate hears what was
@@ -279,18 +265,15 @@ TEST_F(UiDelegateTest, ADropFromAnotherProgramIsHandedOverAndNeverLoaded) {
                 "<html><body style='margin:0;height:100vh;background:#eee'>no drop handling</body></html>");
     auto recorder = std::make_shared<DropRecorder>();
     const auto shown = openPageWindow({400, 100, 400, 400}, recorder);
-    const auto& window = shown.window;
-    const auto& page = shown.page;
-    const auto& navigation = shown.navigation;
-    ASSERT_TRUE(loadAndWait(*page, server.url("/plain.html"), *navigation));
+    ASSERT_TRUE(loadAndWait(*shown.page, server.url("/plain.html"), *shown.navigation));
     gchar* escaped = g_uri_escape_string(file.c_str(), "/", FALSE);
     const std::string address = std::string("file://") + escaped;
     g_free(escaped);
     DragSourceProcess source(20, 100, "uri-list", {address, "https://elsewhere.example/page"});
     ASSERT_TRUE(waitFor([&] { return source.isReady(); }));
     pump(0.3);
-    navigation->actions.clear();
-    const std::string target = "--window " + std::to_string(desktop::xWindowFor(*window));
+    shown.navigation->actions.clear();
+    const std::string target = "--window " + std::to_string(desktop::xWindowFor(*shown.window));
     ASSERT_TRUE(runTool("xdotool mousemove 120 200 mousedown 1 mousemove 135 215 mousemove 160 240"));
     for (int step = 1; step <= 10; ++step) {
         ASSERT_TRUE(runTool("xdotool mousemove " + target + " " + std::to_string(20 * step) + " " +
@@ -303,9 +286,10 @@ TEST_F(UiDelegateTest, ADropFromAnotherProgramIsHandedOverAndNeverLoaded) {
     ASSERT_TRUE(waitFor([&] { return source.hasEndedADrag(); }));
     pump(1.0);
     EXPECT_EQ(recorder->dropped, (std::vector<std::string>{file.string(), "https://elsewhere.example/page"}));
-    for (const auto& action : navigation->actions) ADD_FAILURE() << "a load was asked for: " << action.request.url;
-    EXPECT_EQ(page->url(), server.url("/plain.html"));
-    window->orderOut();
+    for (const auto& action : shown.navigation->actions)
+        ADD_FAILURE() << "a load was asked for: " << action.request.url;
+    EXPECT_EQ(shown.page->url(), server.url("/plain.html"));
+    shown.window->orderOut();
     std::filesystem::remove(file);
 }
 

@@ -223,7 +223,7 @@ public:
     }
     bool ended() const {
         for (const auto& e : events) {
-            if (e == "finish" || e.rfind("fail", 0) == 0) return true;
+            if (e == "finish" || e.starts_with("fail")) return true;
         }
         return false;
     }
@@ -231,7 +231,7 @@ public:
     std::vector<std::string> mainEvents() const {
         std::vector<std::string> out;
         for (const auto& e : events) {
-            if (e.rfind("action ", 0) == 0 || e.rfind("response ", 0) == 0) continue;
+            if (e.starts_with("action ") || e.starts_with("response ")) continue;
             out.push_back(e);
         }
         return out;
@@ -273,23 +273,44 @@ protected:
     static std::shared_ptr<WebView> makeWebView(WebViewConfiguration configuration = {}) {
         return create<WebView>(Rect{0, 0, 400, 300}, std::move(configuration));
     }
+    // The same, telling `navigation` (and `ui`, when given) what its pages do.
+    static std::shared_ptr<WebView> makeWebView(const std::shared_ptr<WebNavigationDelegate>& navigation,
+                                                const std::shared_ptr<WebUIDelegate>& ui = nullptr,
+                                                WebViewConfiguration configuration = {}) {
+        auto view = makeWebView(std::move(configuration));
+        view->setNavigationDelegate(navigation);
+        if (ui) view->setUIDelegate(ui);
+        return view;
+    }
 
-    // A titled window at `frame` filled by a web view with a recording navigation delegate (and
-    // `ui`, when given), brought to the front; the test loads its page.
+    // A window at `frame` (titled and resizable unless `style` says otherwise) filled by `page` (a
+    // new web view when none is given) with a recording navigation delegate (and `ui`, when given),
+    // brought to the front; the test loads its page.
     struct PageWindow {
         std::shared_ptr<Window> window;
         std::shared_ptr<WebView> page;
         std::shared_ptr<RecordingNavigationDelegate> navigation;
     };
-    static PageWindow openPageWindow(const Rect& frame, const std::shared_ptr<WebUIDelegate>& ui = nullptr) {
-        PageWindow shown{create<Window>(frame, WindowStyleTitled | WindowStyleResizable),
-                         create<WebView>(Rect{{}, frame.size}), std::make_shared<RecordingNavigationDelegate>()};
+    static PageWindow openPageWindow(const Rect& frame, const std::shared_ptr<WebUIDelegate>& ui = nullptr,
+                                     unsigned style = WindowStyleTitled | WindowStyleResizable,
+                                     std::shared_ptr<WebView> page = nullptr) {
+        if (!page) page = create<WebView>(Rect{{}, frame.size});
+        PageWindow shown{create<Window>(frame, style), std::move(page),
+                         std::make_shared<RecordingNavigationDelegate>()};
         shown.window->setFrame(frame);
         shown.window->contentView()->addSubview(shown.page);
         shown.page->setNavigationDelegate(shown.navigation);
         if (ui) shown.page->setUIDelegate(ui);
         shown.window->makeKeyAndOrderFront();
         return shown;
+    }
+
+    // The window's X window once the page in it is mapped and has settled (0 when it never was).
+    static unsigned long mappedXWindow(Window& window, WebView& page) {
+        const unsigned long xid = desktop::xWindowFor(window);
+        if (!xid || !waitFor([&] { return gtk_widget_get_mapped(desktop::webKitWidgetFor(page)) != 0; })) return 0;
+        pump(0.3);
+        return xid;
     }
 
     // Loads an address and waits for the load to end; false when it did not end in time.
