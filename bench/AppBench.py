@@ -7,8 +7,8 @@ The service runs with --no-commands for the application and the floor alike: its
 for test commands four times a second, so a loaded page is idle, as the real service's pages are.
 The application runs with a temporary home and system root (peers/layout-sysroot.sh), the AI
 service stand-in, the host stand-in and a saved side-window shortcut, and with
-QUARN_TRACE_FRAMES=1 so that it logs when the hot key arrives and when a window draws its first
-frame after being shown (CLOCK_MONOTONIC microseconds, the clock of time.monotonic()).
+QUARN_TRACE_FRAMES=1 so that it logs when the hot key arrives, when a window draws its first
+frame after being shown and when a page has finished loading (CLOCK_MONOTONIC microseconds, the clock of time.monotonic()).
 
 Figures:
   app-side     hot key received -> first frame drawn, inside the application (goal < 16 ms)
@@ -28,6 +28,7 @@ median of the launches:
   proportional set size of the program and all its processes, the side window loaded
   launch until settled: from the start of the process until its processes use less than
                SETTLED_CPU of CPU in every SETTLED_WINDOW seconds up to OBSERVED_SECONDS
+  chat page loaded: from the start of the process until the chat page has finished loading
   CPU in the first 8 s: CPU time of the program and all its processes
   idle, shown and hidden: wakeups of the main thread (context switches) per second and CPU of all
                processes over IDLE_SECONDS, first with the window shown and its page loaded, then
@@ -78,6 +79,7 @@ OBSERVED_SECONDS = 12.0
 IDLE_SECONDS = 30.0
 
 HOTKEY_LINE = re.compile(r"\[trace\] hot key \d+/0x[0-9a-f]+ pressed at (\d+)")
+PAGE_LINE = re.compile(r"\[trace\] page loaded at (\d+): http://[^/]+/")
 FRAME_LINE = re.compile(r"\[trace\] first frame of window (\d+) \((\w+), (\d+)x(\d+)\) drawn at (\d+)")
 
 
@@ -381,6 +383,7 @@ def print_floor_table(product, reference):
     print(f"  {'measure':44} {'product':>10} {'reference':>10} {'ratio':>7}")
     rows = [("proportional set size, all processes (MB)", "pss", 1 / 1024),
             ("launch until settled (s)", "launch", 1),
+            ("chat page loaded (s)", "chat", 1),
             ("CPU in the first 8 s (s)", "first", 1),
             ("idle shown: main-thread wakeups (/s)", "wakeups", 1),
             ("idle shown: CPU, all processes (ms/s)", "idle", 1000),
@@ -412,7 +415,7 @@ def main():
     top = Path(tempfile.mkdtemp(prefix="quarn-appbench-"))
     app_side, end_to_end, reference, windows = [], [], [], []
     memory = None
-    product = {key: [] for key in ("pss", "launch", "first", "wakeups", "idle", "hidden_wakeups", "hidden_idle")}
+    product = {key: [] for key in ("pss", "launch", "chat", "first", "wakeups", "idle", "hidden_wakeups", "hidden_idle")}
     paths = set()
     floor = {key: [] for key in product}
     pss_parts = {}
@@ -425,8 +428,9 @@ def main():
                     pid = floor_program.popen.pid
                     settled, first = launch_figures(pid, floor_program.started)
                     paths.add(("reference", *compositing(floor_program)))
-                    floor_program.wait_for(r"^loaded chat$", "the reference's chat page", 20)
-                    floor_program.wait_for(r"^loaded keep-alive$", "the reference's keep-alive page", 20)
+                    chat = floor_program.wait_for(r"^loaded chat at (\d+)$", "the reference's chat page", 20)
+                    floor_program.wait_for(r"^loaded keep-alive at \d+$", "the reference's keep-alive page", 20)
+                    floor["chat"].append(int(chat.group(1)) / 1e6 - floor_program.started)
                     total, parts = tree_pss(pid)
                     wakeups, idle = idle_figures(pid)
                     os.kill(pid, signal.SIGUSR1)
@@ -448,6 +452,8 @@ def main():
                 product["first"].append(first)
                 paths.add(("product", *compositing(app)))
                 launched = app.wait_for(r"\[AppDelegate\] applicationDidFinishLaunching end", "the launch to end", 60)
+                chat = app.wait_for(PAGE_LINE.pattern + re.escape(CHAT_PATH), "the chat page to load", 20)
+                product["chat"].append(int(chat.group(1)) / 1e6 - app.started)
                 time.sleep(2.0)
                 before_kib = resident_kib(app.popen.pid)
                 subprocess.run(["xdotool", "mousemove", "700", "450"], check=True)

@@ -7,7 +7,8 @@
  * Pages are composited by the application's rule, so both run on the same path: in shared memory
  * with QUARN_WEB_RENDERING=software or on an X server without direct rendering, through GPU
  * buffers otherwise. It prints the application's line for the choice ("pages composited ..."),
- * "loaded chat" and "loaded keep-alive" when each page has finished loading, and on SIGUSR1 hides
+ * "loaded chat at <time>" and "loaded keep-alive at <time>" when each page has finished loading
+ * (CLOCK_MONOTONIC microseconds), and on SIGUSR1 hides
  * its window and prints "hidden", as the application's side window is hidden. */
 
 #include <X11/Xlib.h>
@@ -44,7 +45,7 @@ static void choose_rendering_path(void) {
 static void on_load_changed(WebKitWebView *view, WebKitLoadEvent event, gpointer name) {
     (void)view;
     if (event != WEBKIT_LOAD_FINISHED) return;
-    printf("loaded %s\n", (const char *)name);
+    printf("loaded %s at %" G_GINT64_FORMAT "\n", (const char *)name, g_get_monotonic_time());
     fflush(stdout);
 }
 

@@ -31,4 +31,9 @@ void traceFirstFrame(const Window& window, std::int64_t shownAt) {
          static_cast<long long>(now), static_cast<long long>(now - shownAt));
 }
 
+void tracePageLoaded(const char* address) {
+    if (!frameTraceEnabled()) return;
+    logf("[trace] page loaded at %lld: %s", static_cast<long long>(g_get_monotonic_time()), address ? address : "");
+}
+
 }  // namespace kit::desktop

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kit/base/Log.h"
+#include "kit/desktop/FrameTrace.h"
 #include "kit/desktop/KeyCodes.h"
 #include "kit/desktop/dnd/XdndUriList.h"
 #include "kit/desktop/web/SharedPageProcess.h"
@@ -627,7 +628,10 @@ void WebKitWebEngine::onLoadChanged(WebKitLoadEvent event) {
             const bool report = navigationActive_ && !navigationFailed_;
             navigationActive_ = false;
             navigationFailed_ = false;
-            if (report) view_.engineDidFinishNavigation(backendBadge(), navigation_);
+            if (report) {
+                tracePageLoaded(webkit_web_view_get_uri(widget_.get()));
+                view_.engineDidFinishNavigation(backendBadge(), navigation_);
+            }
             break;
         }
     }
