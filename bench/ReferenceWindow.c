@@ -45,7 +45,7 @@ static void choose_rendering_path(void) {
 static void on_load_changed(WebKitWebView *view, WebKitLoadEvent event, gpointer name) {
     (void)view;
     if (event != WEBKIT_LOAD_FINISHED) return;
-    printf("loaded %s at %" G_GINT64_FORMAT "\n", (const char *)name, g_get_monotonic_time());
+    printf("loaded %s at %" G_GINT64_FORMAT "\n", (const char*)name, g_get_monotonic_time());
     fflush(stdout);
 }
 

@@ -12,6 +12,7 @@
 #include "app/core/KZBundleInfo.h"
 #include "app/core/KZCoreHooks.h"
 #include "app/core/KZGlobalNetworkListener.h"
+#include "app/core/KZLaunchQueue.h"
 #include "app/core/KZSharedPlistManager.h"
 #include "app/core/KZShortcutScreenshotReceiver.h"
 #include "app/core/KZShortcutSideWindowReceiver.h"
@@ -100,7 +101,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     step("settings");
     KZSharedPlistManager::sharedManager();
     KZAIUserManager::shared();
-    KZAIPowerBoot::updateAutostartEntries();
+    KZLaunchQueue::afterFirstPage([] { KZAIPowerBoot::updateAutostartEntries(); });
 
     step("analytics");
     HXReport::initialize();

@@ -21,6 +21,7 @@
 #include "app/core/AppDelegate.h"
 #include "app/core/KZBundleInfo.h"
 #include "app/core/KZCoreHooks.h"
+#include "app/core/KZLaunchQueue.h"
 #include "app/ui/KZAppearanceFollower.h"
 #include "app/web/KZDownloadFolder.h"
 #include "app/windows/KZWindowControllerManager.h"
@@ -39,6 +40,10 @@
 #endif
 
 namespace {
+
+// How long work that can wait for the side window's page waits at the most (a page that does not
+// come: the service is down or slow).
+constexpr double kFirstPageWait = 5.0;
 
 std::shared_ptr<kit::DBusDistributedNotificationCenter> installDistributedCenter() {
     auto connected = kit::DBusDistributedNotificationCenter::connect();
@@ -135,6 +140,7 @@ int main(int argc, char** argv) {
 
     auto loop = kit::makeGlibRunLoop();
     kit::RunLoop::setMain(loop);
+    KZLaunchQueue::hold(kFirstPageWait);
 #if QUARN_HAVE_DESKTOP
     // Without a display there is no window, status item or hot key: the application stops before
     // it starts anything or tells its peers anything.
@@ -170,9 +176,14 @@ int main(int argc, char** argv) {
         delegate->applicationSupportsSecureRestorableState();
         delegate->applicationDidFinishLaunching();
     });
-    // Waiting downloads older than a day go once the application has launched, not before its
-    // first window.
-    loop->post([] { KZDownloadFolder::removeStaleFiles(); });
+    // Waiting downloads older than a day, and what ended runs left in the staging folders, go
+    // once the side window's page is ready, not on the way to it.
+    KZLaunchQueue::afterFirstPage([] {
+        KZDownloadFolder::removeStaleFiles();
+#if QUARN_HAVE_DESKTOP
+        kit::desktop::removeDownloadLeftovers();
+#endif
+    });
     loop->run();
 
     HXReport::stopFileLog();

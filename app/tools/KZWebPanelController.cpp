@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/core/KZAIUserManager.h"
+#include "app/core/KZLaunchQueue.h"
 #include "app/tools/KZAIPanelWebview.h"
 #include "app/tools/KZCustomPanel.h"
 #include "app/tools/KZPanelTopView.h"
@@ -55,7 +56,11 @@ void KZWebPanelController::setupContentView() {
     surface->updateLayer([](kit::LayerStyle& layer) { layer.backgroundColor = kit::Color::clear(); });
     setupSubviews();
     setupLayout();
-    loadRequest();
+    // At launch the page waits for the side window's page; a panel shown before then loads it.
+    std::weak_ptr<KZWebPanelController> weak = std::static_pointer_cast<KZWebPanelController>(shared_from_this());
+    KZLaunchQueue::afterFirstPage([weak] {
+        if (auto self = weak.lock(); self && !self->pageRequested_) self->loadRequest();
+    });
 }
 
 void KZWebPanelController::setupSubviews() {
@@ -78,7 +83,10 @@ void KZWebPanelController::setupLayout() {
     });
 }
 
-void KZWebPanelController::loadRequest() { webView()->loadRequestWithURL(webURL()); }
+void KZWebPanelController::loadRequest() {
+    pageRequested_ = true;
+    webView()->loadRequestWithURL(webURL());
+}
 
 // ---- Showing ----------------------------------------------------------------------------------------
 
@@ -96,6 +104,7 @@ void KZWebPanelController::showWindowWithText(const std::optional<std::string>& 
         return;
     }
     auto& page = *webView();
+    if (!pageRequested_) loadRequest();
     if (page.isErrorViewShowing()) page.reloadOriginUrl();
     const std::string message = text.value_or(std::string());
     if (!page.isAIWebReady()) {

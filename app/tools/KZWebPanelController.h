@@ -68,4 +68,6 @@ private:
     std::shared_ptr<kit::View> contentView_;
     std::shared_ptr<KZAIPanelWebview> webView_;
     std::string pendingProcessStringBeforeWebReady_;
+    // Whether the page has been asked for (at launch it waits for the side window's page).
+    bool pageRequested_ = false;
 };

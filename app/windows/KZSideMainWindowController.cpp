@@ -7,6 +7,7 @@
 #include "app/capture/KZScreenshotManager.h"
 #include "app/core/KZAIUserManager.h"
 #include "app/core/KZBundleInfo.h"
+#include "app/core/KZLaunchQueue.h"
 #include "app/core/KZSharedPlistManager.h"
 #include "app/ui/KZWindowTitleTabBarBackgroundView.h"
 #include "app/web/KZAIWebView.h"
@@ -357,6 +358,8 @@ void KZSideMainWindowController::showWithImage(const kit::Image& image, Handler 
 
 void KZSideMainWindowController::webviewIsReadyFrom(KZAIWebView&, const std::optional<std::string>& from) {
     kit::logf("[SIDE] Web Is Ready：%s", from ? from->c_str() : "(null)");
+    // What the launch left for later may start now.
+    KZLaunchQueue::release();
     auto w = window();
     if (!needSearchStringBeforeWebReady_.empty() && w->isVisible()) {
         const std::string text = needSearchStringBeforeWebReady_;

@@ -130,12 +130,14 @@ void tick() {
     }
 }
 
-// Starts an animation of one property, superseding a running one of the same property.
+// Starts an animation of one property, superseding a running one of the same property. One
+// that nobody can see (`seen` false) takes its final value at once: its frames would cost a timer
+// and layouts at the frame rate for nothing.
 void startAnimation(const void* object, Property property, std::function<void(double)> step,
-                    std::function<void(bool)> end = {}) {
+                    std::function<void(bool)> end = {}, bool seen = true) {
     animation::cancel(object, property);
     AnimationContext* context = AnimationContext::current();
-    const double duration = context ? context->duration : 0.25;
+    const double duration = !seen ? 0.0 : context ? context->duration : 0.25;
     const TimingFunction timing = context ? context->timingFunction : TimingFunction::Default;
     const double frame = 1.0 / AnimationContext::kFrameRate;
     // Begun a frame ago: its first frame is applied now, and the timer goes on from there.
@@ -170,6 +172,12 @@ void startAnimation(const void* object, Property property, std::function<void(do
         r.timer = RunLoop::main().scheduleTimer(frame, true, [](Timer&) { tick(); });
     }
     if (head > 0 && running->step) running->step(evaluateTimingFunction(timing, head / duration));
+}
+
+// A view is seen while it is not hidden and its window is shown.
+bool seenOnScreen(const View& view) {
+    auto window = view.window();
+    return window && window->isVisible() && !view.isHiddenOrHasHiddenAncestor();
 }
 
 template <class T>
@@ -275,9 +283,12 @@ void ViewAnimator::setFrame(const Rect& frame) {
     if (!view_) return;
     std::weak_ptr<View> weak = view_;
     const Rect from = view_->frame();
-    startAnimation(view_.get(), Property::ViewFrame, [weak, from, frame](double p) {
-        if (auto v = weak.lock()) setViewFrameAnimated(*v, p >= 1.0 ? frame : interpolate(from, frame, p));
-    });
+    startAnimation(
+        view_.get(), Property::ViewFrame,
+        [weak, from, frame](double p) {
+            if (auto v = weak.lock()) setViewFrameAnimated(*v, p >= 1.0 ? frame : interpolate(from, frame, p));
+        },
+        {}, seenOnScreen(*view_));
 }
 
 void ViewAnimator::setFrameOrigin(Point origin) {
@@ -292,18 +303,24 @@ void ViewAnimator::setAlphaValue(double alpha) {
     if (!view_) return;
     std::weak_ptr<View> weak = view_;
     const double from = view_->alphaValue();
-    startAnimation(view_.get(), Property::ViewAlpha, [weak, from, alpha](double p) {
-        if (auto v = weak.lock()) setViewAlphaAnimated(*v, p >= 1.0 ? alpha : interpolate(from, alpha, p));
-    });
+    startAnimation(
+        view_.get(), Property::ViewAlpha,
+        [weak, from, alpha](double p) {
+            if (auto v = weak.lock()) setViewAlphaAnimated(*v, p >= 1.0 ? alpha : interpolate(from, alpha, p));
+        },
+        {}, seenOnScreen(*view_));
 }
 
 void ViewAnimator::setBoundsOrigin(Point origin) {
     if (!view_) return;
     std::weak_ptr<View> weak = view_;
     const Point from = view_->bounds().origin;
-    startAnimation(view_.get(), Property::ViewBoundsOrigin, [weak, from, origin](double p) {
-        if (auto v = weak.lock()) setViewBoundsOriginAnimated(*v, p >= 1.0 ? origin : interpolate(from, origin, p));
-    });
+    startAnimation(
+        view_.get(), Property::ViewBoundsOrigin,
+        [weak, from, origin](double p) {
+            if (auto v = weak.lock()) setViewBoundsOriginAnimated(*v, p >= 1.0 ? origin : interpolate(from, origin, p));
+        },
+        {}, seenOnScreen(*view_));
 }
 
 void ViewAnimator::addSubview(const std::shared_ptr<View>& subview) {
@@ -314,9 +331,12 @@ void ViewAnimator::addSubview(const std::shared_ptr<View>& subview) {
     setViewAlphaAnimated(*subview, 0);
     view_->addSubview(subview);
     std::weak_ptr<View> weak = subview;
-    startAnimation(subview.get(), Property::ViewAlpha, [weak, target](double p) {
-        if (auto v = weak.lock()) setViewAlphaAnimated(*v, p >= 1.0 ? target : target * p);
-    });
+    startAnimation(
+        subview.get(), Property::ViewAlpha,
+        [weak, target](double p) {
+            if (auto v = weak.lock()) setViewAlphaAnimated(*v, p >= 1.0 ? target : target * p);
+        },
+        {}, seenOnScreen(*subview));
 }
 
 void ViewAnimator::removeFromSuperview() {
@@ -334,7 +354,8 @@ void ViewAnimator::removeFromSuperview() {
             // Cancelled or done, the view gets its alpha back; only a finished fade removes it.
             if (finished) v->removeFromSuperview();
             setViewAlphaAnimated(*v, from);
-        });
+        },
+        seenOnScreen(*view_));
 }
 
 }  // namespace kit

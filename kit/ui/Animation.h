@@ -15,7 +15,9 @@
 // supersedes the running one: that one stops where it is and its group's completion reports
 // finished = false. A group's completion runs once, on the run loop, after all its animations
 // have ended (at once on the next turn when it animated nothing or its duration is 0). Animator
-// calls outside a group animate with the default duration of 0.25 s.
+// calls outside a group animate with the default duration of 0.25 s. A view that nobody sees
+// (hidden, outside a window or in a window not shown) takes its final value at once, as with a
+// duration of 0.
 
 #include <functional>
 #include <memory>

@@ -115,7 +115,11 @@ struct WebKitDownloadService::Transfer {
 };
 
 WebKitDownloadService::WebKitDownloadService(const FolderChain& downloadFolder)
-    : staging_(downloadFolder.inside(".staging")) {
+    : staging_(downloadFolder.inside(".staging")) {}
+
+void WebKitDownloadService::removeLeftovers() {
+    if (leftoversRemoved_) return;
+    leftoversRemoved_ = true;
     removeSharedLeftovers();
     // Left by runs that ended without cleaning up (a crash, a kill). A running instance holds
     // the lock of its folder, whatever PID namespace it runs in, so a folder whose lock can be
@@ -152,6 +156,7 @@ void WebKitDownloadService::removeSharedLeftovers() {
 }
 
 Result<std::filesystem::path> WebKitDownloadService::runFolder() {
+    removeLeftovers();
     // The chain is checked before every transfer: it may have changed since the last one.
     auto root = ensureFolderChain(staging_);
     if (!root) return Error{root.error()};

@@ -6,7 +6,7 @@
 // folder chains (kit/base/FolderChain.h) before each transfer; when it is refused nothing is
 // downloaded and the task completes with an error saying why. The task's delegate gets the file
 // when it finishes and moves it away. Run folders whose lock nobody holds (a crash, a kill) are
-// removed when the service starts, and so are this user's "QuarnAI-Downloads-<number>" folders
+// removed by removeLeftovers(), and so are this user's "QuarnAI-Downloads-<number>" folders
 // that earlier versions staged in the shared temporary folder. A transfer that receives nothing
 // for the request's timeout interval is stopped and completes with a time-out error. Everything
 // is reported on the main loop.
@@ -33,6 +33,10 @@ public:
     void startDownload(const std::shared_ptr<DownloadTask>& task) override;
     void cancelDownload(DownloadTask& task) override;
 
+    // Removes what ended runs left (see above), once: asked for when the application's launch is
+    // over, and before the first transfer at the latest.
+    void removeLeftovers();
+
     // Transfers under way.
     std::size_t activeCount() const { return transfers_.size(); }
 
@@ -48,6 +52,7 @@ private:
     FolderChain staging_;
     std::filesystem::path folder_;
     int folderLock_ = -1;
+    bool leftoversRemoved_ = false;
     std::map<std::uint64_t, std::unique_ptr<Transfer>> transfers_;
     // Expires with the service: tasks it posted check it.
     Lifetime lifetime_;

@@ -98,6 +98,10 @@ void uninstallWebEngine() {
 
 bool isWebEngineInstalled() { return installation() != nullptr; }
 
+void removeDownloadLeftovers() {
+    if (auto& state = installation()) state->downloads->removeLeftovers();
+}
+
 GtkWidget* webKitWidgetFor(const WebView& view) {
     auto* engine = WebKitWebEngine::of(view);
     return engine ? GTK_WIDGET(engine->widget()) : nullptr;

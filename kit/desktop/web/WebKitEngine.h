@@ -23,6 +23,9 @@ Status installWebEngine(const FolderChain& downloadFolder);
 // engines.
 void uninstallWebEngine();
 bool isWebEngineInstalled();
+// The installed download service removes what ended runs left in its staging folders: work that
+// can wait until the launch is over (it also happens before the first transfer).
+void removeDownloadLeftovers();
 
 // The WebKitWebView widget of a web view made with the WebKit engine; nullptr otherwise.
 GtkWidget* webKitWidgetFor(const WebView& view);

@@ -432,6 +432,10 @@ TEST_F(KZBaseWebViewTest, ProgressBarGrowsAlongTheTopAndFinishesAnimated) {
     auto& subviews = view->subviews();
     auto webAt = std::find(subviews.begin(), subviews.end(), view->webView());
     ASSERT_NE(webAt, subviews.end());
+    // Animated where it is seen.
+    auto window = kit::create<kit::Window>(kit::Rect{0, 0, 400, 300}, kit::WindowStyleBorderless);
+    window->contentView()->addSubview(view);
+    window->orderFront();
     EXPECT_EQ(*(webAt + 1), bar);
 
     expectRectNear(bar->frame(), {0, 298, 400 * 0.19, 2});

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "kit/ui/Animation.h"
 #include "tests/kit/ui/UiTestSupport.h"
 
@@ -126,6 +129,7 @@ TEST_F(AnimationTest, AGroupWithoutChangesCompletesOnTheNextTurn) {
 
 TEST_F(AnimationTest, ViewsFadeInAndOutThroughTheAnimator) {
     auto content = window->contentView();
+    window->orderFront();
     auto tip = create<View>(Rect{0, 0, 10, 10});
     std::vector<bool> results;
     AnimationContext::runAnimationGroup(
@@ -174,4 +178,43 @@ TEST_F(AnimationTest, ObjectsGoingAwayEndTheirAnimations) {
 }
 
 }  // namespace
+TEST_F(AnimationTest, AViewNobodySeesTakesItsFinalValueAtOnce) {
+    auto content = window->contentView();
+    auto shown = create<View>(Rect{0, 0, 10, 10});
+    content->addSubview(shown);
+    auto loose = create<View>(Rect{0, 0, 10, 10});
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        View* view;
+        bool animates;
+    };
+    const std::vector<Case> cases = {
+        {"in a window not shown", [&] { window->orderOut(); }, shown.get(), false},
+        {"outside any window", [&] { window->orderFront(); }, loose.get(), false},
+        {"hidden in a shown window", [&] { shown->setHidden(true); }, shown.get(), false},
+        {"seen", [&] { shown->setHidden(false); }, shown.get(), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        c.view->setFrame({0, 0, 10, 10});
+        std::vector<bool> results;
+        AnimationContext::runAnimationGroup(
+            [&](AnimationContext& context) {
+                context.duration = 0.25;
+                c.view->animator().setFrame({0, 0, 50, 10});
+            },
+            [&](bool f) { results.push_back(f); });
+        EXPECT_EQ(c.view->frame().width(), c.animates ? 10 : 50);
+        EXPECT_EQ(AnimationContext::runningAnimationCount(), c.animates ? 1u : 0u);
+        env.runUntilIdle();
+        EXPECT_EQ(results, c.animates ? std::vector<bool>{} : std::vector<bool>{true});
+        env.advance(0.25);
+        env.runUntilIdle();
+        EXPECT_EQ(c.view->frame().width(), 50);
+        EXPECT_EQ(results, std::vector<bool>{true});
+    }
+}
+
 }  // namespace kit::testing
