@@ -1,7 +1,5 @@
 #include "app/core/KZAIUserManager.h"
 
-#include "app/core/KZLaunchQueue.h"
-
 #include <cmath>
 #include <ctime>
 
@@ -78,11 +76,7 @@ KZAIUserManager::~KZAIUserManager() { kit::NotificationCenter::defaultCenter().r
 void KZAIUserManager::init() {
     if (parts().keepAlivePage) {
         keepAliveBridge_ = parts().keepAlivePage(weak_from_this());
-        // At launch the page waits for the side window's: one page process loads them in turn.
-        std::weak_ptr<KZAIUserManager> weak = weak_from_this();
-        KZLaunchQueue::afterFirstPage([weak] {
-            if (auto self = weak.lock()) self->reloadKeepAliveWebview();
-        });
+        reloadKeepAliveWebview();
     } else {
         kit::logLine("[UA] no keep-alive page: the login state is kept without it");
     }
