@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "kit/base/Ascii.h"
 #include "kit/base/Log.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/KeyCodes.h"
@@ -30,11 +31,6 @@ DisplayRect intersect(const DisplayRect& a, const DisplayRect& b) {
 }
 
 GdkDevice* pointerOf(GdkDisplay* display) { return gdk_seat_get_pointer(gdk_display_get_default_seat(display)); }
-
-std::string lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 }  // namespace
 
@@ -112,11 +108,11 @@ Appearance GtkBackend::systemAppearance() const {
     gboolean preferDark = FALSE;
     gchar* theme = nullptr;
     g_object_get(settings, "gtk-application-prefer-dark-theme", &preferDark, "gtk-theme-name", &theme, nullptr);
-    const std::string name = theme ? lowercase(theme) : std::string();
+    const std::string name = theme ? asciiLowercase(theme) : std::string();
     g_free(theme);
     // GTK_THEME names a theme and, after a colon, its variant: "Adwaita:dark".
     const char* forced = std::getenv("GTK_THEME");
-    const std::string forcedName = forced ? lowercase(forced) : std::string();
+    const std::string forcedName = forced ? asciiLowercase(forced) : std::string();
     const bool darkTheme = name.ends_with("-dark") || forcedName.ends_with(":dark") || forcedName.ends_with("-dark");
     return preferDark || darkTheme ? Appearance::Dark : Appearance::Light;
 }

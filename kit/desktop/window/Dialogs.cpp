@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "kit/base/Ascii.h"
 #include "kit/base/GRef.h"
 #include "kit/desktop/X11.h"
 #include "kit/desktop/window/GtkWindowPeer.h"
@@ -30,11 +31,6 @@ GtkWindow* dialogParent(std::shared_ptr<Window> window = nullptr) {
     if (!window) return nullptr;
     auto* peer = GtkWindowPeer::forWindow(*window);
     return peer && gtk_widget_get_mapped(peer->gtkWindow()) ? GTK_WINDOW(peer->gtkWindow()) : nullptr;
-}
-
-std::string lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 // "*.[pP][nN][gG]": GTK's patterns are case-sensitive, file names on the desktop are not.
@@ -205,7 +201,7 @@ long runAlert(const Alert& alert) {
     // Closed with Escape or by the window manager: the "Cancel" button's answer, as the
     // platform's Escape key gives; without one, the last button (the least committal).
     for (std::size_t i = 0; i < titles.size(); ++i) {
-        if (lowercase(titles[i]) == "cancel") return kAlertFirstButtonReturn + static_cast<long>(i);
+        if (asciiEqualsIgnoringCase(titles[i], "cancel")) return kAlertFirstButtonReturn + static_cast<long>(i);
     }
     return kAlertFirstButtonReturn + static_cast<long>(titles.size()) - 1;
 }
@@ -269,10 +265,11 @@ PanelAnswer runFileChooser(const SavePanel& panel) {
             // A saved file gets an allowed extension, as the platform's save panel adds one. The
             // panel confirmed overwriting the name as typed; a different existing file is asked for.
             for (auto& path : answer.urls) {
-                std::string extension = lowercase(path.extension().string());
+                std::string extension = asciiLowercase(path.extension().string());
                 if (!extension.empty()) extension.erase(0, 1);
-                const bool allowed = std::any_of(panel.allowedFileTypes.begin(), panel.allowedFileTypes.end(),
-                                                 [&](const std::string& type) { return lowercase(type) == extension; });
+                const bool allowed =
+                    std::any_of(panel.allowedFileTypes.begin(), panel.allowedFileTypes.end(),
+                                [&](const std::string& type) { return asciiEqualsIgnoringCase(type, extension); });
                 if (allowed) continue;
                 path += "." + panel.allowedFileTypes.front();
                 std::error_code error;

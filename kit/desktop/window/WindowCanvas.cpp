@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/Ascii.h"
 #include "kit/base/RunLoop.h"
 #include "kit/desktop/CoordinateSpace.h"
 #include "kit/ui/View.h"
@@ -308,9 +309,8 @@ void windowCanvasAccessibilityChanged(GtkWidget* canvas) {
 }
 
 AtkRole atkRoleForAccessibilityRole(std::string_view role) {
-    std::string name(role);
-    if (name.rfind("AX", 0) == 0) name.erase(0, 2);
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (role.starts_with("AX")) role.remove_prefix(2);
+    const std::string name = asciiLowercase(role);
     struct Entry {
         const char* name;
         AtkRole role;
